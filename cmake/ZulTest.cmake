@@ -1,0 +1,53 @@
+# Test programs run under 32-bit Wine through CMake's cross-compiling emulator.
+# One ctest entry per test program; the prefix is prepared once by a fixture
+# and its wineserver is shut down by another at the end of the run.
+
+set(ZUL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Private Wine prefix for the tests")
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/tools/wine-run)
+
+# GoogleTest from the system's source tree, built with the same toolchain.
+function(zul_setup_gtest)
+  if(TARGET gtest)
+    return()
+  endif()
+  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+endfunction()
+
+# zul_add_test_dir(LIBS lib...)
+#   Every <name>_test.cpp and <name>_wintest.cpp in the current folder is one test
+#   program; every other .cpp there is support code linked into each of them.
+#   A <name>.rc beside a test source is compiled into that program.
+function(zul_add_test_dir)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  zul_setup_gtest()
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*_wintest.cpp)
+  file(GLOB all CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  set(support ${all})
+  if(tests)
+    list(REMOVE_ITEM support ${tests})
+  endif()
+  get_filename_component(area ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  set(supportlib "")
+  if(support)
+    set(supportlib ${area}_testsupport)
+    add_library(${supportlib} STATIC ${support})
+    target_link_libraries(${supportlib} PUBLIC ${ARG_LIBS} gtest gmock)
+    target_include_directories(${supportlib} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  endif()
+  foreach(src ${tests})
+    get_filename_component(name ${src} NAME_WE)
+    set(extra "")
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${name}.rc)
+      set(extra ${CMAKE_CURRENT_SOURCE_DIR}/${name}.rc)
+    endif()
+    add_executable(${name} ${src} ${extra})
+    target_link_libraries(${name} PRIVATE ${supportlib} ${ARG_LIBS} gtest_main gtest gmock)
+    target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+    add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600
+      ENVIRONMENT "WINEPREFIX=${ZUL_WINEPREFIX};ZUL_TEST_TMP=${CMAKE_BINARY_DIR}/testtmp")
+  endforeach()
+endfunction()

@@ -1,0 +1,3 @@
+#pragma once
+// Resource numbers of the main program.
+#define IDR_MAINFRAME 128

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Sets up, builds and starts the main program under Wine (needs a display; uses Xvfb when there is none).
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/tools/setup.sh"
+bash "$root/tools/build.sh"
+build=${BUILD_DIR:-$root/build}
+. "$root/tools/wine-env.sh"
+export WINEPREFIX=$build/wineprefix
+zul_prepare_prefix "$WINEPREFIX"
+cd "$build/bin"
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a -s "-screen 0 1280x1024x24" timeout -k 5 "${ZUL_RUN_SECONDS:-3600}" wine "KVR ZUL.exe"
+fi
+exec timeout -k 5 "${ZUL_RUN_SECONDS:-3600}" wine "KVR ZUL.exe"

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on a Debian 12 machine (run as root).
+# Installs only what is missing, so a second run costs a few seconds.
+set -eu
+export DEBIAN_FRONTEND=noninteractive
+
+need=()
+have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+for p in cmake make g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 xvfb xauth \
+         clang libclang-rt-14-dev; do
+  have "$p" || need+=("$p")
+done
+for p in "$@"; do have "$p" || need+=("$p"); done
+
+if [ ${#need[@]} -gt 0 ]; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${need[@]}" </dev/null
+fi
+[ -d /usr/src/googletest ] || apt-get install -y -q googletest </dev/null
