@@ -48,6 +48,6 @@ function(zul_add_test_dir)
     target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
     add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600
-      ENVIRONMENT "WINEPREFIX=${ZUL_WINEPREFIX};ZUL_TEST_TMP=${CMAKE_BINARY_DIR}/testtmp")
+      ENVIRONMENT "WINEPREFIX=${ZUL_WINEPREFIX}")
   endforeach()
 endfunction()
