@@ -1,0 +1,506 @@
+// Block coder of the compressed copies (see CompressLZ77.h for the stream).
+//
+// The parse is greedy: at every position the longest earlier copy is taken, the newest one among
+// copies of equal length. Candidates are the positions entered before the current one whose byte
+// pair equals the current pair, except that a run of one byte value counts once, at its first
+// position. A copy from s at position i is usable for at most min(i - s, N - i) bytes.
+//
+// Walking every candidate is quadratic on repetitive data (long runs of one byte pair, periodic
+// patterns, bitmaps), so the search is organised around one question instead: "which is the newest
+// candidate whose usable length is at least t?". Usable length >= t means s <= i - t and the t bytes
+// at s equal those at i. Those candidates share every shorter prefix, so they all sit in one bucket
+// of an index keyed on the first k <= t bytes (k = 3, 6, 12, ...), in position order; a binary search
+// skips the ones that are too close and a prefix hash of exactly t bytes rejects the others before
+// any byte is compared. Asking the question for t = 3, then one more than each answer, gives the
+// same result as the full walk: every answer is the newest candidate reaching at least t, so the
+// last one is the newest of the longest. Where an answer is limited by its distance (a repeating
+// pattern), the longest length is found by doubling t and then halving the interval instead,
+// which keeps periodic data linear.
+#include "CompressLZ77.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+const int kBucketBits = 14;
+const int kBuckets = 1 << kBucketBits;
+// Key lengths of the indexes: doubling from three bytes.
+const int kLevelString[] = {3, 6, 12, 24, 48, 96, 192, 384, 768, 1536, 3072, 6144, 12288, 24576, 49152};
+const int kLevelCount = (int)(sizeof kLevelString / sizeof kLevelString[0]);
+const uint32_t kHashBase = 0x01000193u;
+const uint16_t kNoBucket = 0xFFFF;
+const int kWalk = 24;          // chains up to this long are walked candidate by candidate
+const int kEscalate = 48;      // entries of one key that make the next longer key worth building
+
+inline int LengthWidth(int nCoded)
+{
+    // smallest p with 2^p >= nCoded
+    return nCoded <= 1 ? 0 : 32 - __builtin_clz((uint32_t)nCoded - 1);
+}
+
+inline uint32_t Bucket(uint32_t h)
+{
+    return (h * 0x9E3779B1u) >> (32 - kBucketBits);
+}
+
+// Bits go out from the most significant bit of each byte down.
+struct BitWriter
+{
+    unsigned char* out;
+    int pos = 0;         // whole bytes written
+    uint32_t acc = 0;    // pending bits in the low end
+    int pending = 0;     // 0 .. 7 between calls
+
+    explicit BitWriter(unsigned char* p) : out(p) {}
+
+    void Put(uint32_t value, int n)   // n <= 24
+    {
+        acc = (acc << n) | value;
+        pending += n;
+        while (pending >= 8)
+        {
+            pending -= 8;
+            out[pos++] = (unsigned char)(acc >> pending);
+        }
+        acc &= (1u << pending) - 1;
+    }
+    int Finish()
+    {
+        if (pending)
+        {
+            out[pos] = (unsigned char)(acc << (8 - pending));   // padding bits are zero
+            return pos + 1;
+        }
+        return pos;
+    }
+};
+
+} // namespace
+
+struct CCompressLZ77::Level
+{
+    int nString = 0;          // bytes of the key
+    unsigned nBlock = 0;      // block the index was built for
+    uint32_t* pStart = nullptr;   // kBuckets + 2 bucket boundaries
+    uint16_t* pPos = nullptr;     // positions, by bucket and then ascending
+};
+
+CCompressLZ77::CCompressLZ77()
+    : m_pSource(nullptr), m_nLength(0), m_nCurrent(0), m_nBlock(0), m_nTopLevel(0), m_bHashed(false)
+{
+    m_pHead = new uint16_t[65536];
+    m_pRunEnd = new uint16_t[65536];
+    m_pPrev = new uint16_t[MAX_BLOCK];
+    m_pCount = new uint16_t[65536];
+    m_pPrefixHash = new uint32_t[MAX_BLOCK + 1];
+    m_pPower = new uint32_t[MAX_BLOCK + 1];
+    m_pScratch = new uint16_t[MAX_BLOCK];
+    m_nLevels = kLevelCount;
+    m_pLevels = new Level[kLevelCount];
+    for (int j = 0; j < kLevelCount; ++j)
+        m_pLevels[j].nString = kLevelString[j];
+    m_pPower[0] = 1;
+    for (int j = 1; j <= MAX_BLOCK; ++j)
+        m_pPower[j] = m_pPower[j - 1] * kHashBase;
+}
+
+CCompressLZ77::~CCompressLZ77()
+{
+    for (int j = 0; j < m_nLevels; ++j)
+    {
+        delete[] m_pLevels[j].pStart;
+        delete[] m_pLevels[j].pPos;
+    }
+    delete[] m_pLevels;
+    delete[] m_pScratch;
+    delete[] m_pPower;
+    delete[] m_pPrefixHash;
+    delete[] m_pRunEnd;
+    delete[] m_pPrev;
+    delete[] m_pCount;
+    delete[] m_pHead;
+}
+
+void CCompressLZ77::InsertNode(int q)
+{
+    const unsigned char a = m_pSource[q], b = m_pSource[q + 1];
+    const unsigned pair = (unsigned)a << 8 | b;
+    const uint16_t h = m_pHead[pair];
+    if (a == b)
+    {
+        if (h != 0 && q == m_pRunEnd[pair] + 1)
+        {
+            m_pRunEnd[pair] = (uint16_t)q;   // the run goes on: still one candidate, at its start
+            return;
+        }
+        m_pRunEnd[pair] = (uint16_t)q;
+    }
+    m_pPrev[q] = h;
+    m_pHead[pair] = (uint16_t)(q + 1);
+    ++m_pCount[pair];
+}
+
+int CCompressLZ77::CommonLength(int s, int i, int limit) const
+{
+    const unsigned char* a = m_pSource + s;
+    const unsigned char* b = m_pSource + i;
+    int n = 0;
+    while (n + 4 <= limit)
+    {
+        uint32_t x, y;
+        std::memcpy(&x, a + n, 4);
+        std::memcpy(&y, b + n, 4);
+        if (x != y)
+        {
+            uint32_t d = x ^ y;
+            // little-endian: the lowest differing byte is the first
+            return n + (__builtin_ctz(d) >> 3);
+        }
+        n += 4;
+    }
+    while (n < limit && a[n] == b[n])
+        ++n;
+    return n;
+}
+
+CCompressLZ77::Level& CCompressLZ77::LevelFor(int t)
+{
+    // The longest key that fits t, among the indexes this block has found worth building.
+    int j = 0;
+    while (j < m_nTopLevel && m_pLevels[j + 1].nString <= t)
+        ++j;
+    Level& level = m_pLevels[j];
+    if (level.nBlock != m_nBlock || level.pPos == nullptr)
+        BuildLevel(level);
+    return level;
+}
+
+void CCompressLZ77::BuildLevel(Level& level)
+{
+    if (level.pPos == nullptr)
+    {
+        level.pStart = new uint32_t[kBuckets + 2];
+        level.pPos = new uint16_t[MAX_BLOCK];
+    }
+    level.nBlock = m_nBlock;
+    const int k = level.nString;
+    uint32_t* start = level.pStart;
+    std::memset(start, 0, sizeof(uint32_t) * (kBuckets + 2));
+    const int last = m_nLength - k;   // positions whose key fits in the block
+    for (int x = 0; x <= last; ++x)
+    {
+        if (IsCandidate(x))
+        {
+            uint32_t b = Bucket(HashAt(x, k));
+            m_pScratch[x] = (uint16_t)b;
+            ++start[b + 2];
+        }
+        else
+            m_pScratch[x] = kNoBucket;
+    }
+    for (int b = 2; b < kBuckets + 2; ++b)
+        start[b] += start[b - 1];
+    for (int x = 0; x <= last; ++x)
+    {
+        uint16_t b = m_pScratch[x];
+        if (b != kNoBucket)
+            level.pPos[start[b + 1]++] = (uint16_t)x;
+    }
+}
+
+bool CCompressLZ77::FindAtLeast(int i, int t, int& nStart, int& nLength)
+{
+    const int limit = i - t;   // newest start that leaves t bytes before position i
+    if (limit < 0)
+        return false;
+    Level& level = LevelFor(t);
+    const uint32_t b = Bucket(HashAt(i, level.nString));
+    const uint16_t* pos = level.pPos;
+    int lo = (int)level.pStart[b], hi = (int)level.pStart[b + 1];
+    // last entry <= limit
+    while (lo < hi)
+    {
+        int mid = (lo + hi) >> 1;
+        if (pos[mid] <= limit)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    const uint32_t want = HashAt(i, t);
+    const int cap = m_nLength - i;
+    const int first = (int)level.pStart[b];
+    int misses = 0;
+    for (int j = lo - 1; j >= first; --j)
+    {
+        const int s = pos[j];
+        if (HashAt(s, t) == want)
+        {
+            const int room = (i - s < cap) ? i - s : cap;
+            const int n = CommonLength(s, i, room);
+            if (n >= t)
+            {
+                nStart = s;
+                nLength = n;
+                return true;
+            }
+        }
+        if (++misses > kEscalate && &level == &m_pLevels[m_nTopLevel] && m_nTopLevel + 1 < m_nLevels
+            && m_pLevels[m_nTopLevel + 1].nString <= t)
+        {
+            // Many entries share this key but not the longer string asked for: a longer key pays.
+            ++m_nTopLevel;
+            return FindAtLeast(i, t, nStart, nLength);
+        }
+    }
+    return false;
+}
+
+int CCompressLZ77::FindMatch(int i, int& nStart)
+{
+    const int N = m_nLength;
+    if (i >= N - 1)
+        return 0;
+    const uint16_t h = m_pHead[(unsigned)m_pSource[i] << 8 | m_pSource[i + 1]];
+    if (h == 0)
+        return 0;
+    // The newest candidate always gives 2: its pair is the key.
+    int best = 2, bestStart = h - 1;
+    const int cap = N - i;
+    if (cap <= 2)
+    {
+        nStart = bestStart;
+        return best;
+    }
+    // Short chains are simply walked, newest first.
+    const bool bShort = m_pCount[(unsigned)m_pSource[i] << 8 | m_pSource[i + 1]] <= kWalk;
+    for (int x = bShort ? h : 0; x != 0; x = m_pPrev[x - 1])
+    {
+        const int s = x - 1;
+        const int room = (i - s < cap) ? i - s : cap;
+        if (room > best && m_pSource[s + best] == m_pSource[i + best])
+        {
+            const int n = CommonLength(s, i, room);
+            if (n > best)
+            {
+                best = n;
+                bestStart = s;
+                if (best >= cap)
+                    break;
+            }
+        }
+    }
+    if (bShort || best >= cap)
+    {
+        nStart = bestStart;
+        return best;
+    }
+    if (!m_bHashed)
+        HashBlock();
+    // A long chain: ask the indexes for anything longer than what the newest ones gave.
+    int t = best + 1;
+    while (t <= cap)
+    {
+        int s, n;
+        if (!FindAtLeast(i, t, s, n))
+            break;
+        best = n;
+        bestStart = s;
+        if (best >= cap)
+            break;
+        if (n == i - s && n >= 8)
+        {
+            // Limited by its distance: an older copy may reach much further. Double, then halve.
+            int hi = 0;   // 0: no length known to be out of reach yet
+            for (;;)
+            {
+                int probe;
+                if (hi == 0)
+                    probe = (best * 2 < cap) ? best * 2 : cap;
+                else
+                    probe = best + (hi - best) / 2;
+                if (probe <= best)
+                    break;
+                if (FindAtLeast(i, probe, s, n))
+                {
+                    best = n;
+                    bestStart = s;
+                    if (best >= cap)
+                        break;
+                }
+                else
+                    hi = probe;
+                if (hi != 0 && hi <= best + 1)
+                    break;
+            }
+            break;
+        }
+        t = best + 1;
+    }
+    nStart = bestStart;
+    return best;
+}
+
+void CCompressLZ77::HashBlock()
+{
+    uint32_t h = 0;
+    m_pPrefixHash[0] = 0;
+    for (int x = 0; x < m_nLength; ++x)
+    {
+        h = h * kHashBase + m_pSource[x] + 1;
+        m_pPrefixHash[x + 1] = h;
+    }
+    m_bHashed = true;
+}
+
+int CCompressLZ77::Compress(const unsigned char* pSource, int nLength, unsigned char* pDest)
+{
+    if (nLength < 0 || nLength > MAX_BLOCK)
+        return -1;
+    if (nLength == 0)
+        return 0;
+    m_pSource = pSource;
+    m_nLength = nLength;
+    m_nCurrent = 0;
+    ++m_nBlock;
+    std::memset(m_pHead, 0, sizeof(uint16_t) * 65536);
+    std::memset(m_pCount, 0, sizeof(uint16_t) * 65536);
+    m_bHashed = false;
+    m_nTopLevel = 0;
+
+    BitWriter out(pDest);
+    const int N = nLength;
+    int i = 0;
+    while (i < N)
+    {
+        if (out.pos >= N)
+            return 0;
+        int s = 0;
+        const int L = FindMatch(i, s);
+        if (L == 0)
+        {
+            out.Put(pSource[i], 9);   // a 0 bit and the byte
+            if (++m_nCurrent >= 2)
+                InsertNode(m_nCurrent - 2);
+            ++i;
+            continue;
+        }
+        const uint32_t v = (uint32_t)L - 1;
+        const int k = 31 - __builtin_clz(v);
+        out.Put((1u << (k + 2)) - 2, k + 2);   // 1, then k ones and a zero
+        if (k)
+            out.Put(v - (1u << k), k);
+        const int width = LengthWidth(i);
+        if (width)
+            out.Put((uint32_t)s, width);
+        for (int n = 0; n < L; ++n)
+            if (++m_nCurrent >= 2)
+                InsertNode(m_nCurrent - 2);
+        i += L;
+    }
+    const int c = out.Finish();
+    return c < N ? c : 0;
+}
+
+namespace {
+
+// Reads bits from the most significant bit of each byte down; never past the end.
+struct BitReader
+{
+    const unsigned char* p;
+    const unsigned char* end;
+    uint32_t buf = 0;   // unread bits at the top
+    int bits = 0;
+
+    BitReader(const unsigned char* s, int n) : p(s), end(s + n) {}
+
+    void Refill()
+    {
+        while (bits <= 24 && p < end)
+        {
+            buf |= (uint32_t)*p++ << (24 - bits);
+            bits += 8;
+        }
+    }
+    bool Get(int n, uint32_t& v)   // 1 <= n <= 16
+    {
+        if (bits < n)
+        {
+            Refill();
+            if (bits < n)
+                return false;
+        }
+        v = buf >> (32 - n);
+        buf <<= n;
+        bits -= n;
+        return true;
+    }
+    int BytesUsed(const unsigned char* start) const
+    {
+        return (int)(p - start) - bits / 8;
+    }
+};
+
+} // namespace
+
+int CCompressLZ77::Decompress(unsigned char* pDest, int nLength, const unsigned char* pSource,
+                              int nSourceLength)
+{
+    if (nLength < 0 || nLength > MAX_BLOCK || nSourceLength < 0)
+        return 0;
+    if ((nLength && !pDest) || (nSourceLength && !pSource))
+        return 0;
+    BitReader in(pSource, nSourceLength);
+    const int N = nLength;
+    int done = 0;
+    while (done < N)
+    {
+        uint32_t bit;
+        if (!in.Get(1, bit))
+            return 0;
+        if (bit == 0)
+        {
+            uint32_t byte;
+            if (!in.Get(8, byte))
+                return 0;
+            pDest[done++] = (unsigned char)byte;
+            continue;
+        }
+        // Length: k one bits and a zero, then k bits. No block holds more than 65536 bytes,
+        // so more than 15 one bits cannot be a length.
+        int k = 0;
+        for (;;)
+        {
+            if (!in.Get(1, bit))
+                return 0;
+            if (bit == 0)
+                break;
+            if (++k > 15)
+                return 0;
+        }
+        int L = 2;
+        if (k)
+        {
+            uint32_t x;
+            if (!in.Get(k, x))
+                return 0;
+            L = (1 << k) + (int)x + 1;
+        }
+        const int width = LengthWidth(done);
+        uint32_t from = 0;
+        if (width && !in.Get(width, from))
+            return 0;
+        if ((int)from >= done || L > N - done)
+            return 0;
+        unsigned char* d = pDest + done;
+        const unsigned char* src = pDest + from;
+        if ((int)from + L <= done)
+            std::memcpy(d, src, (size_t)L);
+        else
+            for (int n = 0; n < L; ++n)
+                d[n] = src[n];   // overlapping copy: byte by byte, as the stream means it
+        done += L;
+    }
+    // A well-formed block ends in its last byte; anything else is not a block of this length.
+    return in.BytesUsed(pSource) == nSourceLength ? 1 : 0;
+}
