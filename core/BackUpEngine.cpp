@@ -623,7 +623,8 @@ BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& str
     CString temp(tempName);
     BOOL ok;
     if (bCompressed)
-        ok = bRestoreSide ? RestoreCompressedFile(strSource, temp) : BackUpCompressedFile(strSource, temp);
+        ok = bRestoreSide ? RestoreCompressedFile(strSource, temp, strFinal)
+                          : BackUpCompressedFile(strSource, temp, strFinal);
     else
         ok = CopyPlain(strSource, temp);
     if (!ok) {
