@@ -9,13 +9,14 @@
 // patterns, bitmaps), so the search is organised around one question instead: "which is the newest
 // candidate whose usable length is at least t?". Usable length >= t means s <= i - t and the t bytes
 // at s equal those at i. Those candidates share every shorter prefix, so they all sit in one bucket
-// of an index keyed on the first k <= t bytes (k = 3, 6, 12, ...), in position order; a binary search
-// skips the ones that are too close and a prefix hash of exactly t bytes rejects the others before
+// of an index keyed on the first k <= t bytes (k = 3, 4, 5, 6, 8, 12, ...), newest first; the ones
+// that are too close are skipped and a prefix hash of exactly t bytes rejects the others before
 // any byte is compared. Asking the question for t = 3, then one more than each answer, gives the
 // same result as the full walk: every answer is the newest candidate reaching at least t, so the
 // last one is the newest of the longest. Where an answer is limited by its distance (a repeating
-// pattern), the longest length is found by doubling t and then halving the interval instead,
-// which keeps periodic data linear.
+// pattern), or the answers keep growing a little at a time, the longest length is found by
+// doubling t and then halving the interval instead, which keeps periodic data near linear.
+// The indexes only hold positions up to the one being coded and are filled as coding advances.
 #include "CompressLZ77.h"
 
 #include <cstring>
@@ -25,12 +26,15 @@ namespace {
 
 const int kBucketBits = 14;
 const int kBuckets = 1 << kBucketBits;
-// Key lengths of the indexes: doubling from three bytes.
-const int kLevelString[] = {3, 6, 12, 24, 48, 96, 192, 384, 768, 1536, 3072, 6144, 12288, 24576, 49152};
+// Key lengths of the indexes: every length from three to six, then growing by half and by a
+// third in turn. An index is only built once shorter keys have proved too crowded in a block.
+const int kLevelString[] = {3, 4, 5, 6, 8, 12, 16, 24, 32, 48, 64, 96, 128, 192, 256, 384, 512, 768,
+                            1024, 1536, 2048, 3072, 4096, 6144, 8192, 12288, 16384, 24576, 32768,
+                            49152};
 const int kLevelCount = (int)(sizeof kLevelString / sizeof kLevelString[0]);
 const uint32_t kHashBase = 0x01000193u;
-const uint16_t kNoBucket = 0xFFFF;
 const int kWalk = 24;          // chains up to this long are walked candidate by candidate
+const int kLinearSteps = 4;    // answers that grow one by one before the search doubles
 const int kEscalate = 48;      // entries of one key that make the next longer key worth building
 
 inline int LengthWidth(int nCoded)
@@ -80,10 +84,11 @@ struct BitWriter
 
 struct CCompressLZ77::Level
 {
-    int nString = 0;          // bytes of the key
-    unsigned nBlock = 0;      // block the index was built for
-    uint32_t* pStart = nullptr;   // kBuckets + 2 bucket boundaries
-    uint16_t* pPos = nullptr;     // positions, by bucket and then ascending
+    int nString = 0;              // bytes of the key
+    unsigned nBlock = 0;          // block the index holds positions of
+    int nNext = 0;                // first position not entered yet
+    uint16_t* pHead = nullptr;    // per bucket: newest entered position + 1
+    uint16_t* pPrev = nullptr;    // per position: the next older one of its bucket + 1
 };
 
 CCompressLZ77::CCompressLZ77()
@@ -95,7 +100,6 @@ CCompressLZ77::CCompressLZ77()
     m_pCount = new uint16_t[65536];
     m_pPrefixHash = new uint32_t[MAX_BLOCK + 1];
     m_pPower = new uint32_t[MAX_BLOCK + 1];
-    m_pScratch = new uint16_t[MAX_BLOCK];
     m_nLevels = kLevelCount;
     m_pLevels = new Level[kLevelCount];
     for (int j = 0; j < kLevelCount; ++j)
@@ -109,11 +113,10 @@ CCompressLZ77::~CCompressLZ77()
 {
     for (int j = 0; j < m_nLevels; ++j)
     {
-        delete[] m_pLevels[j].pStart;
-        delete[] m_pLevels[j].pPos;
+        delete[] m_pLevels[j].pHead;
+        delete[] m_pLevels[j].pPrev;
     }
     delete[] m_pLevels;
-    delete[] m_pScratch;
     delete[] m_pPower;
     delete[] m_pPrefixHash;
     delete[] m_pRunEnd;
@@ -171,42 +174,38 @@ CCompressLZ77::Level& CCompressLZ77::LevelFor(int t)
     while (j < m_nTopLevel && m_pLevels[j + 1].nString <= t)
         ++j;
     Level& level = m_pLevels[j];
-    if (level.nBlock != m_nBlock || level.pPos == nullptr)
-        BuildLevel(level);
+    if (level.nBlock != m_nBlock || level.pHead == nullptr)
+    {
+        if (level.pHead == nullptr)
+        {
+            level.pHead = new uint16_t[kBuckets];
+            level.pPrev = new uint16_t[MAX_BLOCK];
+        }
+        level.nBlock = m_nBlock;
+        level.nNext = 0;
+        std::memset(level.pHead, 0, sizeof(uint16_t) * kBuckets);
+    }
     return level;
 }
 
-void CCompressLZ77::BuildLevel(Level& level)
+void CCompressLZ77::Enter(Level& level, int upTo)
 {
-    if (level.pPos == nullptr)
-    {
-        level.pStart = new uint32_t[kBuckets + 2];
-        level.pPos = new uint16_t[MAX_BLOCK];
-    }
-    level.nBlock = m_nBlock;
+    // Enters the candidates up to position upTo whose key fits in the block.
     const int k = level.nString;
-    uint32_t* start = level.pStart;
-    std::memset(start, 0, sizeof(uint32_t) * (kBuckets + 2));
-    const int last = m_nLength - k;   // positions whose key fits in the block
-    for (int x = 0; x <= last; ++x)
+    const int last = (upTo < m_nLength - k) ? upTo : m_nLength - k;
+    uint16_t* head = level.pHead;
+    uint16_t* prev = level.pPrev;
+    for (int x = level.nNext; x <= last; ++x)
     {
         if (IsCandidate(x))
         {
-            uint32_t b = Bucket(HashAt(x, k));
-            m_pScratch[x] = (uint16_t)b;
-            ++start[b + 2];
+            const uint32_t b = Bucket(HashAt(x, k));
+            prev[x] = head[b];
+            head[b] = (uint16_t)(x + 1);
         }
-        else
-            m_pScratch[x] = kNoBucket;
     }
-    for (int b = 2; b < kBuckets + 2; ++b)
-        start[b] += start[b - 1];
-    for (int x = 0; x <= last; ++x)
-    {
-        uint16_t b = m_pScratch[x];
-        if (b != kNoBucket)
-            level.pPos[start[b + 1]++] = (uint16_t)x;
-    }
+    if (last + 1 > level.nNext)
+        level.nNext = last + 1;
 }
 
 bool CCompressLZ77::FindAtLeast(int i, int t, int& nStart, int& nLength)
@@ -215,25 +214,18 @@ bool CCompressLZ77::FindAtLeast(int i, int t, int& nStart, int& nLength)
     if (limit < 0)
         return false;
     Level& level = LevelFor(t);
-    const uint32_t b = Bucket(HashAt(i, level.nString));
-    const uint16_t* pos = level.pPos;
-    int lo = (int)level.pStart[b], hi = (int)level.pStart[b + 1];
-    // last entry <= limit
-    while (lo < hi)
-    {
-        int mid = (lo + hi) >> 1;
-        if (pos[mid] <= limit)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
+    if (level.nNext <= limit)
+        Enter(level, limit);
+    const uint16_t* prev = level.pPrev;
+    int x = level.pHead[Bucket(HashAt(i, level.nString))];
+    while (x > limit + 1)   // entered for an earlier, shorter question: too close
+        x = prev[x - 1];
     const uint32_t want = HashAt(i, t);
     const int cap = m_nLength - i;
-    const int first = (int)level.pStart[b];
     int misses = 0;
-    for (int j = lo - 1; j >= first; --j)
+    for (; x != 0; x = prev[x - 1])
     {
-        const int s = pos[j];
+        const int s = x - 1;
         if (HashAt(s, t) == want)
         {
             const int room = (i - s < cap) ? i - s : cap;
@@ -299,6 +291,7 @@ int CCompressLZ77::FindMatch(int i, int& nStart)
         HashBlock();
     // A long chain: ask the indexes for anything longer than what the newest ones gave.
     int t = best + 1;
+    int steps = 0;
     while (t <= cap)
     {
         int s, n;
@@ -308,7 +301,7 @@ int CCompressLZ77::FindMatch(int i, int& nStart)
         bestStart = s;
         if (best >= cap)
             break;
-        if (n == i - s && n >= 8)
+        if ((n == i - s && n >= 8) || ++steps >= kLinearSteps)
         {
             // Limited by its distance: an older copy may reach much further. Double, then halve.
             int hi = 0;   // 0: no length known to be out of reach yet

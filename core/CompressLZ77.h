@@ -57,7 +57,7 @@ private:
     bool FindAtLeast(int i, int t, int& nStart, int& nLength);
     Level& LevelFor(int t);
     void HashBlock();
-    void BuildLevel(Level& level);
+    void Enter(Level& level, int upTo);
     uint32_t HashAt(int x, int len) const
     {
         return m_pPrefixHash[x + len] - m_pPrefixHash[x] * m_pPower[len];
@@ -79,7 +79,6 @@ private:
     uint16_t* m_pCount;               // per byte pair: candidates entered
     uint32_t* m_pPrefixHash;          // hashes of every prefix of the block
     uint32_t* m_pPower;               // powers of the hash base
-    uint16_t* m_pScratch;             // bucket of every position while a level is built
     Level* m_pLevels;                 // position indexes keyed on longer strings, built on demand
     int m_nLevels;
     int m_nTopLevel;                  // longest key worth using in this block
