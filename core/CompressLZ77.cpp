@@ -208,7 +208,7 @@ void CCompressLZ77::Enter(Level& level, int upTo)
         level.nNext = last + 1;
 }
 
-bool CCompressLZ77::FindAtLeast(int i, int t, int& nStart, int& nLength)
+bool CCompressLZ77::FindAtLeast(int i, int t, int& nStart, int& nLength, Resume* pResume)
 {
     const int limit = i - t;   // newest start that leaves t bytes before position i
     if (limit < 0)
@@ -217,9 +217,19 @@ bool CCompressLZ77::FindAtLeast(int i, int t, int& nStart, int& nLength)
     if (level.nNext <= limit)
         Enter(level, limit);
     const uint16_t* prev = level.pPrev;
-    int x = level.pHead[Bucket(HashAt(i, level.nString))];
-    while (x > limit + 1)   // entered for an earlier, shorter question: too close
-        x = prev[x - 1];
+    int x;
+    if (pResume && pResume->pLevel == &level)
+    {
+        // The previous answer came from this index, for a shorter t: every newer entry fell
+        // short of that t already, so the walk goes on behind that answer.
+        x = pResume->x;
+    }
+    else
+    {
+        x = level.pHead[Bucket(HashAt(i, level.nString))];
+        while (x > limit + 1)   // entered for an earlier, shorter question: too close
+            x = prev[x - 1];
+    }
     const uint32_t want = HashAt(i, t);
     const int cap = m_nLength - i;
     int misses = 0;
@@ -234,6 +244,11 @@ bool CCompressLZ77::FindAtLeast(int i, int t, int& nStart, int& nLength)
             {
                 nStart = s;
                 nLength = n;
+                if (pResume)
+                {
+                    pResume->pLevel = &level;
+                    pResume->x = prev[s];
+                }
                 return true;
             }
         }
@@ -242,7 +257,7 @@ bool CCompressLZ77::FindAtLeast(int i, int t, int& nStart, int& nLength)
         {
             // Many entries share this key but not the longer string asked for: a longer key pays.
             ++m_nTopLevel;
-            return FindAtLeast(i, t, nStart, nLength);
+            return FindAtLeast(i, t, nStart, nLength, pResume);
         }
     }
     return false;
@@ -292,10 +307,11 @@ int CCompressLZ77::FindMatch(int i, int& nStart)
     // A long chain: ask the indexes for anything longer than what the newest ones gave.
     int t = best + 1;
     int steps = 0;
+    Resume resume;
     while (t <= cap)
     {
         int s, n;
-        if (!FindAtLeast(i, t, s, n))
+        if (!FindAtLeast(i, t, s, n, &resume))
             break;
         best = n;
         bestStart = s;
@@ -356,8 +372,22 @@ int CCompressLZ77::Compress(const unsigned char* pSource, int nLength, unsigned 
     m_nLength = nLength;
     m_nCurrent = 0;
     ++m_nBlock;
-    std::memset(m_pHead, 0, sizeof(uint16_t) * 65536);
-    std::memset(m_pCount, 0, sizeof(uint16_t) * 65536);
+    if (nLength >= 16384)
+    {
+        std::memset(m_pHead, 0, sizeof(uint16_t) * 65536);
+        std::memset(m_pCount, 0, sizeof(uint16_t) * 65536);
+    }
+    else
+    {
+        // Only the pairs of this block are ever looked at: clearing those is enough, and much
+        // cheaper than the whole table for the small blocks at the ends of files.
+        for (int x = 0; x + 1 < nLength; ++x)
+        {
+            const unsigned pair = (unsigned)pSource[x] << 8 | pSource[x + 1];
+            m_pHead[pair] = 0;
+            m_pCount[pair] = 0;
+        }
+    }
     m_bHashed = false;
     m_nTopLevel = 0;
 

@@ -54,7 +54,12 @@ private:
     int FindMatch(int i, int& nStart);
     // Newest candidate s <= i - t whose bytes agree with position i for at least t bytes;
     // gives its start and its usable length (at most i - s and N - i).
-    bool FindAtLeast(int i, int t, int& nStart, int& nLength);
+    struct Resume
+    {
+        Level* pLevel = nullptr;   // index of the previous answer
+        int x = 0;                 // the entry behind it + 1, 0 for none
+    };
+    bool FindAtLeast(int i, int t, int& nStart, int& nLength, Resume* pResume = nullptr);
     Level& LevelFor(int t);
     void HashBlock();
     void Enter(Level& level, int upTo);

@@ -13,6 +13,7 @@
 
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "BackUpEngine.h"
 #include "CompressLZ77.h"
@@ -202,7 +203,7 @@ BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString
     ULONGLONG remaining = static_cast<ULONGLONG>(size.QuadPart);
     DWORD dwReadError = 0;
     bool bWriterStopped = false;
-    {
+    try {
         CCompressLZ77 coder;
         std::unique_ptr<BYTE[]> buffer(new BYTE[kBlock]);
         while (remaining > 0) {
@@ -240,11 +241,22 @@ BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString
                 bWriterStopped = true;
                 break;
             }
-            g_arrWrite.Add(block.release());
+            bool bQueued = true;
+            try {
+                g_arrWrite.Add(block.get());
+                block.release();
+            } catch (const std::bad_alloc&) {
+                bQueued = false;   // never leave the lock held
+            }
             WakeAllConditionVariable(&g_cvWriteQueue);
             LeaveCriticalSection(&g_csWriteQueue);
+            if (!bQueued)
+                throw std::bad_alloc();
             remaining -= n;
         }
+    } catch (const std::bad_alloc&) {
+        // Out of memory for the coder or a block: this file fails, the writer still ends.
+        dwReadError = ERROR_NOT_ENOUGH_MEMORY;
     }
 
     // Close the queue and wait for the writer to drain it and close the target.
@@ -318,9 +330,16 @@ BOOL CBackUpEngine::RestoreCompressedFile(const CString& strSource, const CStrin
     m_nDoneBytes += 4;
     m_nFileDoneBytes = 4;
 
-    CCompressLZ77 coder;
-    std::unique_ptr<BYTE[]> stored(new BYTE[kBlock]);
-    std::unique_ptr<BYTE[]> expanded(new BYTE[kBlock]);
+    std::unique_ptr<CCompressLZ77> coder;
+    std::unique_ptr<BYTE[]> stored, expanded;
+    try {
+        coder.reset(new CCompressLZ77);
+        stored.reset(new BYTE[kBlock]);
+        expanded.reset(new BYTE[kBlock]);
+    } catch (const std::bad_alloc&) {
+        AddFailLine(strSource, ERROR_NOT_ENOUGH_MEMORY);
+        return finish(FALSE);
+    }
     ULONGLONG remaining = static_cast<ULONGLONG>(size.QuadPart) - 4;
     while (remaining > 0) {
         WaitWhilePaused();
@@ -350,7 +369,7 @@ BOOL CBackUpEngine::RestoreCompressedFile(const CString& strSource, const CStrin
         remaining -= 4 + static_cast<ULONGLONG>(s);
         const BYTE* data = stored.get();
         if (sourceField != storedField) {
-            if (!coder.Decompress(expanded.get(), static_cast<int>(n), stored.get(),
+            if (!coder->Decompress(expanded.get(), static_cast<int>(n), stored.get(),
                                   static_cast<int>(s))) {
                 AddFailLine(strSource, ERROR_FILE_CORRUPT);
                 return finish(FALSE);

@@ -7,12 +7,12 @@
 # Its seed corpus is committed in fuzz/corpus/<name>/ (the file name without "_fuzz.cpp").
 # An optional fuzz/<name>.args holds extra libFuzzer flags (one line, e.g. -max_len=70000).
 # Each fuzzer runs for ${FUZZ_SECONDS:-60} seconds on a copy of its corpus, so new inputs it finds
-# do not change the committed one. Programs and crash inputs go to ${FUZZ_BUILD_DIR:-build/fuzz}.
+# do not change the committed one. Programs and crash inputs go to ${FUZZ_BUILD_DIR:-${BUILD_DIR:-build}/fuzz}.
 # The exit status is not zero when a fuzzer fails to build or finds a crash.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
-out=${FUZZ_BUILD_DIR:-$root/build/fuzz}
+out=${FUZZ_BUILD_DIR:-${BUILD_DIR:-$root/build}/fuzz}
 seconds=${FUZZ_SECONDS:-60}
 cxx=${FUZZ_CXX:-clang++}
 mkdir -p "$out"

@@ -167,4 +167,16 @@ TEST(Lz77Identity, OneCoderObjectOverManyBlocks)
     const int r2 = c.product.Compress(last.data(), 65536, again.data());
     ASSERT_EQ(r1, r2);
     EXPECT_EQ(0, std::memcmp(first.data(), again.data(), r1));
+    // Small blocks (the ends of files) after full ones, and the other way round.
+    for (const DataClass& dc : Classes())
+        for (int size : {100, 5000, 16383, 65536})
+        {
+            Bytes small = dc.make(5, size);
+            CCompressLZ77 fresh;
+            std::vector<unsigned char> a(size + 8), b(size + 8);
+            const int ra = fresh.Compress(small.data(), size, a.data());
+            const int rb = c.product.Compress(small.data(), size, b.data());
+            ASSERT_EQ(ra, rb) << dc.name << " " << size;
+            EXPECT_EQ(0, std::memcmp(a.data(), b.data(), ra > 0 ? ra : 0)) << dc.name << " " << size;
+        }
 }
