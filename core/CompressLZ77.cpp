@@ -35,7 +35,9 @@ const int kLevelCount = (int)(sizeof kLevelString / sizeof kLevelString[0]);
 const uint32_t kHashBase = 0x01000193u;
 const int kWalk = 24;          // chains up to this long are walked candidate by candidate
 const int kLinearSteps = 4;    // answers that grow one by one before the search doubles
-const int kEscalate = 48;      // entries of one key that make the next longer key worth building
+const int kAnchor = 8;         // key length of the index of every position
+const int kCrowded = 64;       // entries of one key that make the other end worth a look
+const int kEscalate = 48;      // entries of one key in one walk that make a longer key worth asking
 
 inline int LengthWidth(int nCoded)
 {
@@ -87,12 +89,15 @@ struct CCompressLZ77::Level
     int nString = 0;              // bytes of the key
     unsigned nBlock = 0;          // block the index holds positions of
     int nNext = 0;                // first position not entered yet
+    bool bAll = false;            // every position, not only the candidates
     uint16_t* pHead = nullptr;    // per bucket: newest entered position + 1
+    uint16_t* pCount = nullptr;   // per bucket: positions entered
     uint16_t* pPrev = nullptr;    // per position: the next older one of its bucket + 1
 };
 
 CCompressLZ77::CCompressLZ77()
-    : m_pSource(nullptr), m_nLength(0), m_nCurrent(0), m_nBlock(0), m_nTopLevel(0), m_bHashed(false)
+    : m_pSource(nullptr), m_nLength(0), m_nCurrent(0), m_nBlock(0), m_nTopLevel(0), m_nWaste(0),
+      m_bHashed(false), m_pAnchor(nullptr)
 {
     m_pHead = new uint16_t[65536];
     m_pRunEnd = new uint16_t[65536];
@@ -114,9 +119,17 @@ CCompressLZ77::~CCompressLZ77()
     for (int j = 0; j < m_nLevels; ++j)
     {
         delete[] m_pLevels[j].pHead;
+        delete[] m_pLevels[j].pCount;
         delete[] m_pLevels[j].pPrev;
     }
     delete[] m_pLevels;
+    if (m_pAnchor)
+    {
+        delete[] m_pAnchor->pHead;
+        delete[] m_pAnchor->pCount;
+        delete[] m_pAnchor->pPrev;
+        delete m_pAnchor;
+    }
     delete[] m_pPower;
     delete[] m_pPrefixHash;
     delete[] m_pRunEnd;
@@ -167,6 +180,44 @@ int CCompressLZ77::CommonLength(int s, int i, int limit) const
     return n;
 }
 
+void CCompressLZ77::Enter(Level& level, int upTo)
+{
+    // Enters the positions up to upTo whose key fits in the block.
+    const int k = level.nString;
+    const int last = (upTo < m_nLength - k) ? upTo : m_nLength - k;
+    uint16_t* head = level.pHead;
+    uint16_t* prev = level.pPrev;
+    uint16_t* count = level.pCount;
+    for (int x = level.nNext; x <= last; ++x)
+    {
+        if (level.bAll || IsCandidate(x))
+        {
+            const uint32_t b = Bucket(HashAt(x, k));
+            prev[x] = head[b];
+            head[b] = (uint16_t)(x + 1);
+            ++count[b];
+        }
+    }
+    if (last + 1 > level.nNext)
+        level.nNext = last + 1;
+}
+
+void CCompressLZ77::Ready(Level& level)
+{
+    if (level.nBlock == m_nBlock && level.pHead != nullptr)
+        return;
+    if (level.pHead == nullptr)
+    {
+        level.pHead = new uint16_t[kBuckets];
+        level.pCount = new uint16_t[kBuckets];
+        level.pPrev = new uint16_t[MAX_BLOCK];
+    }
+    level.nBlock = m_nBlock;
+    level.nNext = 0;
+    std::memset(level.pHead, 0, sizeof(uint16_t) * kBuckets);
+    std::memset(level.pCount, 0, sizeof(uint16_t) * kBuckets);
+}
+
 CCompressLZ77::Level& CCompressLZ77::LevelFor(int t)
 {
     // The longest key that fits t, among the indexes this block has found worth building.
@@ -174,38 +225,39 @@ CCompressLZ77::Level& CCompressLZ77::LevelFor(int t)
     while (j < m_nTopLevel && m_pLevels[j + 1].nString <= t)
         ++j;
     Level& level = m_pLevels[j];
-    if (level.nBlock != m_nBlock || level.pHead == nullptr)
-    {
-        if (level.pHead == nullptr)
-        {
-            level.pHead = new uint16_t[kBuckets];
-            level.pPrev = new uint16_t[MAX_BLOCK];
-        }
-        level.nBlock = m_nBlock;
-        level.nNext = 0;
-        std::memset(level.pHead, 0, sizeof(uint16_t) * kBuckets);
-    }
+    Ready(level);
     return level;
 }
 
-void CCompressLZ77::Enter(Level& level, int upTo)
+bool CCompressLZ77::FindAtLeastFromEnd(int i, int t, int& nStart, int& nLength)
 {
-    // Enters the candidates up to position upTo whose key fits in the block.
-    const int k = level.nString;
-    const int last = (upTo < m_nLength - k) ? upTo : m_nLength - k;
-    uint16_t* head = level.pHead;
-    uint16_t* prev = level.pPrev;
-    for (int x = level.nNext; x <= last; ++x)
+    // The same question, asked through the last kAnchor bytes of the t: every answer s has
+    // those bytes at s + t - kAnchor. This index holds every position (a candidate need not
+    // start there), so each entry is checked for being a candidate.
+    Level& anchor = *m_pAnchor;
+    const int shift = t - kAnchor;
+    const int limit = i - t;
+    const uint16_t* prev = anchor.pPrev;
+    int x = anchor.pHead[Bucket(HashAt(i + shift, kAnchor))];
+    while (x > limit + shift + 1)
+        x = prev[x - 1];
+    const uint32_t want = HashAt(i, t);
+    const int cap = m_nLength - i;
+    for (; x > shift; x = prev[x - 1])
     {
-        if (IsCandidate(x))
+        const int s = x - 1 - shift;
+        if (!IsCandidate(s) || HashAt(s, t) != want)
+            continue;
+        const int room = (i - s < cap) ? i - s : cap;
+        const int n = CommonLength(s, i, room);
+        if (n >= t)
         {
-            const uint32_t b = Bucket(HashAt(x, k));
-            prev[x] = head[b];
-            head[b] = (uint16_t)(x + 1);
+            nStart = s;
+            nLength = n;
+            return true;
         }
     }
-    if (last + 1 > level.nNext)
-        level.nNext = last + 1;
+    return false;
 }
 
 bool CCompressLZ77::FindAtLeast(int i, int t, int& nStart, int& nLength, Resume* pResume)
@@ -216,6 +268,27 @@ bool CCompressLZ77::FindAtLeast(int i, int t, int& nStart, int& nLength, Resume*
     Level& level = LevelFor(t);
     if (level.nNext <= limit)
         Enter(level, limit);
+    const uint32_t bucket = Bucket(HashAt(i, level.nString));
+    if (t >= 2 * kAnchor && level.pCount[bucket] > kCrowded)
+    {
+        // Many positions share the start of the string asked for (a repeating pattern): its
+        // end may be much rarer, as when the string reaches past where the pattern breaks.
+        if (m_pAnchor == nullptr)
+        {
+            m_pAnchor = new Level;
+            m_pAnchor->nString = kAnchor;
+            m_pAnchor->bAll = true;
+        }
+        Ready(*m_pAnchor);
+        if (m_pAnchor->nNext <= i - kAnchor)
+            Enter(*m_pAnchor, i - kAnchor);
+        if (m_pAnchor->pCount[Bucket(HashAt(i + t - kAnchor, kAnchor))] < level.pCount[bucket])
+        {
+            if (pResume)
+                pResume->pLevel = nullptr;
+            return FindAtLeastFromEnd(i, t, nStart, nLength);
+        }
+    }
     const uint16_t* prev = level.pPrev;
     int x;
     if (pResume && pResume->pLevel == &level)
@@ -226,7 +299,7 @@ bool CCompressLZ77::FindAtLeast(int i, int t, int& nStart, int& nLength, Resume*
     }
     else
     {
-        x = level.pHead[Bucket(HashAt(i, level.nString))];
+        x = level.pHead[bucket];
         while (x > limit + 1)   // entered for an earlier, shorter question: too close
             x = prev[x - 1];
     }
@@ -252,10 +325,13 @@ bool CCompressLZ77::FindAtLeast(int i, int t, int& nStart, int& nLength, Resume*
                 return true;
             }
         }
-        if (++misses > kEscalate && &level == &m_pLevels[m_nTopLevel] && m_nTopLevel + 1 < m_nLevels
-            && m_pLevels[m_nTopLevel + 1].nString <= t)
+        // Many entries share this key but not the longer string asked for. A longer key pays
+        // once the walks of this block have cost about what filling one more index costs.
+        ++m_nWaste;
+        if (++misses > kEscalate && m_nWaste > m_nLength / 4 && &level == &m_pLevels[m_nTopLevel]
+            && m_nTopLevel + 1 < m_nLevels && m_pLevels[m_nTopLevel + 1].nString <= t)
         {
-            // Many entries share this key but not the longer string asked for: a longer key pays.
+            m_nWaste = 0;
             ++m_nTopLevel;
             return FindAtLeast(i, t, nStart, nLength, pResume);
         }
@@ -390,6 +466,7 @@ int CCompressLZ77::Compress(const unsigned char* pSource, int nLength, unsigned 
     }
     m_bHashed = false;
     m_nTopLevel = 0;
+    m_nWaste = 0;
 
     BitWriter out(pDest);
     const int N = nLength;

@@ -60,7 +60,9 @@ private:
         int x = 0;                 // the entry behind it + 1, 0 for none
     };
     bool FindAtLeast(int i, int t, int& nStart, int& nLength, Resume* pResume = nullptr);
+    bool FindAtLeastFromEnd(int i, int t, int& nStart, int& nLength);
     Level& LevelFor(int t);
+    void Ready(Level& level);
     void HashBlock();
     void Enter(Level& level, int upTo);
     uint32_t HashAt(int x, int len) const
@@ -87,5 +89,7 @@ private:
     Level* m_pLevels;                 // position indexes keyed on longer strings, built on demand
     int m_nLevels;
     int m_nTopLevel;                  // longest key worth using in this block
+    int m_nWaste;                     // entries walked in vain since the last longer key
     bool m_bHashed;                   // prefix hashes of this block are computed
+    Level* m_pAnchor;                 // every position keyed on its next few bytes, on demand
 };

@@ -87,6 +87,22 @@ TEST(Lz77Identity, EveryPeriodFromTwoToSixtyFour)
         }
 }
 
+TEST(Lz77Identity, RepeatingPatternsBrokenAtRandomPlaces)
+{
+    // The pattern continues past where a copy can reach, or breaks just before: the searches
+    // that double and halve the length, and those that look at the end of the string first.
+    Coders c;
+    Rng r(4242);
+    for (int period : {2, 3, 4, 7, 24, 64})
+        for (int spacing : {16, 64, 500, 4000})
+        {
+            Bytes src = Periodic(period * 11u, 65536, period);
+            for (int pos = r.Below(spacing); pos < 65536; pos += 1 + r.Below(2 * spacing))
+                src[pos] ^= (unsigned char)(1 + r.Below(255));
+            EXPECT_EQ(c.Check(src), "") << "period " << period << " spacing " << spacing;
+        }
+}
+
 TEST(Lz77Identity, RealExecutableBytes)
 {
     Coders c;
