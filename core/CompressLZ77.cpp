@@ -555,7 +555,17 @@ int CCompressLZ77::Decompress(unsigned char* pDest, int nLength, const unsigned 
     int done = 0;
     while (done < N)
     {
+        if (in.bits < 25)
+            in.Refill();
         uint32_t bit;
+        if (in.bits >= 9 && !(in.buf & 0x80000000u))
+        {
+            // A literal: a 0 bit and the byte, taken at once.
+            pDest[done++] = (unsigned char)(in.buf >> 23);
+            in.buf <<= 9;
+            in.bits -= 9;
+            continue;
+        }
         if (!in.Get(1, bit))
             return 0;
         if (bit == 0)
@@ -569,15 +579,24 @@ int CCompressLZ77::Decompress(unsigned char* pDest, int nLength, const unsigned 
         // Length: k one bits and a zero, then k bits. No block holds more than 65536 bytes,
         // so more than 15 one bits cannot be a length.
         int k = 0;
-        for (;;)
+        if (in.bits >= 17)
         {
-            if (!in.Get(1, bit))
+            k = __builtin_clz(~in.buf);   // the one bits before the zero (at most 16 here)
+            if (k > 15)
                 return 0;
-            if (bit == 0)
-                break;
-            if (++k > 15)
-                return 0;
+            in.buf <<= k + 1;
+            in.bits -= k + 1;
         }
+        else
+            for (;;)
+            {
+                if (!in.Get(1, bit))
+                    return 0;
+                if (bit == 0)
+                    break;
+                if (++k > 15)
+                    return 0;
+            }
         int L = 2;
         if (k)
         {
