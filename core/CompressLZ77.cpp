@@ -169,9 +169,12 @@ int CCompressLZ77::CommonLength(int s, int i, int limit) const
         std::memcpy(&y, b + n, 4);
         if (x != y)
         {
-            uint32_t d = x ^ y;
-            // little-endian: the lowest differing byte is the first
-            return n + (__builtin_ctz(d) >> 3);
+            const uint32_t d = x ^ y;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+            return n + (__builtin_clz(d) >> 3);   // the first byte is the highest
+#else
+            return n + (__builtin_ctz(d) >> 3);   // the first byte is the lowest
+#endif
         }
         n += 4;
     }
@@ -395,7 +398,8 @@ int CCompressLZ77::FindMatch(int i, int& nStart)
             break;
         if ((n == i - s && n >= 8) || ++steps >= kLinearSteps)
         {
-            // Limited by its distance: an older copy may reach much further. Double, then halve.
+            // Limited by its distance (an older copy may reach much further), or growing a
+            // little at a time: double the length asked for, then halve the interval.
             int hi = 0;   // 0: no length known to be out of reach yet
             for (;;)
             {
