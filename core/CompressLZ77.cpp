@@ -232,23 +232,22 @@ CCompressLZ77::Level& CCompressLZ77::LevelFor(int t)
     return level;
 }
 
-bool CCompressLZ77::FindAtLeastFromEnd(int i, int t, int& nStart, int& nLength)
+bool CCompressLZ77::FindAtLeastFromEnd(int i, int t, int nOffset, int& nStart, int& nLength)
 {
-    // The same question, asked through the last kAnchor bytes of the t: every answer s has
-    // those bytes at s + t - kAnchor. This index holds every position (a candidate need not
+    // The same question, asked through kAnchor bytes at nOffset inside the t: every answer s
+    // has those bytes at s + nOffset. This index holds every position (a candidate need not
     // start there), so each entry is checked for being a candidate.
     Level& anchor = *m_pAnchor;
-    const int shift = t - kAnchor;
     const int limit = i - t;
     const uint16_t* prev = anchor.pPrev;
-    int x = anchor.pHead[Bucket(HashAt(i + shift, kAnchor))];
-    while (x > limit + shift + 1)
+    int x = anchor.pHead[Bucket(HashAt(i + nOffset, kAnchor))];
+    while (x > limit + nOffset + 1)
         x = prev[x - 1];
     const uint32_t want = HashAt(i, t);
     const int cap = m_nLength - i;
-    for (; x > shift; x = prev[x - 1])
+    for (; x > nOffset; x = prev[x - 1])
     {
-        const int s = x - 1 - shift;
+        const int s = x - 1 - nOffset;
         if (!IsCandidate(s) || HashAt(s, t) != want)
             continue;
         const int room = (i - s < cap) ? i - s : cap;
@@ -263,7 +262,8 @@ bool CCompressLZ77::FindAtLeastFromEnd(int i, int t, int& nStart, int& nLength)
     return false;
 }
 
-bool CCompressLZ77::FindAtLeast(int i, int t, int& nStart, int& nLength, Resume* pResume)
+bool CCompressLZ77::FindAtLeast(int i, int t, int nKnown, int& nStart, int& nLength,
+                                Resume* pResume)
 {
     const int limit = i - t;   // newest start that leaves t bytes before position i
     if (limit < 0)
@@ -285,11 +285,25 @@ bool CCompressLZ77::FindAtLeast(int i, int t, int& nStart, int& nLength, Resume*
         Ready(*m_pAnchor);
         if (m_pAnchor->nNext <= i - kAnchor)
             Enter(*m_pAnchor, i - kAnchor);
-        if (m_pAnchor->pCount[Bucket(HashAt(i + t - kAnchor, kAnchor))] < level.pCount[bucket])
+        // Two places to look through: the end of the string, and around the longest length
+        // found so far, where the crowd of shorter copies stops agreeing.
+        int offset = t - kAnchor;
+        int count = m_pAnchor->pCount[Bucket(HashAt(i + offset, kAnchor))];
+        const int near = nKnown - kAnchor / 2;
+        if (near >= 0 && near < offset)
+        {
+            const int c = m_pAnchor->pCount[Bucket(HashAt(i + near, kAnchor))];
+            if (c < count)
+            {
+                count = c;
+                offset = near;
+            }
+        }
+        if (count < level.pCount[bucket])
         {
             if (pResume)
                 pResume->pLevel = nullptr;
-            return FindAtLeastFromEnd(i, t, nStart, nLength);
+            return FindAtLeastFromEnd(i, t, offset, nStart, nLength);
         }
     }
     const uint16_t* prev = level.pPrev;
@@ -336,7 +350,7 @@ bool CCompressLZ77::FindAtLeast(int i, int t, int& nStart, int& nLength, Resume*
         {
             m_nWaste = 0;
             ++m_nTopLevel;
-            return FindAtLeast(i, t, nStart, nLength, pResume);
+            return FindAtLeast(i, t, nKnown, nStart, nLength, pResume);
         }
     }
     return false;
@@ -390,7 +404,7 @@ int CCompressLZ77::FindMatch(int i, int& nStart)
     while (t <= cap)
     {
         int s, n;
-        if (!FindAtLeast(i, t, s, n, &resume))
+        if (!FindAtLeast(i, t, best, s, n, &resume))
             break;
         best = n;
         bestStart = s;
@@ -410,7 +424,7 @@ int CCompressLZ77::FindMatch(int i, int& nStart)
                     probe = best + (hi - best) / 2;
                 if (probe <= best)
                     break;
-                if (FindAtLeast(i, probe, s, n))
+                if (FindAtLeast(i, probe, best, s, n))
                 {
                     best = n;
                     bestStart = s;

@@ -59,8 +59,10 @@ private:
         Level* pLevel = nullptr;   // index of the previous answer
         int x = 0;                 // the entry behind it + 1, 0 for none
     };
-    bool FindAtLeast(int i, int t, int& nStart, int& nLength, Resume* pResume = nullptr);
-    bool FindAtLeastFromEnd(int i, int t, int& nStart, int& nLength);
+    // nKnown: the longest length found so far (less than t).
+    bool FindAtLeast(int i, int t, int nKnown, int& nStart, int& nLength,
+                     Resume* pResume = nullptr);
+    bool FindAtLeastFromEnd(int i, int t, int nOffset, int& nStart, int& nLength);
     Level& LevelFor(int t);
     void Ready(Level& level);
     void HashBlock();
