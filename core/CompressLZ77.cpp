@@ -232,7 +232,7 @@ CCompressLZ77::Level& CCompressLZ77::LevelFor(int t)
     return level;
 }
 
-bool CCompressLZ77::FindAtLeastFromEnd(int i, int t, int nOffset, int& nStart, int& nLength)
+bool CCompressLZ77::FindAtLeastAround(int i, int t, int nOffset, int& nStart, int& nLength)
 {
     // The same question, asked through kAnchor bytes at nOffset inside the t: every answer s
     // has those bytes at s + nOffset. This index holds every position (a candidate need not
@@ -303,7 +303,7 @@ bool CCompressLZ77::FindAtLeast(int i, int t, int nKnown, int& nStart, int& nLen
         {
             if (pResume)
                 pResume->pLevel = nullptr;
-            return FindAtLeastFromEnd(i, t, offset, nStart, nLength);
+            return FindAtLeastAround(i, t, offset, nStart, nLength);
         }
     }
     const uint16_t* prev = level.pPrev;

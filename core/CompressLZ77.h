@@ -62,7 +62,7 @@ private:
     // nKnown: the longest length found so far (less than t).
     bool FindAtLeast(int i, int t, int nKnown, int& nStart, int& nLength,
                      Resume* pResume = nullptr);
-    bool FindAtLeastFromEnd(int i, int t, int nOffset, int& nStart, int& nLength);
+    bool FindAtLeastAround(int i, int t, int nOffset, int& nStart, int& nLength);
     Level& LevelFor(int t);
     void Ready(Level& level);
     void HashBlock();
