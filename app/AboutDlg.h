@@ -15,8 +15,8 @@ class CAboutDlg : public CDialog {
 public:
     enum { IDD = IDD_ABOUTBOX };
     enum { MODE_ABOUT = 0, MODE_SPLASH = 1 };
-    static const int kWidth = 407;
-    static const int kHeight = 271;
+    static constexpr int kWidth = 407;
+    static constexpr int kHeight = 271;
 
     CAboutDlg(CWnd* pParent, int nMode);
     ~CAboutDlg() override;

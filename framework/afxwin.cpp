@@ -71,22 +71,19 @@ struct TempMaps {
     std::unordered_map<HDC, std::unique_ptr<CDC>> dcs;
     std::unordered_map<HMENU, std::unique_ptr<CMenu>> menus;
     std::unordered_map<HIMAGELIST, std::unique_ptr<CImageList>> imageLists;
-    // Temporary wrappers borrow their handles: let go of them before the wrappers die.
-    ~TempMaps()
-    {
-        for (auto& w : wnds)
-            w.second->m_hWnd = nullptr;
-        for (auto& g : gdi)
-            g.second->Detach();
-        for (auto& d : dcs)
-            d.second->Detach();
-        for (auto& m : menus)
-            m.second->Detach();
-        for (auto& i : imageLists)
-            i.second->Detach();
-    }
 };
-thread_local TempMaps t_temp;
+// Per thread, made on first use. Deliberately a plain pointer: objects with destructors in
+// thread-local storage are torn down after the runtime has already freed that storage on
+// this toolchain, which corrupts the heap when a thread ends. The few wrappers of a thread
+// that ends are left behind (they own no handles).
+thread_local TempMaps* t_tempMaps = nullptr;
+TempMaps& Temp()
+{
+    if (!t_tempMaps)
+        t_tempMaps = new TempMaps;
+    return *t_tempMaps;
+}
+
 
 void MapAdd(HWND h, CWnd* p)
 {
@@ -119,7 +116,7 @@ CWnd* CWnd::FromHandle(HWND h)
         return nullptr;
     if (CWnd* p = FromHandlePermanent(h))
         return p;
-    auto& slot = t_temp.wnds[h];
+    auto& slot = Temp().wnds[h];
     if (!slot) {
         slot = std::make_unique<CWnd>();
         slot->m_hWnd = h;
@@ -132,7 +129,7 @@ CGdiObject* CGdiObject::FromHandle(HGDIOBJ h)
 {
     if (!h)
         return nullptr;
-    auto& slot = t_temp.gdi[h];
+    auto& slot = Temp().gdi[h];
     if (!slot) {
         slot = std::make_unique<CGdiObject>();
         slot->m_hObject = h;
@@ -144,7 +141,7 @@ CDC* CDC::FromHandle(HDC h)
 {
     if (!h)
         return nullptr;
-    auto& slot = t_temp.dcs[h];
+    auto& slot = Temp().dcs[h];
     if (!slot) {
         slot = std::make_unique<CDC>();
         slot->m_hDC = slot->m_hAttribDC = h;
@@ -156,7 +153,7 @@ CMenu* CMenu::FromHandle(HMENU h)
 {
     if (!h)
         return nullptr;
-    auto& slot = t_temp.menus[h];
+    auto& slot = Temp().menus[h];
     if (!slot) {
         slot = std::make_unique<CMenu>();
         slot->m_hMenu = h;
@@ -168,7 +165,7 @@ CImageList* CImageList::FromHandle(HIMAGELIST h)
 {
     if (!h)
         return nullptr;
-    auto& slot = t_temp.imageLists[h];
+    auto& slot = Temp().imageLists[h];
     if (!slot) {
         slot = std::make_unique<CImageList>();
         slot->m_hImageList = h;
@@ -179,34 +176,34 @@ CImageList* CImageList::FromHandle(HIMAGELIST h)
 void AfxPurgeTemporaryMaps()
 {
     // Temporary wrappers never own their handles: detach before the wrapper goes.
-    for (auto it = t_temp.wnds.begin(); it != t_temp.wnds.end();) {
+    for (auto it = Temp().wnds.begin(); it != Temp().wnds.end();) {
         if (!::IsWindow(it->first)) {
             it->second->m_hWnd = nullptr;
-            it = t_temp.wnds.erase(it);
+            it = Temp().wnds.erase(it);
         } else {
             ++it;
         }
     }
-    for (auto it = t_temp.gdi.begin(); it != t_temp.gdi.end();) {
+    for (auto it = Temp().gdi.begin(); it != Temp().gdi.end();) {
         if (::GetObjectType(it->first) == 0) {
             it->second->Detach();
-            it = t_temp.gdi.erase(it);
+            it = Temp().gdi.erase(it);
         } else {
             ++it;
         }
     }
-    for (auto it = t_temp.dcs.begin(); it != t_temp.dcs.end();) {
+    for (auto it = Temp().dcs.begin(); it != Temp().dcs.end();) {
         if (::GetObjectType(it->first) == 0) {
             it->second->Detach();
-            it = t_temp.dcs.erase(it);
+            it = Temp().dcs.erase(it);
         } else {
             ++it;
         }
     }
-    for (auto it = t_temp.menus.begin(); it != t_temp.menus.end();) {
+    for (auto it = Temp().menus.begin(); it != Temp().menus.end();) {
         if (!::IsMenu(it->first)) {
             it->second->Detach();
-            it = t_temp.menus.erase(it);
+            it = Temp().menus.erase(it);
         } else {
             ++it;
         }
@@ -879,10 +876,10 @@ int CWnd::ReleaseDC(CDC* pDC)
         return 0;
     HDC h = pDC->m_hDC;
     int r = ::ReleaseDC(m_hWnd, h);
-    auto it = t_temp.dcs.find(h);
-    if (it != t_temp.dcs.end() && it->second.get() == pDC) {
+    auto it = Temp().dcs.find(h);
+    if (it != Temp().dcs.end() && it->second.get() == pDC) {
         pDC->Detach();
-        t_temp.dcs.erase(it);
+        Temp().dcs.erase(it);
     }
     return r;
 }

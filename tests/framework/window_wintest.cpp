@@ -298,7 +298,7 @@ public:
     int created = 0;
     int inits = 0;
     UINT keyToSend = 0;
-    HWND keyTarget = nullptr;  // the focus when not given
+    HWND keyTarget = nullptr;  // the edit when not given
     bool swallowF5 = true;
     CPage page;
     std::vector<std::string> steps;
@@ -335,7 +335,8 @@ protected:
         }
         KillTimer(1);
         if (keyToSend) {
-            HWND target = keyTarget ? keyTarget : ::GetFocus();
+            // Posted to a known control: the focus may belong to another program's window.
+            HWND target = keyTarget ? keyTarget : ::GetDlgItem(m_hWnd, 1000);
             ::PostMessageW(target, WM_KEYDOWN, keyToSend, 0);
         }
     }
