@@ -27,7 +27,7 @@ public:
     // SetIcons' third argument may name a derived picture instead of a resource.
     enum { BTNST_AUTO_GRAY = -2, BTNST_AUTO_DARKER = -3 };
 
-    static const UINT kHandCursorId = 131;
+    static constexpr UINT kHandCursorId = 131;
     static const UINT kSkinIds[4][3];
 
     // Icons: SetIcons(pressed, hover, disabled, normal) for push buttons; 0 leaves a slot
