@@ -88,18 +88,18 @@ unsigned CodePageOf(const CString& strName)
     if (n == 0 || n > 99)
         return 0;
     const wchar_t* p = strName.GetString();
-    char low[104];
+    std::string low;
     for (int i = 0; i < n; ++i) {
         wchar_t c = p[i];
         if (c >= 128)
             return 0;
-        low[i] = static_cast<char>((c >= L'A' && c <= L'Z') ? c + 32 : c);
+        low += static_cast<char>((c >= L'A' && c <= L'Z') ? c + 32 : c);
     }
-    low[n] = 0;
-    if (n >= 6 && memcmp(low, "utf-32", 6) == 0)
-        return strcmp(low, "utf-32be") == 0 ? CP_UTF32BE : CP_UTF32LE;
+    // Every spelling of UTF-32 is converted by the class itself: the system has no converter for it.
+    if (low.compare(0, 6, "utf-32") == 0)
+        return low == "utf-32be" ? CP_UTF32BE : CP_UTF32LE;
     for (const CharsetName& cs : g_charsets)
-        if (strcmp(cs.pszName, low) == 0)
+        if (low == cs.pszName)
             return cs.nCodePage;
     return 0;
 }

@@ -102,7 +102,11 @@ void XmlAddLogEntry(CString& strLog, const wchar_t* pszEntry, const wchar_t* con
         s += L' ';
         s += ppszAttrs[i];
         s += L"=\"";
-        s += CXmlDocument::EscapeText(ppszAttrs[i + 1], CXmlDocument::ESCAPE_ATTRIBUTE);
+        // Values (tag names taken from the document) are cut so that one entry stays small.
+        CString strValue(ppszAttrs[i + 1]);
+        if (strValue.GetLength() > 100)
+            strValue = strValue.Left(100);
+        s += CXmlDocument::EscapeText(strValue, CXmlDocument::ESCAPE_ATTRIBUTE);
         s += L'"';
     }
     s += L"/>";
