@@ -37,8 +37,9 @@ void CXmlPosTree::Grow()
     SetCapacity(static_cast<int>(n));
 }
 
-// Segments are filled to SEG_SIZE records before the next one is opened; only the last
-// segment is ever reallocated, and its records are copied over.
+// The capacity is the number of records the tree may hold before it grows; memory is taken
+// only as records are used: segments are filled to SEG_SIZE records before the next one is
+// opened, and only the last segment is ever reallocated (its records are copied over).
 void CXmlPosTree::SetCapacity(int nCapacity)
 {
     int nNeedSegs = (nCapacity + SEG_SIZE - 1) / SEG_SIZE;
@@ -51,26 +52,37 @@ void CXmlPosTree::SetCapacity(int nCapacity)
         m_ppSeg = pp;
         m_nSegArray = nNew;
     }
-    // Complete (or enlarge) the current last segment.
-    if (m_nSegs > 0 && m_nLastSegSize < SEG_SIZE) {
-        int nBase = (m_nSegs - 1) * SEG_SIZE;
-        int nSize = nCapacity - nBase < SEG_SIZE ? nCapacity - nBase : SEG_SIZE;
-        if (nSize > m_nLastSegSize) {
-            CXmlPosRecord* p = new CXmlPosRecord[nSize];
+    m_nCapacity = nCapacity;
+    Ensure(0);
+}
+
+void CXmlPosTree::Ensure(int pos)
+{
+    int nSeg = pos >> SEG_BITS, nIndex = pos & (SEG_SIZE - 1);
+    if (nSeg < m_nSegs - 1 || (nSeg == m_nSegs - 1 && nIndex < m_nLastSegSize))
+        return;
+    int nBase = nSeg * SEG_SIZE;
+    int nSize = m_nCapacity - nBase < SEG_SIZE ? m_nCapacity - nBase : SEG_SIZE;
+    if (nSize <= nIndex)
+        nSize = nIndex + 1;
+    if (nSeg == m_nSegs - 1) {
+        CXmlPosRecord* p = new CXmlPosRecord[nSize];
+        memcpy(p, m_ppSeg[nSeg], sizeof(CXmlPosRecord) * m_nLastSegSize);
+        delete[] m_ppSeg[nSeg];
+        m_ppSeg[nSeg] = p;
+    } else {
+        // Records are handed out in order, so this is the next segment; the previous one is
+        // completed first so that every earlier index stays addressable.
+        if (m_nSegs > 0 && m_nLastSegSize < SEG_SIZE) {
+            CXmlPosRecord* p = new CXmlPosRecord[SEG_SIZE];
             memcpy(p, m_ppSeg[m_nSegs - 1], sizeof(CXmlPosRecord) * m_nLastSegSize);
             delete[] m_ppSeg[m_nSegs - 1];
             m_ppSeg[m_nSegs - 1] = p;
-            m_nLastSegSize = nSize;
         }
+        m_ppSeg[nSeg] = new CXmlPosRecord[nSize];
+        m_nSegs = nSeg + 1;
     }
-    while (m_nSegs < nNeedSegs) {
-        int nBase = m_nSegs * SEG_SIZE;
-        int nSize = nCapacity - nBase < SEG_SIZE ? nCapacity - nBase : SEG_SIZE;
-        m_ppSeg[m_nSegs] = new CXmlPosRecord[nSize];
-        ++m_nSegs;
-        m_nLastSegSize = nSize;
-    }
-    m_nCapacity = nCapacity;
+    m_nLastSegSize = nSize;
 }
 
 // ---------------------------------------------------------------------------------------------
