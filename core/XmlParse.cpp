@@ -3,6 +3,7 @@
 #include "XmlInternal.h"
 
 #include <cstring>
+#include <cwchar>
 #include <new>
 #include <unordered_map>
 #include <vector>
@@ -791,12 +792,18 @@ CString CXmlDocument::UnescapeText(const wchar_t* pszText, int nLength)
     if (!pszText)
         return CString();
     int n = nLength < 0 ? static_cast<int>(wcslen(pszText)) : nLength;
-    std::wstring out;
-    out.reserve(n);
-    for (int i = 0; i < n; ++i) {
+    const wchar_t* pAmp = static_cast<const wchar_t*>(n > 0 ? wmemchr(pszText, L'&', n) : nullptr);
+    if (!pAmp)
+        return CString(pszText, n);
+    // A reference is at least 3 characters and gives at most 2: the result never outgrows the input.
+    CString strOut;
+    wchar_t* out = strOut.GetBufferSetLength(n);
+    int k = static_cast<int>(pAmp - pszText);
+    wmemcpy(out, pszText, k);
+    for (int i = k; i < n; ++i) {
         wchar_t c = pszText[i];
         if (c != L'&') {
-            out += c;
+            out[k++] = c;
             continue;
         }
         // A reference: within the next 9 characters, only ASCII before a ";".
@@ -811,19 +818,20 @@ CString CXmlDocument::UnescapeText(const wchar_t* pszText, int nLength)
         }
         long v = nSemi > 0 ? ReferenceValue(pszText + i + 1, nSemi - i - 1) : 0;
         if (v <= 0) {
-            out += c;
+            out[k++] = c;
             continue;
         }
         if (v > 0xFFFF) {
             v -= 0x10000;
-            out += static_cast<wchar_t>(0xD800 + (v >> 10));
-            out += static_cast<wchar_t>(0xDC00 + (v & 0x3FF));
+            out[k++] = static_cast<wchar_t>(0xD800 + (v >> 10));
+            out[k++] = static_cast<wchar_t>(0xDC00 + (v & 0x3FF));
         } else {
-            out += static_cast<wchar_t>(v);
+            out[k++] = static_cast<wchar_t>(v);
         }
         i = nSemi;
     }
-    return CString(out);
+    strOut.ReleaseBuffer(k);
+    return strOut;
 }
 
 CString CXmlDocument::EscapeText(const wchar_t* pszText, int nFlags)
