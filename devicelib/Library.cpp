@@ -27,6 +27,33 @@ int Guarded(const char* pszName, int nOnException, F f)
     }
 }
 
+// Load and Unload make and delete the singleton while polling threads may be inside an export:
+// the exports hold this shared, Load and Unload hold it exclusively.
+SRWLOCK g_libraryLock = SRWLOCK_INIT;
+
+class CLibraryUse {
+public:
+    explicit CLibraryUse(bool bExclusive) : m_bExclusive(bExclusive)
+    {
+        if (m_bExclusive)
+            AcquireSRWLockExclusive(&g_libraryLock);
+        else
+            AcquireSRWLockShared(&g_libraryLock);
+    }
+    ~CLibraryUse()
+    {
+        if (m_bExclusive)
+            ReleaseSRWLockExclusive(&g_libraryLock);
+        else
+            ReleaseSRWLockShared(&g_libraryLock);
+    }
+    CLibraryUse(const CLibraryUse&) = delete;
+    CLibraryUse& operator=(const CLibraryUse&) = delete;
+
+private:
+    bool m_bExclusive;
+};
+
 bool ListCountBad(const USBDevList_* pList)
 {
     return pList->nCount < 0 || pList->nCount > ZEDOUSB_MAX_DEVICES;
@@ -207,6 +234,7 @@ extern "C" {
 ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_Load(void)
 {
     return Guarded("ZedoUSBLib_Load", -1, [] {
+        CLibraryUse use(true);
         if (g_pUSBLib)
             return 0;
         int nOS = GetOSVersionType();
@@ -225,6 +253,7 @@ ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_Load(void)
 ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_Unload(void)
 {
     return Guarded("ZedoUSBLib_Unload", -1, [] {
+        CLibraryUse use(true);
         if (!g_pUSBLib)
             return -2;
         delete g_pUSBLib->m_pUSBDev;
@@ -244,6 +273,7 @@ ZEDOUSB_API int ZEDOUSB_CALL KZedoUSBLib_KT60X(void)
 ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_OpenDev(USBDevList_* pList)
 {
     return Guarded("ZedoUSBLib_OpenDev", -1, [&] {
+        CLibraryUse use(false);
         if (!g_pUSBLib || !g_pUSBLib->m_pUSBDev)
             return -2;
         if (!pList)
@@ -255,6 +285,7 @@ ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_OpenDev(USBDevList_* pList)
 ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_OpenVirtualCD(USBDevList_* pList)
 {
     return Guarded("ZedoUSBLib_OpenVirtualCD", -1, [&] {
+        CLibraryUse use(false);
         if (!g_pUSBLib || !g_pUSBLib->m_pUSBDev)
             return -2;
         if (!pList)
@@ -266,6 +297,7 @@ ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_OpenVirtualCD(USBDevList_* pList)
 ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_CloseDev(USBDevList_* pList)
 {
     return Guarded("ZedoUSBLib_CloseDev", -1, [&] {
+        CLibraryUse use(false);
         if (!g_pUSBLib || !g_pUSBLib->m_pUSBDev)
             return -2;
         if (!pList || ListCountBad(pList))
@@ -277,6 +309,7 @@ ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_CloseDev(USBDevList_* pList)
 ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_GetUSBPortNum(USBDevList_* pList, BYTE ucIndex, char* pszDescription)
 {
     return Guarded("ZedoUSBLib_GetUSBPortNum", 0, [&] {
+        CLibraryUse use(false);
         if (!g_pUSBLib)
             return -2;
         if (!pList || !pszDescription || ListCountBad(pList))
@@ -288,6 +321,7 @@ ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_GetUSBPortNum(USBDevList_* pList, BYTE u
 ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_GetZULStatus(HANDLE hDevice)
 {
     return Guarded("ZedoUSBLib_GetZULStatus", -1, [&] {
+        CLibraryUse use(false);
         if (!g_pUSBLib)
             return -2;
         return g_pUSBLib->QT60X_GetZULStatus(hDevice);
@@ -295,7 +329,10 @@ ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_GetZULStatus(HANDLE hDevice)
 }
 
 #define ZEDO_EXPORT(name, call)                                                                                \
-    return Guarded(name, -1, [&] { return g_pUSBLib ? g_pUSBLib->call : -2; })
+    return Guarded(name, -1, [&] {                                                                             \
+        CLibraryUse use(false);                                                                                \
+        return g_pUSBLib ? g_pUSBLib->call : -2;                                                               \
+    })
 
 ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_QT60X_AccessRegister(HANDLE h, BYTE rw, WORD a, BYTE* p, DWORD n)
 {

@@ -28,7 +28,8 @@ public:
                           m_texts.push_back(szText);
                       }
                       PostMessageA(hBox, WM_COMMAND, IDOK, 0);
-                      Sleep(200);
+                      for (int i = 0; i < 250 && IsWindow(hBox); ++i)
+                          Sleep(20);
                   }
                   Sleep(20);
               }
@@ -137,10 +138,13 @@ TEST(Smoke, TheDllAnswersEveryExportWithItsCode)
     EXPECT_EQ(-3, hide(nullptr));
     EXPECT_EQ(-3, diskStatus(nullptr, buffer));
     EXPECT_EQ(-1, chipType(0));
-    // The failed scan was told in the library's box (closed here when a display shows it).
-    for (const std::string& t : closer.Texts())
-        EXPECT_EQ("Open Device Failed ! (Device Num = 0)", t);
-    printf("boxes seen: %u\n", static_cast<unsigned>(closer.Texts().size()));
+    // The missing handle and the failed scan were told in the library's boxes (closed here when a
+    // display shows them).
+    std::vector<std::string> texts = closer.Texts();
+    if (!texts.empty()) {
+        EXPECT_EQ((std::vector<std::string>{"hDevice is NULL", "Open Device Failed ! (Device Num = 0)"}), texts);
+    }
+    printf("boxes seen: %u\n", static_cast<unsigned>(texts.size()));
 
     // Utility exports that are not built yet answer their failure codes.
     USBDevConfig_ cfg = {};
