@@ -373,7 +373,8 @@ int CZedoUSBDev2K::SCSI3E71_AccessHardDisk(HANDLE hDevice, BYTE ucRW, unsigned l
                                            DWORD dwSectors)
 {
     // At most 64 sectors (32768 bytes) a command, and the whole run below 2^48.
-    if (HandleMissing(hDevice, kNoBox) || dwSectors > 64 || ullLBA + dwSectors > (1ULL << 48) ||
+    if (HandleMissing(hDevice, kNoBox) || dwSectors > 64 || ullLBA >= (1ULL << 48) ||
+        ullLBA + dwSectors > (1ULL << 48) ||
         BufferMissing(pBuffer, dwSectors))
         return -3;
     // A sector count of 0 would mean 65536 sectors to the drive: nothing to send.

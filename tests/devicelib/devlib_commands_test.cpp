@@ -325,6 +325,7 @@ TEST_F(Commands, FailuresAndBadArgumentsGiveTheirCodes)
     EXPECT_EQ(-3, lib.SCSI3E71_AccessHardDisk(h, 0, 0x123456789ABCULL, b, 65));
     EXPECT_EQ(-3, lib.SCSI3E71_AccessHardDisk(h, 0, 1ULL << 48, b, 1));
     EXPECT_EQ(-3, lib.SCSI3E71_AccessHardDisk(h, 0, (1ULL << 48) - 1, b, 2));
+    EXPECT_EQ(-3, lib.SCSI3E71_AccessHardDisk(h, 0, ~0ULL, b, 1));
     EXPECT_EQ(-3, lib.SCSI3E71_AccessHardDisk(h, 0, 0, nullptr, 1));
     EXPECT_EQ(-3, lib.SCSI3E71_GetDiskStatus(h, nullptr));
     EXPECT_EQ(-3, lib.ReadLBA(h, 0xFFFFFFFF, 2, b));
