@@ -72,7 +72,8 @@ unsigned __stdcall ButtonWatchThreadProc(void* pParam)
                 InterlockedAnd(&g_bBackupButtonPressed, ~nBit);
             }
         }
-        WaitForSingleObject(g_hStopEvent, kPollMs);
+        if (!g_hStopEvent || WaitForSingleObject(g_hStopEvent, kPollMs) == WAIT_FAILED)
+            Sleep(kPollMs);
         if (StopRequested(nGeneration))
             return 1;
     }

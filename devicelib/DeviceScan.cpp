@@ -165,6 +165,7 @@ int CZedoUSBDev2K::SCSI_OpenDev(USBDevList_* pList)
         }
     }
     pList->nCount = nNext;
+    ZLOG("CZedoUSBDev2K::SCSI_OpenDev", "nResult : %d, count : %d", nResult, nNext);
     return nResult;
 }
 

@@ -246,6 +246,7 @@ ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_Load(void)
         pLib->m_pUSBDev = new CZedoUSBDev2K;
         g_pUSBLib = pLib;
         CreateUtilityInstance();
+        ZLOG("ZedoUSBLib_Load", "loaded, OS code %d", nOS);
         return 0;
     });
 }
@@ -260,6 +261,7 @@ ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_Unload(void)
         g_pUSBLib->m_pUSBDev = nullptr;
         delete g_pUSBLib;
         g_pUSBLib = nullptr;
+        ZLOG("ZedoUSBLib_Unload", "unloaded");
         return 0;
     });
 }
