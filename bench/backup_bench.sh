@@ -4,7 +4,8 @@
 #   big:   1 file of 1 GiB          -> MB/s
 #   small: 20,000 files of 8 KiB    -> files/s
 # Every run starts with an empty target and its time includes a final sync, so that what the
-# tool wrote has reached the disk. Usage: BUILD_DIR=build bash bench/backup_bench.sh
+# tool wrote has reached the disk; each run is repeated ${BENCH_REPEAT:-2} times and the best
+# time counts. Usage: BUILD_DIR=build bash bench/backup_bench.sh
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -68,18 +69,27 @@ run() {
   printf '%-6s %-9s %8.2f s %s\n' "$set" "$name" "$(echo "$t1 - $t0" | bc)" "$note"
 }
 
-have_robocopy=1
-[ -f "$WINEPREFIX/drive_c/windows/system32/robocopy.exe" ] || have_robocopy=0
+# Some Wine versions ship robocopy as a stub that copies nothing: try it on one small file.
+have_robocopy=0
+if [ -f "$WINEPREFIX/drive_c/windows/system32/robocopy.exe" ]; then
+  rm -rf "$base/probe" "$base/probe-out"; mkdir -p "$base/probe"; echo probe >"$base/probe/p.txt"
+  timeout -k 5 120 wine robocopy "$win\\probe" "$win\\probe-out" /E >/dev/null 2>&1 || true
+  [ -f "$base/probe-out/p.txt" ] && have_robocopy=1
+  rm -rf "$base/probe" "$base/probe-out"
+fi
+repeat=${BENCH_REPEAT:-2}
 
 for set in big small; do
+ for round in $(seq "$repeat"); do
   run engine "$set" timeout -k 10 1800 wine "$build/bin/backup_bench.exe" "$win\\$set" "$win\\out"
   run xcopy "$set" timeout -k 10 1800 wine xcopy "$win\\$set" "$win\\out\\$set\\" /E /K /H /I /Y /Q
   if [ $have_robocopy = 1 ]; then
     run robocopy "$set" timeout -k 10 1800 wine robocopy "$win\\$set" "$win\\out\\$set" /E
   fi
   run "cp -a" "$set" cp -a "$base/$set" "$base/out/"
+ done
 done
-[ $have_robocopy = 1 ] || echo "Wine has no robocopy here: left out"
+[ $have_robocopy = 1 ] || echo "robocopy: Wine's robocopy here is missing or copies nothing (a stub): left out"
 rm -rf "$base/out" "$base/out.log"
 
 echo
@@ -88,12 +98,13 @@ printf '%s\n' "${results[@]}" | awk '
   set=$1; name=$2; if (name == "cp") { name = "cp -a"; off=1 } else off=0
   t0=$(3+off); t1=$(4+off); files=$(5+off); bytes=$(6+off)
   s=t1-t0; key=set SUBSEP name
+  if ((key in secs) && secs[key] <= s) next
   secs[key]=s; mbs[key]=bytes/1e6/s; fps[key]=files/s
   if (!(name in seen)) { seen[name]=1; order[++n]=name }
 }
 END {
-  printf "%-9s %12s %12s\n", "tool", "big MB/s", "small files/s"
-  for (i=1; i<=n; i++) { t=order[i]; printf "%-9s %12.1f %12.0f\n", t, mbs["big" SUBSEP t], fps["small" SUBSEP t] }
+  printf "%-9s %10s %10s %14s %10s\n", "tool", "big s", "big MB/s", "small files/s", "small s"
+  for (i=1; i<=n; i++) { t=order[i]; printf "%-9s %10.2f %10.1f %14.0f %10.2f\n", t, secs["big" SUBSEP t], mbs["big" SUBSEP t], fps["small" SUBSEP t], secs["small" SUBSEP t] }
   print ""
   for (i=1; i<=n; i++) { t=order[i]; if (t == "engine") continue
     printf "engine/%-8s big %.2f   small %.2f\n", t, mbs["big" SUBSEP "engine"]/mbs["big" SUBSEP t], fps["small" SUBSEP "engine"]/fps["small" SUBSEP t] }

@@ -700,6 +700,13 @@ BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& str
             if (CopyPlain(strSource, temp, err)) {
                 ok = TRUE;
                 ownTemp = true;
+                // A system copy that reports less than the whole file (or nothing at all)
+                // still ends at the file's size, so the totals reach 100 %.
+                ULONGLONG size = m_nFileBytes, done = m_nFileDoneBytes;
+                if (done < size) {
+                    m_nDoneBytes += size - done;
+                    m_nFileDoneBytes = size;
+                }
                 break;
             }
             // Someone else's file has that name: leave it alone and take the next name.

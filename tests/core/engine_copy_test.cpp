@@ -100,6 +100,7 @@ TEST(EngineCopyTest, BackUpThenRestoreGivesTheSameTree)
     for (const SourceFile& f : kTree)
         total += f.size;
     EXPECT_EQ(engine.m_nTotalBytes, total);
+    EXPECT_EQ(engine.m_nDoneBytes, total);
 
     // The store mirrors drive letter and path, holds nothing else, and every stored file has
     // the source's bytes, last-write time and attributes.
