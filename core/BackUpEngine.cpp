@@ -1,6 +1,5 @@
 #include "BackUpEngine.h"
 
-#include <shlobj.h>
 
 #include "SharedFunctions.h"
 #include "WriteQueue.h"
