@@ -122,6 +122,10 @@ CString TempNameIn(const CString& strFolder)
     static std::atomic<unsigned> counter{0};
     CString s;
     s.Format(L"%ls\\~zu%lx_%x.tmp", strFolder.GetString(), GetCurrentProcessId(), counter++);
+    // The temporary name may be longer than the final one; near the path length limit the
+    // long-path form keeps it usable wherever the final name is.
+    if (s.GetLength() >= MAX_PATH && IsDrivePath(s))
+        s.Insert(0, L"\\\\?\\");
     return s;
 }
 
