@@ -441,7 +441,11 @@ void CBackUpEngine::CollectBackUpFiles(const CString& strPath, const CString& st
     }
 
     // A folder or a drive root ("C:" is walked as "C:\").
-    CString walked(strPath);
+    WalkBackUpFolder(strPath, strStoreFolder);
+}
+
+void CBackUpEngine::WalkBackUpFolder(const CString& walked, const CString& strStoreFolder)
+{
     WIN32_FIND_DATAW fd;
     HANDLE hFind = FindFirstFileW(JoinPath(walked.GetLength() <= 2 ? walked + L"\\" : walked, L"*.*"), &fd);
     if (hFind == INVALID_HANDLE_VALUE)
@@ -465,7 +469,7 @@ void CBackUpEngine::CollectBackUpFiles(const CString& strPath, const CString& st
             // backed up where they really are, or back up the tree itself.
             if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
                 continue;
-            CollectBackUpFiles(child, strStoreFolder);
+            WalkBackUpFolder(child, strStoreFolder);
             continue;
         }
         if (!PassesFilter(name))
@@ -488,42 +492,7 @@ void CBackUpEngine::CollectFolderFiles(const CString& strPath)
         return;
     }
     if (IsFolder(strPath)) {
-        WIN32_FIND_DATAW fd;
-        HANDLE hFind = FindFirstFileW(JoinPath(strPath, L"*.*"), &fd);
-        if (hFind == INVALID_HANDLE_VALUE)
-            return;
-        do {
-            if (m_bCancel) {
-                m_bDone = 1;
-                break;
-            }
-            const wchar_t* name = fd.cFileName;
-            CString child = JoinPath(strPath, name);
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (IsDots(name))
-                    continue;
-                if (strPath.GetLength() < 3 && (_wcsicmp(name, L"System Volume Information") == 0 ||
-                                                _wcsicmp(name, L"RECYCLER") == 0))
-                    continue;
-                if (strPath.GetLength() < 4 && _wcsicmp(name, kStoreName) == 0)
-                    continue;
-                if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                    continue;
-                CollectFolderFiles(child);
-                continue;
-            }
-            if (m_bChangedOnly) {
-                CString source = StorePathToSourcePath(child);
-                FILETIME ft{};
-                bool have = LastWriteTimeOf(source, ft);
-                if (!have && source.GetLength() > 4 && source.Right(4) == L".zip")
-                    have = LastWriteTimeOf(source.Left(source.GetLength() - 4), ft);
-                if (have && SameTime(ft, fd.ftLastWriteTime))
-                    continue;
-            }
-            AddFile(child, (static_cast<ULONGLONG>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow);
-        } while (FindNextFileW(hFind, &fd));
-        FindClose(hFind);
+        WalkStoreFolder(strPath);
         return;
     }
 
@@ -549,6 +518,46 @@ void CBackUpEngine::CollectFolderFiles(const CString& strPath)
     GetFileSizeEx(h, &size);
     CloseHandle(h);
     AddFile(strPath, static_cast<ULONGLONG>(size.QuadPart));
+}
+
+void CBackUpEngine::WalkStoreFolder(const CString& strPath)
+{
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = FindFirstFileW(JoinPath(strPath, L"*.*"), &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (m_bCancel) {
+            m_bDone = 1;
+            break;
+        }
+        const wchar_t* name = fd.cFileName;
+        CString child = JoinPath(strPath, name);
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (IsDots(name))
+                continue;
+            if (strPath.GetLength() < 3 && (_wcsicmp(name, L"System Volume Information") == 0 ||
+                                            _wcsicmp(name, L"RECYCLER") == 0))
+                continue;
+            if (strPath.GetLength() < 4 && _wcsicmp(name, kStoreName) == 0)
+                continue;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                continue;
+            WalkStoreFolder(child);
+            continue;
+        }
+        if (m_bChangedOnly) {
+            CString source = StorePathToSourcePath(child);
+            FILETIME ft{};
+            bool have = LastWriteTimeOf(source, ft);
+            if (!have && source.GetLength() > 4 && source.Right(4) == L".zip")
+                have = LastWriteTimeOf(source.Left(source.GetLength() - 4), ft);
+            if (have && SameTime(ft, fd.ftLastWriteTime))
+                continue;
+        }
+        AddFile(child, (static_cast<ULONGLONG>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow);
+    } while (FindNextFileW(hFind, &fd));
+    FindClose(hFind);
 }
 
 void CBackUpEngine::ListStoreDrives(const CString& strStoreFolder)

@@ -130,6 +130,9 @@ private:
     BOOL CopyThroughTemp(const CString& strSource, const CString& strFinal, bool bCompressed,
                          bool bRestoreSide);
     void FileStarted(const CString& strSource);
+    // Folder walks by absolute paths; folder links are never followed.
+    void WalkBackUpFolder(const CString& strWalked, const CString& strStoreFolder);
+    void WalkStoreFolder(const CString& strPath);
     bool StoredTimeOf(const CString& strStoredPath, FILETIME& ft);
     void AddFile(const CString& strPath, ULONGLONG nSize);
 };
