@@ -5,7 +5,7 @@
 #   small: 20,000 files of 8 KiB    -> files/s
 # Every run starts with an empty target and its time includes a final sync, so that what the
 # tool wrote has reached the disk; each run is repeated ${BENCH_REPEAT:-2} times and the best
-# time counts. Usage: BUILD_DIR=build bash bench/backup_bench.sh
+# time counts. Usage: BUILD_DIR=build [BENCH_REPEAT=2] [BENCH_KEEP=1] bash bench/backup_bench.sh
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -91,6 +91,8 @@ for set in big small; do
 done
 [ $have_robocopy = 1 ] || echo "robocopy: Wine's robocopy here is missing or copies nothing (a stub): left out"
 rm -rf "$base/out" "$base/out.log"
+# The trees stay for another run only when asked (BENCH_KEEP=1): a walk of C: would see them.
+[ "${BENCH_KEEP:-0}" = 1 ] || rm -rf "$base"
 
 echo
 printf '%s\n' "${results[@]}" | awk '
