@@ -89,6 +89,7 @@ void CopySequential(DiskCopyJob* pJob, const CopyPlan& plan, BYTE* pBuffer, ULON
             return;
         DWORD nPlanned = StepLength(plan, nOffset);
         DWORD nRead = 0;
+        SetLastError(ERROR_SUCCESS);  // a short read without an error reports error 0
         BOOL bRet = ReadFile(plan.hSource, pBuffer, nPlanned, &nRead, nullptr);
         DWORD nError = GetLastError();
         if (!bRet || nRead < nPlanned) {
@@ -139,6 +140,7 @@ unsigned __stdcall ReadAheadProc(void* pParam)
         ReadAhead::Slot& slot = pRa->slots[i & 1];
         slot.nPlanned = StepLength(plan, nOffset);
         slot.nRead = 0;
+        SetLastError(ERROR_SUCCESS);
         slot.bRet = ReadFile(plan.hSource, slot.pData, slot.nPlanned, &slot.nRead, nullptr);
         slot.nError = GetLastError();
         if (!slot.bRet || slot.nRead < slot.nPlanned) {
@@ -238,6 +240,10 @@ bool CopyDisk(DiskCopyJob* pJob, HANDLE hSource, HANDLE hTarget, bool bOverlappe
     }
     if (nTotal == 0) {
         DebugMessage(2, L"The size of the source disk cannot be read. Nothing was copied.");
+        return false;
+    }
+    if (pJob->m_nTargetBytes == 0) {
+        DebugMessage(2, L"The size of the target disk cannot be read. Nothing was copied.");
         return false;
     }
     if (pJob->m_nTargetBytes < nTotal) {

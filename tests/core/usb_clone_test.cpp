@@ -193,6 +193,7 @@ TEST_P(UsbCloneTest, RefusedBeforeTheFirstWrite)
     FakeDiskConfig& unmeasured = AddDisk(4, nSize, 4, 8);
     unmeasured.checkConditionOps = {0x25, 0x9E};
     std::vector<BYTE> smallBefore = ReadWholeFile(small.strImagePath);
+    std::vector<BYTE> unmeasuredBefore = ReadWholeFile(unmeasured.strImagePath);
     CUSBDevice::EnumUSBDevices(g_arrUSBDevice);
     ASSERT_EQ(g_arrUSBDevice.GetSize(), 4);
 
@@ -206,10 +207,11 @@ TEST_P(UsbCloneTest, RefusedBeforeTheFirstWrite)
     ASSERT_EQ(m_messages.Count(), 1u);
     EXPECT_GE(m_messages.Texts()[0].Find(L"smaller"), 0);
 
-    // A source whose geometry or size cannot be read: no "successful" copy of nothing.
-    for (int nSource : {2, 3}) {
+    // A source whose geometry or size cannot be read, or a target of unknown size: no
+    // "successful" copy of nothing, and nothing written.
+    for (auto [nSource, nTarget] : {std::pair{2, 0}, std::pair{3, 0}, std::pair{0, 3}}) {
         size_t nBefore = m_messages.Count();
-        ASSERT_TRUE(PrepareDiskCopyJob(&job, nSource, 0));
+        ASSERT_TRUE(PrepareDiskCopyJob(&job, nSource, nTarget));
         Run(job);
         ExpectEnded(job, 0);
         EXPECT_EQ(job.GetCopiedBytes(), 0u);
@@ -227,19 +229,7 @@ TEST_P(UsbCloneTest, RefusedBeforeTheFirstWrite)
         ExpectEnded(bad, 0);
     }
     EXPECT_EQ(ReadWholeFile(small.strImagePath), smallBefore);
-}
-
-TEST_P(UsbCloneTest, EmptySourceSucceedsWithNothingCopied)
-{
-    AddDisk(1, 0, 4, 8);
-    AddDisk(2, 4 * 8 * kSector, 4, 8);
-    CUSBDevice::EnumUSBDevices(g_arrUSBDevice);
-    DiskCopyJob job;
-    ASSERT_TRUE(PrepareDiskCopyJob(&job, 0, 1));
-    EXPECT_EQ(job.m_nTotalBytes, 0u);
-    Run(job);
-    ExpectEnded(job, 1);
-    EXPECT_EQ(job.GetCopiedBytes(), 0u);
+    EXPECT_EQ(ReadWholeFile(unmeasured.strImagePath), unmeasuredBefore);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, UsbCloneTest, ::testing::Values(true, false),

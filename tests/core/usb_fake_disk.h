@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <winioctl.h>
+#include <deque>
 #include <map>
 #include <ostream>
 #include <mutex>
@@ -67,7 +68,7 @@ private:
     BOOL PassThrough(const Open& open, HANDLE hDevice, bool bDirect, void* pIn, DWORD nInSize, void* pOut,
                      DWORD nOutSize, DWORD* pnReturned);
 
-    std::vector<FakeDiskConfig> m_disks;
+    std::deque<FakeDiskConfig> m_disks;  // references handed out stay valid as disks are added
     std::map<HANDLE, Open> m_handles;
     std::mutex m_lock;
     int m_nDirect = 0;
