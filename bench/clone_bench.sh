@@ -55,12 +55,16 @@ if [ "$(stat -c %s "$dst" 2>/dev/null || echo 0)" != "$bytes" ]; then
 fi
 # Keep one Wine server up for the whole run so each worker run starts in a fraction of a second.
 timeout 10 wineserver -p 60 || true
-trap 'timeout 30 wineserver -k >/dev/null 2>&1 || true' EXIT
-winsrc=$(timeout 60 winepath -w "$src" 2>/dev/null)
-windst=$(timeout 60 winepath -w "$dst" 2>/dev/null)
+# Wine's service processes inherit a program's output handles and outlive it, so output
+# goes through a file rather than a pipe that would never close.
+out=$(mktemp)
+trap 'rm -f "$out"; timeout 30 wineserver -k >/dev/null 2>&1 || true' EXIT
+timeout 60 winepath -w "$src" >"$out" 2>/dev/null; winsrc=$(cat "$out")
+timeout 60 winepath -w "$dst" >"$out" 2>/dev/null; windst=$(cat "$out")
 wipe_target() { dd if=/dev/zero of="$dst" bs=8M count=$count conv=fsync,notrunc status=none; }
 worker() {
-  timeout -k 10 1800 wine "$exe" "$winsrc" "$windst" "$1" 2>&1 | tr -d '\r' | sed 's/^/    /'
+  timeout -k 10 1800 wine "$exe" "$winsrc" "$windst" "$1" >"$out" 2>&1 || true
+  tr -d '\r' <"$out" | sed 's/^/    /'
 }
 
 for r in $(seq 1 "$rounds"); do
