@@ -581,21 +581,19 @@ void CButtonST::DrawCaption(CDC* pDC, CRect rcCaption)
     UINT wrap = (plainPush && !m_bSingleLine) ? DT_WORDBREAK : 0;
     CRect rcCalc = rcCaption;
     pDC->DrawText(title, &rcCalc, DT_CALCRECT | DT_CENTER | DT_END_ELLIPSIS | wrap);
-    if (rcCalc.Width() > rcCaption.Width())
-        rcCalc.right = rcCalc.left + rcCaption.Width();
-    int dy = rcCaption.top + (rcCaption.Height() - rcCalc.Height()) / 2 - rcCalc.top;
-    int dx = 0;
-    if (m_bLeftAlign)
-        dx = rcCaption.left + (plainPush ? 0 : 1) - rcCalc.left;
-    else
-        dx = rcCaption.left + (rcCaption.Width() - rcCalc.Width()) / 2 - rcCalc.left;
-    rcCalc.OffsetRect(dx, dy);
+    // Vertically centred on the measured height; horizontally the whole caption area with
+    // the alignment, so that the measured width never cuts the last character.
+    int h = rcCalc.Height();
+    CRect rcText(rcCaption.left, rcCaption.top + (rcCaption.Height() - h) / 2, rcCaption.right, 0);
+    rcText.bottom = rcText.top + h;
+    if (m_bLeftAlign && !plainPush)
+        rcText.left += 1;
     COLORREF fg = (m_bMouseOnButton || m_bIsPressed) ? m_crColors[BTNST_COLOR_FG_IN]
                   : m_bIsFocused                    ? m_crColors[BTNST_COLOR_FG_FOCUS]
                                                     : m_crColors[BTNST_COLOR_FG_OUT];
     pDC->SetBkMode(TRANSPARENT);
     pDC->SetTextColor(fg);
-    pDC->DrawText(title, &rcCalc, DT_END_ELLIPSIS | wrap | (m_bLeftAlign ? DT_LEFT : DT_CENTER));
+    pDC->DrawText(title, &rcText, DT_END_ELLIPSIS | wrap | (m_bLeftAlign ? DT_LEFT : DT_CENTER));
 }
 
 void CButtonST::DrawItem(LPDRAWITEMSTRUCT lpDIS)

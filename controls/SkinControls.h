@@ -4,10 +4,7 @@
 
 #include "afxwin.h"
 #include "atlimage.h"
-#if __has_include("FailSink.h")
 #include "FailSink.h"
-#define ZUL_HAVE_FAIL_SINK 1
-#endif
 
 class CMyComboBox : public CComboBox {
 public:
@@ -75,20 +72,12 @@ private:
 
 // The progress dialog's list of failed files. The copy engine writes into it through
 // the fail sink.
-class CMyListbox : public CListBox
-#ifdef ZUL_HAVE_FAIL_SINK
-    , public CFailSink
-#endif
-{
+class CMyListbox : public CListBox, public CFailSink {
 public:
     // Inserts the line at the index (-1 appends), widens the scroll range when the line is
     // the widest so far, selects it and returns its index (negative on failure).
     int InsertStringAndSelect(int nIndex, const CString& strText);
-#ifdef ZUL_HAVE_FAIL_SINK
     void InsertStringAndSelect(const CString& strLine) override { InsertStringAndSelect(-1, strLine); }
-#else
-    void InsertStringAndSelect(const CString& strLine) { InsertStringAndSelect(-1, strLine); }
-#endif
     // Measures every line again; used after lines were removed or the font changed.
     void UpdateHorizontalExtent();
     int DeleteString(UINT nIndex);

@@ -349,9 +349,9 @@ def combo_piece(state):
     def draw(c):
         c.px = [[255.0, 255.0, 255.0, 255.0] for _ in range(c.w * c.h)]  # opaque
         c.shape(ring(rrect(0, 0, c.w, c.h, 3), 1.0), edge)
-        c.shape(rrect(c.w - 21, 1, c.w - 1, c.h - 1, 2.5), btn)
-        c.shape(capsule(c.w - 21, 3, c.w - 21, c.h - 3, 0.5), (222, 226, 232))
-        glyph(c, "down", c.w - 19, 3, 16, ACCENT_DARK if state != "normal" else TEXT)
+        c.shape(rrect(c.w - 20, 1, c.w - 1, c.h - 1, 2.5), btn)
+        c.shape(capsule(c.w - 19.5, 3, c.w - 19.5, c.h - 3, 0.5), (222, 226, 232))
+        glyph(c, "down", c.w - 18, 3, 16, ACCENT_DARK if state != "normal" else TEXT)
     return sliced(4 + 1 + 20, 22, 4, 20, draw)
 
 

@@ -145,7 +145,8 @@ TEST(MyListboxTest, HorizontalExtentIsTheWidestLine)
     EXPECT_EQ(list.GetHorizontalExtent(), width(longLine));
     EXPECT_EQ(list.GetCurSel(), 1);
     // Through the copy engine's interface the line goes to the end.
-    list.InsertStringAndSelect(CString(L"C:\\y.txt;Fail(5)"));
+    CFailSink* sink = &list;
+    sink->InsertStringAndSelect(CString(L"C:\\y.txt;Fail(5)"));
     EXPECT_EQ(list.GetCount(), 3);
     EXPECT_EQ(list.GetCurSel(), 2);
     // Removing the widest line shrinks the extent; an empty list has none.
