@@ -54,7 +54,15 @@ LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_INITDIALOG)
         return OnInitDialog();
-    return CWnd::WindowProc(message, wParam, lParam);
+    LRESULT r = 0;
+    if (OnWndMsg(message, wParam, lParam, &r))
+        return r;
+    if (message == WM_HELP) {
+        // F1 without a handler of its own: the window's help.
+        WinHelp(0, HELP_CONTEXT);
+        return TRUE;
+    }
+    return DefWindowProc(message, wParam, lParam);
 }
 
 BOOL CDialog::OnCommand(WPARAM wParam, LPARAM lParam)
@@ -64,6 +72,10 @@ BOOL CDialog::OnCommand(WPARAM wParam, LPARAM lParam)
     // Enter and Esc arrive as IDOK and IDCANCEL; unless the map says otherwise they end the dialog.
     UINT nID = LOWORD(wParam);
     UINT nCode = lParam ? HIWORD(wParam) : 0;
+    if (nCode == BN_CLICKED && (nID == IDHELP || nID == ID_HELP)) {
+        WinHelp(0, HELP_CONTEXT);
+        return TRUE;
+    }
     if (nCode == BN_CLICKED) {
         if (nID == IDOK) {
             OnOK();

@@ -580,6 +580,8 @@ public:
     virtual BOOL PreCreateWindow(CREATESTRUCTW&) { return TRUE; }
     virtual void PostNcDestroy() {}
     virtual BOOL PreTranslateMessage(MSG*) { return FALSE; }
+    // The help request of the window (F1 in a dialog, the help command); nothing by default.
+    virtual void WinHelp(DWORD_PTR, UINT = HELP_CONTEXT) {}
 
     // Message processing
     virtual LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
@@ -761,7 +763,17 @@ public:
     virtual int ExitInstance() { return 0; }
     // The application's own message loop (only when InitInstance returns TRUE).
     virtual int Run();
+    // The help command: asks the main window for help.
+    void OnHelp()
+    {
+        if (m_pMainWnd)
+            m_pMainWnd->WinHelp(0, HELP_CONTEXT);
+    }
 };
+
+#ifndef ID_HELP
+#define ID_HELP 0xE146
+#endif
 
 CWinApp* AfxGetApp();
 CWnd* AfxGetMainWnd();

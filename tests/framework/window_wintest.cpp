@@ -434,3 +434,25 @@ TEST(KeyFilterTest, OnlyKeyMessagesCarryingTheKeyMatch)
     EXPECT_FALSE(AfxIsKeyMessageFor(&m, VK_RETURN));
     EXPECT_FALSE(AfxIsKeyMessageFor(nullptr, VK_RETURN));
 }
+
+namespace {
+class CHelpDialog : public CDialog {
+public:
+    int helps = 0;
+    void WinHelp(DWORD_PTR, UINT) override { ++helps; }
+};
+}  // namespace
+
+TEST(DialogTest, ModelessDialogAndTheHelpRequest)
+{
+    CHelpDialog dlg;
+    ASSERT_TRUE(dlg.Create(100, nullptr));
+    EXPECT_FALSE(dlg.IsModal());
+    EXPECT_NE(::GetDlgItem(dlg.m_hWnd, 1000), nullptr);  // the template's controls
+    HELPINFO hi = {sizeof(hi)};
+    dlg.SendMessage(WM_HELP, 0, (LPARAM)&hi);
+    dlg.SendMessage(WM_COMMAND, MAKEWPARAM(ID_HELP, BN_CLICKED), 0);
+    EXPECT_EQ(dlg.helps, 2);
+    dlg.DestroyWindow();
+    EXPECT_EQ(dlg.m_hWnd, nullptr);
+}
