@@ -23,6 +23,8 @@ prog=${1:-$build/bin/KVR ZUL.exe}
 export WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
 zul_prepare_prefix "$WINEPREFIX"
 mkdir -p "$out" "$build/tools"
+out=$(cd "$out" && pwd)
+case $prog in /*) ;; *) prog=$PWD/$prog ;; esac
 shot=$build/tools/zulshot.exe
 if [ ! -f "$shot" ] || [ "$root/tools/zulshot.cpp" -nt "$shot" ]; then
   i686-w64-mingw32-g++ -O2 -municode -static -o "$shot" "$root/tools/zulshot.cpp" -lgdiplus -lgdi32 -luser32
