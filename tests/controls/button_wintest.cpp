@@ -233,3 +233,39 @@ TEST(ButtonSTTest, TransparentButtonShowsTheParentBehindItsRoundedCorners)
     EXPECT_TRUE(Near(ScreenPixel(btn.m_hWnd, 0, 0), host.m_crFill)) << ColorText(ScreenPixel(btn.m_hWnd, 0, 0));
     EXPECT_TRUE(Near(ScreenPixel(btn.m_hWnd, 50, 12), ImagePixel(254, 0, 12)));
 }
+
+namespace {
+COLORREF DrawAt(CButtonST& btn, UINT state, int x, int y)
+{
+    CRect rc;
+    btn.GetClientRect(&rc);
+    CDibCanvas canvas(rc.Width(), rc.Height(), RGB(255, 0, 255));
+    DRAWITEMSTRUCT dis = {ODT_BUTTON, (UINT)btn.GetDlgCtrlID(), 0, ODA_DRAWENTIRE, state, btn.m_hWnd, canvas.Dc(), rc, 0};
+    btn.DrawItem(&dis);
+    return canvas.Pixel(x, y);
+}
+}  // namespace
+
+TEST(ButtonSTTest, IconSlotsAndTheDerivedDisabledIcon)
+{
+    CHostWnd host;
+    ASSERT_TRUE(host.CreateHost(100, 100, 300, 120));
+    CButtonST btn;
+    ASSERT_TRUE(btn.Create(L"", WS_VISIBLE, CRect(20, 20, 120, 44), &host, 340));
+    // The close glyph's strokes cross at the icon's centre: 4 in from the left, centred.
+    const int cx = 4 + 8, cy = 12;
+    ASSERT_EQ(btn.SetIcons(163, 164, CButtonST::BTNST_AUTO_DARKER, 165), (DWORD)CButtonST::BTNST_OK);
+    COLORREF normal = DrawAt(btn, 0, cx, cy);
+    EXPECT_TRUE(Near(normal, RGB(255, 255, 255), 8)) << ColorText(normal);
+    // Darker copy: every channel at three quarters.
+    COLORREF dark = DrawAt(btn, ODS_DISABLED, cx, cy);
+    EXPECT_TRUE(Near(dark, RGB(191, 191, 191), 8)) << ColorText(dark);
+    // Pressed uses slot 1 (its own picture: the glyph on a dark disc) moved by the pressed offset.
+    COLORREF pressed = DrawAt(btn, ODS_SELECTED, cx + 1, cy + 1);
+    EXPECT_TRUE(Near(pressed, RGB(255, 255, 255), 8)) << ColorText(pressed);
+    COLORREF pressedDisc = DrawAt(btn, ODS_SELECTED, cx + 1 + 6, cy + 1);
+    EXPECT_FALSE(Near(pressedDisc, ::GetSysColor(COLOR_BTNFACE), 8)) << ColorText(pressedDisc);
+    // A missing icon slot falls back to the normal picture.
+    ASSERT_EQ(btn.SetIcons(0, 0, 0, 165), (DWORD)CButtonST::BTNST_OK);
+    EXPECT_TRUE(Near(DrawAt(btn, ODS_DISABLED, cx, cy), RGB(255, 255, 255), 8));
+}
