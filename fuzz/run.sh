@@ -4,10 +4,12 @@
 # Convention: every fuzz/<name>_fuzz.cpp is one libFuzzer program. It defines
 # LLVMFuzzerTestOneInput and #includes (by relative path) the product .cpp files it needs; it must
 # build natively with clang, so it may only use code that keeps free of platform headers.
-# Its seed corpus is committed in fuzz/corpus/<name>/ (the file name without "_fuzz.cpp").
-# An optional fuzz/<name>.args holds extra libFuzzer flags (one line, e.g. -max_len=70000).
+# Its seed corpus is committed in fuzz/corpus/<name>/, where <name> is the file name without
+# "_fuzz.cpp" (fuzz/corpus/<name>_fuzz/ is taken as well). An optional fuzz/<name>.args (or
+# <name>_fuzz.args) holds extra libFuzzer flags on one line, e.g. -max_len=70000.
 # Each fuzzer runs for ${FUZZ_SECONDS:-60} seconds on a copy of its corpus, so new inputs it finds
-# do not change the committed one. Programs and crash inputs go to ${FUZZ_BUILD_DIR:-${BUILD_DIR:-build}/fuzz}.
+# do not change the committed one. Programs and crash inputs go to
+# ${FUZZ_BUILD_DIR:-${BUILD_DIR:-build}/fuzz}.
 # The exit status is not zero when a fuzzer fails to build or finds a crash.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -30,11 +32,15 @@ for src in "$here"/*_fuzz.cpp; do
     continue
   fi
   work=$(mktemp -d)
-  if [ -d "$here/corpus/$name" ]; then
-    cp -r "$here/corpus/$name/." "$work/"
-  fi
+  for corpus in "$here/corpus/$name" "$here/corpus/$base"; do
+    if [ -d "$corpus" ]; then
+      cp -r "$corpus/." "$work/"
+    fi
+  done
   extra=""
-  [ -f "$here/$name.args" ] && extra=$(head -n 1 "$here/$name.args")
+  for args in "$here/$name.args" "$here/$base.args"; do
+    [ -f "$args" ] && extra=$(head -n 1 "$args")
+  done
   echo "fuzz: running $base for $seconds s"
   # shellcheck disable=SC2086
   if ! "$bin" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=2048 -print_final_stats=1 \
