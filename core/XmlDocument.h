@@ -102,11 +102,11 @@ private:
     int LastChild(int posParent) const;
     int FirstChild(int posParent) const;
     bool NameMatches(int pos, const wchar_t* pszName) const;
-    int ContentEnd(int pos) const;
     void Log(const wchar_t* pszEntry, const wchar_t* const* ppszAttrs = nullptr);
-    static void AddLogEntry(CString& strLog, const wchar_t* pszEntry, const wchar_t* const* ppszAttrs);
     void ClearTree();
+    bool FindAttribute(int pos, const wchar_t* pszName, int& nValueStart, int& nValueLen, bool& bQuoted) const;
     friend class CXmlParser;
+    friend class CXmlDocumentInspector;   // consistency checks of the tests and the fuzzer
 
     CString m_strDocText;
     CString m_strResultLog;
