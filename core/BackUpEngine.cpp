@@ -1,0 +1,721 @@
+#include "BackUpEngine.h"
+
+#include <shlobj.h>
+
+#include "SharedFunctions.h"
+#include "WriteQueue.h"
+
+ZulCopyFileFunc CBackUpEngine::s_pfnCopyFile = ::CopyFileExW;
+
+namespace {
+
+const wchar_t kStoreName[] = L"VEZORI";
+// Engines alive; the first creates the write-queue objects and the last releases them.
+int g_nEngines = 0;
+
+bool IsDots(const wchar_t* name)
+{
+    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
+}
+
+bool EndsWithBackslash(const CString& s)
+{
+    return !s.IsEmpty() && s[s.GetLength() - 1] == L'\\';
+}
+
+CString JoinPath(const CString& strFolder, const wchar_t* name)
+{
+    return EndsWithBackslash(strFolder) ? strFolder + name : strFolder + L"\\" + name;
+}
+
+// "C:\dir\f" gives "C\dir\f": the path as it is mirrored below the store folder.
+// A colon at the first character stays.
+CString RemoveFirstColon(const CString& strPath)
+{
+    CString s(strPath);
+    int colon = s.Find(L':');
+    if (colon > 0)
+        s.Delete(colon, 1);
+    return s;
+}
+
+// A source path the store can mirror: a drive letter, a colon and a backslash.
+bool IsDrivePath(const CString& s)
+{
+    wchar_t c = s[0];
+    return s.GetLength() >= 3 && ((c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z')) &&
+           s[1] == L':' && s[2] == L'\\';
+}
+
+bool LastWriteTimeOf(const CString& strPath, FILETIME& ft)
+{
+    if (strPath.IsEmpty() || strPath.FindOneOf(L"*?") >= 0)
+        return false;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(strPath, &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(h);
+    ft = fd.ftLastWriteTime;
+    return true;
+}
+
+bool SameTime(const FILETIME& a, const FILETIME& b)
+{
+    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+bool FileExists(const CString& strPath)
+{
+    DWORD a = GetFileAttributesW(strPath);
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Clears the attributes (so that read-only files go too) and deletes; on failure the file
+// gets its attributes back and the error stays the deletion's.
+bool RemoveFile(const CString& strPath)
+{
+    DWORD attrs = GetFileAttributesW(strPath);
+    if (attrs == INVALID_FILE_ATTRIBUTES)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    SetFileAttributesW(strPath, FILE_ATTRIBUTE_NORMAL);
+    if (DeleteFileW(strPath))
+        return true;
+    DWORD err = GetLastError();
+    SetFileAttributesW(strPath, attrs);
+    SetLastError(err);
+    return false;
+}
+
+// Moves the finished temporary copy over the final name in one step, so that the final name
+// always holds either the old or the new complete file.
+bool MoveIntoPlace(const CString& strTemp, const CString& strFinal)
+{
+    DWORD attrs = GetFileAttributesW(strFinal);
+    bool cleared = attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY) &&
+                   (attrs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    if (cleared)
+        SetFileAttributesW(strFinal, FILE_ATTRIBUTE_NORMAL);
+    if (MoveFileExW(strTemp, strFinal, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    DWORD err = GetLastError();
+    if (cleared)
+        SetFileAttributesW(strFinal, attrs);
+    SetLastError(err);
+    return false;
+}
+
+} // namespace
+
+bool IsFolder(const CString& strPath)
+{
+    CString s(strPath);
+    if (EndsWithBackslash(s))
+        s.Delete(s.GetLength() - 1, 1);
+    if (s.IsEmpty() || s.FindOneOf(L"*?") >= 0)
+        return false;
+    if (s.GetLength() == 2 && s[1] == L':') {
+        // A drive as letter and colon: a file find cannot name the root itself.
+        DWORD a = GetFileAttributesW(s + L"\\");
+        return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+    }
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(s, &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(h);
+    return (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+DWORD CALLBACK BackUpCopyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER,
+                                  LARGE_INTEGER StreamBytesTransferred, DWORD dwStreamNumber,
+                                  DWORD, HANDLE, HANDLE, LPVOID lpData)
+{
+    CBackUpEngine* pEngine = static_cast<CBackUpEngine*>(lpData);
+    if (StreamBytesTransferred.QuadPart > 0)
+        pEngine->AddCopyProgress(dwStreamNumber,
+                                 static_cast<ULONGLONG>(StreamBytesTransferred.QuadPart));
+    // The plain copy pauses here, inside the system's copy.
+    pEngine->WaitWhilePaused();
+    return pEngine->m_bCancel ? PROGRESS_CANCEL : PROGRESS_CONTINUE;
+}
+
+CBackUpEngine::CBackUpEngine()
+{
+    Reset();
+    m_hMutex = CreateMutexW(nullptr, FALSE, nullptr);
+    if (g_nEngines++ == 0) {
+        g_hWriteDoneEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+        InitializeCriticalSection(&g_csWriteQueue);
+    }
+    g_pBackUpEngine = this;
+}
+
+CBackUpEngine::~CBackUpEngine()
+{
+    if (m_hMutex)
+        CloseHandle(m_hMutex);
+    if (m_hPauseEvent)
+        CloseHandle(m_hPauseEvent);
+    if (--g_nEngines == 0) {
+        if (g_hWriteDoneEvent)
+            CloseHandle(g_hWriteDoneEvent);
+        g_hWriteDoneEvent = nullptr;
+        DeleteCriticalSection(&g_csWriteQueue);
+    }
+    if (g_pBackUpEngine == this)
+        g_pBackUpEngine = nullptr;
+    m_arrFiles.RemoveAll();
+    m_arrDriveRoots.RemoveAll();
+}
+
+void CBackUpEngine::Reset()
+{
+    m_arrFiles.RemoveAll();
+    g_bWriteQueueClosed = 0;
+    m_nTotalFiles = 0;
+    m_nDoneFiles = 0;
+    m_nTotalBytes = 0;
+    m_nDoneBytes = 0;
+    m_nFileDoneBytes = 0;
+    m_nFileBytes = 0;
+    m_bScanning = 0;
+    m_bCompress = 0;
+    m_bRestore = 0;
+    m_bChangedOnly = 0;
+    m_bCancel = 0;
+    m_bFileStarted = 0;
+    m_bDone = 0;
+    // The progress dialog makes a new pause event for every start and owns the old one.
+    m_hPauseEvent = nullptr;
+    if (m_hMutex && WaitForSingleObject(m_hMutex, INFINITE) == WAIT_OBJECT_0) {
+        m_strCurrentFile.Empty();
+        ReleaseMutex(m_hMutex);
+    } else {
+        m_strCurrentFile.Empty();
+    }
+    m_strTargetRoot.Empty();
+    m_strFileTypes.Empty();
+    m_nLastCopyProgress = 0;
+    m_dwLastCopyStream = 0;
+    wchar_t sysDir[MAX_PATH + 1] = {};
+    UINT n = GetSystemDirectoryW(sysDir, MAX_PATH);
+    m_strSystemDrive = CString(sysDir, n >= 2 && n <= MAX_PATH ? 2 : 0);
+}
+
+CString CBackUpEngine::GetCurrentFileName()
+{
+    CString s;
+    if (WaitForSingleObject(m_hMutex, INFINITE) != WAIT_OBJECT_0)
+        return s;
+    s = m_strCurrentFile;
+    ReleaseMutex(m_hMutex);
+    return s;
+}
+
+void CBackUpEngine::SetCurrentFile(const CString& strSource)
+{
+    if (WaitForSingleObject(m_hMutex, INFINITE) == WAIT_OBJECT_0) {
+        m_strCurrentFile = strSource;
+        ReleaseMutex(m_hMutex);
+    }
+}
+
+void CBackUpEngine::FileStarted(const CString& strSource)
+{
+    m_bFileStarted = 1;
+    SetCurrentFile(strSource);
+    m_nFileDoneBytes = 0;
+}
+
+void CBackUpEngine::WaitWhilePaused()
+{
+    if (m_hPauseEvent)
+        WaitForSingleObject(m_hPauseEvent, INFINITE);
+}
+
+void CBackUpEngine::AddFailLine(const CString& strPath, DWORD dwError)
+{
+    if (m_pFailList)
+        m_pFailList->InsertStringAndSelect(strPath + L";" + FormatSystemError(dwError));
+}
+
+void CBackUpEngine::AddFile(const CString& strPath, ULONGLONG nSize)
+{
+    m_nTotalBytes += nSize;
+    m_nTotalFiles++;
+    m_arrFiles.Add(strPath);
+}
+
+void CBackUpEngine::AddCopyProgress(DWORD dwStreamNumber, ULONGLONG nStreamBytesTransferred)
+{
+    if (dwStreamNumber != m_dwLastCopyStream) {
+        m_dwLastCopyStream = dwStreamNumber;
+        m_nLastCopyProgress = 0;
+    }
+    if (nStreamBytesTransferred <= m_nLastCopyProgress)
+        return;
+    ULONGLONG delta = nStreamBytesTransferred - m_nLastCopyProgress;
+    m_nLastCopyProgress = nStreamBytesTransferred;
+    m_nDoneBytes += delta;
+    m_nFileDoneBytes += delta;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Names, extensions and the store layout
+
+CString CBackUpEngine::GetExtension(const CString& strName)
+{
+    int dot = strName.ReverseFind(L'.');
+    return dot >= 1 ? strName.Mid(dot + 1) : CString();
+}
+
+bool CBackUpEngine::PassesFilter(const CString& strName) const
+{
+    // A name without an extension never passes a filter.
+    if (m_strFileTypes.IsEmpty())
+        return true;
+    return strName.ReverseFind(L'.') >= 1 && IsInExtensionList(m_strFileTypes, GetExtension(strName));
+}
+
+bool CBackUpEngine::IsInExtensionList(const CString& strList, const CString& strExtension)
+{
+    CString list(strList), ext(strExtension);
+    list.MakeUpper();
+    ext.MakeUpper();
+    if (!list.IsEmpty() && list[0] == L',')
+        return list == ext;
+    int start = 0;
+    for (;;) {
+        int comma = list.Find(L',', start);
+        CString item = comma < 0 ? list.Mid(start) : list.Mid(start, comma - start);
+        if (item == ext)
+            return true;
+        if (comma < 0)
+            return false;
+        start = comma + 1;
+    }
+}
+
+int CBackUpEngine::IsNotSystemFolder(const CString& strName)
+{
+    return IsSystemFolderName(strName) ? 0 : 1;
+}
+
+CString CBackUpEngine::StorePathToSourcePath(const CString& strStorePath)
+{
+    // ...\VEZORI\<letter>\<rest> -> <letter>:\<rest>
+    CString upper(strStorePath);
+    upper.MakeUpper();
+    int pos = upper.Find(L"\\VEZORI\\");
+    if (pos < 0)
+        return CString();
+    int letter = pos + 8;
+    wchar_t c = strStorePath[letter];
+    bool isLetter = (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+    if (!isLetter || strStorePath[letter + 1] != L'\\' || strStorePath.GetLength() <= letter + 2)
+        return CString();
+    return CString(c) + L":" + strStorePath.Mid(letter + 1);
+}
+
+bool CBackUpEngine::IsCompressedCopy(const CString& strStoredPath)
+{
+    int n = strStoredPath.GetLength();
+    if (n < 4 || strStoredPath.Right(4) != L".zip")
+        return false;
+    HANDLE h = CreateFileW(strStoredPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD marker = 0, got = 0;
+    BOOL ok = ReadFile(h, &marker, 4, &got, nullptr);
+    CloseHandle(h);
+    return ok && got == 4 && marker == 0xFFFFFFFFu;
+}
+
+bool CBackUpEngine::StoredTimeOf(const CString& strStoredPath, FILETIME& ft)
+{
+    return LastWriteTimeOf(strStoredPath, ft) || LastWriteTimeOf(strStoredPath + L".zip", ft);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Collection
+
+void CBackUpEngine::CollectBackUpFiles(const CString& strPath, const CString& strStoreFolder)
+{
+    if (m_bCancel) {
+        m_bDone = 1;
+        return;
+    }
+    if (strPath.GetLength() > 3 && !IsFolder(strPath)) {
+        // One selected file.
+        CString name = strPath.Mid(strPath.ReverseFind(L'\\') + 1);
+        if (!PassesFilter(name))
+            return;
+        if (m_bChangedOnly) {
+            FILETIME stored{}, source{};
+            StoredTimeOf(strStoreFolder + L"\\" + RemoveFirstColon(strPath), stored);
+            LastWriteTimeOf(strPath, source);
+            if (SameTime(stored, source))
+                return;
+        }
+        HANDLE h = CreateFileW(strPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            AddFailLine(strPath, GetLastError());
+            return;
+        }
+        LARGE_INTEGER size{};
+        GetFileSizeEx(h, &size);
+        CloseHandle(h);
+        AddFile(strPath, static_cast<ULONGLONG>(size.QuadPart));
+        return;
+    }
+
+    // A folder or a drive root ("C:" is walked as "C:\").
+    CString walked(strPath);
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = FindFirstFileW(JoinPath(walked.GetLength() <= 2 ? walked + L"\\" : walked, L"*.*"), &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return;
+    bool atSystemRoot = walked.GetLength() < 3 && walked.CompareNoCase(m_strSystemDrive) == 0;
+    do {
+        if (m_bCancel) {
+            m_bDone = 1;
+            break;
+        }
+        const wchar_t* name = fd.cFileName;
+        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) && !IsSystemFolderName(name))
+            continue;
+        CString child = JoinPath(walked, name);
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (IsDots(name))
+                continue;
+            if (atSystemRoot && !IsNotSystemFolder(name))
+                continue;
+            // Junctions and folder links are not followed: they lead to folders that are
+            // backed up where they really are, or back up the tree itself.
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                continue;
+            CollectBackUpFiles(child, strStoreFolder);
+            continue;
+        }
+        if (!PassesFilter(name))
+            continue;
+        if (m_bChangedOnly) {
+            FILETIME stored{};
+            if (StoredTimeOf(strStoreFolder + L"\\" + RemoveFirstColon(child), stored) &&
+                SameTime(stored, fd.ftLastWriteTime))
+                continue;
+        }
+        AddFile(child, (static_cast<ULONGLONG>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow);
+    } while (FindNextFileW(hFind, &fd));
+    FindClose(hFind);
+}
+
+void CBackUpEngine::CollectFolderFiles(const CString& strPath)
+{
+    if (m_bCancel) {
+        m_bDone = 1;
+        return;
+    }
+    if (IsFolder(strPath)) {
+        WIN32_FIND_DATAW fd;
+        HANDLE hFind = FindFirstFileW(JoinPath(strPath, L"*.*"), &fd);
+        if (hFind == INVALID_HANDLE_VALUE)
+            return;
+        do {
+            if (m_bCancel) {
+                m_bDone = 1;
+                break;
+            }
+            const wchar_t* name = fd.cFileName;
+            CString child = JoinPath(strPath, name);
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                if (IsDots(name))
+                    continue;
+                if (strPath.GetLength() < 3 && (_wcsicmp(name, L"System Volume Information") == 0 ||
+                                                _wcsicmp(name, L"RECYCLER") == 0))
+                    continue;
+                if (strPath.GetLength() < 4 && _wcsicmp(name, kStoreName) == 0)
+                    continue;
+                if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                    continue;
+                CollectFolderFiles(child);
+                continue;
+            }
+            if (m_bChangedOnly) {
+                CString source = StorePathToSourcePath(child);
+                FILETIME ft{};
+                bool have = LastWriteTimeOf(source, ft);
+                if (!have && source.GetLength() > 4 && source.Right(4) == L".zip")
+                    have = LastWriteTimeOf(source.Left(source.GetLength() - 4), ft);
+                if (have && SameTime(ft, fd.ftLastWriteTime))
+                    continue;
+            }
+            AddFile(child, (static_cast<ULONGLONG>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow);
+        } while (FindNextFileW(hFind, &fd));
+        FindClose(hFind);
+        return;
+    }
+
+    // One selected stored file.
+    if (m_bChangedOnly) {
+        CString source = StorePathToSourcePath(strPath);
+        FILETIME ftSource{}, ftStored{};
+        bool have = LastWriteTimeOf(source, ftSource);
+        if (!have && source.GetLength() > 4 && source.Right(4) == L".zip")
+            have = LastWriteTimeOf(source.Left(source.GetLength() - 4), ftSource);
+        if (have && LastWriteTimeOf(strPath, ftStored) && SameTime(ftSource, ftStored))
+            return;
+    }
+    // Read-only and existing only: a selection that has gone stale must not create a file
+    // in the store.
+    HANDLE h = CreateFileW(strPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        AddFailLine(strPath, GetLastError());
+        return;
+    }
+    LARGE_INTEGER size{};
+    GetFileSizeEx(h, &size);
+    CloseHandle(h);
+    AddFile(strPath, static_cast<ULONGLONG>(size.QuadPart));
+}
+
+void CBackUpEngine::ListStoreDrives(const CString& strStoreFolder)
+{
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = FindFirstFileW(JoinPath(strStoreFolder, L"*.*"), &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsDots(fd.cFileName) &&
+            fd.cFileName[0] && !fd.cFileName[1])
+            m_arrDriveRoots.Add(CString(fd.cFileName) + L":\\");
+    } while (FindNextFileW(hFind, &fd));
+    FindClose(hFind);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Copying
+
+void CBackUpEngine::BackUpFileList(const CString& strStoreFolder)
+{
+    for (INT_PTR i = 0; i < m_arrFiles.GetSize(); ++i) {
+        WaitWhilePaused();
+        if (m_bCancel)
+            break;
+        CString source = m_arrFiles[i];
+        if (!IsDrivePath(source)) {
+            AddFailLine(source, ERROR_BAD_PATHNAME);
+            continue;
+        }
+        CString target = strStoreFolder + L"\\" + RemoveFirstColon(source);
+        HANDLE h = CreateFileW(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            AddFailLine(source, GetLastError());
+            continue;
+        }
+        LARGE_INTEGER size{};
+        GetFileSizeEx(h, &size);
+        m_nFileBytes = static_cast<ULONGLONG>(size.QuadPart);
+        CloseHandle(h);
+        MakeTargetFolders(target, source);
+        if (CopyOneFile(source, target)) {
+            SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
+            CopyFileTimes(source, target);
+            DWORD attrs = GetFileAttributesW(source);
+            if (attrs != INVALID_FILE_ATTRIBUTES)
+                SetFileAttributesW(target, attrs);
+        }
+    }
+    m_bDone = 1;
+}
+
+void CBackUpEngine::RestoreFileList()
+{
+    for (INT_PTR i = 0; i < m_arrFiles.GetSize(); ++i) {
+        WaitWhilePaused();
+        if (m_bCancel)
+            break;
+        CString source = m_arrFiles[i];
+        CString target = StorePathToSourcePath(source);
+        if (target.IsEmpty()) {
+            // Not below a drive-letter folder of a store: there is no place to restore it to.
+            AddFailLine(source, ERROR_BAD_PATHNAME);
+            continue;
+        }
+        HANDLE h = CreateFileW(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) {
+            AddFailLine(source, GetLastError());
+            continue;
+        }
+        DWORD marker = 0, got = 0;
+        if (ReadFile(h, &marker, 4, &got, nullptr) && got == 4 && marker == 0xFFFFFFFFu &&
+            target.GetLength() > 4 && target.Right(4) == L".zip")
+            target = target.Left(target.GetLength() - 4);
+        LARGE_INTEGER size{};
+        GetFileSizeEx(h, &size);
+        m_nFileBytes = static_cast<ULONGLONG>(size.QuadPart);
+        CloseHandle(h);
+        MakeTargetFolders(target, source);
+        if (CopyOneFile(source, target)) {
+            SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
+            CopyFileTimes(source, target);
+            DWORD attrs = GetFileAttributesW(source);
+            if (attrs != INVALID_FILE_ATTRIBUTES)
+                SetFileAttributesW(target, attrs);
+        }
+    }
+    m_bDone = 1;
+}
+
+BOOL CBackUpEngine::CopyOneFile(const CString& strSource, CString& strTarget)
+{
+    return m_bRestore ? RestoreFile(strSource, strTarget) : BackUpFile(strSource, strTarget);
+}
+
+BOOL CBackUpEngine::BackUpFile(const CString& strSource, CString& strTarget)
+{
+    FileStarted(strSource);
+    if (m_bCompress)
+        strTarget += L".zip";
+    return CopyThroughTemp(strSource, strTarget, m_bCompress != 0, false);
+}
+
+BOOL CBackUpEngine::RestoreFile(const CString& strSource, const CString& strTarget)
+{
+    FileStarted(strSource);
+    return CopyThroughTemp(strSource, strTarget, IsCompressedCopy(strSource), true);
+}
+
+BOOL CBackUpEngine::CopyPlain(const CString& strSource, const CString& strTempTarget)
+{
+    m_nLastCopyProgress = 0;
+    m_dwLastCopyStream = 0;
+    BOOL bCancel = FALSE;
+    if (!s_pfnCopyFile(strSource, strTempTarget, BackUpCopyProgress, this, &bCancel,
+                       COPY_FILE_RESTARTABLE)) {
+        AddFailLine(strSource, GetLastError());
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& strFinal,
+                                    bool bCompressed, bool bRestoreSide)
+{
+    // The new copy is written beside the final name and only moved over it once complete:
+    // a failed or cancelled copy never costs the file that was there before.
+    int slash = strFinal.ReverseFind(L'\\');
+    if (slash <= 0) {
+        AddFailLine(strFinal, ERROR_BAD_PATHNAME);
+        return FALSE;
+    }
+    wchar_t tempName[MAX_PATH + 1] = {};
+    if (!GetTempFileNameW(strFinal.Left(slash), L"~zu", 0, tempName)) {
+        AddFailLine(strFinal, GetLastError());
+        return FALSE;
+    }
+    CString temp(tempName);
+    BOOL ok;
+    if (bCompressed)
+        ok = bRestoreSide ? RestoreCompressedFile(strSource, temp) : BackUpCompressedFile(strSource, temp);
+    else
+        ok = CopyPlain(strSource, temp);
+    if (!ok) {
+        RemoveFile(temp);
+        return FALSE;
+    }
+    m_nDoneFiles++;
+    if (m_bCancel) {
+        RemoveFile(temp);
+        return FALSE;
+    }
+    if (!MoveIntoPlace(temp, strFinal)) {
+        AddFailLine(strFinal, GetLastError());
+        RemoveFile(temp);
+        return FALSE;
+    }
+    if (!PrepareTarget(strFinal, strSource)) {
+        // The new copy is in place; only the other form could not be removed.
+        CString other = strFinal.GetLength() > 4 && strFinal.Right(4) == L".zip"
+                            ? strFinal.Left(strFinal.GetLength() - 4)
+                            : strFinal + L".zip";
+        AddFailLine(other, GetLastError());
+    }
+    return TRUE;
+}
+
+BOOL CBackUpEngine::PrepareTarget(const CString& strTarget, const CString& strSource)
+{
+    (void)strSource;
+    if (m_bRestore)
+        return TRUE;
+    // A store keeps one form of a file: the plain copy or the ".zip" one, whichever was
+    // written last.
+    CString other;
+    if (!m_bCompress)
+        other = strTarget + L".zip";
+    else if (strTarget.GetLength() > 4 && strTarget.Right(4) == L".zip")
+        other = strTarget.Left(strTarget.GetLength() - 4);
+    if (!other.IsEmpty() && FileExists(other))
+        return RemoveFile(other);
+    return TRUE;
+}
+
+void CBackUpEngine::MakeTargetFolders(const CString& strTarget, const CString& strSource)
+{
+    (void)strSource;
+    int colon = strTarget.Find(L':');
+    if (colon < 0)
+        return;
+    for (int pos = strTarget.Find(L'\\', colon + 2); pos > 0; pos = strTarget.Find(L'\\', pos + 1)) {
+        CString folder = strTarget.Left(pos);
+        if (!CreateDirectoryW(folder, nullptr))
+            continue; // exists already (keeps its attributes) or cannot be made
+        CString from;
+        if (m_bRestore) {
+            // C:\dir mirrors <target root>\VEZORI\C\dir.
+            if (folder.GetLength() >= 2)
+                from = m_strTargetRoot + L"\\" + kStoreName + L"\\" + folder.Left(1) + folder.Mid(2);
+        } else {
+            // <store>\C\dir mirrors C:\dir; the store folder and its drive-letter folders
+            // mirror nothing.
+            CString upper(folder);
+            upper.MakeUpper();
+            int at = upper.Find(L"\\VEZORI\\");
+            if (at >= 0) {
+                CString rest = folder.Mid(at + 8);
+                if (rest.GetLength() >= 3 && rest[1] == L'\\')
+                    from = rest.Left(1) + L":" + rest.Mid(1);
+            }
+        }
+        if (!from.IsEmpty()) {
+            DWORD attrs = GetFileAttributesW(from);
+            if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY))
+                SetFileAttributesW(folder, attrs);
+        }
+    }
+}
+
+void CBackUpEngine::CopyFileTimes(const CString& strSource, const CString& strTarget)
+{
+    if (strSource.FindOneOf(L"*?") >= 0)
+        return;
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = FindFirstFileW(strSource, &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return;
+    FindClose(hFind);
+    // Existing only: setting times must never create the file.
+    HANDLE h = CreateFileW(strTarget, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    SetFileTime(h, &fd.ftCreationTime, &fd.ftLastAccessTime, &fd.ftLastWriteTime);
+    CloseHandle(h);
+}

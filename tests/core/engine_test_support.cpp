@@ -1,0 +1,256 @@
+#include "engine_test_support.h"
+
+#include <algorithm>
+#include <atomic>
+
+#include "BackUpEngine.h"
+
+std::function<void(const wchar_t*, ULONGLONG)> TestCopy::OnPiece;
+int TestCopy::nCalls = 0;
+
+CTempTree::CTempTree()
+{
+    static std::atomic<int> counter{0};
+    wchar_t tmp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH, tmp);
+    m_strRoot.Format(L"%lszul_core_%lu_%d", tmp, GetCurrentProcessId(), counter++);
+    RemoveTree(m_strRoot);
+    CreateDirectoryW(m_strRoot, nullptr);
+}
+
+CTempTree::~CTempTree()
+{
+    RemoveTree(m_strRoot);
+}
+
+void MakeFolders(const CString& strPath)
+{
+    for (int pos = strPath.Find(L'\\', 3); pos > 0; pos = strPath.Find(L'\\', pos + 1))
+        CreateDirectoryW(strPath.Left(pos), nullptr);
+    CreateDirectoryW(strPath, nullptr);
+}
+
+void WriteFileBytes(const CString& strPath, const std::string& bytes)
+{
+    HANDLE h = CreateFileW(strPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    if (!bytes.empty())
+        WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(h);
+}
+
+std::string ReadFileBytes(const CString& strPath)
+{
+    std::string out;
+    HANDLE h = CreateFileW(strPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return "<missing>";
+    char buf[65536];
+    DWORD got = 0;
+    while (ReadFile(h, buf, sizeof buf, &got, nullptr) && got)
+        out.append(buf, got);
+    CloseHandle(h);
+    return out;
+}
+
+bool Exists(const CString& strPath)
+{
+    return GetFileAttributesW(strPath) != INVALID_FILE_ATTRIBUTES;
+}
+
+DWORD AttributesOf(const CString& strPath)
+{
+    return GetFileAttributesW(strPath);
+}
+
+FILETIME LastWriteOf(const CString& strPath)
+{
+    WIN32_FILE_ATTRIBUTE_DATA d{};
+    GetFileAttributesExW(strPath, GetFileExInfoStandard, &d);
+    return d.ftLastWriteTime;
+}
+
+void SetLastWrite(const CString& strPath, ULONGLONG nTime100ns)
+{
+    DWORD attrs = GetFileAttributesW(strPath);
+    SetFileAttributesW(strPath, FILE_ATTRIBUTE_NORMAL);
+    HANDLE h = CreateFileW(strPath, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        FILETIME ft{static_cast<DWORD>(nTime100ns), static_cast<DWORD>(nTime100ns >> 32)};
+        SetFileTime(h, nullptr, nullptr, &ft);
+        CloseHandle(h);
+    }
+    SetFileAttributesW(strPath, attrs);
+}
+
+void RemoveTree(const CString& strPath)
+{
+    DWORD attrs = GetFileAttributesW(strPath);
+    if (attrs == INVALID_FILE_ATTRIBUTES)
+        return;
+    SetFileAttributesW(strPath, FILE_ATTRIBUTE_NORMAL);
+    if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) {
+        DeleteFileW(strPath);
+        return;
+    }
+    if (!(attrs & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        WIN32_FIND_DATAW fd;
+        HANDLE h = FindFirstFileW(strPath + L"\\*", &fd);
+        if (h != INVALID_HANDLE_VALUE) {
+            do {
+                if (wcscmp(fd.cFileName, L".") && wcscmp(fd.cFileName, L".."))
+                    RemoveTree(strPath + L"\\" + fd.cFileName);
+            } while (FindNextFileW(h, &fd));
+            FindClose(h);
+        }
+    }
+    RemoveDirectoryW(strPath);
+}
+
+std::vector<CString> ListFolder(const CString& strPath)
+{
+    std::vector<CString> names;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(strPath + L"\\*", &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (wcscmp(fd.cFileName, L".") && wcscmp(fd.cFileName, L".."))
+            names.push_back(fd.cFileName);
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+static void ListTreeInto(const CString& strRoot, const CString& strRel, std::vector<CString>& out)
+{
+    CString folder = strRel.IsEmpty() ? strRoot : strRoot + L"\\" + strRel;
+    for (const CString& name : ListFolder(folder)) {
+        CString rel = strRel.IsEmpty() ? name : strRel + L"\\" + name;
+        if (AttributesOf(strRoot + L"\\" + rel) & FILE_ATTRIBUTE_DIRECTORY)
+            ListTreeInto(strRoot, rel, out);
+        else
+            out.push_back(rel);
+    }
+}
+
+std::vector<CString> ListTree(const CString& strPath)
+{
+    std::vector<CString> out;
+    ListTreeInto(strPath, CString(), out);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::string Pattern(size_t n, unsigned seed)
+{
+    std::string s(n, '\0');
+    unsigned x = seed * 2654435761u + 1;
+    for (size_t i = 0; i < n; ++i) {
+        x = x * 1103515245u + 12345u;
+        s[i] = static_cast<char>(x >> 16);
+    }
+    return s;
+}
+
+BOOL WINAPI TestCopy::Copy(LPCWSTR pszSource, LPCWSTR pszTarget, LPPROGRESS_ROUTINE pfnProgress,
+                           LPVOID pData, LPBOOL pbCancel, DWORD)
+{
+    ++nCalls;
+    HANDLE hIn = CreateFileW(pszSource, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hIn == INVALID_HANDLE_VALUE)
+        return FALSE;
+    HANDLE hOut = CreateFileW(pszTarget, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hOut == INVALID_HANDLE_VALUE) {
+        DWORD err = GetLastError();
+        CloseHandle(hIn);
+        SetLastError(err);
+        return FALSE;
+    }
+    LARGE_INTEGER total{};
+    GetFileSizeEx(hIn, &total);
+    LARGE_INTEGER done{}, zero{};
+    std::vector<char> buf(PieceSize);
+    DWORD answer = PROGRESS_CONTINUE;
+    if (pfnProgress)
+        answer = pfnProgress(total, zero, total, zero, 1, CALLBACK_STREAM_SWITCH, hIn, hOut, pData);
+    DWORD got = 0;
+    while (answer == PROGRESS_CONTINUE && !(pbCancel && *pbCancel) &&
+           ReadFile(hIn, buf.data(), PieceSize, &got, nullptr) && got) {
+        DWORD written = 0;
+        WriteFile(hOut, buf.data(), got, &written, nullptr);
+        done.QuadPart += got;
+        if (OnPiece)
+            OnPiece(pszSource, static_cast<ULONGLONG>(done.QuadPart));
+        if (pfnProgress)
+            answer = pfnProgress(total, done, total, done, 1, CALLBACK_CHUNK_FINISHED, hIn, hOut, pData);
+    }
+    CloseHandle(hIn);
+    CloseHandle(hOut);
+    if (answer == PROGRESS_CANCEL || answer == PROGRESS_STOP || (pbCancel && *pbCancel)) {
+        DeleteFileW(pszTarget);
+        SetLastError(ERROR_REQUEST_ABORTED);
+        return FALSE;
+    }
+    // Like the system's copy, the target gets the source's attributes.
+    SetFileAttributesW(pszTarget, GetFileAttributesW(pszSource));
+    return TRUE;
+}
+
+CUseTestCopy::CUseTestCopy()
+{
+    CBackUpEngine::s_pfnCopyFile = TestCopy::Copy;
+    TestCopy::OnPiece = nullptr;
+    TestCopy::nCalls = 0;
+}
+
+CUseTestCopy::~CUseTestCopy()
+{
+    CBackUpEngine::s_pfnCopyFile = ::CopyFileExW;
+    TestCopy::OnPiece = nullptr;
+}
+
+static void Prepare(CBackUpEngine& engine, const CString& strTargetRoot, const RunOptions& opt,
+                    CFailSink* pFail)
+{
+    engine.Reset();
+    engine.m_pFailList = pFail;
+    engine.m_strTargetRoot = strTargetRoot;
+    engine.m_strFileTypes = opt.strFileTypes;
+    engine.m_bRestore = opt.bRestore;
+    engine.m_bCompress = opt.bCompress;
+    engine.m_bChangedOnly = opt.bChangedOnly;
+}
+
+void RunBackUp(CBackUpEngine& engine, const CString& strTargetRoot,
+               const std::vector<CString>& selection, const RunOptions& opt, CFailSink* pFail)
+{
+    Prepare(engine, strTargetRoot, opt, pFail);
+    engine.m_bRestore = 0;
+    CString store = strTargetRoot + L"\\VEZORI";
+    engine.m_bScanning = 1;
+    for (const CString& path : selection)
+        engine.CollectBackUpFiles(path, store);
+    engine.m_bScanning = 0;
+    engine.BackUpFileList(store);
+}
+
+void RunRestore(CBackUpEngine& engine, const CString& strTargetRoot,
+                const std::vector<CString>& selection, const RunOptions& opt, CFailSink* pFail)
+{
+    Prepare(engine, strTargetRoot, opt, pFail);
+    engine.m_bRestore = 1;
+    engine.m_bScanning = 1;
+    for (const CString& path : selection)
+        engine.CollectFolderFiles(path);
+    engine.m_bScanning = 0;
+    engine.RestoreFileList();
+}
