@@ -34,6 +34,9 @@ bool KeepUnloadableFile(const wchar_t* pszPath)
 {
     if (::GetFileAttributesW(pszPath) == INVALID_FILE_ATTRIBUTES)
         return true;   // missing: nothing to keep
+    CXmlDocument probe;
+    if (probe.LoadFile(pszPath))
+        return true;   // a good file that its writer replaces on purpose
     CString strBad = CString(pszPath) + L".bad";
     // A read-only ".bad" left by a person would block the replace.
     ::SetFileAttributesW(strBad, FILE_ATTRIBUTE_NORMAL);

@@ -35,8 +35,9 @@ CString GetDataFolder();
 // strFolder + "\" + pszName; no second backslash when the folder already ends with one.
 CString JoinPath(const CString& strFolder, const wchar_t* pszName);
 
-// Moves a file that exists but did not load to "<path>.bad" (replacing an older one), or copies
-// it there when it cannot be moved. true when there was nothing to keep or it was kept.
+// Moves a file that exists but does not load to "<path>.bad" (replacing an older one), or copies
+// it there when it cannot be moved. A missing or loadable file is left alone. true when there
+// was nothing to keep or it was kept.
 bool KeepUnloadableFile(const wchar_t* pszPath);
 
 // --- Settings "init.xml" --------------------------------------------------------------------
