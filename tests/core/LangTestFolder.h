@@ -30,7 +30,13 @@ inline bool RemoveTree(const CString& strPath)
         } while (::FindNextFileW(hFind, &fd));
         ::FindClose(hFind);
     }
-    return ::RemoveDirectoryW(strPath) != FALSE;
+    // The file system may finish closing a file just copied a moment later under load.
+    for (int nTry = 0; nTry < 50; ++nTry) {
+        if (::RemoveDirectoryW(strPath))
+            return true;
+        ::Sleep(20);
+    }
+    return false;
 }
 
 // A fresh folder below the temporary path, removed with everything in it at the end.
