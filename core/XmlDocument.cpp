@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 CXmlDocument::CXmlDocument() {}
 
@@ -45,6 +46,7 @@ int CXmlDocument::NewRecord()
 {
     if (m_posNextFree >= m_pPosTree->Capacity())
         m_pPosTree->Grow();
+    m_pPosTree->Ensure(m_posNextFree);
     int pos = m_posNextFree++;
     memset(&(*m_pPosTree)[pos], 0, sizeof(CXmlPosRecord));
     return pos;
@@ -85,8 +87,7 @@ bool CXmlDocument::LoadFile(const wchar_t* pszPath)
         ClearTree();
         return false;
     }
-    m_strDocText = strText;
-    strText.Empty();
+    m_strDocText = std::move(strText);
     return ParseDocument();
 }
 

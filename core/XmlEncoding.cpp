@@ -142,38 +142,40 @@ int Utf8SeqLen(const unsigned char* p, size_t n, unsigned& cp)
     return len;
 }
 
-void AppendUnit(std::wstring& out, unsigned cp)
+// Decodes into room for n units (never more are needed); returns the count. Invalid
+// sequences become "?", one per byte that starts none.
+size_t DecodeUtf8(const char* p, size_t n, wchar_t* out)
 {
-    if (cp > 0xFFFF) {
-        cp -= 0x10000;
-        out += static_cast<wchar_t>(0xD800 + (cp >> 10));
-        out += static_cast<wchar_t>(0xDC00 + (cp & 0x3FF));
-    } else {
-        out += static_cast<wchar_t>(cp);
-    }
-}
-
-// Invalid sequences become "?", one per byte that starts none.
-void DecodeUtf8(const char* p, size_t n, std::wstring& out)
-{
-    out.clear();
-    out.reserve(n);
     const unsigned char* u = reinterpret_cast<const unsigned char*>(p);
+    size_t k = 0;
     for (size_t i = 0; i < n;) {
         if (u[i] < 0x80) {
-            out += static_cast<wchar_t>(u[i++]);
+            out[k++] = static_cast<wchar_t>(u[i++]);
             continue;
         }
         unsigned cp;
         int len = Utf8SeqLen(u + i, n - i, cp);
         if (!len) {
-            out += L'?';
+            out[k++] = L'?';
             ++i;
             continue;
         }
-        AppendUnit(out, cp);
+        if (cp > 0xFFFF) {
+            cp -= 0x10000;
+            out[k++] = static_cast<wchar_t>(0xD800 + (cp >> 10));
+            out[k++] = static_cast<wchar_t>(0xDC00 + (cp & 0x3FF));
+        } else {
+            out[k++] = static_cast<wchar_t>(cp);
+        }
         i += len;
     }
+    return k;
+}
+
+void DecodeUtf8(const char* p, size_t n, std::wstring& out)
+{
+    out.resize(n);
+    out.resize(DecodeUtf8(p, n, n ? &out[0] : nullptr));
 }
 
 bool IsValidUtf8(const char* p, size_t n)
@@ -193,18 +195,25 @@ bool IsValidUtf8(const char* p, size_t n)
     return true;
 }
 
-void DecodeUtf32(const char* p, size_t n, bool bBigEndian, std::wstring& out)
+// Decodes into room for n / 2 units; returns the count.
+size_t DecodeUtf32(const char* p, size_t n, bool bBigEndian, wchar_t* out)
 {
-    out.clear();
-    out.reserve(n / 4);
     const unsigned char* u = reinterpret_cast<const unsigned char*>(p);
+    size_t k = 0;
     for (size_t i = 0; i + 4 <= n; i += 4) {
         unsigned cp = bBigEndian ? (u[i] << 24) | (u[i + 1] << 16) | (u[i + 2] << 8) | u[i + 3]
                                  : (u[i + 3] << 24) | (u[i + 2] << 16) | (u[i + 1] << 8) | u[i];
         if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
             cp = L'?';
-        AppendUnit(out, cp);
+        if (cp > 0xFFFF) {
+            cp -= 0x10000;
+            out[k++] = static_cast<wchar_t>(0xD800 + (cp >> 10));
+            out[k++] = static_cast<wchar_t>(0xDC00 + (cp & 0x3FF));
+        } else {
+            out[k++] = static_cast<wchar_t>(cp);
+        }
     }
+    return k;
 }
 
 // Next code point of UTF-16 text; a lone surrogate gives 0xFFFD (and bLost).
@@ -429,7 +438,7 @@ CString XmlDeclaredEncoding(const wchar_t* p, int n)
     return CString();
 }
 
-bool XmlDecodeFileBytes(const std::string& bytes, CString& strText, CString& strLog, int& nFlags)
+bool XmlDecodeFileBytes(std::string& bytes, CString& strText, CString& strLog, int& nFlags)
 {
     strText.Empty();
     nFlags &= ~(CXmlDocument::FLAG_BOM_UTF8 | CXmlDocument::FLAG_BOM_UTF16LE | CXmlDocument::FLAG_BOM_UTF16BE);
@@ -476,30 +485,34 @@ bool XmlDecodeFileBytes(const std::string& bytes, CString& strText, CString& str
     unsigned cp = bKnown ? CodePageOf(strEncoding) : 0;
     int nWidth = (cp == CP_UTF16LE || cp == CP_UTF16BE) ? 2 : (cp == CP_UTF32LE || cp == CP_UTF32BE) ? 4 : 1;
 
-    // Drop zero characters of the encoding's unit width.
-    const char* pBody = bytes.data() + nSkip;
+    // Drop zero characters of the encoding's unit width, in place.
     size_t nBody = n - nSkip;
     nBody -= nBody % nWidth;
-    std::string body;
-    body.reserve(nBody);
+    char* pBody = &bytes[0];
+    size_t nOut = 0;
     long long nNulls = 0;
     for (size_t i = 0; i < nBody; i += nWidth) {
+        const char* q = pBody + nSkip + i;
         bool bZero = true;
         for (int k = 0; k < nWidth; ++k)
-            if (pBody[i + k])
+            if (q[k])
                 bZero = false;
-        if (bZero)
+        if (bZero) {
             ++nNulls;
-        else
-            body.append(pBody + i, nWidth);
+        } else {
+            for (int k = 0; k < nWidth; ++k)
+                pBody[nOut + k] = q[k];
+            nOut += nWidth;
+        }
     }
+    bytes.resize(nOut);
     if (nNulls)
         LogEntry(strLog, L"nulls_removed", L"count", XmlIntText(nNulls));
     if (cp == CP_UTF16BE)
         LogEntry(strLog, L"endian_swap");
     LogEntry(strLog, L"read", L"encoding", strEncoding, L"length", XmlIntText(static_cast<long long>(n - nSkip)));
     if (!bKnown) {
-        if (IsValidUtf8(body.data(), body.size())) {
+        if (IsValidUtf8(bytes.data(), bytes.size())) {
             strEncoding = L"UTF-8";
             cp = CP_UTF8_;
         } else {
@@ -508,32 +521,40 @@ bool XmlDecodeFileBytes(const std::string& bytes, CString& strText, CString& str
         }
         LogEntry(strLog, L"utf8_detection");
     }
-    std::wstring w;
-    if (cp == CP_UTF16LE || cp == CP_UTF16BE) {
-        size_t nUnits = body.size() / 2;
-        w.resize(nUnits);
-        const unsigned char* b = reinterpret_cast<const unsigned char*>(body.data());
-        for (size_t i = 0; i < nUnits; ++i)
-            w[i] = static_cast<wchar_t>(cp == CP_UTF16BE ? (b[2 * i] << 8) | b[2 * i + 1] : (b[2 * i + 1] << 8) | b[2 * i]);
-    } else if (cp == CP_UTF32LE || cp == CP_UTF32BE) {
-        DecodeUtf32(body.data(), body.size(), cp == CP_UTF32BE, w);
-    } else if (cp == CP_UTF8_) {
-        DecodeUtf8(body.data(), body.size(), w);
-    } else {
-        if (!XmlPort::ToUtf16(cp ? cp : XmlPort::AnsiCodePage(), body.data(), body.size(), w))
-            DecodeUtf8(body.data(), body.size(), w);   // unknown to the system: keep what is readable
-    }
-    std::string().swap(body);
     // The text is indexed with int offsets.
-    if (w.size() > 0x7FFFFFF0u) {
+    if (bytes.size() > 0x3FFFFFF0u) {
         LogEntry(strLog, L"file_error", L"msg", L"file too large", L"n", L"223");
         return false;
     }
-    strText = CString(w);
-    LogEntry(strLog, L"converted_to", L"encoding", strEncoding, L"length", XmlIntText(static_cast<long long>(w.size())));
+    // Decode straight into the text's own buffer: no second copy of a large file.
+    const int nBytes = static_cast<int>(bytes.size());
+    size_t nUnits = 0;
+    if (cp == CP_UTF16LE || cp == CP_UTF16BE) {
+        nUnits = nBytes / 2;
+        wchar_t* d = strText.GetBufferSetLength(static_cast<int>(nUnits));
+        const unsigned char* b = reinterpret_cast<const unsigned char*>(bytes.data());
+        for (size_t i = 0; i < nUnits; ++i)
+            d[i] = static_cast<wchar_t>(cp == CP_UTF16BE ? (b[2 * i] << 8) | b[2 * i + 1] : (b[2 * i + 1] << 8) | b[2 * i]);
+    } else if (cp == CP_UTF32LE || cp == CP_UTF32BE) {
+        wchar_t* d = strText.GetBufferSetLength(nBytes / 2);
+        nUnits = DecodeUtf32(bytes.data(), bytes.size(), cp == CP_UTF32BE, d);
+    } else if (cp == CP_UTF8_) {
+        wchar_t* d = strText.GetBufferSetLength(nBytes);
+        nUnits = DecodeUtf8(bytes.data(), bytes.size(), d);
+    } else {
+        std::wstring w;
+        if (!XmlPort::ToUtf16(cp ? cp : XmlPort::AnsiCodePage(), bytes.data(), bytes.size(), w))
+            DecodeUtf8(bytes.data(), bytes.size(), w);   // unknown to the system: keep what is readable
+        nUnits = w.size();
+        wchar_t* d = strText.GetBufferSetLength(static_cast<int>(nUnits));
+        if (nUnits)
+            memcpy(d, w.data(), nUnits * sizeof(wchar_t));
+    }
+    strText.ReleaseBuffer(static_cast<int>(nUnits));
+    std::string().swap(bytes);
+    LogEntry(strLog, L"converted_to", L"encoding", strEncoding, L"length", XmlIntText(static_cast<long long>(nUnits)));
     return true;
 }
-
 bool XmlEncodeFileBytes(const CString& strText, std::string& bytes, CString& strLog, int nFlags)
 {
     bytes.clear();

@@ -41,6 +41,7 @@ public:
     void Reset(int nCapacity);              // throws std::bad_alloc when out of memory
     void Grow();                            // capacity + capacity / 2
     int Capacity() const { return m_nCapacity; }
+    void Ensure(int pos);                   // makes record pos addressable (pos < capacity)
     CXmlPosRecord& operator[](int pos) { return m_ppSeg[pos >> SEG_BITS][pos & (SEG_SIZE - 1)]; }
     const CXmlPosRecord& operator[](int pos) const { return m_ppSeg[pos >> SEG_BITS][pos & (SEG_SIZE - 1)]; }
 
@@ -92,7 +93,8 @@ CString XmlIntText(long long n);
 void XmlAddLogEntry(CString& strLog, const wchar_t* pszEntry, const wchar_t* const* ppszAttrs);
 
 // Converts a whole file's bytes to UTF-16 as loading does; the file part of ReadTextFile.
-bool XmlDecodeFileBytes(const std::string& bytes, CString& strText, CString& strLog, int& nFlags);
+// The bytes are consumed (compacted in place, then released).
+bool XmlDecodeFileBytes(std::string& bytes, CString& strText, CString& strLog, int& nFlags);
 // Converts text to the bytes a save writes (mark included).
 bool XmlEncodeFileBytes(const CString& strText, std::string& bytes, CString& strLog, int nFlags);
 

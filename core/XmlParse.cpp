@@ -3,6 +3,7 @@
 #include "XmlInternal.h"
 
 #include <cstring>
+#include <cwchar>
 #include <new>
 #include <unordered_map>
 #include <vector>
@@ -37,8 +38,9 @@ void CXmlPosTree::Grow()
     SetCapacity(static_cast<int>(n));
 }
 
-// Segments are filled to SEG_SIZE records before the next one is opened; only the last
-// segment is ever reallocated, and its records are copied over.
+// The capacity is the number of records the tree may hold before it grows; memory is taken
+// only as records are used: segments are filled to SEG_SIZE records before the next one is
+// opened, and only the last segment is ever reallocated (its records are copied over).
 void CXmlPosTree::SetCapacity(int nCapacity)
 {
     int nNeedSegs = (nCapacity + SEG_SIZE - 1) / SEG_SIZE;
@@ -51,26 +53,37 @@ void CXmlPosTree::SetCapacity(int nCapacity)
         m_ppSeg = pp;
         m_nSegArray = nNew;
     }
-    // Complete (or enlarge) the current last segment.
-    if (m_nSegs > 0 && m_nLastSegSize < SEG_SIZE) {
-        int nBase = (m_nSegs - 1) * SEG_SIZE;
-        int nSize = nCapacity - nBase < SEG_SIZE ? nCapacity - nBase : SEG_SIZE;
-        if (nSize > m_nLastSegSize) {
-            CXmlPosRecord* p = new CXmlPosRecord[nSize];
+    m_nCapacity = nCapacity;
+    Ensure(0);
+}
+
+void CXmlPosTree::Ensure(int pos)
+{
+    int nSeg = pos >> SEG_BITS, nIndex = pos & (SEG_SIZE - 1);
+    if (nSeg < m_nSegs - 1 || (nSeg == m_nSegs - 1 && nIndex < m_nLastSegSize))
+        return;
+    int nBase = nSeg * SEG_SIZE;
+    int nSize = m_nCapacity - nBase < SEG_SIZE ? m_nCapacity - nBase : SEG_SIZE;
+    if (nSize <= nIndex)
+        nSize = nIndex + 1;
+    if (nSeg == m_nSegs - 1) {
+        CXmlPosRecord* p = new CXmlPosRecord[nSize];
+        memcpy(p, m_ppSeg[nSeg], sizeof(CXmlPosRecord) * m_nLastSegSize);
+        delete[] m_ppSeg[nSeg];
+        m_ppSeg[nSeg] = p;
+    } else {
+        // Records are handed out in order, so this is the next segment; the previous one is
+        // completed first so that every earlier index stays addressable.
+        if (m_nSegs > 0 && m_nLastSegSize < SEG_SIZE) {
+            CXmlPosRecord* p = new CXmlPosRecord[SEG_SIZE];
             memcpy(p, m_ppSeg[m_nSegs - 1], sizeof(CXmlPosRecord) * m_nLastSegSize);
             delete[] m_ppSeg[m_nSegs - 1];
             m_ppSeg[m_nSegs - 1] = p;
-            m_nLastSegSize = nSize;
         }
+        m_ppSeg[nSeg] = new CXmlPosRecord[nSize];
+        m_nSegs = nSeg + 1;
     }
-    while (m_nSegs < nNeedSegs) {
-        int nBase = m_nSegs * SEG_SIZE;
-        int nSize = nCapacity - nBase < SEG_SIZE ? nCapacity - nBase : SEG_SIZE;
-        m_ppSeg[m_nSegs] = new CXmlPosRecord[nSize];
-        ++m_nSegs;
-        m_nLastSegSize = nSize;
-    }
-    m_nCapacity = nCapacity;
+    m_nLastSegSize = nSize;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -779,12 +792,18 @@ CString CXmlDocument::UnescapeText(const wchar_t* pszText, int nLength)
     if (!pszText)
         return CString();
     int n = nLength < 0 ? static_cast<int>(wcslen(pszText)) : nLength;
-    std::wstring out;
-    out.reserve(n);
-    for (int i = 0; i < n; ++i) {
+    const wchar_t* pAmp = static_cast<const wchar_t*>(n > 0 ? wmemchr(pszText, L'&', n) : nullptr);
+    if (!pAmp)
+        return CString(pszText, n);
+    // A reference is at least 3 characters and gives at most 2: the result never outgrows the input.
+    CString strOut;
+    wchar_t* out = strOut.GetBufferSetLength(n);
+    int k = static_cast<int>(pAmp - pszText);
+    wmemcpy(out, pszText, k);
+    for (int i = k; i < n; ++i) {
         wchar_t c = pszText[i];
         if (c != L'&') {
-            out += c;
+            out[k++] = c;
             continue;
         }
         // A reference: within the next 9 characters, only ASCII before a ";".
@@ -799,19 +818,20 @@ CString CXmlDocument::UnescapeText(const wchar_t* pszText, int nLength)
         }
         long v = nSemi > 0 ? ReferenceValue(pszText + i + 1, nSemi - i - 1) : 0;
         if (v <= 0) {
-            out += c;
+            out[k++] = c;
             continue;
         }
         if (v > 0xFFFF) {
             v -= 0x10000;
-            out += static_cast<wchar_t>(0xD800 + (v >> 10));
-            out += static_cast<wchar_t>(0xDC00 + (v & 0x3FF));
+            out[k++] = static_cast<wchar_t>(0xD800 + (v >> 10));
+            out[k++] = static_cast<wchar_t>(0xDC00 + (v & 0x3FF));
         } else {
-            out += static_cast<wchar_t>(v);
+            out[k++] = static_cast<wchar_t>(v);
         }
         i = nSemi;
     }
-    return CString(out);
+    strOut.ReleaseBuffer(k);
+    return strOut;
 }
 
 CString CXmlDocument::EscapeText(const wchar_t* pszText, int nFlags)
