@@ -214,5 +214,11 @@ CString ReadLanguageSelect(const CString& strAppDir, unsigned nLangId)
         if (!doc.LoadFile(strPath))
             return ChooseLanguageCode(strAppDir, nLangId ? nLangId : ::GetSystemDefaultLangID());
     }
-    return GetSettingText(doc, L"LanguageSelect");
+    CString strCode = GetSettingText(doc, L"LanguageSelect");
+    if (!strCode.IsEmpty())
+        return strCode;
+    // A file without a choice holds nothing worth keeping: write a fresh one.
+    unsigned nId = nLangId ? nLangId : ::GetSystemDefaultLangID();
+    WriteLanguageSelect(strAppDir, nId);
+    return ChooseLanguageCode(strAppDir, nId);
 }

@@ -89,5 +89,5 @@ bool WriteLanguageSelect(const CString& strAppDir, unsigned nLangId);
 bool WriteLanguageSelect(const CString& strAppDir);
 
 // The selected language code from strAppDir\language.xml, writing the file first when it does
-// not load (with nLangId's code, or the system default when nLangId is 0).
+// not load or holds no choice (with nLangId's code, or the system default when nLangId is 0).
 CString ReadLanguageSelect(const CString& strAppDir, unsigned nLangId = 0);

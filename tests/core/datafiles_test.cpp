@@ -139,6 +139,11 @@ TEST(DataFiles, UnloadableFilesAreKeptAsBadBeforeDefaults)
         EXPECT_EQ(LanguageSelectFile("0x0409"), ReadBytes(data / L"language.xml"));
         EXPECT_EQ(bytes, ReadBytes(data / L"language.xml.bad"));
     }
+    // A language file without a choice gets one.
+    TempFolder app(L"nochoice");
+    ASSERT_TRUE(WriteBytes(app / L"language.xml", "<Language>\r\n<LanguageSelect/>\r\n</Language>\r\n"));
+    EXPECT_EQ(CString(L"0x0409"), ReadLanguageSelect(app.Dir(), 0x804));
+    EXPECT_EQ(LanguageSelectFile("0x0409"), ReadBytes(app / L"language.xml"));
 }
 
 TEST(DataFiles, DefaultsDeleteOnlyTheMachineWideLogonValue)
