@@ -104,12 +104,14 @@ void DeleteMachineRunValue()
 bool WriteDefaultSettings(CXmlDocument& doc, const CString& strDataFolder)
 {
     CString strPath = JoinPath(strDataFolder, kSettingsFile);
-    KeepUnloadableFile(strPath);
+    // An unloadable file that cannot be set aside is not overwritten: the defaults then serve
+    // from memory only, and the person's file stays for recovery.
+    bool bKept = KeepUnloadableFile(strPath);
     // Start-up creates the data folder; a tab writing defaults after a person removed it
     // would otherwise fail to save.
     ::CreateDirectoryW(strDataFolder, nullptr);
     BuildDefaultSettings(doc);
-    bool bSaved = doc.SaveFile(strPath);
+    bool bSaved = bKept && doc.SaveFile(strPath);
     DeleteMachineRunValue();
     g_bDefaultsWritten = 1;
     return bSaved;
@@ -160,9 +162,10 @@ bool LoadBackUpInfo(CXmlDocument& doc, const CString& strDataFolder)
     CString strPath = JoinPath(strDataFolder, kBackUpInfoFile);
     if (doc.LoadFile(strPath))
         return true;
-    KeepUnloadableFile(strPath);
+    bool bKept = KeepUnloadableFile(strPath);
     BuildEmptyBackUpInfo(doc);
-    doc.SaveFile(strPath);
+    if (bKept)
+        doc.SaveFile(strPath);
     return doc.IsWellFormed();
 }
 
@@ -188,7 +191,8 @@ bool WriteLanguageSelect(const CString& strAppDir, unsigned nLangId)
 {
     CString strCode = ChooseLanguageCode(strAppDir, nLangId);
     CString strPath = JoinPath(strAppDir, kLanguageFile);
-    KeepUnloadableFile(strPath);
+    if (!KeepUnloadableFile(strPath))
+        return false;
     CXmlDocument doc;
     doc.AddElement(L"Language");
     doc.EnterElement();

@@ -139,6 +139,20 @@ TEST(DataFiles, UnloadableFilesAreKeptAsBadBeforeDefaults)
         EXPECT_EQ(LanguageSelectFile("0x0409"), ReadBytes(data / L"language.xml"));
         EXPECT_EQ(bytes, ReadBytes(data / L"language.xml.bad"));
     }
+    // A file held open by another program can neither be read nor set aside: it is left as
+    // it is and the defaults serve from memory.
+    {
+        TempFolder data(L"locked");
+        ASSERT_TRUE(WriteBytes(data / L"init.xml", "<InitInfo><MakeSure>1</MakeSure></InitInfo>"));
+        HANDLE hLock = ::CreateFileW(data / L"init.xml", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                     OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, hLock);
+        CXmlDocument doc;
+        EXPECT_TRUE(LoadSettings(doc, data.Path()));
+        EXPECT_EQ(CString(L"1"), GetSettingText(doc, L"CompressFile"));
+        ::CloseHandle(hLock);
+        EXPECT_EQ("<InitInfo><MakeSure>1</MakeSure></InitInfo>", ReadBytes(data / L"init.xml"));
+    }
     // A language file without a choice gets one.
     TempFolder app(L"nochoice");
     ASSERT_TRUE(WriteBytes(app / L"language.xml", "<Language>\r\n<LanguageSelect/>\r\n</Language>\r\n"));
