@@ -1,0 +1,162 @@
+// The system side of the library: device opening, I/O control, message boxes, the pass-through
+// transport shared by every command.
+#include "DeviceIo.h"
+
+#include <setupapi.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+HANDLE CDeviceIo::OpenDevice(const char* pszPath, DWORD dwAccess, DWORD dwShare)
+{
+    return CreateFileA(pszPath, dwAccess, dwShare, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+BOOL CDeviceIo::CloseDevice(HANDLE hDevice)
+{
+    return CloseHandle(hDevice);
+}
+
+BOOL CDeviceIo::Control(HANDLE hDevice, DWORD dwCode, void* pIn, DWORD dwInLength, void* pOut, DWORD dwOutLength,
+                        DWORD* pdwReturned)
+{
+    return DeviceIoControl(hDevice, dwCode, pIn, dwInLength, pOut, dwOutLength, pdwReturned, nullptr);
+}
+
+BOOL CDeviceIo::VolumeNameForMountPoint(const char* pszMountPoint, char* pszName, DWORD dwChars)
+{
+    return GetVolumeNameForVolumeMountPointA(pszMountPoint, pszName, dwChars);
+}
+
+bool CDeviceIo::InterfacePath(const GUID& guidClass, DWORD dwIndex, char* pszPath, DWORD dwChars)
+{
+    if (dwChars == 0)
+        return false;
+    pszPath[0] = 0;
+    HDEVINFO hSet = SetupDiGetClassDevsA(&guidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (hSet == INVALID_HANDLE_VALUE)
+        return false;
+    bool bFound = false;
+    SP_DEVICE_INTERFACE_DATA data = {};
+    data.cbSize = sizeof(data);
+    if (SetupDiEnumDeviceInterfaces(hSet, nullptr, &guidClass, dwIndex, &data)) {
+        DWORD dwSize = 0;
+        SetupDiGetDeviceInterfaceDetailA(hSet, &data, nullptr, 0, &dwSize, nullptr);
+        if (dwSize >= sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
+            std::vector<BYTE> detail(dwSize);
+            auto* pDetail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(detail.data());
+            pDetail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+            if (SetupDiGetDeviceInterfaceDetailA(hSet, &data, pDetail, dwSize, nullptr, nullptr)) {
+                lstrcpynA(pszPath, pDetail->DevicePath, static_cast<int>(dwChars));
+                bFound = pszPath[0] != 0;
+            }
+        }
+    }
+    SetupDiDestroyDeviceInfoList(hSet);
+    return bFound;
+}
+
+namespace {
+CDeviceIo g_systemIo;
+CDeviceIo* g_pDeviceIo = &g_systemIo;
+
+void SystemMessageBox(const char* pszText, const char* pszCaption, UINT uType)
+{
+    MessageBoxA(nullptr, pszText, pszCaption, uType);
+}
+ZedoMessageSink g_pMessageSink = SystemMessageBox;
+} // namespace
+
+CDeviceIo& DeviceIo()
+{
+    return *g_pDeviceIo;
+}
+
+CDeviceIo* SetDeviceIo(CDeviceIo* pIo)
+{
+    CDeviceIo* pOld = g_pDeviceIo;
+    g_pDeviceIo = pIo ? pIo : &g_systemIo;
+    return pOld;
+}
+
+void ZedoShowMessage(const char* pszText, const char* pszCaption, UINT uType)
+{
+    g_pMessageSink(pszText, pszCaption, uType);
+}
+
+ZedoMessageSink SetZedoMessageSink(ZedoMessageSink pSink)
+{
+    ZedoMessageSink pOld = g_pMessageSink;
+    g_pMessageSink = pSink ? pSink : SystemMessageBox;
+    return pOld;
+}
+
+void ZedoErrorBox(const char* pszFormat, ...)
+{
+    char szText[512];
+    va_list args;
+    va_start(args, pszFormat);
+    vsnprintf(szText, sizeof(szText), pszFormat, args);
+    va_end(args);
+    ZedoShowMessage(szText, "Error", MB_OK | MB_ICONERROR);
+}
+
+void ZedoDebugLog(const char*, ...)
+{
+    // The log has no file, window or setting: lines are handed over and dropped.
+}
+
+int ZedoSendCommand(HANDLE hDevice, const ZedoScsiCommand& cmd)
+{
+    if (cmd.DataLength > ZEDO_DATA_AREA || (cmd.DataLength != 0 && cmd.Data == nullptr))
+        return -3;
+    ZedoPassThroughHeader header = {};
+    header.Length = sizeof(ZedoPassThroughHeader);
+    header.CdbLength = cmd.CdbLength;
+    header.SenseInfoLength = ZEDO_SENSE_LENGTH;
+    header.DataIn = cmd.DataIn;
+    header.DataTransferLength = cmd.DataLength;
+    header.TimeOutValue = cmd.TimeOut;
+    header.SenseInfoOffset = ZEDO_SENSE_OFFSET;
+    memcpy(header.Cdb, cmd.Cdb, sizeof(header.Cdb));
+
+    DWORD dwReturned = 0;
+    BOOL bOk;
+    if (cmd.Direct) {
+        BYTE request[ZEDO_DIRECT_REQUEST_SIZE] = {};
+        header.DataBuffer = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(cmd.Data));
+        memcpy(request, &header, sizeof(header));
+        bOk = DeviceIo().Control(hDevice, ZEDO_IOCTL_SCSI_PASS_THROUGH_DIRECT, request, sizeof(request), request,
+                                 sizeof(request), &dwReturned);
+        header.ScsiStatus = reinterpret_cast<ZedoPassThroughHeader*>(request)->ScsiStatus;
+    } else {
+        // The request block is 0x10050 bytes: kept off the caller's stack, which for a polling
+        // thread may be small.
+        std::vector<BYTE> request;
+        try {
+            request.assign(ZEDO_REQUEST_SIZE, 0);
+        } catch (...) {
+            ZLOG("ZedoSendCommand", "no memory for the request block");
+            return -1;
+        }
+        header.DataBuffer = ZEDO_DATA_OFFSET;
+        memcpy(request.data(), &header, sizeof(header));
+        if (cmd.DataIn == ZEDO_DATA_OUT && cmd.DataLength)
+            memcpy(request.data() + ZEDO_DATA_OFFSET, cmd.Data, cmd.DataLength);
+        bOk = DeviceIo().Control(hDevice, ZEDO_IOCTL_SCSI_PASS_THROUGH, request.data(), cmd.InLength,
+                                 request.data(), cmd.OutLength, &dwReturned);
+        header.ScsiStatus = reinterpret_cast<ZedoPassThroughHeader*>(request.data())->ScsiStatus;
+        if (bOk && header.ScsiStatus == 0 && cmd.DataIn == ZEDO_DATA_IN && cmd.DataLength)
+            memcpy(cmd.Data, request.data() + ZEDO_DATA_OFFSET, cmd.DataLength);
+    }
+    if (!bOk || header.ScsiStatus != 0) {
+        DWORD dwError = GetLastError();
+        ZLOG("ZedoSendCommand", "op 0x%02X failed: bResult=%d ScsiStatus=0x%02X dwErrorCode=%lu", cmd.Cdb[0],
+             bOk, header.ScsiStatus, dwError);
+        SetLastError(dwError);
+        return -1;
+    }
+    return 0;
+}

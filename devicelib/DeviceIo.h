@@ -1,0 +1,90 @@
+#pragma once
+// Where the library meets the operating system's storage stack: opening devices, their I/O
+// control requests, volume mount points and device-interface paths. The library always talks
+// to the system through DeviceIo(); a test may put a bridge model in its place.
+#include <windows.h>
+
+class CDeviceIo {
+public:
+    virtual ~CDeviceIo() {}
+    // CreateFileA with OPEN_EXISTING; INVALID_HANDLE_VALUE on failure.
+    virtual HANDLE OpenDevice(const char* pszPath, DWORD dwAccess, DWORD dwShare);
+    virtual BOOL CloseDevice(HANDLE hDevice);
+    // A synchronous DeviceIoControl.
+    virtual BOOL Control(HANDLE hDevice, DWORD dwCode, void* pIn, DWORD dwInLength, void* pOut,
+                         DWORD dwOutLength, DWORD* pdwReturned);
+    // GetVolumeNameForVolumeMountPointA.
+    virtual BOOL VolumeNameForMountPoint(const char* pszMountPoint, char* pszName, DWORD dwChars);
+    // The device path of the index-th present interface of a class; false (and an empty path) when none.
+    virtual bool InterfacePath(const GUID& guidClass, DWORD dwIndex, char* pszPath, DWORD dwChars);
+};
+
+CDeviceIo& DeviceIo();
+// Installs another implementation (null puts the system's back); returns the previous one.
+CDeviceIo* SetDeviceIo(CDeviceIo* pIo);
+
+// The library's message boxes (modal, no owner). A test may catch them instead.
+typedef void (*ZedoMessageSink)(const char* pszText, const char* pszCaption, UINT uType);
+void ZedoShowMessage(const char* pszText, const char* pszCaption, UINT uType);
+ZedoMessageSink SetZedoMessageSink(ZedoMessageSink pSink);
+// The box for a failure: caption "Error", error icon; the text is formatted.
+void ZedoErrorBox(const char* pszFormat, ...);
+
+// The debug log: every line is "\r\n%s:%d: " with the function and the line, then the values.
+// Nothing is kept.
+void ZedoDebugLog(const char* pszFormat, ...);
+#define ZLOG(fn, fmt, ...) ZedoDebugLog("\r\n%s:%d: " fmt, fn, __LINE__, ##__VA_ARGS__)
+
+// I/O control codes the library uses.
+#define ZEDO_IOCTL_SCSI_PASS_THROUGH 0x4D004
+#define ZEDO_IOCTL_SCSI_PASS_THROUGH_DIRECT 0x4D014
+#define ZEDO_IOCTL_STORAGE_GET_DEVICE_NUMBER 0x2D1080
+#define ZEDO_IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS 0x560000
+
+// The pass-through header, laid out as the storage stack reads it on a 32-bit system.
+#pragma pack(push, 4)
+struct ZedoPassThroughHeader {
+    WORD Length;              // 0x2C
+    BYTE ScsiStatus;
+    BYTE PathId;
+    BYTE TargetId;
+    BYTE Lun;
+    BYTE CdbLength;
+    BYTE SenseInfoLength;
+    BYTE DataIn;              // 1 data in, 0 data out, 2 no data
+    DWORD DataTransferLength;
+    DWORD TimeOutValue;       // seconds
+    DWORD DataBuffer;         // buffered: offset of the data area; direct: address of the caller's buffer
+    DWORD SenseInfoOffset;
+    BYTE Cdb[16];
+};
+#pragma pack(pop)
+static_assert(sizeof(ZedoPassThroughHeader) == 0x2C, "pass-through header is 44 bytes");
+
+#define ZEDO_SENSE_OFFSET 0x30
+#define ZEDO_SENSE_LENGTH 24
+#define ZEDO_DATA_OFFSET 0x50
+#define ZEDO_DATA_AREA 0x10000
+#define ZEDO_REQUEST_SIZE (ZEDO_DATA_OFFSET + ZEDO_DATA_AREA)
+#define ZEDO_DIRECT_REQUEST_SIZE 0x50
+
+enum { ZEDO_DATA_OUT = 0, ZEDO_DATA_IN = 1, ZEDO_DATA_NONE = 2 };
+
+// One pass-through command.
+struct ZedoScsiCommand {
+    BYTE Cdb[16] = {};
+    BYTE CdbLength = 12;
+    BYTE DataIn = ZEDO_DATA_NONE;
+    BYTE* Data = nullptr;         // caller's buffer
+    DWORD DataLength = 0;         // bytes moved by this command (at most 0x10000)
+    DWORD TimeOut = 3;
+    DWORD InLength = sizeof(ZedoPassThroughHeader);
+    DWORD OutLength = ZEDO_DATA_OFFSET;
+    bool Direct = false;
+};
+
+// Sends one command; 0 when the request succeeded and the SCSI status is good, else -1.
+int ZedoSendCommand(HANDLE hDevice, const ZedoScsiCommand& cmd);
+
+// A null handle or the invalid-handle value.
+inline bool ZedoBadHandle(HANDLE h) { return h == nullptr || h == INVALID_HANDLE_VALUE; }

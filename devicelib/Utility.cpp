@@ -1,0 +1,79 @@
+// The utility singleton and the exports that act on it. The disk utilities, topology walk,
+// safe removal and image rebuild answer their failure code until they are built.
+#include "Utility.h"
+#include "DeviceIo.h"
+#include "ZedoUSBLib.h"
+
+#include <cstring>
+
+CUtility* g_pUtility = nullptr;
+
+int CreateUtilityInstance()
+{
+    if (!g_pUtility)
+        g_pUtility = new CUtility;
+    return 0;
+}
+
+extern "C" {
+
+ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_GetConfig(USBDevConfig_* pConfig, int* pFlags)
+{
+    (void)pConfig;
+    (void)pFlags;
+    return 0;
+}
+
+ZEDOUSB_API int ZEDOUSB_CALL Zedo_SafeRemoveUSB(const char*, const char*, const char*)
+{
+    return 0;
+}
+
+ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_REBUILD_BINFILE(const char* pszInput, const char* pszOutput, int, int)
+{
+    if (!pszInput || !pszOutput)
+        return -3;
+    return -1;
+}
+
+ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_CreatePartition(BYTE, BYTE)
+{
+    return 0;
+}
+
+ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_LowLevelFormatTracks(BYTE, BYTE, BYTE, BYTE)
+{
+    return 0;
+}
+
+ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_ReadWriteTest(BYTE, char*)
+{
+    return 0;
+}
+
+ZEDOUSB_API BYTE ZEDOUSB_CALL ZedoUSBLib_ReadSmartLog(BYTE, char*, BYTE)
+{
+    return 0;
+}
+
+ZEDOUSB_API BYTE ZEDOUSB_CALL ZedoUSBLib_WriteSmartLog(BYTE, char*, BYTE)
+{
+    return 0;
+}
+
+ZEDOUSB_API BYTE ZEDOUSB_CALL ZedoUSBLib_GetSmartAttribute(BYTE, char*)
+{
+    return 0;
+}
+
+ZEDOUSB_API BYTE ZEDOUSB_CALL ZedoUSBLib_vReadWriteSmartLogPage_LastSector(BYTE, BYTE, char*)
+{
+    return 0;
+}
+
+ZEDOUSB_API BYTE ZEDOUSB_CALL ZedoUSBLib_ReadWritePerfomanceTest(BYTE, int, int, float*, float*, int*)
+{
+    return 0;
+}
+
+} // extern "C"

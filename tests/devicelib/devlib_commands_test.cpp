@@ -1,0 +1,361 @@
+// The command blocks, lengths, directions and time-outs the library sends, checked against the
+// bridge model's record of every request.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "BridgeModel.h"
+#include "ZedoUSBDev.h"
+
+namespace {
+
+const char* const kDisk = "\\\\.\\physicaldrive1";
+
+class Commands : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        model.AddDevice(kDisk, 1);
+        h = model.Open(kDisk);
+        lib.m_pUSBDev = new CZedoUSBDev2K;
+        model.ClearLog();
+        CModelScope::ClearMessages();
+    }
+    void TearDown() override { delete lib.m_pUSBDev; }
+
+    CBridgeModel model;
+    CModelScope scope{model};
+    CZedoUSBLib lib;
+    HANDLE h = nullptr;
+};
+
+struct Expected {
+    const char* name;
+    std::function<int(CZedoUSBLib&, HANDLE, BYTE*)> call;
+    std::vector<BYTE> cdb; // as long as the command block
+    BYTE dataIn;
+    DWORD length;
+    DWORD timeOut;
+    bool direct;
+    DWORD inLength;
+    DWORD outLength;
+};
+
+const DWORD kWhole = 0x10050;
+
+std::vector<BYTE> Pattern(size_t n, BYTE seed)
+{
+    std::vector<BYTE> v(n);
+    for (size_t i = 0; i < n; ++i)
+        v[i] = static_cast<BYTE>(seed + i * 13);
+    return v;
+}
+
+} // namespace
+
+TEST_F(Commands, EveryCommandSendsItsBlockDirectionLengthAndTimeOut)
+{
+    const std::vector<Expected> table = {
+        {"ReadSerEEPROM", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.ReadSerEEPROM(h, 0x12, b); },
+         {0xE3, 0, 0, 0, 0, 0x12, 0, 0, 0, 0, 0, 0}, 1, 1, 3, false, 0x2C, 0x51},
+        {"WriteSerEEPROM", [](CZedoUSBLib& l, HANDLE h, BYTE*) { return l.WriteSerEEPROM(h, 0x34, 0x56); },
+         {0xE4, 0, 0, 0, 0, 0x34, 0, 0, 0, 0, 0, 0}, 0, 1, 3, false, kWhole, 0x51},
+        {"WritePageRdnt", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.WritePageRdnt(h, 0xAB, 0x01020304, b, 0x200); },
+         {0xEF, 0xAB, 1, 2, 3, 4, 0, 0, 0, 0, 0, 0}, 0, 0x200, 3, true, 0x50, 0x50},
+        {"VendRead", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.VendRead(h, 5, b, 0x40); },
+         {0xE7, 5, 0, 0, 0, 0x40, 0, 0, 0, 0, 0, 0}, 1, 0x40, 3, false, 0x2C, 0x90},
+        {"VendWrite", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.VendWrite(h, 7, b, 0x100); },
+         {0xE6, 7, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}, 0, 0x100, 3, false, kWhole, 0x150},
+        {"Restart", [](CZedoUSBLib& l, HANDLE h, BYTE*) { return l.Restart(h); },
+         {0xE9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 2, 0, 3, false, 0x2C, 0x50},
+        {"GetNANDInfo", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.GetNANDInfo(h, b, 0x120); },
+         {0xEE, 0, 0, 0, 0, 0, 0, 0, 0x20, 0, 0, 0}, 1, 0x120, 3, false, 0x2C, 0x170},
+        {"EraseNANDData", [](CZedoUSBLib& l, HANDLE h, BYTE*) { return l.EraseNANDData(h, 9, 0x00ABCDEF); },
+         {0xEB, 9, 0, 0, 0xCD, 0xEF, 0, 0, 0, 0, 0, 0}, 2, 0, 3, false, 0x2C, 0x50},
+        {"WriteNANDData", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.WriteNANDData(h, 2, 0x11223344, b, 0x800, 5); },
+         {0xED, 2, 0x11, 0x22, 0x33, 0x44, 0, 0x08, 0x00, 1, 0, 0}, 0, 0x800, 3, true, 0x50, 0x50},
+        {"ReadNANDData", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.ReadNANDData(h, 2, 0x11223344, b, 0x800, 0); },
+         {0xEC, 2, 0x11, 0x22, 0x33, 0x44, 0, 0x08, 0x00, 0, 0, 0}, 1, 0x800, 3, true, 0x50, 0x50},
+        {"ReceiveDRAMData", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.ReceiveDRAMData(h, b, 0x400); },
+         {0xEC, 0, 0, 0, 0, 0, 0x04, 0x00, 0, 0, 0, 0}, 1, 0x400, 8, true, 0x50, 0x50},
+        {"TransferDRAMData", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.TransferDRAMData(h, b, 0x400); },
+         {0xEB, 0, 0, 0, 0, 0, 0x04, 0x00, 0, 0, 0, 0}, 0, 0x400, 60, true, 0x50, 0x50},
+        {"ReceiveData", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.ReceiveData(h, 3, b, 0x300); },
+         {0xE8, 3, 0, 0, 3, 0, 0, 0, 3, 0, 0, 0}, 1, 0x300, 3, false, 0x2C, 0x350},
+        {"TransferData", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.TransferData(h, 3, b, 0x300); },
+         {0xEA, 3, 0, 0, 3, 0, 0, 0, 3, 0, 0, 0}, 0, 0x300, 60, false, kWhole, 0x350},
+        {"GetPlatformInfo", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.GetPlatformInfo(h, 4, b, 0x102); },
+         {0xE5, 4, 0, 0, 0, 0, 0, 0, 1, 2, 0, 0}, 1, 0x102, 3, false, 0x2C, 0x152},
+        {"ReadLBA", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.ReadLBA(h, 0x01020304, 2, b); },
+         {0x28, 0, 1, 2, 3, 4, 0, 0, 2, 0, 0, 0}, 1, 0x400, 5, true, 0x50, 0x50},
+        {"WriteLBA", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.WriteLBA(h, 0x01020304, 2, b); },
+         {0x2A, 0, 1, 2, 3, 4, 0, 0, 2, 0, 0, 0}, 0, 0x400, 5, true, 0x50, 0x50},
+        {"ReadCapacity", [](CZedoUSBLib& l, HANDLE h, BYTE* b) {
+             return l.ReadCapacity(h, reinterpret_cast<DWORD*>(b), reinterpret_cast<DWORD*>(b + 4)); },
+         {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 1, 8, 3, false, 0x2C, 0x58},
+        {"ExecProc", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.ExecProc(h, 0xA0B0C0D0, 0x10, b); },
+         {0xE2, 0, 0xA0, 0xB0, 0xC0, 0xD0, 0, 0, 0x10, 0, 0, 0}, 0, 0x10, 5, true, 0x50, 0x50},
+        {"SCSI3E71 read", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.SCSI3E71_AccessHardDisk(h, 0, 0x0102030405ULL, b, 2); },
+         {0xE6, 0, 0, 0, 0x25, 0, 0x05, 0x04, 0x03, 0x40, 0x02, 0x01, 0x00, 0, 2, 0}, 1, 0x400, 10, false, kWhole, 0x450},
+        {"SCSI3E71 write", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.SCSI3E71_AccessHardDisk(h, 1, 0x0102030405ULL, b, 2); },
+         {0xE6, 0, 0, 0, 0x35, 0, 0x05, 0x04, 0x03, 0x40, 0x02, 0x01, 0x00, 0, 2, 0}, 0, 0x400, 10, false, kWhole, 0x450},
+        {"ShowDisk", [](CZedoUSBLib& l, HANDLE h, BYTE*) { return l.SCSI3E71_ShowDisk(h); },
+         {0xE9, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 2, 0, 3, false, kWhole, 0x50},
+        {"HideDisk", [](CZedoUSBLib& l, HANDLE h, BYTE*) { return l.SCSI3E71_HideDisk(h); },
+         {0xE9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 2, 0, 3, false, kWhole, 0x50},
+        {"GetDiskStatus", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.SCSI3E71_GetDiskStatus(h, b); },
+         {0xEA, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 1, 1, 3, false, 0x2C, 0x51},
+        {"ATA IDENTIFY", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.QT60X_AtaPassThrougth(h, b, 512); },
+         {0xA1, 0x08, 0x0D, 0x01, 0x00, 0xFF, 0x00, 0x00, 0x00, 0xEC, 0x00, 0x00}, 1, 512, 3, false, kWhole, 0x250},
+        {"config EEPROM read", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.QT60X_AccessConfigEEPROM(h, 0, b, 128); },
+         {0xE0, 0, 0, 0, 0, 0}, 1, 128, 3, false, kWhole, 0xD0},
+        {"config EEPROM write", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.QT60X_AccessConfigEEPROM(h, 1, b, 128); },
+         {0xE1, 0, 0, 0, 0, 0}, 0, 128, 60, false, kWhole, 0xD0},
+        {"register read", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.QT60X_AccessRegister(h, 0, 0xC8FF, b, 1); },
+         {0xE4, 0x01, 0x00, 0xC8, 0xFF, 0x00}, 1, 1, 3, false, kWhole, 0x51},
+        {"register read 256", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.QT60X_AccessRegister(h, 0, 0x1234, b, 256); },
+         {0xE4, 0x00, 0x00, 0x12, 0x34, 0x00}, 1, 256, 3, false, kWhole, 0x150},
+        {"register write", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { b[0] = 0x5A; return l.QT60X_AccessRegister(h, 1, 0xC880, b, 1); },
+         {0xE5, 0x5A, 0x00, 0xC8, 0x80, 0x00}, 0, 0, 60, false, kWhole, kWhole},
+        {"firmware EEPROM read", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.QT60X_AccessFirmwareEEPROM(h, 0, b, 0x100); },
+         {0xE2, 0, 0, 0, 0, 0}, 1, 0x100, 3, false, kWhole, 0x150},
+        {"firmware EEPROM write", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.QT60X_AccessFirmwareEEPROM(h, 1, b, 0x100); },
+         {0xE3, 0, 0, 0, 0, 0}, 0, 0x100, 60, false, kWhole, 0x150},
+        {"Disconnect", [](CZedoUSBLib& l, HANDLE h, BYTE*) { return l.QT60X_Disconnect(h); },
+         {0xE8, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 2, 0, 3, false, kWhole, 0},
+        {"CPURST", [](CZedoUSBLib& l, HANDLE h, BYTE*) { return l.QT60X_CPURST(h); },
+         {0xE8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 2, 0, 3, false, kWhole, 0x50},
+        {"INQUIRY", [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.m_pUSBDev->SCSI_Inquiry(h, b, 38); },
+         {0x12, 0, 0, 0, 38, 0, 0, 0, 0, 0, 0, 0}, 1, 38, 3, false, 0x2C, 0x76},
+    };
+    for (const Expected& e : table) {
+        SCOPED_TRACE(e.name);
+        std::vector<BYTE> buffer = Pattern(0x1000, 0x21);
+        const std::vector<BYTE> sent = buffer;
+        model.ClearLog();
+        ASSERT_EQ(0, e.call(lib, h, buffer.data()));
+        std::vector<ModelCommand> log = model.Commands();
+        ASSERT_EQ(1u, log.size());
+        const ModelCommand& c = log[0];
+        EXPECT_EQ(e.cdb, c.cdb);
+        std::vector<BYTE> rest(c.header.Cdb + c.cdb.size(), c.header.Cdb + 16);
+        EXPECT_EQ(std::vector<BYTE>(16 - c.cdb.size(), 0), rest) << "bytes after the block are 0";
+        EXPECT_EQ(e.dataIn, c.header.DataIn);
+        EXPECT_EQ(e.length, c.header.DataTransferLength);
+        EXPECT_EQ(e.timeOut, c.header.TimeOutValue);
+        EXPECT_EQ(e.direct, c.Direct());
+        EXPECT_EQ(e.inLength, c.inLength);
+        EXPECT_EQ(e.outLength, c.outLength);
+        EXPECT_EQ(0x2C, c.header.Length);
+        EXPECT_EQ(24, c.header.SenseInfoLength);
+        EXPECT_EQ(0x30u, c.header.SenseInfoOffset);
+        EXPECT_EQ(0, c.header.PathId + c.header.TargetId + c.header.Lun);
+        const DWORD dwExpectedBuffer =
+            e.direct ? static_cast<DWORD>(reinterpret_cast<UINT_PTR>(buffer.data())) : 0x50u;
+        EXPECT_EQ(dwExpectedBuffer, c.header.DataBuffer);
+        if (e.dataIn == 0 && e.length > 1) {
+            EXPECT_EQ(std::vector<BYTE>(sent.begin(), sent.begin() + e.length), c.dataOut);
+        }
+    }
+    EXPECT_TRUE(CModelScope::Messages().empty());
+}
+
+TEST_F(Commands, LongTransfersGoInPiecesOf64KiB)
+{
+    // 0x18000 bytes: two commands carrying piece length, total length and piece index.
+    std::vector<BYTE> data = Pattern(0x18000, 3);
+    ASSERT_EQ(0, lib.VendWrite(h, 0x11, data.data(), 0x18000));
+    auto log = model.Commands();
+    ASSERT_EQ(2u, log.size());
+    EXPECT_EQ(0x10000u, BE32(&log[0].cdb[2]));
+    EXPECT_EQ(0x8000u, BE32(&log[1].cdb[2]));
+    EXPECT_EQ(0x18000u, BE32(&log[0].cdb[6]));
+    EXPECT_EQ(0x18000u, BE32(&log[1].cdb[6]));
+    EXPECT_EQ(0, log[0].cdb[10]);
+    EXPECT_EQ(1, log[1].cdb[10]);
+    EXPECT_TRUE(std::equal(log[1].dataOut.begin(), log[1].dataOut.end(), data.begin() + 0x10000));
+
+    // Exactly 0x10000 bytes is one command; 0x10001 are two of 0x10000 and 1 byte.
+    model.ClearLog();
+    ASSERT_EQ(0, lib.QT60X_AccessFirmwareEEPROM(h, 1, data.data(), 0x10000));
+    EXPECT_EQ(1u, model.Commands().size());
+    model.ClearLog();
+    ASSERT_EQ(0, lib.ReceiveData(h, 0, data.data(), 0x10001));
+    log = model.Commands();
+    ASSERT_EQ(2u, log.size());
+    EXPECT_EQ(0x10000u, log[0].header.DataTransferLength);
+    EXPECT_EQ(1u, log[1].header.DataTransferLength);
+    EXPECT_EQ(0x10001u, BE32(&log[1].cdb[2]));
+    EXPECT_EQ(1u, BE32(&log[1].cdb[6]));
+    EXPECT_EQ(1, log[1].cdb[10]);
+
+    // The firmware EEPROM takes 0x10001 bytes in two pieces and gives them back the same way.
+    model.ClearLog();
+    std::vector<BYTE> image = Pattern(0x10001, 0x77);
+    ASSERT_EQ(0, lib.QT60X_AccessFirmwareEEPROM(h, 1, image.data(), 0x10001));
+    std::vector<BYTE> back(0x10001);
+    ASSERT_EQ(0, lib.QT60X_AccessFirmwareEEPROM(h, 0, back.data(), 0x10001));
+    EXPECT_EQ(image, back);
+    EXPECT_EQ(4u, model.Commands().size());
+
+    // Block commands advance the address by each piece's 128 blocks.
+    model.ClearLog();
+    std::vector<BYTE> blocks = Pattern(129 * 512, 9);
+    ASSERT_EQ(0, lib.WriteLBA(h, 1000, 129, blocks.data()));
+    log = model.Commands();
+    ASSERT_EQ(2u, log.size());
+    EXPECT_EQ(1000u, BE32(&log[0].cdb[2]));
+    EXPECT_EQ(128, (log[0].cdb[7] << 8) | log[0].cdb[8]);
+    EXPECT_EQ(1128u, BE32(&log[1].cdb[2]));
+    EXPECT_EQ(1, (log[1].cdb[7] << 8) | log[1].cdb[8]);
+    EXPECT_EQ(reinterpret_cast<UINT_PTR>(blocks.data() + 128 * 512), log[1].header.DataBuffer);
+    std::vector<BYTE> readBack(129 * 512);
+    ASSERT_EQ(0, lib.ReadLBA(h, 1000, 129, readBack.data()));
+    EXPECT_EQ(blocks, readBack);
+
+    // Nothing to move: nothing sent.
+    model.ClearLog();
+    EXPECT_EQ(0, lib.VendWrite(h, 0, nullptr, 0));
+    EXPECT_EQ(0, lib.ReadLBA(h, 5, 0, nullptr));
+    EXPECT_EQ(0, lib.QT60X_AccessFirmwareEEPROM(h, 0, nullptr, 0));
+    EXPECT_TRUE(model.Commands().empty());
+}
+
+TEST_F(Commands, AnswersAreHandedOverAsTheDeviceMeansThem)
+{
+    // Second-model disk access: the LBA travels in ATA taskfile order.
+    std::vector<BYTE> sectors = Pattern(64 * 512, 1);
+    ASSERT_EQ(0, lib.SCSI3E71_AccessHardDisk(h, 1, 0x123456789ABCULL, sectors.data(), 64));
+    std::vector<BYTE> back(64 * 512);
+    model.ClearLog();
+    ASSERT_EQ(0, lib.SCSI3E71_AccessHardDisk(h, 0, 0x123456789ABCULL, back.data(), 64));
+    EXPECT_EQ((std::vector<BYTE>{0xE6, 0x00, 0x00, 0x00, 0x25, 0x00, 0xBC, 0x9A, 0x78, 0x40, 0x56, 0x34, 0x12, 0x00,
+                                 0x40, 0x00}),
+              model.Commands().at(0).cdb);
+    EXPECT_EQ(sectors, back);
+
+    // IDENTIFY words are byte-swapped for the caller.
+    model.Device(kDisk).identify[0] = 0x40;
+    model.Device(kDisk).identify[1] = 0x00;
+    BYTE identify[512];
+    ASSERT_EQ(0, lib.QT60X_AtaPassThrougth(h, identify, 512));
+    EXPECT_EQ(0x00, identify[0]);
+    EXPECT_EQ(0x40, identify[1]);
+    EXPECT_EQ(3, identify[2]); // data byte 3
+    EXPECT_EQ(2, identify[3]);
+
+    // READ CAPACITY 00 00 FF FF 00 00 02 00: 0x10000 blocks of 512 bytes.
+    DWORD dwBlocks = 0, dwLength = 0;
+    ASSERT_EQ(0, lib.ReadCapacity(h, &dwBlocks, &dwLength));
+    EXPECT_EQ(0x10000u, dwBlocks);
+    EXPECT_EQ(512u, dwLength);
+
+    // A configuration EEPROM write sends the caller's bytes in every write mode.
+    std::vector<BYTE> config = Pattern(128, 0x40);
+    for (BYTE rw : {1, 2, 0xFF}) {
+        SCOPED_TRACE(rw);
+        model.ClearLog();
+        model.Device(kDisk).config.fill(0);
+        ASSERT_EQ(0, lib.QT60X_AccessConfigEEPROM(h, rw, config.data(), 128));
+        EXPECT_EQ(config, model.Commands().at(0).dataOut);
+        BYTE read[128] = {};
+        ASSERT_EQ(0, lib.QT60X_AccessConfigEEPROM(h, 0, read, 128));
+        EXPECT_EQ(config, std::vector<BYTE>(read, read + 128));
+    }
+
+    // Register write then read back; a read of several bytes reads consecutive registers.
+    BYTE value = 0x5A;
+    ASSERT_EQ(0, lib.QT60X_AccessRegister(h, 1, 0xC880, &value, 1));
+    value = 0x33;
+    ASSERT_EQ(0, lib.QT60X_AccessRegister(h, 1, 0xC881, &value, 1));
+    BYTE two[2] = {};
+    ASSERT_EQ(0, lib.QT60X_AccessRegister(h, 0, 0xC880, two, 2));
+    EXPECT_EQ(0x5A, two[0]);
+    EXPECT_EQ(0x33, two[1]);
+
+    // Show and hide reach the second model's status byte.
+    BYTE status = 0xEE;
+    ASSERT_EQ(0, lib.SCSI3E71_HideDisk(h));
+    ASSERT_EQ(0, lib.SCSI3E71_GetDiskStatus(h, &status));
+    EXPECT_EQ(0, status);
+    ASSERT_EQ(0, lib.SCSI3E71_ShowDisk(h));
+    ASSERT_EQ(0, lib.SCSI3E71_GetDiskStatus(h, &status));
+    EXPECT_EQ(1, status);
+}
+
+TEST_F(Commands, FailuresAndBadArgumentsGiveTheirCodes)
+{
+    // A device that answers CHECK CONDITION fails although the request itself succeeded.
+    model.Device(kDisk).forcedStatus = 0x02;
+    DWORD dwBlocks = 7, dwLength = 7;
+    EXPECT_EQ(-1, lib.ReadCapacity(h, &dwBlocks, &dwLength));
+    EXPECT_EQ(0u, dwBlocks);
+    EXPECT_EQ(0u, dwLength);
+    BYTE reg[8];
+    memset(reg, 0xAA, sizeof(reg));
+    EXPECT_EQ(-1, lib.QT60X_AccessRegister(h, 0, 0xC8FF, reg, 8));
+    EXPECT_EQ((std::vector<BYTE>{0, 0, 0, 0, 0xAA, 0xAA, 0xAA, 0xAA}), std::vector<BYTE>(reg, reg + 8));
+    // A failing piece ends the transfer at once.
+    model.ClearLog();
+    std::vector<BYTE> big(0x30000);
+    EXPECT_EQ(-1, lib.VendWrite(h, 0, big.data(), 0x30000));
+    EXPECT_EQ(1u, model.Commands().size());
+    model.Device(kDisk).forcedStatus = 0;
+
+    // A removed device fails the request itself.
+    model.SetRemoved(kDisk, true);
+    EXPECT_EQ(-1, lib.QT60X_CPURST(h));
+    model.SetRemoved(kDisk, false);
+
+    // Limits: nothing is sent.
+    model.ClearLog();
+    std::vector<BYTE> buffer(0x20000);
+    BYTE* b = buffer.data();
+    EXPECT_EQ(-3, lib.QT60X_AccessRegister(h, 0, 0xC8FF, b, 257));
+    EXPECT_EQ(-3, lib.QT60X_AccessRegister(h, 0, 0xC8FF, b, 0));
+    EXPECT_EQ(-3, lib.QT60X_AccessRegister(h, 0, 0xC8FF, nullptr, 1));
+    EXPECT_EQ(-3, lib.QT60X_AccessRegister(h, 1, 0xC8FF, nullptr, 1));
+    EXPECT_EQ(-3, lib.QT60X_AccessConfigEEPROM(h, 0, b, 127));
+    EXPECT_EQ(-3, lib.QT60X_AccessConfigEEPROM(h, 1, nullptr, 128));
+    EXPECT_EQ(-3, lib.QT60X_AtaPassThrougth(h, b, 511));
+    EXPECT_EQ(-3, lib.QT60X_AtaPassThrougth(h, nullptr, 512));
+    EXPECT_EQ(-3, lib.QT60X_AccessFirmwareEEPROM(h, 0, nullptr, 16));
+    EXPECT_EQ(-3, lib.SCSI3E71_AccessHardDisk(h, 0, 0x123456789ABCULL, b, 65));
+    EXPECT_EQ(-3, lib.SCSI3E71_AccessHardDisk(h, 0, 1ULL << 48, b, 1));
+    EXPECT_EQ(-3, lib.SCSI3E71_AccessHardDisk(h, 0, (1ULL << 48) - 1, b, 2));
+    EXPECT_EQ(-3, lib.SCSI3E71_AccessHardDisk(h, 0, ~0ULL, b, 1));
+    EXPECT_EQ(-3, lib.SCSI3E71_AccessHardDisk(h, 0, 0, nullptr, 1));
+    EXPECT_EQ(-3, lib.SCSI3E71_GetDiskStatus(h, nullptr));
+    EXPECT_EQ(-3, lib.ReadLBA(h, 0xFFFFFFFF, 2, b));
+    EXPECT_EQ(-3, lib.WriteLBA(h, 0, 0x800000, b));
+    EXPECT_EQ(-3, lib.ReadLBA(h, 0, 1, nullptr));
+    EXPECT_EQ(-3, lib.ReadCapacity(h, nullptr, &dwLength));
+    EXPECT_EQ(-3, lib.VendRead(h, 0, b, 0x10001));
+    EXPECT_EQ(-3, lib.GetNANDInfo(h, b, 0x10001));
+    // A piece index travels in one byte: at most 256 pieces.
+    EXPECT_EQ(-3, lib.VendWrite(h, 0, b, 256 * 0x10000 + 1));
+    EXPECT_EQ(-3, lib.TransferData(h, 0, b, 256 * 0x10000 + 1));
+    EXPECT_EQ(-3, lib.ReceiveData(h, 0, b, 0xFFFFFFFF));
+    EXPECT_EQ(-3, lib.ReadSerEEPROM(h, 0, nullptr));
+    EXPECT_TRUE(model.Commands().empty());
+    EXPECT_TRUE(CModelScope::Messages().empty());
+
+    // Missing handles: -3 and no request; some commands say so in a box first.
+    for (HANDLE bad : {HANDLE(nullptr), INVALID_HANDLE_VALUE}) {
+        CModelScope::ClearMessages();
+        EXPECT_EQ(-3, lib.ReadLBA(bad, 0, 1, b));
+        EXPECT_EQ(-3, lib.Restart(bad));
+        EXPECT_EQ(-3, lib.QT60X_AccessRegister(bad, 0, 0xC8FF, b, 1));
+        EXPECT_EQ(-3, lib.SCSI3E71_ShowDisk(bad));
+        EXPECT_EQ(-3, lib.QT60X_Disconnect(bad));
+        EXPECT_EQ(-3, lib.ExecProc(bad, 0, 1, b));
+        // The serial EEPROM write tests no handle: the request fails.
+        EXPECT_EQ(-1, lib.WriteSerEEPROM(bad, 0, 1));
+        EXPECT_EQ((std::vector<std::string>{"Error|SCSI_ReadLBA: hDevice is NULL", "Error|hDevice is NULL",
+                                            "Error|SCSI_ExecProc: hDevice is NULL"}),
+                  CModelScope::Messages());
+    }
+    EXPECT_TRUE(model.Commands().empty());
+}
