@@ -1,11 +1,14 @@
 #include "BackUpEngine.h"
 
-#include <shlobj.h>
 
 #include "SharedFunctions.h"
 #include "WriteQueue.h"
 
 ZulCopyFileFunc CBackUpEngine::s_pfnCopyFile = ::CopyFileExW;
+
+// The progress timer reads the byte counters while the worker writes them; on a 32-bit
+// machine they must not be split into two 32-bit halves.
+static_assert(std::atomic<ULONGLONG>::is_always_lock_free, "64-bit counters must be lock-free");
 
 namespace {
 
@@ -88,21 +91,86 @@ bool RemoveFile(const CString& strPath)
 }
 
 // Moves the finished temporary copy over the final name in one step, so that the final name
-// always holds either the old or the new complete file.
+// always holds either the old or the new complete file. A read-only (or hidden or system)
+// old file refuses to be replaced until its attributes are cleared.
 bool MoveIntoPlace(const CString& strTemp, const CString& strFinal)
 {
-    DWORD attrs = GetFileAttributesW(strFinal);
-    bool cleared = attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY) &&
-                   (attrs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
-    if (cleared)
-        SetFileAttributesW(strFinal, FILE_ATTRIBUTE_NORMAL);
-    if (MoveFileExW(strTemp, strFinal, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (MoveFileExW(strTemp, strFinal, flags))
         return true;
     DWORD err = GetLastError();
-    if (cleared)
-        SetFileAttributesW(strFinal, attrs);
+    DWORD attrs = GetFileAttributesW(strFinal);
+    const DWORD sticky = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    if (err != ERROR_ACCESS_DENIED || attrs == INVALID_FILE_ATTRIBUTES ||
+        (attrs & FILE_ATTRIBUTE_DIRECTORY) || !(attrs & sticky)) {
+        SetLastError(err);
+        return false;
+    }
+    SetFileAttributesW(strFinal, FILE_ATTRIBUTE_NORMAL);
+    if (MoveFileExW(strTemp, strFinal, flags))
+        return true;
+    err = GetLastError();
+    SetFileAttributesW(strFinal, attrs);
     SetLastError(err);
     return false;
+}
+
+// A name for a new copy in the target's folder: unique within this process, and never used
+// for a file that is already there (the copy is made with "fail if it exists").
+CString TempNameIn(const CString& strFolder)
+{
+    static std::atomic<unsigned> counter{0};
+    CString s;
+    s.Format(L"%ls\\~zu%lx_%x.tmp", strFolder.GetString(), GetCurrentProcessId(), counter++);
+    // The temporary name may be longer than the final one; near the path length limit the
+    // long-path form keeps it usable wherever the final name is.
+    if (s.GetLength() >= MAX_PATH && IsDrivePath(s))
+        s.Insert(0, L"\\\\?\\");
+    return s;
+}
+
+bool IsExistsError(DWORD err)
+{
+    return err == ERROR_FILE_EXISTS || err == ERROR_ALREADY_EXISTS;
+}
+
+// Gives the target the times and attributes of the source.
+void CopySourceState(const CString& strSource, const CString& strTarget)
+{
+    WIN32_FILE_ATTRIBUTE_DATA d;
+    if (!GetFileAttributesExW(strSource, GetFileExInfoStandard, &d))
+        return;
+    const DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                           FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY |
+                           FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    DWORD attrs = d.dwFileAttributes & settable;
+    if (!attrs)
+        attrs = FILE_ATTRIBUTE_NORMAL;
+    HANDLE h = CreateFileW(strTarget, FILE_WRITE_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        SetFileAttributesW(strTarget, attrs);
+        return;
+    }
+    auto li = [](const FILETIME& ft) {
+        LARGE_INTEGER v;
+        v.LowPart = ft.dwLowDateTime;
+        v.HighPart = static_cast<LONG>(ft.dwHighDateTime);
+        return v;
+    };
+    FILE_BASIC_INFO bi{};
+    bi.CreationTime = li(d.ftCreationTime);
+    bi.LastAccessTime = li(d.ftLastAccessTime);
+    bi.LastWriteTime = li(d.ftLastWriteTime);
+    bi.FileAttributes = attrs;
+    // Times and attributes in one call; the two-step way where a file system refuses it.
+    bool done = SetFileInformationByHandle(h, FileBasicInfo, &bi, sizeof bi) != FALSE;
+    if (!done)
+        SetFileTime(h, &d.ftCreationTime, &d.ftLastAccessTime, &d.ftLastWriteTime);
+    CloseHandle(h);
+    if (!done)
+        SetFileAttributesW(strTarget, attrs);
 }
 
 } // namespace
@@ -373,7 +441,11 @@ void CBackUpEngine::CollectBackUpFiles(const CString& strPath, const CString& st
     }
 
     // A folder or a drive root ("C:" is walked as "C:\").
-    CString walked(strPath);
+    WalkBackUpFolder(strPath, strStoreFolder);
+}
+
+void CBackUpEngine::WalkBackUpFolder(const CString& walked, const CString& strStoreFolder)
+{
     WIN32_FIND_DATAW fd;
     HANDLE hFind = FindFirstFileW(JoinPath(walked.GetLength() <= 2 ? walked + L"\\" : walked, L"*.*"), &fd);
     if (hFind == INVALID_HANDLE_VALUE)
@@ -397,7 +469,7 @@ void CBackUpEngine::CollectBackUpFiles(const CString& strPath, const CString& st
             // backed up where they really are, or back up the tree itself.
             if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
                 continue;
-            CollectBackUpFiles(child, strStoreFolder);
+            WalkBackUpFolder(child, strStoreFolder);
             continue;
         }
         if (!PassesFilter(name))
@@ -420,42 +492,7 @@ void CBackUpEngine::CollectFolderFiles(const CString& strPath)
         return;
     }
     if (IsFolder(strPath)) {
-        WIN32_FIND_DATAW fd;
-        HANDLE hFind = FindFirstFileW(JoinPath(strPath, L"*.*"), &fd);
-        if (hFind == INVALID_HANDLE_VALUE)
-            return;
-        do {
-            if (m_bCancel) {
-                m_bDone = 1;
-                break;
-            }
-            const wchar_t* name = fd.cFileName;
-            CString child = JoinPath(strPath, name);
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (IsDots(name))
-                    continue;
-                if (strPath.GetLength() < 3 && (_wcsicmp(name, L"System Volume Information") == 0 ||
-                                                _wcsicmp(name, L"RECYCLER") == 0))
-                    continue;
-                if (strPath.GetLength() < 4 && _wcsicmp(name, kStoreName) == 0)
-                    continue;
-                if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-                    continue;
-                CollectFolderFiles(child);
-                continue;
-            }
-            if (m_bChangedOnly) {
-                CString source = StorePathToSourcePath(child);
-                FILETIME ft{};
-                bool have = LastWriteTimeOf(source, ft);
-                if (!have && source.GetLength() > 4 && source.Right(4) == L".zip")
-                    have = LastWriteTimeOf(source.Left(source.GetLength() - 4), ft);
-                if (have && SameTime(ft, fd.ftLastWriteTime))
-                    continue;
-            }
-            AddFile(child, (static_cast<ULONGLONG>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow);
-        } while (FindNextFileW(hFind, &fd));
-        FindClose(hFind);
+        WalkStoreFolder(strPath);
         return;
     }
 
@@ -481,6 +518,46 @@ void CBackUpEngine::CollectFolderFiles(const CString& strPath)
     GetFileSizeEx(h, &size);
     CloseHandle(h);
     AddFile(strPath, static_cast<ULONGLONG>(size.QuadPart));
+}
+
+void CBackUpEngine::WalkStoreFolder(const CString& strPath)
+{
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = FindFirstFileW(JoinPath(strPath, L"*.*"), &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (m_bCancel) {
+            m_bDone = 1;
+            break;
+        }
+        const wchar_t* name = fd.cFileName;
+        CString child = JoinPath(strPath, name);
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (IsDots(name))
+                continue;
+            if (strPath.GetLength() < 3 && (_wcsicmp(name, L"System Volume Information") == 0 ||
+                                            _wcsicmp(name, L"RECYCLER") == 0))
+                continue;
+            if (strPath.GetLength() < 4 && _wcsicmp(name, kStoreName) == 0)
+                continue;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                continue;
+            WalkStoreFolder(child);
+            continue;
+        }
+        if (m_bChangedOnly) {
+            CString source = StorePathToSourcePath(child);
+            FILETIME ft{};
+            bool have = LastWriteTimeOf(source, ft);
+            if (!have && source.GetLength() > 4 && source.Right(4) == L".zip")
+                have = LastWriteTimeOf(source.Left(source.GetLength() - 4), ft);
+            if (have && SameTime(ft, fd.ftLastWriteTime))
+                continue;
+        }
+        AddFile(child, (static_cast<ULONGLONG>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow);
+    } while (FindNextFileW(hFind, &fd));
+    FindClose(hFind);
 }
 
 void CBackUpEngine::ListStoreDrives(const CString& strStoreFolder)
@@ -523,13 +600,8 @@ void CBackUpEngine::BackUpFileList(const CString& strStoreFolder)
         m_nFileBytes = static_cast<ULONGLONG>(size.QuadPart);
         CloseHandle(h);
         MakeTargetFolders(target, source);
-        if (CopyOneFile(source, target)) {
-            SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
-            CopyFileTimes(source, target);
-            DWORD attrs = GetFileAttributesW(source);
-            if (attrs != INVALID_FILE_ATTRIBUTES)
-                SetFileAttributesW(target, attrs);
-        }
+        // The copy arrives with the source's times and attributes (see CopyThroughTemp).
+        CopyOneFile(source, target);
     }
     m_bDone = 1;
 }
@@ -562,13 +634,8 @@ void CBackUpEngine::RestoreFileList()
         m_nFileBytes = static_cast<ULONGLONG>(size.QuadPart);
         CloseHandle(h);
         MakeTargetFolders(target, source);
-        if (CopyOneFile(source, target)) {
-            SetFileAttributesW(target, FILE_ATTRIBUTE_NORMAL);
-            CopyFileTimes(source, target);
-            DWORD attrs = GetFileAttributesW(source);
-            if (attrs != INVALID_FILE_ATTRIBUTES)
-                SetFileAttributesW(target, attrs);
-        }
+        // The copy arrives with the source's times and attributes (see CopyThroughTemp).
+        CopyOneFile(source, target);
     }
     m_bDone = 1;
 }
@@ -592,42 +659,79 @@ BOOL CBackUpEngine::RestoreFile(const CString& strSource, const CString& strTarg
     return CopyThroughTemp(strSource, strTarget, IsCompressedCopy(strSource), true);
 }
 
-BOOL CBackUpEngine::CopyPlain(const CString& strSource, const CString& strTempTarget)
+BOOL CBackUpEngine::CopyPlain(const CString& strSource, const CString& strTempTarget, DWORD& dwError)
 {
     m_nLastCopyProgress = 0;
     m_dwLastCopyStream = 0;
     BOOL bCancel = FALSE;
-    if (!s_pfnCopyFile(strSource, strTempTarget, BackUpCopyProgress, this, &bCancel,
-                       COPY_FILE_RESTARTABLE)) {
-        AddFailLine(strSource, GetLastError());
-        return FALSE;
-    }
-    return TRUE;
+    if (s_pfnCopyFile(strSource, strTempTarget, BackUpCopyProgress, this, &bCancel,
+                      COPY_FILE_RESTARTABLE | COPY_FILE_FAIL_IF_EXISTS))
+        return TRUE;
+    dwError = GetLastError();
+    return FALSE;
 }
 
 BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& strFinal,
                                     bool bCompressed, bool bRestoreSide)
 {
-    // The new copy is written beside the final name and only moved over it once complete:
-    // a failed or cancelled copy never costs the file that was there before.
+    // The new copy is written beside the final name and only moved over it once complete,
+    // with its times and attributes: a failed or cancelled copy never costs the file that was
+    // there before, and the final name never holds a half-written file.
     int slash = strFinal.ReverseFind(L'\\');
     if (slash <= 0) {
         AddFailLine(strFinal, ERROR_BAD_PATHNAME);
         return FALSE;
     }
-    wchar_t tempName[MAX_PATH + 1] = {};
-    if (!GetTempFileNameW(strFinal.Left(slash), L"~zu", 0, tempName)) {
-        AddFailLine(strFinal, GetLastError());
-        return FALSE;
+    CString folder = strFinal.Left(slash);
+    CString temp;
+    BOOL ok = FALSE;
+    bool ownTemp = false;
+    if (bCompressed) {
+        // The compressed copy writes into an empty file that is already there.
+        for (int tries = 0;; ++tries) {
+            temp = TempNameIn(folder);
+            HANDLE h = CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr);
+            if (h != INVALID_HANDLE_VALUE) {
+                CloseHandle(h);
+                break;
+            }
+            DWORD err = GetLastError();
+            if (!IsExistsError(err) || tries >= 100) {
+                AddFailLine(strFinal, err);
+                return FALSE;
+            }
+        }
+        ownTemp = true;
+        ok = bRestoreSide ? RestoreCompressedFile(strSource, temp)
+                          : BackUpCompressedFile(strSource, temp);
+    } else {
+        for (int tries = 0;; ++tries) {
+            temp = TempNameIn(folder);
+            DWORD err = 0;
+            if (CopyPlain(strSource, temp, err)) {
+                ok = TRUE;
+                ownTemp = true;
+                // A system copy that reports less than the whole file (or nothing at all)
+                // still ends at the file's size, so the totals reach 100 %.
+                ULONGLONG size = m_nFileBytes, done = m_nFileDoneBytes;
+                if (done < size) {
+                    m_nDoneBytes += size - done;
+                    m_nFileDoneBytes = size;
+                }
+                break;
+            }
+            // Someone else's file has that name: leave it alone and take the next name.
+            if (IsExistsError(err) && tries < 100 && !m_bCancel)
+                continue;
+            ownTemp = !IsExistsError(err);
+            AddFailLine(strSource, err);
+            break;
+        }
     }
-    CString temp(tempName);
-    BOOL ok;
-    if (bCompressed)
-        ok = bRestoreSide ? RestoreCompressedFile(strSource, temp) : BackUpCompressedFile(strSource, temp);
-    else
-        ok = CopyPlain(strSource, temp);
     if (!ok) {
-        RemoveFile(temp);
+        if (ownTemp)
+            RemoveFile(temp);
         return FALSE;
     }
     m_nDoneFiles++;
@@ -635,6 +739,7 @@ BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& str
         RemoveFile(temp);
         return FALSE;
     }
+    CopySourceState(strSource, temp);
     if (!MoveIntoPlace(temp, strFinal)) {
         AddFailLine(strFinal, GetLastError());
         RemoveFile(temp);
@@ -642,10 +747,11 @@ BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& str
     }
     if (!PrepareTarget(strFinal, strSource)) {
         // The new copy is in place; only the other form could not be removed.
+        DWORD err = GetLastError();
         CString other = strFinal.GetLength() > 4 && strFinal.Right(4) == L".zip"
                             ? strFinal.Left(strFinal.GetLength() - 4)
                             : strFinal + L".zip";
-        AddFailLine(other, GetLastError());
+        AddFailLine(other, err);
     }
     return TRUE;
 }
@@ -669,7 +775,16 @@ BOOL CBackUpEngine::PrepareTarget(const CString& strTarget, const CString& strSo
 
 void CBackUpEngine::MakeTargetFolders(const CString& strTarget, const CString& strSource)
 {
-    (void)strSource;
+    // On a restore, the store the source lies in (the folder that holds "VEZORI"); folders
+    // created at the restore place take the attributes of the store folders that mirror them.
+    CString storeRoot = m_strTargetRoot;
+    if (m_bRestore) {
+        CString upper(strSource);
+        upper.MakeUpper();
+        int at = upper.Find(L"\\VEZORI\\");
+        if (at > 0)
+            storeRoot = strSource.Left(at);
+    }
     int colon = strTarget.Find(L':');
     if (colon < 0)
         return;
@@ -680,8 +795,8 @@ void CBackUpEngine::MakeTargetFolders(const CString& strTarget, const CString& s
         CString from;
         if (m_bRestore) {
             // C:\dir mirrors <target root>\VEZORI\C\dir.
-            if (folder.GetLength() >= 2)
-                from = m_strTargetRoot + L"\\" + kStoreName + L"\\" + folder.Left(1) + folder.Mid(2);
+            if (folder.GetLength() >= 2 && !storeRoot.IsEmpty())
+                from = storeRoot + L"\\" + kStoreName + L"\\" + folder.Left(1) + folder.Mid(2);
         } else {
             // <store>\C\dir mirrors C:\dir; the store folder and its drive-letter folders
             // mirror nothing.
@@ -704,18 +819,14 @@ void CBackUpEngine::MakeTargetFolders(const CString& strTarget, const CString& s
 
 void CBackUpEngine::CopyFileTimes(const CString& strSource, const CString& strTarget)
 {
-    if (strSource.FindOneOf(L"*?") >= 0)
+    WIN32_FILE_ATTRIBUTE_DATA d;
+    if (!GetFileAttributesExW(strSource, GetFileExInfoStandard, &d))
         return;
-    WIN32_FIND_DATAW fd;
-    HANDLE hFind = FindFirstFileW(strSource, &fd);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return;
-    FindClose(hFind);
     // Existing only: setting times must never create the file.
     HANDLE h = CreateFileW(strTarget, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return;
-    SetFileTime(h, &fd.ftCreationTime, &fd.ftLastAccessTime, &fd.ftLastWriteTime);
+    SetFileTime(h, &d.ftCreationTime, &d.ftLastAccessTime, &d.ftLastWriteTime);
     CloseHandle(h);
 }

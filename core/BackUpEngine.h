@@ -73,10 +73,12 @@ public:
     static bool IsCompressedCopy(const CString& strStoredPath);
 
     // Compressed copies of one file. They write into strTempTarget (an existing empty file in
-    // the target's folder, which the caller moves into place on success and deletes otherwise),
+    // the target's folder; the caller gives it the source's times and attributes and moves it
+    // into place on success, and deletes it otherwise),
     // count progress in m_nFileDoneBytes/m_nDoneBytes, wait on the pause event and stop on
     // m_bCancel between blocks, add their own fail lines, and return TRUE only for a complete,
-    // uncancelled copy. The caller counts the file in m_nDoneFiles and sets times and attributes.
+    // uncancelled copy. The caller counts the file in m_nDoneFiles. m_hSourceFile and
+    // m_hTargetFile are theirs to use while they run.
     BOOL BackUpCompressedFile(const CString& strSource, const CString& strTempTarget);
     BOOL RestoreCompressedFile(const CString& strSource, const CString& strTempTarget);
 
@@ -123,11 +125,14 @@ public:
 
 private:
     void SetCurrentFile(const CString& strSource);
-    BOOL CopyPlain(const CString& strSource, const CString& strTempTarget);
+    BOOL CopyPlain(const CString& strSource, const CString& strTempTarget, DWORD& dwError);
     // Copies strSource into a temporary file beside strFinal and moves it over strFinal.
     BOOL CopyThroughTemp(const CString& strSource, const CString& strFinal, bool bCompressed,
                          bool bRestoreSide);
     void FileStarted(const CString& strSource);
+    // Folder walks by absolute paths; folder links are never followed.
+    void WalkBackUpFolder(const CString& strWalked, const CString& strStoreFolder);
+    void WalkStoreFolder(const CString& strPath);
     bool StoredTimeOf(const CString& strStoredPath, FILETIME& ft);
     void AddFile(const CString& strPath, ULONGLONG nSize);
 };

@@ -790,7 +790,9 @@ bool CXmlDocument::SetDataAt(int pos, const wchar_t* pszText)
         int nSplice, nDelete;
         CString strInsert;
         int nNewStartTagLen = r->nStartTagLen;
+        int nNewEndTagLen = strName.GetLength() + 3;
         if (r->nEndTagLen > 0) {
+            nNewEndTagLen = r->nEndTagLen;   // the end tag stays as written
             nSplice = r->nStart + r->nStartTagLen;
             nDelete = r->nLength - r->nStartTagLen - r->nEndTagLen;
             strInsert = strEsc;
@@ -814,7 +816,7 @@ bool CXmlDocument::SetDataAt(int pos, const wchar_t* pszText)
         AdjustOffsets(pos, nSplice, strInsert.GetLength() - nDelete);
         r = Rec(pos);
         r->nStartTagLen = nNewStartTagLen;
-        r->nEndTagLen = strName.GetLength() + 3;
+        r->nEndTagLen = nNewEndTagLen;
         r->nFlags &= ~(XREC_UNENDED | XREC_CONTENT_FAULT);
         return true;
     } catch (const std::bad_alloc&) {

@@ -391,13 +391,6 @@ void XmlNextNode(const wchar_t* p, int nEnd, int i, CXmlNode& node)
 
 namespace {
 
-struct OpenElement {
-    int pos;
-    int nNameStart;
-    int nNameLen;
-    unsigned long long nHash;
-};
-
 unsigned long long NameHash(const wchar_t* p, int n)
 {
     unsigned long long h = 1469598103934665603ULL;
@@ -420,10 +413,30 @@ private:
     void AppendChild(int posParent, int pos);
     void CloseUnended(size_t nKeep, int nClosedAt);
     void MarkFault(int nFaultOffset);
+    // Tag name of an open element, read from its start tag: the stack holds positions only,
+    // so a flood of start tags costs 4 bytes each beyond its record.
+    void NameOf(int pos, const wchar_t*& pName, int& nName) const
+    {
+        const CXmlPosRecord& r = m_tree[pos];
+        pName = m_doc.m_strDocText.GetString() + r.nStart + 1;
+        int nMax = r.nStartTagLen - 1;
+        nName = 0;
+        while (nName < nMax && !XmlIsSpace(pName[nName]) && pName[nName] != L'/' && pName[nName] != L'>')
+            ++nName;
+    }
+    void Closed(int pos)
+    {
+        const wchar_t* pName;
+        int nName;
+        NameOf(pos, pName, nName);
+        auto it = m_openNames.find(NameHash(pName, nName));
+        if (it != m_openNames.end() && --it->second == 0)
+            m_openNames.erase(it);
+    }
 
     CXmlDocument& m_doc;
     CXmlPosTree& m_tree;
-    std::vector<OpenElement> m_stack;
+    std::vector<int> m_stack;
     std::unordered_map<unsigned long long, int> m_openNames;
 };
 
@@ -452,10 +465,9 @@ void CXmlParser::AppendChild(int posParent, int pos)
 // the whole run at once moves every child exactly once, however deep the nesting.
 void CXmlParser::CloseUnended(size_t nKeep, int nClosedAt)
 {
-    const wchar_t* p = m_doc.m_strDocText.GetString();
     for (size_t k = nKeep; k < m_stack.size(); ++k) {
-        const OpenElement& oe = m_stack[k];
-        CXmlPosRecord& u = m_tree[oe.pos];
+        const int posU = m_stack[k];
+        CXmlPosRecord& u = m_tree[posU];
         u.nFlags |= XREC_UNENDED;
         u.nLength = u.nStartTagLen;
         u.nEndTagLen = 0;
@@ -471,7 +483,7 @@ void CXmlParser::CloseUnended(size_t nKeep, int nClosedAt)
             // Splice the chain first..last right after u.
             int posNext = u.posNext;
             u.posNext = posFirst;
-            m_tree[posFirst].posPrev = oe.pos;
+            m_tree[posFirst].posPrev = posU;
             m_tree[posLast].posNext = posNext;
             if (posNext)
                 m_tree[posNext].posPrev = posLast;
@@ -479,14 +491,15 @@ void CXmlParser::CloseUnended(size_t nKeep, int nClosedAt)
                 m_tree[m_tree[posParent].posFirstChild].posPrev = posLast;
         }
         if (m_doc.m_strResultLog.GetLength() <= 999) {
-            CString strName(p + oe.nNameStart, oe.nNameLen);
+            const wchar_t* pName;
+            int nName;
+            NameOf(posU, pName, nName);
+            CString strName(pName, nName);
             CString strOff = XmlIntText(u.nStart), strOff2 = XmlIntText(nClosedAt);
             const wchar_t* attrs[] = {L"tagname", strName, L"offset", strOff, L"offset2", strOff2, nullptr};
             m_doc.Log(L"unended_start_tag", attrs);
         }
-        auto it = m_openNames.find(oe.nHash);
-        if (it != m_openNames.end() && --it->second == 0)
-            m_openNames.erase(it);
+        Closed(posU);
     }
     if (nKeep < m_stack.size())
         m_tree[0].nFlags |= XREC_DOC_NOT_WELL_FORMED;
@@ -495,7 +508,7 @@ void CXmlParser::CloseUnended(size_t nKeep, int nClosedAt)
 
 void CXmlParser::MarkFault(int)
 {
-    int posEnclosing = m_stack.empty() ? 0 : m_stack.back().pos;
+    int posEnclosing = m_stack.empty() ? 0 : m_stack.back();
     m_tree[posEnclosing].nFlags |= XREC_CONTENT_FAULT;
     m_tree[0].nFlags |= XREC_DOC_NOT_WELL_FORMED;
 }
@@ -520,11 +533,10 @@ void CXmlParser::Run()
             r.nEndTagLen = 0;
             r.nLength = node.nLength;
             r.nFlags = 0;
-            AppendChild(m_stack.empty() ? 0 : m_stack.back().pos, pos);
+            AppendChild(m_stack.empty() ? 0 : m_stack.back(), pos);
             if (!node.bEmpty) {
-                OpenElement oe{pos, node.nStart + 1, node.nNameLen, NameHash(p + node.nStart + 1, node.nNameLen)};
-                m_stack.push_back(oe);
-                ++m_openNames[oe.nHash];
+                m_stack.push_back(pos);
+                ++m_openNames[NameHash(p + node.nStart + 1, node.nNameLen)];
             }
             break;
         }
@@ -534,14 +546,16 @@ void CXmlParser::Run()
             // The innermost open element is the usual match; a name no open element carries
             // is a lone end tag without walking the stack.
             long long k = -1;
+            const wchar_t* pOpen;
+            int nOpen;
             if (!m_stack.empty()) {
-                const OpenElement& top = m_stack.back();
-                if (top.nNameLen == nName && memcmp(p + top.nNameStart, pName, sizeof(wchar_t) * nName) == 0)
+                NameOf(m_stack.back(), pOpen, nOpen);
+                if (nOpen == nName && memcmp(pOpen, pName, sizeof(wchar_t) * nName) == 0)
                     k = static_cast<long long>(m_stack.size()) - 1;
                 else if (m_openNames.count(NameHash(pName, nName))) {
                     for (long long j = static_cast<long long>(m_stack.size()) - 2; j >= 0; --j) {
-                        const OpenElement& oe = m_stack[j];
-                        if (oe.nNameLen == nName && memcmp(p + oe.nNameStart, pName, sizeof(wchar_t) * nName) == 0) {
+                        NameOf(m_stack[j], pOpen, nOpen);
+                        if (nOpen == nName && memcmp(pOpen, pName, sizeof(wchar_t) * nName) == 0) {
                             k = j;
                             break;
                         }
@@ -558,13 +572,11 @@ void CXmlParser::Run()
                 break;
             }
             CloseUnended(static_cast<size_t>(k) + 1, node.nStart);
-            const OpenElement oe = m_stack.back();
-            CXmlPosRecord& r = m_tree[oe.pos];
+            const int posMatch = m_stack.back();
+            CXmlPosRecord& r = m_tree[posMatch];
             r.nLength = node.nStart + node.nLength - r.nStart;
             r.nEndTagLen = node.nLength;
-            auto it = m_openNames.find(oe.nHash);
-            if (it != m_openNames.end() && --it->second == 0)
-                m_openNames.erase(it);
+            Closed(posMatch);
             m_stack.pop_back();
             break;
         }

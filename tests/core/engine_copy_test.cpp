@@ -100,6 +100,7 @@ TEST(EngineCopyTest, BackUpThenRestoreGivesTheSameTree)
     for (const SourceFile& f : kTree)
         total += f.size;
     EXPECT_EQ(engine.m_nTotalBytes, total);
+    EXPECT_EQ(engine.m_nDoneBytes, total);
 
     // The store mirrors drive letter and path, holds nothing else, and every stored file has
     // the source's bytes, last-write time and attributes.
@@ -347,4 +348,36 @@ TEST(EngineCopyTest, BadOrStaleStorePathsAreFailLinesAndCreateNothing)
     engine.BackUpFileList(store);
     EXPECT_EQ(FailPaths(fails), std::vector<CString>{L"relative\\x.txt"});
     EXPECT_EQ(engine.m_bDone, 1);
+}
+
+TEST(EngineCopyTest, RestoreTakesTheCompressedPathOnlyForMarkedZipNames)
+{
+    CTempTree t;
+    CString src = t.Path(L"src"), root = t.Path(L"dst");
+    CString storedFolder = StoredName(root, src);
+    MakeFolders(storedFolder);
+    const std::string marker("\xFF\xFF\xFF\xFF", 4);
+    WriteFileBytes(storedFolder + L"\\plain.zip", "PK\x03\x04 a real archive");
+    WriteFileBytes(storedFolder + L"\\upper.ZIP", marker + "abc");
+    WriteFileBytes(storedFolder + L"\\coded.zip", marker);
+    EXPECT_FALSE(CBackUpEngine::IsCompressedCopy(storedFolder + L"\\plain.zip"));
+    EXPECT_FALSE(CBackUpEngine::IsCompressedCopy(storedFolder + L"\\upper.ZIP"));
+    EXPECT_TRUE(CBackUpEngine::IsCompressedCopy(storedFolder + L"\\coded.zip"));
+
+    CBackUpEngine engine;
+    CCapturedFailList fails;
+    RunRestore(engine, root, {storedFolder}, RunOptions{}, &fails);
+    // Names that are not compressed copies come back unchanged, under their own names.
+    EXPECT_EQ(ReadFileBytes(src + L"\\plain.zip"), "PK\x03\x04 a real archive");
+    EXPECT_EQ(ReadFileBytes(src + L"\\upper.ZIP"), marker + "abc");
+    // The compressed copy comes back as "coded" (an empty file), or is reported and leaves
+    // nothing behind.
+    std::vector<CString> names = ListFolder(src);
+    if (fails.lines.empty()) {
+        EXPECT_EQ(names, (std::vector<CString>{L"coded", L"plain.zip", L"upper.ZIP"}));
+        EXPECT_EQ(ReadFileBytes(src + L"\\coded"), "");
+    } else {
+        EXPECT_EQ(names, (std::vector<CString>{L"plain.zip", L"upper.ZIP"}));
+        EXPECT_EQ(FailPaths(fails), std::vector<CString>{storedFolder + L"\\coded.zip"});
+    }
 }

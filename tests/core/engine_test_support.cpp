@@ -160,14 +160,15 @@ std::string Pattern(size_t n, unsigned seed)
 }
 
 BOOL WINAPI TestCopy::Copy(LPCWSTR pszSource, LPCWSTR pszTarget, LPPROGRESS_ROUTINE pfnProgress,
-                           LPVOID pData, LPBOOL pbCancel, DWORD)
+                           LPVOID pData, LPBOOL pbCancel, DWORD dwFlags)
 {
     ++nCalls;
     HANDLE hIn = CreateFileW(pszSource, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hIn == INVALID_HANDLE_VALUE)
         return FALSE;
-    HANDLE hOut = CreateFileW(pszTarget, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    HANDLE hOut = CreateFileW(pszTarget, GENERIC_WRITE, 0, nullptr,
+                              (dwFlags & COPY_FILE_FAIL_IF_EXISTS) ? CREATE_NEW : CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hOut == INVALID_HANDLE_VALUE) {
         DWORD err = GetLastError();
@@ -200,8 +201,16 @@ BOOL WINAPI TestCopy::Copy(LPCWSTR pszSource, LPCWSTR pszTarget, LPPROGRESS_ROUT
         SetLastError(ERROR_REQUEST_ABORTED);
         return FALSE;
     }
-    // Like the system's copy, the target gets the source's attributes.
-    SetFileAttributesW(pszTarget, GetFileAttributesW(pszSource));
+    // Like the system's copy, the target gets the source's last-write time and attributes.
+    WIN32_FILE_ATTRIBUTE_DATA d{};
+    if (GetFileAttributesExW(pszSource, GetFileExInfoStandard, &d)) {
+        HANDLE h = CreateFileW(pszTarget, FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            SetFileTime(h, nullptr, nullptr, &d.ftLastWriteTime);
+            CloseHandle(h);
+        }
+        SetFileAttributesW(pszTarget, d.dwFileAttributes);
+    }
     return TRUE;
 }
 

@@ -221,6 +221,14 @@ TEST(XmlEdit, SetDataAndAttributes)
     EXPECT_TRUE(Consistent(doc));
     EXPECT_TRUE(doc.IsWellFormed());
 
+    // An end tag written with blanks keeps its own length.
+    CXmlDocument spaced(L"<r>\r\n<v>old</v   >\r\n</r >");
+    ASSERT_TRUE(spaced.FindChildElement(L"v"));
+    ASSERT_TRUE(spaced.SetChildData(L"new"));
+    ASSERT_TRUE(spaced.SetDataAt(spaced.GetCurrentPos(), L"x") == false);
+    EXPECT_EQ(spaced.GetDocText(), L"<r>\r\n<v>new</v   >\r\n</r >");
+    EXPECT_TRUE(Consistent(spaced));
+
     // An unended element gets its end tag, and its fault flag goes.
     CXmlDocument u(L"<r><u></r>");
     ASSERT_TRUE(u.FindChildElement(L"u"));

@@ -149,6 +149,16 @@ TEST_F(XmlFile, EveryEncodingRoundTripsByteForByte)
 
 TEST_F(XmlFile, MarksAndTheGuessWithoutThem)
 {
+    // The load's result log, entry by entry.
+    Write(L"be.xml", "\xFE\xFF" + Utf16(L"<r/>", true));
+    CXmlDocument be;
+    ASSERT_TRUE(be.LoadFile(Path(L"be.xml").c_str()));
+    EXPECT_EQ(be.GetResultLog(), L"<bom/><endian_swap/><read encoding=\"UTF-16BE\" length=\"8\"/>"
+                                 L"<converted_to encoding=\"UTF-16BE\" length=\"4\"/>");
+    ASSERT_TRUE(be.SaveFile(Path(L"be2.xml").c_str()));
+    EXPECT_EQ(be.GetResultLog().Mid(be.GetResultLog().Find(L"<bom/><endian_swap/><write")),
+              L"<bom/><endian_swap/><write encoding=\"UTF-16BE\" length=\"10\"/>");
+
     // Built in memory: UTF-8 without a mark.
     CXmlDocument built;
     built.AddElement(L"r", L"\u00e9");

@@ -117,6 +117,19 @@ TEST(XmlParse, MarkupFaultsAreLoggedAndParsingGoesOn)
     EXPECT_FALSE(mixed.FindChildElement(nullptr));
 }
 
+TEST(XmlParse, DeclaredEntitiesAreNeverExpanded)
+{
+    std::wstring text = L"<!DOCTYPE r [<!ENTITY a \"aaaaaaaaaa\">";
+    for (int i = 1; i < 10; ++i)
+        text += L"<!ENTITY a" + std::to_wstring(i) + L" \"&a" + std::to_wstring(i - 1) + L";&a" +
+            std::to_wstring(i - 1) + L";&a" + std::to_wstring(i - 1) + L";\">";
+    text += L"]><r>&a9;</r>";
+    CXmlDocument doc(text.c_str());
+    ASSERT_TRUE(doc.IsWellFormed()) << doc.GetResultLog().GetString();
+    ASSERT_TRUE(doc.FindElement(L"r"));
+    EXPECT_EQ(doc.GetDataAt(doc.GetCurrentPos()), L"&a9;");
+}
+
 TEST(XmlParse, ResultLogStopsGrowing)
 {
     std::wstring text = L"<r>";

@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# Backup throughput: the copy engine against Wine's xcopy and robocopy and the native cp -a,
+# on the same generated trees inside the Wine prefix's C: drive.
+#   big:   1 file of 1 GiB          -> MB/s
+#   small: 20,000 files of 8 KiB    -> files/s
+# Every run starts with an empty target and its time includes a final sync, so that what the
+# tool wrote has reached the disk; each run is repeated ${BENCH_REPEAT:-2} times and the best
+# time counts. Usage: BUILD_DIR=build [BENCH_REPEAT=2] [BENCH_KEEP=1] bash bench/backup_bench.sh
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+. "$root/tools/wine-env.sh"
+export WINEPREFIX=$build/wineprefix
+[ -f "$build/bin/backup_bench.exe" ] || BUILD_DIR=$build bash "$root/tools/build.sh"
+zul_prepare_prefix "$WINEPREFIX"
+timeout -k 5 20 wineserver -p </dev/null >/dev/null 2>&1 || true
+trap 'timeout -k 5 60 wineserver -k >/dev/null 2>&1 || true' EXIT
+
+base=$WINEPREFIX/drive_c/zulbench
+win='C:\zulbench'
+mkdir -p "$base"
+
+if [ ! -f "$base/.ready" ]; then
+  echo "generating trees in $base ..."
+  rm -rf "$base/big" "$base/small"
+  python3 - "$base" <<'PY'
+import os, sys
+base = sys.argv[1]
+os.makedirs(os.path.join(base, "big"))
+block = os.urandom(1 << 20)
+with open(os.path.join(base, "big", "big.bin"), "wb") as f:
+    for i in range(1024):
+        # Different bytes in every MiB, so that nothing can be shared or deduplicated.
+        f.write(i.to_bytes(4, "little") + block[4:])
+for d in range(100):
+    folder = os.path.join(base, "small", "d%03d" % d)
+    os.makedirs(folder)
+    for n in range(200):
+        with open(os.path.join(folder, "f%05d.bin" % (d * 200 + n)), "wb") as f:
+            f.write(os.urandom(8192))
+PY
+  sync
+  touch "$base/.ready"
+fi
+
+now() { date +%s.%N; }
+results=()
+
+# run NAME SET COMMAND...: empties the target, runs the command, syncs, checks the copy.
+run() {
+  local name=$1 set=$2; shift 2
+  rm -rf "$base/out"; mkdir -p "$base/out"; sync
+  local t0 t1 rc=0
+  t0=$(now)
+  "$@" >"$base/out.log" 2>&1 || rc=$?
+  sync
+  t1=$(now)
+  local files bytes
+  files=$(find "$base/out" -type f | wc -l)
+  bytes=$(find "$base/out" -type f -printf '%s\n' | awk '{s+=$1} END {print s+0}')
+  local want_files want_bytes
+  want_files=$(find "$base/$set" -type f | wc -l)
+  want_bytes=$(find "$base/$set" -type f -printf '%s\n' | awk '{s+=$1} END {print s+0}')
+  local note=""
+  if [ "$files" != "$want_files" ] || [ "$bytes" != "$want_bytes" ]; then
+    note="INCOMPLETE ($files files, $bytes bytes; exit $rc)"
+  fi
+  results+=("$set $name $t0 $t1 $want_files $want_bytes $note")
+  printf '%-6s %-9s %8.2f s %s\n' "$set" "$name" "$(echo "$t1 - $t0" | bc)" "$note"
+}
+
+# Some Wine versions ship robocopy as a stub that copies nothing: try it on one small file.
+have_robocopy=0
+if [ -f "$WINEPREFIX/drive_c/windows/system32/robocopy.exe" ]; then
+  rm -rf "$base/probe" "$base/probe-out"; mkdir -p "$base/probe"; echo probe >"$base/probe/p.txt"
+  timeout -k 5 120 wine robocopy "$win\\probe" "$win\\probe-out" /E >/dev/null 2>&1 || true
+  [ -f "$base/probe-out/p.txt" ] && have_robocopy=1
+  rm -rf "$base/probe" "$base/probe-out"
+fi
+repeat=${BENCH_REPEAT:-2}
+
+for set in big small; do
+ for round in $(seq "$repeat"); do
+  run engine "$set" timeout -k 10 1800 wine "$build/bin/backup_bench.exe" "$win\\$set" "$win\\out"
+  run xcopy "$set" timeout -k 10 1800 wine xcopy "$win\\$set" "$win\\out\\$set\\" /E /K /H /I /Y /Q
+  if [ $have_robocopy = 1 ]; then
+    run robocopy "$set" timeout -k 10 1800 wine robocopy "$win\\$set" "$win\\out\\$set" /E
+  fi
+  run "cp -a" "$set" cp -a "$base/$set" "$base/out/"
+ done
+done
+[ $have_robocopy = 1 ] || echo "robocopy: Wine's robocopy here is missing or copies nothing (a stub): left out"
+rm -rf "$base/out" "$base/out.log"
+# The trees stay for another run only when asked (BENCH_KEEP=1): a walk of C: would see them.
+[ "${BENCH_KEEP:-0}" = 1 ] || rm -rf "$base"
+
+echo
+printf '%s\n' "${results[@]}" | awk '
+{
+  set=$1; name=$2; if (name == "cp") { name = "cp -a"; off=1 } else off=0
+  t0=$(3+off); t1=$(4+off); files=$(5+off); bytes=$(6+off)
+  s=t1-t0; key=set SUBSEP name
+  if ((key in secs) && secs[key] <= s) next
+  secs[key]=s; mbs[key]=bytes/1e6/s; fps[key]=files/s
+  if (!(name in seen)) { seen[name]=1; order[++n]=name }
+}
+END {
+  printf "%-9s %10s %10s %14s %10s\n", "tool", "big s", "big MB/s", "small files/s", "small s"
+  for (i=1; i<=n; i++) { t=order[i]; printf "%-9s %10.2f %10.1f %14.0f %10.2f\n", t, secs["big" SUBSEP t], mbs["big" SUBSEP t], fps["small" SUBSEP t], secs["small" SUBSEP t] }
+  print ""
+  for (i=1; i<=n; i++) { t=order[i]; if (t == "engine") continue
+    printf "engine/%-8s big %.2f   small %.2f\n", t, mbs["big" SUBSEP "engine"]/mbs["big" SUBSEP t], fps["small" SUBSEP "engine"]/fps["small" SUBSEP t] }
+}'

@@ -1,0 +1,362 @@
+#include "DiskCopy.h"
+
+#include <process.h>
+#include <winioctl.h>
+
+#include "DeviceIo.h"
+#include "USBDevice.h"
+
+HANDLE g_hDiskCopyPauseEvent = nullptr;
+
+namespace {
+
+// A cylinder larger than this is not a geometry any disk reports; refusing it keeps a
+// corrupt answer from turning into a huge allocation or a truncated 32-bit read length.
+constexpr ULONGLONG kMaxStepBytes = 256ull * 1024 * 1024;
+
+void StoreCopied(DiskCopyJob* pJob, ULONGLONG nBytes)
+{
+    InterlockedExchange64(reinterpret_cast<volatile LONGLONG*>(&pJob->m_nCopiedBytes),
+                          static_cast<LONGLONG>(nBytes));
+}
+
+bool StopRequested(const DiskCopyJob* pJob)
+{
+    MemoryBarrier();
+    return pJob->m_bStop != 0;
+}
+
+// The pause and stop point before each cylinder: a stop confirmed while paused takes
+// effect without writing another cylinder.
+bool ContinueAtCylinder(const DiskCopyJob* pJob)
+{
+    if (StopRequested(pJob))
+        return false;
+    if (g_hDiskCopyPauseEvent)
+        WaitForSingleObject(g_hDiskCopyPauseEvent, INFINITE);
+    return !StopRequested(pJob);
+}
+
+void ReportReadError(BOOL bRet, DWORD nError, DWORD nPlanned, DWORD nRead)
+{
+    // "Error reading the disk"
+    DebugMessage(2, L"\u8BFB\u6587\u4EF6\u51FA\u9519ret= %d,error=%lu,bPlantReadLen = %lu,bRealReadLen = %lu",
+                 bRet, nError, nPlanned, nRead);
+}
+
+void ReportMoveError(ULONGLONG nOffset, DWORD nError)
+{
+    DebugMessage(2, L" move byte %lld,error=%lu", static_cast<long long>(nOffset), nError);
+}
+
+bool MoveTo(HANDLE h, ULONGLONG nOffset)
+{
+    LARGE_INTEGER li;
+    li.QuadPart = static_cast<LONGLONG>(nOffset);
+    return SetFilePointerEx(h, li, nullptr, FILE_BEGIN) != FALSE;
+}
+
+class CHeapBuffer {
+public:
+    explicit CHeapBuffer(SIZE_T nSize) : m_p(static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, nSize))) {}
+    ~CHeapBuffer() { if (m_p) HeapFree(GetProcessHeap(), 0, m_p); }
+    CHeapBuffer(const CHeapBuffer&) = delete;
+    CHeapBuffer& operator=(const CHeapBuffer&) = delete;
+    BYTE* Get() const { return m_p; }
+
+private:
+    BYTE* m_p;
+};
+
+struct CopyPlan {
+    HANDLE hSource;
+    HANDLE hTarget;
+    ULONGLONG nTotal;   // bytes to copy: the source's capacity
+    DWORD nStep;        // one cylinder
+};
+
+DWORD StepLength(const CopyPlan& plan, ULONGLONG nOffset)
+{
+    ULONGLONG nLeft = plan.nTotal - nOffset;
+    return nLeft < plan.nStep ? static_cast<DWORD>(nLeft) : plan.nStep;
+}
+
+// One cylinder after the other: read, write, position.
+void CopySequential(DiskCopyJob* pJob, const CopyPlan& plan, BYTE* pBuffer, ULONGLONG& nOffset)
+{
+    while (nOffset < plan.nTotal) {
+        if (!ContinueAtCylinder(pJob))
+            return;
+        DWORD nPlanned = StepLength(plan, nOffset);
+        DWORD nRead = 0;
+        SetLastError(ERROR_SUCCESS);  // a short read without an error reports error 0
+        BOOL bRet = ReadFile(plan.hSource, pBuffer, nPlanned, &nRead, nullptr);
+        DWORD nError = GetLastError();
+        if (!bRet || nRead < nPlanned) {
+            ReportReadError(bRet, nError, nPlanned, nRead);
+            return;
+        }
+        DWORD nWritten = 0;
+        if (!WriteFile(plan.hTarget, pBuffer, nRead, &nWritten, nullptr) || nWritten < nRead)
+            return;
+        nOffset += nRead;
+        StoreCopied(pJob, nOffset);
+        if (!MoveTo(plan.hSource, nOffset) || !MoveTo(plan.hTarget, nOffset)) {
+            ReportMoveError(nOffset, GetLastError());
+            return;
+        }
+    }
+}
+
+// Read-ahead: a reader thread fills two buffers in turn while this thread writes the
+// other one, so the target is written in the same order and at the same points of pause
+// and stop as without it.
+struct ReadAhead {
+    enum Status { kFilled, kReadFailed, kMoveFailed };
+    struct Slot {
+        BYTE* pData = nullptr;
+        DWORD nPlanned = 0;
+        DWORD nRead = 0;
+        BOOL bRet = FALSE;
+        DWORD nError = 0;
+        Status status = kFilled;
+    };
+    const CopyPlan* pPlan = nullptr;
+    Slot slots[2];
+    HANDLE hFree = nullptr;    // slots the reader may fill
+    HANDLE hFilled = nullptr;  // slots ready to be written
+    volatile LONG bQuit = 0;
+};
+
+unsigned __stdcall ReadAheadProc(void* pParam)
+{
+    auto* pRa = static_cast<ReadAhead*>(pParam);
+    const CopyPlan& plan = *pRa->pPlan;
+    ULONGLONG nOffset = 0;
+    for (unsigned i = 0; nOffset < plan.nTotal; ++i) {
+        WaitForSingleObject(pRa->hFree, INFINITE);
+        if (InterlockedCompareExchange(&pRa->bQuit, 0, 0))
+            break;
+        ReadAhead::Slot& slot = pRa->slots[i & 1];
+        slot.nPlanned = StepLength(plan, nOffset);
+        slot.nRead = 0;
+        SetLastError(ERROR_SUCCESS);
+        slot.bRet = ReadFile(plan.hSource, slot.pData, slot.nPlanned, &slot.nRead, nullptr);
+        slot.nError = GetLastError();
+        if (!slot.bRet || slot.nRead < slot.nPlanned) {
+            slot.status = ReadAhead::kReadFailed;
+            ReleaseSemaphore(pRa->hFilled, 1, nullptr);
+            break;
+        }
+        nOffset += slot.nRead;
+        if (!MoveTo(plan.hSource, nOffset)) {
+            slot.nError = GetLastError();
+            slot.status = ReadAhead::kMoveFailed;
+            ReleaseSemaphore(pRa->hFilled, 1, nullptr);
+            break;
+        }
+        slot.status = ReadAhead::kFilled;
+        ReleaseSemaphore(pRa->hFilled, 1, nullptr);
+    }
+    return 0;
+}
+
+// False when the read-ahead could not be set up (nothing has been read or written then).
+bool CopyOverlapped(DiskCopyJob* pJob, const CopyPlan& plan, BYTE* pFirst, BYTE* pSecond, ULONGLONG& nOffset)
+{
+    ReadAhead ra;
+    ra.pPlan = &plan;
+    ra.slots[0].pData = pFirst;
+    ra.slots[1].pData = pSecond;
+    ra.hFree = CreateSemaphoreW(nullptr, 2, 3, nullptr);
+    ra.hFilled = CreateSemaphoreW(nullptr, 0, 2, nullptr);
+    HANDLE hReader = nullptr;
+    if (ra.hFree && ra.hFilled)
+        hReader = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ReadAheadProc, &ra, 0, nullptr));
+    if (!hReader) {
+        if (ra.hFree)
+            CloseHandle(ra.hFree);
+        if (ra.hFilled)
+            CloseHandle(ra.hFilled);
+        return false;
+    }
+
+    for (unsigned i = 0; nOffset < plan.nTotal; ++i) {
+        if (!ContinueAtCylinder(pJob))
+            break;
+        WaitForSingleObject(ra.hFilled, INFINITE);
+        ReadAhead::Slot& slot = ra.slots[i & 1];
+        if (slot.status == ReadAhead::kReadFailed) {
+            ReportReadError(slot.bRet, slot.nError, slot.nPlanned, slot.nRead);
+            break;
+        }
+        DWORD nWritten = 0;
+        if (!WriteFile(plan.hTarget, slot.pData, slot.nRead, &nWritten, nullptr) || nWritten < slot.nRead)
+            break;
+        nOffset += slot.nRead;
+        StoreCopied(pJob, nOffset);
+        if (slot.status == ReadAhead::kMoveFailed) {
+            ReportMoveError(nOffset, slot.nError);
+            break;
+        }
+        if (!MoveTo(plan.hTarget, nOffset)) {
+            ReportMoveError(nOffset, GetLastError());
+            break;
+        }
+        ReleaseSemaphore(ra.hFree, 1, nullptr);
+    }
+
+    InterlockedExchange(&ra.bQuit, 1);
+    ReleaseSemaphore(ra.hFree, 1, nullptr);
+    WaitForSingleObject(hReader, INFINITE);
+    CloseHandle(hReader);
+    CloseHandle(ra.hFree);
+    CloseHandle(ra.hFilled);
+    return true;
+}
+
+// Everything between opening the disks and closing them; true when every byte of the
+// source reached the target.
+bool CopyDisk(DiskCopyJob* pJob, HANDLE hSource, HANDLE hTarget, bool bOverlapped)
+{
+    DISK_GEOMETRY geometry = {};
+    DWORD nReturned = 0;
+    if (!DeviceIo().IoControl(hSource, IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &geometry, sizeof(geometry),
+                              &nReturned) ||
+        nReturned < sizeof(geometry)) {
+        DebugMessage(2, L"The geometry of the source disk cannot be read, error=%lu. Nothing was copied.",
+                     GetLastError());
+        return false;
+    }
+    ULONGLONG nCylinder = ULONGLONG(geometry.TracksPerCylinder) * geometry.SectorsPerTrack * geometry.BytesPerSector;
+    ULONGLONG nCylinders = geometry.Cylinders.QuadPart > 0 ? ULONGLONG(geometry.Cylinders.QuadPart) : 0;
+    ULONGLONG nTotal = pJob->m_nTotalBytes;
+    if (nTotal == 0 && nCylinders == 0)
+        return true;  // an empty source: nothing to copy
+    if (nCylinder == 0 || nCylinder > kMaxStepBytes) {
+        DebugMessage(2, L"The source disk reports an unusable geometry (%lu x %lu x %lu bytes). Nothing was copied.",
+                     geometry.TracksPerCylinder, geometry.SectorsPerTrack, geometry.BytesPerSector);
+        return false;
+    }
+    if (nTotal == 0) {
+        DebugMessage(2, L"The size of the source disk cannot be read. Nothing was copied.");
+        return false;
+    }
+    if (pJob->m_nTargetBytes == 0) {
+        DebugMessage(2, L"The size of the target disk cannot be read. Nothing was copied.");
+        return false;
+    }
+    if (pJob->m_nTargetBytes < nTotal) {
+        DebugMessage(2, L"The target disk (%lld bytes) is smaller than the source disk (%lld bytes). Nothing was copied.",
+                     static_cast<long long>(pJob->m_nTargetBytes), static_cast<long long>(nTotal));
+        return false;
+    }
+
+    CopyPlan plan = {hSource, hTarget, nTotal, static_cast<DWORD>(nCylinder)};
+    CHeapBuffer first(plan.nStep);
+    if (!first.Get()) {
+        DebugMessage(2, L"Not enough memory for a copy buffer of %lu bytes. Nothing was copied.", plan.nStep);
+        return false;
+    }
+    ULONGLONG nOffset = 0;
+    bool bDone = false;
+    if (bOverlapped) {
+        CHeapBuffer second(plan.nStep);
+        if (second.Get())
+            bDone = CopyOverlapped(pJob, plan, first.Get(), second.Get(), nOffset);
+    }
+    if (!bDone)
+        CopySequential(pJob, plan, first.Get(), nOffset);
+    return nOffset == nTotal;
+}
+
+void EndJob(DiskCopyJob* pJob, bool bSuccess)
+{
+    pJob->m_bSuccess = bSuccess ? 1 : 0;
+    MemoryBarrier();
+    pJob->m_bDone = 1;
+    pJob->m_bStop = 1;
+    MemoryBarrier();
+}
+
+} // namespace
+
+ULONGLONG DiskCopyJob::GetCopiedBytes() const
+{
+    auto* p = const_cast<volatile LONGLONG*>(reinterpret_cast<const volatile LONGLONG*>(&m_nCopiedBytes));
+    return static_cast<ULONGLONG>(InterlockedCompareExchange64(p, 0, 0));
+}
+
+bool PrepareDiskCopyJob(DiskCopyJob* pJob, int nSourceIndex, int nTargetIndex)
+{
+    if (!pJob)
+        return false;
+    pJob->m_nTotalBytes = 0;
+    StoreCopied(pJob, 0);
+    pJob->m_bStop = 0;
+    pJob->m_bDone = 0;
+    pJob->m_bSuccess = 1;
+    pJob->m_nSourceIndex = nSourceIndex;
+    pJob->m_nTargetIndex = nTargetIndex;
+    pJob->m_strSourcePath.Empty();
+    pJob->m_strTargetPath.Empty();
+    pJob->m_nTargetBytes = 0;
+
+    CUSBDevice source, target;
+    bool bValid = false;
+    // Win32 mutexes may be taken again by their owner, so a caller holding it already is fine.
+    bool bLocked = g_hDeviceListMutex && WaitForSingleObject(g_hDeviceListMutex, INFINITE) != WAIT_FAILED;
+    INT_PTR nCount = g_arrUSBDevice.GetSize();
+    if (nSourceIndex >= 0 && nSourceIndex < nCount && nTargetIndex >= 0 && nTargetIndex < nCount &&
+        nSourceIndex != nTargetIndex) {
+        source = g_arrUSBDevice[nSourceIndex];
+        target = g_arrUSBDevice[nTargetIndex];
+        bValid = !source.m_strDevicePath.IsEmpty() && !target.m_strDevicePath.IsEmpty() &&
+                 source.m_strDevicePath.CompareNoCase(target.m_strDevicePath) != 0;
+    }
+    if (bLocked)
+        ReleaseMutex(g_hDeviceListMutex);
+    if (!bValid) {
+        EndJob(pJob, false);
+        return false;
+    }
+    pJob->m_strSourcePath = source.m_strDevicePath;
+    pJob->m_strTargetPath = target.m_strDevicePath;
+    pJob->m_nTotalBytes = source.GetCapacity();
+    pJob->m_nTargetBytes = target.GetCapacity();
+    return true;
+}
+
+void RunDiskCopy(DiskCopyJob* pJob, bool bOverlapped)
+{
+    if (!pJob)
+        return;
+    if (pJob->m_strSourcePath.IsEmpty() || pJob->m_strTargetPath.IsEmpty() ||
+        pJob->m_strSourcePath.CompareNoCase(pJob->m_strTargetPath) == 0) {
+        EndJob(pJob, false);
+        return;
+    }
+    HANDLE hSource = DeviceIo().OpenDevice(pJob->m_strSourcePath, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
+    if (hSource == INVALID_HANDLE_VALUE) {
+        EndJob(pJob, false);
+        return;
+    }
+    HANDLE hTarget = DeviceIo().OpenDevice(pJob->m_strTargetPath, GENERIC_READ | GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                                           FILE_FLAG_WRITE_THROUGH);
+    if (hTarget == INVALID_HANDLE_VALUE) {
+        CloseHandle(hSource);
+        EndJob(pJob, false);
+        return;
+    }
+    bool bSuccess = CopyDisk(pJob, hSource, hTarget, bOverlapped);
+    CloseHandle(hSource);
+    CloseHandle(hTarget);
+    EndJob(pJob, bSuccess);
+}
+
+unsigned __stdcall DiskCopyThreadProc(void* pParam)
+{
+    RunDiskCopy(static_cast<DiskCopyJob*>(pParam), true);
+    return 0;
+}
