@@ -1,6 +1,6 @@
 // Chip class, backup-button status and chip type, all read from bridge registers.
 #include "ChipStatus.h"
-#include "DeviceIo.h"
+#include "ZedoDeviceIo.h"
 #include "Library.h"
 #include "ZedoUSBDev.h"
 

@@ -1,6 +1,6 @@
 // Finding the bridges: the physical drives, the CD-ROM devices and two device-interface classes are
 // opened, asked for INQUIRY data and, when they answer as the bridge, kept open in the caller's list.
-#include "DeviceIo.h"
+#include "ZedoDeviceIo.h"
 #include "DeviceScan.h"
 #include "ZedoUSBDev.h"
 

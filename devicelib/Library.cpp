@@ -1,7 +1,7 @@
 // The library as a library: its application object, the two singletons, set-up and tear-down,
 // the operating-system check, the library object's members and the device exports.
 #include "Library.h"
-#include "DeviceIo.h"
+#include "ZedoDeviceIo.h"
 #include "Utility.h"
 #include "ZedoUSBDev.h"
 

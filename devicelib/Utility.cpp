@@ -1,7 +1,7 @@
 // The utility singleton and the exports that act on it. The disk utilities, topology walk,
 // safe removal and image rebuild answer their failure code until they are built.
 #include "Utility.h"
-#include "DeviceIo.h"
+#include "ZedoDeviceIo.h"
 #include "ZedoUSBLib.h"
 
 #include <cstring>

@@ -1,6 +1,6 @@
 // The bridge's vendor commands and the few standard ones, each one pass-through command
 // (or a run of pieces of at most 0x10000 bytes).
-#include "DeviceIo.h"
+#include "ZedoDeviceIo.h"
 #include "ZedoUSBDev.h"
 
 #include <algorithm>

@@ -1,5 +1,6 @@
 #pragma once
-// The class layer's common header: strings and collections.
+// The class layer's common header: strings, collections, windows, dialogs, controls and GDI objects.
 #include "afxstr.h"
 #include "afxcoll.h"
 #include "afxtempl.h"
+#include "afxwin.h"

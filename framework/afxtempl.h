@@ -66,11 +66,13 @@ public:
 
 private:
     bool Valid(INT_PTR i) const { return i >= 0 && i < GetSize(); }
-    static TYPE& Dummy()
+    // The stand-in element of an out-of-range access belongs to the array, so it lives and
+    // dies with it on whatever thread uses the array (no thread-local objects with destructors).
+    TYPE& Dummy() const
     {
-        thread_local TYPE d{};
-        d = TYPE{};
-        return d;
+        m_dummy = TYPE{};
+        return m_dummy;
     }
     std::vector<TYPE> m_v;
+    mutable TYPE m_dummy{};
 };

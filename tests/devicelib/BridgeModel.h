@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "DeviceIo.h"
+#include "ZedoDeviceIo.h"
 
 struct ModelCommand {
     std::string path;          // device the handle belongs to

@@ -1,6 +1,6 @@
 // The system side of the library: device opening, I/O control, message boxes, the pass-through
 // transport shared by every command.
-#include "DeviceIo.h"
+#include "ZedoDeviceIo.h"
 
 #include <setupapi.h>
 

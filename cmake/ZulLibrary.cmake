@@ -1,0 +1,16 @@
+# zul_glob_library(NAME LIBS lib...)
+#   A static library of every .cpp in the current folder (an interface library while the
+#   folder has none yet), exporting the folder as an include path.
+function(zul_glob_library name)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(sources)
+    add_library(${name} STATIC ${sources})
+    set(scope PUBLIC)
+  else()
+    add_library(${name} INTERFACE)
+    set(scope INTERFACE)
+  endif()
+  target_include_directories(${name} ${scope} ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(${name} ${scope} ${ARG_LIBS})
+endfunction()

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Starts a program of the build under Wine on a 24-bit Xvfb screen and saves screenshots.
+#   tools/screenshot.sh [-o DIR] [-t "0.8 3"] [PROGRAM [ARGS...]]
+# PROGRAM defaults to the main program; -t lists the seconds after start at which shots
+# are taken (shot-1.png, shot-2.png, ... in DIR, default build/screenshots). The capture
+# runs inside Wine (GDI+), so it sees exactly what the program drew.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+out=$build/screenshots
+times="0.8 3"
+while getopts "o:t:" opt; do
+  case $opt in
+    o) out=$OPTARG ;;
+    t) times=$OPTARG ;;
+    *) exit 2 ;;
+  esac
+done
+shift $((OPTIND - 1))
+prog=${1:-$build/bin/KVR ZUL.exe}
+[ $# -gt 0 ] && shift
+. "$root/tools/wine-env.sh"
+export WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
+zul_prepare_prefix "$WINEPREFIX"
+mkdir -p "$out" "$build/tools"
+out=$(cd "$out" && pwd)
+case $prog in /*) ;; *) prog=$PWD/$prog ;; esac
+shot=$build/tools/zulshot.exe
+if [ ! -f "$shot" ] || [ "$root/tools/zulshot.cpp" -nt "$shot" ]; then
+  i686-w64-mingw32-g++ -O2 -municode -static -o "$shot" "$root/tools/zulshot.cpp" -lgdiplus -lgdi32 -luser32
+fi
+export ZUL_SHOT_PROG=$prog ZUL_SHOT_OUT=$out ZUL_SHOT_TIMES=$times ZUL_SHOT_EXE=$shot
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+  cd "$(dirname "$ZUL_SHOT_PROG")"
+  timeout -k 5 120 wine "$ZUL_SHOT_PROG" "$@" >/dev/null 2>&1 &
+  pid=$!
+  start=$(date +%s.%N)
+  n=0
+  for t in $ZUL_SHOT_TIMES; do
+    n=$((n + 1))
+    now=$(date +%s.%N)
+    wait_for=$(awk -v s="$start" -v t="$t" -v n="$now" "BEGIN { d = s + t - n; print (d > 0 ? d : 0) }")
+    sleep "$wait_for"
+    timeout -k 5 60 wine "$ZUL_SHOT_EXE" "$(winepath -w "$ZUL_SHOT_OUT/shot-$n.png")" >/dev/null 2>&1 \
+      || echo "screenshot: capture $n failed" >&2
+    echo "$ZUL_SHOT_OUT/shot-$n.png"
+  done
+  kill "$pid" 2>/dev/null || true
+  wineserver -k 2>/dev/null || true
+' bash "$@"
