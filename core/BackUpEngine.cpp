@@ -703,8 +703,8 @@ BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& str
             }
         }
         ownTemp = true;
-        ok = bRestoreSide ? RestoreCompressedFile(strSource, temp)
-                          : BackUpCompressedFile(strSource, temp);
+        ok = bRestoreSide ? RestoreCompressedFile(strSource, temp, strFinal)
+                          : BackUpCompressedFile(strSource, temp, strFinal);
     } else {
         for (int tries = 0;; ++tries) {
             temp = TempNameIn(folder);

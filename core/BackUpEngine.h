@@ -78,9 +78,12 @@ public:
     // count progress in m_nFileDoneBytes/m_nDoneBytes, wait on the pause event and stop on
     // m_bCancel between blocks, add their own fail lines, and return TRUE only for a complete,
     // uncancelled copy. The caller counts the file in m_nDoneFiles. m_hSourceFile and
-    // m_hTargetFile are theirs to use while they run.
-    BOOL BackUpCompressedFile(const CString& strSource, const CString& strTempTarget);
-    BOOL RestoreCompressedFile(const CString& strSource, const CString& strTempTarget);
+    // m_hTargetFile are theirs to use while they run. strTarget is the final name, the one a
+    // fail line about the target shows.
+    BOOL BackUpCompressedFile(const CString& strSource, const CString& strTempTarget,
+                              const CString& strTarget);
+    BOOL RestoreCompressedFile(const CString& strSource, const CString& strTempTarget,
+                               const CString& strTarget);
 
     // Fail line: path, ";" and the system's text for the error.
     void AddFailLine(const CString& strPath, DWORD dwError);

@@ -1,27 +1,387 @@
-// Compressed copies: the program-wide write queue and the compressed backup and restore of one
-// file. The block coder is not part of this build yet, so a compressed copy is refused with a
-// fail line for the file and nothing is written (the caller removes its temporary file and
-// keeps whatever copy was stored before).
+// Compressed copies: the program-wide write queue, its writer thread, and the compressed
+// backup and restore of one file.
+//
+// A compressed copy ("<name>.zip"; it is no ZIP archive) is the marker 0xFFFFFFFF followed by
+// one block per 65536 source bytes (the last one holds the rest). A block is its source length
+// and its stored length (16 bits each, little-endian, 0 meaning 65536) and the stored bytes:
+// the coded block, or the source bytes themselves when coding does not make them smaller, in
+// which case the two length fields are equal.
+//
+// Both directions write into a temporary file that the caller moves over the final name only
+// when the copy is complete; every failure here ends in a fail line and FALSE, and the caller
+// removes the temporary file, so neither an older stored copy nor the user's file is lost.
+
+#include <cstring>
+#include <memory>
+#include <new>
 
 #include "BackUpEngine.h"
+#include "CompressLZ77.h"
 #include "WriteQueue.h"
 
 CBackUpEngine* g_pBackUpEngine = nullptr;
 HANDLE g_hWriteDoneEvent = nullptr;
 CRITICAL_SECTION g_csWriteQueue;
+CONDITION_VARIABLE g_cvWriteQueue = CONDITION_VARIABLE_INIT;
 std::atomic<int> g_bWriteQueueClosed{0};
-CArray<_WRITE> g_arrWrite;
+CArray<_WRITE*> g_arrWrite;
+ZulWriteFileFunc g_pfnWriteBlock = ::WriteFile;
+ZulCreateThreadFunc g_pfnCreateWriterThread = ::CreateThread;
 
-BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString& strTempTarget)
+namespace {
+
+const DWORD kMarker = 0xFFFFFFFFu;
+const DWORD kBlock = 65536;
+
+// What the producer and the writer of one file share besides the queue. It lives on the
+// producer's stack; the producer returns only after the writer has set g_hWriteDoneEvent,
+// which is the writer's last access.
+struct WriterJob {
+    HANDLE hTarget = INVALID_HANDLE_VALUE;
+    CBackUpEngine* pEngine = nullptr;
+    bool bStopped = false;   // under g_csWriteQueue: the writer takes no more blocks
+    DWORD dwError = 0;       // the first failed write's error, 0 when every write succeeded
+};
+
+// Frees every queued block; the caller holds g_csWriteQueue.
+void EmptyQueueLocked()
 {
-    (void)strTempTarget;
-    AddFailLine(strSource, ERROR_NOT_SUPPORTED);
-    return FALSE;
+    for (_WRITE* p : g_arrWrite)
+        delete p;
+    g_arrWrite.RemoveAll();
 }
 
-BOOL CBackUpEngine::RestoreCompressedFile(const CString& strSource, const CString& strTempTarget)
+// Writes all n bytes or reports why not.
+bool WriteAll(HANDLE h, const BYTE* p, DWORD n, DWORD& dwError)
 {
-    (void)strTempTarget;
-    AddFailLine(strSource, ERROR_NOT_SUPPORTED);
-    return FALSE;
+    while (n > 0) {
+        DWORD written = 0;
+        if (!g_pfnWriteBlock(h, p, n, &written, nullptr)) {
+            dwError = GetLastError();
+            if (dwError == ERROR_SUCCESS)
+                dwError = ERROR_WRITE_FAULT;
+            return false;
+        }
+        if (written == 0) {
+            // A write that takes nothing is a full disk.
+            dwError = ERROR_DISK_FULL;
+            return false;
+        }
+        p += written;
+        n -= written;
+    }
+    return true;
+}
+
+// Reads exactly n bytes; false (with the reason) when the file ends early or a read fails.
+bool ReadAll(HANDLE h, BYTE* p, DWORD n, DWORD& dwError)
+{
+    while (n > 0) {
+        DWORD got = 0;
+        if (!ReadFile(h, p, n, &got, nullptr)) {
+            dwError = GetLastError();
+            return false;
+        }
+        if (got == 0) {
+            dwError = ERROR_HANDLE_EOF;
+            return false;
+        }
+        p += got;
+        n -= got;
+    }
+    return true;
+}
+
+HANDLE OpenSource(const CString& strPath)
+{
+    return CreateFileW(strPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+}
+
+// The temporary target is created empty, whatever was there: no tail of an older, longer
+// file can survive behind the new content.
+HANDLE CreateTarget(const CString& strPath)
+{
+    return CreateFileW(strPath, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+}
+
+} // namespace
+
+DWORD WINAPI WriteQueueThreadProc(LPVOID pParam)
+{
+    WriterJob* job = static_cast<WriterJob*>(pParam);
+    CBackUpEngine* engine = job->pEngine;
+    for (;;) {
+        EnterCriticalSection(&g_csWriteQueue);
+        while (g_arrWrite.IsEmpty() && !g_bWriteQueueClosed && !engine->m_bCancel)
+            SleepConditionVariableCS(&g_cvWriteQueue, &g_csWriteQueue, INFINITE);
+        if (engine->m_bCancel || g_arrWrite.IsEmpty()) {
+            // Cancelled (queued blocks are dropped), or closed and drained.
+            LeaveCriticalSection(&g_csWriteQueue);
+            break;
+        }
+        std::unique_ptr<_WRITE> block(g_arrWrite[0]);
+        g_arrWrite.RemoveAt(0);
+        WakeAllConditionVariable(&g_cvWriteQueue);   // room for the producer
+        LeaveCriticalSection(&g_csWriteQueue);
+
+        DWORD dwError = 0;
+        if (!WriteAll(job->hTarget, block->block, block->nLength, dwError)) {
+            job->dwError = dwError;
+            break;
+        }
+        engine->m_nFileDoneBytes += block->nSourceBytes;
+        engine->m_nDoneBytes += block->nSourceBytes;
+    }
+    CloseHandle(job->hTarget);
+    job->hTarget = INVALID_HANDLE_VALUE;
+    EnterCriticalSection(&g_csWriteQueue);
+    job->bStopped = true;
+    EmptyQueueLocked();
+    WakeAllConditionVariable(&g_cvWriteQueue);
+    LeaveCriticalSection(&g_csWriteQueue);
+    SetEvent(g_hWriteDoneEvent);   // last access to the job: the producer may return now
+    return 0;
+}
+
+BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString& strTempTarget,
+                                         const CString& strTarget)
+{
+    HANDLE hSource = OpenSource(strSource);
+    if (hSource == INVALID_HANDLE_VALUE) {
+        AddFailLine(strSource, GetLastError());
+        return FALSE;
+    }
+    HANDLE hTarget = CreateTarget(strTempTarget);
+    if (hTarget == INVALID_HANDLE_VALUE) {
+        AddFailLine(strTarget, GetLastError());
+        CloseHandle(hSource);
+        return FALSE;
+    }
+    m_hSourceFile = hSource;
+    m_hTargetFile = hTarget;
+    LARGE_INTEGER size{};
+    DWORD dwError = 0;
+    if (!GetFileSizeEx(hSource, &size)) {
+        AddFailLine(strSource, GetLastError());
+        CloseHandle(hSource);
+        CloseHandle(hTarget);
+        m_hSourceFile = m_hTargetFile = INVALID_HANDLE_VALUE;
+        return FALSE;
+    }
+    if (!WriteAll(hTarget, reinterpret_cast<const BYTE*>(&kMarker), 4, dwError)) {
+        AddFailLine(strTarget, dwError);
+        CloseHandle(hSource);
+        CloseHandle(hTarget);
+        m_hSourceFile = m_hTargetFile = INVALID_HANDLE_VALUE;
+        return FALSE;
+    }
+
+    // One writer at a time: wait until the previous one has finished, then start ours.
+    WaitForSingleObject(g_hWriteDoneEvent, INFINITE);
+    ResetEvent(g_hWriteDoneEvent);
+    WriterJob job;
+    job.hTarget = hTarget;
+    job.pEngine = this;
+    EnterCriticalSection(&g_csWriteQueue);
+    EmptyQueueLocked();
+    g_bWriteQueueClosed = 0;
+    LeaveCriticalSection(&g_csWriteQueue);
+    HANDLE hThread = g_pfnCreateWriterThread(nullptr, 0, WriteQueueThreadProc, &job, 0, nullptr);
+    if (!hThread) {
+        // Without a writer nothing would ever drain the queue: fail this file, not the run.
+        AddFailLine(strTarget, GetLastError());
+        SetEvent(g_hWriteDoneEvent);
+        CloseHandle(hSource);
+        CloseHandle(hTarget);
+        m_hSourceFile = m_hTargetFile = INVALID_HANDLE_VALUE;
+        return FALSE;
+    }
+    CloseHandle(hThread);   // the end is handed over through g_hWriteDoneEvent
+
+    ULONGLONG remaining = static_cast<ULONGLONG>(size.QuadPart);
+    DWORD dwReadError = 0;
+    bool bWriterStopped = false;
+    try {
+        CCompressLZ77 coder;
+        std::unique_ptr<BYTE[]> buffer(new BYTE[kBlock]);
+        while (remaining > 0) {
+            WaitWhilePaused();
+            if (m_bCancel)
+                break;
+            const DWORD n = remaining < kBlock ? static_cast<DWORD>(remaining) : kBlock;
+            if (!ReadAll(hSource, buffer.get(), n, dwReadError))
+                break;
+            std::unique_ptr<_WRITE> block(new _WRITE);
+            const WORD sourceField = static_cast<WORD>(n == kBlock ? 0 : n);
+            const int coded = coder.Compress(buffer.get(), static_cast<int>(n), block->block + 4);
+            WORD storedField;
+            DWORD stored;
+            if (coded > 0) {
+                stored = static_cast<DWORD>(coded);
+                storedField = static_cast<WORD>(coded);
+            } else {
+                stored = n;
+                storedField = sourceField;
+                std::memcpy(block->block + 4, buffer.get(), n);
+            }
+            block->block[0] = static_cast<BYTE>(sourceField);
+            block->block[1] = static_cast<BYTE>(sourceField >> 8);
+            block->block[2] = static_cast<BYTE>(storedField);
+            block->block[3] = static_cast<BYTE>(storedField >> 8);
+            block->nSourceBytes = n;
+            block->nLength = stored + 4;
+
+            EnterCriticalSection(&g_csWriteQueue);
+            while (g_arrWrite.GetSize() >= ZUL_WRITE_QUEUE_MAX && !job.bStopped)
+                SleepConditionVariableCS(&g_cvWriteQueue, &g_csWriteQueue, INFINITE);
+            if (job.bStopped) {
+                LeaveCriticalSection(&g_csWriteQueue);
+                bWriterStopped = true;
+                break;
+            }
+            bool bQueued = true;
+            try {
+                g_arrWrite.Add(block.get());
+                block.release();
+            } catch (const std::bad_alloc&) {
+                bQueued = false;   // never leave the lock held
+            }
+            WakeAllConditionVariable(&g_cvWriteQueue);
+            LeaveCriticalSection(&g_csWriteQueue);
+            if (!bQueued)
+                throw std::bad_alloc();
+            remaining -= n;
+        }
+    } catch (const std::bad_alloc&) {
+        // Out of memory for the coder or a block: this file fails, the writer still ends.
+        dwReadError = ERROR_NOT_ENOUGH_MEMORY;
+    }
+
+    // Close the queue and wait for the writer to drain it and close the target.
+    EnterCriticalSection(&g_csWriteQueue);
+    g_bWriteQueueClosed = 1;
+    WakeAllConditionVariable(&g_cvWriteQueue);
+    LeaveCriticalSection(&g_csWriteQueue);
+    WaitForSingleObject(g_hWriteDoneEvent, INFINITE);
+    EnterCriticalSection(&g_csWriteQueue);
+    g_bWriteQueueClosed = 0;
+    EmptyQueueLocked();
+    LeaveCriticalSection(&g_csWriteQueue);
+    CloseHandle(hSource);
+    m_hSourceFile = m_hTargetFile = INVALID_HANDLE_VALUE;
+
+    if (m_bCancel)
+        return FALSE;
+    if (job.dwError) {
+        // A block that could not be written: the copy is incomplete.
+        AddFailLine(strTarget, job.dwError);
+        return FALSE;
+    }
+    if (dwReadError) {
+        AddFailLine(strSource, dwReadError);
+        return FALSE;
+    }
+    if (bWriterStopped || remaining > 0) {
+        AddFailLine(strTarget, ERROR_WRITE_FAULT);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CBackUpEngine::RestoreCompressedFile(const CString& strSource, const CString& strTempTarget,
+                                          const CString& strTarget)
+{
+    HANDLE hSource = OpenSource(strSource);
+    if (hSource == INVALID_HANDLE_VALUE) {
+        AddFailLine(strSource, GetLastError());
+        return FALSE;
+    }
+    HANDLE hTarget = CreateTarget(strTempTarget);
+    if (hTarget == INVALID_HANDLE_VALUE) {
+        AddFailLine(strTarget, GetLastError());
+        CloseHandle(hSource);
+        return FALSE;
+    }
+    m_hSourceFile = hSource;
+    m_hTargetFile = hTarget;
+    auto finish = [&](BOOL ok) {
+        CloseHandle(hSource);
+        CloseHandle(hTarget);
+        m_hSourceFile = m_hTargetFile = INVALID_HANDLE_VALUE;
+        return ok;
+    };
+
+    // Every header and every block must be read whole and lie within the file; a damaged or
+    // cut copy ends as a fail line for the stored file instead of running past its end.
+    LARGE_INTEGER size{};
+    DWORD dwError = 0;
+    if (!GetFileSizeEx(hSource, &size)) {
+        AddFailLine(strSource, GetLastError());
+        return finish(FALSE);
+    }
+    DWORD marker = 0;
+    if (size.QuadPart < 4 || !ReadAll(hSource, reinterpret_cast<BYTE*>(&marker), 4, dwError) ||
+        marker != kMarker) {
+        AddFailLine(strSource, dwError ? dwError : ERROR_FILE_CORRUPT);
+        return finish(FALSE);
+    }
+    m_nDoneBytes += 4;
+    m_nFileDoneBytes = 4;
+
+    std::unique_ptr<CCompressLZ77> coder;
+    std::unique_ptr<BYTE[]> stored, expanded;
+    try {
+        coder.reset(new CCompressLZ77);
+        stored.reset(new BYTE[kBlock]);
+        expanded.reset(new BYTE[kBlock]);
+    } catch (const std::bad_alloc&) {
+        AddFailLine(strSource, ERROR_NOT_ENOUGH_MEMORY);
+        return finish(FALSE);
+    }
+    ULONGLONG remaining = static_cast<ULONGLONG>(size.QuadPart) - 4;
+    while (remaining > 0) {
+        WaitWhilePaused();
+        if (m_bCancel)
+            return finish(FALSE);
+        BYTE header[4];
+        if (remaining < 4) {
+            AddFailLine(strSource, ERROR_FILE_CORRUPT);
+            return finish(FALSE);
+        }
+        if (!ReadAll(hSource, header, 4, dwError)) {
+            AddFailLine(strSource, dwError == ERROR_HANDLE_EOF ? ERROR_FILE_CORRUPT : dwError);
+            return finish(FALSE);
+        }
+        const DWORD sourceField = header[0] | header[1] << 8;
+        const DWORD storedField = header[2] | header[3] << 8;
+        const DWORD n = sourceField ? sourceField : kBlock;
+        const DWORD s = storedField ? storedField : n;
+        if (static_cast<ULONGLONG>(s) + 4 > remaining) {
+            AddFailLine(strSource, ERROR_FILE_CORRUPT);
+            return finish(FALSE);
+        }
+        if (!ReadAll(hSource, stored.get(), s, dwError)) {
+            AddFailLine(strSource, dwError == ERROR_HANDLE_EOF ? ERROR_FILE_CORRUPT : dwError);
+            return finish(FALSE);
+        }
+        remaining -= 4 + static_cast<ULONGLONG>(s);
+        const BYTE* data = stored.get();
+        if (sourceField != storedField) {
+            if (!coder->Decompress(expanded.get(), static_cast<int>(n), stored.get(),
+                                  static_cast<int>(s))) {
+                AddFailLine(strSource, ERROR_FILE_CORRUPT);
+                return finish(FALSE);
+            }
+            data = expanded.get();
+        }
+        if (!WriteAll(hTarget, data, n, dwError)) {
+            AddFailLine(strTarget, dwError);
+            return finish(FALSE);
+        }
+        m_nFileDoneBytes += s + 4;
+        m_nDoneBytes += s + 4;
+    }
+    return finish(TRUE);
 }

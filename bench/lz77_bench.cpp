@@ -1,0 +1,107 @@
+// Block coder figures per kind of data: speed of the plain reference walk and of the product
+// coder, the product's decoding speed and compression ratio, and zlib levels 1 and 6 on the same
+// 64 KiB blocks as the peers a user would know. Prints figures; asserts nothing.
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <zlib.h>
+
+#include "CompressLZ77.h"
+#include "../tests/core/lz77_corpus.cpp"
+#include "../tests/core/lz77_oracle.cpp"
+
+using namespace lz77corpus;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double Seconds(Clock::time_point a, Clock::time_point b)
+{
+    return std::chrono::duration<double>(b - a).count();
+}
+
+double MBps(double bytes, double seconds)
+{
+    return seconds > 0 ? bytes / seconds / 1e6 : 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int blocks = 32;          // 2 MiB per class for the product and the peers
+    int oracleBlocks = 2;     // the reference walk is slow on repetitive data
+    if (argc > 1)
+        blocks = std::atoi(argv[1]);
+    if (argc > 2)
+        oracleBlocks = std::atoi(argv[2]);
+    const int B = 65536;
+    CCompressLZ77 coder;
+    CLz77Oracle oracle;
+    std::vector<unsigned char> out(B + 8), back(B);
+    std::vector<unsigned char> zout(compressBound(B));
+
+    std::printf("%-15s %9s %9s %9s %7s %9s %7s %9s %7s %10s\n", "class", "ref MB/s", "MB/s",
+                "dec MB/s", "ratio", "zlib1", "ratio", "zlib6", "ratio", "worst ms");
+    for (const DataClass& dc : Classes())
+    {
+        std::vector<Bytes> data;
+        for (int k = 0; k < blocks; ++k)
+            data.push_back(dc.make(1000 + k, B));
+        const double total = (double)blocks * B;
+
+        double tOracle = 0;
+        for (int k = 0; k < oracleBlocks && k < blocks; ++k)
+        {
+            auto a = Clock::now();
+            oracle.Compress(data[k].data(), B, out.data());
+            tOracle += Seconds(a, Clock::now());
+        }
+
+        double tCode = 0, tDecode = 0, worst = 0;
+        long long stored = 0;
+        for (const Bytes& d : data)
+        {
+            auto a = Clock::now();
+            const int r = coder.Compress(d.data(), B, out.data());
+            auto b = Clock::now();
+            tCode += Seconds(a, b);
+            if (Seconds(a, b) > worst)
+                worst = Seconds(a, b);
+            if (r > 0)
+            {
+                stored += r + 4;
+                auto c = Clock::now();
+                if (!coder.Decompress(back.data(), B, out.data(), r) || back != d)
+                    std::printf("  %s: block does not come back\n", dc.name);
+                tDecode += Seconds(c, Clock::now());
+            }
+            else
+                stored += B + 4;
+        }
+        double tz[2] = {0, 0};
+        long long zs[2] = {0, 0};
+        const int levels[2] = {1, 6};
+        for (int z = 0; z < 2; ++z)
+            for (const Bytes& d : data)
+            {
+                uLongf n = (uLongf)zout.size();
+                auto a = Clock::now();
+                compress2(zout.data(), &n, d.data(), B, levels[z]);
+                tz[z] += Seconds(a, Clock::now());
+                zs[z] += (long long)n;
+            }
+        const double oracleBytes = (double)std::min(oracleBlocks, blocks) * B;
+        std::printf("%-15s %9.1f %9.1f %9.1f %7.3f %9.1f %7.3f %9.1f %7.3f %10.2f\n", dc.name,
+                    MBps(oracleBytes, tOracle), MBps(total, tCode),
+                    tDecode > 0 ? MBps(total, tDecode) : 0.0, stored / total, MBps(total, tz[0]),
+                    zs[0] / total, MBps(total, tz[1]), zs[1] / total, worst * 1000);
+        std::fflush(stdout);
+    }
+    std::printf("ratio: stored bytes (4-byte block headers included) / source bytes; "
+                "dec: expansion of the coded blocks; worst: slowest single block of the coder\n");
+    return 0;
+}

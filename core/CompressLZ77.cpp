@@ -1,0 +1,643 @@
+// Block coder of the compressed copies (see CompressLZ77.h for the stream).
+//
+// The parse is greedy: at every position the longest earlier copy is taken, the newest one among
+// copies of equal length. Candidates are the positions entered before the current one whose byte
+// pair equals the current pair, except that a run of one byte value counts once, at its first
+// position. A copy from s at position i is usable for at most min(i - s, N - i) bytes.
+//
+// Walking every candidate is quadratic on repetitive data (long runs of one byte pair, periodic
+// patterns, bitmaps), so the search is organised around one question instead: "which is the newest
+// candidate whose usable length is at least t?". Usable length >= t means s <= i - t and the t bytes
+// at s equal those at i. Those candidates share every shorter prefix, so they all sit in one bucket
+// of an index keyed on the first k <= t bytes (k = 3, 4, 5, 6, 8, 12, ...), newest first; the ones
+// that are too close are skipped and a prefix hash of exactly t bytes rejects the others before
+// any byte is compared. Asking the question for t = 3, then one more than each answer, gives the
+// same result as the full walk: every answer is the newest candidate reaching at least t, so the
+// last one is the newest of the longest. Where an answer is limited by its distance (a repeating
+// pattern), or the answers keep growing a little at a time, the longest length is found by
+// doubling t and then halving the interval instead, which keeps periodic data near linear.
+// The indexes only hold positions up to the one being coded and are filled as coding advances.
+#include "CompressLZ77.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+const int kBucketBits = 14;
+const int kBuckets = 1 << kBucketBits;
+// Key lengths of the indexes: every length from three to six, then growing by half and by a
+// third in turn. An index is only built once shorter keys have proved too crowded in a block.
+const int kLevelString[] = {3, 4, 5, 6, 8, 12, 16, 24, 32, 48, 64, 96, 128, 192, 256, 384, 512, 768,
+                            1024, 1536, 2048, 3072, 4096, 6144, 8192, 12288, 16384, 24576, 32768,
+                            49152};
+const int kLevelCount = (int)(sizeof kLevelString / sizeof kLevelString[0]);
+const uint32_t kHashBase = 0x01000193u;
+const int kWalk = 24;          // chains up to this long are walked candidate by candidate
+const int kLinearSteps = 4;    // answers that grow one by one before the search doubles
+const int kAnchor = 8;         // key length of the index of every position
+const int kCrowded = 64;       // entries of one key that make the other end worth a look
+const int kEscalate = 48;      // entries of one key in one walk that make a longer key worth asking
+
+inline int LengthWidth(int nCoded)
+{
+    // smallest p with 2^p >= nCoded
+    return nCoded <= 1 ? 0 : 32 - __builtin_clz((uint32_t)nCoded - 1);
+}
+
+inline uint32_t Bucket(uint32_t h)
+{
+    return (h * 0x9E3779B1u) >> (32 - kBucketBits);
+}
+
+// Bits go out from the most significant bit of each byte down.
+struct BitWriter
+{
+    unsigned char* out;
+    int pos = 0;         // whole bytes written
+    uint32_t acc = 0;    // pending bits in the low end
+    int pending = 0;     // 0 .. 7 between calls
+
+    explicit BitWriter(unsigned char* p) : out(p) {}
+
+    void Put(uint32_t value, int n)   // n <= 24
+    {
+        acc = (acc << n) | value;
+        pending += n;
+        while (pending >= 8)
+        {
+            pending -= 8;
+            out[pos++] = (unsigned char)(acc >> pending);
+        }
+        acc &= (1u << pending) - 1;
+    }
+    int Finish()
+    {
+        if (pending)
+        {
+            out[pos] = (unsigned char)(acc << (8 - pending));   // padding bits are zero
+            return pos + 1;
+        }
+        return pos;
+    }
+};
+
+} // namespace
+
+struct CCompressLZ77::Level
+{
+    int nString = 0;              // bytes of the key
+    unsigned nBlock = 0;          // block the index holds positions of
+    int nNext = 0;                // first position not entered yet
+    bool bAll = false;            // every position, not only the candidates
+    uint16_t* pHead = nullptr;    // per bucket: newest entered position + 1
+    uint16_t* pCount = nullptr;   // per bucket: positions entered
+    uint16_t* pPrev = nullptr;    // per position: the next older one of its bucket + 1
+};
+
+CCompressLZ77::CCompressLZ77()
+    : m_pSource(nullptr), m_nLength(0), m_nCurrent(0), m_nBlock(0), m_nTopLevel(0), m_nWaste(0),
+      m_bHashed(false), m_pAnchor(nullptr)
+{
+    m_pHead = new uint16_t[65536];
+    m_pRunEnd = new uint16_t[65536];
+    m_pPrev = new uint16_t[MAX_BLOCK];
+    m_pCount = new uint16_t[65536];
+    m_pPrefixHash = new uint32_t[MAX_BLOCK + 1];
+    m_pPower = new uint32_t[MAX_BLOCK + 1];
+    m_nLevels = kLevelCount;
+    m_pLevels = new Level[kLevelCount];
+    for (int j = 0; j < kLevelCount; ++j)
+        m_pLevels[j].nString = kLevelString[j];
+    m_pPower[0] = 1;
+    for (int j = 1; j <= MAX_BLOCK; ++j)
+        m_pPower[j] = m_pPower[j - 1] * kHashBase;
+}
+
+CCompressLZ77::~CCompressLZ77()
+{
+    for (int j = 0; j < m_nLevels; ++j)
+    {
+        delete[] m_pLevels[j].pHead;
+        delete[] m_pLevels[j].pCount;
+        delete[] m_pLevels[j].pPrev;
+    }
+    delete[] m_pLevels;
+    if (m_pAnchor)
+    {
+        delete[] m_pAnchor->pHead;
+        delete[] m_pAnchor->pCount;
+        delete[] m_pAnchor->pPrev;
+        delete m_pAnchor;
+    }
+    delete[] m_pPower;
+    delete[] m_pPrefixHash;
+    delete[] m_pRunEnd;
+    delete[] m_pPrev;
+    delete[] m_pCount;
+    delete[] m_pHead;
+}
+
+void CCompressLZ77::InsertNode(int q)
+{
+    const unsigned char a = m_pSource[q], b = m_pSource[q + 1];
+    const unsigned pair = (unsigned)a << 8 | b;
+    const uint16_t h = m_pHead[pair];
+    if (a == b)
+    {
+        if (h != 0 && q == m_pRunEnd[pair] + 1)
+        {
+            m_pRunEnd[pair] = (uint16_t)q;   // the run goes on: still one candidate, at its start
+            return;
+        }
+        m_pRunEnd[pair] = (uint16_t)q;
+    }
+    m_pPrev[q] = h;
+    m_pHead[pair] = (uint16_t)(q + 1);
+    ++m_pCount[pair];
+}
+
+int CCompressLZ77::CommonLength(int s, int i, int limit) const
+{
+    const unsigned char* a = m_pSource + s;
+    const unsigned char* b = m_pSource + i;
+    int n = 0;
+    while (n + 4 <= limit)
+    {
+        uint32_t x, y;
+        std::memcpy(&x, a + n, 4);
+        std::memcpy(&y, b + n, 4);
+        if (x != y)
+        {
+            const uint32_t d = x ^ y;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+            return n + (__builtin_clz(d) >> 3);   // the first byte is the highest
+#else
+            return n + (__builtin_ctz(d) >> 3);   // the first byte is the lowest
+#endif
+        }
+        n += 4;
+    }
+    while (n < limit && a[n] == b[n])
+        ++n;
+    return n;
+}
+
+void CCompressLZ77::Enter(Level& level, int upTo)
+{
+    // Enters the positions up to upTo whose key fits in the block.
+    const int k = level.nString;
+    const int last = (upTo < m_nLength - k) ? upTo : m_nLength - k;
+    uint16_t* head = level.pHead;
+    uint16_t* prev = level.pPrev;
+    uint16_t* count = level.pCount;
+    for (int x = level.nNext; x <= last; ++x)
+    {
+        if (level.bAll || IsCandidate(x))
+        {
+            const uint32_t b = Bucket(HashAt(x, k));
+            prev[x] = head[b];
+            head[b] = (uint16_t)(x + 1);
+            ++count[b];
+        }
+    }
+    if (last + 1 > level.nNext)
+        level.nNext = last + 1;
+}
+
+void CCompressLZ77::Ready(Level& level)
+{
+    if (level.nBlock == m_nBlock && level.pHead != nullptr)
+        return;
+    if (level.pHead == nullptr)
+    {
+        level.pHead = new uint16_t[kBuckets];
+        level.pCount = new uint16_t[kBuckets];
+        level.pPrev = new uint16_t[MAX_BLOCK];
+    }
+    level.nBlock = m_nBlock;
+    level.nNext = 0;
+    std::memset(level.pHead, 0, sizeof(uint16_t) * kBuckets);
+    std::memset(level.pCount, 0, sizeof(uint16_t) * kBuckets);
+}
+
+CCompressLZ77::Level& CCompressLZ77::LevelFor(int t)
+{
+    // The longest key that fits t, among the indexes this block has found worth building.
+    int j = 0;
+    while (j < m_nTopLevel && m_pLevels[j + 1].nString <= t)
+        ++j;
+    Level& level = m_pLevels[j];
+    Ready(level);
+    return level;
+}
+
+bool CCompressLZ77::FindAtLeastAround(int i, int t, int nOffset, int& nStart, int& nLength)
+{
+    // The same question, asked through kAnchor bytes at nOffset inside the t: every answer s
+    // has those bytes at s + nOffset. This index holds every position (a candidate need not
+    // start there), so each entry is checked for being a candidate.
+    Level& anchor = *m_pAnchor;
+    const int limit = i - t;
+    const uint16_t* prev = anchor.pPrev;
+    int x = anchor.pHead[Bucket(HashAt(i + nOffset, kAnchor))];
+    while (x > limit + nOffset + 1)
+        x = prev[x - 1];
+    const uint32_t want = HashAt(i, t);
+    const int cap = m_nLength - i;
+    for (; x > nOffset; x = prev[x - 1])
+    {
+        const int s = x - 1 - nOffset;
+        if (!IsCandidate(s) || HashAt(s, t) != want)
+            continue;
+        const int room = (i - s < cap) ? i - s : cap;
+        const int n = CommonLength(s, i, room);
+        if (n >= t)
+        {
+            nStart = s;
+            nLength = n;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CCompressLZ77::FindAtLeast(int i, int t, int nKnown, int& nStart, int& nLength,
+                                Resume* pResume)
+{
+    const int limit = i - t;   // newest start that leaves t bytes before position i
+    if (limit < 0)
+        return false;
+    Level& level = LevelFor(t);
+    if (level.nNext <= limit)
+        Enter(level, limit);
+    const uint32_t bucket = Bucket(HashAt(i, level.nString));
+    if (t >= 2 * kAnchor && level.pCount[bucket] > kCrowded)
+    {
+        // Many positions share the start of the string asked for (a repeating pattern): its
+        // end may be much rarer, as when the string reaches past where the pattern breaks.
+        if (m_pAnchor == nullptr)
+        {
+            m_pAnchor = new Level;
+            m_pAnchor->nString = kAnchor;
+            m_pAnchor->bAll = true;
+        }
+        Ready(*m_pAnchor);
+        if (m_pAnchor->nNext <= i - kAnchor)
+            Enter(*m_pAnchor, i - kAnchor);
+        // Two places to look through: the end of the string, and around the longest length
+        // found so far, where the crowd of shorter copies stops agreeing.
+        int offset = t - kAnchor;
+        int count = m_pAnchor->pCount[Bucket(HashAt(i + offset, kAnchor))];
+        const int near = nKnown - kAnchor / 2;
+        if (near >= 0 && near < offset)
+        {
+            const int c = m_pAnchor->pCount[Bucket(HashAt(i + near, kAnchor))];
+            if (c < count)
+            {
+                count = c;
+                offset = near;
+            }
+        }
+        if (count < level.pCount[bucket])
+        {
+            if (pResume)
+                pResume->pLevel = nullptr;
+            return FindAtLeastAround(i, t, offset, nStart, nLength);
+        }
+    }
+    const uint16_t* prev = level.pPrev;
+    int x;
+    if (pResume && pResume->pLevel == &level)
+    {
+        // The previous answer came from this index, for a shorter t: every newer entry fell
+        // short of that t already, so the walk goes on behind that answer.
+        x = pResume->x;
+    }
+    else
+    {
+        x = level.pHead[bucket];
+        while (x > limit + 1)   // entered for an earlier, shorter question: too close
+            x = prev[x - 1];
+    }
+    const uint32_t want = HashAt(i, t);
+    const int cap = m_nLength - i;
+    int misses = 0;
+    for (; x != 0; x = prev[x - 1])
+    {
+        const int s = x - 1;
+        if (HashAt(s, t) == want)
+        {
+            const int room = (i - s < cap) ? i - s : cap;
+            const int n = CommonLength(s, i, room);
+            if (n >= t)
+            {
+                nStart = s;
+                nLength = n;
+                if (pResume)
+                {
+                    pResume->pLevel = &level;
+                    pResume->x = prev[s];
+                }
+                return true;
+            }
+        }
+        // Many entries share this key but not the longer string asked for. A longer key pays
+        // once the walks of this block have cost about what filling one more index costs.
+        ++m_nWaste;
+        if (++misses > kEscalate && m_nWaste > m_nLength / 4 && &level == &m_pLevels[m_nTopLevel]
+            && m_nTopLevel + 1 < m_nLevels && m_pLevels[m_nTopLevel + 1].nString <= t)
+        {
+            m_nWaste = 0;
+            ++m_nTopLevel;
+            return FindAtLeast(i, t, nKnown, nStart, nLength, pResume);
+        }
+    }
+    return false;
+}
+
+int CCompressLZ77::FindMatch(int i, int& nStart)
+{
+    const int N = m_nLength;
+    if (i >= N - 1)
+        return 0;
+    const uint16_t h = m_pHead[(unsigned)m_pSource[i] << 8 | m_pSource[i + 1]];
+    if (h == 0)
+        return 0;
+    // The newest candidate always gives 2: its pair is the key.
+    int best = 2, bestStart = h - 1;
+    const int cap = N - i;
+    if (cap <= 2)
+    {
+        nStart = bestStart;
+        return best;
+    }
+    // Short chains are simply walked, newest first.
+    const bool bShort = m_pCount[(unsigned)m_pSource[i] << 8 | m_pSource[i + 1]] <= kWalk;
+    for (int x = bShort ? h : 0; x != 0; x = m_pPrev[x - 1])
+    {
+        const int s = x - 1;
+        const int room = (i - s < cap) ? i - s : cap;
+        if (room > best && m_pSource[s + best] == m_pSource[i + best])
+        {
+            const int n = CommonLength(s, i, room);
+            if (n > best)
+            {
+                best = n;
+                bestStart = s;
+                if (best >= cap)
+                    break;
+            }
+        }
+    }
+    if (bShort || best >= cap)
+    {
+        nStart = bestStart;
+        return best;
+    }
+    if (!m_bHashed)
+        HashBlock();
+    // A long chain: ask the indexes for anything longer than what the newest ones gave.
+    int t = best + 1;
+    int steps = 0;
+    Resume resume;
+    while (t <= cap)
+    {
+        int s, n;
+        if (!FindAtLeast(i, t, best, s, n, &resume))
+            break;
+        best = n;
+        bestStart = s;
+        if (best >= cap)
+            break;
+        if ((n == i - s && n >= 8) || ++steps >= kLinearSteps)
+        {
+            // Limited by its distance (an older copy may reach much further), or growing a
+            // little at a time: double the length asked for, then halve the interval.
+            int hi = 0;   // 0: no length known to be out of reach yet
+            for (;;)
+            {
+                int probe;
+                if (hi == 0)
+                    probe = (best * 2 < cap) ? best * 2 : cap;
+                else
+                    probe = best + (hi - best) / 2;
+                if (probe <= best)
+                    break;
+                if (FindAtLeast(i, probe, best, s, n))
+                {
+                    best = n;
+                    bestStart = s;
+                    if (best >= cap)
+                        break;
+                }
+                else
+                    hi = probe;
+                if (hi != 0 && hi <= best + 1)
+                    break;
+            }
+            break;
+        }
+        t = best + 1;
+    }
+    nStart = bestStart;
+    return best;
+}
+
+void CCompressLZ77::HashBlock()
+{
+    uint32_t h = 0;
+    m_pPrefixHash[0] = 0;
+    for (int x = 0; x < m_nLength; ++x)
+    {
+        h = h * kHashBase + m_pSource[x] + 1;
+        m_pPrefixHash[x + 1] = h;
+    }
+    m_bHashed = true;
+}
+
+int CCompressLZ77::Compress(const unsigned char* pSource, int nLength, unsigned char* pDest)
+{
+    if (nLength < 0 || nLength > MAX_BLOCK)
+        return -1;
+    if (nLength == 0)
+        return 0;
+    m_pSource = pSource;
+    m_nLength = nLength;
+    m_nCurrent = 0;
+    ++m_nBlock;
+    if (nLength >= 16384)
+    {
+        std::memset(m_pHead, 0, sizeof(uint16_t) * 65536);
+        std::memset(m_pCount, 0, sizeof(uint16_t) * 65536);
+    }
+    else
+    {
+        // Only the pairs of this block are ever looked at: clearing those is enough, and much
+        // cheaper than the whole table for the small blocks at the ends of files.
+        for (int x = 0; x + 1 < nLength; ++x)
+        {
+            const unsigned pair = (unsigned)pSource[x] << 8 | pSource[x + 1];
+            m_pHead[pair] = 0;
+            m_pCount[pair] = 0;
+        }
+    }
+    m_bHashed = false;
+    m_nTopLevel = 0;
+    m_nWaste = 0;
+
+    BitWriter out(pDest);
+    const int N = nLength;
+    int i = 0;
+    while (i < N)
+    {
+        if (out.pos >= N)
+            return 0;
+        int s = 0;
+        const int L = FindMatch(i, s);
+        if (L == 0)
+        {
+            out.Put(pSource[i], 9);   // a 0 bit and the byte
+            if (++m_nCurrent >= 2)
+                InsertNode(m_nCurrent - 2);
+            ++i;
+            continue;
+        }
+        const uint32_t v = (uint32_t)L - 1;
+        const int k = 31 - __builtin_clz(v);
+        out.Put((1u << (k + 2)) - 2, k + 2);   // 1, then k ones and a zero
+        if (k)
+            out.Put(v - (1u << k), k);
+        const int width = LengthWidth(i);
+        if (width)
+            out.Put((uint32_t)s, width);
+        for (int n = 0; n < L; ++n)
+            if (++m_nCurrent >= 2)
+                InsertNode(m_nCurrent - 2);
+        i += L;
+    }
+    const int c = out.Finish();
+    return c < N ? c : 0;
+}
+
+namespace {
+
+// Reads bits from the most significant bit of each byte down; never past the end.
+struct BitReader
+{
+    const unsigned char* p;
+    const unsigned char* end;
+    uint32_t buf = 0;   // unread bits at the top
+    int bits = 0;
+
+    BitReader(const unsigned char* s, int n) : p(s), end(s + n) {}
+
+    void Refill()
+    {
+        while (bits <= 24 && p < end)
+        {
+            buf |= (uint32_t)*p++ << (24 - bits);
+            bits += 8;
+        }
+    }
+    bool Get(int n, uint32_t& v)   // 1 <= n <= 16
+    {
+        if (bits < n)
+        {
+            Refill();
+            if (bits < n)
+                return false;
+        }
+        v = buf >> (32 - n);
+        buf <<= n;
+        bits -= n;
+        return true;
+    }
+    int BytesUsed(const unsigned char* start) const
+    {
+        return (int)(p - start) - bits / 8;
+    }
+};
+
+} // namespace
+
+int CCompressLZ77::Decompress(unsigned char* pDest, int nLength, const unsigned char* pSource,
+                              int nSourceLength)
+{
+    if (nLength < 0 || nLength > MAX_BLOCK || nSourceLength < 0)
+        return 0;
+    if ((nLength && !pDest) || (nSourceLength && !pSource))
+        return 0;
+    BitReader in(pSource, nSourceLength);
+    const int N = nLength;
+    int done = 0;
+    while (done < N)
+    {
+        if (in.bits < 25)
+            in.Refill();
+        uint32_t bit;
+        if (in.bits >= 9 && !(in.buf & 0x80000000u))
+        {
+            // A literal: a 0 bit and the byte, taken at once.
+            pDest[done++] = (unsigned char)(in.buf >> 23);
+            in.buf <<= 9;
+            in.bits -= 9;
+            continue;
+        }
+        if (!in.Get(1, bit))
+            return 0;
+        if (bit == 0)
+        {
+            uint32_t byte;
+            if (!in.Get(8, byte))
+                return 0;
+            pDest[done++] = (unsigned char)byte;
+            continue;
+        }
+        // Length: k one bits and a zero, then k bits. No block holds more than 65536 bytes,
+        // so more than 15 one bits cannot be a length.
+        int k = 0;
+        if (in.bits >= 17)
+        {
+            k = __builtin_clz(~in.buf);   // the one bits before the zero (at most 16 here)
+            if (k > 15)
+                return 0;
+            in.buf <<= k + 1;
+            in.bits -= k + 1;
+        }
+        else
+            for (;;)
+            {
+                if (!in.Get(1, bit))
+                    return 0;
+                if (bit == 0)
+                    break;
+                if (++k > 15)
+                    return 0;
+            }
+        int L = 2;
+        if (k)
+        {
+            uint32_t x;
+            if (!in.Get(k, x))
+                return 0;
+            L = (1 << k) + (int)x + 1;
+        }
+        const int width = LengthWidth(done);
+        uint32_t from = 0;
+        if (width && !in.Get(width, from))
+            return 0;
+        if ((int)from >= done || L > N - done)
+            return 0;
+        unsigned char* d = pDest + done;
+        const unsigned char* src = pDest + from;
+        if ((int)from + L <= done)
+            std::memcpy(d, src, (size_t)L);
+        else
+            for (int n = 0; n < L; ++n)
+                d[n] = src[n];   // overlapping copy: byte by byte, as the stream means it
+        done += L;
+    }
+    // A well-formed block ends in its last byte; anything else is not a block of this length.
+    return in.BytesUsed(pSource) == nSourceLength ? 1 : 0;
+}

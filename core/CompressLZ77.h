@@ -1,0 +1,97 @@
+// Block coder of the compressed copies: every block of at most 64 KiB is coded by itself
+// from an empty dictionary as a bit stream of literals and back references.
+//
+// The stream (bits from the most significant bit of each byte down, every value most
+// significant bit first):
+//   literal         0, then the byte's 8 bits
+//   back reference  1, the length code, the position code
+//   length code     L >= 2, v = L - 1, k = floor(log2 v): k one bits, a zero bit, the low k bits of v
+//   position code   absolute start of the earlier copy, in p bits, 2^p >= bytes coded so far
+//
+// The coded bytes are fixed by the greedy parse below (newest candidate wins among equal
+// lengths, a run of one byte value is one candidate, a copy never reaches the position being
+// coded); stored copies depend on it, so the match finder must give exactly that parse.
+// This file and its .cpp use no platform header, so the coder also builds natively.
+#pragma once
+
+#include <cstdint>
+
+class CCompress
+{
+public:
+    virtual ~CCompress() {}
+    // Codes nLength bytes of pSource into pDest (which must hold nLength + 8 bytes).
+    // Returns the coded size (1 .. nLength - 1), 0 when coding would not make the block
+    // smaller, or -1 when nLength is not 0 .. 65536.
+    virtual int Compress(const unsigned char* pSource, int nLength, unsigned char* pDest) = 0;
+    // Expands the nSourceLength coded bytes at pSource into exactly nLength bytes at pDest.
+    // Returns 1 on success and 0 for a block that is not a well-formed coding of nLength
+    // bytes; it never reads or writes outside the two buffers.
+    virtual int Decompress(unsigned char* pDest, int nLength, const unsigned char* pSource,
+                           int nSourceLength) = 0;
+};
+
+class CCompressLZ77 : public CCompress
+{
+public:
+    enum { MAX_BLOCK = 0x10000 };
+
+    CCompressLZ77();
+    ~CCompressLZ77() override;
+    CCompressLZ77(const CCompressLZ77&) = delete;
+    CCompressLZ77& operator=(const CCompressLZ77&) = delete;
+
+    int Compress(const unsigned char* pSource, int nLength, unsigned char* pDest) override;
+    int Decompress(unsigned char* pDest, int nLength, const unsigned char* pSource,
+                   int nSourceLength) override;
+
+private:
+    struct Level;
+
+    // Enters position q (the byte pair at q, q + 1) into the pair dictionary.
+    void InsertNode(int q);
+    // Finds the longest earlier copy for position i; returns its length (0 for none).
+    int FindMatch(int i, int& nStart);
+    // Newest candidate s <= i - t whose bytes agree with position i for at least t bytes;
+    // gives its start and its usable length (at most i - s and N - i).
+    struct Resume
+    {
+        Level* pLevel = nullptr;   // index of the previous answer
+        int x = 0;                 // the entry behind it + 1, 0 for none
+    };
+    // nKnown: the longest length found so far (less than t).
+    bool FindAtLeast(int i, int t, int nKnown, int& nStart, int& nLength,
+                     Resume* pResume = nullptr);
+    bool FindAtLeastAround(int i, int t, int nOffset, int& nStart, int& nLength);
+    Level& LevelFor(int t);
+    void Ready(Level& level);
+    void HashBlock();
+    void Enter(Level& level, int upTo);
+    uint32_t HashAt(int x, int len) const
+    {
+        return m_pPrefixHash[x + len] - m_pPrefixHash[x] * m_pPower[len];
+    }
+    bool IsCandidate(int x) const
+    {
+        const unsigned char* p = m_pSource;
+        return p[x] != p[x + 1] || x == 0 || p[x - 1] != p[x];
+    }
+    int CommonLength(int s, int i, int limit) const;
+
+    const unsigned char* m_pSource;   // the block being coded: the window of every position
+    int m_nLength;                    // its length N
+    int m_nCurrent;                   // bytes coded so far
+    unsigned m_nBlock;                // serial of the block being coded; tells stale indexes
+    uint16_t* m_pHead;                // per byte pair: newest entered run start or position + 1
+    uint16_t* m_pRunEnd;              // per byte pair of two equal bytes: end of its newest run
+    uint16_t* m_pPrev;                // per entered candidate: the next older one of its pair + 1
+    uint16_t* m_pCount;               // per byte pair: candidates entered
+    uint32_t* m_pPrefixHash;          // hashes of every prefix of the block
+    uint32_t* m_pPower;               // powers of the hash base
+    Level* m_pLevels;                 // position indexes keyed on longer strings, built on demand
+    int m_nLevels;
+    int m_nTopLevel;                  // longest key worth using in this block
+    int m_nWaste;                     // entries walked in vain since the last longer key
+    bool m_bHashed;                   // prefix hashes of this block are computed
+    Level* m_pAnchor;                 // every position keyed on its next few bytes, on demand
+};

@@ -1,0 +1,390 @@
+// Compressed backup and restore of real files: the stored format, round trips of every kind of
+// data and block-size edge, the bounded queue, cancel, failing writes, a writer that cannot
+// start, and damaged or cut copies.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "BackUpEngine.h"
+#include "CompressLZ77.h"
+#include "WriteQueue.h"
+#include "engine_test_support.h"
+#include "lz77_corpus.h"
+
+namespace {
+
+CString StoredName(const CString& root, const CString& source)
+{
+    CString s(source);
+    s.Delete(1, 1);
+    return root + L"\\VEZORI\\" + s;
+}
+
+std::string ToString(const lz77corpus::Bytes& b)
+{
+    return std::string(b.begin(), b.end());
+}
+
+std::vector<CString> FailPaths(const CCapturedFailList& fails)
+{
+    std::vector<CString> paths;
+    for (const CString& line : fails.lines)
+        paths.push_back(line.Left(line.Find(L';')));
+    return paths;
+}
+
+// Files in a folder tree that are not ours: temporary copies left behind.
+std::vector<CString> Leftovers(const CString& folder)
+{
+    std::vector<CString> out;
+    for (const CString& name : ListTree(folder))
+        if (name.Find(L"~zu") >= 0 || name.Right(4) == L".tmp")
+            out.push_back(name);
+    return out;
+}
+
+struct Block {
+    DWORD sourceField, storedField;
+    std::string data;
+};
+
+// Reads a compressed copy independently of the engine; false when it is not well formed.
+bool ParseCopy(const std::string& file, std::vector<Block>& blocks, std::string& content)
+{
+    if (file.size() < 4 || file.compare(0, 4, "\xFF\xFF\xFF\xFF", 4) != 0)
+        return false;
+    size_t at = 4;
+    CCompressLZ77 coder;
+    while (at < file.size()) {
+        if (file.size() - at < 4)
+            return false;
+        const unsigned char* h = reinterpret_cast<const unsigned char*>(file.data() + at);
+        Block b{DWORD(h[0] | h[1] << 8), DWORD(h[2] | h[3] << 8), {}};
+        const DWORD n = b.sourceField ? b.sourceField : 65536;
+        const DWORD s = b.storedField ? b.storedField : n;
+        at += 4;
+        if (file.size() - at < s)
+            return false;
+        b.data = file.substr(at, s);
+        at += s;
+        if (b.sourceField == b.storedField) {
+            content += b.data;
+        } else {
+            std::string out(n, '\0');
+            if (coder.Decompress(reinterpret_cast<unsigned char*>(&out[0]), (int)n,
+                                 reinterpret_cast<const unsigned char*>(b.data.data()), (int)s) != 1)
+                return false;
+            content += out;
+        }
+        blocks.push_back(b);
+    }
+    return true;
+}
+
+RunOptions Compressed()
+{
+    RunOptions o;
+    o.bCompress = true;
+    return o;
+}
+
+// Stand-ins for the block write and the thread start, installed for one test.
+struct Seams {
+    static std::atomic<int> writes;
+    static int failAt;            // 1-based write that fails; 0: none
+    static bool failShort;        // fail by writing nothing instead of returning FALSE
+    static CBackUpEngine* cancelEngine;
+    static int cancelAt;          // write after which the engine is cancelled
+    static DWORD sleepMs;         // a slow disk: every write of the first ones waits
+    static int maxQueued;
+
+    static BOOL WINAPI Write(HANDLE h, LPCVOID p, DWORD n, LPDWORD pn, LPOVERLAPPED o)
+    {
+        const int k = ++writes;
+        EnterCriticalSection(&g_csWriteQueue);
+        maxQueued = std::max(maxQueued, (int)g_arrWrite.GetSize());
+        LeaveCriticalSection(&g_csWriteQueue);
+        if (sleepMs && k < 20)
+            Sleep(sleepMs);
+        if (failAt && k == failAt) {
+            if (failShort) {
+                *pn = 0;
+                return TRUE;
+            }
+            SetLastError(ERROR_DISK_FULL);
+            return FALSE;
+        }
+        BOOL ok = ::WriteFile(h, p, n, pn, o);
+        if (cancelEngine && k == cancelAt)
+            cancelEngine->m_bCancel = 1;
+        return ok;
+    }
+    static HANDLE WINAPI NoThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID,
+                                  DWORD, LPDWORD)
+    {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+
+    Seams()
+    {
+        writes = 0;
+        failAt = 0;
+        failShort = false;
+        cancelEngine = nullptr;
+        cancelAt = 0;
+        sleepMs = 0;
+        maxQueued = 0;
+        g_pfnWriteBlock = Write;
+    }
+    ~Seams()
+    {
+        g_pfnWriteBlock = ::WriteFile;
+        g_pfnCreateWriterThread = ::CreateThread;
+    }
+};
+std::atomic<int> Seams::writes{0};
+int Seams::failAt = 0;
+bool Seams::failShort = false;
+CBackUpEngine* Seams::cancelEngine = nullptr;
+int Seams::cancelAt = 0;
+DWORD Seams::sleepMs = 0;
+int Seams::maxQueued = 0;
+
+} // namespace
+
+TEST(CompressedCopyTest, EveryDataClassAndBlockEdgeRoundTrips)
+{
+    CTempTree t;
+    CString src = t.Path(L"src"), root = t.Path(L"dst");
+    MakeFolders(src);
+    struct F {
+        CString name;
+        std::string bytes;
+    };
+    std::vector<F> files;
+    const int sizes[] = {0, 1, 65535, 65536, 65537, 3 * 65536 + 1};
+    const auto& classes = lz77corpus::Classes();
+    int k = 0;
+    for (int size : sizes)
+        files.push_back({L"edge" + CString(std::to_wstring(size).c_str()) + L".bin",
+                         ToString(classes[k++ % classes.size()].make(size + 1, size))});
+    for (const auto& dc : classes)
+        files.push_back({CString(dc.name) + L".dat", ToString(dc.make(3, 2 * 65536 + 999))});
+    ULONGLONG total = 0;
+    for (const F& f : files) {
+        WriteFileBytes(src + L"\\" + f.name, f.bytes);
+        total += f.bytes.size();
+    }
+
+    CBackUpEngine engine;
+    CCapturedFailList fails;
+    RunBackUp(engine, root, {src}, Compressed(), &fails);
+    EXPECT_TRUE(fails.lines.empty()) << (fails.lines.empty() ? "" : CStringA(fails.lines[0]).GetString());
+    EXPECT_EQ(engine.m_nDoneFiles, (int)files.size());
+    EXPECT_EQ(engine.m_nDoneBytes, total);   // a backup counts source bytes
+
+    ULONGLONG storedTotal = 0;
+    for (const F& f : files) {
+        const CString stored = StoredName(root, src + L"\\" + f.name) + L".zip";
+        const std::string copy = ReadFileBytes(stored);
+        storedTotal += copy.size();
+        std::vector<Block> blocks;
+        std::string content;
+        ASSERT_TRUE(ParseCopy(copy, blocks, content)) << CStringA(f.name).GetString();
+        EXPECT_EQ(content, f.bytes) << CStringA(f.name).GetString();
+        // One block per 65536 bytes, the last with the rest; full blocks say 0.
+        ASSERT_EQ(blocks.size(), (f.bytes.size() + 65535) / 65536);
+        for (size_t b = 0; b < blocks.size(); ++b) {
+            const size_t n = std::min<size_t>(65536, f.bytes.size() - b * 65536);
+            EXPECT_EQ(blocks[b].sourceField, n == 65536 ? 0u : n);
+            if (blocks[b].sourceField == blocks[b].storedField) {
+                EXPECT_EQ(blocks[b].data, f.bytes.substr(b * 65536, n));   // stored as it is
+            } else {
+                EXPECT_LT(blocks[b].data.size(), n);
+            }
+        }
+    }
+    // An empty source is the marker alone.
+    EXPECT_EQ(ReadFileBytes(StoredName(root, src + L"\\edge0.bin") + L".zip"),
+              std::string("\xFF\xFF\xFF\xFF", 4));
+    // Incompressible data is stored as it is.
+    {
+        std::vector<Block> blocks;
+        std::string content;
+        ParseCopy(ReadFileBytes(StoredName(root, src + L"\\incompressible.dat") + L".zip"), blocks,
+                  content);
+        for (const Block& b : blocks)
+            EXPECT_EQ(b.sourceField, b.storedField);
+    }
+
+    // Restore over files that are now longer and different: each comes back exactly.
+    for (const F& f : files)
+        WriteFileBytes(src + L"\\" + f.name, std::string(f.bytes.size() + 70000, 'x'));
+    CCapturedFailList restoreFails;
+    RunRestore(engine, root, {StoredName(root, src)}, RunOptions{}, &restoreFails);
+    EXPECT_TRUE(restoreFails.lines.empty());
+    for (const F& f : files)
+        EXPECT_EQ(ReadFileBytes(src + L"\\" + f.name), f.bytes) << CStringA(f.name).GetString();
+    EXPECT_EQ(engine.m_nDoneBytes, storedTotal);   // a restore counts stored bytes
+    EXPECT_TRUE(Leftovers(t.Root()).empty());
+}
+
+TEST(CompressedCopyTest, PlainFileNamedZipRestoresAsItIs)
+{
+    CTempTree t;
+    CString src = t.Path(L"src"), root = t.Path(L"dst");
+    MakeFolders(src);
+    const CString stored = StoredName(root, src + L"\\photo.zip");
+    MakeFolders(StoredName(root, src));
+    WriteFileBytes(stored, "PK\x03\x04 not ours");
+    // A real compressed copy whose name lacks ".zip" is a plain file too.
+    const CString storedNoZip = StoredName(root, src + L"\\marker.bin");
+    WriteFileBytes(storedNoZip, std::string("\xFF\xFF\xFF\xFF", 4));
+    CBackUpEngine engine;
+    CCapturedFailList fails;
+    RunRestore(engine, root, {stored, storedNoZip}, RunOptions{}, &fails);
+    EXPECT_TRUE(fails.lines.empty());
+    EXPECT_EQ(ReadFileBytes(src + L"\\photo.zip"), "PK\x03\x04 not ours");
+    EXPECT_EQ(ReadFileBytes(src + L"\\marker.bin"), std::string("\xFF\xFF\xFF\xFF", 4));
+}
+
+TEST(CompressedCopyTest, QueueStaysBoundedBehindASlowDisk)
+{
+    CTempTree t;
+    CString src = t.Path(L"src"), root = t.Path(L"dst");
+    MakeFolders(src);
+    // 160 blocks of quickly coded data against a writer that is slow at first.
+    std::string bytes = ToString(lz77corpus::Runs(5, 160 * 65536));
+    WriteFileBytes(src + L"\\big.bin", bytes);
+    Seams seams;
+    Seams::sleepMs = 40;
+    CBackUpEngine engine;
+    CCapturedFailList fails;
+    RunBackUp(engine, root, {src}, Compressed(), &fails);
+    EXPECT_TRUE(fails.lines.empty());
+    EXPECT_LE(Seams::maxQueued, ZUL_WRITE_QUEUE_MAX);
+    EXPECT_GE(Seams::maxQueued, ZUL_WRITE_QUEUE_MAX - 2);   // the producer did run ahead
+    std::vector<Block> blocks;
+    std::string content;
+    ASSERT_TRUE(ParseCopy(ReadFileBytes(StoredName(root, src + L"\\big.bin") + L".zip"), blocks,
+                          content));
+    EXPECT_EQ(content, bytes);
+    EXPECT_TRUE(g_arrWrite.IsEmpty());
+    EXPECT_EQ(WaitForSingleObject(g_hWriteDoneEvent, 0), WAIT_OBJECT_0);
+}
+
+TEST(CompressedCopyTest, CancelFailedWriteAndWriterStartKeepThePreviousCopy)
+{
+    CTempTree t;
+    CString src = t.Path(L"src"), root = t.Path(L"dst");
+    MakeFolders(src);
+    const std::string v1 = ToString(lz77corpus::Text(1, 5 * 65536));
+    WriteFileBytes(src + L"\\f.txt", v1);
+    const CString zip = StoredName(root, src + L"\\f.txt") + L".zip";
+    CBackUpEngine engine;
+    {
+        CCapturedFailList fails;
+        RunBackUp(engine, root, {src}, Compressed(), &fails);
+        ASSERT_TRUE(fails.lines.empty());
+    }
+    const std::string previous = ReadFileBytes(zip);
+    WriteFileBytes(src + L"\\f.txt", ToString(lz77corpus::Text(2, 9 * 65536)));
+
+    // Cancel while blocks are being written: no new copy, the previous one stays.
+    {
+        Seams seams;
+        Seams::cancelEngine = &engine;
+        Seams::cancelAt = 3;
+        CCapturedFailList fails;
+        RunBackUp(engine, root, {src}, Compressed(), &fails);
+        EXPECT_EQ(ReadFileBytes(zip), previous);
+        EXPECT_TRUE(Leftovers(t.Root()).empty());
+        EXPECT_TRUE(g_arrWrite.IsEmpty());
+    }
+    // A block write that fails, and one that writes nothing: one fail line for the copy.
+    for (bool failShort : {false, true}) {
+        Seams seams;
+        Seams::failAt = 4;
+        Seams::failShort = failShort;
+        CCapturedFailList fails;
+        RunBackUp(engine, root, {src}, Compressed(), &fails);
+        EXPECT_EQ(FailPaths(fails), std::vector<CString>{zip});
+        EXPECT_EQ(ReadFileBytes(zip), previous);
+        EXPECT_TRUE(Leftovers(t.Root()).empty());
+        EXPECT_EQ(engine.m_nDoneFiles, 0);
+    }
+    // A writer that cannot start fails the file instead of hanging, and the next run works.
+    {
+        Seams seams;
+        g_pfnCreateWriterThread = Seams::NoThread;
+        CCapturedFailList fails;
+        RunBackUp(engine, root, {src}, Compressed(), &fails);
+        EXPECT_EQ(FailPaths(fails), std::vector<CString>{zip});
+        EXPECT_EQ(ReadFileBytes(zip), previous);
+        EXPECT_TRUE(Leftovers(t.Root()).empty());
+    }
+    CCapturedFailList fails;
+    RunBackUp(engine, root, {src}, Compressed(), &fails);
+    EXPECT_TRUE(fails.lines.empty());
+    EXPECT_NE(ReadFileBytes(zip), previous);
+}
+
+TEST(CompressedCopyTest, DamagedOrCutCopiesAreFailLinesAndKeepTheUsersFile)
+{
+    CTempTree t;
+    CString src = t.Path(L"src"), root = t.Path(L"dst");
+    MakeFolders(src);
+    const std::string original = ToString(lz77corpus::Text(4, 3 * 65536 + 500));
+    WriteFileBytes(src + L"\\f.txt", original);
+    CBackUpEngine engine;
+    {
+        CCapturedFailList fails;
+        RunBackUp(engine, root, {src}, Compressed(), &fails);
+        ASSERT_TRUE(fails.lines.empty());
+    }
+    const CString zip = StoredName(root, src + L"\\f.txt") + L".zip";
+    const std::string good = ReadFileBytes(zip);
+    std::vector<Block> blocks;
+    std::string content;
+    ASSERT_TRUE(ParseCopy(good, blocks, content));
+    ASSERT_NE(blocks[0].sourceField, blocks[0].storedField);   // text codes
+    const size_t firstData = 8, secondHeader = 8 + blocks[0].data.size();
+
+    std::vector<std::pair<const char*, std::string>> damaged;
+    std::string flipped(good);
+    for (size_t x = firstData + 10; x < secondHeader; x += 7)
+        flipped[x] = (char)(flipped[x] ^ 0x5A);
+    damaged.push_back({"damaged data", flipped});
+    damaged.push_back({"cut inside a block", good.substr(0, secondHeader - 100)});
+    damaged.push_back({"cut inside a header", good.substr(0, secondHeader + 2)});
+    std::string bigHeader(good);
+    bigHeader[secondHeader + 2] = (char)0xFF;   // stored length beyond the end of the file
+    bigHeader[secondHeader + 3] = (char)0xFF;
+    damaged.push_back({"length past the end", bigHeader.substr(0, secondHeader + 4 + 1000)});
+
+    const std::string users = "the user's own newer file";
+    for (const auto& d : damaged) {
+        WriteFileBytes(zip, d.second);
+        WriteFileBytes(src + L"\\f.txt", users);
+        CCapturedFailList fails;
+        RunRestore(engine, root, {zip}, RunOptions{}, &fails);
+        EXPECT_EQ(FailPaths(fails), std::vector<CString>{zip}) << d.first;
+        if (!fails.lines.empty()) {
+            EXPECT_GT(fails.lines[0].GetLength(), zip.GetLength() + 1) << d.first;   // an error text
+        }
+        EXPECT_EQ(ReadFileBytes(src + L"\\f.txt"), users) << d.first;
+        EXPECT_TRUE(Leftovers(t.Root()).empty()) << d.first;
+    }
+    // The undamaged copy restores.
+    WriteFileBytes(zip, good);
+    CCapturedFailList fails;
+    RunRestore(engine, root, {zip}, RunOptions{}, &fails);
+    EXPECT_TRUE(fails.lines.empty());
+    EXPECT_EQ(ReadFileBytes(src + L"\\f.txt"), original);
+}
