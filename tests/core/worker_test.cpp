@@ -141,7 +141,7 @@ protected:
 
 TEST_F(WorkerTest, BackupThenRestoreGivesIdenticalFilesPlainAndCompressed)
 {
-    for (const wchar_t* pszCompress : {L"0"}) {
+    for (const wchar_t* pszCompress : {L"0", L"1"}) {
         SCOPED_TRACE(CStringA(pszCompress).GetString());
         MakeSourceFiles();
         SetSetting(L"CompressFile", pszCompress);
@@ -178,11 +178,11 @@ TEST_F(WorkerTest, BackupThenRestoreGivesIdenticalFilesPlainAndCompressed)
 TEST_F(WorkerTest, SkipUnchangedFollowsTheSettingsFile)
 {
     MakeSourceFiles();
-    SetSetting(L"CompressFile", L"0");
     WriteList(JoinPath(m_strData, kFullPathFile), {m_strSource});
     Run(false);
     EXPECT_EQ(4, m_engine.m_nDoneFiles);
     EXPECT_EQ(1, m_engine.m_bChangedOnly);
+    EXPECT_EQ(1, m_engine.m_bCompress);
 
     // "BackupStatus" 1 (the default): nothing changed, nothing collected.
     Run(false);
