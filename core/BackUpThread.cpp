@@ -1,0 +1,138 @@
+#include "BackUpThread.h"
+
+#include "BackUpEngine.h"
+#include "DataFiles.h"
+#include "XmlDocument.h"
+
+#include <windows.h>
+
+std::atomic<int> g_bBackUpThreadDone{0};
+
+namespace {
+
+const wchar_t kStoreFolderName[] = L"VEZORI";
+
+// A backup source the trees can produce: a drive letter and a colon, then the path on it.
+// Anything else (an empty, relative or network path from a damaged or edited file) would be
+// walked from the process's current folder or land in the store under a wrong name.
+bool IsSourcePath(const CString& strPath)
+{
+    if (strPath.GetLength() < 2 || strPath[1] != L':')
+        return false;
+    wchar_t ch = strPath[0];
+    return (ch >= L'A' && ch <= L'Z') || (ch >= L'a' && ch <= L'z');
+}
+
+// A restore selection must be the store folder itself or lie inside it: the engine maps every
+// collected file back to its source through the store's layout, and a path outside the store
+// would give files no place to go back to.
+bool IsStorePath(const CString& strPath, const CString& strStore)
+{
+    if (strPath.CompareNoCase(strStore) == 0)
+        return true;
+    return strPath.GetLength() > strStore.GetLength() + 1 &&
+           strPath.Left(strStore.GetLength()).CompareNoCase(strStore) == 0 &&
+           strPath[strStore.GetLength()] == L'\\';
+}
+
+// The source location a restored store path stands for: the store's folder C gives C:\, its
+// folder C\Users gives C:\Users.
+CString DriveRootOfStorePath(const CString& strPath, const CString& strStore)
+{
+    CString strRoot = strPath.Mid(strStore.GetLength() + 1);
+    if (strRoot.GetLength() < 2)
+        strRoot += L":\\";
+    else
+        strRoot.Insert(1, L':');
+    return strRoot;
+}
+
+// Text of a setting directly under the root; false when the element is missing.
+bool ReadSetting(CXmlDocument& doc, const wchar_t* pszName, CString& strValue)
+{
+    doc.ResetPosition();
+    if (!doc.FindChildElement(pszName))
+        return false;
+    strValue = doc.GetChildData();
+    return true;
+}
+
+} // namespace
+
+void RunBackUpOrRestore(CBackUpEngine& engine, const CString& strAppDir, const CString& strDataFolder)
+{
+    // The settings and selection files are replaced whole in one move by their writers, so a
+    // load here sees either the old or the new file. A file that does not load counts as
+    // missing: the options keep the engine's reset values, the selection is empty.
+    CXmlDocument settings;
+    bool bSettings = settings.LoadFile(JoinPath(strDataFolder, kSettingsFile));
+    CString strValue;
+    if (bSettings && ReadSetting(settings, L"BackupStatus", strValue))
+        engine.m_bChangedOnly = strValue == L"1" ? 1 : 0;
+
+    const CString strStore = engine.m_strTargetRoot + L"\\" + kStoreFolderName;
+    const CString strRestoreList = JoinPath(strAppDir, kRestoreListFile);
+    bool bCancelled = false;
+
+    if (engine.m_bRestore) {
+        CXmlDocument list;
+        bool bList = list.LoadFile(strRestoreList);
+        engine.m_bRestore = 1;
+        list.ResetPosition();
+        while (bList && list.FindChildElement(L"path")) {
+            CString strPath = list.GetChildAttribute(L"path");
+            if (!IsStorePath(strPath, strStore))
+                continue;
+            engine.CollectFolderFiles(strPath);
+            if (engine.m_bCancel) {
+                bCancelled = true;   // nothing is restored
+                break;
+            }
+            // Remember which source locations the restore touches so their trees get refreshed.
+            if (strPath.CompareNoCase(strStore) == 0)
+                engine.ListStoreDrives(strStore);
+            else
+                engine.m_arrDriveRoots.Add(DriveRootOfStorePath(strPath, strStore));
+        }
+        if (!bCancelled) {
+            engine.m_bScanning = 0;
+            engine.RestoreFileList();
+        }
+    } else {
+        if (bSettings && ReadSetting(settings, L"CompressFile", strValue) && strValue == L"1")
+            engine.m_bCompress = 1;
+        CXmlDocument list;
+        bool bList = list.LoadFile(JoinPath(strDataFolder, kFullPathFile));
+        engine.m_bScanning = 1;
+        list.ResetPosition();
+        while (bList && list.FindChildElement(L"path")) {
+            CString strPath = list.GetChildAttribute(L"path");
+            if (!IsSourcePath(strPath))
+                continue;
+            engine.CollectBackUpFiles(strPath, strStore);
+            if (engine.m_bCancel) {
+                bCancelled = true;   // nothing is copied
+                break;
+            }
+        }
+        if (!bCancelled) {
+            engine.m_bScanning = 0;
+            engine.BackUpFileList(strStore);
+        }
+    }
+
+    // The end of every run, stopped or not. The restore list is only valid for the run it was
+    // written for, whichever branch ran.
+    engine.m_bScanning = 0;
+    engine.m_bCancel = 1;
+    ::DeleteFileW(strRestoreList);
+    engine.m_bDone = 1;
+    g_bBackUpThreadDone = 1;
+}
+
+void __cdecl BackUpThreadProc(void* pEngine)
+{
+    if (!pEngine)
+        return;
+    RunBackUpOrRestore(*static_cast<CBackUpEngine*>(pEngine), g_strAppDir, GetDataFolder());
+}

@@ -1,0 +1,44 @@
+#pragma once
+// User-interface texts by key from the active language's string table, and the tooltip helpers
+// that show such texts.
+//
+// A string table is an XML file "Language\<id>.xml" in the program folder: one top-level element
+// and under it one element per key, named by the key, whose text is the string. While a table is
+// loaded (g_bLanguageLoaded is 1) a window shows GetLanguageText of its keys, and a key the table
+// lacks gives an empty text; while none is loaded it shows its own built-in English texts.
+
+#include "afx.h"
+
+#include <windows.h>
+
+class CXmlDocument;
+
+// The document that holds the active string table. Created and released by the main window;
+// used on the user-interface thread only.
+extern CXmlDocument* g_pLanguageDoc;
+// 1 while a string table is active; callers store LoadLanguageFile's result here.
+extern int g_bLanguageLoaded;
+
+// Loads the string table at the path into g_pLanguageDoc. 1 when the file loaded and is
+// well-formed, else 0; a table that fails to load leaves the document empty, so no text of an
+// earlier table can show through.
+int LoadLanguageFile(const wchar_t* pszPath);
+
+// The decoded text of the first element named pszKey directly under the table's top-level
+// element; empty when there is no such element, no table or no key.
+CString GetLanguageText(const wchar_t* pszKey);
+
+// The text a window shows for one of its keys: GetLanguageText while a table is active (empty
+// when the table lacks the key), the window's built-in English text otherwise.
+CString GetLanguageTextOr(const wchar_t* pszKey, const wchar_t* pszEnglish);
+
+// Path of a language's string table in the program folder strAppDir:
+// strAppDir + "Language\" + id + ".xml" (a backslash is put between when strAppDir lacks one).
+CString LanguageTablePath(const CString& strAppDir, const CString& strLanguageId);
+
+// Creates the tooltip control hToolTip on hParent (always shown, white, 500 ms automatic delay)
+// and adds hTool to it with the text. TRUE when the control exists and holds the tool.
+BOOL InitToolTip(HWND& hToolTip, HWND hParent, HWND hTool, const wchar_t* pszText);
+
+// Replaces the text of hTool's tip: the tool is removed and added again with the new text.
+BOOL UpdateToolTipText(HWND hToolTip, HWND hTool, const wchar_t* pszText);
