@@ -577,6 +577,26 @@ void CBackUpEngine::ListStoreDrives(const CString& strStoreFolder)
 // ---------------------------------------------------------------------------------------------
 // Copying
 
+bool CBackUpEngine::TakeSourceSize(const CString& strSource, DWORD* pMarker)
+{
+    HANDLE h = CreateFileW(strSource, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        AddFailLine(strSource, GetLastError());
+        return false;
+    }
+    if (pMarker) {
+        DWORD got = 0;
+        if (!ReadFile(h, pMarker, 4, &got, nullptr) || got != 4)
+            *pMarker = 0;
+    }
+    LARGE_INTEGER size{};
+    GetFileSizeEx(h, &size);
+    m_nFileBytes = static_cast<ULONGLONG>(size.QuadPart);
+    CloseHandle(h);
+    return true;
+}
+
 void CBackUpEngine::BackUpFileList(const CString& strStoreFolder)
 {
     for (INT_PTR i = 0; i < m_arrFiles.GetSize(); ++i) {
@@ -589,16 +609,8 @@ void CBackUpEngine::BackUpFileList(const CString& strStoreFolder)
             continue;
         }
         CString target = strStoreFolder + L"\\" + RemoveFirstColon(source);
-        HANDLE h = CreateFileW(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) {
-            AddFailLine(source, GetLastError());
+        if (!TakeSourceSize(source, nullptr))
             continue;
-        }
-        LARGE_INTEGER size{};
-        GetFileSizeEx(h, &size);
-        m_nFileBytes = static_cast<ULONGLONG>(size.QuadPart);
-        CloseHandle(h);
         MakeTargetFolders(target, source);
         // The copy arrives with the source's times and attributes (see CopyThroughTemp).
         CopyOneFile(source, target);
@@ -619,20 +631,11 @@ void CBackUpEngine::RestoreFileList()
             AddFailLine(source, ERROR_BAD_PATHNAME);
             continue;
         }
-        HANDLE h = CreateFileW(source, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) {
-            AddFailLine(source, GetLastError());
+        DWORD marker = 0;
+        if (!TakeSourceSize(source, &marker))
             continue;
-        }
-        DWORD marker = 0, got = 0;
-        if (ReadFile(h, &marker, 4, &got, nullptr) && got == 4 && marker == 0xFFFFFFFFu &&
-            target.GetLength() > 4 && target.Right(4) == L".zip")
+        if (marker == 0xFFFFFFFFu && target.GetLength() > 4 && target.Right(4) == L".zip")
             target = target.Left(target.GetLength() - 4);
-        LARGE_INTEGER size{};
-        GetFileSizeEx(h, &size);
-        m_nFileBytes = static_cast<ULONGLONG>(size.QuadPart);
-        CloseHandle(h);
         MakeTargetFolders(target, source);
         // The copy arrives with the source's times and attributes (see CopyThroughTemp).
         CopyOneFile(source, target);

@@ -127,6 +127,12 @@ public:
     static ZulCopyFileFunc s_pfnCopyFile;
 
 private:
+    // Opens the source for reading and creates the empty temporary target of a compressed copy
+    // into m_hSourceFile/m_hTargetFile; a failure is a fail line (the target's under its final name).
+    bool OpenCopyHandles(const CString& strSource, const CString& strTempTarget, const CString& strTarget);
+    // Opens a listed file to take its size into m_nFileBytes (and its first four bytes when
+    // pMarker is given); a file that cannot be opened is a fail line.
+    bool TakeSourceSize(const CString& strSource, DWORD* pMarker);
     void SetCurrentFile(const CString& strSource);
     BOOL CopyPlain(const CString& strSource, const CString& strTempTarget, DWORD& dwError);
     // Copies strSource into a temporary file beside strFinal and moves it over strFinal.

@@ -145,22 +145,32 @@ DWORD WINAPI WriteQueueThreadProc(LPVOID pParam)
     return 0;
 }
 
-BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString& strTempTarget,
-                                         const CString& strTarget)
+bool CBackUpEngine::OpenCopyHandles(const CString& strSource, const CString& strTempTarget,
+                                    const CString& strTarget)
 {
     HANDLE hSource = OpenSource(strSource);
     if (hSource == INVALID_HANDLE_VALUE) {
         AddFailLine(strSource, GetLastError());
-        return FALSE;
+        return false;
     }
     HANDLE hTarget = CreateTarget(strTempTarget);
     if (hTarget == INVALID_HANDLE_VALUE) {
         AddFailLine(strTarget, GetLastError());
         CloseHandle(hSource);
-        return FALSE;
+        return false;
     }
     m_hSourceFile = hSource;
     m_hTargetFile = hTarget;
+    return true;
+}
+
+BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString& strTempTarget,
+                                         const CString& strTarget)
+{
+    if (!OpenCopyHandles(strSource, strTempTarget, strTarget))
+        return FALSE;
+    HANDLE hSource = m_hSourceFile;
+    HANDLE hTarget = m_hTargetFile;
     LARGE_INTEGER size{};
     DWORD dwError = 0;
     if (!GetFileSizeEx(hSource, &size)) {
@@ -293,19 +303,10 @@ BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString
 BOOL CBackUpEngine::RestoreCompressedFile(const CString& strSource, const CString& strTempTarget,
                                           const CString& strTarget)
 {
-    HANDLE hSource = OpenSource(strSource);
-    if (hSource == INVALID_HANDLE_VALUE) {
-        AddFailLine(strSource, GetLastError());
+    if (!OpenCopyHandles(strSource, strTempTarget, strTarget))
         return FALSE;
-    }
-    HANDLE hTarget = CreateTarget(strTempTarget);
-    if (hTarget == INVALID_HANDLE_VALUE) {
-        AddFailLine(strTarget, GetLastError());
-        CloseHandle(hSource);
-        return FALSE;
-    }
-    m_hSourceFile = hSource;
-    m_hTargetFile = hTarget;
+    HANDLE hSource = m_hSourceFile;
+    HANDLE hTarget = m_hTargetFile;
     auto finish = [&](BOOL ok) {
         CloseHandle(hSource);
         CloseHandle(hTarget);
