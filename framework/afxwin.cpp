@@ -758,28 +758,28 @@ BOOL CWnd::WalkPreTranslateTree(HWND hWndStop, MSG* pMsg)
     return FALSE;
 }
 
-BOOL CWnd::ModifyStyle(DWORD remove, DWORD add, UINT nFlags)
+// Changes the style bits kept at nIndex; nFlags, when given, has the frame follow at once.
+// FALSE when nothing changes.
+static BOOL ModifyStyleBits(HWND hWnd, int nIndex, DWORD remove, DWORD add, UINT nFlags)
 {
-    DWORD style = GetStyle();
+    DWORD style = (DWORD)::GetWindowLongW(hWnd, nIndex);
     DWORD newStyle = (style & ~remove) | add;
     if (style == newStyle)
         return FALSE;
-    ::SetWindowLongW(m_hWnd, GWL_STYLE, newStyle);
+    ::SetWindowLongW(hWnd, nIndex, newStyle);
     if (nFlags)
-        ::SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | nFlags);
+        ::SetWindowPos(hWnd, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | nFlags);
     return TRUE;
+}
+
+BOOL CWnd::ModifyStyle(DWORD remove, DWORD add, UINT nFlags)
+{
+    return ModifyStyleBits(m_hWnd, GWL_STYLE, remove, add, nFlags);
 }
 
 BOOL CWnd::ModifyStyleEx(DWORD remove, DWORD add, UINT nFlags)
 {
-    DWORD style = GetExStyle();
-    DWORD newStyle = (style & ~remove) | add;
-    if (style == newStyle)
-        return FALSE;
-    ::SetWindowLongW(m_hWnd, GWL_EXSTYLE, newStyle);
-    if (nFlags)
-        ::SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | nFlags);
-    return TRUE;
+    return ModifyStyleBits(m_hWnd, GWL_EXSTYLE, remove, add, nFlags);
 }
 
 CWnd* CWnd::GetDlgItem(int nID) const { return FromHandle(::GetDlgItem(m_hWnd, nID)); }
