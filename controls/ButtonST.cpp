@@ -612,17 +612,21 @@ void CButtonST::DrawItem(LPDRAWITEMSTRUCT lpDIS)
         pDC->FillSolidRect(rcItem.left, rcItem.bottom - 1, rcItem.Width(), 1, m_crBottomLine);
 
     CRect rcCaption = rcItem;
-    // Icon.
-    if (m_icons[0].hIcon) {
-        const IconSlot& ic = m_icons[IconSlotForState()];
-        CRect rImg = ImageRect(rcItem, ic.cx, ic.cy);
-        pDC->DrawState(rImg.TopLeft(), rImg.Size(), ic.hIcon, DSS_NORMAL);
+    // The caption takes the room the picture leaves, on the side the alignment gives.
+    auto fitCaptionBeside = [&](const CRect& rImg) {
         if (m_byAlign == ST_ALIGN_VERT)
             rcCaption.top = rImg.bottom;
         else if (m_byAlign == ST_ALIGN_HORIZ_RIGHT)
             rcCaption.right = rImg.left;
         else
             rcCaption.left = rImg.right;
+    };
+    // Icon.
+    if (m_icons[0].hIcon) {
+        const IconSlot& ic = m_icons[IconSlotForState()];
+        CRect rImg = ImageRect(rcItem, ic.cx, ic.cy);
+        pDC->DrawState(rImg.TopLeft(), rImg.Size(), ic.hIcon, DSS_NORMAL);
+        fitCaptionBeside(rImg);
     } else if (m_bHasImages && !m_images[0].IsNull()) {
         // PNG image.
         const CImage& img = m_images[ImageSlotForState()];
@@ -631,12 +635,7 @@ void CButtonST::DrawItem(LPDRAWITEMSTRUCT lpDIS)
         int cy = small ? 13 : img.GetHeight();
         CRect rImg = ImageRect(rcItem, cx, cy);
         img.Draw(pDC->m_hDC, rImg.left, rImg.top, cx, cy, 0, 0, img.GetWidth(), img.GetHeight());
-        if (m_byAlign == ST_ALIGN_VERT)
-            rcCaption.top = rImg.bottom;
-        else if (m_byAlign == ST_ALIGN_HORIZ_RIGHT)
-            rcCaption.right = rImg.left;
-        else
-            rcCaption.left = rImg.right;
+        fitCaptionBeside(rImg);
     }
 
     // Skin: left cap, stretched middle, right cap, all at the button's height.
