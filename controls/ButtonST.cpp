@@ -1,5 +1,6 @@
 #include "ButtonST.h"
 
+#include "ParentBackground.h"
 #include "SharedFunctions.h"
 
 #include <vector>
@@ -300,12 +301,7 @@ DWORD CButtonST::ResetBackground(BOOL bRepaint)
     if (m_bMouseOnButton && !m_bLocked)
         return BTNST_OK;
     m_bTransparent = TRUE;
-    if (m_dcBk.m_hDC) {
-        ::SelectObject(m_dcBk.m_hDC, m_hOldBk);
-        m_hOldBk = nullptr;
-        m_dcBk.DeleteDC();
-    }
-    m_bmpBk.DeleteObject();
+    FreeParentBackground(m_dcBk, m_bmpBk, m_hOldBk);
     if (bRepaint && m_hWnd)
         Invalidate();
     return BTNST_OK;
@@ -315,41 +311,18 @@ DWORD CButtonST::CopyParentBackground(CDC* pDC)
 {
     if (!m_bTransparent || !pDC || !m_hWnd)
         return BTNST_BADPARAM;
-    CRect rcClient, rcWnd;
+    CRect rcClient;
     GetClientRect(&rcClient);
-    GetWindowRect(&rcWnd);
-    ::ScreenToClient(::GetParent(m_hWnd), (LPPOINT)&rcWnd);
-    if (m_dcBk.m_hDC) {
-        ::SelectObject(m_dcBk.m_hDC, m_hOldBk);
-        m_dcBk.DeleteDC();
-    }
-    m_bmpBk.DeleteObject();
-    m_dcBk.CreateCompatibleDC(pDC);
-    m_bmpBk.CreateCompatibleBitmap(pDC, rcClient.Width() > 0 ? rcClient.Width() : 1,
-                                   rcClient.Height() > 0 ? rcClient.Height() : 1);
-    m_hOldBk = ::SelectObject(m_dcBk.m_hDC, m_bmpBk.m_hObject);
-    m_dcBk.BitBlt(0, 0, rcClient.Width(), rcClient.Height(), pDC, rcWnd.left, rcWnd.top, SRCCOPY);
+    CPoint origin = OriginInParent(*this);
+    FreeParentBackground(m_dcBk, m_bmpBk, m_hOldBk);
+    KeepBackground(m_dcBk, m_bmpBk, m_hOldBk, pDC, origin.x, origin.y, rcClient.Width(), rcClient.Height());
     return BTNST_OK;
 }
 
 void CButtonST::PaintBk(CDC* pDC, const CRect& rc)
 {
-    if (!m_dcBk.m_hDC) {
-        // First paint: take the parent's current picture under the button.
-        HWND hParent = ::GetParent(m_hWnd);
-        CRect rcWnd;
-        GetWindowRect(&rcWnd);
-        ::ScreenToClient(hParent, (LPPOINT)&rcWnd);
-        HDC hParentDC = ::GetDC(hParent);
-        CDC parentDC;
-        parentDC.Attach(hParentDC);
-        m_dcBk.CreateCompatibleDC(&parentDC);
-        m_bmpBk.CreateCompatibleBitmap(&parentDC, rc.Width() > 0 ? rc.Width() : 1, rc.Height() > 0 ? rc.Height() : 1);
-        m_hOldBk = ::SelectObject(m_dcBk.m_hDC, m_bmpBk.m_hObject);
-        m_dcBk.BitBlt(0, 0, rc.Width(), rc.Height(), &parentDC, rcWnd.left, rcWnd.top, SRCCOPY);
-        parentDC.Detach();
-        ::ReleaseDC(hParent, hParentDC);
-    }
+    if (!m_dcBk.m_hDC)  // first paint: take the parent's current picture under the button
+        KeepParentBackground(*this, m_dcBk, m_bmpBk, m_hOldBk, rc.Width(), rc.Height());
     pDC->BitBlt(rc.left, rc.top, rc.Width(), rc.Height(), &m_dcBk, 0, 0, SRCCOPY);
 }
 
@@ -488,7 +461,9 @@ HBRUSH CButtonST::CtlColor(CDC*, UINT) { return (HBRUSH)::GetStockObject(NULL_BR
 // Drawing
 // ---------------------------------------------------------------------------------------
 
-int CButtonST::IconSlotForState() const
+// The picture slot the button's state calls for. Icons and images keep a disabled push
+// button's picture in different slots, so the caller names that one.
+int CButtonST::SlotForState(int nDisabledSlot) const
 {
     int slot = 0;
     if (m_bIsCheckBox || m_bIsRadio) {
@@ -498,31 +473,24 @@ int CButtonST::IconSlotForState() const
             slot = m_bIsDisabled ? 3 : (m_bMouseOnButton ? 1 : 0);
     } else {
         if (m_bIsDisabled)
-            slot = 4;
+            slot = nDisabledSlot;
         else if (m_bIsPressed)
             slot = 1;
         else if (m_bMouseOnButton)
             slot = 2;
     }
+    return slot;
+}
+
+int CButtonST::IconSlotForState() const
+{
+    int slot = SlotForState(4);
     return m_icons[slot].hIcon ? slot : 0;
 }
 
 int CButtonST::ImageSlotForState() const
 {
-    int slot = 0;
-    if (m_bIsCheckBox || m_bIsRadio) {
-        if (m_nCheck)
-            slot = m_bIsDisabled ? 4 : 2;
-        else
-            slot = m_bIsDisabled ? 3 : (m_bMouseOnButton ? 1 : 0);
-    } else {
-        if (m_bIsDisabled)
-            slot = 3;
-        else if (m_bIsPressed)
-            slot = 1;
-        else if (m_bMouseOnButton)
-            slot = 2;
-    }
+    int slot = SlotForState(3);
     return m_images[slot].IsNull() ? 0 : slot;
 }
 
@@ -644,17 +612,21 @@ void CButtonST::DrawItem(LPDRAWITEMSTRUCT lpDIS)
         pDC->FillSolidRect(rcItem.left, rcItem.bottom - 1, rcItem.Width(), 1, m_crBottomLine);
 
     CRect rcCaption = rcItem;
-    // Icon.
-    if (m_icons[0].hIcon) {
-        const IconSlot& ic = m_icons[IconSlotForState()];
-        CRect rImg = ImageRect(rcItem, ic.cx, ic.cy);
-        pDC->DrawState(rImg.TopLeft(), rImg.Size(), ic.hIcon, DSS_NORMAL);
+    // The caption takes the room the picture leaves, on the side the alignment gives.
+    auto fitCaptionBeside = [&](const CRect& rImg) {
         if (m_byAlign == ST_ALIGN_VERT)
             rcCaption.top = rImg.bottom;
         else if (m_byAlign == ST_ALIGN_HORIZ_RIGHT)
             rcCaption.right = rImg.left;
         else
             rcCaption.left = rImg.right;
+    };
+    // Icon.
+    if (m_icons[0].hIcon) {
+        const IconSlot& ic = m_icons[IconSlotForState()];
+        CRect rImg = ImageRect(rcItem, ic.cx, ic.cy);
+        pDC->DrawState(rImg.TopLeft(), rImg.Size(), ic.hIcon, DSS_NORMAL);
+        fitCaptionBeside(rImg);
     } else if (m_bHasImages && !m_images[0].IsNull()) {
         // PNG image.
         const CImage& img = m_images[ImageSlotForState()];
@@ -663,12 +635,7 @@ void CButtonST::DrawItem(LPDRAWITEMSTRUCT lpDIS)
         int cy = small ? 13 : img.GetHeight();
         CRect rImg = ImageRect(rcItem, cx, cy);
         img.Draw(pDC->m_hDC, rImg.left, rImg.top, cx, cy, 0, 0, img.GetWidth(), img.GetHeight());
-        if (m_byAlign == ST_ALIGN_VERT)
-            rcCaption.top = rImg.bottom;
-        else if (m_byAlign == ST_ALIGN_HORIZ_RIGHT)
-            rcCaption.right = rImg.left;
-        else
-            rcCaption.left = rImg.right;
+        fitCaptionBeside(rImg);
     }
 
     // Skin: left cap, stretched middle, right cap, all at the button's height.

@@ -107,6 +107,7 @@ private:
     void FreeImages();
     DWORD SetIconSlot(int slot, int nID);
     HICON MakeDerivedIcon(HICON hSource, bool bGray) const;
+    int SlotForState(int nDisabledSlot) const;
     int IconSlotForState() const;
     int ImageSlotForState() const;
     CRect ImageRect(const CRect& rcItem, int cx, int cy) const;

@@ -1,6 +1,7 @@
 #include "SkinControls.h"
 
 #include "MemDC.h"
+#include "ParentBackground.h"
 #include "SharedFunctions.h"
 
 #include <algorithm>
@@ -402,33 +403,15 @@ int CProgressCtrlX::BarEnd(int nWidth) const
 
 void CProgressCtrlX::ResetBackground()
 {
-    if (m_dcBk.m_hDC) {
-        ::SelectObject(m_dcBk.m_hDC, m_hOldBk);
-        m_hOldBk = nullptr;
-        m_dcBk.DeleteDC();
-    }
-    m_bmpBk.DeleteObject();
+    FreeParentBackground(m_dcBk, m_bmpBk, m_hOldBk);
 }
 
 void CProgressCtrlX::CopyParentBackground(CDC* pDC)
 {
     CRect rc;
     GetClientRect(&rc);
-    if (!m_dcBk.m_hDC) {
-        HWND hParent = ::GetParent(m_hWnd);
-        CRect rcWnd;
-        GetWindowRect(&rcWnd);
-        ::ScreenToClient(hParent, (LPPOINT)&rcWnd);
-        HDC hParentDC = ::GetDC(hParent);
-        CDC parentDC;
-        parentDC.Attach(hParentDC);
-        m_dcBk.CreateCompatibleDC(&parentDC);
-        m_bmpBk.CreateCompatibleBitmap(&parentDC, std::max(1, rc.Width()), std::max(1, rc.Height()));
-        m_hOldBk = ::SelectObject(m_dcBk.m_hDC, m_bmpBk.m_hObject);
-        m_dcBk.BitBlt(0, 0, rc.Width(), rc.Height(), &parentDC, rcWnd.left, rcWnd.top, SRCCOPY);
-        parentDC.Detach();
-        ::ReleaseDC(hParent, hParentDC);
-    }
+    if (!m_dcBk.m_hDC)
+        KeepParentBackground(*this, m_dcBk, m_bmpBk, m_hOldBk, rc.Width(), rc.Height());
     pDC->BitBlt(0, 0, rc.Width(), rc.Height(), &m_dcBk, 0, 0, SRCCOPY);
 }
 

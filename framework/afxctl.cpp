@@ -1,6 +1,41 @@
 // Standard and common control wrappers.
 #include "afxctl.h"
 
+namespace {
+
+// Reads item i's text of a list box or of a combo box's list: the length message first,
+// then the text message into a buffer of that size. A missing item gives an empty string.
+void ReadItemText(const CWnd& wnd, UINT lenMsg, UINT textMsg, int i, CString& s)
+{
+    int n = (int)wnd.SendMessage(lenMsg, i);
+    if (n < 0) {
+        s.Empty();
+        return;
+    }
+    wchar_t* p = s.GetBuffer(n + 1);
+    int got = (int)wnd.SendMessage(textMsg, i, (LPARAM)p);
+    s.ReleaseBuffer(got < 0 ? 0 : got);
+}
+
+// Owner-drawn list boxes and combo boxes draw and measure their own items when the parent
+// passes the request back to them.
+template <class Ctl>
+BOOL OwnerDrawNotify(Ctl& ctl, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult)
+{
+    if (message == WM_DRAWITEM) {
+        ctl.DrawItem((LPDRAWITEMSTRUCT)lParam);
+    } else if (message == WM_MEASUREITEM) {
+        ctl.MeasureItem((LPMEASUREITEMSTRUCT)lParam);
+    } else {
+        return ctl.CWnd::OnChildNotify(message, wParam, lParam, pResult);
+    }
+    if (pResult)
+        *pResult = TRUE;
+    return TRUE;
+}
+
+}  // namespace
+
 BOOL CButton::Create(const wchar_t* caption, DWORD style, const RECT& r, CWnd* pParent, UINT nID)
 {
     return CreateEx(0, L"BUTTON", caption, style | WS_CHILD, r, pParent, nID);
@@ -32,30 +67,11 @@ BOOL CListBox::Create(DWORD style, const RECT& r, CWnd* pParent, UINT nID)
     return CreateEx(0, L"LISTBOX", nullptr, style | WS_CHILD, r, pParent, nID);
 }
 
-void CListBox::GetText(int i, CString& s) const
-{
-    int n = GetTextLen(i);
-    if (n < 0) {
-        s.Empty();
-        return;
-    }
-    wchar_t* p = s.GetBuffer(n + 1);
-    int got = (int)SendMessage(LB_GETTEXT, i, (LPARAM)p);
-    s.ReleaseBuffer(got < 0 ? 0 : got);
-}
+void CListBox::GetText(int i, CString& s) const { ReadItemText(*this, LB_GETTEXTLEN, LB_GETTEXT, i, s); }
 
 BOOL CListBox::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult)
 {
-    if (message == WM_DRAWITEM) {
-        DrawItem((LPDRAWITEMSTRUCT)lParam);
-    } else if (message == WM_MEASUREITEM) {
-        MeasureItem((LPMEASUREITEMSTRUCT)lParam);
-    } else {
-        return CWnd::OnChildNotify(message, wParam, lParam, pResult);
-    }
-    if (pResult)
-        *pResult = TRUE;
-    return TRUE;
+    return OwnerDrawNotify(*this, message, wParam, lParam, pResult);
 }
 
 BOOL CComboBox::Create(DWORD style, const RECT& r, CWnd* pParent, UINT nID)
@@ -63,30 +79,11 @@ BOOL CComboBox::Create(DWORD style, const RECT& r, CWnd* pParent, UINT nID)
     return CreateEx(0, L"COMBOBOX", nullptr, style | WS_CHILD, r, pParent, nID);
 }
 
-void CComboBox::GetLBText(int i, CString& s) const
-{
-    int n = GetLBTextLen(i);
-    if (n < 0) {
-        s.Empty();
-        return;
-    }
-    wchar_t* p = s.GetBuffer(n + 1);
-    int got = (int)SendMessage(CB_GETLBTEXT, i, (LPARAM)p);
-    s.ReleaseBuffer(got < 0 ? 0 : got);
-}
+void CComboBox::GetLBText(int i, CString& s) const { ReadItemText(*this, CB_GETLBTEXTLEN, CB_GETLBTEXT, i, s); }
 
 BOOL CComboBox::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult)
 {
-    if (message == WM_DRAWITEM) {
-        DrawItem((LPDRAWITEMSTRUCT)lParam);
-    } else if (message == WM_MEASUREITEM) {
-        MeasureItem((LPMEASUREITEMSTRUCT)lParam);
-    } else {
-        return CWnd::OnChildNotify(message, wParam, lParam, pResult);
-    }
-    if (pResult)
-        *pResult = TRUE;
-    return TRUE;
+    return OwnerDrawNotify(*this, message, wParam, lParam, pResult);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -110,104 +110,78 @@ CWnd* CWnd::FromHandlePermanent(HWND h)
     return it == PermanentMap().end() ? nullptr : it->second;
 }
 
-CWnd* CWnd::FromHandle(HWND h)
+namespace {
+
+// The wrapper for a handle that no object owns: made on first use and kept in the thread's
+// map until the next purge, so repeated look-ups hand back the same object. `adopt` puts
+// the handle into a freshly made wrapper.
+template <class T, class H, class Adopt>
+T* TempWrapper(std::unordered_map<H, std::unique_ptr<T>>& map, H h, Adopt adopt)
 {
     if (!h)
         return nullptr;
-    if (CWnd* p = FromHandlePermanent(h))
-        return p;
-    auto& slot = Temp().wnds[h];
+    auto& slot = map[h];
     if (!slot) {
-        slot = std::make_unique<CWnd>();
-        slot->m_hWnd = h;
-        slot->m_bTemporary = true;
+        slot = std::make_unique<T>();
+        adopt(*slot);
     }
     return slot.get();
+}
+
+// Drops the wrappers whose handle is gone; `release` lets go of the handle first, since a
+// temporary wrapper never owns it.
+template <class Map, class Gone, class Release>
+void PurgeGone(Map& map, Gone gone, Release release)
+{
+    for (auto it = map.begin(); it != map.end();) {
+        if (gone(it->first)) {
+            release(*it->second);
+            it = map.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+}  // namespace
+
+CWnd* CWnd::FromHandle(HWND h)
+{
+    if (CWnd* p = FromHandlePermanent(h))
+        return p;
+    return TempWrapper(Temp().wnds, h, [h](CWnd& w) {
+        w.m_hWnd = h;
+        w.m_bTemporary = true;
+    });
 }
 
 CGdiObject* CGdiObject::FromHandle(HGDIOBJ h)
 {
-    if (!h)
-        return nullptr;
-    auto& slot = Temp().gdi[h];
-    if (!slot) {
-        slot = std::make_unique<CGdiObject>();
-        slot->m_hObject = h;
-    }
-    return slot.get();
+    return TempWrapper(Temp().gdi, h, [h](CGdiObject& o) { o.m_hObject = h; });
 }
 
 CDC* CDC::FromHandle(HDC h)
 {
-    if (!h)
-        return nullptr;
-    auto& slot = Temp().dcs[h];
-    if (!slot) {
-        slot = std::make_unique<CDC>();
-        slot->m_hDC = slot->m_hAttribDC = h;
-    }
-    return slot.get();
+    return TempWrapper(Temp().dcs, h, [h](CDC& dc) { dc.m_hDC = dc.m_hAttribDC = h; });
 }
 
 CMenu* CMenu::FromHandle(HMENU h)
 {
-    if (!h)
-        return nullptr;
-    auto& slot = Temp().menus[h];
-    if (!slot) {
-        slot = std::make_unique<CMenu>();
-        slot->m_hMenu = h;
-    }
-    return slot.get();
+    return TempWrapper(Temp().menus, h, [h](CMenu& m) { m.m_hMenu = h; });
 }
 
 CImageList* CImageList::FromHandle(HIMAGELIST h)
 {
-    if (!h)
-        return nullptr;
-    auto& slot = Temp().imageLists[h];
-    if (!slot) {
-        slot = std::make_unique<CImageList>();
-        slot->m_hImageList = h;
-    }
-    return slot.get();
+    return TempWrapper(Temp().imageLists, h, [h](CImageList& il) { il.m_hImageList = h; });
 }
 
 void AfxPurgeTemporaryMaps()
 {
-    // Temporary wrappers never own their handles: detach before the wrapper goes.
-    for (auto it = Temp().wnds.begin(); it != Temp().wnds.end();) {
-        if (!::IsWindow(it->first)) {
-            it->second->m_hWnd = nullptr;
-            it = Temp().wnds.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    for (auto it = Temp().gdi.begin(); it != Temp().gdi.end();) {
-        if (::GetObjectType(it->first) == 0) {
-            it->second->Detach();
-            it = Temp().gdi.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    for (auto it = Temp().dcs.begin(); it != Temp().dcs.end();) {
-        if (::GetObjectType(it->first) == 0) {
-            it->second->Detach();
-            it = Temp().dcs.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    for (auto it = Temp().menus.begin(); it != Temp().menus.end();) {
-        if (!::IsMenu(it->first)) {
-            it->second->Detach();
-            it = Temp().menus.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    auto noObject = [](auto h) { return ::GetObjectType(h) == 0; };
+    PurgeGone(Temp().wnds, [](HWND h) { return !::IsWindow(h); }, [](CWnd& w) { w.m_hWnd = nullptr; });
+    PurgeGone(Temp().gdi, noObject, [](CGdiObject& o) { o.Detach(); });
+    PurgeGone(Temp().dcs, noObject, [](CDC& dc) { dc.Detach(); });
+    PurgeGone(Temp().menus, [](HMENU h) { return !::IsMenu(h); }, [](CMenu& m) { m.Detach(); });
 }
 
 // ---------------------------------------------------------------------------------------
@@ -784,28 +758,28 @@ BOOL CWnd::WalkPreTranslateTree(HWND hWndStop, MSG* pMsg)
     return FALSE;
 }
 
-BOOL CWnd::ModifyStyle(DWORD remove, DWORD add, UINT nFlags)
+// Changes the style bits kept at nIndex; nFlags, when given, has the frame follow at once.
+// FALSE when nothing changes.
+static BOOL ModifyStyleBits(HWND hWnd, int nIndex, DWORD remove, DWORD add, UINT nFlags)
 {
-    DWORD style = GetStyle();
+    DWORD style = (DWORD)::GetWindowLongW(hWnd, nIndex);
     DWORD newStyle = (style & ~remove) | add;
     if (style == newStyle)
         return FALSE;
-    ::SetWindowLongW(m_hWnd, GWL_STYLE, newStyle);
+    ::SetWindowLongW(hWnd, nIndex, newStyle);
     if (nFlags)
-        ::SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | nFlags);
+        ::SetWindowPos(hWnd, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | nFlags);
     return TRUE;
+}
+
+BOOL CWnd::ModifyStyle(DWORD remove, DWORD add, UINT nFlags)
+{
+    return ModifyStyleBits(m_hWnd, GWL_STYLE, remove, add, nFlags);
 }
 
 BOOL CWnd::ModifyStyleEx(DWORD remove, DWORD add, UINT nFlags)
 {
-    DWORD style = GetExStyle();
-    DWORD newStyle = (style & ~remove) | add;
-    if (style == newStyle)
-        return FALSE;
-    ::SetWindowLongW(m_hWnd, GWL_EXSTYLE, newStyle);
-    if (nFlags)
-        ::SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | nFlags);
-    return TRUE;
+    return ModifyStyleBits(m_hWnd, GWL_EXSTYLE, remove, add, nFlags);
 }
 
 CWnd* CWnd::GetDlgItem(int nID) const { return FromHandle(::GetDlgItem(m_hWnd, nID)); }
