@@ -182,6 +182,9 @@ void AfxPurgeTemporaryMaps()
     PurgeGone(Temp().gdi, noObject, [](CGdiObject& o) { o.Detach(); });
     PurgeGone(Temp().dcs, noObject, [](CDC& dc) { dc.Detach(); });
     PurgeGone(Temp().menus, [](HMENU h) { return !::IsMenu(h); }, [](CMenu& m) { m.Detach(); });
+    // An image list cannot be asked whether it still exists; its temporary wrappers are
+    // dropped at every idle time like the class library's, so they cannot pile up.
+    PurgeGone(Temp().imageLists, [](HIMAGELIST) { return true; }, [](CImageList& il) { il.Detach(); });
 }
 
 // ---------------------------------------------------------------------------------------
