@@ -427,16 +427,7 @@ void CBackUpEngine::CollectBackUpFiles(const CString& strPath, const CString& st
             if (SameTime(stored, source))
                 return;
         }
-        HANDLE h = CreateFileW(strPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) {
-            AddFailLine(strPath, GetLastError());
-            return;
-        }
-        LARGE_INTEGER size{};
-        GetFileSizeEx(h, &size);
-        CloseHandle(h);
-        AddFile(strPath, static_cast<ULONGLONG>(size.QuadPart));
+        AddSelectedFile(strPath, FILE_SHARE_READ);
         return;
     }
 
@@ -508,8 +499,12 @@ void CBackUpEngine::CollectFolderFiles(const CString& strPath)
     }
     // Read-only and existing only: a selection that has gone stale must not create a file
     // in the store.
-    HANDLE h = CreateFileW(strPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    AddSelectedFile(strPath, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+}
+
+void CBackUpEngine::AddSelectedFile(const CString& strPath, DWORD dwShare)
+{
+    HANDLE h = CreateFileW(strPath, GENERIC_READ, dwShare, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         AddFailLine(strPath, GetLastError());
         return;

@@ -144,4 +144,7 @@ private:
     void WalkStoreFolder(const CString& strPath);
     bool StoredTimeOf(const CString& strStoredPath, FILETIME& ft);
     void AddFile(const CString& strPath, ULONGLONG nSize);
+    // A file selected by itself is opened (existing only) to count it; one that cannot be
+    // opened is a fail line.
+    void AddSelectedFile(const CString& strPath, DWORD dwShare);
 };

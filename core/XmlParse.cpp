@@ -174,6 +174,29 @@ bool IsNameStart(wchar_t c)
 }
 
 // Document type declaration from nStart ("<!D"); ends at the first ">" outside its internal subset.
+// A comment or CDATA section at nStart ("<!" and one character already seen): the fourth
+// character must be chFourth, and the node runs to the end of the closing three-character text.
+void ScanDelimited(const wchar_t* p, int nEnd, int nStart, CXmlNode& node, wchar_t chFourth,
+                   const wchar_t* pszClose, int nKind, const wchar_t* pszType, const wchar_t* pszSyntax)
+{
+    if (nStart + 3 >= nEnd) {
+        Unterminated(node, nStart, nEnd, pszType);
+        return;
+    }
+    if (p[nStart + 3] != chFourth) {
+        Fault(node, nStart, pszSyntax, nStart);
+        return;
+    }
+    int j = FindSeq(p, nEnd, nStart + 4, pszClose, 3);
+    if (j < 0) {
+        Unterminated(node, nStart, nEnd, pszType);
+        return;
+    }
+    node.nKind = nKind;
+    node.nStart = nStart;
+    node.nLength = j + 3 - nStart;
+}
+
 void ScanDoctype(const wchar_t* p, int nEnd, int nStart, CXmlNode& node)
 {
     bool bSubset = false;
@@ -335,41 +358,12 @@ void XmlNextNode(const wchar_t* p, int nEnd, int i, CXmlNode& node)
         }
         wchar_t c2 = p[i + 2];
         if (c2 == L'-') {
-            if (i + 3 >= nEnd) {
-                Unterminated(node, i, nEnd, L"comment");
-                return;
-            }
-            if (p[i + 3] != L'-') {
-                Fault(node, i, L"comment_tag_syntax", i);
-                return;
-            }
-            int j = FindSeq(p, nEnd, i + 4, L"-->", 3);
-            if (j < 0) {
-                Unterminated(node, i, nEnd, L"comment");
-                return;
-            }
-            node.nKind = XNODE_COMMENT;
-            node.nStart = i;
-            node.nLength = j + 3 - i;
+            ScanDelimited(p, nEnd, i, node, L'-', L"-->", XNODE_COMMENT, L"comment", L"comment_tag_syntax");
             return;
         }
         if (c2 == L'[') {
-            if (i + 3 >= nEnd) {
-                Unterminated(node, i, nEnd, L"cdata_section");
-                return;
-            }
-            if (p[i + 3] != L'C') {
-                Fault(node, i, L"cdata_section_syntax", i);
-                return;
-            }
-            int j = FindSeq(p, nEnd, i + 4, L"]]>", 3);
-            if (j < 0) {
-                Unterminated(node, i, nEnd, L"cdata_section");
-                return;
-            }
-            node.nKind = XNODE_CDATA;
-            node.nStart = i;
-            node.nLength = j + 3 - i;
+            ScanDelimited(p, nEnd, i, node, L'C', L"]]>", XNODE_CDATA, L"cdata_section",
+                          L"cdata_section_syntax");
             return;
         }
         if (c2 == L'D') {
