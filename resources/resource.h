@@ -22,3 +22,9 @@
 #define IDB_SPLASH_BAR_LEFT 285
 #define IDB_SPLASH_BAR_BODY 286
 #define IDB_SPLASH_BAR_RIGHT 287
+
+// Each area keeps its numbers in a header of its own.
+#include "res_main.h"
+#include "res_trees.h"
+#include "res_settings.h"
+#include "res_manage.h"

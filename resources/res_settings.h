@@ -1,0 +1,2 @@
+#pragma once
+// Resource numbers of the settings dialogs and menus.
