@@ -67,9 +67,35 @@ public:
 };
 
 CSystemShellIo g_systemShellIo;
+
+bool ListHasUserEntries(const wchar_t* pszFolder)
+{
+    if (!pszFolder || !*pszFolder)
+        return false;
+    CString strPattern(pszFolder);
+    if (strPattern[strPattern.GetLength() - 1] != L'\\')
+        strPattern += L'\\';
+    strPattern += L"*.*";
+    WIN32_FIND_DATAW fd;
+    HANDLE h = ::FindFirstFileW(strPattern, &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    bool bFound = false;
+    do {
+        if (wcscmp(fd.cFileName, L".") == 0 || wcscmp(fd.cFileName, L"..") == 0)
+            continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM)
+            continue;
+        bFound = true;
+    } while (!bFound && ::FindNextFileW(h, &fd));
+    ::FindClose(h);
+    return bFound;
+}
 std::atomic<IShellIo*> g_pShellIo{nullptr};
 
 } // namespace
+
+bool IShellIo::FolderHasEntries(const wchar_t* pszFolder) { return ListHasUserEntries(pszFolder); }
 
 IShellIo& ShellIo()
 {

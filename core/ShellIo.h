@@ -50,6 +50,12 @@ public:
     // --- Volume labels ---
     // Same contract as SetVolumeLabelW.
     virtual BOOL SetLabel(const wchar_t* pszRoot, const wchar_t* pszLabel) = 0;
+
+    // --- Folder contents ---
+    // True when listing pszFolder + "*.*" finds an entry other than "." and ".." and entries
+    // with the system attribute (a drive whose medium was pulled lists nothing). Doubles that
+    // do not fake it get the system's answer.
+    virtual bool FolderHasEntries(const wchar_t* pszFolder);
 };
 
 // The shell in use: the system's own unless a test has installed another.
