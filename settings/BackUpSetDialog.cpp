@@ -116,13 +116,6 @@ int CBackUpSetDialog::OnCreate(LPCREATESTRUCT lpcs)
     return 0;
 }
 
-CString CBackUpSetDialog::TooltipText(UINT nID, const CString& strCaption, int nCaptionWidth) const
-{
-    (void)nID;
-    (void)nCaptionWidth;
-    return strCaption;
-}
-
 void CBackUpSetDialog::CreateControls()
 {
     const DWORD kRadio = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTORADIOBUTTON;

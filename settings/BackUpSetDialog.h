@@ -75,7 +75,6 @@ private:
     void OnStatusClicked(int nValue);
     bool OnCheckClicked(CButtonST& check, const wchar_t* pszElement);
     bool SaveSetting(const wchar_t* pszElement, const CString& strValue);
-    CString TooltipText(UINT nID, const CString& strCaption, int nCaptionWidth) const;
 
     CDC m_dcMem;
     CImage m_imgMemBk;          // the copy of the panel selected into m_dcMem
