@@ -1,5 +1,5 @@
-// The utility singleton and the exports that act on it. The disk utilities, topology walk,
-// safe removal and image rebuild answer their failure code until they are built.
+// The utility singleton and the exports that act on it. The topology walk, safe removal and image
+// rebuild answer their failure code until they are built; the disk utilities are in DiskExports.cpp.
 #include "Utility.h"
 #include "ZedoDeviceIo.h"
 #include "ZedoUSBLib.h"
@@ -34,46 +34,6 @@ ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_REBUILD_BINFILE(const char* pszInput, co
     if (!pszInput || !pszOutput)
         return -3;
     return -1;
-}
-
-ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_CreatePartition(BYTE, BYTE)
-{
-    return 0;
-}
-
-ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_LowLevelFormatTracks(BYTE, BYTE, BYTE, BYTE)
-{
-    return 0;
-}
-
-ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_ReadWriteTest(BYTE, char*)
-{
-    return 0;
-}
-
-ZEDOUSB_API BYTE ZEDOUSB_CALL ZedoUSBLib_ReadSmartLog(BYTE, char*, BYTE)
-{
-    return 0;
-}
-
-ZEDOUSB_API BYTE ZEDOUSB_CALL ZedoUSBLib_WriteSmartLog(BYTE, char*, BYTE)
-{
-    return 0;
-}
-
-ZEDOUSB_API BYTE ZEDOUSB_CALL ZedoUSBLib_GetSmartAttribute(BYTE, char*)
-{
-    return 0;
-}
-
-ZEDOUSB_API BYTE ZEDOUSB_CALL ZedoUSBLib_vReadWriteSmartLogPage_LastSector(BYTE, BYTE, char*)
-{
-    return 0;
-}
-
-ZEDOUSB_API BYTE ZEDOUSB_CALL ZedoUSBLib_ReadWritePerfomanceTest(BYTE, int, int, float*, float*, int*)
-{
-    return 0;
 }
 
 } // extern "C"

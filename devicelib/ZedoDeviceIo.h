@@ -17,6 +17,14 @@ public:
     virtual BOOL VolumeNameForMountPoint(const char* pszMountPoint, char* pszName, DWORD dwChars);
     // The device path of the index-th present interface of a class; false (and an empty path) when none.
     virtual bool InterfacePath(const GUID& guidClass, DWORD dwIndex, char* pszPath, DWORD dwChars);
+
+    // ---- Raw disk and volume access ----
+    // CreateFileA with OPEN_EXISTING and the given flags (unbuffered, write-through, ...).
+    virtual HANDLE OpenDisk(const char* pszPath, DWORD dwAccess, DWORD dwShare, DWORD dwFlags);
+    // One synchronous transfer at a 64-bit byte offset; *pdwDone gets the bytes moved.
+    virtual BOOL ReadAt(HANDLE hDevice, unsigned long long ullOffset, void* pBuffer, DWORD dwLength, DWORD* pdwDone);
+    virtual BOOL WriteAt(HANDLE hDevice, unsigned long long ullOffset, const void* pBuffer, DWORD dwLength,
+                         DWORD* pdwDone);
 };
 
 CDeviceIo& DeviceIo();
