@@ -388,7 +388,6 @@ BYTE CDiskUtility::vLowLevelFormatTracks(BYTE ucDisk, BYTE ucDriveLetter, BYTE u
         }
         const bool bFat32 = dwClass == 1 && ucFileSystem != 0;
         const char* const pszFileSystem = bFat32 ? "FAT32" : "NTFS";
-        const std::string root = DiskPlatform().DriveRoot(cLetter);
 
         BYTE ucResult = 0;
         for (int nAttempt = 0; nAttempt < 2 && !ucResult; ++nAttempt) {
@@ -410,8 +409,9 @@ BYTE CDiskUtility::vLowLevelFormatTracks(BYTE ucDisk, BYTE ucDriveLetter, BYTE u
             }
             ZLOG(kFn, "%s format of %c: attempt %d: %d", pszFileSystem, cLetter, nAttempt, bFormatted);
             if (bFormatted) {
-                testFolder = root + "tmp";
+                testFolder = DiskPlatform().DriveRoot(cLetter) + "tmp";
                 if (!CreateDirectoryA(testFolder.c_str(), nullptr)) {
+                    ZLOG(kFn, "%s cannot be made, dwErrorCode : %lu", testFolder.c_str(), GetLastError());
                     testFolder.clear();
                     DiskPlatform().Sleep(1000);
                 } else {
@@ -427,6 +427,7 @@ BYTE CDiskUtility::vLowLevelFormatTracks(BYTE ucDisk, BYTE ucDriveLetter, BYTE u
                                                          sizeof(szFileSystem)) &&
                         _stricmp(szFileSystem, pszFileSystem) == 0 && _stricmp(szLabel, kNewLabel) == 0)
                         ucResult = 1;
+                    ZLOG(kFn, "%c: holds %s labelled \"%s\"", cLetter, szFileSystem, szLabel);
                 }
             }
             if (!ucResult)
