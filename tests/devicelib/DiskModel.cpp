@@ -91,7 +91,8 @@ CDiskModel::~CDiskModel()
     for (auto& [number, disk] : m_disks) {
         if (disk.image != INVALID_HANDLE_VALUE)
             CloseHandle(disk.image);
-        DeleteFileA(disk.imagePath.c_str());
+        if (!disk.keepImage)
+            DeleteFileA(disk.imagePath.c_str());
     }
     // The roots of the volumes and the files a test left there.
     for (char c = 'A'; c <= 'Z'; ++c) {
@@ -116,7 +117,8 @@ CDiskModel::~CDiskModel()
     RemoveDirectoryA(m_folder.c_str());
 }
 
-ModelDisk& CDiskModel::AddDisk(DWORD number, DWORD bytesPerSector, unsigned long long sectors)
+ModelDisk& CDiskModel::AddDisk(DWORD number, DWORD bytesPerSector, unsigned long long sectors,
+                               const std::string& imagePath)
 {
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     ModelDisk& disk = m_disks[number];
@@ -126,9 +128,10 @@ ModelDisk& CDiskModel::AddDisk(DWORD number, DWORD bytesPerSector, unsigned long
     disk.logicalSectorSize = bytesPerSector;
     char szPath[MAX_PATH + 32];
     snprintf(szPath, sizeof(szPath), "%s\\disk%lu.img", m_folder.c_str(), number);
-    disk.imagePath = szPath;
-    disk.image = CreateFileA(szPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    disk.imagePath = imagePath.empty() ? std::string(szPath) : imagePath;
+    disk.keepImage = !imagePath.empty();
+    disk.image = CreateFileA(disk.imagePath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                             disk.keepImage ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     LARGE_INTEGER size;
     size.QuadPart = static_cast<LONGLONG>(sectors * bytesPerSector);
     SetFilePointerEx(disk.image, size, nullptr, FILE_BEGIN);
@@ -907,8 +910,15 @@ bool CDiskModel::RescanDevices()
 
 long long CDiskModel::Counter()
 {
+    if (realClock)
+        return CDiskPlatform::Counter();
     std::lock_guard<std::recursive_mutex> lock(m_lock);
     return clock;
+}
+
+long long CDiskModel::CounterFrequency()
+{
+    return realClock ? CDiskPlatform::CounterFrequency() : 1000000;
 }
 
 void CDiskModel::Sleep(DWORD dwMs)

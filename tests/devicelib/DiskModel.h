@@ -31,6 +31,7 @@ struct ModelDisk {
     unsigned long long sectors = 0;
     std::string imagePath;
     HANDLE image = INVALID_HANDLE_VALUE;
+    bool keepImage = false;
     bool gpt = false;
     std::vector<ModelPartition> layout;   // what the system believes; re-read on update
     int updates = 0;                      // IOCTL_DISK_UPDATE_PROPERTIES calls
@@ -89,7 +90,9 @@ public:
     ~CDiskModel() override;
 
     // A disk with a sparse image; disk 0 with volume C: is the system's and is made by the constructor.
-    ModelDisk& AddDisk(DWORD number, DWORD bytesPerSector, unsigned long long sectors);
+    // With an image path the disk lives in that file, which stays when the model ends.
+    ModelDisk& AddDisk(DWORD number, DWORD bytesPerSector, unsigned long long sectors,
+                       const std::string& imagePath = "");
     // A volume over a partition that is written into the disk's table now.
     ModelVolumeInfo& AddVolume(char letter, DWORD disk, unsigned long long start, unsigned long long count,
                                BYTE type = 0x07, bool active = true);
@@ -117,6 +120,7 @@ public:
     std::map<std::string, ToolBehaviour> tools;      // by file name, e.g. "diskpart.exe"
     unsigned long long diskpartStart = 63;           // where the partition tool puts an MBR partition
     long long clock = 0;                             // fake performance counter, 1 MHz
+    bool realClock = false;                          // use the system's counter instead
     long long readTicksPerMiB = 0;                   // the clock's advance per MiB moved
     long long writeTicksPerMiB = 0;
     SYSTEMTIME now = {2046, 7, 0, 15, 13, 45, 30, 250};
@@ -150,7 +154,7 @@ public:
     std::string CurrentFolder() override { return currentFolder; }
     bool RescanDevices() override;
     long long Counter() override;
-    long long CounterFrequency() override { return 1000000; }
+    long long CounterFrequency() override;
     void LocalTime(SYSTEMTIME* pTime) override { *pTime = now; }
     void Sleep(DWORD dwMs) override;
 

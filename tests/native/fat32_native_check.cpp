@@ -2,7 +2,7 @@
 // fsck.fat -n must find nothing to mend, mdir/minfo must read the volume, the label must read back
 // and the free-cluster count must agree with what the formatter recorded. Prints one line per case
 // and a closing "fat32-native: N passed, F failed".
-#include "Fat32Layout.h"
+#include "../../devicelib/Fat32Layout.cpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
