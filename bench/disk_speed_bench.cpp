@@ -11,6 +11,7 @@
 
 #include "DiskModel.h"
 #include "DiskUtility.h"
+#include "Utility.h"
 
 int main(int argc, char** argv)
 {
@@ -32,7 +33,7 @@ int main(int argc, char** argv)
     // The volume starts at sector 0, so volume offsets are image offsets.
     model.AddVolume('E', 2, 0, sectors, 0x07, false);
 
-    CDiskUtility utility;
+    CUtility utility;
     BYTE* area = static_cast<BYTE*>(VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
     if (!area) {
         fprintf(stderr, "no memory for %llu MiB\n", areaMiB);

@@ -5,18 +5,17 @@
 # the ratios (library / dd). Best of ${DISK_BENCH_ROUNDS:-3} rounds each; the page cache stays
 # warm for both. Not part of the test command.
 #   DISK_BENCH_MB    area in MiB (default 512)
-#   WINE             the Wine loader (default wine)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 mb=${DISK_BENCH_MB:-512}
 rounds=${DISK_BENCH_ROUNDS:-3}
 offset=64
-wine=${WINE:-wine}
 . "$root/tools/wine-env.sh"
-export WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
-if [ "$wine" = wine ]; then zul_prepare_prefix "$WINEPREFIX"; else unset WINEARCH; fi
-exe=$build/bin/disk_speed_bench.exe
+runbuild=$(zul_run_build "$build")
+export WINEPREFIX=$runbuild/wineprefix
+zul_prepare_prefix "$WINEPREFIX"
+exe=$runbuild/bin/disk_speed_bench.exe
 [ -f "$exe" ] || { echo "build first: BUILD_DIR=$build bash tools/build.sh" >&2; exit 1; }
 
 dir=$(mktemp -d)
@@ -27,7 +26,7 @@ truncate -s $(((offset + mb + 2) * 1048576)) "$img"
 dd if=/dev/urandom of="$img" bs=1M seek=$offset count="$mb" conv=notrunc status=none
 sum_before=$(dd if="$img" bs=1M skip=$offset count="$mb" status=none | sha1sum)
 
-out=$(timeout 1200 "$wine" "$exe" "Z:${img//\//\\}" "$mb" "$offset" "$rounds" 2>&1)
+out=$(timeout 1200 "$ZUL_WINE" "$exe" "Z:${img//\//\\}" "$mb" "$offset" "$rounds" 2>&1)
 echo "$out"
 lib_read=$(echo "$out" | sed -n 's/^model read MiB\/s: //p')
 lib_write=$(echo "$out" | sed -n 's/^model write MiB\/s: //p')

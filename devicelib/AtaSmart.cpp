@@ -2,6 +2,7 @@
 // form 0xA1 for 28-bit commands, 16-byte form 0x85 for 48-bit ones): IDENTIFY DEVICE, SMART READ
 // DATA, READ LOG and WRITE LOG, and the private page just past the disk's reported capacity.
 #include "DiskUtility.h"
+#include "Utility.h"
 
 #include "Fat32Format.h"
 #include "ZedoDeviceIo.h"
@@ -65,7 +66,7 @@ BYTE SendAtaRequest(BYTE ucDisk, const BYTE* pCdb, BYTE ucCdbLength, BYTE ucSens
 
 } // namespace
 
-BYTE CDiskUtility::bSendATAPassThroughBySCSICMD(BYTE ucDisk, BYTE ucFeatures, BYTE ucSectorCount, BYTE ucLbaLow,
+BYTE CUtility::bSendATAPassThroughBySCSICMD(BYTE ucDisk, BYTE ucFeatures, BYTE ucSectorCount, BYTE ucLbaLow,
                                                 BYTE ucLbaMid, BYTE ucLbaHigh, BYTE ucDevice, BYTE ucCommand,
                                                 BYTE* pBuffer, DWORD dwLength)
 {
@@ -90,7 +91,7 @@ BYTE CDiskUtility::bSendATAPassThroughBySCSICMD(BYTE ucDisk, BYTE ucFeatures, BY
     return SendAtaRequest(ucDisk, cdb, sizeof(cdb), 24, bDataIn, pBuffer, dwLength);
 }
 
-BYTE CDiskUtility::bSendATAPassThrough16BySCSICMD(BYTE ucDisk, WORD wFeatures, WORD wSectorCount, WORD wLbaLow,
+BYTE CUtility::bSendATAPassThrough16BySCSICMD(BYTE ucDisk, WORD wFeatures, WORD wSectorCount, WORD wLbaLow,
                                                   WORD wLbaMid, WORD wLbaHigh, BYTE ucDevice, BYTE ucCommand,
                                                   BYTE* pBuffer, DWORD dwSectorLength)
 {
@@ -119,25 +120,25 @@ BYTE CDiskUtility::bSendATAPassThrough16BySCSICMD(BYTE ucDisk, WORD wFeatures, W
     return SendAtaRequest(ucDisk, cdb, sizeof(cdb), 32, bDataIn, pBuffer, static_cast<DWORD>(ullLength));
 }
 
-BYTE CDiskUtility::bSendIdentifyATAPassThrough(BYTE ucDisk, BYTE* pBuffer, DWORD dwLength)
+BYTE CUtility::bSendIdentifyATAPassThrough(BYTE ucDisk, BYTE* pBuffer, DWORD dwLength)
 {
     return bSendATAPassThroughBySCSICMD(ucDisk, 1, 0, 0, 0, 0, 0x10, 0xEC, pBuffer, dwLength);
 }
 
-BYTE CDiskUtility::bSendSMARTCTLBySCSICMD(BYTE ucDisk, BYTE* pBuffer, BYTE ucFeature, BYTE ucLogPage)
+BYTE CUtility::bSendSMARTCTLBySCSICMD(BYTE ucDisk, BYTE* pBuffer, BYTE ucFeature, BYTE ucLogPage)
 {
     return bSendATAPassThroughBySCSICMD(ucDisk, ucFeature, ucFeature == 0xD0 ? 0 : 1, ucLogPage, 0x4F, 0xC2, 0,
                                         0xB0, pBuffer, 512);
 }
 
-BYTE CDiskUtility::bSendATAPassThrough16(BYTE ucDisk, BYTE* pBuffer, WORD wSectorCount, WORD wLbaLow, WORD wLbaMid,
+BYTE CUtility::bSendATAPassThrough16(BYTE ucDisk, BYTE* pBuffer, WORD wSectorCount, WORD wLbaLow, WORD wLbaMid,
                                          WORD wLbaHigh, BYTE ucWrite, DWORD dwSectorLength)
 {
     return bSendATAPassThrough16BySCSICMD(ucDisk, 0, wSectorCount, wLbaLow, wLbaMid, wLbaHigh, 0x50,
                                           ucWrite ? 0x35 : 0x25, pBuffer, dwSectorLength);
 }
 
-BYTE CDiskUtility::vReadWriteSmartLogPage_LastSector(BYTE ucDisk, BYTE ucWrite, BYTE* pBuffer)
+BYTE CUtility::vReadWriteSmartLogPage_LastSector(BYTE ucDisk, BYTE ucWrite, BYTE* pBuffer)
 {
     const char* const kFn = "CUtility::vReadWriteSmartLogPage_LastSector";
     if (!pBuffer)

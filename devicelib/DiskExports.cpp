@@ -14,7 +14,7 @@ BYTE Utility(const char* pszName, F f)
     if (!g_pUtility)
         return 0;
     try {
-        return f(DiskUtility());
+        return f(*g_pUtility);
     } catch (...) {
         ZLOG(pszName, "exception caught, dwErrorCode : %lu", GetLastError());
         return 0;
@@ -28,13 +28,13 @@ extern "C" {
 ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_CreatePartition(BYTE ucDisk, BYTE ucStyle)
 {
     return Utility("ZedoUSBLib_CreatePartition",
-                   [&](CDiskUtility& u) { return u.vCreatePartition(ucDisk, ucStyle); });
+                   [&](CUtility& u) { return u.vCreatePartition(ucDisk, ucStyle); });
 }
 
 ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_LowLevelFormatTracks(BYTE ucDisk, BYTE ucDriveLetter, BYTE ucPartInfo,
                                                              BYTE ucFileSystem)
 {
-    return Utility("ZedoUSBLib_LowLevelFormatTracks", [&](CDiskUtility& u) {
+    return Utility("ZedoUSBLib_LowLevelFormatTracks", [&](CUtility& u) {
         return u.vLowLevelFormatTracks(ucDisk, ucDriveLetter, ucPartInfo, ucFileSystem);
     });
 }
@@ -42,14 +42,14 @@ ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_LowLevelFormatTracks(BYTE ucDisk, BYTE u
 ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_ReadWriteTest(BYTE ucDriveLetter, char* pszFileName)
 {
     return Utility("ZedoUSBLib_ReadWriteTest",
-                   [&](CDiskUtility& u) { return u.vReadWriteTest(ucDriveLetter, pszFileName); });
+                   [&](CUtility& u) { return u.vReadWriteTest(ucDriveLetter, pszFileName); });
 }
 
 ZEDOUSB_API BYTE ZEDOUSB_CALL ZedoUSBLib_ReadSmartLog(BYTE ucDisk, char* pBuffer, BYTE ucLogPage)
 {
     if (!pBuffer)
         return 0;
-    return Utility("ZedoUSBLib_ReadSmartLog", [&](CDiskUtility& u) {
+    return Utility("ZedoUSBLib_ReadSmartLog", [&](CUtility& u) {
         return u.bSendSMARTCTLBySCSICMD(ucDisk, reinterpret_cast<BYTE*>(pBuffer), 0xD5, ucLogPage);
     });
 }
@@ -58,7 +58,7 @@ ZEDOUSB_API BYTE ZEDOUSB_CALL ZedoUSBLib_WriteSmartLog(BYTE ucDisk, char* pBuffe
 {
     if (!pBuffer)
         return 0;
-    return Utility("ZedoUSBLib_WriteSmartLog", [&](CDiskUtility& u) {
+    return Utility("ZedoUSBLib_WriteSmartLog", [&](CUtility& u) {
         return u.bSendSMARTCTLBySCSICMD(ucDisk, reinterpret_cast<BYTE*>(pBuffer), 0xD6, ucLogPage);
     });
 }
@@ -67,7 +67,7 @@ ZEDOUSB_API BYTE ZEDOUSB_CALL ZedoUSBLib_GetSmartAttribute(BYTE ucDisk, char* pB
 {
     if (!pBuffer)
         return 0;
-    return Utility("ZedoUSBLib_GetSmartAttribute", [&](CDiskUtility& u) {
+    return Utility("ZedoUSBLib_GetSmartAttribute", [&](CUtility& u) {
         return u.bSendSMARTCTLBySCSICMD(ucDisk, reinterpret_cast<BYTE*>(pBuffer), 0xD0, 0);
     });
 }
@@ -76,7 +76,7 @@ ZEDOUSB_API BYTE ZEDOUSB_CALL ZedoUSBLib_vReadWriteSmartLogPage_LastSector(BYTE 
 {
     if (!pBuffer)
         return 0;
-    return Utility("ZedoUSBLib_vReadWriteSmartLogPage_LastSector", [&](CDiskUtility& u) {
+    return Utility("ZedoUSBLib_vReadWriteSmartLogPage_LastSector", [&](CUtility& u) {
         return u.vReadWriteSmartLogPage_LastSector(ucDisk, ucWrite, reinterpret_cast<BYTE*>(pBuffer));
     });
 }
@@ -85,7 +85,7 @@ ZEDOUSB_API BYTE ZEDOUSB_CALL ZedoUSBLib_ReadWritePerfomanceTest(BYTE ucDisk, in
                                                                  float* pfReadRate, float* pfWriteRate,
                                                                  int* pnErrorCode)
 {
-    return Utility("ZedoUSBLib_ReadWritePerfomanceTest", [&](CDiskUtility& u) {
+    return Utility("ZedoUSBLib_ReadWritePerfomanceTest", [&](CUtility& u) {
         return u.ReadWritePerfomanceTest(ucDisk, nPositionPercent, nSizeMiB, pfReadRate, pfWriteRate, pnErrorCode);
     });
 }

@@ -2,6 +2,7 @@
 // placed at sector 63, and formatting the volume behind a letter (NTFS through the system's format
 // tool, FAT32 through the library's own formatter), with the label and the post-check.
 #include "DiskUtility.h"
+#include "Utility.h"
 
 #include "DiskPlatform.h"
 #include "Fat32Format.h"
@@ -118,9 +119,9 @@ bool DiskUtil::DiskGeometry(DWORD dwDisk, unsigned long long* pullSize, DWORD* p
     return true;
 }
 
-// ---- CDiskUtility: partitioning and formatting ----
+// ---- CUtility: partitioning and formatting ----
 
-char CDiskUtility::cGetUnusedDriveLetter()
+char CUtility::cGetUnusedDriveLetter()
 {
     try {
         bool bFree[24];
@@ -136,7 +137,7 @@ char CDiskUtility::cGetUnusedDriveLetter()
     return 0x7F;
 }
 
-BYTE CDiskUtility::vCheckFilePathExists(const char* pszPath, BYTE ucShowMessage)
+BYTE CUtility::vCheckFilePathExists(const char* pszPath, BYTE ucShowMessage)
 {
     if (!pszPath)
         return 0;
@@ -158,7 +159,7 @@ BYTE CDiskUtility::vCheckFilePathExists(const char* pszPath, BYTE ucShowMessage)
     return 1;
 }
 
-DWORD CDiskUtility::vGetPartitionCount(BYTE ucDisk)
+DWORD CUtility::vGetPartitionCount(BYTE ucDisk)
 {
     HANDLE hDisk = DeviceIo().OpenDisk(DiskPath(ucDisk).c_str(), 0, kShareAll, FILE_FLAG_NO_BUFFERING);
     if (hDisk == INVALID_HANDLE_VALUE)
@@ -187,7 +188,7 @@ DWORD CDiskUtility::vGetPartitionCount(BYTE ucDisk)
     return dwResult;
 }
 
-DWORD CDiskUtility::vCheckFileSystemCapacity(BYTE ucDisk)
+DWORD CUtility::vCheckFileSystemCapacity(BYTE ucDisk)
 {
     unsigned long long ullSize = 0;
     DWORD dwBytesPerSector = 0;
@@ -196,7 +197,7 @@ DWORD CDiskUtility::vCheckFileSystemCapacity(BYTE ucDisk)
     return ullSize / 0x100000 < 0x800000 ? 1 : 0;
 }
 
-DWORD CDiskUtility::vGetDiskPhysicalSize(BYTE ucDisk)
+DWORD CUtility::vGetDiskPhysicalSize(BYTE ucDisk)
 {
     unsigned long long ullSize = 0;
     DWORD dwBytesPerSector = 0;
@@ -206,7 +207,7 @@ DWORD CDiskUtility::vGetDiskPhysicalSize(BYTE ucDisk)
     return ullMiB >= 0xFFFFFFFF ? 0xFFFFFFFE : static_cast<DWORD>(ullMiB);
 }
 
-BYTE CDiskUtility::vSetDiskPartSetupInfo(BYTE ucDisk, BYTE ucStyle)
+BYTE CUtility::vSetDiskPartSetupInfo(BYTE ucDisk, BYTE ucStyle)
 {
     const char cLetter = cGetUnusedDriveLetter();
     if (ucDisk == 0 || DiskUtil::IsSystemDisk(ucDisk))
@@ -262,7 +263,7 @@ BYTE CDiskUtility::vSetDiskPartSetupInfo(BYTE ucDisk, BYTE ucStyle)
     return bOk && vCheckFilePathExists(path.c_str(), 0) ? 1 : 0;
 }
 
-BYTE CDiskUtility::vDelDiskPartSetupInfo(BYTE)
+BYTE CUtility::vDelDiskPartSetupInfo(BYTE)
 {
     try {
         if (!m_strScriptPath.empty()) {
@@ -278,7 +279,7 @@ BYTE CDiskUtility::vDelDiskPartSetupInfo(BYTE)
     }
 }
 
-void CDiskUtility::UpdateDiskProperties(BYTE ucDisk)
+void CUtility::UpdateDiskProperties(BYTE ucDisk)
 {
     HANDLE hDisk = DeviceIo().OpenDisk(DiskPath(ucDisk).c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll,
                                        FILE_FLAG_NO_BUFFERING);
@@ -289,7 +290,7 @@ void CDiskUtility::UpdateDiskProperties(BYTE ucDisk)
     DeviceIo().CloseDevice(hDisk);
 }
 
-BYTE CDiskUtility::vCreatePartition(BYTE ucDisk, BYTE ucStyle)
+BYTE CUtility::vCreatePartition(BYTE ucDisk, BYTE ucStyle)
 {
     const char* const kFn = "CUtility::vCreatePartition";
     BYTE ucResult = 0;
@@ -367,7 +368,7 @@ BYTE CDiskUtility::vCreatePartition(BYTE ucDisk, BYTE ucStyle)
     return ucResult;
 }
 
-BYTE CDiskUtility::vLowLevelFormatTracks(BYTE ucDisk, BYTE ucDriveLetter, BYTE ucPartInfoEx, BYTE ucFileSystem)
+BYTE CUtility::vLowLevelFormatTracks(BYTE ucDisk, BYTE ucDriveLetter, BYTE ucPartInfoEx, BYTE ucFileSystem)
 {
     const char* const kFn = "CUtility::vLowLevelFormatTracks";
     const char cLetter = static_cast<char>(ucDriveLetter);

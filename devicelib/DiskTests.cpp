@@ -1,6 +1,7 @@
 // The read/write test (a file copied to a drive, read back past the cache and compared) and the
 // raw speed test (an area of a disk read and written back unchanged under one volume lock, timed).
 #include "DiskUtility.h"
+#include "Utility.h"
 
 #include "DiskPlatform.h"
 #include "Fat32Format.h"
@@ -117,38 +118,12 @@ float ReportedWriteRate(float fWrite, float fRead)
     return (fWrite + fRead) / 2;
 }
 
-CDiskUtility::CDiskUtility() : m_fWriteRate(0), m_fReadRate(0)
-{
-    InitializeCriticalSectionAndSpinCount(&m_SpeedTestCriticalSection, 0x80000400);
-}
-
-CDiskUtility::~CDiskUtility()
-{
-    DeleteCriticalSection(&m_SpeedTestCriticalSection);
-}
-
-CDiskUtility& DiskUtility()
-{
-    static CDiskUtility utility;
-    return utility;
-}
-
-char CDiskUtility::vGetLogicalAddressFromPhysicalAddress(BYTE ucDisk)
-{
-    for (char c = 'C'; c <= 'Z'; ++c) {
-        DWORD dwDisk = 0;
-        if (DiskUtil::DiskOfLetter(c, &dwDisk) && dwDisk == ucDisk)
-            return c;
-    }
-    return 0x7F;
-}
-
-BYTE CDiskUtility::bScanForHardwaeChanges()
+BYTE CUtility::bScanForHardwaeChanges()
 {
     return DiskPlatform().RescanDevices() ? 1 : 0;
 }
 
-long long CDiskUtility::vGetDiskFreeSpace(BYTE ucDriveLetter)
+long long CUtility::vGetDiskFreeSpace(BYTE ucDriveLetter)
 {
     DWORD dwSpc = 0, dwBps = 0, dwFree = 0, dwTotal = 0;
     if (!DiskPlatform().DiskFreeSpace(static_cast<char>(ucDriveLetter), &dwSpc, &dwBps, &dwFree, &dwTotal))
@@ -156,7 +131,7 @@ long long CDiskUtility::vGetDiskFreeSpace(BYTE ucDriveLetter)
     return static_cast<long long>((static_cast<unsigned long long>(dwFree) * dwSpc * dwBps) >> 20);
 }
 
-BYTE CDiskUtility::vReadFile(const char* pszPath, BYTE* pBuffer, DWORD dwLength)
+BYTE CUtility::vReadFile(const char* pszPath, BYTE* pBuffer, DWORD dwLength)
 {
     if (!pBuffer || !pszPath || !vCheckFilePathExists(pszPath, 0))
         return 0;
@@ -175,7 +150,7 @@ BYTE CDiskUtility::vReadFile(const char* pszPath, BYTE* pBuffer, DWORD dwLength)
     return ucResult;
 }
 
-BYTE CDiskUtility::vWriteFile(const char* pszPath, const BYTE* pBuffer, DWORD dwLength)
+BYTE CUtility::vWriteFile(const char* pszPath, const BYTE* pBuffer, DWORD dwLength)
 {
     if (!pBuffer || !pszPath)
         return 0;
@@ -191,7 +166,7 @@ BYTE CDiskUtility::vWriteFile(const char* pszPath, const BYTE* pBuffer, DWORD dw
     return bOk ? 1 : 0;
 }
 
-bool CDiskUtility::ReadTargetUncached(const char* pszPath, BYTE* pBuffer, DWORD dwLength, char cLetter)
+bool CUtility::ReadTargetUncached(const char* pszPath, BYTE* pBuffer, DWORD dwLength, char cLetter)
 {
     // Unbuffered reads move whole sectors into sector-aligned memory.
     DWORD dwSpc = 0, dwSector = 0, dwFree = 0, dwTotal = 0;
@@ -224,7 +199,7 @@ bool CDiskUtility::ReadTargetUncached(const char* pszPath, BYTE* pBuffer, DWORD 
     return true;
 }
 
-BYTE CDiskUtility::vReadWriteTest(BYTE ucDriveLetter, const char* pszFileName)
+BYTE CUtility::vReadWriteTest(BYTE ucDriveLetter, const char* pszFileName)
 {
     const char* const kFn = "CUtility::vReadWriteTest";
     if (ucDriveLetter == 0x7F || !pszFileName || !pszFileName[0])
@@ -284,7 +259,7 @@ BYTE CDiskUtility::vReadWriteTest(BYTE ucDriveLetter, const char* pszFileName)
     }
 }
 
-BYTE CDiskUtility::vReadSectors(HANDLE hVolume, BYTE* pBuffer, unsigned long long ullOffset, DWORD dwBytes, BOOL bTimed)
+BYTE CUtility::vReadSectors(HANDLE hVolume, BYTE* pBuffer, unsigned long long ullOffset, DWORD dwBytes, BOOL bTimed)
 {
     for (int nPass = 0; nPass < 2; ++nPass) {
         const bool bTiming = bTimed && nPass == 1;
@@ -312,7 +287,7 @@ BYTE CDiskUtility::vReadSectors(HANDLE hVolume, BYTE* pBuffer, unsigned long lon
     return 1;
 }
 
-BYTE CDiskUtility::vWriteSectors(HANDLE hVolume, const BYTE* pBuffer, unsigned long long ullOffset, DWORD dwBytes,
+BYTE CUtility::vWriteSectors(HANDLE hVolume, const BYTE* pBuffer, unsigned long long ullOffset, DWORD dwBytes,
                                  BOOL bTimed)
 {
     for (int nPass = 0; nPass < 2; ++nPass) {
@@ -341,7 +316,7 @@ BYTE CDiskUtility::vWriteSectors(HANDLE hVolume, const BYTE* pBuffer, unsigned l
     return 1;
 }
 
-BYTE CDiskUtility::ReadWritePerfomanceTest(BYTE ucDisk, int nPercent, int nSizeMiB, float* pfReadRate,
+BYTE CUtility::ReadWritePerfomanceTest(BYTE ucDisk, int nPercent, int nSizeMiB, float* pfReadRate,
                                            float* pfWriteRate, int* pnErrorCode)
 {
     const char* const kFn = "CUtility::ReadWritePerfomanceTest";

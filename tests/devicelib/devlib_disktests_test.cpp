@@ -6,6 +6,7 @@
 
 #include "DiskModel.h"
 #include "DiskUtility.h"
+#include "Utility.h"
 #include "ZedoUSBLib.h"
 
 namespace {
@@ -32,7 +33,7 @@ protected:
     }
     CDiskModel model;
     CDiskModelScope scope{model};
-    CDiskUtility utility;
+    CUtility utility;
 };
 
 TEST_F(SpeedTest, LargeAreaComesBackByteIdenticalAndOthersCannotWriteInBetween)
@@ -153,7 +154,7 @@ protected:
     }
     CDiskModel model;
     CDiskModelScope scope{model};
-    CDiskUtility utility;
+    CUtility utility;
     std::string target;
 };
 

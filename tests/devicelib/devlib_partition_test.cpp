@@ -22,7 +22,7 @@ class Partition : public ::testing::Test {
 protected:
     CDiskModel model;
     CDiskModelScope scope{model};
-    CDiskUtility utility;
+    CUtility utility;
 
     std::string LastScript()
     {

@@ -6,6 +6,7 @@
 
 #include "DiskModel.h"
 #include "DiskUtility.h"
+#include "Utility.h"
 #include "ZedoUSBLib.h"
 
 namespace {
@@ -18,7 +19,7 @@ protected:
     void TearDown() override { ZedoUSBLib_Unload(); }
     CDiskModel model;
     CDiskModelScope scope{model};
-    CDiskUtility utility;
+    CUtility utility;
 
     AtaCommand Last()
     {
