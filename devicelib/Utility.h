@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "Fat32Format.h"
 #include "ZedoUSBDev.h"
 #include "ZedoUSBLib.h"
 
@@ -109,9 +110,53 @@ public:
     // GetConfig's work: 1 when a record was found and copied, else 0.
     int GetConfig(USBDevConfig_* pConfig, int* pFlags);
 
-    // ---- partitioning, FAT32 formatting, SMART and disk tests ----
-    // Their members and the embedded formatter object are declared here, beside the ones above,
-    // by the code that builds them.
+    // ---- partitioning and formatting ----
+    BYTE vCreatePartition(BYTE ucDisk, BYTE ucStyle);
+    BYTE vLowLevelFormatTracks(BYTE ucDisk, BYTE ucDriveLetter, BYTE ucPartInfoEx, BYTE ucFileSystem);
+    // Writes the partition tool's script for the disk into a new private folder; 1 / 0.
+    BYTE vSetDiskPartSetupInfo(BYTE ucDisk, BYTE ucStyle);
+    // Deletes the script and its folder when present; 0 only on an exception.
+    BYTE vDelDiskPartSetupInfo(BYTE ucDisk);
+    char cGetUnusedDriveLetter();
+    BYTE vCheckFilePathExists(const char* pszPath, BYTE ucShowMessage);
+    DWORD vGetPartitionCount(BYTE ucDisk);
+    // 1 below 8 TiB, 0 from 8 TiB on, 0x7FFFFFFF when the size cannot be read.
+    DWORD vCheckFileSystemCapacity(BYTE ucDisk);
+    // Size in MiB, 0xFFFFFFFF when it cannot be read.
+    DWORD vGetDiskPhysicalSize(BYTE ucDisk);
+    // The script of the last vSetDiskPartSetupInfo (empty when none).
+    const std::string& ScriptPath() const { return m_strScriptPath; }
+
+    // ---- ATA pass-through and SMART ----
+    BYTE bSendATAPassThroughBySCSICMD(BYTE ucDisk, BYTE ucFeatures, BYTE ucSectorCount, BYTE ucLbaLow,
+                                      BYTE ucLbaMid, BYTE ucLbaHigh, BYTE ucDevice, BYTE ucCommand, BYTE* pBuffer,
+                                      DWORD dwLength);
+    BYTE bSendATAPassThrough16BySCSICMD(BYTE ucDisk, WORD wFeatures, WORD wSectorCount, WORD wLbaLow, WORD wLbaMid,
+                                        WORD wLbaHigh, BYTE ucDevice, BYTE ucCommand, BYTE* pBuffer,
+                                        DWORD dwSectorLength);
+    BYTE bSendIdentifyATAPassThrough(BYTE ucDisk, BYTE* pBuffer, DWORD dwLength);
+    BYTE bSendSMARTCTLBySCSICMD(BYTE ucDisk, BYTE* pBuffer, BYTE ucFeature, BYTE ucLogPage);
+    BYTE bSendATAPassThrough16(BYTE ucDisk, BYTE* pBuffer, WORD wSectorCount, WORD wLbaLow, WORD wLbaMid,
+                               WORD wLbaHigh, BYTE ucWrite, DWORD dwSectorLength);
+    // The private page just past the capacity the bridge shows; the caller's buffer holds 512 bytes.
+    BYTE vReadWriteSmartLogPage_LastSector(BYTE ucDisk, BYTE ucWrite, BYTE* pBuffer);
+
+    // ---- read/write and speed tests ----
+    BYTE vReadWriteTest(BYTE ucDriveLetter, const char* pszFileName);
+    BYTE ReadWritePerfomanceTest(BYTE ucDisk, int nPercent, int nSizeMiB, float* pfReadRate, float* pfWriteRate,
+                                 int* pnErrorCode);
+    // Free MiB of a drive, -1 when it cannot be read.
+    long long vGetDiskFreeSpace(BYTE ucDriveLetter);
+    BYTE vReadFile(const char* pszPath, BYTE* pBuffer, DWORD dwLength);
+    // Creates the file (it must not exist yet), writes it through and flushes it.
+    BYTE vWriteFile(const char* pszPath, const BYTE* pBuffer, DWORD dwLength);
+    BYTE bScanForHardwaeChanges();
+    // Raw transfers on an open, locked volume at a byte offset, in pieces of at most 32 MiB; each
+    // piece lands at its own place in the buffer. Two passes; with the timed flag the second one's
+    // rate (bytes over the time taken) goes to the read or write accumulator.
+    BYTE vReadSectors(HANDLE hVolume, BYTE* pBuffer, unsigned long long ullOffset, DWORD dwBytes, BOOL bTimed);
+    BYTE vWriteSectors(HANDLE hVolume, const BYTE* pBuffer, unsigned long long ullOffset, DWORD dwBytes,
+                       BOOL bTimed);
 
     // ---- members ----
     CZedoUSBLib m_USBLib;
@@ -150,8 +195,17 @@ public:
     CRITICAL_SECTION m_ReloadFWCriticalSection;
     CRITICAL_SECTION m_SpeedTestCriticalSection;
 
+    CFat32Format m_Fat32Format;        // the formatter object of the utility
+    float m_fWriteRate = 0;            // MiB/s of the last timed write
+    float m_fReadRate = 0;             // MiB/s of the last timed read
+
 private:
+    bool ReadTargetUncached(const char* pszPath, BYTE* pBuffer, DWORD dwLength, char cLetter);
+    void UpdateDiskProperties(BYTE ucDisk);
+
     CZedoUSBDev2K m_Dev;               // commands the utility issues itself
+    std::string m_strScriptPath;       // the partition tool's script while it exists
+    std::string m_strScriptFolder;
 };
 
 extern CUtility* g_pUtility;

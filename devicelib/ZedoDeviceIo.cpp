@@ -201,6 +201,30 @@ BOOL CDeviceIo::WriteBytes(HANDLE hFile, const void* pData, DWORD dwLength, DWOR
     return WriteFile(hFile, pData, dwLength, pdwWritten, nullptr);
 }
 
+HANDLE CDeviceIo::OpenDisk(const char* pszPath, DWORD dwAccess, DWORD dwShare, DWORD dwFlags)
+{
+    return CreateFileA(pszPath, dwAccess, dwShare, nullptr, OPEN_EXISTING, dwFlags, nullptr);
+}
+
+BOOL CDeviceIo::ReadAt(HANDLE hDevice, unsigned long long ullOffset, void* pBuffer, DWORD dwLength, DWORD* pdwDone)
+{
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(ullOffset);
+    at.OffsetHigh = static_cast<DWORD>(ullOffset >> 32);
+    *pdwDone = 0;
+    return ReadFile(hDevice, pBuffer, dwLength, pdwDone, &at);
+}
+
+BOOL CDeviceIo::WriteAt(HANDLE hDevice, unsigned long long ullOffset, const void* pBuffer, DWORD dwLength,
+                        DWORD* pdwDone)
+{
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(ullOffset);
+    at.OffsetHigh = static_cast<DWORD>(ullOffset >> 32);
+    *pdwDone = 0;
+    return WriteFile(hDevice, pBuffer, dwLength, pdwDone, &at);
+}
+
 namespace {
 CDeviceIo g_systemIo;
 CDeviceIo* g_pDeviceIo = &g_systemIo;

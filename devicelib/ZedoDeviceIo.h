@@ -47,6 +47,14 @@ public:
     virtual bool RequestEject(const char* pszInstanceId, DWORD* pdwVetoType, char* pszVetoName, DWORD dwChars);
     // WriteFile on a file the library created.
     virtual BOOL WriteBytes(HANDLE hFile, const void* pData, DWORD dwLength, DWORD* pdwWritten);
+
+    // ---- Raw disk and volume access ----
+    // CreateFileA with OPEN_EXISTING and the given flags (unbuffered, write-through, ...).
+    virtual HANDLE OpenDisk(const char* pszPath, DWORD dwAccess, DWORD dwShare, DWORD dwFlags);
+    // One synchronous transfer at a 64-bit byte offset; *pdwDone gets the bytes moved.
+    virtual BOOL ReadAt(HANDLE hDevice, unsigned long long ullOffset, void* pBuffer, DWORD dwLength, DWORD* pdwDone);
+    virtual BOOL WriteAt(HANDLE hDevice, unsigned long long ullOffset, const void* pBuffer, DWORD dwLength,
+                         DWORD* pdwDone);
 };
 
 CDeviceIo& DeviceIo();

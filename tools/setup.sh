@@ -7,7 +7,8 @@ export DEBIAN_FRONTEND=noninteractive
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 for p in cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine32:i386 wine64 xvfb xauth \
-         clang libclang-rt-14-dev libz-mingw-w64-dev zlib1g-dev libxml2-dev pkg-config; do
+         clang libclang-rt-14-dev libz-mingw-w64-dev zlib1g-dev libxml2-dev pkg-config \
+         dosfstools mtools; do
   have "$p" || need+=("$p")
 done
 for p in "$@"; do have "$p" || need+=("$p"); done

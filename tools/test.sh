@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: the Windows test programs under Wine and Xvfb,
-# then the native fuzzers for a bounded time each. Ends with one line of totals.
+# Sets up, builds and runs every test: the Windows test programs under Wine and Xvfb, the
+# native checks, then the native fuzzers for a bounded time each. Ends with one line of totals.
 set -eu -o pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/tools/setup.sh"
@@ -26,6 +26,14 @@ else
 fi
 passed=$((total - failed))
 [ "$failed" -eq 0 ] || status=1
+
+if [ -f "$root/tests/native/run.sh" ]; then
+  checks=$(ls "$root"/tests/native/*_check.cpp 2>/dev/null | wc -l)
+  bash "$root/tests/native/run.sh" 2>&1 | tee "$log" || status=1
+  bad=$(grep -c -E '^native: .*(failed|does not build)$' "$log" || true)
+  passed=$((passed + checks - bad))
+  failed=$((failed + bad))
+fi
 
 if [ -f "$root/fuzz/run.sh" ]; then
   fuzzers=$(ls "$root"/fuzz/*_fuzz.cpp 2>/dev/null | wc -l)

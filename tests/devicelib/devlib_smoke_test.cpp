@@ -154,7 +154,7 @@ TEST(Smoke, TheDllAnswersEveryExportWithItsCode)
     EXPECT_EQ(-3, rebuild("in.bin", nullptr, 0, 2));
     EXPECT_EQ(-4, rebuild("no-such-folder\\firmware_1abcdefg.bin", "out.bin", 0, 2));
 
-    // Disk utilities that are not built yet answer their failure codes.
+    // Disk utilities: disk 0 and letters that lie on no disk are refused, and no disk answers here.
     EXPECT_EQ(0, partition(0, 0));
     EXPECT_EQ(0, format(0, 'Z', 0, 0));
     EXPECT_EQ(0, rwTest('Z', text));

@@ -1,0 +1,245 @@
+// Partitioning through the partition tool's script, the realignment of a partition at sector 63,
+// and formatting (FAT32 by the library's formatter, NTFS by the format tool) with the post-check.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "DiskModel.h"
+#include "DiskUtility.h"
+#include "Utility.h"
+#include "ZedoUSBLib.h"
+
+namespace {
+
+DWORD Le32(const std::vector<BYTE>& v, size_t at)
+{
+    DWORD x;
+    memcpy(&x, v.data() + at, 4);
+    return x;
+}
+
+class Partition : public ::testing::Test {
+protected:
+    CDiskModel model;
+    CDiskModelScope scope{model};
+    CUtility utility;
+
+    std::string LastScript()
+    {
+        for (const ToolCall& call : model.ToolCalls())
+            if (call.file == "diskpart.exe")
+                return call.script;
+        return "";
+    }
+};
+
+TEST_F(Partition, ScriptsCarryTheDiskAndTheFirstFreeLetter)
+{
+    model.AddDisk(2, 512, 1000063);
+    model.TakeLetter('E');
+    model.TakeLetter('F');
+    ASSERT_EQ(1, utility.vCreatePartition(2, 0));
+    EXPECT_EQ(" list disk\n select disk 2\n clean \ncreate partition primary \n active\n select partition 1\n "
+              "assign letter=G\n",
+              LastScript());
+    // The tool got the script by its full, quoted path, named after the disk; it is gone afterwards.
+    const ToolCall call = model.ToolCalls().at(0);
+    EXPECT_EQ(0u, call.parameters.find(" /s \""));
+    EXPECT_NE(std::string::npos, call.parameters.find("\\DiskPartTarget2.sc\""));
+    std::string path = call.parameters.substr(5, call.parameters.size() - 6);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path.c_str()));
+    EXPECT_TRUE(model.HasVolume('G'));
+
+    model.AddDisk(3, 512, 4000000);
+    for (char c = 'E'; c <= 'W'; ++c)
+        model.TakeLetter(c);
+    ASSERT_EQ(1, utility.vCreatePartition(3, 1));
+    std::string gpt;
+    for (const ToolCall& c : model.ToolCalls())
+        gpt = c.script;
+    EXPECT_EQ(" list disk\n select disk 3\n clean \n convert gpt\ncreate partition primary \n select partition 2\n "
+              "assign letter=X\n",
+              gpt);
+    // GPT: two partitions, nothing rewritten.
+    EXPECT_EQ(2u, model.Disk(3).layout.size());
+    EXPECT_EQ(0, model.Disk(3).sector0Writes);
+}
+
+TEST_F(Partition, RefusedWithoutAFreeLetterOrOnTheSystemDisk)
+{
+    model.AddDisk(2, 512, 1000063);
+    EXPECT_EQ(0, utility.vCreatePartition(0, 0));   // disk 0 holds the system
+    for (char c = 'E'; c <= 'X'; ++c)
+        model.TakeLetter(c);
+    EXPECT_EQ(0x7F, utility.cGetUnusedDriveLetter());
+    EXPECT_EQ(0, utility.vCreatePartition(2, 0));
+    EXPECT_TRUE(model.ToolCalls().empty());
+    EXPECT_TRUE(utility.ScriptPath().empty());
+}
+
+TEST_F(Partition, SystemDiskIsRecognisedByItsVolumeNotItsNumber)
+{
+    // The system's volume C: moves to disk 4 (as when booting from another disk).
+    model.AddDisk(4, 512, 4000000);
+    model.AddVolume('C', 4, 2048, 3000000);
+    EXPECT_EQ(0, utility.vCreatePartition(4, 0));
+    EXPECT_TRUE(model.ToolCalls().empty());
+}
+
+TEST_F(Partition, RealignsAPartitionAtSector63AndRereadsTheTableAfterTheWrite)
+{
+    for (DWORD bps : {512u, 4096u}) {
+        SCOPED_TRACE(bps);
+        const DWORD disk = bps == 512 ? 2 : 3;
+        model.AddDisk(disk, bps, 1000063);
+        model.diskpartStart = 63;
+        ASSERT_EQ(1, utility.vCreatePartition(static_cast<BYTE>(disk), 0));
+        std::vector<BYTE> mbr = model.ReadDisk(disk, 0, 512);
+        EXPECT_EQ(0x80, mbr[446]);
+        EXPECT_EQ(64u, Le32(mbr, 454));
+        EXPECT_EQ(999936u, Le32(mbr, 458));   // (1,000,000 - 1) down to a multiple of 64
+        // The system's view follows the new table because it was read after the write.
+        ModelDisk& d = model.Disk(disk);
+        ASSERT_EQ(1u, d.layout.size());
+        EXPECT_EQ(64u, d.layout[0].start);
+        EXPECT_EQ((std::vector<std::string>{"write0", "dismount", "update"}), d.events);
+    }
+}
+
+TEST_F(Partition, PartitionAt2048IsWrittenBackUnchanged)
+{
+    model.AddDisk(2, 512, 1002048);
+    model.diskpartStart = 2048;
+    ASSERT_EQ(1, utility.vCreatePartition(2, 0));
+    std::vector<BYTE> mbr = model.ReadDisk(2, 0, 512);
+    EXPECT_EQ(2048u, Le32(mbr, 454));
+    EXPECT_EQ(1000000u, Le32(mbr, 458));
+    EXPECT_EQ(1, model.Disk(2).sector0Writes);
+}
+
+TEST_F(Partition, AFailedOrHungToolLeavesAnOldPartitionAlone)
+{
+    model.AddDisk(2, 512, 1000063);
+    // An old, live partition at 63 with its file system.
+    model.AddVolume('K', 2, 63, 1000000);
+    const std::vector<BYTE> before = model.ReadDisk(2, 0, 512);
+    for (int mode = 0; mode < 3; ++mode) {
+        SCOPED_TRACE(mode);
+        ToolBehaviour& tool = model.tools["diskpart.exe"];
+        tool = ToolBehaviour();
+        tool.act = false;
+        if (mode == 0)
+            tool.exitCode = 0x80042413;   // the tool failed
+        else if (mode == 1)
+            tool.hangs = true;
+        else
+            tool.startFails = true;
+        EXPECT_EQ(0, utility.vCreatePartition(2, 0));
+        EXPECT_EQ(before, model.ReadDisk(2, 0, 512));
+        EXPECT_EQ(0, model.Disk(2).sector0Writes);
+    }
+    // A failing tool is tried three times; a hung one only once; one that cannot start three
+    // times with a pause between.
+    EXPECT_EQ(3u + 1u + 3u, model.ToolCalls().size());
+    EXPECT_EQ(3u, model.Sleeps().size());
+}
+
+TEST_F(Partition, FormatsFat32AndPassesThePostCheck)
+{
+    model.AddDisk(2, 512, 4 * 1024 * 1024);
+    model.AddVolume('G', 2, 2048, 4 * 1024 * 1024 - 2048, 0x07);
+    ASSERT_EQ(1, utility.vLowLevelFormatTracks(2, 'G', 0, 1));
+    EXPECT_EQ("FAT32", model.FileSystemOf('G'));
+    EXPECT_EQ("NewDisk", model.LabelOf('G'));
+    EXPECT_EQ(0x0C, model.Volume('G').setType);
+    EXPECT_EQ(0x0C, model.ReadDisk(2, 0, 512)[446 + 4]);
+    EXPECT_GE(model.Volume('G').dismounts, 1);
+    EXPECT_EQ(nullptr, model.Volume('G').lockOwner);
+    EXPECT_EQ(1, model.OpenHandles() == 0 ? 1 : 0);
+    // The boot sector's label agrees with the root directory's; 16 sectors per cluster on this size.
+    std::vector<BYTE> boot = model.ReadDisk(2, 2048 * 512, 512);
+    EXPECT_EQ(0, memcmp(boot.data() + 71, "NewDisk    ", 11));
+    EXPECT_EQ(16, boot[13]);
+    EXPECT_EQ(2048u, Le32(boot, 28));   // hidden sectors
+    EXPECT_TRUE(model.ToolCalls().empty());
+}
+
+TEST_F(Partition, ClusterSizeFollowsTheDiskSize)
+{
+    // 0x22400 MiB exactly: 16 sectors per cluster; one MiB more: 32.
+    const unsigned long long mib = 1048576 / 512;
+    for (unsigned long long size : {0x22400ull, 0x22401ull}) {
+        SCOPED_TRACE(size);
+        const DWORD disk = size == 0x22400 ? 2 : 3;
+        const char letter = size == 0x22400 ? 'G' : 'H';
+        model.AddDisk(disk, 512, size * mib);
+        model.AddVolume(letter, disk, 2048, size * mib - 2048);
+        ASSERT_EQ(1, utility.vLowLevelFormatTracks(static_cast<BYTE>(disk), letter, 0, 1));
+        EXPECT_EQ(size == 0x22400 ? 16 : 32, model.ReadDisk(disk, 2048 * 512, 512)[13]);
+    }
+}
+
+TEST_F(Partition, NtfsThroughTheFormatToolAndOnlyWhenItSucceeded)
+{
+    model.AddDisk(2, 512, 4 * 1024 * 1024);
+    model.AddVolume('G', 2, 2048, 4 * 1024 * 1024 - 2048);
+    ASSERT_EQ(1, utility.vLowLevelFormatTracks(2, 'G', 0, 0));
+    ASSERT_EQ(1u, model.ToolCalls().size());
+    EXPECT_EQ("format.com", model.ToolCalls()[0].file);
+    EXPECT_EQ(" G:/Q /FS:NTFS /y", model.ToolCalls()[0].parameters);
+    EXPECT_EQ("NewDisk", model.LabelOf('G'));
+
+    // The old volume is NTFS with the label already; a failing format tool is still a failure.
+    model.tools["format.com"].exitCode = 1;
+    model.tools["format.com"].act = false;
+    EXPECT_EQ(0, utility.vLowLevelFormatTracks(2, 'G', 0, 0));
+    EXPECT_EQ(3u, model.ToolCalls().size());   // two attempts
+
+    // When the label cannot be set directly, the label tool sets it.
+    model.tools["format.com"] = ToolBehaviour();
+    model.Volume('G').labelFails = true;
+    ASSERT_EQ(1, utility.vLowLevelFormatTracks(2, 'G', 0, 0));
+    EXPECT_EQ("label.exe", model.ToolCalls().back().file);
+    EXPECT_EQ("G: NewDisk", model.ToolCalls().back().parameters);
+}
+
+TEST_F(Partition, LargeDisksGetNtfsWhateverTheChoice)
+{
+    const unsigned long long sectors = 8ull * 1024 * 1024 * 1024 * 2;   // 8 TiB of 512-byte sectors
+    model.AddDisk(2, 512, sectors);
+    model.AddVolume('G', 2, 2048, 0xFFFFFFFF);
+    EXPECT_EQ(0u, utility.vCheckFileSystemCapacity(2));
+    ASSERT_EQ(1, utility.vLowLevelFormatTracks(2, 'G', 0, 1));
+    EXPECT_EQ("NTFS", model.FileSystemOf('G'));
+}
+
+TEST_F(Partition, FormatGuards)
+{
+    model.AddDisk(2, 512, 4 * 1024 * 1024);
+    model.AddDisk(3, 512, 4 * 1024 * 1024);
+    model.AddVolume('G', 2, 2048, 4 * 1024 * 1024 - 2048);
+    model.AddVolume('H', 3, 2048, 4 * 1024 * 1024 - 2048);
+    const std::vector<BYTE> g = model.ReadDisk(2, 2048 * 512, 4096);
+    EXPECT_EQ(0, utility.vLowLevelFormatTracks(2, 0x7F, 0, 1));   // no letter
+    EXPECT_EQ(0, utility.vLowLevelFormatTracks(2, 'Q', 0, 1));    // a letter without a volume
+    EXPECT_EQ(0, utility.vLowLevelFormatTracks(2, 'H', 0, 1));    // a letter on another disk
+    EXPECT_EQ(0, utility.vLowLevelFormatTracks(0, 'C', 0, 1));    // the system's volume
+    EXPECT_EQ(0, utility.vLowLevelFormatTracks(7, 'G', 0, 1));    // no such disk
+    EXPECT_EQ(g, model.ReadDisk(2, 2048 * 512, 4096));
+    EXPECT_EQ("", model.FileSystemOf('H'));
+    EXPECT_TRUE(model.ToolCalls().empty());
+}
+
+TEST_F(Partition, ExportsReachTheUtilities)
+{
+    ASSERT_EQ(0, ZedoUSBLib_Load());
+    model.AddDisk(2, 512, 1000063);
+    EXPECT_EQ(1, ZedoUSBLib_CreatePartition(2, 0));
+    ASSERT_TRUE(model.HasVolume('E'));
+    EXPECT_EQ(1, ZedoUSBLib_LowLevelFormatTracks(2, 'E', 0, 1));
+    EXPECT_EQ("FAT32", model.FileSystemOf('E'));
+    EXPECT_EQ(0, ZedoUSBLib_CreatePartition(0, 0));
+    ZedoUSBLib_Unload();
+}
+
+} // namespace
