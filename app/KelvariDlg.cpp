@@ -535,8 +535,9 @@ void CKelvariDlg::OnBnClickedAbout()
         return;
     m_pAboutDlg = new CAboutDlg(this, CAboutDlg::MODE_ABOUT);
     m_btnAbout.CancelHover();
-    UpdateWindow();
+    // Drawn before the box opens, so that no late repaint of the main window shows through it.
     Invalidate();
+    UpdateWindow();
     m_pAboutDlg->DoModal();
     delete m_pAboutDlg;
     m_pAboutDlg = nullptr;
