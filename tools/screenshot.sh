@@ -5,9 +5,7 @@
 # are taken (shot-1.png, shot-2.png, ... in DIR, default build/screenshots). -a gives one
 # action per shot that the capture asks of the running main program first: none, about
 # (the About box) or tray (the tray icon's menu). The capture runs inside Wine (GDI+), so it
-# sees exactly what the program drew. ZUL_WINE and ZUL_SHOT_CXX name another Wine loader and
-# compiler (a 64-bit build, for example), ZUL_WINEARCH its prefix's kind; WINEPREFIX another
-# prefix.
+# sees exactly what the program drew; it covers the program's windows and open menus.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -23,22 +21,20 @@ while getopts "o:t:a:" opt; do
   esac
 done
 shift $((OPTIND - 1))
+. "$root/tools/wine-env.sh"
+build=$(zul_run_build "$build")
 prog=${1:-$build/bin/KVR ZUL.exe}
 [ $# -gt 0 ] && shift
-. "$root/tools/wine-env.sh"
-if [ -n "${ZUL_WINEARCH:-}" ]; then export WINEARCH=$ZUL_WINEARCH; fi
 export WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
 zul_prepare_prefix "$WINEPREFIX"
 mkdir -p "$out" "$build/tools"
 out=$(cd "$out" && pwd)
 case $prog in /*) ;; *) prog=$PWD/$prog ;; esac
 shot=$build/tools/zulshot.exe
-cxx=${ZUL_SHOT_CXX:-i686-w64-mingw32-g++}
 if [ ! -f "$shot" ] || [ "$root/tools/zulshot.cpp" -nt "$shot" ]; then
-  "$cxx" -O2 -municode -static -o "$shot" "$root/tools/zulshot.cpp" -lgdiplus -lgdi32 -luser32
+  "$ZUL_ARCH"-w64-mingw32-g++ -O2 -municode -static -o "$shot" "$root/tools/zulshot.cpp" -lgdiplus -lgdi32 -luser32
 fi
-export ZUL_SHOT_PROG=$prog ZUL_SHOT_OUT=$out ZUL_SHOT_TIMES=$times ZUL_SHOT_ACTIONS=$actions ZUL_SHOT_EXE=$shot
-export ZUL_WINE=${ZUL_WINE:-wine} ZUL_WINESERVER=${ZUL_WINESERVER:-wineserver}
+export ZUL_WINE ZUL_SHOT_PROG=$prog ZUL_SHOT_OUT=$out ZUL_SHOT_TIMES=$times ZUL_SHOT_ACTIONS=$actions ZUL_SHOT_EXE=$shot
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   cd "$(dirname "$ZUL_SHOT_PROG")"
   timeout -k 5 180 "$ZUL_WINE" "$ZUL_SHOT_PROG" "$@" >/dev/null 2>&1 &
@@ -60,5 +56,5 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     echo "$ZUL_SHOT_OUT/shot-$n.png"
   done
   kill "$pid" 2>/dev/null || true
-  "$ZUL_WINESERVER" -k 2>/dev/null || true
+  wineserver -k 2>/dev/null || true
 ' bash "$@"
