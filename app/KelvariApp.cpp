@@ -2,6 +2,7 @@
 
 #include "ButtonWatch.h"
 #include "KelvariDlg.h"
+#include "PanelPages.h"
 #include "SingleInstance.h"
 #include "StartupData.h"
 
@@ -28,6 +29,7 @@ BOOL CKelvariApp::InitInstance()
     if (!strError.IsEmpty())
         ::MessageBoxW(nullptr, strError, L"KVR ZUL", MB_OK | MB_ICONERROR);
     if (bGoOn) {
+        InstallPanelPages();
         CKelvariDlg dlg;
         m_pMainWnd = &dlg;
         dlg.DoModal();

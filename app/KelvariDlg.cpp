@@ -78,7 +78,7 @@ CString PathFromIDList(LPCITEMIDLIST pidl)
     if (!pidl)
         return CString();
     wchar_t buf[MAX_PATH + 1] = {};
-    if (!::SHGetPathFromIDListW(pidl, buf))
+    if (!ShellIo().PathFromIDList(pidl, buf))
         return CString();
     return CString(buf);
 }
@@ -119,8 +119,8 @@ CKelvariDlg::CKelvariDlg(CWnd* pParent) : CDialog(IDD, pParent)
 
 CKelvariDlg::~CKelvariDlg()
 {
-    if (GetMainWindowLink() == this)
-        SetMainWindowLink(nullptr);
+    if (GetSettingsHost() == this)
+        SetSettingsHost(nullptr);
     if (m_pPageBox) {
         m_pPageBox->DestroyWindow();
         delete m_pPageBox;
@@ -205,7 +205,7 @@ BOOL CKelvariDlg::OnInitDialog()
     CDialog::OnInitDialog();
     SetWindowText(kMainWindowTitle);
     MarkMainWindow(m_hWnd);
-    SetMainWindowLink(this);
+    SetSettingsHost(this);
     InitMainWindow();
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hSmallIcon, FALSE);
@@ -339,6 +339,7 @@ void CKelvariDlg::RegisterStoredHotKey()
 
 void CKelvariDlg::ApplyLanguage(const CString& strLanguageId)
 {
+    g_strLanguage = strLanguageId;
     g_bLanguageLoaded = LoadLanguageFile(LanguageTablePath(g_strAppDir, strLanguageId));
     LoadLanguageText();
     CButtonST* buttons[4] = {&m_btnQuit, &m_btnHelp, &m_btnAbout, &m_btnHide};
@@ -350,6 +351,43 @@ void CKelvariDlg::ApplyLanguage(const CString& strLanguageId)
     BuildTrayMenu();
     if (m_pPageBox)
         m_pPageBox->ReloadLanguageText();
+}
+
+void CKelvariDlg::SetButtonWatch(bool bOn)
+{
+    g_bUSBHotKey = bOn ? 1 : 0;
+    if (!bOn) {
+        StopButtonWatchAndClose();
+    } else if (g_arrUSBDevice.GetSize() > 0) {
+        StopButtonWatchAndClose();
+        g_bStopButtonWatch = 0;
+        StartButtonWatch();
+    }
+}
+
+void CKelvariDlg::UpdateBackupFolderHidden()
+{
+    CString strTarget = GetDestinationText();
+    if (strTarget.GetLength() < 2)
+        return;
+    CXmlDocument doc;
+    if (!doc.LoadFile(JoinPath(GetDataFolder(), kSettingsFile)))
+        return;
+    bool bHide = GetSettingText(doc, L"HideBackupFiles") == L"1";
+    CString strStore = strTarget.Left(2) + L"\\VEZORI";
+    DWORD attr = ::GetFileAttributesW(strStore);
+    if (attr == INVALID_FILE_ATTRIBUTES || !(attr & FILE_ATTRIBUTE_DIRECTORY))
+        return;
+    attr = bHide ? (attr | FILE_ATTRIBUTE_HIDDEN) : (attr & ~FILE_ATTRIBUTE_HIDDEN);
+    ::SetFileAttributesW(strStore, attr);
+}
+
+void CKelvariDlg::ReportSettingsWriteFailure(const CString& strPath)
+{
+    CString strMessage;
+    strMessage.Format(L"The setting could not be stored in \"%ls\".", (const wchar_t*)strPath);
+    CMakeSureDlg dlg(GetLanguageTextOr(L"PromptTitle", L"Tips"), strMessage, 1);
+    dlg.DoModal();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -495,8 +533,8 @@ void CKelvariDlg::OnDestroy()
     }
     KillTimer(1);
     UnmarkMainWindow(m_hWnd);
-    if (GetMainWindowLink() == this)
-        SetMainWindowLink(nullptr);
+    if (GetSettingsHost() == this)
+        SetSettingsHost(nullptr);
     m_trayIcon.UpdateIcon(nullptr);
     CDialog::OnDestroy();
 }
@@ -535,8 +573,9 @@ void CKelvariDlg::OnBnClickedAbout()
         return;
     m_pAboutDlg = new CAboutDlg(this, CAboutDlg::MODE_ABOUT);
     m_btnAbout.CancelHover();
-    UpdateWindow();
+    // Drawn before the box opens, so that no late repaint of the main window shows through it.
     Invalidate();
+    UpdateWindow();
     m_pAboutDlg->DoModal();
     delete m_pAboutDlg;
     m_pAboutDlg = nullptr;

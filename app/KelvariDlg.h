@@ -11,13 +11,14 @@
 #include "ButtonST.h"
 #include "PageBox.h"
 #include "ProgramWide.h"
+#include "SettingsHost.h"
 #include "ShellChangeSink.h"
 #include "Splash.h"
 #include "TrayIcon.h"
 #include "XmlDocument.h"
 #include "resource.h"
 
-class CKelvariDlg : public CDialog, public IMainWindowLink {
+class CKelvariDlg : public CDialog, public ISettingsHost {
 public:
     enum { IDD = IDD_KELVARI_DIALOG };
     static constexpr int kWidth = 642;
@@ -31,10 +32,16 @@ public:
     explicit CKelvariDlg(CWnd* pParent = nullptr);
     ~CKelvariDlg() override;
 
-    // IMainWindowLink
+    // ISettingsHost: what the settings pages ask of the main window.
+    CWnd* GetMainWindow() override { return this; }
+    void SetButtonWatch(bool bOn) override;
     void ApplyLanguage(const CString& strLanguageId) override;
-    void WriteDefaultSettings() override;
-    void WriteLanguageSelect() override;
+    void UpdateBackupFolderHidden() override;
+    void ReportSettingsWriteFailure(const CString& strPath) override;
+
+    // The data files, written again when a part of the program found them missing.
+    void WriteDefaultSettings();
+    void WriteLanguageSelect();
     void LoadBackUpInfo();
 
     // One shell event with its first and second path, as decoded from WM_SHELL_NOTIFY.

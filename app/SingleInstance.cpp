@@ -26,46 +26,52 @@ void CSingleInstance::Release()
     }
 }
 
-void MarkMainWindow(HWND hWnd)
+void MarkMainWindow(HWND hWnd, const wchar_t* pszProperty)
 {
     if (hWnd)
-        ::SetPropW(hWnd, kMainWindowProperty, (HANDLE)1);
+        ::SetPropW(hWnd, pszProperty, (HANDLE)1);
 }
 
-void UnmarkMainWindow(HWND hWnd)
+void UnmarkMainWindow(HWND hWnd, const wchar_t* pszProperty)
 {
     if (hWnd)
-        ::RemovePropW(hWnd, kMainWindowProperty);
+        ::RemovePropW(hWnd, pszProperty);
 }
 
 namespace {
+struct FindState {
+    const wchar_t* pszProperty;
+    HWND found;
+};
+
 BOOL CALLBACK FindMarked(HWND hWnd, LPARAM lParam)
 {
+    auto* state = (FindState*)lParam;
     wchar_t cls[16] = {};
     ::GetClassNameW(hWnd, cls, 16);
-    if (wcscmp(cls, L"#32770") != 0 || !::GetPropW(hWnd, kMainWindowProperty))
+    if (wcscmp(cls, L"#32770") != 0 || !::GetPropW(hWnd, state->pszProperty))
         return TRUE;
     wchar_t title[16] = {};
     ::GetWindowTextW(hWnd, title, 16);
     if (wcscmp(title, kMainWindowTitle) != 0)
         return TRUE;
-    *(HWND*)lParam = hWnd;
+    state->found = hWnd;
     return FALSE;
 }
 }  // namespace
 
-HWND FindMainWindow()
+HWND FindMainWindow(const wchar_t* pszProperty)
 {
-    HWND found = nullptr;
-    ::EnumWindows(FindMarked, (LPARAM)&found);
-    return found;
+    FindState state = {pszProperty, nullptr};
+    ::EnumWindows(FindMarked, (LPARAM)&state);
+    return state.found;
 }
 
-bool ActivateRunningInstance(DWORD nWaitMs)
+bool ActivateRunningInstance(DWORD nWaitMs, const wchar_t* pszProperty)
 {
     DWORD start = ::GetTickCount();
     for (;;) {
-        if (HWND h = FindMainWindow()) {
+        if (HWND h = FindMainWindow(pszProperty)) {
             ::ShowWindow(h, SW_SHOWNORMAL);
             ::SetForegroundWindow(h);
             return true;

@@ -25,11 +25,12 @@ private:
     HANDLE m_hMutex = nullptr;
 };
 
-// Marks a window as the program's main window (and unmarks it when it goes).
-void MarkMainWindow(HWND hWnd);
-void UnmarkMainWindow(HWND hWnd);
+// Marks a window as the program's main window (and unmarks it when it goes). The property name
+// is the program's own unless a test gives its stand-in program another one.
+void MarkMainWindow(HWND hWnd, const wchar_t* pszProperty = kMainWindowProperty);
+void UnmarkMainWindow(HWND hWnd, const wchar_t* pszProperty = kMainWindowProperty);
 // The marked main window of this session, or null.
-HWND FindMainWindow();
+HWND FindMainWindow(const wchar_t* pszProperty = kMainWindowProperty);
 // Looks for the running main window for up to nWaitMs, then shows and raises it. true when it
 // was found.
-bool ActivateRunningInstance(DWORD nWaitMs);
+bool ActivateRunningInstance(DWORD nWaitMs, const wchar_t* pszProperty = kMainWindowProperty);

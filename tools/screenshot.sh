@@ -1,18 +1,22 @@
 #!/usr/bin/env bash
 # Starts a program of the build under Wine on a 24-bit Xvfb screen and saves screenshots.
-#   tools/screenshot.sh [-o DIR] [-t "0.8 3"] [PROGRAM [ARGS...]]
+#   tools/screenshot.sh [-o DIR] [-t "0.8 3"] [-a "none about"] [PROGRAM [ARGS...]]
 # PROGRAM defaults to the main program; -t lists the seconds after start at which shots
-# are taken (shot-1.png, shot-2.png, ... in DIR, default build/screenshots). The capture
-# runs inside Wine (GDI+), so it sees exactly what the program drew.
+# are taken (shot-1.png, shot-2.png, ... in DIR, default build/screenshots). -a gives one
+# action per shot that the capture asks of the running main program first: none, about
+# (the About box) or tray (the tray icon's menu). The capture runs inside Wine (GDI+), so it
+# sees exactly what the program drew; it covers the program's windows and open menus.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 out=$build/screenshots
 times="0.8 3"
-while getopts "o:t:" opt; do
+actions=""
+while getopts "o:t:a:" opt; do
   case $opt in
     o) out=$OPTARG ;;
     t) times=$OPTARG ;;
+    a) actions=$OPTARG ;;
     *) exit 2 ;;
   esac
 done
@@ -30,19 +34,24 @@ shot=$build/tools/zulshot.exe
 if [ ! -f "$shot" ] || [ "$root/tools/zulshot.cpp" -nt "$shot" ]; then
   "$ZUL_ARCH"-w64-mingw32-g++ -O2 -municode -static -o "$shot" "$root/tools/zulshot.cpp" -lgdiplus -lgdi32 -luser32
 fi
-export ZUL_WINE ZUL_SHOT_PROG=$prog ZUL_SHOT_OUT=$out ZUL_SHOT_TIMES=$times ZUL_SHOT_EXE=$shot
+export ZUL_WINE ZUL_SHOT_PROG=$prog ZUL_SHOT_OUT=$out ZUL_SHOT_TIMES=$times ZUL_SHOT_ACTIONS=$actions ZUL_SHOT_EXE=$shot
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   cd "$(dirname "$ZUL_SHOT_PROG")"
-  timeout -k 5 120 "$ZUL_WINE" "$ZUL_SHOT_PROG" "$@" >/dev/null 2>&1 &
+  timeout -k 5 180 "$ZUL_WINE" "$ZUL_SHOT_PROG" "$@" >/dev/null 2>&1 &
   pid=$!
   start=$(date +%s.%N)
   n=0
+  set -- $ZUL_SHOT_ACTIONS
   for t in $ZUL_SHOT_TIMES; do
     n=$((n + 1))
+    action=${1:-none}
+    [ $# -gt 0 ] && shift
     now=$(date +%s.%N)
     wait_for=$(awk -v s="$start" -v t="$t" -v n="$now" "BEGIN { d = s + t - n; print (d > 0 ? d : 0) }")
     sleep "$wait_for"
-    timeout -k 5 60 "$ZUL_WINE" "$ZUL_SHOT_EXE" "$("$ZUL_WINE" winepath -w "$ZUL_SHOT_OUT/shot-$n.png")" >/dev/null 2>&1 \
+    # The unix root is drive Z: in every prefix.
+    winout="Z:$(echo "$ZUL_SHOT_OUT/shot-$n.png" | tr / \\\\)"
+    timeout -k 5 60 "$ZUL_WINE" "$ZUL_SHOT_EXE" "$winout" "$action" >/dev/null 2>&1 \
       || echo "screenshot: capture $n failed" >&2
     echo "$ZUL_SHOT_OUT/shot-$n.png"
   done

@@ -31,13 +31,28 @@ struct Process {
     }
 };
 
+// This test program's own mark and mutex for its stand-ins.
+const CString& Tag()
+{
+    static CString s_tag = [] {
+        CString s;
+        s.Format(L"%lu", ::GetCurrentProcessId());
+        return s;
+    }();
+    return s_tag;
+}
+
+CString Property() { return L"KvrZul.Test." + Tag(); }
+
+HWND FindStandIn() { return FindMainWindow(Property()); }
+
 bool Start(Process& p, const wchar_t* pszArgs)
 {
     CString strModule;
     if (!GetModulePath(nullptr, strModule))
         return false;
     CString strExe = FolderOfPath(strModule) + L"zul_instance_helper.exe";
-    CString strLine = L"\"" + strExe + L"\" " + pszArgs;
+    CString strLine = L"\"" + strExe + L"\" -tag " + Tag() + L" " + pszArgs;
     STARTUPINFOW si = {sizeof(si)};
     PROCESS_INFORMATION pi = {};
     wchar_t* buf = strLine.GetBuffer(strLine.GetLength() + 1);
@@ -52,7 +67,7 @@ bool Start(Process& p, const wchar_t* pszArgs)
 
 BOOL CALLBACK CountMarked(HWND h, LPARAM l)
 {
-    if (::GetPropW(h, kMainWindowProperty))
+    if (::GetPropW(h, Property()))
         ++*(int*)l;
     return TRUE;
 }
@@ -68,7 +83,7 @@ HWND WaitForMainWindow(DWORD ms)
 {
     DWORD end = ::GetTickCount() + ms;
     for (;;) {
-        if (HWND h = FindMainWindow())
+        if (HWND h = FindStandIn())
             return h;
         if ((int)(end - ::GetTickCount()) <= 0)
             return nullptr;
@@ -78,7 +93,7 @@ HWND WaitForMainWindow(DWORD ms)
 
 void CloseMain(Process& p)
 {
-    if (HWND h = FindMainWindow())
+    if (HWND h = FindStandIn())
         ::PostMessageW(h, WM_APP, 0, 0);
     EXPECT_EQ(0, p.Wait(10000));
 }
@@ -93,7 +108,7 @@ TEST(SingleInstance, ForeignWindowsTitledLikeTheProgramDoNotStopIt)
     HWND hDialog = ::CreateWindowExW(0, L"#32770", L"KVR ZUL", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr,
                                      nullptr, nullptr, nullptr);
     ASSERT_TRUE(hPlain && hDialog);
-    EXPECT_EQ(nullptr, FindMainWindow());
+    EXPECT_EQ(nullptr, FindStandIn());
 
     Process first;
     ASSERT_TRUE(Start(first, L""));

@@ -77,6 +77,7 @@ protected:
         dlg = new CKelvariDlg;
         ASSERT_TRUE(dlg->Create(CKelvariDlg::IDD, nullptr));
         g_app.m_pMainWnd = dlg;
+        dlg->ShowWindow(SW_SHOW);
     }
     void TearDown() override
     {
@@ -223,9 +224,9 @@ TEST_F(MainDialog, ShellEventTableRowByRow)
     t.ExpectAll("share C:\\d");
     dlg->HandleShellEvent(SHCNE_UPDATEDIR, L"C:\\d", L"");
     t.ExpectAll("updated C:\\d");
-    dlg->HandleShellEvent(SHCNE_ATTRIBUTES, L"C:\\d", L"");
-    t.ExpectAll(std::string());  // not in the table: nothing
-    t.Clear();
+    dlg->HandleShellEvent(SHCNE_ATTRIBUTES, L"C:\\d", L"");  // not in the table: nothing
+    for (CTreeRecorder* p : {&t.manage1, &t.manage2, &t.source, &t.dest})
+        EXPECT_TRUE(p->calls.empty()) << p->m_name;
     dlg->HandleShellEvent(SHCNE_CREATE, L"", L"");  // no first path: nothing at all
     EXPECT_TRUE(t.source.calls.empty());
     // Every event with a first path re-checks the destination, the empty one does not.
@@ -341,7 +342,7 @@ TEST_F(MainDialog, DeviceChangeBurstGivesOneRefreshAfterTheLastChange)
     ASSERT_EQ(1u, CCountingPage::s_refreshTicks.size());
     DWORD after = CCountingPage::s_refreshTicks[0] - last;
     EXPECT_GE(after, 1000u);
-    EXPECT_LE(after, 1400u);
+    EXPECT_LE(after, 1500u);  // 1100 ms by the clock, with room for a loaded machine
 }
 
 TEST_F(MainDialog, HotKeyRegisteredOnlyWithKeyAndModifiers)
