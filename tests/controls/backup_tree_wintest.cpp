@@ -223,11 +223,14 @@ protected:
     void ExpectFilesAgree()
     {
         std::vector<std::wstring> flat = FlatEntries();
-        for (size_t i = 0; i < flat.size(); ++i)
-            for (size_t j = 0; j < flat.size(); ++j)
-                if (i != j)
+        for (size_t i = 0; i < flat.size(); ++i) {
+            for (size_t j = 0; j < flat.size(); ++j) {
+                if (i != j) {
                     EXPECT_FALSE(CSelection::IsAtOrBelow(flat[i].c_str(), flat[j].c_str()))
                         << Narrow(flat[i]) << " lies at or below " << Narrow(flat[j]);
+                }
+            }
+        }
         CSelection sel;
         ASSERT_TRUE(Files().Read(sel));
         std::vector<std::wstring> fromNested;
