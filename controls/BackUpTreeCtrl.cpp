@@ -363,12 +363,7 @@ bool CBackUpTreeCtrl::SaveSelection()
 {
     CSelectionFiles files(GetDataFolder());
     CSelection old;
-    if (!files.Read(old)) {
-        // An unreadable file that could not be set aside is not overwritten.
-        ReportWriteFailure(files.NestedPath(), ERROR_ACCESS_DENIED);
-        ReloadCheckImages();
-        return false;
-    }
+    files.Read(old);
     CSelection sel;
     BuildSelection(sel, old);
     return WriteSelection(sel);

@@ -16,8 +16,6 @@ using namespace treetest;
 
 namespace {
 
-std::string Narrow(const CString& s) { return CStringA(s).GetString(); }
-
 class DestTreeTest : public ::testing::Test {
 protected:
     CTempDir m_app{L"uapp"};
