@@ -26,6 +26,7 @@ public:
     int m_bTrackingMouse = 0;
     CString m_strBasePath;
     int m_nChosenDevice = -1;               // device chosen in this tree, -1 for none
+    int m_nDeviceReset = 0;                 // set by the page when the chosen device went away
     HTREEITEM m_hChosenDeviceItem = nullptr;
     HTREEITEM m_hFixedDeviceItem = nullptr; // this tree's item fixed by the other tree's choice
     CString m_strTipDriveCaption;

@@ -1,5 +1,7 @@
 #include "InitTreeCtrl.h"
 
+#include "DataFiles.h"
+#include "SelectionFiles.h"
 #include "ShellIo.h"
 
 #include <shlobj.h>
@@ -256,6 +258,11 @@ HTREEITEM CInitTreeCtrl::InsertComputerItem()
     m_hRootItem = InsertItem(TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM | TVIF_STATE, strName,
                              nIcon, nIcon, INDEXTOSTATEIMAGEMASK(TCS_FIXED), kCheckMask, 0, TVI_ROOT, TVI_LAST);
     InsertTempChildItem(m_hRootItem);
+    // Mixed while the user's selection file names anything.
+    CSelection sel;
+    CSelectionFiles(GetDataFolder()).Read(sel);
+    if (!sel.IsEmpty())
+        SetCheck(m_hRootItem, TCS_MIXED);
     return m_hRootItem;
 }
 

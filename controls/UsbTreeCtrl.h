@@ -13,7 +13,6 @@ public:
     ~CUsbTreeCtrl() override = default;
 
     CString m_strRootPath;     // the drive root shown, with its backslash
-    int m_nDeviceReset = 0;    // set by the page when the chosen device went away
 
     static constexpr UINT ID_DELETE_SELECTED = 900;
 

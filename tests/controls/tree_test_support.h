@@ -67,6 +67,7 @@ public:
     std::map<std::wstring, std::wstring> displayNames;   // upper-cased "Q:\" -> "(Q:) Store"
     std::map<std::wstring, std::wstring> fileSystems;    // upper-cased "Q:\" -> "NTFS" ("" none)
     std::map<std::wstring, DWORD> shellAttributes;       // upper-cased path -> SFGAO_*
+    std::map<std::wstring, int> icons;                   // upper-cased path -> icon (else 1)
     std::vector<std::wstring> deletedLists;              // each FO_DELETE's list, zeros as '|'
     bool bPerformDeletes = false;
     int nFileInfoCalls = 0;
