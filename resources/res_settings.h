@@ -1,2 +1,100 @@
 #pragma once
 // Resource numbers of the settings dialogs and menus.
+
+// Dialog templates
+#define IDD_SET_DIALOG 142
+#define IDD_BACKUP_SET 178
+#define IDD_TIMING_SET 3000
+#define IDD_OTHER_SET 3001
+#define IDD_HOTKEY 3005
+#define IDD_TIME_SET 3006
+#define IDD_PASSWORD_SET 3007
+
+// The backup hot key registered on the main window
+#define ID_BACKUP_HOTKEY 1074
+
+// Settings page: tab buttons
+#define IDC_TAB_BACKUPSET 1010
+#define IDC_TAB_TIMING 1011
+#define IDC_TAB_OTHER 1012
+#define IDC_TAB_FILTER 1084
+
+// Backup-options tab
+#define IDC_FINISH_INFO 1013
+#define IDC_FINISH_MAINWND 1014
+#define IDC_FINISH_SHUTDOWN 1015
+#define IDC_FINISH_REBOOT 1072
+#define IDC_STATUS_ALL 1021
+#define IDC_STATUS_CHANGED 1022
+#define IDC_HIDE_FILES 1024
+#define IDC_MAKE_SURE 1025
+#define IDC_COMPRESS 1026
+#define IDC_HOTKEY_BUTTON 1027
+#define IDC_SET_PASSWORD 1028
+#define IDC_REVISE_PASSWORD 1029
+#define IDC_PASSWORD_STYLE 1030
+#define IDC_HOTKEY_TEXT 2000
+#define IDC_FINISH_GROUP 23355
+#define IDC_STATUS_GROUP 23356
+#define IDC_HOTKEY_LABEL 23358
+#define IDC_DATASAFE_LABEL 23359
+
+// Schedule tab: day check boxes and time buttons, Monday first
+#define IDC_DAY_MONDAY 1033
+#define IDC_DAY_SUNDAY 1039
+#define IDC_TIME_MONDAY 24001
+#define IDC_TIME_SUNDAY 24007
+
+// Other-settings tab
+#define IDC_AUTOSTART 1040
+#define IDC_USB_HOTKEY 1041
+#define IDC_LANGUAGE_COMBO 1042
+#define IDC_TYPE_IMAGES 1075
+#define IDC_TYPE_AUDIOS 1076
+#define IDC_TYPE_VIDEOS 1077
+#define IDC_TYPE_DATAS 1078
+#define IDC_TYPE_OTHERS 1079
+#define IDC_EXT_EDIT 1081
+#define IDC_FILETYPE_LABEL 10001
+#define IDC_LANGUAGE_LABEL 23360
+
+// Pop-ups: close, OK and Cancel buttons
+#define IDC_POPUP_CLOSE 1043
+#define IDC_POPUP_CANCEL 1044
+#define IDC_POPUP_OK 1045
+
+// Hot-key dialog
+#define IDC_HOTKEY_CTRL 1062
+#define IDC_HOTKEY_TITLE 23380
+#define IDC_HOTKEY_PROMPT 23381
+
+// Time editor
+#define IDC_HOUR_EDIT 1063
+#define IDC_MINUTE_EDIT 1064
+#define IDC_HOUR_SPIN 1065
+#define IDC_MINUTE_SPIN 1066
+#define IDC_DAY_COMBO 1085
+#define IDC_TIME_TITLE 23385
+#define IDC_TIME_COLON 24090
+
+// Password dialog
+#define IDC_OLD_PASSWORD 1067
+#define IDC_NEW_PASSWORD 1068
+#define IDC_NEW_PASSWORD2 1069
+#define IDC_PASSWORD_HINT 1087
+#define IDC_OLD_PASSWORD_LABEL 23400
+#define IDC_NEW_PASSWORD_LABEL 23401
+#define IDC_NEW_PASSWORD2_LABEL 23402
+#define IDC_PASSWORD_HINT_LABEL 23403
+
+// Skins of the settings windows (PNG)
+#define IDB_SET_BAND_BOTTOM 224
+#define IDB_PANEL_BK 225
+#define IDB_SET_BAND_TOP 226
+#define IDB_GROUP_LINE_TOP 222
+#define IDB_GROUP_LINE_LEFT 240
+#define IDB_GROUP_LINE_RIGHT 241
+#define IDB_GROUP_LINE_BOTTOM 242
+#define IDB_EDIT_NORMAL 258
+#define IDB_POPUP_BK 279
+#define IDB_QUICK_PAGE 217
