@@ -716,6 +716,17 @@ int CBackUpTreeCtrl::RenameSelItem(const CString& strOld, const CString& strNew)
     return 1;
 }
 
+void CBackUpTreeCtrl::RemoveDriveItem(const CString& strRoot)
+{
+    HTREEITEM h = FindListedItem(strRoot);
+    if (!h || h == m_hRootItem || GetParentItem(h) != m_hRootItem)
+        return;
+    // The drive's selection stays in the files (the disk may come back); only the images go.
+    DeleteTreeItem(h);
+    if (m_hRootItem)
+        RecomputeFromChildren(m_hRootItem, FALSE);
+}
+
 int CBackUpTreeCtrl::RenameSelFolder(const CString& strOld, const CString& strNew)
 {
     int n = RemoveSelPath(strOld);

@@ -68,6 +68,18 @@ public:
     virtual int RenameSelFolder(const CString& strOld, const CString& strNew);
     virtual int RefreshSelFolder(const CString& strPath);
 
+    // The main window's shell events go to the operations above.
+    void ShellRenameAcrossFolders(const CString& strOld, const CString& strNew) override
+    {
+        RenameSelFolder(strOld, strNew);
+    }
+    void ShellRenameInFolder(const CString& strOld, const CString& strNew) override { RenameSelItem(strOld, strNew); }
+    void ShellItemCreated(const CString& strPath) override { AddSelPath(strPath); }
+    void ShellItemDeleted(const CString& strPath) override { RemoveSelPath(strPath); }
+    void ShellFolderUpdated(const CString& strPath) override { RefreshSelFolder(strPath); }
+    // A drive item removed takes its images' share of the root with it.
+    void RemoveDriveItem(const CString& strRoot) override;
+
     // --- Mouse, split for callers without a cursor ---
     // A click on the check box of an item: the result of the click notification (1 handled).
     virtual LRESULT ClickStateIcon(HTREEITEM hItem);

@@ -486,7 +486,11 @@ TEST_F(SourceTreeTest, ShellEventsCreateMoveAndRename)
     Click(L"Q:\\A");
     Expand(Open(L"Q:\\A"));
     ASSERT_TRUE(WriteText(L"Q:\\A\\new.txt", "n"));
-    EXPECT_EQ(1, m_tree->AddSelPath(L"Q:\\A\\new.txt"));
+    // The main window reaches the tree through its window handle.
+    IShellChangeSink* pSink = dynamic_cast<IShellChangeSink*>(CWnd::FromHandlePermanent(g_hSourceTreeWnd));
+    ASSERT_NE(nullptr, pSink);
+    pSink->ShellItemCreated(L"Q:\\A\\new.txt");
+    EXPECT_TRUE(pSink->HasItemForPath(L"Q:\\A\\new.txt"));
     EXPECT_EQ(0, m_tree->AddSelPath(L"Q:\\A\\new.txt"));   // a second event adds nothing
     int nNamed = 0;
     for (HTREEITEM h = m_tree->GetChildItem(Open(L"Q:\\A")); h; h = m_tree->GetNextSiblingItem(h))

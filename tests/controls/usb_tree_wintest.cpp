@@ -209,6 +209,17 @@ TEST_F(DestTreeTest, DeleteStaysInsideTheStore)
     EXPECT_EQ(1u, m_shell.deletedLists.size());
     EXPECT_TRUE(Exists(L"R:\\VEZORI\\C\\" + strPrefixName));
 
+    // The right-click menu: offered inside the store only, acting only on its command.
+    HTREEITEM hG = Open(L"R:\\VEZORI\\C\\Mixed\\g.txt");
+    m_dest->ShowDeleteMenu(m_dest->GetDriveRootItem(), CPoint(10, 10));
+    EXPECT_EQ(0, m_shell.nMenusShown);
+    m_dest->ShowDeleteMenu(hG, CPoint(10, 10));   // dismissed
+    EXPECT_EQ(1, m_shell.nMenusShown);
+    EXPECT_EQ(1u, m_shell.deletedLists.size());
+    m_shell.nMenuChoice = CUsbTreeCtrl::ID_DELETE_SELECTED;
+    m_dest->ShowDeleteMenu(hG, CPoint(10, 10));
+    EXPECT_EQ(std::wstring(L"R:\\VEZORI\\C\\Mixed\\g.txt"), m_shell.deletedLists.back());
+
     // A folder of the store goes whole, named exactly.
     HTREEITEM hData = Open(L"R:\\VEZORI\\C\\Data");
     EXPECT_EQ(CString(L"R:\\VEZORI\\C\\Data"), m_dest->GetDeletablePath(hData));
