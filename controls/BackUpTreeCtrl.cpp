@@ -363,12 +363,7 @@ bool CBackUpTreeCtrl::SaveSelection()
 {
     CSelectionFiles files(GetDataFolder());
     CSelection old;
-    if (!files.Read(old)) {
-        // An unreadable file that could not be set aside is not overwritten.
-        ReportWriteFailure(files.NestedPath(), ERROR_ACCESS_DENIED);
-        ReloadCheckImages();
-        return false;
-    }
+    files.Read(old);
     CSelection sel;
     BuildSelection(sel, old);
     return WriteSelection(sel);
@@ -719,6 +714,17 @@ int CBackUpTreeCtrl::RenameSelItem(const CString& strOld, const CString& strNew)
     BuildSelection(built, sel);
     WriteSelection(built);
     return 1;
+}
+
+void CBackUpTreeCtrl::RemoveDriveItem(const CString& strRoot)
+{
+    HTREEITEM h = FindListedItem(strRoot);
+    if (!h || h == m_hRootItem || GetParentItem(h) != m_hRootItem)
+        return;
+    // The drive's selection stays in the files (the disk may come back); only the images go.
+    DeleteTreeItem(h);
+    if (m_hRootItem)
+        RecomputeFromChildren(m_hRootItem, FALSE);
 }
 
 int CBackUpTreeCtrl::RenameSelFolder(const CString& strOld, const CString& strNew)

@@ -26,6 +26,7 @@ public:
     int m_bTrackingMouse = 0;
     CString m_strBasePath;
     int m_nChosenDevice = -1;               // device chosen in this tree, -1 for none
+    int m_nDeviceReset = 0;                 // set by the page when the chosen device went away
     HTREEITEM m_hChosenDeviceItem = nullptr;
     HTREEITEM m_hFixedDeviceItem = nullptr; // this tree's item fixed by the other tree's choice
     CString m_strTipDriveCaption;
@@ -66,6 +67,18 @@ public:
     virtual int RenameSelItem(const CString& strOld, const CString& strNew);
     virtual int RenameSelFolder(const CString& strOld, const CString& strNew);
     virtual int RefreshSelFolder(const CString& strPath);
+
+    // The main window's shell events go to the operations above.
+    void ShellRenameAcrossFolders(const CString& strOld, const CString& strNew) override
+    {
+        RenameSelFolder(strOld, strNew);
+    }
+    void ShellRenameInFolder(const CString& strOld, const CString& strNew) override { RenameSelItem(strOld, strNew); }
+    void ShellItemCreated(const CString& strPath) override { AddSelPath(strPath); }
+    void ShellItemDeleted(const CString& strPath) override { RemoveSelPath(strPath); }
+    void ShellFolderUpdated(const CString& strPath) override { RefreshSelFolder(strPath); }
+    // A drive item removed takes its images' share of the root with it.
+    void RemoveDriveItem(const CString& strRoot) override;
 
     // --- Mouse, split for callers without a cursor ---
     // A click on the check box of an item: the result of the click notification (1 handled).

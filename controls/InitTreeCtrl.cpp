@@ -1,5 +1,7 @@
 #include "InitTreeCtrl.h"
 
+#include "DataFiles.h"
+#include "SelectionFiles.h"
 #include "ShellIo.h"
 
 #include <shlobj.h>
@@ -244,8 +246,7 @@ HTREEITEM CInitTreeCtrl::InsertComputerItem()
     LPITEMIDLIST pidl = nullptr;
     if (SUCCEEDED(::SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, &pidl)) && pidl) {
         SHFILEINFOW sfi = {};
-        if (::SHGetFileInfoW((LPCWSTR)pidl, 0, &sfi, sizeof(sfi),
-                             SHGFI_PIDL | SHGFI_DISPLAYNAME | SHGFI_SYSICONINDEX | SHGFI_SMALLICON)) {
+        if (ShellIo().IDListInfo(pidl, &sfi, SHGFI_DISPLAYNAME | SHGFI_SYSICONINDEX | SHGFI_SMALLICON)) {
             strName = sfi.szDisplayName;
             nIcon = sfi.iIcon;
         }
@@ -256,6 +257,11 @@ HTREEITEM CInitTreeCtrl::InsertComputerItem()
     m_hRootItem = InsertItem(TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM | TVIF_STATE, strName,
                              nIcon, nIcon, INDEXTOSTATEIMAGEMASK(TCS_FIXED), kCheckMask, 0, TVI_ROOT, TVI_LAST);
     InsertTempChildItem(m_hRootItem);
+    // Mixed while the user's selection file names anything.
+    CSelection sel;
+    CSelectionFiles(GetDataFolder()).Read(sel);
+    if (!sel.IsEmpty())
+        SetCheck(m_hRootItem, TCS_MIXED);
     return m_hRootItem;
 }
 
@@ -586,3 +592,47 @@ int CInitTreeCtrl::ToggleShareOverlay(const CString& strPath)
         SetOverlay(h, 1);
     return 1;
 }
+
+// --- Shell events from the main window ------------------------------------------------------
+
+void CInitTreeCtrl::ShellRenameAcrossFolders(const CString& strOld, const CString& strNew)
+{
+    RenameFolderItems(strOld, strNew);
+}
+void CInitTreeCtrl::ShellRenameInFolder(const CString& strOld, const CString& strNew)
+{
+    RenamePathItem(strOld, strNew);
+}
+void CInitTreeCtrl::ShellItemCreated(const CString& strPath) { AddPathItem(strPath); }
+void CInitTreeCtrl::ShellItemDeleted(const CString& strPath) { RemovePathItem(strPath); }
+void CInitTreeCtrl::ShellShareChanged(const CString& strPath) { ToggleShareOverlay(strPath); }
+void CInitTreeCtrl::ShellFolderUpdated(const CString& strPath) { RefreshPathItem(strPath); }
+
+bool CInitTreeCtrl::HasItemForPath(const CString& strPath) { return FindListedItem(strPath) != nullptr; }
+
+void CInitTreeCtrl::SetPathItemImage(const CString& strPath, int nImage)
+{
+    if (HTREEITEM h = FindListedItem(strPath))
+        SetItemImage(h, nImage, nImage);
+}
+
+void CInitTreeCtrl::AddDriveItem(const CString& strRoot, const CString& strText, int nImage, DWORD_PTR dwItemData,
+                                 int nCheckState)
+{
+    if (HasItemForPath(strRoot))
+        return;
+    if (!m_hRootItem)
+        m_hRootItem = GetRootItem();
+    HTREEITEM hParent = m_hRootItem ? m_hRootItem : TVI_ROOT;
+    UINT nMask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM;
+    if (nCheckState)
+        nMask |= TVIF_STATE;
+    HTREEITEM h = InsertItem(nMask, strText, nImage, nImage, INDEXTOSTATEIMAGEMASK(nCheckState),
+                             nCheckState ? TVIS_STATEIMAGEMASK : 0, (LPARAM)dwItemData, hParent, TVI_LAST);
+    if (!h)
+        return;
+    InsertTempChildItem(h);
+    SortChildren(hParent == TVI_ROOT ? nullptr : hParent);
+}
+
+void CInitTreeCtrl::RemoveDriveItem(const CString& strRoot) { RemovePathItemIf(strRoot); }

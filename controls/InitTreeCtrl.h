@@ -10,11 +10,12 @@
 //
 // User-interface thread only.
 
+#include "ShellChangeSink.h"
+#include "TreeShared.h"
 #include "afxctl.h"
 #include "afxwin.h"
-#include "TreeShared.h"
 
-class CInitTreeCtrl : public CTreeCtrl {
+class CInitTreeCtrl : public CTreeCtrl, public IShellChangeSink {
 public:
     CInitTreeCtrl() = default;
     ~CInitTreeCtrl() override = default;
@@ -77,6 +78,20 @@ public:
     int RenameFolderItems(const CString& strOld, const CString& strNew);
     int RefreshPathItem(const CString& strPath);
     int ToggleShareOverlay(const CString& strPath);
+
+    // --- The main window's shell events (IShellChangeSink) ---
+    void ShellRenameAcrossFolders(const CString& strOld, const CString& strNew) override;
+    void ShellRenameInFolder(const CString& strOld, const CString& strNew) override;
+    void ShellItemCreated(const CString& strPath) override;
+    void ShellItemDeleted(const CString& strPath) override;
+    void ShellShareChanged(const CString& strPath) override;
+    void ShellFolderUpdated(const CString& strPath) override;
+    bool HasItemForPath(const CString& strPath) override;
+    void SetPathItemImage(const CString& strPath, int nImage) override;
+    // Below the computer root when the tree has one, else at the top level; then sorted.
+    void AddDriveItem(const CString& strRoot, const CString& strText, int nImage, DWORD_PTR dwItemData,
+                      int nCheckState) override;
+    void RemoveDriveItem(const CString& strRoot) override;
 
     // Helpers for the derived trees.
     static CString WithBackslash(const CString& s);

@@ -78,6 +78,25 @@ void CUsbTreeCtrl::ShowDriveRoot(const CString& strPath)
     }
 }
 
+void CUsbTreeCtrl::AddDriveRoot(const CString& strRoot)
+{
+    CString strWith = WithBackslash(strRoot);
+    for (INT_PTR i = 0; i < m_arrDriveRoots.GetSize(); ++i)
+        if (m_arrDriveRoots[i].CompareNoCase(strWith) == 0)
+            return;
+    m_arrDriveRoots.Add(strWith);
+}
+
+bool CUsbTreeCtrl::RemoveTopDriveItem(const CString& strDrive)
+{
+    HTREEITEM hRoot = GetDriveRootItem();
+    if (!hRoot || strDrive.GetLength() < 2 || m_strRootPath.Left(2).CompareNoCase(strDrive.Left(2)) != 0)
+        return false;
+    m_hHoverItem = nullptr;
+    DeleteTreeItem(hRoot);
+    return true;
+}
+
 // --- Paths -----------------------------------------------------------------------------------
 
 CString CUsbTreeCtrl::GetItemPath(HTREEITEM hItem)
@@ -311,8 +330,7 @@ void CUsbTreeCtrl::ShowDeleteMenu(HTREEITEM hItem, CPoint ptScreen)
     if (!hMenu)
         return;
     ::AppendMenuW(hMenu, MF_STRING, ID_DELETE_SELECTED, strText);
-    UINT nCmd = (UINT)::TrackPopupMenu(hMenu, TPM_RETURNCMD | TPM_RIGHTBUTTON, ptScreen.x, ptScreen.y, 0, m_hWnd,
-                                       nullptr);
+    UINT nCmd = ShellIo().TrackMenu(hMenu, TPM_RETURNCMD | TPM_RIGHTBUTTON, ptScreen.x, ptScreen.y, m_hWnd);
     ::DestroyMenu(hMenu);
     if (nCmd == ID_DELETE_SELECTED)
         DeleteItemFiles(hItem);

@@ -13,12 +13,19 @@ public:
     ~CUsbTreeCtrl() override = default;
 
     CString m_strRootPath;     // the drive root shown, with its backslash
-    int m_nDeviceReset = 0;    // set by the page when the chosen device went away
 
     static constexpr UINT ID_DELETE_SELECTED = 900;
 
+    CStringArray m_arrDriveRoots;   // the backup disks' drive roots ("E:\")
+
     // Shows a drive's root and its store folder (an empty path only removes the drive root).
-    void ShowDriveRoot(const CString& strPath);
+    void ShowDriveRoot(const CString& strPath) override;
+    void AddDriveRoot(const CString& strRoot) override;
+    // Deletes the drive root item when it shows drive D ("E:"); true when it did.
+    bool RemoveTopDriveItem(const CString& strDrive) override;
+    // Drive items belong to the source and management trees only.
+    void AddDriveItem(const CString&, const CString&, int, DWORD_PTR, int) override {}
+    void RemoveDriveItem(const CString&) override {}
     HTREEITEM GetDriveRootItem() const;
 
     CString GetItemPath(HTREEITEM hItem) override;

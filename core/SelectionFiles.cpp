@@ -336,7 +336,7 @@ bool CSelectionFiles::Read(CSelection& sel, bool* pbUnloadable) const
     sel.Clear();
     if (pbUnloadable)
         *pbUnloadable = true;
-    return KeepUnloadableFile(strFile);
+    return true;
 }
 
 bool CSelectionFiles::Write(const CSelection& sel, DWORD* pdwError) const
@@ -369,9 +369,13 @@ bool CSelectionFiles::Write(const CSelection& sel, DWORD* pdwError) const
                 entries.push_back(s);
     }
 
-    // A file that exists but does not load is kept before it is replaced.
-    KeepUnloadableFile(strNested);
-    KeepUnloadableFile(strFlat);
+    // A file that exists but does not load is kept before it is replaced; one that cannot be
+    // set aside is not overwritten.
+    if (!KeepUnloadableFile(strNested) || !KeepUnloadableFile(strFlat)) {
+        if (pdwError)
+            *pdwError = LastErrorOr(ERROR_ACCESS_DENIED);
+        return false;
+    }
 
     CXmlDocument previous;
     const bool bHadNested = previous.LoadFile(strNested);

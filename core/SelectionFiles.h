@@ -98,13 +98,13 @@ public:
     CString NestedPath() const;   // <folder>\filepath.xml
     CString FlatPath() const;     // <folder>\backupfullpath.xml
 
-    // Reads "filepath.xml". A missing file is an empty selection. A file that exists but does
-    // not load is kept as "<name>.bad" and counts as empty; *pbUnloadable (optional) tells so.
-    // False only when such a file could not be set aside (it must then not be overwritten).
+    // Reads "filepath.xml". A missing file, or one that does not load (*pbUnloadable, optional,
+    // tells so), is an empty selection; the file itself is left as it is until the next write.
     bool Read(CSelection& sel, bool* pbUnloadable = nullptr) const;
 
     // Writes the selection: "filepath.xml" first, then "backupfullpath.xml" (entries that were
-    // already listed keep their order, new ones follow in document order). An empty selection
+    // already listed keep their order, new ones follow in document order). A file there that
+    // does not load is kept as "<name>.bad" first; one that cannot be set aside is not replaced. An empty selection
     // is written as empty files which are then deleted. False, with the system's error in
     // *pdwError (optional), when a file could not be written; the files then hold the previous
     // selection or the new nested one with the previous flat one.

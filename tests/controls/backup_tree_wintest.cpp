@@ -12,6 +12,7 @@
 #include "tree_test_support.h"
 
 #include <gtest/gtest.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <map>
@@ -223,11 +224,14 @@ protected:
     void ExpectFilesAgree()
     {
         std::vector<std::wstring> flat = FlatEntries();
-        for (size_t i = 0; i < flat.size(); ++i)
-            for (size_t j = 0; j < flat.size(); ++j)
-                if (i != j)
+        for (size_t i = 0; i < flat.size(); ++i) {
+            for (size_t j = 0; j < flat.size(); ++j) {
+                if (i != j) {
                     EXPECT_FALSE(CSelection::IsAtOrBelow(flat[i].c_str(), flat[j].c_str()))
                         << Narrow(flat[i]) << " lies at or below " << Narrow(flat[j]);
+                }
+            }
+        }
         CSelection sel;
         ASSERT_TRUE(Files().Read(sel));
         std::vector<std::wstring> fromNested;
@@ -482,7 +486,11 @@ TEST_F(SourceTreeTest, ShellEventsCreateMoveAndRename)
     Click(L"Q:\\A");
     Expand(Open(L"Q:\\A"));
     ASSERT_TRUE(WriteText(L"Q:\\A\\new.txt", "n"));
-    EXPECT_EQ(1, m_tree->AddSelPath(L"Q:\\A\\new.txt"));
+    // The main window reaches the tree through its window handle.
+    IShellChangeSink* pSink = dynamic_cast<IShellChangeSink*>(CWnd::FromHandlePermanent(g_hSourceTreeWnd));
+    ASSERT_NE(nullptr, pSink);
+    pSink->ShellItemCreated(L"Q:\\A\\new.txt");
+    EXPECT_TRUE(pSink->HasItemForPath(L"Q:\\A\\new.txt"));
     EXPECT_EQ(0, m_tree->AddSelPath(L"Q:\\A\\new.txt"));   // a second event adds nothing
     int nNamed = 0;
     for (HTREEITEM h = m_tree->GetChildItem(Open(L"Q:\\A")); h; h = m_tree->GetNextSiblingItem(h))
@@ -587,6 +595,55 @@ TEST_F(SourceTreeTest, SystemFoldersOfTheSystemDriveAreNeverListed)
     m_tree->RefreshSelFolder(L"Q:\\");
     EXPECT_NE(nullptr, m_tree->FindListedItem(L"Q:\\Windows"));
     EXPECT_EQ(nullptr, m_tree->FindListedItem(L"Q:\\sys.bin"));
+}
+
+TEST_F(SourceTreeTest, PlainShellOperationsOfTheTreeBase)
+{
+    // The listing of the management trees: item data is the icon index, never 0 for a file.
+    m_shell.icons[L"Q:\\B\\B1.TXT"] = 0;
+    m_shell.icons[L"Q:\\C.TXT"] = 6;
+    m_shell.shellAttributes[L"Q:\\F"] = SFGAO_SHARE;
+    HTREEITEM hQ = Open(L"Q:\\");
+    m_tree->ListFolder(hQ, L"Q:");
+    EXPECT_EQ((DWORD_PTR)6, m_tree->GetItemData(m_tree->FindListedItem(L"Q:\\C.txt")));
+    HTREEITEM hF = m_tree->FindListedItem(L"Q:\\F");
+    EXPECT_EQ((DWORD_PTR)TREE_DATA_FOLDER, m_tree->GetItemData(hF));
+    EXPECT_EQ(INDEXTOOVERLAYMASK(g_nShareOverlay), m_tree->GetItemState(hF, TVIS_OVERLAYMASK));
+    EXPECT_EQ(1, m_tree->ToggleShareOverlay(L"q:\\f\\"));   // any case, any trailing backslash
+    EXPECT_EQ(0u, m_tree->GetItemState(hF, TVIS_OVERLAYMASK));
+    HTREEITEM hB = m_tree->FindListedItem(L"Q:\\B");
+    m_tree->ListFolder(hB, L"Q:\\B");
+    EXPECT_EQ((DWORD_PTR)1, m_tree->GetItemData(m_tree->FindListedItem(L"Q:\\B\\b1.txt")));
+
+    // Created, renamed, moved and deleted entries; nothing happens inside unlisted folders.
+    ASSERT_TRUE(WriteText(L"Q:\\B\\n.zip", "z"));
+    EXPECT_EQ(1, m_tree->AddPathItem(L"Q:\\B\\n.zip"));
+    EXPECT_EQ(0, m_tree->AddPathItem(L"Q:\\B\\n.zip"));
+    EXPECT_EQ((DWORD_PTR)1, m_tree->GetItemData(m_tree->FindListedItem(L"Q:\\B\\n.zip")));   // a file
+    EXPECT_EQ(0, m_tree->AddPathItem(L"Q:\\D\\E\\x.txt"));
+    ASSERT_TRUE(::MoveFileW(L"Q:\\B\\n.zip", L"Q:\\B\\m.zip"));
+    EXPECT_EQ(1, m_tree->RenamePathItem(L"Q:\\B\\n.zip", L"Q:\\B\\m.zip"));
+    EXPECT_EQ(nullptr, m_tree->FindListedItem(L"Q:\\B\\n.zip"));
+    EXPECT_NE(nullptr, m_tree->FindListedItem(L"Q:\\B\\m.zip"));
+    ASSERT_TRUE(::MoveFileW(L"Q:\\B\\m.zip", L"Q:\\m.zip"));
+    m_tree->RenameFolderItems(L"Q:\\B\\m.zip", L"Q:\\m.zip");
+    EXPECT_NE(nullptr, m_tree->FindListedItem(L"Q:\\m.zip"));
+    EXPECT_EQ(1, m_tree->RemovePathItem(L"Q:\\m.zip"));
+    EXPECT_EQ(0, m_tree->RemovePathItemIf(L"Q:\\m.zip"));
+    // A changed archive refreshes the folder that holds it.
+    ASSERT_TRUE(WriteText(L"Q:\\B\\pack.rar", "r"));
+    EXPECT_EQ(1, m_tree->RefreshPathItem(L"Q:\\B\\pack.rar"));
+    EXPECT_NE(nullptr, m_tree->FindListedItem(L"Q:\\B\\pack.rar"));
+
+    // The drive comparison is a consistent order.
+    const LPARAM data[] = {0, (LPARAM)TREE_DATA_PLACEHOLDER, 5, 6, L'C' << 8, (L'C' << 8) + 2, L'Q' << 8, 0xFFFF};
+    for (LPARAM a : data) {
+        EXPECT_EQ(0, CInitTreeCtrl::CompareDriveLetters(a, a, 0));
+        for (LPARAM b : data)
+            EXPECT_EQ(-CInitTreeCtrl::CompareDriveLetters(b, a, 0), CInitTreeCtrl::CompareDriveLetters(a, b, 0));
+    }
+    EXPECT_LT(CInitTreeCtrl::CompareDriveLetters(L'C' << 8, L'Q' << 8, 0), 0);
+    EXPECT_LT(CInitTreeCtrl::CompareDriveLetters(L'Q' << 8, 5, 0), 0);
 }
 
 TEST_F(SourceTreeTest, OnlyTheSpaceKeyIsSwallowed)

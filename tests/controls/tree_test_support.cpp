@@ -248,7 +248,8 @@ DWORD_PTR CFakeShell::FileInfo(const wchar_t* pszPath, DWORD, SHFILEINFOW* psfi,
     ++nFileInfoCalls;
     std::wstring key = UpperKey(pszPath);
     if (psfi) {
-        psfi->iIcon = 1;
+        auto itIcon = icons.find(key);
+        psfi->iIcon = itIcon != icons.end() ? itIcon->second : 1;
         psfi->szDisplayName[0] = 0;
         if (uFlags & SHGFI_DISPLAYNAME) {
             auto it = displayNames.find(key);

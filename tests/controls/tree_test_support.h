@@ -67,6 +67,7 @@ public:
     std::map<std::wstring, std::wstring> displayNames;   // upper-cased "Q:\" -> "(Q:) Store"
     std::map<std::wstring, std::wstring> fileSystems;    // upper-cased "Q:\" -> "NTFS" ("" none)
     std::map<std::wstring, DWORD> shellAttributes;       // upper-cased path -> SFGAO_*
+    std::map<std::wstring, int> icons;                   // upper-cased path -> icon (else 1)
     std::vector<std::wstring> deletedLists;              // each FO_DELETE's list, zeros as '|'
     bool bPerformDeletes = false;
     int nFileInfoCalls = 0;
@@ -88,6 +89,32 @@ public:
     }
     BOOL StartProcess(const wchar_t*, const wchar_t*, const wchar_t*) override { return FALSE; }
     BOOL SetLabel(const wchar_t*, const wchar_t*) override { return FALSE; }
+    HRESULT EnumComputerFolder(HWND h, std::vector<LPITEMIDLIST>& children) override
+    {
+        return SystemShellIo().EnumComputerFolder(h, children);
+    }
+    BOOL PathFromIDList(LPCITEMIDLIST pidl, wchar_t* pszPath) override
+    {
+        return SystemShellIo().PathFromIDList(pidl, pszPath);
+    }
+    DWORD_PTR IDListInfo(LPCITEMIDLIST pidl, SHFILEINFOW* psfi, UINT uFlags) override
+    {
+        return SystemShellIo().IDListInfo(pidl, psfi, uFlags);
+    }
+    // Menus answer with nMenuChoice (0: dismissed) instead of waiting for a person.
+    UINT nMenuChoice = 0;
+    int nMenusShown = 0;
+    UINT TrackMenu(HMENU, UINT, int, int, HWND) override
+    {
+        ++nMenusShown;
+        return nMenuChoice;
+    }
+    HRESULT CreateLink(const wchar_t*, const wchar_t*) override { return E_NOTIMPL; }
+    HRESULT ResolveLink(const wchar_t*, CString&) override { return E_NOTIMPL; }
+    HRESULT ExecuteAsDesktopUser(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*, int) override
+    {
+        return E_NOTIMPL;
+    }
 };
 
 // Records failed selection writes.
