@@ -283,6 +283,8 @@ HBRUSH CTimeSet::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor)
     int nID = pWnd ? pWnd->GetDlgCtrlID() : 0;
     if (nID == IDC_TIME_TITLE || nID == IDC_TIME_COLON) {
         pDC->SetBkMode(TRANSPARENT);
+        if (nID == IDC_TIME_TITLE)
+            pDC->SetTextColor(RGB(255, 255, 255));   // on the blue band
         return (HBRUSH)::GetStockObject(NULL_BRUSH);
     }
     return CDialog::OnCtlColor(pDC, pWnd, nCtlColor);
