@@ -204,3 +204,14 @@ void FixSetting(CXmlDocument& doc, const wchar_t* pszName, const CString& strSho
     else if (doc.GetChildData() != strShown && doc.SetChildData(strShown))
         bChanged = true;
 }
+
+bool SetStoreFolderHidden(const CString& strFolder, bool bHidden)
+{
+    DWORD dwAttr = ::GetFileAttributesW(strFolder);
+    if (dwAttr == INVALID_FILE_ATTRIBUTES || !(dwAttr & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    DWORD dwNew = bHidden ? (dwAttr | FILE_ATTRIBUTE_HIDDEN) : (dwAttr & ~FILE_ATTRIBUTE_HIDDEN);
+    if (dwNew == dwAttr)
+        return true;
+    return ::SetFileAttributesW(strFolder, dwNew) != FALSE;
+}

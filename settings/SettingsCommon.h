@@ -79,3 +79,7 @@ bool LoadTabSettings(CXmlDocument& doc);
 CString GetOrAddSetting(CXmlDocument& doc, const wchar_t* pszName, const wchar_t* pszInserted, bool& bChanged);
 // Sets a setting's text when it differs from strShown (bChanged set).
 void FixSetting(CXmlDocument& doc, const wchar_t* pszName, const CString& strShown, bool& bChanged);
+
+// The store folder's hidden attribute ("E:" + "\VEZORI"): added or removed, the other
+// attributes kept. A folder whose attributes cannot be read is left alone (false).
+bool SetStoreFolderHidden(const CString& strFolder, bool bHidden);
