@@ -121,6 +121,7 @@ int CHotKey::OnCreate(LPCREATESTRUCT lpcs)
 
 void CHotKey::CreateControls()
 {
+    EnsureSettingsControlClasses();
     CRect rcWnd;
     GetWindowRect(&rcWnd);
     int W = rcWnd.Width();

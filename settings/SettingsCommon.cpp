@@ -85,6 +85,15 @@ bool CheckSettingsWrite(SettingsWrite result)
     return false;
 }
 
+void EnsureSettingsControlClasses()
+{
+    static bool s_bDone = false;
+    if (s_bDone)
+        return;
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_HOTKEY_CLASS | ICC_UPDOWN_CLASS | ICC_BAR_CLASSES};
+    s_bDone = ::InitCommonControlsEx(&icc) != FALSE;
+}
+
 void SetRoundCorners(CWnd& wnd)
 {
     CRect rc;

@@ -30,6 +30,9 @@ CSize MeasureText(CFont& font, const CString& strText);
 // Reports a failed settings write to the host. true when the write succeeded.
 bool CheckSettingsWrite(SettingsWrite result);
 
+// Registers the common-control classes the pop-ups use (hot-key control, up-down arrows).
+void EnsureSettingsControlClasses();
+
 // Rounded 7 by 7 corners for a borderless pop-up of the given size.
 void SetRoundCorners(CWnd& wnd);
 

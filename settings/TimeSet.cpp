@@ -82,6 +82,7 @@ int CTimeSet::OnCreate(LPCREATESTRUCT lpcs)
 
 void CTimeSet::CreateControls()
 {
+    EnsureSettingsControlClasses();
     CRect R;
     GetWindowRect(&R);
     R.OffsetRect(-R.left, -R.top);
