@@ -21,7 +21,9 @@ extern UINT g_nTaskbarCreatedMsg;
 typedef BOOL(WINAPI* PFN_SHELLNOTIFYICON)(DWORD, PNOTIFYICONDATAW);
 extern PFN_SHELLNOTIFYICON g_pfnShellNotifyIcon;
 
+#ifndef _WIN64
 static_assert(sizeof(NOTIFYICONDATAW) == 956, "the shell's notification-icon record");
+#endif
 
 class CTrayIcon : public CCmdTarget {
 public:

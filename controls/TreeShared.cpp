@@ -14,3 +14,7 @@ HWND g_hDestComboWnd = nullptr;
 HWND g_hManageTreeWnd = nullptr;
 HWND g_hManageTree2Wnd = nullptr;
 HWND g_hDragSourceTree = nullptr;
+
+static ITreeReporter* g_pTreeReporter = nullptr;
+void SetTreeReporter(ITreeReporter* pReporter) { g_pTreeReporter = pReporter; }
+ITreeReporter* GetTreeReporter() { return g_pTreeReporter; }

@@ -39,3 +39,37 @@ extern HWND g_hManageTreeWnd;
 extern HWND g_hManageTree2Wnd;
 // The management tree a drag started from; set only during a drag.
 extern HWND g_hDragSourceTree;
+
+// The placeholder child "temp" of a folder that has not been listed yet carries this item
+// data, so that a real folder named "temp" is never taken for it.
+constexpr DWORD_PTR TREE_DATA_PLACEHOLDER = 0xFFFE;
+// The drive root item of the destination tree.
+constexpr DWORD_PTR TREE_DATA_DEST_ROOT = 1;
+constexpr DWORD_PTR TREE_DATA_DEVICE_MAX = 16639;
+
+inline bool IsTreeDeviceData(DWORD_PTR d)
+{
+    return d >= TREE_DATA_DEVICE_BASE && d <= TREE_DATA_DEVICE_MAX && d != TREE_DATA_FILE;
+}
+inline bool IsTreeDriveData(DWORD_PTR d)
+{
+    return d >= TREE_DATA_DRIVE_MIN && d != TREE_DATA_FILE && d != TREE_DATA_PLACEHOLDER;
+}
+// The drive letter of a drive item's data (0 when the data is not a drive's).
+inline wchar_t TreeDriveLetter(DWORD_PTR d)
+{
+    if (!IsTreeDriveData(d))
+        return 0;
+    wchar_t ch = static_cast<wchar_t>((d >> 8) & 0xFF);
+    return (ch >= L'A' && ch <= L'Z') || (ch >= L'a' && ch <= L'z') ? ch : 0;
+}
+
+// What the trees report upward (installed by the main window at start-up).
+class ITreeReporter {
+public:
+    virtual ~ITreeReporter() = default;
+    // A selection file could not be written; the tree has gone back to what the files hold.
+    virtual void SelectionWriteFailed(HWND hTree, const wchar_t* pszFile, DWORD dwError) = 0;
+};
+void SetTreeReporter(ITreeReporter* pReporter);
+ITreeReporter* GetTreeReporter();

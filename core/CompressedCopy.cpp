@@ -14,6 +14,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "BackUpEngine.h"
 #include "CompressLZ77.h"
@@ -27,6 +28,7 @@ std::atomic<int> g_bWriteQueueClosed{0};
 CArray<_WRITE*> g_arrWrite;
 ZulWriteFileFunc g_pfnWriteBlock = ::WriteFile;
 ZulCreateThreadFunc g_pfnCreateWriterThread = ::CreateThread;
+int g_nCoderThreads = 0;
 
 namespace {
 
@@ -164,6 +166,247 @@ bool CBackUpEngine::OpenCopyHandles(const CString& strSource, const CString& str
     return true;
 }
 
+namespace {
+
+// Codes n source bytes into a block record: the header (source length, stored length) and the
+// coded bytes, or the source bytes themselves when coding does not make them smaller.
+void CodeBlock(CCompressLZ77& coder, const BYTE* pSource, DWORD n, _WRITE& out)
+{
+    const WORD sourceField = static_cast<WORD>(n == kBlock ? 0 : n);
+    const int coded = coder.Compress(pSource, static_cast<int>(n), out.block + 4);
+    WORD storedField;
+    DWORD stored;
+    if (coded > 0) {
+        stored = static_cast<DWORD>(coded);
+        storedField = static_cast<WORD>(coded);
+    } else {
+        stored = n;
+        storedField = sourceField;
+        std::memcpy(out.block + 4, pSource, n);
+    }
+    out.block[0] = static_cast<BYTE>(sourceField);
+    out.block[1] = static_cast<BYTE>(sourceField >> 8);
+    out.block[2] = static_cast<BYTE>(storedField);
+    out.block[3] = static_cast<BYTE>(storedField >> 8);
+    out.nSourceBytes = n;
+    out.nLength = stored + 4;
+}
+
+// Appends a coded block to the write queue, waiting while the queue is full. False when the
+// writer has stopped (a failed write or a cancel): the block is then dropped.
+bool QueueBlock(WriterJob& job, std::unique_ptr<_WRITE>& block)
+{
+    EnterCriticalSection(&g_csWriteQueue);
+    while (g_arrWrite.GetSize() >= ZUL_WRITE_QUEUE_MAX && !job.bStopped)
+        SleepConditionVariableCS(&g_cvWriteQueue, &g_csWriteQueue, INFINITE);
+    if (job.bStopped) {
+        LeaveCriticalSection(&g_csWriteQueue);
+        return false;
+    }
+    bool bQueued = true;
+    try {
+        g_arrWrite.Add(block.get());
+        block.release();
+    } catch (const std::bad_alloc&) {
+        bQueued = false;   // never leave the lock held
+    }
+    WakeAllConditionVariable(&g_cvWriteQueue);
+    LeaveCriticalSection(&g_csWriteQueue);
+    if (!bQueued)
+        throw std::bad_alloc();
+    return true;
+}
+
+// Coder threads for the blocks of one file. Every block is coded from an empty dictionary, so
+// the blocks of a file can be coded at the same time; the producer reads them into slots in
+// file order, any free thread codes a slot with its own coder, and the producer takes the
+// slots back in file order. A pool of T threads has 2T slots: while the producer waits for
+// the oldest block, every thread still has one to work on.
+class CoderPool {
+public:
+    enum State { Free, Waiting, Done, Failed };
+    struct Slot {
+        std::unique_ptr<BYTE[]> source;
+        DWORD n = 0;
+        std::unique_ptr<_WRITE> block;
+        State state = Free;
+    };
+
+    CoderPool()
+    {
+        InitializeCriticalSection(&m_cs);
+        InitializeConditionVariable(&m_cvWork);
+        InitializeConditionVariable(&m_cvDone);
+    }
+    ~CoderPool()
+    {
+        // Blocks not taken yet are dropped; a block being coded is finished first, since it
+        // reads its slot.
+        EnterCriticalSection(&m_cs);
+        m_bQuit = true;
+        m_pending.clear();
+        WakeAllConditionVariable(&m_cvWork);
+        LeaveCriticalSection(&m_cs);
+        for (HANDLE h : m_threads) {
+            WaitForSingleObject(h, INFINITE);
+            CloseHandle(h);
+        }
+        DeleteCriticalSection(&m_cs);
+    }
+    CoderPool(const CoderPool&) = delete;
+    CoderPool& operator=(const CoderPool&) = delete;
+
+    // Starts up to nThreads coders with two slots each; returns the number started (0 when
+    // none could start or the slots could not be had).
+    int Start(int nThreads)
+    {
+        try {
+            m_slots.resize(static_cast<size_t>(2 * nThreads));
+            for (Slot& slot : m_slots) {
+                slot.source.reset(new BYTE[kBlock]);
+                slot.block.reset(new _WRITE);
+            }
+            m_pending.reserve(m_slots.size());
+        } catch (const std::bad_alloc&) {
+            m_slots.clear();
+            return 0;
+        }
+        for (int k = 0; k < nThreads; ++k) {
+            HANDLE h = CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr);
+            if (!h)
+                break;
+            m_threads.push_back(h);
+        }
+        if (m_threads.empty())
+            m_slots.clear();
+        else
+            m_slots.resize(2 * m_threads.size());
+        return static_cast<int>(m_threads.size());
+    }
+    int SlotCount() const { return static_cast<int>(m_slots.size()); }
+    Slot& At(size_t index) { return m_slots[index % m_slots.size()]; }
+
+    // Hands a filled slot to the coders.
+    void Submit(size_t index)
+    {
+        Slot& slot = At(index);
+        EnterCriticalSection(&m_cs);
+        slot.state = Waiting;
+        m_pending.push_back(&slot);
+        WakeConditionVariable(&m_cvWork);
+        LeaveCriticalSection(&m_cs);
+    }
+    // Waits until the slot is coded (Done) or could not be (Failed).
+    State Wait(size_t index)
+    {
+        Slot& slot = At(index);
+        EnterCriticalSection(&m_cs);
+        while (slot.state == Waiting)
+            SleepConditionVariableCS(&m_cvDone, &m_cs, INFINITE);
+        const State state = slot.state;
+        LeaveCriticalSection(&m_cs);
+        return state;
+    }
+    bool IsCoded(size_t index)
+    {
+        EnterCriticalSection(&m_cs);
+        const bool coded = At(index).state != Waiting;
+        LeaveCriticalSection(&m_cs);
+        return coded;
+    }
+
+private:
+    static DWORD WINAPI ThreadProc(LPVOID pParam)
+    {
+        static_cast<CoderPool*>(pParam)->Run();
+        return 0;
+    }
+    void Run()
+    {
+        std::unique_ptr<CCompressLZ77> coder;
+        try {
+            coder.reset(new CCompressLZ77);
+        } catch (const std::bad_alloc&) {
+            // Without a coder every block this thread takes fails: the file fails, not the run.
+        }
+        for (;;) {
+            EnterCriticalSection(&m_cs);
+            while (m_pending.empty() && !m_bQuit)
+                SleepConditionVariableCS(&m_cvWork, &m_cs, INFINITE);
+            if (m_pending.empty()) {
+                LeaveCriticalSection(&m_cs);
+                return;
+            }
+            Slot* slot = m_pending.front();
+            m_pending.erase(m_pending.begin());
+            LeaveCriticalSection(&m_cs);
+
+            State state = Failed;
+            if (coder) {
+                try {
+                    CodeBlock(*coder, slot->source.get(), slot->n, *slot->block);
+                    state = Done;
+                } catch (const std::bad_alloc&) {
+                }
+            }
+            EnterCriticalSection(&m_cs);
+            slot->state = state;
+            WakeAllConditionVariable(&m_cvDone);
+            LeaveCriticalSection(&m_cs);
+        }
+    }
+
+    CRITICAL_SECTION m_cs;
+    CONDITION_VARIABLE m_cvWork;
+    CONDITION_VARIABLE m_cvDone;
+    std::vector<Slot> m_slots;
+    std::vector<Slot*> m_pending;   // slots waiting for a coder, oldest first
+    std::vector<HANDLE> m_threads;
+    bool m_bQuit = false;
+};
+
+// Waits for the coded block of a slot and queues it for the writer. False when the file must
+// stop: the block could not be coded (out of memory) or the writer has stopped.
+bool QueueCoded(CoderPool& pool, size_t index, WriterJob& job, bool& bWriterStopped,
+                DWORD& dwError)
+{
+    if (pool.Wait(index) != CoderPool::Done) {
+        dwError = ERROR_NOT_ENOUGH_MEMORY;
+        return false;
+    }
+    CoderPool::Slot& slot = pool.At(index);
+    std::unique_ptr<_WRITE> block(std::move(slot.block));
+    slot.block.reset(new _WRITE);   // the queue owns the coded one now
+    slot.state = CoderPool::Free;
+    if (!QueueBlock(job, block)) {
+        bWriterStopped = true;
+        return false;
+    }
+    return true;
+}
+
+// Coder threads worth starting for a file of the given size: one per processor, none for a
+// file of one block (it is coded on the calling thread) or on a single processor.
+int CoderThreadsFor(ULONGLONG nSize)
+{
+    if (nSize <= kBlock)
+        return 0;
+    int n = g_nCoderThreads;
+    if (n <= 0) {
+        SYSTEM_INFO si{};
+        GetSystemInfo(&si);
+        n = static_cast<int>(si.dwNumberOfProcessors);
+    }
+    if (n > ZUL_CODER_THREADS_MAX)
+        n = ZUL_CODER_THREADS_MAX;
+    const ULONGLONG blocks = (nSize + kBlock - 1) / kBlock;
+    if (static_cast<ULONGLONG>(n) > blocks)
+        n = static_cast<int>(blocks);
+    return n > 1 ? n : 0;
+}
+
+} // namespace
+
 BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString& strTempTarget,
                                          const CString& strTarget)
 {
@@ -214,55 +457,57 @@ BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString
     DWORD dwReadError = 0;
     bool bWriterStopped = false;
     try {
-        CCompressLZ77 coder;
-        std::unique_ptr<BYTE[]> buffer(new BYTE[kBlock]);
-        while (remaining > 0) {
-            WaitWhilePaused();
-            if (m_bCancel)
-                break;
-            const DWORD n = remaining < kBlock ? static_cast<DWORD>(remaining) : kBlock;
-            if (!ReadAll(hSource, buffer.get(), n, dwReadError))
-                break;
-            std::unique_ptr<_WRITE> block(new _WRITE);
-            const WORD sourceField = static_cast<WORD>(n == kBlock ? 0 : n);
-            const int coded = coder.Compress(buffer.get(), static_cast<int>(n), block->block + 4);
-            WORD storedField;
-            DWORD stored;
-            if (coded > 0) {
-                stored = static_cast<DWORD>(coded);
-                storedField = static_cast<WORD>(coded);
-            } else {
-                stored = n;
-                storedField = sourceField;
-                std::memcpy(block->block + 4, buffer.get(), n);
+        std::unique_ptr<CoderPool> pool;
+        if (const int nThreads = CoderThreadsFor(remaining)) {
+            pool.reset(new CoderPool);
+            if (!pool->Start(nThreads))
+                pool.reset();   // no thread could start: code on this thread
+        }
+        if (pool) {
+            // Blocks are read and handed out in file order, and queued for the writer in file
+            // order as they come back; at most SlotCount() blocks are out at a time.
+            const size_t slots = static_cast<size_t>(pool->SlotCount());
+            size_t read = 0, queued = 0;
+            bool bStop = false;
+            while (!bStop) {
+                if (remaining > 0 && read - queued < slots) {
+                    WaitWhilePaused();
+                    if (m_bCancel)
+                        break;
+                    CoderPool::Slot& slot = pool->At(read);
+                    const DWORD n = remaining < kBlock ? static_cast<DWORD>(remaining) : kBlock;
+                    if (!ReadAll(hSource, slot.source.get(), n, dwReadError))
+                        break;
+                    slot.n = n;
+                    pool->Submit(read++);
+                    remaining -= n;
+                    // Pass on whatever is coded already, so the writer is never kept waiting.
+                    while (queued < read && pool->IsCoded(queued) && !bStop)
+                        bStop = !QueueCoded(*pool, queued++, job, bWriterStopped, dwReadError);
+                    continue;
+                }
+                if (queued == read)
+                    break;
+                bStop = !QueueCoded(*pool, queued++, job, bWriterStopped, dwReadError);
             }
-            block->block[0] = static_cast<BYTE>(sourceField);
-            block->block[1] = static_cast<BYTE>(sourceField >> 8);
-            block->block[2] = static_cast<BYTE>(storedField);
-            block->block[3] = static_cast<BYTE>(storedField >> 8);
-            block->nSourceBytes = n;
-            block->nLength = stored + 4;
-
-            EnterCriticalSection(&g_csWriteQueue);
-            while (g_arrWrite.GetSize() >= ZUL_WRITE_QUEUE_MAX && !job.bStopped)
-                SleepConditionVariableCS(&g_cvWriteQueue, &g_csWriteQueue, INFINITE);
-            if (job.bStopped) {
-                LeaveCriticalSection(&g_csWriteQueue);
-                bWriterStopped = true;
-                break;
+        } else {
+            CCompressLZ77 coder;
+            std::unique_ptr<BYTE[]> buffer(new BYTE[kBlock]);
+            while (remaining > 0) {
+                WaitWhilePaused();
+                if (m_bCancel)
+                    break;
+                const DWORD n = remaining < kBlock ? static_cast<DWORD>(remaining) : kBlock;
+                if (!ReadAll(hSource, buffer.get(), n, dwReadError))
+                    break;
+                std::unique_ptr<_WRITE> block(new _WRITE);
+                CodeBlock(coder, buffer.get(), n, *block);
+                if (!QueueBlock(job, block)) {
+                    bWriterStopped = true;
+                    break;
+                }
+                remaining -= n;
             }
-            bool bQueued = true;
-            try {
-                g_arrWrite.Add(block.get());
-                block.release();
-            } catch (const std::bad_alloc&) {
-                bQueued = false;   // never leave the lock held
-            }
-            WakeAllConditionVariable(&g_cvWriteQueue);
-            LeaveCriticalSection(&g_csWriteQueue);
-            if (!bQueued)
-                throw std::bad_alloc();
-            remaining -= n;
         }
     } catch (const std::bad_alloc&) {
         // Out of memory for the coder or a block: this file fails, the writer still ends.

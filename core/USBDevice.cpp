@@ -43,11 +43,14 @@ struct BufferedRequest {
     UCHAR sense[kSenseLength];
     UCHAR data[kBufferedDataMax];
 };
+#ifndef _WIN64
+// The 32-bit layout the bridges are driven with (a 64-bit test build follows the platform's own).
 static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT) == 44, "direct pass-through header is 44 bytes");
 static_assert(sizeof(SCSI_PASS_THROUGH) == 44, "buffered pass-through header is 44 bytes");
 static_assert(offsetof(DirectRequest, sense) == 48 && sizeof(DirectRequest) == 80, "direct request layout");
 static_assert(offsetof(BufferedRequest, sense) == 48 && offsetof(BufferedRequest, data) == 80 &&
               sizeof(BufferedRequest) == 592, "buffered request layout");
+#endif
 
 std::mutex g_sinkLock;
 DebugMessageSink g_sink;

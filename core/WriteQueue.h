@@ -25,6 +25,15 @@ enum { ZUL_WRITE_BLOCK_MAX = 65556 };
 // Blocks the queue holds at most (about 6.5 MB).
 enum { ZUL_WRITE_QUEUE_MAX = 101 };
 
+// Coder threads of one compressed backup at most. Blocks of a file are coded by a pool of
+// coder threads when the file has more than one block and the machine more than one
+// processor; each thread has its own coder and two blocks in hand, so a file's blocks take
+// at most ZUL_WRITE_QUEUE_MAX + 2 x threads block buffers besides the coders.
+enum { ZUL_CODER_THREADS_MAX = 16 };
+// Coder threads per file: 0 (the default) for one per processor, 1 to code on the worker
+// thread alone, more for that many (tests and benchmarks set it).
+extern int g_nCoderThreads;
+
 // One coded block as it goes to the file.
 struct _WRITE {
     ULONGLONG nSourceBytes;            // source bytes of the block, counted when written

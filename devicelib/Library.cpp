@@ -2,6 +2,7 @@
 // the operating-system check, the library object's members and the device exports.
 #include "Library.h"
 #include "ZedoDeviceIo.h"
+#include "FirmwareImage.h"
 #include "Utility.h"
 #include "ZedoUSBDev.h"
 
@@ -379,6 +380,39 @@ ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_SCSI3E71_GetDiskStatus(HANDLE h, BYTE* s
 }
 
 #undef ZEDO_EXPORT
+
+// ---- utility exports ----
+
+// The bridge's USB identity and speed. The utility object outlives Unload, so only a call before
+// the first Load, or a null record or flag array, fails.
+ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_GetConfig(USBDevConfig_* pConfig, int* pFlags)
+{
+    return Guarded("ZedoUSBLib_GetConfig", 0, [&] {
+        if (!g_pUtility || !pConfig || !pFlags)
+            return 0;
+        return Utility_GetConfig(pConfig, pFlags);
+    });
+}
+
+ZEDOUSB_API int ZEDOUSB_CALL Zedo_SafeRemoveUSB(const char* pszVendorId, const char* pszProductId,
+                                                const char* pszSerialNumber)
+{
+    return Guarded("Zedo_SafeRemoveUSB", 0, [&] {
+        if (!g_pUtility || !pszVendorId || !pszProductId)
+            return 0;
+        int nResult = Utility_vSafeRemoveUSB(pszVendorId, pszProductId, pszSerialNumber);
+        ZLOG("ZedoUSBLib::SafeRemoveUSB", "Checking, bResult=%x ,  VID[%s] PID[%s] SN[%s]", nResult, pszVendorId,
+             pszProductId, pszSerialNumber ? pszSerialNumber : "");
+        return nResult;
+    });
+}
+
+ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_REBUILD_BINFILE(const char* pszInput, const char* pszOutput, int nAddCrc,
+                                                        int nChipType)
+{
+    return Guarded("ZedoUSBLib_REBUILD_BINFILE", -1,
+                   [&] { return RebuildFirmwareImage(pszInput, pszOutput, nAddCrc, nChipType); });
+}
 
 } // extern "C"
 

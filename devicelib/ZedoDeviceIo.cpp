@@ -2,12 +2,65 @@
 // transport shared by every command.
 #include "ZedoDeviceIo.h"
 
+#include <cfgmgr32.h>
 #include <setupapi.h>
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <vector>
+
+namespace {
+
+std::string GuidText(const GUID& g)
+{
+    char sz[40];
+    snprintf(sz, sizeof(sz), "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", static_cast<unsigned long>(g.Data1),
+             g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6],
+             g.Data4[7]);
+    return sz;
+}
+
+// A text property of a device node; a multi-string gives its first string.
+std::string NodeProperty(DEVINST inst, ULONG ulProperty)
+{
+    char buffer[1024 + 2] = {};
+    ULONG ulType = 0;
+    ULONG ulLength = 1024;
+    if (CM_Get_DevNode_Registry_PropertyA(inst, ulProperty, &ulType, buffer, &ulLength, 0) != CR_SUCCESS)
+        return std::string();
+    if (ulType != REG_SZ && ulType != REG_MULTI_SZ && ulType != REG_EXPAND_SZ)
+        return std::string();
+    buffer[1024] = 0;
+    return buffer;
+}
+
+ZedoDeviceNode NodeRecord(DEVINST inst)
+{
+    ZedoDeviceNode node;
+    char szId[MAX_DEVICE_ID_LEN + 2] = {};
+    if (CM_Get_Device_IDA(inst, szId, MAX_DEVICE_ID_LEN, 0) == CR_SUCCESS) {
+        szId[MAX_DEVICE_ID_LEN] = 0;
+        node.instanceId = szId;
+    }
+    node.classGuid = NodeProperty(inst, CM_DRP_CLASSGUID);
+    node.driverKey = NodeProperty(inst, CM_DRP_DRIVER);
+    node.description = NodeProperty(inst, CM_DRP_DEVICEDESC);
+    node.hardwareId = NodeProperty(inst, CM_DRP_HARDWAREID);
+    return node;
+}
+
+// A step of the tree walk: the output starts as the node itself, so a call that succeeds without
+// writing its output reads as "no such node".
+bool TreeStep(CONFIGRET (WINAPI* pfnStep)(PDEVINST, DEVINST, ULONG), DEVINST from, DEVINST* pTo)
+{
+    DEVINST to = from;
+    if (pfnStep(&to, from, 0) != CR_SUCCESS || to == from || to == 0)
+        return false;
+    *pTo = to;
+    return true;
+}
+} // namespace
 
 HANDLE CDeviceIo::OpenDevice(const char* pszPath, DWORD dwAccess, DWORD dwShare)
 {
@@ -56,6 +109,96 @@ bool CDeviceIo::InterfacePath(const GUID& guidClass, DWORD dwIndex, char* pszPat
     }
     SetupDiDestroyDeviceInfoList(hSet);
     return bFound;
+}
+
+bool CDeviceIo::InterfaceDevice(const GUID& guidClass, DWORD dwIndex, ZedoInterfaceDevice* pInterface)
+{
+    *pInterface = ZedoInterfaceDevice();
+    HDEVINFO hSet = SetupDiGetClassDevsA(&guidClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (hSet == INVALID_HANDLE_VALUE)
+        return false;
+    bool bFound = false;
+    SP_DEVICE_INTERFACE_DATA data = {};
+    data.cbSize = sizeof(data);
+    if (SetupDiEnumDeviceInterfaces(hSet, nullptr, &guidClass, dwIndex, &data)) {
+        // The detail record is at most 1024 bytes.
+        DWORD dwSize = 0;
+        SetupDiGetDeviceInterfaceDetailA(hSet, &data, nullptr, 0, &dwSize, nullptr);
+        if (dwSize >= sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) && dwSize <= 1024) {
+            std::vector<BYTE> detail(dwSize + 2, 0);
+            auto* pDetail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(detail.data());
+            pDetail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+            SP_DEVINFO_DATA devInfo = {};
+            devInfo.cbSize = sizeof(devInfo);
+            if (SetupDiGetDeviceInterfaceDetailA(hSet, &data, pDetail, dwSize, nullptr, &devInfo)) {
+                pInterface->path = pDetail->DevicePath;
+                char szId[MAX_DEVICE_ID_LEN + 2] = {};
+                if (SetupDiGetDeviceInstanceIdA(hSet, &devInfo, szId, MAX_DEVICE_ID_LEN, nullptr))
+                    pInterface->instanceId = szId;
+                pInterface->deviceClass = GuidText(devInfo.ClassGuid);
+                bFound = !pInterface->path.empty();
+            }
+        }
+    }
+    SetupDiDestroyDeviceInfoList(hSet);
+    return bFound;
+}
+
+bool CDeviceIo::DeviceNodes(std::vector<ZedoDeviceNode>& nodes)
+{
+    nodes.clear();
+    DEVINST root = 0;
+    if (CM_Locate_DevNodeA(&root, nullptr, CM_LOCATE_DEVNODE_NORMAL) != CR_SUCCESS)
+        return false;
+    // Depth first: child, else next sibling, else climb to a parent and take its sibling. Every
+    // failed or unchanged step ends that direction, and the walk is bounded.
+    const int kMaxSteps = 16384;
+    DEVINST current = root;
+    int nSteps = 0;
+    while (nSteps++ < kMaxSteps) {
+        nodes.push_back(NodeRecord(current));
+        DEVINST next = 0;
+        if (TreeStep(CM_Get_Child, current, &next)) {
+            current = next;
+            continue;
+        }
+        DEVINST at = current;
+        bool bMoved = false;
+        while (at != root && nSteps++ < kMaxSteps) {
+            if (TreeStep(CM_Get_Sibling, at, &next)) {
+                current = next;
+                bMoved = true;
+                break;
+            }
+            if (!TreeStep(CM_Get_Parent, at, &next))
+                break;
+            at = next;
+        }
+        if (!bMoved)
+            break;
+    }
+    return true;
+}
+
+bool CDeviceIo::RequestEject(const char* pszInstanceId, DWORD* pdwVetoType, char* pszVetoName, DWORD dwChars)
+{
+    *pdwVetoType = 0;
+    if (dwChars)
+        memset(pszVetoName, 0, dwChars);
+    DEVINST inst = 0;
+    if (CM_Locate_DevNodeA(&inst, const_cast<char*>(pszInstanceId), CM_LOCATE_DEVNODE_NORMAL) != CR_SUCCESS)
+        return false;
+    PNP_VETO_TYPE veto = PNP_VetoTypeUnknown;
+    CONFIGRET cr = CM_Request_Device_EjectA(inst, &veto, pszVetoName, dwChars, 0);
+    if (dwChars)
+        pszVetoName[dwChars - 1] = 0;
+    *pdwVetoType = static_cast<DWORD>(veto);
+    return cr == CR_SUCCESS;
+}
+
+BOOL CDeviceIo::WriteBytes(HANDLE hFile, const void* pData, DWORD dwLength, DWORD* pdwWritten)
+{
+    return WriteFile(hFile, pData, dwLength, pdwWritten, nullptr);
 }
 
 namespace {

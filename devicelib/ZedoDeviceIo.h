@@ -4,6 +4,26 @@
 // to the system through DeviceIo(); a test may put a bridge model in its place.
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
+// One present device node: its instance identifier, class GUID text ("{...}"), driver key,
+// description and first hardware identifier (each empty when the system has none).
+struct ZedoDeviceNode {
+    std::string instanceId;
+    std::string classGuid;
+    std::string driverKey;
+    std::string description;
+    std::string hardwareId;
+};
+
+// One present interface of an interface class, with the device that exposes it.
+struct ZedoInterfaceDevice {
+    std::string path;         // device path of the interface
+    std::string instanceId;   // instance identifier of its device
+    std::string deviceClass;  // setup class GUID text of its device ("{...}")
+};
+
 class CDeviceIo {
 public:
     virtual ~CDeviceIo() {}
@@ -17,6 +37,16 @@ public:
     virtual BOOL VolumeNameForMountPoint(const char* pszMountPoint, char* pszName, DWORD dwChars);
     // The device path of the index-th present interface of a class; false (and an empty path) when none.
     virtual bool InterfacePath(const GUID& guidClass, DWORD dwIndex, char* pszPath, DWORD dwChars);
+    // The index-th present interface of a class with its device; false when none.
+    virtual bool InterfaceDevice(const GUID& guidClass, DWORD dwIndex, ZedoInterfaceDevice* pInterface);
+    // Every present device node of the device tree, parents before children; false when the tree
+    // cannot be read at all.
+    virtual bool DeviceNodes(std::vector<ZedoDeviceNode>& nodes);
+    // Asks the system to eject the device with this instance identifier. True when the request
+    // was accepted; the veto type (0 none) and the vetoing device's name come back either way.
+    virtual bool RequestEject(const char* pszInstanceId, DWORD* pdwVetoType, char* pszVetoName, DWORD dwChars);
+    // WriteFile on a file the library created.
+    virtual BOOL WriteBytes(HANDLE hFile, const void* pData, DWORD dwLength, DWORD* pdwWritten);
 };
 
 CDeviceIo& DeviceIo();
@@ -40,6 +70,17 @@ void ZedoDebugLog(const char* pszFormat, ...);
 #define ZEDO_IOCTL_SCSI_PASS_THROUGH_DIRECT 0x4D014
 #define ZEDO_IOCTL_STORAGE_GET_DEVICE_NUMBER 0x2D1080
 #define ZEDO_IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS 0x560000
+#define ZEDO_IOCTL_STORAGE_QUERY_PROPERTY 0x2D1400
+#define ZEDO_IOCTL_DISK_GET_DRIVE_GEOMETRY_EX 0x700A0
+// USB host controllers and hubs. The root-hub name (asked of a controller) and the node
+// information (asked of a hub) share one code.
+#define ZEDO_IOCTL_GET_HCD_DRIVERKEY_NAME 0x220424
+#define ZEDO_IOCTL_USB_GET_ROOT_HUB_NAME 0x220408
+#define ZEDO_IOCTL_USB_GET_NODE_INFORMATION 0x220408
+#define ZEDO_IOCTL_USB_GET_NODE_CONNECTION_INFORMATION 0x22040C
+#define ZEDO_IOCTL_USB_GET_DESCRIPTOR_FROM_NODE_CONNECTION 0x220410
+#define ZEDO_IOCTL_USB_GET_NODE_CONNECTION_NAME 0x220414
+#define ZEDO_IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME 0x220420
 
 // The pass-through header, laid out as the storage stack reads it on a 32-bit system.
 #pragma pack(push, 4)

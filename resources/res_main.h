@@ -1,2 +1,88 @@
 #pragma once
-// Resource numbers of the main window, its pages and the progress dialog.
+// Resource numbers of the main window, its pages and the prompt.
+
+// Dialog templates
+#define IDD_KELVARI_DIALOG 102
+#define IDD_PAGEBOX 129
+#define IDD_QUICK_PAGE 139
+#define IDD_MAKESURE 3002
+
+// Main window: caption buttons
+#define IDC_MAIN_QUIT 1008
+#define IDC_MAIN_HELP 1001
+#define IDC_MAIN_ABOUT 1002
+#define IDC_MAIN_HIDE 1003
+
+// Page panel: page buttons and action buttons
+#define IDC_PAGE_QUICK 1006
+#define IDC_PAGE_BACKUP 1004
+#define IDC_PAGE_MANAGE 1005
+#define IDC_PAGE_SETTINGS 1007
+#define IDC_ACTION_HIDE 1013
+#define IDC_ACTION_START 1014
+#define IDC_ACTION_RESTORE 1015
+
+// Quick-launch page
+#define IDC_QUICK_BACKUP 1002
+
+// Prompt
+#define IDC_MAKESURE_CLOSE 1043
+#define IDC_MAKESURE_CANCEL 1044
+#define IDC_MAKESURE_OK 1045
+#define IDC_MAKESURE_HEADING 23361
+#define IDC_MAKESURE_MESSAGE 23362
+
+// Icons of the caption buttons (pressed, hover, disabled, normal)
+#define IDI_CAPTION_INFO_PRESSED 160
+#define IDI_CAPTION_INFO_HOVER 161
+#define IDI_CAPTION_INFO_NORMAL 162
+#define IDI_CAPTION_CLOSE_PRESSED 163
+#define IDI_CAPTION_CLOSE_HOVER 164
+#define IDI_CAPTION_CLOSE_NORMAL 165
+#define IDI_CAPTION_HELP_PRESSED 166
+#define IDI_CAPTION_HELP_HOVER 167
+#define IDI_CAPTION_HELP_NORMAL 168
+#define IDI_CAPTION_MINUS_NORMAL 169
+#define IDI_CAPTION_MINUS_PRESSED 170
+#define IDI_CAPTION_MINUS_HOVER 173
+// Icons of the page buttons
+#define IDI_PAGE_MANAGE 174
+#define IDI_PAGE_BACKUP 175
+#define IDI_PAGE_QUICK 176
+#define IDI_PAGE_SETTINGS 177
+// Check images of the trees and the disk icon
+#define IDI_CHECK_HOVER 179
+#define IDI_CHECK_UNCHECKED 180
+#define IDI_CHECK_FIXED 181
+#define IDI_CHECK_CHECKED 182
+#define IDI_CHECK_MIXED 183
+#define IDI_DISK 198
+
+// PNG skins
+#define IDB_PAGE_STRIP 146
+#define IDB_LOGO 158
+#define IDB_MAIN_BACKGROUND 159
+#define IDB_ACTION_DOWN_PRESSED 202
+#define IDB_ACTION_DOWN_HOVER 203
+#define IDB_ACTION_DOWN_NORMAL 204
+#define IDB_ACTION_RESTORE_HOVER 205
+#define IDB_ACTION_RESTORE_NORMAL 206
+#define IDB_ACTION_RESTORE_PRESSED 207
+#define IDB_ACTION_PLAY_PRESSED 208
+#define IDB_ACTION_PLAY_HOVER 209
+#define IDB_ACTION_PLAY_NORMAL 210
+#define IDB_CONTENT_PANEL 211
+#define IDB_WINDOW_FRAME 212
+#define IDB_PAGE_SEPARATOR 215
+#define IDB_PAGE_HIGHLIGHT 216
+#define IDB_QUICK_PAGE 217
+#define IDB_QUICK_PRESSED 218
+#define IDB_QUICK_DISABLED 219
+#define IDB_QUICK_HOVER 220
+#define IDB_QUICK_NORMAL 221
+#define IDB_QUICK_SEPARATOR 222
+#define IDB_PROMPT_BACKGROUND 279
+
+// Private messages and the hot key
+#define WM_SHELL_NOTIFY (WM_USER + 1000)
+#define ID_BACKUP_HOTKEY 1074

@@ -6,10 +6,11 @@ bash "$root/tools/setup.sh"
 bash "$root/tools/build.sh"
 build=${BUILD_DIR:-$root/build}
 . "$root/tools/wine-env.sh"
+build=$(zul_run_build "$build")
 export WINEPREFIX=$build/wineprefix
 zul_prepare_prefix "$WINEPREFIX"
 cd "$build/bin"
 if [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" timeout -k 5 "${ZUL_RUN_SECONDS:-3600}" wine "KVR ZUL.exe"
+  exec xvfb-run -a -s "-screen 0 1280x1024x24" timeout -k 5 "${ZUL_RUN_SECONDS:-3600}" "$ZUL_WINE" "KVR ZUL.exe"
 fi
-exec timeout -k 5 "${ZUL_RUN_SECONDS:-3600}" wine "KVR ZUL.exe"
+exec timeout -k 5 "${ZUL_RUN_SECONDS:-3600}" "$ZUL_WINE" "KVR ZUL.exe"

@@ -17,9 +17,10 @@ while getopts "o:t:" opt; do
   esac
 done
 shift $((OPTIND - 1))
+. "$root/tools/wine-env.sh"
+build=$(zul_run_build "$build")
 prog=${1:-$build/bin/KVR ZUL.exe}
 [ $# -gt 0 ] && shift
-. "$root/tools/wine-env.sh"
 export WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
 zul_prepare_prefix "$WINEPREFIX"
 mkdir -p "$out" "$build/tools"
@@ -27,12 +28,12 @@ out=$(cd "$out" && pwd)
 case $prog in /*) ;; *) prog=$PWD/$prog ;; esac
 shot=$build/tools/zulshot.exe
 if [ ! -f "$shot" ] || [ "$root/tools/zulshot.cpp" -nt "$shot" ]; then
-  i686-w64-mingw32-g++ -O2 -municode -static -o "$shot" "$root/tools/zulshot.cpp" -lgdiplus -lgdi32 -luser32
+  "$ZUL_ARCH"-w64-mingw32-g++ -O2 -municode -static -o "$shot" "$root/tools/zulshot.cpp" -lgdiplus -lgdi32 -luser32
 fi
-export ZUL_SHOT_PROG=$prog ZUL_SHOT_OUT=$out ZUL_SHOT_TIMES=$times ZUL_SHOT_EXE=$shot
+export ZUL_WINE ZUL_SHOT_PROG=$prog ZUL_SHOT_OUT=$out ZUL_SHOT_TIMES=$times ZUL_SHOT_EXE=$shot
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   cd "$(dirname "$ZUL_SHOT_PROG")"
-  timeout -k 5 120 wine "$ZUL_SHOT_PROG" "$@" >/dev/null 2>&1 &
+  timeout -k 5 120 "$ZUL_WINE" "$ZUL_SHOT_PROG" "$@" >/dev/null 2>&1 &
   pid=$!
   start=$(date +%s.%N)
   n=0
@@ -41,7 +42,7 @@ xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     now=$(date +%s.%N)
     wait_for=$(awk -v s="$start" -v t="$t" -v n="$now" "BEGIN { d = s + t - n; print (d > 0 ? d : 0) }")
     sleep "$wait_for"
-    timeout -k 5 60 wine "$ZUL_SHOT_EXE" "$(winepath -w "$ZUL_SHOT_OUT/shot-$n.png")" >/dev/null 2>&1 \
+    timeout -k 5 60 "$ZUL_WINE" "$ZUL_SHOT_EXE" "$("$ZUL_WINE" winepath -w "$ZUL_SHOT_OUT/shot-$n.png")" >/dev/null 2>&1 \
       || echo "screenshot: capture $n failed" >&2
     echo "$ZUL_SHOT_OUT/shot-$n.png"
   done

@@ -6,7 +6,7 @@ export DEBIAN_FRONTEND=noninteractive
 
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-for p in cmake make g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 xvfb xauth \
+for p in cmake make g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools wine wine32:i386 wine64 xvfb xauth \
          clang libclang-rt-14-dev libz-mingw-w64-dev zlib1g-dev libxml2-dev pkg-config; do
   have "$p" || need+=("$p")
 done

@@ -7,12 +7,14 @@ bash "$root/tools/setup.sh"
 bash "$root/tools/build.sh"
 build=${BUILD_DIR:-$root/build}
 . "$root/tools/wine-env.sh"
+testbuild=$(zul_run_build "$build")
+echo "test: running the $ZUL_ARCH test build in $testbuild"
 
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 status=0
 xvfb-run -a -s "-screen 0 1280x1024x24" \
-  ctest --test-dir "$build" --output-on-failure -j"$(nproc)" 2>&1 | tee "$log" || true
+  ctest --test-dir "$testbuild" --output-on-failure -j"$(nproc)" 2>&1 | tee "$log" || true
 # ctest's summary: "NN% tests passed, F tests failed out of T"
 summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1 || true)
 if [ -n "$summary" ]; then

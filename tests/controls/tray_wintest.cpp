@@ -161,7 +161,7 @@ TEST(TrayIconTest, ShowModifyRemoveAndTaskbarRestart)
         EXPECT_EQ(wcslen(g_calls[0].nid.szTip), 127u);  // cut to 127 characters
         EXPECT_EQ(g_calls[0].nid.uCallbackMessage, (UINT)WM_TRAY_NOTIFY);
         EXPECT_EQ(g_calls[0].nid.hWnd, host.m_hWnd);
-        EXPECT_EQ(g_calls[0].nid.cbSize, (DWORD)956);
+        EXPECT_EQ(g_calls[0].nid.cbSize, (DWORD)sizeof(NOTIFYICONDATAW));
 
         tray.UpdateIcon(icon, L"KVR ZUL");
         EXPECT_EQ(g_calls.back().op, (DWORD)NIM_MODIFY);

@@ -102,6 +102,8 @@ struct Seams {
     static int cancelAt;          // write after which the engine is cancelled
     static DWORD sleepMs;         // a slow disk: every write of the first ones waits
     static int maxQueued;
+    static HANDLE pauseEvent;     // reset after the pauseAt-th write
+    static int pauseAt;
 
     static BOOL WINAPI Write(HANDLE h, LPCVOID p, DWORD n, LPDWORD pn, LPOVERLAPPED o)
     {
@@ -122,6 +124,8 @@ struct Seams {
         BOOL ok = ::WriteFile(h, p, n, pn, o);
         if (cancelEngine && k == cancelAt)
             cancelEngine->m_bCancel = 1;
+        if (pauseEvent && k == pauseAt)
+            ResetEvent(pauseEvent);
         return ok;
     }
     static HANDLE WINAPI NoThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID,
@@ -140,6 +144,8 @@ struct Seams {
         cancelAt = 0;
         sleepMs = 0;
         maxQueued = 0;
+        pauseEvent = nullptr;
+        pauseAt = 0;
         g_pfnWriteBlock = Write;
     }
     ~Seams()
@@ -155,10 +161,21 @@ CBackUpEngine* Seams::cancelEngine = nullptr;
 int Seams::cancelAt = 0;
 DWORD Seams::sleepMs = 0;
 int Seams::maxQueued = 0;
+HANDLE Seams::pauseEvent = nullptr;
+int Seams::pauseAt = 0;
+
+// The engine tests run with the blocks coded on the worker thread alone and on a pool.
+class CompressedCopyCoders : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override { g_nCoderThreads = GetParam(); }
+    void TearDown() override { g_nCoderThreads = 0; }
+};
 
 } // namespace
 
-TEST(CompressedCopyTest, EveryDataClassAndBlockEdgeRoundTrips)
+INSTANTIATE_TEST_SUITE_P(Coders, CompressedCopyCoders, ::testing::Values(1, 4));
+
+TEST_P(CompressedCopyCoders, EveryDataClassAndBlockEdgeRoundTrips)
 {
     CTempTree t;
     CString src = t.Path(L"src"), root = t.Path(L"dst");
@@ -254,7 +271,7 @@ TEST(CompressedCopyTest, PlainFileNamedZipRestoresAsItIs)
     EXPECT_EQ(ReadFileBytes(src + L"\\marker.bin"), std::string("\xFF\xFF\xFF\xFF", 4));
 }
 
-TEST(CompressedCopyTest, QueueStaysBoundedBehindASlowDisk)
+TEST_P(CompressedCopyCoders, QueueStaysBoundedBehindASlowDisk)
 {
     CTempTree t;
     CString src = t.Path(L"src"), root = t.Path(L"dst");
@@ -279,7 +296,7 @@ TEST(CompressedCopyTest, QueueStaysBoundedBehindASlowDisk)
     EXPECT_EQ(WaitForSingleObject(g_hWriteDoneEvent, 0), WAIT_OBJECT_0);
 }
 
-TEST(CompressedCopyTest, CancelFailedWriteAndWriterStartKeepThePreviousCopy)
+TEST_P(CompressedCopyCoders, CancelFailedWriteAndWriterStartKeepThePreviousCopy)
 {
     CTempTree t;
     CString src = t.Path(L"src"), root = t.Path(L"dst");
@@ -333,6 +350,130 @@ TEST(CompressedCopyTest, CancelFailedWriteAndWriterStartKeepThePreviousCopy)
     RunBackUp(engine, root, {src}, Compressed(), &fails);
     EXPECT_TRUE(fails.lines.empty());
     EXPECT_NE(ReadFileBytes(zip), previous);
+}
+
+TEST(CompressedCopyTest, PooledCodersStoreTheSameBytesAsOne)
+{
+    CTempTree t;
+    CString src = t.Path(L"src");
+    MakeFolders(src);
+    using namespace lz77corpus;
+    std::vector<std::pair<CString, std::string>> files = {
+        {L"text.txt", ToString(Text(7, 5 * 65536 + 77))},
+        {L"program.exe", ToString(Executable(8, 4 * 65536))},
+        {L"photo.jpg", ToString(Random(9, 3 * 65536 + 1))},
+        {L"disk.img", ToString(DiskImage(10, 17 * 65536 + 4095))},
+        {L"two.bin", ToString(Runs(11, 65537))},
+    };
+    // Blocks that code and blocks that are stored as they are, in one file.
+    std::string mixed;
+    for (int k = 0; k < 9; ++k)
+        mixed += ToString(k % 2 ? Random(20 + k, 65536) : Bitmap24(20 + k, 65536));
+    files.push_back({L"mixed.bin", mixed});
+    for (const auto& f : files)
+        WriteFileBytes(src + L"\\" + f.first, f.second);
+
+    std::vector<std::string> reference;
+    for (int coders : {1, 3, 16}) {
+        g_nCoderThreads = coders;
+        const CString root = t.Path((L"dst" + std::to_wstring(coders)).c_str());
+        CBackUpEngine engine;
+        CCapturedFailList fails;
+        RunBackUp(engine, root, {src}, Compressed(), &fails);
+        EXPECT_TRUE(fails.lines.empty()) << coders;
+        EXPECT_EQ(engine.m_nDoneFiles, (int)files.size());
+        for (size_t k = 0; k < files.size(); ++k) {
+            const std::string copy = ReadFileBytes(StoredName(root, src + L"\\" + files[k].first) + L".zip");
+            if (coders == 1) {
+                std::vector<Block> blocks;
+                std::string content;
+                ASSERT_TRUE(ParseCopy(copy, blocks, content));
+                EXPECT_EQ(content, files[k].second);
+                reference.push_back(copy);
+            } else {
+                EXPECT_TRUE(copy == reference[k]) << coders << " coders, " << CStringA(files[k].first).GetString();
+            }
+        }
+    }
+    g_nCoderThreads = 0;
+}
+
+namespace {
+
+struct PausedRun {
+    CBackUpEngine* engine;
+    CString root, src;
+    CCapturedFailList fails;
+};
+
+DWORD WINAPI PausedRunProc(LPVOID p)
+{
+    PausedRun* run = static_cast<PausedRun*>(p);
+    CBackUpEngine& engine = *run->engine;
+    engine.Reset();
+    engine.m_pFailList = &run->fails;
+    engine.m_strTargetRoot = run->root;
+    engine.m_bCompress = 1;
+    engine.m_hPauseEvent = Seams::pauseEvent;
+    const CString store = run->root + L"\\VEZORI";
+    engine.CollectBackUpFiles(run->src, store);
+    engine.BackUpFileList(store);
+    return 0;
+}
+
+// Waits until the block writes have stopped for a while; returns their count.
+int WritesWhenSettled()
+{
+    int last = -1;
+    for (int k = 0; k < 100; ++k) {
+        Sleep(100);
+        const int now = Seams::writes;
+        if (now == last)
+            return now;
+        last = now;
+    }
+    return -1;
+}
+
+} // namespace
+
+TEST_P(CompressedCopyCoders, PauseHoldsTheCopyBetweenBlocks)
+{
+    CTempTree t;
+    CString src = t.Path(L"src");
+    MakeFolders(src);
+    // More blocks than the queue holds, behind a disk that is slow at first: the producer
+    // is still reading when the pause comes.
+    const std::string bytes = ToString(lz77corpus::Runs(12, 160 * 65536 + 3));
+    WriteFileBytes(src + L"\\big.exe", bytes);
+    Seams seams;
+    Seams::sleepMs = 20;
+    Seams::pauseEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    Seams::pauseAt = 3;
+    CBackUpEngine engine;
+    PausedRun run{&engine, t.Path(L"dst"), src, {}};
+    HANDLE thread = CreateThread(nullptr, 0, PausedRunProc, &run, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    // Paused: what was queued is written, then nothing more, and the file is not done.
+    const int settled = WritesWhenSettled();
+    EXPECT_GE(settled, 3);
+    EXPECT_LT(settled, 162);   // the marker and 161 blocks
+    Sleep(300);
+    EXPECT_EQ(Seams::writes, settled);
+    EXPECT_EQ(WaitForSingleObject(thread, 0), (DWORD)WAIT_TIMEOUT);
+    EXPECT_EQ(engine.m_nDoneFiles, 0);
+    // Resumed: the copy completes, whole.
+    SetEvent(Seams::pauseEvent);
+    EXPECT_EQ(WaitForSingleObject(thread, 60000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    EXPECT_TRUE(run.fails.lines.empty());
+    EXPECT_EQ(engine.m_nDoneFiles, 1);
+    std::vector<Block> blocks;
+    std::string content;
+    ASSERT_TRUE(ParseCopy(ReadFileBytes(StoredName(t.Path(L"dst"), src + L"\\big.exe") + L".zip"),
+                          blocks, content));
+    EXPECT_EQ(content, bytes);
+    CloseHandle(Seams::pauseEvent);
 }
 
 TEST(CompressedCopyTest, DamagedOrCutCopiesAreFailLinesAndKeepTheUsersFile)

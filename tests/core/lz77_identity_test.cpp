@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #ifdef _WIN32
@@ -195,4 +196,42 @@ TEST(Lz77Identity, OneCoderObjectOverManyBlocks)
             ASSERT_EQ(ra, rb) << dc.name << " " << size;
             EXPECT_EQ(0, std::memcmp(a.data(), b.data(), ra > 0 ? ra : 0)) << dc.name << " " << size;
         }
+}
+
+TEST(Lz77Identity, CodersOnSeveralThreadsAtOnceMatchTheReference)
+{
+    // Compressed backups code the blocks of a file on several threads, one coder object each:
+    // coders running side by side share nothing and give the reference's bytes.
+    std::vector<Bytes> blocks;
+    std::vector<std::vector<unsigned char>> expected;
+    std::vector<int> expectedSize;
+    CLz77Oracle oracle;
+    for (const DataClass& dc : Classes())
+        for (uint32_t seed : {31u, 32u})
+        {
+            blocks.push_back(dc.make(seed, seed == 31 ? 65536 : 30000));
+            expected.emplace_back(65536 + 8);
+            expectedSize.push_back(oracle.Compress(blocks.back().data(), (int)blocks.back().size(),
+                                                   expected.back().data()));
+        }
+    const int kThreads = 4;
+    std::vector<std::string> failures(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            CCompressLZ77 coder;
+            std::vector<unsigned char> out(65536 + 8);
+            // Each thread takes every block, starting at its own place.
+            for (size_t k = 0; k < blocks.size(); ++k)
+            {
+                const size_t b = (k + (size_t)t * 7) % blocks.size();
+                const int r = coder.Compress(blocks[b].data(), (int)blocks[b].size(), out.data());
+                if (r != expectedSize[b] || (r > 0 && std::memcmp(out.data(), expected[b].data(), r)))
+                    failures[t] += " block " + std::to_string(b);
+            }
+        });
+    for (std::thread& th : threads)
+        th.join();
+    for (int t = 0; t < kThreads; ++t)
+        EXPECT_EQ(failures[t], "") << "thread " << t;
 }

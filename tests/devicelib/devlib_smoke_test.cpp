@@ -146,12 +146,15 @@ TEST(Smoke, TheDllAnswersEveryExportWithItsCode)
     }
     printf("boxes seen: %u\n", static_cast<unsigned>(texts.size()));
 
-    // Utility exports that are not built yet answer their failure codes.
-    USBDevConfig_ cfg = {};
-    int flags[2] = {};
-    EXPECT_EQ(0, getConfig(&cfg, flags));
-    EXPECT_EQ(0, safeRemove("VID_0000", "PID_0000", ""));
+    // Safe removal finds no such device here: nothing is left to remove. Empty ids eject nothing.
+    EXPECT_EQ(1, safeRemove("VID_0000", "PID_0000", ""));
+    EXPECT_EQ(0, safeRemove("", "", ""));
+    EXPECT_EQ(0, safeRemove(nullptr, "PID_0000", ""));
     EXPECT_EQ(-3, rebuild(nullptr, "out.bin", 0, 2));
+    EXPECT_EQ(-3, rebuild("in.bin", nullptr, 0, 2));
+    EXPECT_EQ(-4, rebuild("no-such-folder\\firmware_1abcdefg.bin", "out.bin", 0, 2));
+
+    // Disk utilities that are not built yet answer their failure codes.
     EXPECT_EQ(0, partition(0, 0));
     EXPECT_EQ(0, format(0, 'Z', 0, 0));
     EXPECT_EQ(0, rwTest('Z', text));

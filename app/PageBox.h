@@ -1,0 +1,126 @@
+#pragma once
+// CPageBox: the panel below the main window's caption band. Four page buttons on the left
+// (quick launch, file backup, file management, settings), one page at a time to their right,
+// and the hide, start and restore buttons at the bottom right. The panel owns its pages and is
+// where every operation start passes; its state words tell the rest of the program whether an
+// operation or a prompt is running.
+
+#include "afxwin.h"
+#include "atlimage.h"
+#include "ButtonST.h"
+#include "MakeSureDlg.h"
+#include "PanelPage.h"
+#include "QuickDialog.h"
+#include "SkinUtil.h"
+#include "resource.h"
+
+#include <memory>
+
+class CPageBox : public CDialog {
+public:
+    enum { IDD = IDD_PAGEBOX };
+    enum { PAGE_QUICK = 0, PAGE_BACKUP = 1, PAGE_MANAGE = 2, PAGE_SETTINGS = 3, PAGE_COUNT = 4 };
+    static constexpr int kWidth = 628;
+    static constexpr int kHeight = 340;
+
+    CPageBox();
+    ~CPageBox() override;
+
+    // Page switching (buttons 1006, 1004, 1005, 1007).
+    void OnBnClickedQuickPage() { ShowPage(PAGE_QUICK); }
+    void OnBnClickedBackupPage() { ShowPage(PAGE_BACKUP); }
+    void OnBnClickedManagePage() { ShowPage(PAGE_MANAGE); }
+    void OnBnClickedSetPage() { ShowPage(PAGE_SETTINGS); }
+    void ShowPage(int nPage);
+    // Operation starts; the operations themselves are handed to the installed IPanelOperations.
+    void OnBnClickedBackup();
+    void OnBnClickedRestore();
+    void StartQuickBackup();
+    void OnBnClickedMinimize();
+    // Ends the open start prompt from outside: confirmed, or cancelled after a disk went away.
+    void ClosePrompt();
+    void ClosePromptForDrive();
+    // Runs a start prompt with m_pPrompt pointing to it; true only for IDOK.
+    bool RunPrompt(CMakeSureDlg& prompt);
+    // Shows a plain message (heading "Tips").
+    void ShowMessage(const CString& strMessage);
+
+    void UpdateActionButtons();
+    void DisablePageButtons();
+    void EnablePageButtons();
+    void ReloadLanguageText();
+    void LoadLanguageText();
+
+    // A slot's page (the page itself, never the progress dialog); null when empty.
+    IPanelPage* GetPage(int nSlot) const;
+    // The window shown in a slot: the page, or what an operation put in its place.
+    CWnd* GetSlotWnd(int nSlot) const { return nSlot >= 0 && nSlot < PAGE_COUNT ? m_pSlotWnd[nSlot] : nullptr; }
+    // An operation puts its window into a slot instead of the page, and gives the slot back.
+    void SetSlotWnd(int nSlot, CWnd* pWnd);
+    void RestoreSlot(int nSlot);
+    CRect GetPageRect() const;
+    // True while any operation runs or is being started.
+    bool IsOperationRunning() const { return m_bBackupRunning || m_bRestoreRunning || m_bQuickRunning; }
+
+    // State words.
+    int m_bBackupRunning = 0;
+    int m_bRestoreRunning = 0;
+    int m_bPromptOpen = 0;
+    CMakeSureDlg* m_pPrompt = nullptr;
+    int m_bStartedByKey = 0;
+    int m_nLastAction = 0;
+    int m_bQuickRunning = 0;
+    int m_nCurPage = -1;
+    int m_nHighlight = 0;
+    CString m_strFileTypeFilter;
+
+    CQuickDialog m_dlgQuick;
+    CButtonST m_btnPage[PAGE_COUNT];   // in slot order: 1006, 1004, 1005, 1007
+    CButtonST m_btnHide;
+    CButtonST m_btnStart;
+    CButtonST m_btnRestore;
+
+    // Texts.
+    CString m_strQuickActive, m_strBackup, m_strManage, m_strSet;
+    CString m_strMinimize, m_strRevert, m_strBackupTip;
+    CString m_strPromptTitle, m_strQuickPrompt, m_strChoseBackupFile, m_strChoseDestDisk;
+
+    BOOL PreTranslateMessage(MSG* pMsg) override;
+
+protected:
+    int OnCreate(LPCREATESTRUCT lpcs);
+    BOOL OnInitDialog() override;
+    void OnPaint();
+    BOOL OnEraseBkgnd(CDC*) { return TRUE; }
+    void OnOK() override {}
+    void OnCancel() override {}
+    void LayoutControls();
+    void CreatePages();
+    DECLARE_MESSAGE_MAP()
+
+private:
+    std::unique_ptr<IPanelPage> m_pOwnedPages[PAGE_COUNT];
+    IPanelPage* m_pPages[PAGE_COUNT] = {};
+    CWnd* m_pSlotWnd[PAGE_COUNT] = {};
+    CImage m_imgStrip, m_imgSeparator, m_imgHighlight;
+    CSkinBackground m_bk;
+    CFont m_fontPage;
+    HWND m_hToolTip[3] = {};
+};
+
+// An empty page for a slot whose page is not part of this build.
+class CEmptyPage : public CWnd, public IPanelPage {
+public:
+    BOOL CreatePage(CPageBox* pPanel, const CRect& rcPage) override;
+    CWnd* PageWnd() override { return this; }
+
+protected:
+    BOOL OnEraseBkgnd(CDC* pDC);
+    DECLARE_MESSAGE_MAP()
+};
+
+// True when the selection tree's top item says that nothing is chosen (no tree, no item,
+// unchecked or fixed).
+bool IsSourceSelectionEmpty();
+// The current text of the destination drive list; empty without one.
+CString GetDestinationText();

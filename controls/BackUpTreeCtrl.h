@@ -1,0 +1,107 @@
+#pragma once
+// CBackUpTreeCtrl: the check-box source tree of the backup page. Every item carries a check
+// image (TreeCheckState): 1 unchecked, 2 mixed, 3 checked, 5 fixed. A click on a check box
+// checks or unchecks the item with its whole subtree and recomputes its ancestors; the
+// selection files are rewritten at once from what the tree shows (see SelectionFiles.h), so
+// the backup always copies what the tree shows. Device items (one per backup disk, beside the
+// computer root) are a single choice shared with the destination tree.
+//
+// Mouse handling is split so that tests can drive it without a cursor: ClickStateIcon is a
+// click on an item's check box, UpdateHoverTip the mouse over an item.
+
+#include "InitTreeCtrl.h"
+
+#include <vector>
+
+class CSelection;
+
+class CBackUpTreeCtrl : public CInitTreeCtrl {
+public:
+    CBackUpTreeCtrl() = default;
+    ~CBackUpTreeCtrl() override = default;
+
+    HTREEITEM m_hHoverItem = nullptr;       // the item under the mouse (tooltip)
+    CString m_strListFile;                  // selection list file, relative to the program folder
+    int m_bRestoreMode = 0;
+    int m_bTrackingMouse = 0;
+    CString m_strBasePath;
+    int m_nChosenDevice = -1;               // device chosen in this tree, -1 for none
+    HTREEITEM m_hChosenDeviceItem = nullptr;
+    HTREEITEM m_hFixedDeviceItem = nullptr; // this tree's item fixed by the other tree's choice
+    CString m_strTipDriveCaption;
+    CString m_strTipSizeCaption;
+    CString m_strHoverTip;                  // text of the tooltip last shown
+
+    void SetListFile(const CString& strName) { m_strListFile = strName; }
+
+    // --- Check images ---
+    // Sets an item's image (value << 12), gives its descendants the same (fixed ones keep
+    // theirs) and recomputes its ancestors. Returns the topmost ancestor whose image changed.
+    HTREEITEM SetCheckImage(UINT nImageShifted, HTREEITEM hItem, BOOL bForce);
+    void SetSubtreeCheck(HTREEITEM hItem, int nImage);
+    // Recomputes the ancestors of an item from their children; *phTop (optional) receives the
+    // topmost one that changed.
+    void PropagateCheckUp(HTREEITEM hItem, int nImage, BOOL bForce, HTREEITEM* phTop = nullptr);
+    // Recomputes an item's parent as if the item were gone (before it is removed); returns the
+    // topmost changed ancestor or null.
+    HTREEITEM UpdateParentCheck(HTREEITEM hItem, BOOL bForce);
+
+    // --- Listing ---
+    virtual void FillFolder(HTREEITEM hItem, CString strPath);
+    virtual void IgnorePath(const CString&) {}
+    // Called when an item is about to expand; lists it on its first expansion.
+    void ExpandingItem(HTREEITEM hItem, UINT nState);
+
+    // --- Selection ---
+    // Writes the selection the tree shows; false (reported, tree reloaded) on failure.
+    virtual bool SaveSelection();
+    // Sets the images of the drives and of every listed item from "filepath.xml".
+    void ReloadCheckImages();
+    // The flat entries of the checked items below an item, as a backup or restore list.
+    virtual void WriteCheckedItems(HTREEITEM hItem, std::vector<CString>& entries);
+
+    // --- Shell-change operations (source tree) ---
+    virtual int AddSelPath(const CString& strPath);
+    virtual int RemoveSelPath(const CString& strPath);
+    virtual int RenameSelItem(const CString& strOld, const CString& strNew);
+    virtual int RenameSelFolder(const CString& strOld, const CString& strNew);
+    virtual int RefreshSelFolder(const CString& strPath);
+
+    // --- Mouse, split for callers without a cursor ---
+    // A click on the check box of an item: the result of the click notification (1 handled).
+    virtual LRESULT ClickStateIcon(HTREEITEM hItem);
+    // The mouse over an item (null: over no item).
+    void UpdateHoverTip(HTREEITEM hItem);
+    void LeaveHover();
+
+    // The tree object of a window handle (null when it is not one of these trees).
+    static CBackUpTreeCtrl* FromTreeWnd(HWND hWnd);
+
+    BOOL PreTranslateMessage(MSG* pMsg) override;
+
+    static bool IsDeviceItemData(DWORD_PTR d) { return IsTreeDeviceData(d); }
+
+protected:
+    void ForgetItem(HTREEITEM hItem) override;
+    // The other tree of the device pairing.
+    virtual CBackUpTreeCtrl* OtherTree();
+    // Recomputes one item from its children; returns true when its image changed.
+    bool RecomputeFromChildren(HTREEITEM hItem, BOOL bForce);
+    void BuildSelection(CSelection& sel, const CSelection& old);
+    void AddItemToSelection(HTREEITEM hItem, const CString& strPath, CSelection& sel, const CSelection& old);
+    bool WriteSelection(const CSelection& sel);
+    void ApplyImagesBelow(HTREEITEM hItem, const CString& strPath, const CSelection& sel);
+    void ReportWriteFailure(const CString& strFile, DWORD dwError);
+    void ReleaseDevicePair();
+    CString DeviceTipText(int nDeviceNumber) const;
+
+    void OnNMClick(NMHDR* pNMHDR, LRESULT* pResult);
+    void OnTvnItemexpanding(NMHDR* pNMHDR, LRESULT* pResult);
+    void OnTvnBeginlabeledit(NMHDR* pNMHDR, LRESULT* pResult);
+    void OnMouseMove(UINT nFlags, CPoint point);
+    void OnMouseLeave();
+    DECLARE_MESSAGE_MAP()
+
+    CToolTipCtrl m_tip;
+    bool m_bTipTool = false;
+};

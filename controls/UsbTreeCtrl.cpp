@@ -1,0 +1,411 @@
+#include "UsbTreeCtrl.h"
+
+#include "DataFiles.h"
+#include "LanguageText.h"
+#include "SelectionFiles.h"
+#include "ShellIo.h"
+
+#include <vector>
+
+namespace {
+
+const wchar_t kStoreFolder[] = L"VEZORI";
+
+bool PathExists(const CString& strPath) { return ::GetFileAttributesW(strPath) != INVALID_FILE_ATTRIBUTES; }
+
+} // namespace
+
+BEGIN_MESSAGE_MAP(CUsbTreeCtrl, CBackUpTreeCtrl)
+    ON_NOTIFY_REFLECT(NM_RCLICK, OnNMRClick)
+END_MESSAGE_MAP()
+
+CBackUpTreeCtrl* CUsbTreeCtrl::OtherTree()
+{
+    CBackUpTreeCtrl* p = FromTreeWnd(g_hSourceTreeWnd);
+    return p == this ? nullptr : p;
+}
+
+void CUsbTreeCtrl::ForgetItem(HTREEITEM hItem) { CBackUpTreeCtrl::ForgetItem(hItem); }
+
+HTREEITEM CUsbTreeCtrl::GetDriveRootItem() const
+{
+    HTREEITEM h = GetRootItem();
+    return h && GetItemData(h) == TREE_DATA_DEST_ROOT ? h : nullptr;
+}
+
+// --- Drive root ------------------------------------------------------------------------------
+
+void CUsbTreeCtrl::ShowDriveRoot(const CString& strPath)
+{
+    m_hHoverItem = nullptr;
+    if (HTREEITEM hOld = GetDriveRootItem())
+        DeleteTreeItem(hOld);
+    m_hChosenDeviceItem = nullptr;
+
+    if (!strPath.IsEmpty()) {
+        m_strRootPath = WithBackslash(strPath);
+        SHFILEINFOW sfi = {};
+        CString strName;
+        int nIcon = 0;
+        if (ShellIo().FileInfo(m_strRootPath, 0, &sfi, SHGFI_DISPLAYNAME | SHGFI_SYSICONINDEX | SHGFI_SMALLICON)) {
+            strName = sfi.szDisplayName;
+            nIcon = sfi.iIcon;
+        }
+        if (!strName.IsEmpty()) {
+            wchar_t szFs[MAX_PATH] = {};
+            bool bFs = ShellIo().VolumeInformation(m_strRootPath, nullptr, 0, nullptr, nullptr, nullptr, szFs,
+                                                   MAX_PATH) && szFs[0];
+            int nCheck = bFs ? TCS_UNCHECKED : TCS_FIXED;
+            HTREEITEM hRoot = InsertItem(TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM | TVIF_STATE,
+                                         strName, nIcon, nIcon, INDEXTOSTATEIMAGEMASK(nCheck), TVIS_STATEIMAGEMASK,
+                                         (LPARAM)TREE_DATA_DEST_ROOT, TVI_ROOT, TVI_FIRST);
+            WIN32_FIND_DATAW fd;
+            HANDLE hFind = hRoot ? ::FindFirstFileW(m_strRootPath + kStoreFolder, &fd) : INVALID_HANDLE_VALUE;
+            if (hFind != INVALID_HANDLE_VALUE) {
+                ::FindClose(hFind);
+                bool bFolder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+                InsertEntry(hRoot, TVI_LAST, fd.cFileName, m_strRootPath + fd.cFileName, bFolder, TREE_DATA_FILE,
+                            nCheck);
+            }
+        }
+    } else {
+        m_strRootPath.Empty();
+    }
+
+    for (HTREEITEM h = GetRootItem(); h; h = GetNextSiblingItem(h)) {
+        if (GetItemData(h) != TREE_DATA_DEST_ROOT && GetCheck(h) == TCS_CHECKED)
+            m_hChosenDeviceItem = h;
+    }
+}
+
+// --- Paths -----------------------------------------------------------------------------------
+
+CString CUsbTreeCtrl::GetItemPath(HTREEITEM hItem)
+{
+    if (!hItem)
+        return CString();
+    CString strRel;
+    HTREEITEM hTop = hItem;
+    while (HTREEITEM hParent = GetParentItem(hTop)) {
+        if (IsPlaceholderItem(hTop))
+            return CString();
+        strRel = WithBackslash(GetItemText(hTop)) + strRel;
+        hTop = hParent;
+    }
+    if (GetItemData(hTop) == TREE_DATA_DEST_ROOT)
+        return m_strRootPath.IsEmpty() ? CString() : m_strRootPath + strRel;
+    return hTop == hItem ? WithBackslash(GetItemText(hItem)) : CString();
+}
+
+HTREEITEM CUsbTreeCtrl::FindItemByPath(const CString& strPath, BOOL& bUnlisted)
+{
+    bUnlisted = FALSE;
+    CString strTarget = WithBackslash(strPath);
+    if (strTarget.GetLength() < 3)
+        return nullptr;
+    HTREEITEM hLevel = GetRootItem();
+    while (hLevel) {
+        HTREEITEM hDeeper = nullptr;
+        for (HTREEITEM h = hLevel; h; h = GetNextSiblingItem(h)) {
+            if (IsPlaceholderItem(h))
+                continue;
+            CString strItem = GetItemPath(h);
+            if (strItem.IsEmpty())
+                continue;
+            if (strItem == strTarget)
+                return h;
+            bool bPrefix = strTarget.GetLength() > strItem.GetLength() &&
+                           strTarget.Left(strItem.GetLength()) == strItem;
+            if (bPrefix && (GetParentItem(h) || GetItemData(h) == TREE_DATA_DEST_ROOT)) {
+                hDeeper = h;
+                break;
+            }
+        }
+        if (!hDeeper)
+            return nullptr;
+        if (!IsItemListed(hDeeper)) {
+            bUnlisted = TRUE;
+            return hDeeper;
+        }
+        hLevel = GetChildItem(hDeeper);
+    }
+    return nullptr;
+}
+
+// --- Listing ---------------------------------------------------------------------------------
+
+void CUsbTreeCtrl::FillFolder(HTREEITEM hItem, CString strPath)
+{
+    if (hItem == GetDriveRootItem())
+        return;   // the drive root shows the store folder only
+    strPath = WithBackslash(strPath);
+    DeleteChildren(hItem);
+    int nImage = GetCheck(hItem);
+    int nChild = (nImage == TCS_MIXED || nImage == TCS_UNCHECKED_ALT || nImage == 0) ? TCS_UNCHECKED : nImage;
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = ::FindFirstFileW(strPath + L"*.*", &fd);
+    if (hFind != INVALID_HANDLE_VALUE) {
+        HTREEITEM hAfter = TVI_FIRST;
+        do {
+            CString strName(fd.cFileName);
+            if (strName == L"." || strName == L".." || (fd.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM))
+                continue;
+            bool bFolder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            HTREEITEM h = InsertEntry(hItem, hAfter, strName, strPath + strName, bFolder, TREE_DATA_FILE, nChild);
+            if (h)
+                hAfter = h;
+        } while (::FindNextFileW(hFind, &fd));
+        ::FindClose(hFind);
+    }
+    SortChildren(hItem);
+}
+
+// --- Restore list ----------------------------------------------------------------------------
+
+void CUsbTreeCtrl::WriteCheckedItems(HTREEITEM hItem, std::vector<CString>& entries)
+{
+    for (HTREEITEM h = GetChildItem(hItem); h; h = GetNextSiblingItem(h)) {
+        if (IsPlaceholderItem(h))
+            continue;
+        int nImage = GetCheck(h);
+        if (nImage == TCS_CHECKED) {
+            CString strPath = GetItemPath(h);
+            if (strPath.GetLength() > 3)
+                entries.push_back(CSelection::FlatForm(strPath));
+        } else if (nImage == TCS_MIXED) {
+            if (!IsItemListed(h) && m_bRestoreMode)
+                FillFolder(h, GetItemPath(h));
+            WriteCheckedItems(h, entries);
+        }
+    }
+}
+
+bool CUsbTreeCtrl::SaveSelection()
+{
+    std::vector<CString> entries;
+    // Only what lies inside the drive root: device items are choices, not paths, and a checked
+    // drive root stands for the store folder below it.
+    if (HTREEITEM hRoot = GetDriveRootItem()) {
+        int nImage = GetCheck(hRoot);
+        if (nImage == TCS_CHECKED || nImage == TCS_MIXED)
+            WriteCheckedItems(hRoot, entries);
+    }
+    CString strFile = g_strAppDir + (m_strListFile.IsEmpty() ? CString(kRestoreListFile) : m_strListFile);
+    DWORD dwError = 0;
+    if (WritePathListFile(strFile, entries, &dwError))
+        return true;
+    ::DeleteFileW(strFile);   // no older list may stand in for this one
+    ReportWriteFailure(strFile, dwError);
+    return false;
+}
+
+// --- Clicks ----------------------------------------------------------------------------------
+
+LRESULT CUsbTreeCtrl::ClickStateIcon(HTREEITEM hItem)
+{
+    if (!hItem)
+        return 0;
+    int nImage = GetCheck(hItem);
+    if (nImage == TCS_FIXED)
+        return 1;
+    CBackUpTreeCtrl* pOther = OtherTree();
+    DWORD_PTR dwData = GetItemData(hItem);
+    if (!GetParentItem(hItem) && IsTreeDeviceData(dwData)) {
+        int nDevice = (int)(dwData - TREE_DATA_DEVICE_BASE);
+        if (nImage == TCS_UNCHECKED || nImage == TCS_UNCHECKED_ALT) {
+            HTREEITEM hRoot = GetDriveRootItem();
+            if (hRoot && GetCheck(hRoot) != TCS_FIXED) {
+                SetCheck(hRoot, TCS_UNCHECKED);
+                for (HTREEITEM h = GetChildItem(hRoot); h; h = GetNextSiblingItem(h)) {
+                    int n = GetCheck(h);
+                    if (n == TCS_CHECKED || n == TCS_MIXED) {
+                        SetCheck(h, TCS_UNCHECKED);
+                        SetSubtreeCheck(h, TCS_UNCHECKED);
+                    }
+                }
+            }
+            if (m_hChosenDeviceItem) {
+                SetCheck(m_hChosenDeviceItem, TCS_UNCHECKED);
+                if (pOther && pOther->m_hFixedDeviceItem) {
+                    pOther->SetCheck(pOther->m_hFixedDeviceItem, TCS_UNCHECKED);
+                    pOther->m_hFixedDeviceItem = nullptr;
+                }
+            }
+            SetCheck(hItem, TCS_CHECKED);
+            m_hChosenDeviceItem = hItem;
+            m_nChosenDevice = nDevice;
+            if (pOther) {
+                HTREEITEM hFound = nullptr;
+                for (HTREEITEM h = pOther->GetRootItem(); h; h = pOther->GetNextSiblingItem(h)) {
+                    DWORD_PTR d = pOther->GetItemData(h);
+                    if (IsTreeDeviceData(d) && (int)(d - TREE_DATA_DEVICE_BASE) == nDevice)
+                        hFound = h;
+                }
+                if (hFound) {
+                    if (hFound == pOther->m_hChosenDeviceItem) {
+                        pOther->m_hChosenDeviceItem = nullptr;
+                        pOther->m_nChosenDevice = -1;
+                    }
+                    pOther->SetCheck(hFound, TCS_FIXED);
+                    pOther->m_hFixedDeviceItem = hFound;
+                }
+            }
+        } else if (nImage == TCS_CHECKED) {
+            SetCheck(hItem, TCS_UNCHECKED);
+            m_nChosenDevice = -1;
+            if (pOther && pOther->m_hFixedDeviceItem) {
+                pOther->SetCheck(pOther->m_hFixedDeviceItem, TCS_UNCHECKED);
+                pOther->m_hFixedDeviceItem = nullptr;
+            }
+            m_hChosenDeviceItem = nullptr;
+        }
+        return 1;
+    }
+    ReleaseDevicePair();
+    SelectItem(hItem);
+    SetCheckImage((UINT)(nImage == TCS_CHECKED ? TCS_UNCHECKED : TCS_CHECKED) << 12, hItem, TRUE);
+    return 1;   // the restore list is written when a restore starts
+}
+
+// --- Delete ----------------------------------------------------------------------------------
+
+CString CUsbTreeCtrl::GetDeletablePath(HTREEITEM hItem)
+{
+    if (!hItem || m_strRootPath.GetLength() < 3)
+        return CString();
+    CString strPath = GetItemPath(hItem);
+    if (strPath.GetLength() <= 3)
+        return CString();
+    CString strFlat = CSelection::FlatForm(strPath);
+    // Nothing outside the chosen disk's store is ever offered.
+    if (!CSelection::IsAtOrBelow(strFlat, m_strRootPath + kStoreFolder))
+        return CString();
+    if (strFlat.GetLength() >= MAX_PATH || !PathExists(strFlat))
+        return CString();
+    return strFlat;
+}
+
+BOOL CUsbTreeCtrl::DeleteItemFiles(HTREEITEM hItem)
+{
+    CString strPath = GetDeletablePath(hItem);
+    if (strPath.IsEmpty())
+        return FALSE;
+    // The shell reads a list ended by two zero characters: size it by the path.
+    std::vector<wchar_t> from((size_t)strPath.GetLength() + 2, L'\0');
+    wmemcpy(from.data(), strPath.GetString(), (size_t)strPath.GetLength());
+    SHFILEOPSTRUCTW op = {};
+    op.hwnd = m_hWnd;
+    op.wFunc = FO_DELETE;
+    op.pFrom = from.data();
+    op.fFlags = FOF_ALLOWUNDO;
+    return ShellIo().FileOperation(&op) == 0 && !op.fAnyOperationsAborted;
+}
+
+void CUsbTreeCtrl::ShowDeleteMenu(HTREEITEM hItem, CPoint ptScreen)
+{
+    if (GetDeletablePath(hItem).IsEmpty())
+        return;
+    CString strText = g_bLanguageLoaded ? GetLanguageText(L"DeleteSelectFile") : CString(L"Delete selected files");
+    strText += L"(&D)";
+    HMENU hMenu = ::CreatePopupMenu();
+    if (!hMenu)
+        return;
+    ::AppendMenuW(hMenu, MF_STRING, ID_DELETE_SELECTED, strText);
+    UINT nCmd = (UINT)::TrackPopupMenu(hMenu, TPM_RETURNCMD | TPM_RIGHTBUTTON, ptScreen.x, ptScreen.y, 0, m_hWnd,
+                                       nullptr);
+    ::DestroyMenu(hMenu);
+    if (nCmd == ID_DELETE_SELECTED)
+        DeleteItemFiles(hItem);
+}
+
+void CUsbTreeCtrl::OnNMRClick(NMHDR*, LRESULT* pResult)
+{
+    *pResult = 1;
+    POINT pt;
+    ::GetCursorPos(&pt);
+    POINT ptClient = pt;
+    ::ScreenToClient(m_hWnd, &ptClient);
+    UINT nFlags = 0;
+    HTREEITEM h = HitTest(CPoint(ptClient.x, ptClient.y), &nFlags);
+    if (h && (nFlags & (TVHT_ONITEMICON | TVHT_ONITEMLABEL | TVHT_ONITEMSTATEICON)))
+        SelectItem(h);
+    ShowDeleteMenu(GetSelectedItem(), CPoint(pt.x, pt.y));
+}
+
+// --- Shell changes ---------------------------------------------------------------------------
+
+int CUsbTreeCtrl::AddSelPath(const CString& strPath)
+{
+    CString strParent = ParentPath(strPath);
+    CString strName = LastName(strPath);
+    if (strParent.CompareNoCase(m_strRootPath) == 0 && strName.CompareNoCase(kStoreFolder) != 0)
+        return 0;   // only the store is shown in the drive root
+    BOOL bUnlisted = FALSE;
+    if (FindItemByPath(strPath, bUnlisted))
+        return 0;
+    HTREEITEM hParent = FindItemByPath(strParent, bUnlisted);
+    if (!hParent || bUnlisted || (!GetParentItem(hParent) && hParent != GetDriveRootItem()))
+        return 0;
+    CString strFull = strParent + strName;
+    DWORD dwAttr = ::GetFileAttributesW(strFull);
+    if (dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_SYSTEM))
+        return 0;
+    bool bFolder = dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY);
+    int nParent = GetCheck(hParent);
+    int nImage = (nParent == TCS_CHECKED || nParent == TCS_FIXED) ? nParent : TCS_UNCHECKED;
+    HTREEITEM h = InsertEntry(hParent, TVI_LAST, strName, strFull, bFolder, TREE_DATA_FILE, nImage);
+    if (!h)
+        return 0;
+    PropagateCheckUp(h, nImage, TRUE);
+    SortChildren(hParent);
+    return 1;
+}
+
+int CUsbTreeCtrl::RemoveSelPath(const CString& strPath)
+{
+    HTREEITEM h = FindListedItem(strPath);
+    if (!h || !GetParentItem(h))
+        return 0;
+    if (GetCheck(h) != TCS_FIXED)
+        UpdateParentCheck(h, TRUE);
+    DeleteTreeItem(h);
+    return 1;
+}
+
+int CUsbTreeCtrl::RenameSelItem(const CString& strOld, const CString& strNew)
+{
+    HTREEITEM h = FindListedItem(strOld);
+    if (!h || !GetParentItem(h))
+        return 0;
+    HTREEITEM hParent = GetParentItem(h);
+    if (!FindListedItem(strNew)) {
+        CString strFull = ParentPath(strNew) + LastName(strNew);
+        DWORD dwAttr = ::GetFileAttributesW(strFull);
+        bool bFolder = dwAttr != INVALID_FILE_ATTRIBUTES ? (dwAttr & FILE_ATTRIBUTE_DIRECTORY) != 0
+                                                         : GetItemData(h) == TREE_DATA_FOLDER;
+        InsertEntry(hParent, TVI_LAST, LastName(strNew), strFull, bFolder, TREE_DATA_FILE, GetCheck(h));
+    } else {
+        UpdateParentCheck(h, TRUE);
+    }
+    DeleteTreeItem(h);
+    SortChildren(hParent);
+    return 1;
+}
+
+int CUsbTreeCtrl::RefreshSelFolder(const CString& strPath)
+{
+    if (m_strRootPath.IsEmpty() || strPath.Left(3).CompareNoCase(m_strRootPath.Left(3)) != 0)
+        return 0;
+    CString strFolder(strPath);
+    if (EndsWithNoCase(strFolder, L"rar"))
+        strFolder = ParentPath(strFolder);
+    if (CSelection::FlatForm(strFolder).GetLength() <= 3) {
+        ShowDriveRoot(m_strRootPath);
+        return 1;
+    }
+    HTREEITEM h = FindListedItem(strFolder);
+    if (!h || !GetParentItem(h))
+        return 0;
+    FillFolder(h, GetItemPath(h));
+    return 1;
+}

@@ -1,0 +1,34 @@
+#pragma once
+// Helpers of the file-management tests: a private temporary folder with files in it, and
+// tree items laid out like the management trees (computer root, drives "(X:)", folders).
+
+#include "afxwin.h"
+
+#include <string>
+
+// A fresh folder under the temporary folder, removed with everything in it at the end.
+class CTempFolder {
+public:
+    CTempFolder();
+    ~CTempFolder();
+    const CString& Path() const { return m_strPath; }  // no trailing backslash
+    CString operator/(const wchar_t* pszName) const { return m_strPath + L"\\" + pszName; }
+    CString MakeFolder(const wchar_t* pszName) const;
+    CString MakeFile(const wchar_t* pszName, const std::string& bytes) const;
+
+private:
+    CString m_strPath;
+};
+
+std::string ReadBytes(const CString& strPath);
+bool Exists(const CString& strPath);
+
+// The item of a path ("C:\a\b"), made with its drive and folders under the root as needed.
+// The drive item reads "Local Disk (C:)".
+HTREEITEM TreeItemForPath(HWND hTree, HTREEITEM hRoot, const CString& strPath);
+// The client-coordinate middle of an item's label (the item is made visible first).
+CPoint ItemPoint(HWND hTree, HTREEITEM hItem);
+CString ItemText(HWND hTree, HTREEITEM hItem);
+// A child by text, or null.
+HTREEITEM FindChild(HWND hTree, HTREEITEM hParent, const CString& strText);
+int CountChildren(HWND hTree, HTREEITEM hParent);

@@ -1,0 +1,335 @@
+#include "tree_test_support.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace treetest {
+
+bool MakeFolder(const CString& strPath)
+{
+    return ::CreateDirectoryW(strPath, nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+bool WriteText(const CString& strPath, const std::string& text)
+{
+    HANDLE h = ::CreateFileW(strPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD n = 0;
+    BOOL ok = text.empty() || ::WriteFile(h, text.data(), (DWORD)text.size(), &n, nullptr);
+    ::CloseHandle(h);
+    return ok && n == text.size();
+}
+
+std::string ReadText(const CString& strPath)
+{
+    std::string out;
+    HANDLE h = ::CreateFileW(strPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return out;
+    char buf[4096];
+    DWORD n = 0;
+    while (::ReadFile(h, buf, sizeof(buf), &n, nullptr) && n)
+        out.append(buf, n);
+    ::CloseHandle(h);
+    return out;
+}
+
+bool Exists(const CString& strPath) { return ::GetFileAttributesW(strPath) != INVALID_FILE_ATTRIBUTES; }
+
+bool RemoveTree(const CString& strPath)
+{
+    DWORD dwAttr = ::GetFileAttributesW(strPath);
+    if (dwAttr == INVALID_FILE_ATTRIBUTES)
+        return true;
+    ::SetFileAttributesW(strPath, FILE_ATTRIBUTE_NORMAL);
+    if (!(dwAttr & FILE_ATTRIBUTE_DIRECTORY))
+        return ::DeleteFileW(strPath) != FALSE;
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = ::FindFirstFileW(strPath + L"\\*", &fd);
+    if (hFind != INVALID_HANDLE_VALUE) {
+        do {
+            if (wcscmp(fd.cFileName, L".") != 0 && wcscmp(fd.cFileName, L"..") != 0)
+                RemoveTree(strPath + L"\\" + fd.cFileName);
+        } while (::FindNextFileW(hFind, &fd));
+        ::FindClose(hFind);
+    }
+    return ::RemoveDirectoryW(strPath) != FALSE;
+}
+
+static void CollectFiles(const CString& strBase, const CString& strRel, std::vector<std::wstring>& out)
+{
+    WIN32_FIND_DATAW fd;
+    CString strDir = strRel.IsEmpty() ? strBase : strBase + L"\\" + strRel;
+    HANDLE hFind = ::FindFirstFileW(strDir + L"\\*", &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        CString strName(fd.cFileName);
+        if (strName == L"." || strName == L"..")
+            continue;
+        CString strChild = strRel.IsEmpty() ? strName : strRel + L"\\" + strName;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            CollectFiles(strBase, strChild, out);
+        } else {
+            strChild.MakeUpper();
+            out.push_back(strChild.str());
+        }
+    } while (::FindNextFileW(hFind, &fd));
+    ::FindClose(hFind);
+}
+
+std::vector<std::wstring> FilesBelow(const CString& strFolder)
+{
+    std::vector<std::wstring> out;
+    CollectFiles(strFolder, CString(), out);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+CTempDir::CTempDir(const wchar_t* pszTag)
+{
+    wchar_t szTemp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH, szTemp);
+    static LONG s_nNext = 0;
+    m_strPath.Format(L"%lszt_%ls_%lu_%ld", szTemp, pszTag, ::GetCurrentProcessId(), ::InterlockedIncrement(&s_nNext));
+    RemoveTree(m_strPath);
+    ::CreateDirectoryW(m_strPath, nullptr);
+}
+
+CTempDir::~CTempDir() { RemoveTree(m_strPath); }
+
+namespace {
+
+// The Unix path of a Windows path under Wine (empty elsewhere).
+std::string UnixPathOf(const CString& strPath)
+{
+    typedef char*(CDECL * PFN)(LPCWSTR);
+    PFN pfn = (PFN)::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
+    if (!pfn)
+        return std::string();
+    char* p = pfn(strPath);
+    std::string s = p ? p : "";
+    if (p)
+        ::HeapFree(::GetProcessHeap(), 0, p);
+    return s;
+}
+
+// Runs a Unix program through Wine's process creation and waits for it.
+bool RunUnix(const std::string& strCommandLine)
+{
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    std::string line = strCommandLine;
+    if (!::CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    ::WaitForSingleObject(pi.hProcess, 20000);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    return true;
+}
+
+std::string DosDeviceLink(wchar_t ch)
+{
+    char szPrefix[1024] = {};
+    if (!::GetEnvironmentVariableA("WINEPREFIX", szPrefix, sizeof(szPrefix)) || !szPrefix[0])
+        return std::string();
+    std::string s = szPrefix;
+    s += "/dosdevices/";
+    s += (char)towlower(ch);
+    s += ":";
+    return s;
+}
+
+} // namespace
+
+CMappedDrive::CMappedDrive(wchar_t chLetter, const CString& strFolder) : m_ch(chLetter), m_strTarget(strFolder)
+{
+    // Wine finds its drive letters as links in the prefix's "dosdevices" folder.
+    if (::GetFileAttributesW(Root()) != INVALID_FILE_ATTRIBUTES)
+        return;   // the letter is taken (a stale link to a missing folder is replaced)
+    std::string strLink = DosDeviceLink(chLetter);
+    std::string strTarget = UnixPathOf(strFolder);
+    if (strLink.empty() || strTarget.empty())
+        return;
+    RunUnix("/bin/ln -sfn \"" + strTarget + "\" \"" + strLink + "\"");
+    // A Unix program started this way may still be running when the wait returns.
+    for (int nTry = 0; nTry < 100 && !m_bOk; ++nTry) {
+        m_bOk = ::GetFileAttributesW(Root()) != INVALID_FILE_ATTRIBUTES;
+        if (!m_bOk)
+            ::Sleep(30);
+    }
+    if (!m_bOk)
+        RunUnix("/bin/rm -f \"" + strLink + "\"");
+}
+
+CMappedDrive::~CMappedDrive()
+{
+    if (m_bOk)
+        RunUnix("/bin/rm -f \"" + DosDeviceLink(m_ch) + "\"");
+}
+
+const CMappedDrive* FreshDrive(wchar_t chLetter, CString* pstrFolder)
+{
+    static CTempDir s_folder(L"drive");
+    static CMappedDrive s_drive(chLetter, s_folder.Path());
+    if (!s_drive.Ok())
+        return nullptr;
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = ::FindFirstFileW(s_folder.Path() + L"\\*", &fd);
+    if (hFind != INVALID_HANDLE_VALUE) {
+        do {
+            if (wcscmp(fd.cFileName, L".") != 0 && wcscmp(fd.cFileName, L"..") != 0)
+                RemoveTree(s_folder.Path() + L"\\" + fd.cFileName);
+        } while (::FindNextFileW(hFind, &fd));
+        ::FindClose(hFind);
+    }
+    if (pstrFolder)
+        *pstrFolder = s_folder.Path();
+    return &s_drive;
+}
+
+CString CMappedDrive::Root() const
+{
+    CString s;
+    s.Format(L"%lc:\\", m_ch);
+    return s;
+}
+
+bool DosAttributesWork(const CString& strFolder)
+{
+    CString strProbe = strFolder + L"\\attr_probe.txt";
+    if (!WriteText(strProbe, "x"))
+        return false;
+    bool bOk = ::SetFileAttributesW(strProbe, FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN) &&
+               (::GetFileAttributesW(strProbe) & FILE_ATTRIBUTE_SYSTEM);
+    ::SetFileAttributesW(strProbe, FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(strProbe);
+    return bOk;
+}
+
+// --- Shell double ----------------------------------------------------------------------------
+
+static std::wstring UpperKey(const wchar_t* psz)
+{
+    CString s(psz ? psz : L"");
+    s.MakeUpper();
+    return s.str();
+}
+
+CFakeShell::CFakeShell() { SetShellIoForTesting(this); }
+CFakeShell::~CFakeShell() { SetShellIoForTesting(nullptr); }
+
+UINT CFakeShell::DriveType(const wchar_t* pszRoot)
+{
+    if (displayNames.count(UpperKey(pszRoot)))
+        return DRIVE_FIXED;
+    return SystemShellIo().DriveType(pszRoot);
+}
+
+BOOL CFakeShell::VolumeInformation(const wchar_t* pszRoot, wchar_t* pszLabel, DWORD nLabelSize, DWORD* pnSerial,
+                                   DWORD* pnMaxComponent, DWORD* pnFlags, wchar_t* pszFileSystem,
+                                   DWORD nFileSystemSize)
+{
+    auto it = fileSystems.find(UpperKey(pszRoot));
+    if (it == fileSystems.end())
+        return SystemShellIo().VolumeInformation(pszRoot, pszLabel, nLabelSize, pnSerial, pnMaxComponent, pnFlags,
+                                                 pszFileSystem, nFileSystemSize);
+    if (pszLabel && nLabelSize)
+        pszLabel[0] = 0;
+    if (pszFileSystem && nFileSystemSize)
+        lstrcpynW(pszFileSystem, it->second.c_str(), (int)nFileSystemSize);
+    return TRUE;
+}
+
+DWORD_PTR CFakeShell::FileInfo(const wchar_t* pszPath, DWORD, SHFILEINFOW* psfi, UINT uFlags)
+{
+    ++nFileInfoCalls;
+    std::wstring key = UpperKey(pszPath);
+    if (psfi) {
+        psfi->iIcon = 1;
+        psfi->szDisplayName[0] = 0;
+        if (uFlags & SHGFI_DISPLAYNAME) {
+            auto it = displayNames.find(key);
+            if (it != displayNames.end())
+                lstrcpynW(psfi->szDisplayName, it->second.c_str(), MAX_PATH);
+            else {
+                CString strName(pszPath);
+                int n = strName.ReverseFind(L'\\');
+                lstrcpynW(psfi->szDisplayName, n >= 0 ? strName.Mid(n + 1).GetString() : pszPath, MAX_PATH);
+            }
+        }
+        if (uFlags & SHGFI_ATTRIBUTES) {
+            auto it = shellAttributes.find(key);
+            psfi->dwAttributes = it != shellAttributes.end() ? it->second : 0;
+        }
+    }
+    return 1;
+}
+
+int CFakeShell::FileOperation(SHFILEOPSTRUCTW* pOp)
+{
+    if (pOp->wFunc != FO_DELETE)
+        return 1;
+    std::wstring list;
+    const wchar_t* p = pOp->pFrom;
+    while (*p) {
+        std::wstring one(p);
+        if (!list.empty())
+            list += L'|';
+        list += one;
+        p += one.size() + 1;
+    }
+    deletedLists.push_back(list);
+    pOp->fAnyOperationsAborted = FALSE;
+    if (bPerformDeletes) {
+        for (const wchar_t* q = pOp->pFrom; *q; q += wcslen(q) + 1)
+            RemoveTree(q);
+    }
+    return 0;
+}
+
+// --- Image lists and host --------------------------------------------------------------------
+
+CTreeImageLists::CTreeImageLists()
+{
+    g_hStateImageList = ImageList_Create(16, 16, ILC_COLOR16 | ILC_MASK, 6, 6);
+    g_hNormalImageList = ImageList_Create(16, 16, ILC_COLOR16 | ILC_MASK, 8, 8);
+    HICON hIcon = ::LoadIconW(nullptr, IDI_APPLICATION);
+    for (int i = 0; i < 6; ++i)
+        ImageList_AddIcon(g_hStateImageList, hIcon);
+    for (int i = 0; i < 8; ++i)
+        ImageList_AddIcon(g_hNormalImageList, hIcon);
+    g_nDiskImage = 7;
+}
+
+CTreeImageLists::~CTreeImageLists()
+{
+    ImageList_Destroy(g_hStateImageList);
+    ImageList_Destroy(g_hNormalImageList);
+    g_hStateImageList = nullptr;
+    g_hNormalImageList = nullptr;
+}
+
+BOOL CTreeHost::CreateHost()
+{
+    return CreateEx(0, nullptr, L"trees", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, CRect(0, 0, 700, 500), nullptr, 0);
+}
+
+void PumpMessages(DWORD ms)
+{
+    DWORD end = ::GetTickCount() + ms;
+    MSG msg;
+    do {
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (!CWnd::WalkPreTranslateTree(nullptr, &msg)) {
+                ::TranslateMessage(&msg);
+                ::DispatchMessageW(&msg);
+            }
+        }
+        ::Sleep(1);
+    } while ((int)(end - ::GetTickCount()) > 0);
+}
+
+} // namespace treetest

@@ -1,0 +1,122 @@
+#pragma once
+// Support for the folder-tree tests: a private temporary folder standing in for a drive through
+// a drive letter of its own, the program's two image lists, a table-driven shell double that
+// records file operations, and a report sink for failed selection writes.
+
+#include "ShellIo.h"
+#include "TreeShared.h"
+#include "afxwin.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace treetest {
+
+// File helpers (absolute paths).
+bool MakeFolder(const CString& strPath);
+bool WriteText(const CString& strPath, const std::string& text);
+std::string ReadText(const CString& strPath);
+bool Exists(const CString& strPath);
+bool RemoveTree(const CString& strPath);
+// Relative paths of every file below a folder, sorted, upper-cased.
+std::vector<std::wstring> FilesBelow(const CString& strFolder);
+
+// A fresh folder below the temporary path, removed at the end.
+class CTempDir {
+public:
+    explicit CTempDir(const wchar_t* pszTag);
+    ~CTempDir();
+    const CString& Path() const { return m_strPath; }
+    CString operator/(const wchar_t* pszRel) const { return m_strPath + L"\\" + pszRel; }
+
+private:
+    CString m_strPath;
+};
+
+// A drive letter that stands for a folder while the object lives ("Q:" gives "Q:\").
+class CMappedDrive {
+public:
+    CMappedDrive(wchar_t chLetter, const CString& strFolder);
+    ~CMappedDrive();
+    bool Ok() const { return m_bOk; }
+    CString Root() const;   // "Q:\"
+
+private:
+    wchar_t m_ch;
+    CString m_strTarget;
+    bool m_bOk = false;
+};
+
+// A drive letter mapped once for the whole test program to a private folder, emptied on each
+// call: the folder (null when no letter could be mapped).
+const CMappedDrive* FreshDrive(wchar_t chLetter, CString* pstrFolder);
+
+// True when a hidden or system attribute set on a file in the folder reads back (Wine keeps
+// DOS attributes only where the file system can store them).
+bool DosAttributesWork(const CString& strFolder);
+
+// The shell double: display names and file systems of drive roots from a table, icon 1 for
+// everything else (with optional shell attributes per path), the system's answers for the
+// drive type; file operations are recorded and, when bPerformDeletes, carried out.
+class CFakeShell : public IShellIo {
+public:
+    CFakeShell();
+    ~CFakeShell() override;
+
+    std::map<std::wstring, std::wstring> displayNames;   // upper-cased "Q:\" -> "(Q:) Store"
+    std::map<std::wstring, std::wstring> fileSystems;    // upper-cased "Q:\" -> "NTFS" ("" none)
+    std::map<std::wstring, DWORD> shellAttributes;       // upper-cased path -> SFGAO_*
+    std::vector<std::wstring> deletedLists;              // each FO_DELETE's list, zeros as '|'
+    bool bPerformDeletes = false;
+    int nFileInfoCalls = 0;
+
+    DWORD LogicalDrives() override { return SystemShellIo().LogicalDrives(); }
+    UINT DriveType(const wchar_t* pszRoot) override;
+    BOOL VolumeInformation(const wchar_t* pszRoot, wchar_t* pszLabel, DWORD nLabelSize, DWORD* pnSerial,
+                           DWORD* pnMaxComponent, DWORD* pnFlags, wchar_t* pszFileSystem,
+                           DWORD nFileSystemSize) override;
+    BOOL DiskFreeSpace(const wchar_t* p, ULARGE_INTEGER* a, ULARGE_INTEGER* b, ULARGE_INTEGER* c) override
+    {
+        return SystemShellIo().DiskFreeSpace(p, a, b, c);
+    }
+    DWORD_PTR FileInfo(const wchar_t* pszPath, DWORD dwFileAttributes, SHFILEINFOW* psfi, UINT uFlags) override;
+    int FileOperation(SHFILEOPSTRUCTW* pOp) override;
+    HINSTANCE Execute(HWND, const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*, int) override
+    {
+        return (HINSTANCE)2;
+    }
+    BOOL StartProcess(const wchar_t*, const wchar_t*, const wchar_t*) override { return FALSE; }
+    BOOL SetLabel(const wchar_t*, const wchar_t*) override { return FALSE; }
+};
+
+// Records failed selection writes.
+class CReportSink : public ITreeReporter {
+public:
+    CReportSink() { SetTreeReporter(this); }
+    ~CReportSink() override { SetTreeReporter(nullptr); }
+    void SelectionWriteFailed(HWND, const wchar_t* pszFile, DWORD dwError) override
+    {
+        files.push_back(pszFile);
+        errors.push_back(dwError);
+    }
+    std::vector<std::wstring> files;
+    std::vector<DWORD> errors;
+};
+
+// The normal and state image lists, set into the program-wide handles for the test's life.
+class CTreeImageLists {
+public:
+    CTreeImageLists();
+    ~CTreeImageLists();
+};
+
+// A plain parent window for the trees (reflects their notifications).
+class CTreeHost : public CWnd {
+public:
+    BOOL CreateHost();
+};
+
+void PumpMessages(DWORD ms);
+
+} // namespace treetest
