@@ -37,7 +37,6 @@ public:
     CWnd* m_pMain = nullptr;
     CWnd* GetMainWindow() override { return m_pMain; }
     void SetButtonWatch(bool) override {}
-    void ApplyLanguage(const CString&) override {}
     void UpdateBackupFolderHidden() override {}
     void ReportSettingsWriteFailure(const CString&) override {}
 };
