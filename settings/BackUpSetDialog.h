@@ -29,6 +29,8 @@ public:
     int GetBackupFinish() const { return m_nBackupFinish; }
     int GetBackupStatus() const { return m_nBackupStatus; }
     CButtonST& Button(UINT nID);
+    // What the page panel reads when it applies the hidden store folder.
+    bool IsHideFilesChecked() const { return m_chkHideFiles.GetCheckState() != 0; }
     CString GetHotKeyText() const { return m_editHotKey.GetWindowText(); }
     HWND GetToolTip(int i) const { return m_hToolTips[i]; }
     // Rereads the hot key's text from the file into the text box.

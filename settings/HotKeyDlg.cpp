@@ -121,6 +121,7 @@ int CHotKey::OnCreate(LPCREATESTRUCT lpcs)
 
 void CHotKey::CreateControls()
 {
+    EnsureSettingsControlClasses();
     CRect rcWnd;
     GetWindowRect(&rcWnd);
     int W = rcWnd.Width();
@@ -257,6 +258,8 @@ HBRUSH CHotKey::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor)
     int nID = pWnd ? pWnd->GetDlgCtrlID() : 0;
     if (nID == IDC_HOTKEY_TITLE || nID == IDC_HOTKEY_PROMPT) {
         pDC->SetBkMode(TRANSPARENT);
+        if (nID == IDC_HOTKEY_TITLE)
+            pDC->SetTextColor(RGB(255, 255, 255));   // on the blue band
         return (HBRUSH)::GetStockObject(NULL_BRUSH);
     }
     return CDialog::OnCtlColor(pDC, pWnd, nCtlColor);

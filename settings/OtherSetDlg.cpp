@@ -3,6 +3,7 @@
 #include "DataFiles.h"
 #include "LanguageText.h"
 #include "MemDC.h"
+#include "ProgramWide.h"
 #include "SettingsCommon.h"
 #include "SettingsHost.h"
 #include "SettingsStore.h"
@@ -51,9 +52,15 @@ HKEY OpenRunKey()
 std::vector<LanguageEntry> ReadLanguageList(const CString& strAppDir)
 {
     std::vector<LanguageEntry> list;
-    CXmlDocument doc;
-    if (!doc.LoadFile(JoinPath(strAppDir, L"Language\\Language.xml")))
-        return list;
+    // The list the main window loaded at start-up, else the file itself.
+    CXmlDocument local;
+    CXmlDocument* pDoc = g_pLanguageListDoc;
+    if (!pDoc || !pDoc->IsWellFormed()) {
+        if (!local.LoadFile(JoinPath(strAppDir, L"Language\\Language.xml")))
+            return list;
+        pDoc = &local;
+    }
+    CXmlDocument& doc = *pDoc;
     doc.ResetPosition();
     while (doc.FindChildElement(L"Language")) {
         LanguageEntry e;
@@ -361,8 +368,10 @@ void COtherSetDlg::OnCbnSelchangeLanguage()
         return;
     }
     m_nLanguageIndex = nSel;
-    if (ISettingsHost* pHost = GetSettingsHost())
-        pHost->ApplyLanguage(strId);
+    g_strLanguage = strId;
+    // The main window loads the table and renews every window's texts, this page's included.
+    if (IMainWindowLink* pLink = GetMainWindowLink())
+        pLink->ApplyLanguage(strId);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -155,7 +155,7 @@ void CPasswordSetDlg::OnPaint()
     HGDIOBJ old = dc.SelectObject((HGDIOBJ)m_fontTitle.m_hObject);
     CSize sz = dc.GetTextExtent(m_strTitle);
     dc.SetBkMode(TRANSPARENT);
-    dc.SetTextColor(RGB(0, 0, 0));
+    dc.SetTextColor(RGB(255, 255, 255));   // on the blue band
     dc.TextOut(10, 32 - sz.cy, m_strTitle);
     dc.SelectObject(old);
     CDC* pBk = m_hOldMemBitmap ? &m_dcMem : (CDC*)&dc;

@@ -195,8 +195,9 @@ void CSetDialog::OnPaint()
         }
         x += w + 2;
     }
+    // The buttons lay their captions over the strip just drawn.
     for (CButtonST& b : m_btnTabs) {
-        b.ResetBackground(FALSE);
+        b.CopyParentBackground(&dc);
         b.Invalidate();
     }
 }

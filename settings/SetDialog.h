@@ -1,6 +1,12 @@
 #pragma once
 // CSetDialog: the settings page of the page panel. A strip of four tab buttons over one of
 // the three tab dialogs it owns (the other-settings dialog serves two tabs).
+//
+// The page panel owns one CSetDialog, creates it once with CreatePage(panel, x, y) (the page
+// sizes itself to 542 x 284), shows and hides it like its other pages, and calls
+// ReloadLanguageText after a language change. The main program installs an ISettingsHost
+// (SettingsHost.h) before the page is created: the tabs load their settings, and switch the
+// enclosure button watch, while the page is being created.
 
 #include "afxwin.h"
 #include "atlimage.h"

@@ -85,6 +85,15 @@ bool CheckSettingsWrite(SettingsWrite result)
     return false;
 }
 
+void EnsureSettingsControlClasses()
+{
+    static bool s_bDone = false;
+    if (s_bDone)
+        return;
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_HOTKEY_CLASS | ICC_UPDOWN_CLASS | ICC_BAR_CLASSES};
+    s_bDone = ::InitCommonControlsEx(&icc) != FALSE;
+}
+
 void SetRoundCorners(CWnd& wnd)
 {
     CRect rc;
@@ -203,4 +212,15 @@ void FixSetting(CXmlDocument& doc, const wchar_t* pszName, const CString& strSho
         bChanged = true;
     else if (doc.GetChildData() != strShown && doc.SetChildData(strShown))
         bChanged = true;
+}
+
+bool SetStoreFolderHidden(const CString& strFolder, bool bHidden)
+{
+    DWORD dwAttr = ::GetFileAttributesW(strFolder);
+    if (dwAttr == INVALID_FILE_ATTRIBUTES || !(dwAttr & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    DWORD dwNew = bHidden ? (dwAttr | FILE_ATTRIBUTE_HIDDEN) : (dwAttr & ~FILE_ATTRIBUTE_HIDDEN);
+    if (dwNew == dwAttr)
+        return true;
+    return ::SetFileAttributesW(strFolder, dwNew) != FALSE;
 }

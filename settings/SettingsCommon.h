@@ -30,6 +30,9 @@ CSize MeasureText(CFont& font, const CString& strText);
 // Reports a failed settings write to the host. true when the write succeeded.
 bool CheckSettingsWrite(SettingsWrite result);
 
+// Registers the common-control classes the pop-ups use (hot-key control, up-down arrows).
+void EnsureSettingsControlClasses();
+
 // Rounded 7 by 7 corners for a borderless pop-up of the given size.
 void SetRoundCorners(CWnd& wnd);
 
@@ -79,3 +82,7 @@ bool LoadTabSettings(CXmlDocument& doc);
 CString GetOrAddSetting(CXmlDocument& doc, const wchar_t* pszName, const wchar_t* pszInserted, bool& bChanged);
 // Sets a setting's text when it differs from strShown (bChanged set).
 void FixSetting(CXmlDocument& doc, const wchar_t* pszName, const CString& strShown, bool& bChanged);
+
+// The store folder's hidden attribute ("E:" + "\VEZORI"): added or removed, the other
+// attributes kept. A folder whose attributes cannot be read is left alone (false).
+bool SetStoreFolderHidden(const CString& strFolder, bool bHidden);

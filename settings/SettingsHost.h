@@ -1,7 +1,8 @@
 #pragma once
 // What the settings windows need from the main program above them. The main program installs
 // one object at start-up (SetSettingsHost); until then, and in tests that install none, the
-// settings windows fall back to doing nothing beyond storing their settings.
+// settings windows fall back to doing nothing beyond storing their settings. A language change
+// goes through the main window's link instead (IMainWindowLink::ApplyLanguage, ProgramWide.h).
 
 #include "afxwin.h"
 
@@ -14,10 +15,6 @@ public:
     // The enclosure-button switch: sets the program-wide flag; on: starts the button watch
     // when disks are present; off: stops the watchers and then closes their devices.
     virtual void SetButtonWatch(bool bOn) = 0;
-    // A new language is in force (its table path is strAppDir + "Language\" + id + ".xml"):
-    // load it as the active string table and make every open window show its texts, the
-    // settings page included (CSetDialog::ReloadLanguageText).
-    virtual void ApplyLanguage(const CString& strLanguageId) = 0;
     // "HideBackupFiles" changed: apply it to the store folder of the selected target.
     virtual void UpdateBackupFolderHidden() = 0;
     // A settings write failed (the file is locked or damaged); the control already shows the

@@ -82,6 +82,7 @@ int CTimeSet::OnCreate(LPCREATESTRUCT lpcs)
 
 void CTimeSet::CreateControls()
 {
+    EnsureSettingsControlClasses();
     CRect R;
     GetWindowRect(&R);
     R.OffsetRect(-R.left, -R.top);
@@ -283,6 +284,8 @@ HBRUSH CTimeSet::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor)
     int nID = pWnd ? pWnd->GetDlgCtrlID() : 0;
     if (nID == IDC_TIME_TITLE || nID == IDC_TIME_COLON) {
         pDC->SetBkMode(TRANSPARENT);
+        if (nID == IDC_TIME_TITLE)
+            pDC->SetTextColor(RGB(255, 255, 255));   // on the blue band
         return (HBRUSH)::GetStockObject(NULL_BRUSH);
     }
     return CDialog::OnCtlColor(pDC, pWnd, nCtlColor);

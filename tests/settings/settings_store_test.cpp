@@ -206,3 +206,25 @@ TEST(SettingsHelpers, LauncherCommandIsQuotedBesideTheProgram)
     CString strLong = L"C:\\" + CString(std::wstring(250, L'd').c_str()) + L"\\KVR ZUL.exe";
     EXPECT_EQ(L"\"C:\\" + CString(std::wstring(250, L'd').c_str()) + L"\\ZULTray.exe\"", BuildLauncherCommand(strLong));
 }
+
+TEST(SettingsHelpers, StoreFolderHiddenKeepsOtherAttributesAndLeavesMissingFoldersAlone)
+{
+    TempFolder root(L"hidden");
+    CString strStore = root / L"VEZORI";
+    ASSERT_TRUE(langtest::MakeFolder(strStore));
+    ASSERT_TRUE(::SetFileAttributesW(strStore, FILE_ATTRIBUTE_SYSTEM));
+    EXPECT_TRUE(SetStoreFolderHidden(strStore, true));
+    DWORD dw = ::GetFileAttributesW(strStore);
+    EXPECT_TRUE(dw & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_TRUE(dw & FILE_ATTRIBUTE_SYSTEM);
+    EXPECT_TRUE(SetStoreFolderHidden(strStore, false));
+    dw = ::GetFileAttributesW(strStore);
+    EXPECT_FALSE(dw & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_TRUE(dw & FILE_ATTRIBUTE_SYSTEM);
+    ::SetFileAttributesW(strStore, FILE_ATTRIBUTE_NORMAL);
+
+    // Nothing there: nothing set, and no file appears.
+    CString strMissing = root / L"none\\VEZORI";
+    EXPECT_FALSE(SetStoreFolderHidden(strMissing, true));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(strMissing));
+}

@@ -4,6 +4,7 @@
 
 #include "afxwin.h"
 #include "LangTestFolder.h"
+#include "ProgramWide.h"
 #include "SettingsHost.h"
 
 #include <functional>
@@ -39,11 +40,13 @@ protected:
 };
 
 // The host double: records what the settings windows ask of the program above them.
-class CRecordingHost : public ISettingsHost {
+class CRecordingHost : public ISettingsHost, public IMainWindowLink {
 public:
     CWnd* GetMainWindow() override { return m_pMain; }
     void SetButtonWatch(bool bOn) override { m_watch.push_back(bOn); }
     void ApplyLanguage(const CString& strLanguageId) override;
+    void WriteDefaultSettings() override {}
+    void WriteLanguageSelect() override {}
     void UpdateBackupFolderHidden() override { ++m_nHiddenUpdates; }
     void ReportSettingsWriteFailure(const CString&) override { ++m_nWriteFailures; }
 

@@ -77,7 +77,11 @@ TEST_F(PageTest, StripShowsFourTabsAndSwapsTheirDialogs)
         b.GetWindowRect(&rc);
         m_page.ScreenToClient(&rc);
         EXPECT_EQ(m_page.GetTabWidth(i), rc.Width() + 4);   // caption + 28 against caption + 24
-        EXPECT_GE(rc.left, nPrevRight + 6);
+        if (i > 0) {
+            EXPECT_GE(rc.left, nPrevRight + 6);
+        } else {
+            EXPECT_EQ(2, rc.left);
+        }
         nPrevRight = rc.right;
     }
     EXPECT_TRUE(m_page.m_dlgBackUpSet.IsWindowVisible());
@@ -98,7 +102,9 @@ TEST_F(PageTest, StripShowsFourTabsAndSwapsTheirDialogs)
     EXPECT_FALSE(::IsWindowVisible(Item(m_page.m_dlgOther, IDC_TYPE_IMAGES)));
     EXPECT_TRUE(::IsWindowVisible(Item(m_page.m_dlgOther, IDC_LANGUAGE_COMBO)));
 
-    // Enter and Esc anywhere on the page change nothing.
+    // Enter and Esc anywhere on the page change nothing. (The autostart check has cleared the
+    // box first: the Run value is missing here.)
+    ASSERT_TRUE(PumpUntil([&] { return !m_page.m_dlgOther.m_chkAutoStart.GetCheckState(); }, 3000));
     std::string before = m_env.SettingsBytes();
     for (HWND h : {Item(m_page.m_dlgOther, IDC_AUTOSTART), m_page.TabButton(1).m_hWnd}) {
         PostKey(h, VK_ESCAPE);
@@ -340,6 +346,7 @@ TEST_F(PageTest, OtherTabKeepsTheRunValueAndTheButtonWatchInStep)
 
     // File types: the four stored ones, and "Others" with its grey prompt that is never
     // handed out as extensions.
+    Click(m_page.TabButton(CSetDialog::TAB_FILTER).m_hWnd);
     Click(tab.m_chkTypes[COtherSetDlg::TYPE_DATAS].m_hWnd);
     EXPECT_EQ(L"1", m_env.Stored(L"BackupDatas"));
     EXPECT_TRUE(IsExtensionInList(tab.GetTypeLabel(COtherSetDlg::TYPE_DATAS), L"docx"));

@@ -11,6 +11,8 @@
 #include "TimeSet.h"
 #include "XmlDocument.h"
 
+#include <gdiplus.h>
+
 #include <string>
 
 namespace {
@@ -35,10 +37,60 @@ public:
     CWnd* m_pMain = nullptr;
     CWnd* GetMainWindow() override { return m_pMain; }
     void SetButtonWatch(bool) override {}
-    void ApplyLanguage(const CString&) override {}
     void UpdateBackupFolderHidden() override {}
     void ReportSettingsWriteFailure(const CString&) override {}
 };
+
+void PumpFor(DWORD ms)
+{
+    DWORD end = ::GetTickCount() + ms;
+    MSG msg;
+    while ((int)(end - ::GetTickCount()) > 0) {
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (!CWnd::WalkPreTranslateTree(nullptr, &msg)) {
+                ::TranslateMessage(&msg);
+                ::DispatchMessageW(&msg);
+            }
+        }
+        ::Sleep(10);
+    }
+}
+
+// Saves what the screen shows in the rectangle as a PNG.
+void Capture(const RECT& rc, const CString& strPath)
+{
+    int w = rc.right - rc.left, h = rc.bottom - rc.top;
+    HDC screen = ::GetDC(nullptr);
+    HDC mem = ::CreateCompatibleDC(screen);
+    HBITMAP bmp = ::CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = ::SelectObject(mem, bmp);
+    ::BitBlt(mem, 0, 0, w, h, screen, rc.left, rc.top, SRCCOPY);
+    ::SelectObject(mem, old);
+    {
+        Gdiplus::Bitmap image(bmp, nullptr);
+        CLSID png = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
+        image.Save(strPath, &png, nullptr);
+    }
+    ::DeleteObject(bmp);
+    ::DeleteDC(mem);
+    ::ReleaseDC(nullptr, screen);
+}
+
+// While a pop-up runs modally: after a moment, the shot, then the pop-up's own close command.
+CString g_strShotPath;
+RECT g_rcShot;
+UINT g_nCloseId = 0;
+int g_nTicks = 0;
+void CALLBACK PopupShotTimer(HWND, UINT, UINT_PTR nID, DWORD)
+{
+    if (++g_nTicks < 8)
+        return;
+    ::KillTimer(nullptr, nID);
+    HWND hPopup = ::GetActiveWindow();
+    Capture(g_rcShot, g_strShotPath);
+    if (hPopup)
+        ::PostMessageW(hPopup, WM_COMMAND, MAKEWPARAM(g_nCloseId, BN_CLICKED), (LPARAM)::GetDlgItem(hPopup, g_nCloseId));
+}
 
 CString PrepareFolder()
 {
@@ -84,31 +136,56 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR lpCmdLine, int)
     CSetDialog page;
     page.CreatePage(&main, 19, 28);
     page.ShowWindow(SW_SHOW);
-    if (what == L"schedule")
-        page.SelectTab(CSetDialog::TAB_TIMING);
-    else if (what == L"filetype")
-        page.SelectTab(CSetDialog::TAB_FILTER);
-    else if (what == L"others")
-        page.SelectTab(CSetDialog::TAB_OTHER);
     main.UpdateWindow();
+    ::GetWindowRect(main.m_hWnd, &g_rcShot);
 
-    if (what == L"hotkey") {
-        CHotKey dlg(&main);
-        dlg.DoModal();
-    } else if (what == L"time") {
-        page.SelectTab(CSetDialog::TAB_TIMING);
-        int nDay = 0;
-        CTimeSet dlg(L"Monday", &page.m_dlgTiming.m_arrDayNames, &nDay, &main);
-        dlg.DoModal();
-    } else if (what == L"password") {
-        CPasswordSetDlg dlg(&main);
-        dlg.DoModal();
-    } else {
-        MSG msg;
-        while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-            if (!CWnd::WalkPreTranslateTree(nullptr, &msg)) {
-                ::TranslateMessage(&msg);
-                ::DispatchMessageW(&msg);
+    // "all FOLDER": every view in turn, saved as settings-<view>.png in the folder.
+    std::wstring strOut;
+    if (what.rfind(L"all ", 0) == 0) {
+        strOut = what.substr(4);
+        if (!strOut.empty() && strOut.back() != L'\\')
+            strOut += L'\\';
+    }
+    const wchar_t* views[] = {L"backup", L"schedule", L"filetype", L"others", L"hotkey", L"time", L"password"};
+    for (const wchar_t* view : views) {
+        if (strOut.empty() && what != view)
+            continue;
+        std::wstring v = view;
+        g_strShotPath = CString((strOut + L"settings-" + v + L".png").c_str());
+        page.SelectTab(v == L"schedule" || v == L"time" ? CSetDialog::TAB_TIMING
+                       : v == L"filetype"               ? CSetDialog::TAB_FILTER
+                       : v == L"others"                 ? CSetDialog::TAB_OTHER
+                                                        : CSetDialog::TAB_BACKUP);
+        PumpFor(strOut.empty() ? 200 : 1500);
+        g_nTicks = 0;
+        if (v == L"hotkey") {
+            g_nCloseId = IDC_POPUP_CANCEL;
+            if (!strOut.empty())
+                ::SetTimer(nullptr, 0, 150, PopupShotTimer);
+            CHotKey dlg(&main);
+            dlg.DoModal();
+        } else if (v == L"time") {
+            g_nCloseId = IDC_POPUP_CANCEL;
+            if (!strOut.empty())
+                ::SetTimer(nullptr, 0, 150, PopupShotTimer);
+            int nDay = 0;
+            CTimeSet dlg(L"Monday", &page.m_dlgTiming.m_arrDayNames, &nDay, &main);
+            dlg.DoModal();
+        } else if (v == L"password") {
+            g_nCloseId = IDCANCEL;
+            if (!strOut.empty())
+                ::SetTimer(nullptr, 0, 150, PopupShotTimer);
+            CPasswordSetDlg dlg(&main);
+            dlg.DoModal();
+        } else if (!strOut.empty()) {
+            Capture(g_rcShot, g_strShotPath);
+        } else {
+            MSG msg;
+            while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+                if (!CWnd::WalkPreTranslateTree(nullptr, &msg)) {
+                    ::TranslateMessage(&msg);
+                    ::DispatchMessageW(&msg);
+                }
             }
         }
     }
