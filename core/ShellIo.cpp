@@ -349,6 +349,43 @@ std::atomic<IShellIo*> g_pShellIo{nullptr};
 
 bool IShellIo::FolderHasEntries(const wchar_t* pszFolder) { return ListHasUserEntries(pszFolder); }
 
+HRESULT IShellIo::EnumComputerFolder(HWND hwndOwner, std::vector<LPITEMIDLIST>& children)
+{
+    return SystemShellIo().EnumComputerFolder(hwndOwner, children);
+}
+
+BOOL IShellIo::PathFromIDList(LPCITEMIDLIST pidl, wchar_t* pszPath)
+{
+    return SystemShellIo().PathFromIDList(pidl, pszPath);
+}
+
+DWORD_PTR IShellIo::IDListInfo(LPCITEMIDLIST pidl, SHFILEINFOW* psfi, UINT uFlags)
+{
+    return SystemShellIo().IDListInfo(pidl, psfi, uFlags);
+}
+
+UINT IShellIo::TrackMenu(HMENU hMenu, UINT uFlags, int x, int y, HWND hwndOwner)
+{
+    return SystemShellIo().TrackMenu(hMenu, uFlags, x, y, hwndOwner);
+}
+
+HRESULT IShellIo::CreateLink(const wchar_t* pszTarget, const wchar_t* pszLinkFile)
+{
+    return SystemShellIo().CreateLink(pszTarget, pszLinkFile);
+}
+
+HRESULT IShellIo::ResolveLink(const wchar_t* pszLinkFile, CString& strTarget)
+{
+    return SystemShellIo().ResolveLink(pszLinkFile, strTarget);
+}
+
+HRESULT IShellIo::ExecuteAsDesktopUser(const wchar_t* pszVerb, const wchar_t* pszFile,
+                                       const wchar_t* pszParameters, const wchar_t* pszDirectory,
+                                       int nShow)
+{
+    return SystemShellIo().ExecuteAsDesktopUser(pszVerb, pszFile, pszParameters, pszDirectory, nShow);
+}
+
 IShellIo& ShellIo()
 {
     IShellIo* p = g_pShellIo.load();
