@@ -5,16 +5,27 @@
 #   small: 20,000 files of 8 KiB    -> files/s
 # Every run starts with an empty target and its time includes a final sync, so that what the
 # tool wrote has reached the disk; each run is repeated ${BENCH_REPEAT:-2} times and the best
-# time counts. Usage: BUILD_DIR=build [BENCH_REPEAT=2] [BENCH_KEEP=1] bash bench/backup_bench.sh
+# time counts. Usage: BUILD_DIR=build [BENCH_REPEAT=2] [BENCH_KEEP=1] [BENCH_SETS="big small"]
+#   [WINEPREFIX=<an existing prefix>] bash bench/backup_bench.sh
+# On a machine without 32-bit support the 64-bit build (see tools/wine-env.sh) runs under 64-bit
+# Wine, and so does the xcopy it is measured against.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 . "$root/tools/wine-env.sh"
-export WINEPREFIX=$build/wineprefix
-[ -f "$build/bin/backup_bench.exe" ] || BUILD_DIR=$build bash "$root/tools/build.sh"
-zul_prepare_prefix "$WINEPREFIX"
-timeout -k 5 20 wineserver -p </dev/null >/dev/null 2>&1 || true
-trap 'timeout -k 5 60 wineserver -k >/dev/null 2>&1 || true' EXIT
+wine=$ZUL_WINE
+[ -f "$(zul_run_build "$build")/bin/backup_bench.exe" ] || BUILD_DIR=$build bash "$root/tools/build.sh"
+if [ -n "${WINEPREFIX:-}" ] && [ -f "$WINEPREFIX/system.reg" ]; then
+  export WINEPREFIX
+else
+  export WINEPREFIX=$(zul_run_build "$build")/wineprefix
+  zul_prepare_prefix "$WINEPREFIX"
+fi
+bin=$(zul_run_build "$build")/bin
+server=$(dirname "$(command -v "$wine")")/wineserver
+[ -x "$server" ] || server=wineserver
+timeout -k 5 20 "$server" -p </dev/null >/dev/null 2>&1 || true
+trap 'timeout -k 5 60 "$server" -k >/dev/null 2>&1 || true' EXIT
 
 base=$WINEPREFIX/drive_c/zulbench
 win='C:\zulbench'
@@ -73,18 +84,18 @@ run() {
 have_robocopy=0
 if [ -f "$WINEPREFIX/drive_c/windows/system32/robocopy.exe" ]; then
   rm -rf "$base/probe" "$base/probe-out"; mkdir -p "$base/probe"; echo probe >"$base/probe/p.txt"
-  timeout -k 5 120 wine robocopy "$win\\probe" "$win\\probe-out" /E >/dev/null 2>&1 || true
+  timeout -k 5 120 "$wine" robocopy "$win\\probe" "$win\\probe-out" /E >/dev/null 2>&1 || true
   [ -f "$base/probe-out/p.txt" ] && have_robocopy=1
   rm -rf "$base/probe" "$base/probe-out"
 fi
 repeat=${BENCH_REPEAT:-2}
 
-for set in big small; do
+for set in ${BENCH_SETS:-big small}; do
  for round in $(seq "$repeat"); do
-  run engine "$set" timeout -k 10 1800 wine "$build/bin/backup_bench.exe" "$win\\$set" "$win\\out"
-  run xcopy "$set" timeout -k 10 1800 wine xcopy "$win\\$set" "$win\\out\\$set\\" /E /K /H /I /Y /Q
+  run engine "$set" timeout -k 10 1800 "$wine" "$bin/backup_bench.exe" "$win\\$set" "$win\\out"
+  run xcopy "$set" timeout -k 10 1800 "$wine" xcopy "$win\\$set" "$win\\out\\$set\\" /E /K /H /I /Y /Q
   if [ $have_robocopy = 1 ]; then
-    run robocopy "$set" timeout -k 10 1800 wine robocopy "$win\\$set" "$win\\out\\$set" /E
+    run robocopy "$set" timeout -k 10 1800 "$wine" robocopy "$win\\$set" "$win\\out\\$set" /E
   fi
   run "cp -a" "$set" cp -a "$base/$set" "$base/out/"
  done

@@ -133,6 +133,10 @@ private:
     // Opens a listed file to take its size into m_nFileBytes (and its first four bytes when
     // pMarker is given); a file that cannot be opened is a fail line.
     bool TakeSourceSize(const CString& strSource, DWORD* pMarker);
+    // The entry (size, times, attributes) TakeSourceSize read for a backup, which the copy's
+    // end gives to the stored copy; m_bSourceEntry is false when there is none.
+    WIN32_FILE_ATTRIBUTE_DATA m_sourceEntry{};
+    bool m_bSourceEntry = false;
     void SetCurrentFile(const CString& strSource);
     BOOL CopyPlain(const CString& strSource, const CString& strTempTarget, DWORD& dwError);
     // Copies strSource into a temporary file beside strFinal and moves it over strFinal.

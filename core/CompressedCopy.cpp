@@ -272,7 +272,10 @@ public:
             return 0;
         }
         for (int k = 0; k < nThreads; ++k) {
-            HANDLE h = CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr);
+            // A coder needs little stack; a small reservation spares the address space of a
+            // 32-bit process.
+            HANDLE h = CreateThread(nullptr, 256 * 1024, ThreadProc, this,
+                                    STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
             if (!h)
                 break;
             m_threads.push_back(h);

@@ -27,9 +27,11 @@ enum { ZUL_WRITE_QUEUE_MAX = 101 };
 
 // Coder threads of one compressed backup at most. Blocks of a file are coded by a pool of
 // coder threads when the file has more than one block and the machine more than one
-// processor; each thread has its own coder and two blocks in hand, so a file's blocks take
-// at most ZUL_WRITE_QUEUE_MAX + 2 x threads block buffers besides the coders.
-enum { ZUL_CODER_THREADS_MAX = 16 };
+// processor; each thread has its own coder (1 to 3 MB, up to about 7 MB on the most
+// repetitive data) and two block buffers (128 KiB) in hand. With the queue's 6.5 MB that
+// bounds a compressed backup at about 8 MB on one coder and about 30 MB (65 MB at worst) on
+// eight.
+enum { ZUL_CODER_THREADS_MAX = 8 };
 // Coder threads per file: 0 (the default) for one per processor, 1 to code on the worker
 // thread alone, more for that many (tests and benchmarks set it).
 extern int g_nCoderThreads;
