@@ -370,8 +370,8 @@ void COtherSetDlg::OnCbnSelchangeLanguage()
     m_nLanguageIndex = nSel;
     g_strLanguage = strId;
     // The main window loads the table and renews every window's texts, this page's included.
-    if (IMainWindowLink* pLink = GetMainWindowLink())
-        pLink->ApplyLanguage(strId);
+    if (ISettingsHost* pHost = GetSettingsHost())
+        pHost->ApplyLanguage(strId);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,8 +1,7 @@
 #pragma once
 // What the settings windows need from the main program above them. The main program installs
 // one object at start-up (SetSettingsHost); until then, and in tests that install none, the
-// settings windows fall back to doing nothing beyond storing their settings. A language change
-// goes through the main window's link instead (IMainWindowLink::ApplyLanguage, ProgramWide.h).
+// settings windows fall back to doing nothing beyond storing their settings.
 
 #include "afxwin.h"
 
@@ -15,6 +14,9 @@ public:
     // The enclosure-button switch: sets the program-wide flag; on: starts the button watch
     // when disks are present; off: stops the watchers and then closes their devices.
     virtual void SetButtonWatch(bool bOn) = 0;
+    // The language changed (already stored): load its string table and renew every text of
+    // the main window, its tray menu and its pages, the settings pages included.
+    virtual void ApplyLanguage(const CString& strLanguageId) = 0;
     // "HideBackupFiles" changed: apply it to the store folder of the selected target.
     virtual void UpdateBackupFolderHidden() = 0;
     // A settings write failed (the file is locked or damaged); the control already shows the

@@ -96,13 +96,11 @@ SettingsEnv::SettingsEnv()
     m_main.CreateMain(40, 40, 600, 340);
     m_host.m_pMain = &m_main;
     SetSettingsHost(&m_host);
-    SetMainWindowLink(&m_host);
 }
 
 SettingsEnv::~SettingsEnv()
 {
     SetSettingsHost(nullptr);
-    SetMainWindowLink(nullptr);
     g_bLanguageLoaded = 0;
     ::UnregisterHotKey(m_main.m_hWnd, ID_BACKUP_HOTKEY);
     m_main.DestroyWindow();

@@ -40,13 +40,11 @@ protected:
 };
 
 // The host double: records what the settings windows ask of the program above them.
-class CRecordingHost : public ISettingsHost, public IMainWindowLink {
+class CRecordingHost : public ISettingsHost {
 public:
     CWnd* GetMainWindow() override { return m_pMain; }
     void SetButtonWatch(bool bOn) override { m_watch.push_back(bOn); }
     void ApplyLanguage(const CString& strLanguageId) override;
-    void WriteDefaultSettings() override {}
-    void WriteLanguageSelect() override {}
     void UpdateBackupFolderHidden() override { ++m_nHiddenUpdates; }
     void ReportSettingsWriteFailure(const CString&) override { ++m_nWriteFailures; }
 
