@@ -349,6 +349,35 @@ std::atomic<IShellIo*> g_pShellIo{nullptr};
 
 bool IShellIo::FolderHasEntries(const wchar_t* pszFolder) { return ListHasUserEntries(pszFolder); }
 
+HRESULT IShellIo::EnumComputerFolder(HWND hwndOwner, std::vector<LPITEMIDLIST>& children)
+{
+    return SystemShellIo().EnumComputerFolder(hwndOwner, children);
+}
+
+BOOL IShellIo::PathFromIDList(LPCITEMIDLIST pidl, wchar_t* pszPath) { return SystemShellIo().PathFromIDList(pidl, pszPath); }
+
+DWORD_PTR IShellIo::IDListInfo(LPCITEMIDLIST pidl, SHFILEINFOW* psfi, UINT uFlags)
+{
+    return SystemShellIo().IDListInfo(pidl, psfi, uFlags);
+}
+
+UINT IShellIo::TrackMenu(HMENU, UINT, int, int, HWND) { return 0; }
+
+HRESULT IShellIo::CreateLink(const wchar_t* pszTarget, const wchar_t* pszLinkFile)
+{
+    return SystemShellIo().CreateLink(pszTarget, pszLinkFile);
+}
+
+HRESULT IShellIo::ResolveLink(const wchar_t* pszLinkFile, CString& strTarget)
+{
+    return SystemShellIo().ResolveLink(pszLinkFile, strTarget);
+}
+
+HRESULT IShellIo::ExecuteAsDesktopUser(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*, int)
+{
+    return E_NOTIMPL;
+}
+
 IShellIo& ShellIo()
 {
     IShellIo* p = g_pShellIo.load();

@@ -61,23 +61,26 @@ public:
     virtual bool FolderHasEntries(const wchar_t* pszFolder);
 
     // --- Shell namespace, menus, shortcuts, starting files as the desktop user ---
+    // Doubles that do not fake these get the system's answers, except that no menu choice is
+    // made (0) and nothing is started through the desktop shell (E_NOTIMPL).
+
     // The children of the computer folder (folders and non-folders, in the shell's own
     // order) as absolute item-identifier lists; each is allocated with CoTaskMemAlloc and
     // the caller frees it (ILFree). The folder's errors come back as they are.
-    virtual HRESULT EnumComputerFolder(HWND hwndOwner, std::vector<LPITEMIDLIST>& children) = 0;
+    virtual HRESULT EnumComputerFolder(HWND hwndOwner, std::vector<LPITEMIDLIST>& children);
     // Same contract as SHGetPathFromIDListW (a MAX_PATH buffer; empty text on failure).
-    virtual BOOL PathFromIDList(LPCITEMIDLIST pidl, wchar_t* pszPath) = 0;
+    virtual BOOL PathFromIDList(LPCITEMIDLIST pidl, wchar_t* pszPath);
     // Same contract as SHGetFileInfoW with SHGFI_PIDL (added here).
-    virtual DWORD_PTR IDListInfo(LPCITEMIDLIST pidl, SHFILEINFOW* psfi, UINT uFlags) = 0;
+    virtual DWORD_PTR IDListInfo(LPCITEMIDLIST pidl, SHFILEINFOW* psfi, UINT uFlags);
     // The modal choice from a popup menu, the shell's context menus included. Same
     // contract as TrackPopupMenu with TPM_RETURNCMD: the chosen command, 0 for none.
-    virtual UINT TrackMenu(HMENU hMenu, UINT uFlags, int x, int y, HWND hwndOwner) = 0;
+    virtual UINT TrackMenu(HMENU hMenu, UINT uFlags, int x, int y, HWND hwndOwner);
     // Writes a new shortcut file to the target. Never replaces a file: fails with
     // HRESULT_FROM_WIN32(ERROR_FILE_EXISTS) when the link file is there already.
-    virtual HRESULT CreateLink(const wchar_t* pszTarget, const wchar_t* pszLinkFile) = 0;
-    // The target path of a shortcut file. Shows no window: a target that cannot be found
-    // is searched for quietly and the stored path is given.
-    virtual HRESULT ResolveLink(const wchar_t* pszLinkFile, CString& strTarget) = 0;
+    virtual HRESULT CreateLink(const wchar_t* pszTarget, const wchar_t* pszLinkFile);
+    // The target path of a shortcut file, as stored in it. Shows no window and searches
+    // for nothing (it runs inside the drag loop).
+    virtual HRESULT ResolveLink(const wchar_t* pszLinkFile, CString& strTarget);
     // Opens a file, or starts a program with parameters, through the desktop's own shell,
     // so that it runs with the desktop user's rights rather than the program's raised ones.
     // S_OK when the desktop shell took it; S_FALSE when this process runs without raised
@@ -85,7 +88,7 @@ public:
     // ask. Callers fall back to Execute or StartProcess on anything but S_OK.
     virtual HRESULT ExecuteAsDesktopUser(const wchar_t* pszVerb, const wchar_t* pszFile,
                                          const wchar_t* pszParameters, const wchar_t* pszDirectory,
-                                         int nShow) = 0;
+                                         int nShow);
 };
 
 // The shell in use: the system's own unless a test has installed another.
