@@ -354,20 +354,14 @@ HRESULT IShellIo::EnumComputerFolder(HWND hwndOwner, std::vector<LPITEMIDLIST>& 
     return SystemShellIo().EnumComputerFolder(hwndOwner, children);
 }
 
-BOOL IShellIo::PathFromIDList(LPCITEMIDLIST pidl, wchar_t* pszPath)
-{
-    return SystemShellIo().PathFromIDList(pidl, pszPath);
-}
+BOOL IShellIo::PathFromIDList(LPCITEMIDLIST pidl, wchar_t* pszPath) { return SystemShellIo().PathFromIDList(pidl, pszPath); }
 
 DWORD_PTR IShellIo::IDListInfo(LPCITEMIDLIST pidl, SHFILEINFOW* psfi, UINT uFlags)
 {
     return SystemShellIo().IDListInfo(pidl, psfi, uFlags);
 }
 
-UINT IShellIo::TrackMenu(HMENU hMenu, UINT uFlags, int x, int y, HWND hwndOwner)
-{
-    return SystemShellIo().TrackMenu(hMenu, uFlags, x, y, hwndOwner);
-}
+UINT IShellIo::TrackMenu(HMENU, UINT, int, int, HWND) { return 0; }
 
 HRESULT IShellIo::CreateLink(const wchar_t* pszTarget, const wchar_t* pszLinkFile)
 {
@@ -379,11 +373,9 @@ HRESULT IShellIo::ResolveLink(const wchar_t* pszLinkFile, CString& strTarget)
     return SystemShellIo().ResolveLink(pszLinkFile, strTarget);
 }
 
-HRESULT IShellIo::ExecuteAsDesktopUser(const wchar_t* pszVerb, const wchar_t* pszFile,
-                                       const wchar_t* pszParameters, const wchar_t* pszDirectory,
-                                       int nShow)
+HRESULT IShellIo::ExecuteAsDesktopUser(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*, int)
 {
-    return SystemShellIo().ExecuteAsDesktopUser(pszVerb, pszFile, pszParameters, pszDirectory, nShow);
+    return E_NOTIMPL;
 }
 
 IShellIo& ShellIo()

@@ -61,7 +61,9 @@ public:
     virtual bool FolderHasEntries(const wchar_t* pszFolder);
 
     // --- Shell namespace, menus, shortcuts, starting files as the desktop user ---
-    // Doubles that do not fake these get the system's answer.
+    // Doubles that do not fake these get the system's answers, except that no menu choice is
+    // made (0) and nothing is started through the desktop shell (E_NOTIMPL).
+
     // The children of the computer folder (folders and non-folders, in the shell's own
     // order) as absolute item-identifier lists; each is allocated with CoTaskMemAlloc and
     // the caller frees it (ILFree). The folder's errors come back as they are.
@@ -76,8 +78,8 @@ public:
     // Writes a new shortcut file to the target. Never replaces a file: fails with
     // HRESULT_FROM_WIN32(ERROR_FILE_EXISTS) when the link file is there already.
     virtual HRESULT CreateLink(const wchar_t* pszTarget, const wchar_t* pszLinkFile);
-    // The target path of a shortcut file. Shows no window: a target that cannot be found
-    // is searched for quietly and the stored path is given.
+    // The target path of a shortcut file, as stored in it. Shows no window and searches
+    // for nothing (it runs inside the drag loop).
     virtual HRESULT ResolveLink(const wchar_t* pszLinkFile, CString& strTarget);
     // Opens a file, or starts a program with parameters, through the desktop's own shell,
     // so that it runs with the desktop user's rights rather than the program's raised ones.

@@ -1,6 +1,7 @@
 #include "shell_double.h"
 
 #include <cstring>
+#include <cwctype>
 
 UINT PidlSize(LPCITEMIDLIST pidl)
 {
@@ -76,6 +77,10 @@ BOOL CShellDouble::VolumeInformation(const wchar_t* pszRoot, wchar_t* pszLabel, 
                                      DWORD* pnMaxComponent, DWORD* pnFlags, wchar_t* pszFileSystem,
                                      DWORD nFileSystemSize)
 {
+    if (pszRoot && pszRoot[0] && noFileSystem.find(towupper(pszRoot[0])) != std::wstring::npos) {
+        ::SetLastError(ERROR_UNRECOGNIZED_VOLUME);
+        return FALSE;
+    }
     return SystemShellIo().VolumeInformation(pszRoot, pszLabel, nLabelSize, pnSerial, pnMaxComponent, pnFlags,
                                              pszFileSystem, nFileSystemSize);
 }
@@ -88,7 +93,15 @@ BOOL CShellDouble::DiskFreeSpace(const wchar_t* pszPath, ULARGE_INTEGER* pFreeTo
 
 DWORD_PTR CShellDouble::FileInfo(const wchar_t* pszPath, DWORD dwFileAttributes, SHFILEINFOW* psfi, UINT uFlags)
 {
-    return SystemShellIo().FileInfo(pszPath, dwFileAttributes, psfi, uFlags);
+    DWORD_PTR r = SystemShellIo().FileInfo(pszPath, dwFileAttributes, psfi, uFlags);
+    if ((uFlags & SHGFI_DISPLAYNAME) && pszPath && !(uFlags & SHGFI_PIDL)) {
+        for (const auto& dn : displayNames)
+            if (_wcsicmp(dn.first.c_str(), pszPath) == 0) {
+                wcsncpy(psfi->szDisplayName, dn.second.c_str(), MAX_PATH - 1);
+                return r ? r : 1;
+            }
+    }
+    return r;
 }
 
 namespace {

@@ -47,6 +47,8 @@ public:
     BOOL labelResult = TRUE;
     std::wstring menuChoice;        // the menu item whose text (without '&') contains this
     bool hideSystemChildren = false;
+    std::vector<std::pair<std::wstring, std::wstring>> displayNames;  // path -> display name
+    std::wstring noFileSystem;      // drive letters whose volume shows no file system
     std::vector<FakeChild> extraChildren;
 
     // A node of the computer folder with a made-up item-identifier list; returns its index.
