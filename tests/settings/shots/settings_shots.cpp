@@ -37,6 +37,7 @@ public:
     CWnd* m_pMain = nullptr;
     CWnd* GetMainWindow() override { return m_pMain; }
     void SetButtonWatch(bool) override {}
+    void ApplyLanguage(const CString&) override {}
     void UpdateBackupFolderHidden() override {}
     void ReportSettingsWriteFailure(const CString&) override {}
 };
