@@ -1,5 +1,6 @@
 #include "PanelPages.h"
 
+#include "MangeDialog.h"
 #include "PageBox.h"
 #include "SetDialog.h"
 
@@ -20,9 +21,26 @@ private:
     CSetDialog m_dlg;
 };
 
+// The file-management page in the panel's third slot.
+class CManagePanelPage : public IPanelPage {
+public:
+    ~CManagePanelPage() override { m_dlg.DestroyWindow(); }
+    BOOL CreatePage(CPageBox* pPanel, const CRect& rcPage) override
+    {
+        return m_dlg.CreatePage(pPanel, rcPage);
+    }
+    CWnd* PageWnd() override { return m_dlg.PageWnd(); }
+    void RefreshDriveTree() override { m_dlg.RefreshDriveTree(); }
+    void OnMainWindowClosing() override { m_dlg.OnMainWindowClosing(); }
+
+private:
+    CMangeDialog m_dlg;
+};
+
 }  // namespace
 
 void InstallPanelPages()
 {
+    RegisterPanelPage(CPageBox::PAGE_MANAGE, [] { return std::make_unique<CManagePanelPage>(); });
     RegisterPanelPage(CPageBox::PAGE_SETTINGS, [] { return std::make_unique<CSettingsPanelPage>(); });
 }
