@@ -358,6 +358,13 @@ WORD BE16(const BYTE* p)
     return static_cast<WORD>((p[0] << 8) | p[1]);
 }
 
+// A 16-bit piece length: a full piece of 0x10000 bytes does not fit and travels as 0.
+DWORD PieceLength16(const BYTE* p)
+{
+    DWORD n = BE16(p);
+    return n ? n : 0x10000;
+}
+
 // Copies the part of a store that a piece covers, filling what lies past its end.
 void ReadStore(const std::vector<BYTE>& store, size_t offset, BYTE* data, DWORD length, BYTE fill)
 {
@@ -618,7 +625,7 @@ BYTE CBridgeModel::ExecuteVendor(ModelDevice& dev, const ZedoPassThroughHeader& 
         }
     case 0xEB:
         if (h.DataIn == kOut && length) { // DRAM transfer: bytes 6-7 the piece length
-            if (!fits(12, kOut, BE16(cdb + 6)) || cdb[1] || BE32(cdb + 2) || cdb[8])
+            if (!fits(12, kOut, PieceLength16(cdb + 6)) || cdb[1] || BE32(cdb + 2) || cdb[8])
                 return refuse(kInvalidField);
             size_t at = cursor(opKey);
             if (at + length > dev.dram.size())
@@ -636,7 +643,7 @@ BYTE CBridgeModel::ExecuteVendor(ModelDevice& dev, const ZedoPassThroughHeader& 
         return 0;
     case 0xEC:
     case 0xED: {
-        if (cdb[0] == 0xEC && !cdb[1] && !BE32(cdb + 2) && BE16(cdb + 6) == length && length) {
+        if (cdb[0] == 0xEC && !cdb[1] && !BE32(cdb + 2) && !cdb[8] && PieceLength16(cdb + 6) == length) {
             // DRAM receive: bytes 6-7 the piece length
             if (!fits(12, kIn, length) || cdb[8])
                 return refuse(kInvalidField);
@@ -647,7 +654,7 @@ BYTE CBridgeModel::ExecuteVendor(ModelDevice& dev, const ZedoPassThroughHeader& 
             return 0;
         }
         // NAND read (EC) or write (ED): 1 byte argument, 2-5 address, 7-8 piece length, 9 flag
-        if (!fits(12, cdb[0] == 0xEC ? kIn : kOut, BE16(cdb + 7)) || length == 0 || cdb[6] || cdb[9] > 1)
+        if (!fits(12, cdb[0] == 0xEC ? kIn : kOut, PieceLength16(cdb + 7)) || cdb[6] || cdb[9] > 1)
             return refuse(kInvalidField);
         unsigned long long key = (static_cast<unsigned long long>(cdb[9]) << 40) |
                                  (static_cast<unsigned long long>(cdb[1]) << 32) | BE32(cdb + 2);
