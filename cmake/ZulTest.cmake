@@ -49,5 +49,9 @@ function(zul_add_test_dir)
     add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600
       ENVIRONMENT "WINEPREFIX=${ZUL_WINEPREFIX}")
+    # Window tests share one desktop: its foreground, focus and mouse. They run one at a time.
+    if(name MATCHES "_wintest$")
+      set_tests_properties(${name} PROPERTIES RESOURCE_LOCK zul_desktop)
+    endif()
   endforeach()
 endfunction()

@@ -1,8 +1,8 @@
 #include "BackUpEngine.h"
 
 #include <cstring>
+#include <cwctype>
 #include <vector>
-
 
 #include "SharedFunctions.h"
 #include "WriteQueue.h"
@@ -130,6 +130,67 @@ CString TempNameIn(const CString& strFolder)
     if (s.GetLength() >= MAX_PATH && IsDrivePath(s))
         s.Insert(0, L"\\\\?\\");
     return s;
+}
+
+// True for a name TempNameIn makes: "~zu", the process id and a counter in hex, ".tmp".
+bool IsEngineTempName(const wchar_t* name, DWORD* pProcessId = nullptr)
+{
+    if (_wcsnicmp(name, L"~zu", 3) != 0)
+        return false;
+    const wchar_t* p = name + 3;
+    DWORD pid = 0;
+    int digits = 0;
+    for (; iswxdigit(*p); ++p, ++digits)
+        pid = pid * 16 + (iswdigit(*p) ? *p - L'0' : (towlower(*p) - L'a' + 10));
+    if (digits == 0 || digits > 8 || *p++ != L'_')
+        return false;
+    digits = 0;
+    for (; iswxdigit(*p); ++p)
+        ++digits;
+    if (digits == 0 || digits > 8 || _wcsicmp(p, L".tmp") != 0)
+        return false;
+    if (pProcessId)
+        *pProcessId = pid;
+    return true;
+}
+
+// A process that may still be writing its temporary copies. Only a process id the system
+// does not know is taken for ended; anything else (no right to look, say) counts as running.
+bool ProcessMayBeRunning(DWORD pid)
+{
+    if (pid == GetCurrentProcessId())
+        return true;
+    HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!h)
+        return GetLastError() != ERROR_INVALID_PARAMETER;
+    DWORD code = 0;
+    bool running = !GetExitCodeProcess(h, &code) || code == STILL_ACTIVE;
+    CloseHandle(h);
+    return running;
+}
+
+// The store folder as a path prefix: no trailing backslash, no doubled one after a root.
+CString NormalStoreFolder(const CString& strStoreFolder)
+{
+    CString s(strStoreFolder);
+    int twice;
+    while ((twice = s.Find(L"\\\\", 2)) >= 0)
+        s.Delete(twice, 1);
+    while (s.GetLength() > 3 && EndsWithBackslash(s))
+        s.Delete(s.GetLength() - 1, 1);
+    return s;
+}
+
+// True when the path is the store folder or lies below it.
+bool IsInStore(const CString& strPath, const CString& strStore)
+{
+    if (strStore.IsEmpty())
+        return false;
+    CString path = NormalStoreFolder(strPath);
+    int n = strStore.GetLength();
+    if (path.GetLength() < n || path.Left(n).CompareNoCase(strStore) != 0)
+        return false;
+    return path.GetLength() == n || path[n] == L'\\';
 }
 
 bool IsExistsError(DWORD err)
@@ -323,6 +384,7 @@ void CBackUpEngine::Reset()
     m_strFileTypes.Empty();
     m_nLastCopyProgress = 0;
     m_dwLastCopyStream = 0;
+    m_setSweptFolders.clear();
     wchar_t sysDir[MAX_PATH + 1] = {};
     UINT n = GetSystemDirectoryW(sysDir, MAX_PATH);
     m_strSystemDrive = CString(sysDir, n >= 2 && n <= MAX_PATH ? 2 : 0);
@@ -446,9 +508,12 @@ CString CBackUpEngine::StorePathToSourcePath(const CString& strStorePath)
 bool CBackUpEngine::IsCompressedCopy(const CString& strStoredPath)
 {
     int n = strStoredPath.GetLength();
-    if (n < 4 || strStoredPath.Right(4) != L".zip")
-        return false;
-    HANDLE h = CreateFileW(strStoredPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    return n >= 4 && strStoredPath.Right(4) == L".zip" && StartsWithCopyMarker(strStoredPath);
+}
+
+bool CBackUpEngine::StartsWithCopyMarker(const CString& strPath)
+{
+    HANDLE h = CreateFileW(strPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
@@ -472,6 +537,10 @@ void CBackUpEngine::CollectBackUpFiles(const CString& strPath, const CString& st
         m_bDone = 1;
         return;
     }
+    // The target's own store is never backed up into itself.
+    const CString store = NormalStoreFolder(strStoreFolder);
+    if (IsInStore(strPath, store))
+        return;
     if (strPath.GetLength() > 3 && !IsFolder(strPath)) {
         // One selected file.
         CString name = strPath.Mid(strPath.ReverseFind(L'\\') + 1);
@@ -489,10 +558,11 @@ void CBackUpEngine::CollectBackUpFiles(const CString& strPath, const CString& st
     }
 
     // A folder or a drive root ("C:" is walked as "C:\").
-    WalkBackUpFolder(strPath, strStoreFolder);
+    WalkBackUpFolder(strPath, strStoreFolder, store);
 }
 
-void CBackUpEngine::WalkBackUpFolder(const CString& walked, const CString& strStoreFolder)
+void CBackUpEngine::WalkBackUpFolder(const CString& walked, const CString& strStoreFolder,
+                                     const CString& strStore)
 {
     WIN32_FIND_DATAW fd;
     HANDLE hFind = FindFirstFileW(JoinPath(walked.GetLength() <= 2 ? walked + L"\\" : walked, L"*.*"), &fd);
@@ -517,9 +587,14 @@ void CBackUpEngine::WalkBackUpFolder(const CString& walked, const CString& strSt
             // backed up where they really are, or back up the tree itself.
             if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
                 continue;
-            WalkBackUpFolder(child, strStoreFolder);
+            if (IsInStore(child, strStore))
+                continue;
+            WalkBackUpFolder(child, strStoreFolder, strStore);
             continue;
         }
+        // A copy left by an interrupted run is not the user's file.
+        if (IsEngineTempName(name))
+            continue;
         if (!PassesFilter(name))
             continue;
         if (m_bChangedOnly) {
@@ -598,6 +673,8 @@ void CBackUpEngine::WalkStoreFolder(const CString& strPath)
             WalkStoreFolder(child);
             continue;
         }
+        if (IsEngineTempName(name))
+            continue;
         if (m_bChangedOnly) {
             CString source = StorePathToSourcePath(child);
             FILETIME ft{};
@@ -733,11 +810,41 @@ BOOL CBackUpEngine::CopyPlain(const CString& strSource, const CString& strTempTa
     m_nLastCopyProgress = 0;
     m_dwLastCopyStream = 0;
     BOOL bCancel = FALSE;
-    if (s_pfnCopyFile(strSource, strTempTarget, BackUpCopyProgress, this, &bCancel,
-                      COPY_FILE_RESTARTABLE | COPY_FILE_FAIL_IF_EXISTS))
+    // The temporary target is an empty file of this run's own, so it may be overwritten.
+    if (s_pfnCopyFile(strSource, strTempTarget, BackUpCopyProgress, this, &bCancel, COPY_FILE_RESTARTABLE))
         return TRUE;
     dwError = GetLastError();
     return FALSE;
+}
+
+namespace {
+
+// Errors of a copy that lie with the file being written rather than the one being read.
+bool IsWriteSideError(DWORD err)
+{
+    return err == ERROR_DISK_FULL || err == ERROR_HANDLE_DISK_FULL || err == ERROR_WRITE_PROTECT ||
+           err == ERROR_WRITE_FAULT;
+}
+
+} // namespace
+
+void CBackUpEngine::RemoveStaleTemps(const CString& strFolder)
+{
+    CString key(strFolder);
+    key.MakeUpper();
+    if (!m_setSweptFolders.insert(key).second)
+        return;
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = FindFirstFileW(JoinPath(strFolder, L"~zu*.tmp"), &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        DWORD pid = 0;
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsEngineTempName(fd.cFileName, &pid) &&
+            !ProcessMayBeRunning(pid))
+            RemoveFile(JoinPath(strFolder, fd.cFileName));
+    } while (FindNextFileW(hFind, &fd));
+    FindClose(hFind);
 }
 
 BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& strFinal,
@@ -755,55 +862,48 @@ BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& str
         return FALSE;
     }
     CString folder = strFinal.Left(slash);
+    // Copies that an interrupted run left in this folder go first.
+    RemoveStaleTemps(folder);
+
+    // The copy goes into an empty file of its own, made with "fail if it exists" so that
+    // nobody else's file is ever taken over.
     CString temp;
-    BOOL ok = FALSE;
-    bool ownTemp = false;
-    if (bCompressed) {
-        // The compressed copy writes into an empty file that is already there.
-        for (int tries = 0;; ++tries) {
-            temp = TempNameIn(folder);
-            HANDLE h = CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr);
-            if (h != INVALID_HANDLE_VALUE) {
-                CloseHandle(h);
-                break;
-            }
-            DWORD err = GetLastError();
-            if (!IsExistsError(err) || tries >= 100) {
-                AddFailLine(strFinal, err);
-                return FALSE;
-            }
+    for (int tries = 0;; ++tries) {
+        temp = TempNameIn(folder);
+        HANDLE h = CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            CloseHandle(h);
+            break;
         }
-        ownTemp = true;
+        DWORD err = GetLastError();
+        if (!IsExistsError(err) || tries >= 100) {
+            // A restore that cannot write names the place it writes to.
+            AddFailLine(bRestoreSide || bCompressed ? strFinal : strSource, err);
+            return FALSE;
+        }
+    }
+
+    BOOL ok = FALSE;
+    if (bCompressed) {
         ok = bRestoreSide ? RestoreCompressedFile(strSource, temp, strFinal)
                           : BackUpCompressedFile(strSource, temp, strFinal);
     } else {
-        for (int tries = 0;; ++tries) {
-            temp = TempNameIn(folder);
-            DWORD err = 0;
-            if (CopyPlain(strSource, temp, err)) {
-                ok = TRUE;
-                ownTemp = true;
-                // A system copy that reports less than the whole file (or nothing at all)
-                // still ends at the file's size, so the totals reach 100 %.
-                ULONGLONG size = m_nFileBytes, done = m_nFileDoneBytes;
-                if (done < size) {
-                    m_nDoneBytes += size - done;
-                    m_nFileDoneBytes = size;
-                }
-                break;
+        DWORD err = 0;
+        ok = CopyPlain(strSource, temp, err);
+        if (ok) {
+            // A system copy that reports less than the whole file (or nothing at all)
+            // still ends at the file's size, so the totals reach 100 %.
+            ULONGLONG size = m_nFileBytes, done = m_nFileDoneBytes;
+            if (done < size) {
+                m_nDoneBytes += size - done;
+                m_nFileDoneBytes = size;
             }
-            // Someone else's file has that name: leave it alone and take the next name.
-            if (IsExistsError(err) && tries < 100 && !m_bCancel)
-                continue;
-            ownTemp = !IsExistsError(err);
-            AddFailLine(strSource, err);
-            break;
+        } else {
+            AddFailLine(bRestoreSide && IsWriteSideError(err) ? strFinal : strSource, err);
         }
     }
     if (!ok) {
-        if (ownTemp)
-            RemoveFile(temp);
+        RemoveFile(temp);
         return FALSE;
     }
     m_nDoneFiles++;
@@ -819,29 +919,44 @@ BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& str
     if (!PrepareTarget(strFinal, strSource)) {
         // The new copy is in place; only the other form could not be removed.
         DWORD err = GetLastError();
-        CString other = strFinal.GetLength() > 4 && strFinal.Right(4) == L".zip"
-                            ? strFinal.Left(strFinal.GetLength() - 4)
-                            : strFinal + L".zip";
-        AddFailLine(other, err);
+        AddFailLine(OtherFormOf(strFinal), err);
     }
     return TRUE;
 }
 
+CString CBackUpEngine::OtherFormOf(const CString& strTarget) const
+{
+    if (!m_bCompress)
+        return strTarget + L".zip";
+    if (strTarget.GetLength() > 4 && strTarget.Right(4) == L".zip")
+        return strTarget.Left(strTarget.GetLength() - 4);
+    return CString();
+}
+
 BOOL CBackUpEngine::PrepareTarget(const CString& strTarget, const CString& strSource)
 {
-    (void)strSource;
     if (m_bRestore)
         return TRUE;
     // A store keeps one form of a file: the plain copy or the ".zip" one, whichever was
-    // written last.
-    CString other;
-    if (!m_bCompress)
-        other = strTarget + L".zip";
-    else if (strTarget.GetLength() > 4 && strTarget.Right(4) == L".zip")
-        other = strTarget.Left(strTarget.GetLength() - 4);
-    if (!other.IsEmpty() && FileExists(other))
-        return RemoveFile(other);
-    return TRUE;
+    // written last. The other name is removed only when it can be nothing but this file's
+    // other form: "x.zip" is also the plain copy of a file "x.zip", and the compressed copy
+    // of "x" is also named "x.zip".
+    CString other = OtherFormOf(strTarget);
+    if (other.IsEmpty() || !FileExists(other))
+        return TRUE;
+    if (!m_bCompress) {
+        // Plain "n" beside "n.zip": that is also where a file "n.zip" of the same folder is
+        // stored, and a copy without the marker is no compressed copy of anything.
+        if (FileExists(strSource + L".zip") || !IsCompressedCopy(other))
+            return TRUE;
+    } else if (other.GetLength() > 4 && other.Right(4).CompareNoCase(L".zip") == 0) {
+        // Compressed "n.zip.zip" beside "n.zip": that is also the compressed copy of a file "n"
+        // of the same folder, present now or deleted since (then it carries the marker).
+        CString sibling = strSource.Left(strSource.GetLength() - 4);
+        if (FileExists(sibling) || StartsWithCopyMarker(other))
+            return TRUE;
+    }
+    return RemoveFile(other);
 }
 
 void CBackUpEngine::MakeTargetFolders(const CString& strTarget, const CString& strSource)

@@ -10,6 +10,7 @@
 // 32-bit machine otherwise). m_strCurrentFile is guarded by m_hMutex.
 
 #include <atomic>
+#include <set>
 #include <windows.h>
 
 #include "afx.h"
@@ -71,6 +72,8 @@ public:
     // A stored file is a compressed copy when its name ends with ".zip" (exact case)
     // and its first four bytes are 0xFFFFFFFF.
     static bool IsCompressedCopy(const CString& strStoredPath);
+    // True when the file begins with the compressed copy's marker, whatever its name.
+    static bool StartsWithCopyMarker(const CString& strPath);
 
     // Compressed copies of one file. They write into strTempTarget (an existing empty file in
     // the target's folder; the caller gives it the source's times and attributes and moves it
@@ -143,8 +146,14 @@ private:
     BOOL CopyThroughTemp(const CString& strSource, const CString& strFinal, bool bCompressed,
                          bool bRestoreSide);
     void FileStarted(const CString& strSource);
+    // Removes the temporary copies an ended run left in a folder, once a run per folder.
+    void RemoveStaleTemps(const CString& strFolder);
+    // The name of the other form of a stored file in this run's mode (plain or ".zip").
+    CString OtherFormOf(const CString& strTarget) const;
+    std::set<CString> m_setSweptFolders;
     // Folder walks by absolute paths; folder links are never followed.
-    void WalkBackUpFolder(const CString& strWalked, const CString& strStoreFolder);
+    // strStore is the store folder in the form IsInStore compares with; it is never walked.
+    void WalkBackUpFolder(const CString& strWalked, const CString& strStoreFolder, const CString& strStore);
     void WalkStoreFolder(const CString& strPath);
     bool StoredTimeOf(const CString& strStoredPath, FILETIME& ft);
     void AddFile(const CString& strPath, ULONGLONG nSize);

@@ -74,6 +74,41 @@ std::atomic<IDeviceIo*> g_pDeviceIo{nullptr};
 
 } // namespace
 
+BOOL IDeviceIo::ReadDevice(HANDLE hDevice, void* pBuffer, DWORD nBytes, DWORD* pnRead)
+{
+    DWORD nDummy = 0;
+    return ReadFile(hDevice, pBuffer, nBytes, pnRead ? pnRead : &nDummy, nullptr);
+}
+
+BOOL IDeviceIo::WriteDevice(HANDLE hDevice, const void* pBuffer, DWORD nBytes, DWORD* pnWritten)
+{
+    DWORD nDummy = 0;
+    return WriteFile(hDevice, pBuffer, nBytes, pnWritten ? pnWritten : &nDummy, nullptr);
+}
+
+BOOL IDeviceIo::SeekDevice(HANDLE hDevice, ULONGLONG nOffset)
+{
+    LARGE_INTEGER li;
+    li.QuadPart = static_cast<LONGLONG>(nOffset);
+    return SetFilePointerEx(hDevice, li, nullptr, FILE_BEGIN);
+}
+
+void IDeviceIo::EnumVolumes(std::vector<CString>& arrOut)
+{
+    wchar_t szName[MAX_PATH + 1] = {};
+    HANDLE hFind = FindFirstVolumeW(szName, MAX_PATH);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        // "\\?\Volume{...}\" names the root folder; without the backslash, the volume itself.
+        CString strName(szName);
+        if (strName.GetLength() > 4 && strName[strName.GetLength() - 1] == L'\\')
+            strName.Delete(strName.GetLength() - 1, 1);
+        arrOut.push_back(strName);
+    } while (FindNextVolumeW(hFind, szName, MAX_PATH));
+    FindVolumeClose(hFind);
+}
+
 IDeviceIo& DeviceIo()
 {
     IDeviceIo* p = g_pDeviceIo.load();

@@ -28,6 +28,15 @@ public:
                            void* pOut, DWORD nOutSize, DWORD* pnReturned) = 0;
     // The present devices exposing the disk interface class, in enumeration order.
     virtual void EnumDiskInterfaces(std::vector<DiskInterfaceInfo>& arrOut) = 0;
+
+    // Raw transfers on an open disk, with the contract of a synchronous ReadFile/WriteFile;
+    // a disk takes whole sectors only, at a position of whole sectors.
+    virtual BOOL ReadDevice(HANDLE hDevice, void* pBuffer, DWORD nBytes, DWORD* pnRead);
+    virtual BOOL WriteDevice(HANDLE hDevice, const void* pBuffer, DWORD nBytes, DWORD* pnWritten);
+    // Moves the position of an open disk to a byte offset from its start.
+    virtual BOOL SeekDevice(HANDLE hDevice, ULONGLONG nOffset);
+    // Paths that open the volumes of the system (OpenDevice), one per volume, mounted or not.
+    virtual void EnumVolumes(std::vector<CString>& arrOut);
 };
 
 // The device stack in use: the system's own unless a test has installed another.

@@ -3,7 +3,11 @@
 #include <process.h>
 #include <winioctl.h>
 
+#include <cstddef>
+#include <vector>
+
 #include "DeviceIo.h"
+#include "SharedFunctions.h"
 #include "USBDevice.h"
 
 HANDLE g_hDiskCopyPauseEvent = nullptr;
@@ -49,11 +53,131 @@ void ReportMoveError(ULONGLONG nOffset, DWORD nError)
     DebugMessage(2, L" move byte %lld,error=%lu", static_cast<long long>(nOffset), nError);
 }
 
+void ReportWriteError(ULONGLONG nOffset, DWORD nError)
+{
+    DebugMessage(2, L"Writing to the target disk failed at byte %lld: %ls The target disk holds an incomplete copy.",
+                 static_cast<long long>(nOffset), FormatSystemError(nError).GetString());
+}
+
 bool MoveTo(HANDLE h, ULONGLONG nOffset)
 {
-    LARGE_INTEGER li;
-    li.QuadPart = static_cast<LONGLONG>(nOffset);
-    return SetFilePointerEx(h, li, nullptr, FILE_BEGIN) != FALSE;
+    return DeviceIo().SeekDevice(h, nOffset) != FALSE;
+}
+
+// Writes one step to the target; a failure (or a short write) is shown with the system's text.
+bool WriteStep(HANDLE hTarget, const BYTE* pData, DWORD nBytes, ULONGLONG nOffset)
+{
+    DWORD nWritten = 0;
+    SetLastError(ERROR_SUCCESS);
+    BOOL bOk = DeviceIo().WriteDevice(hTarget, pData, nBytes, &nWritten);
+    if (bOk && nWritten == nBytes)
+        return true;
+    DWORD nError = bOk ? ERROR_WRITE_FAULT : GetLastError();
+    ReportWriteError(nOffset + (bOk ? nWritten : 0), nError ? nError : ERROR_WRITE_FAULT);
+    return false;
+}
+
+// The volumes of the target disk, locked and dismounted for the copy: the system refuses raw
+// writes inside a mounted volume, and a file system must not keep writing into a disk that is
+// being overwritten. Closing the handles at the end lets the system mount what it finds.
+class CTargetVolumes {
+public:
+    CTargetVolumes() = default;
+    CTargetVolumes(const CTargetVolumes&) = delete;
+    CTargetVolumes& operator=(const CTargetVolumes&) = delete;
+    ~CTargetVolumes()
+    {
+        for (HANDLE h : m_handles)
+            CloseHandle(h);
+    }
+    // False, with a message shown, when a volume of the disk cannot be taken over.
+    bool LockAll(HANDLE hTarget);
+
+private:
+    std::vector<HANDLE> m_handles;
+};
+
+// True when the volume lies (in part) on the disk of the given number.
+bool VolumeOnDisk(HANDLE hVolume, DWORD nDisk)
+{
+    constexpr DWORD kMaxExtents = 32;
+    union {
+        VOLUME_DISK_EXTENTS extents;
+        BYTE raw[sizeof(VOLUME_DISK_EXTENTS) + (kMaxExtents - 1) * sizeof(DISK_EXTENT)];
+    } answer = {};
+    DWORD nReturned = 0;
+    if (DeviceIo().IoControl(hVolume, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, &answer, sizeof(answer),
+                             &nReturned)) {
+        DWORD nExtents = answer.extents.NumberOfDiskExtents;
+        for (DWORD i = 0; i < nExtents && i < kMaxExtents; ++i) {
+            if (offsetof(VOLUME_DISK_EXTENTS, Extents) + (i + 1) * sizeof(DISK_EXTENT) > nReturned)
+                break;
+            if (answer.extents.Extents[i].DiskNumber == nDisk)
+                return true;
+        }
+        return false;
+    }
+    STORAGE_DEVICE_NUMBER sdn = {};
+    nReturned = 0;
+    return DeviceIo().IoControl(hVolume, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &sdn, sizeof(sdn),
+                                &nReturned) &&
+           nReturned >= sizeof(sdn) && sdn.DeviceType == FILE_DEVICE_DISK && sdn.DeviceNumber == nDisk;
+}
+
+// The name a user knows a volume by: its first mount point, else its system name.
+CString VolumeDisplayName(const CString& strVolume)
+{
+    wchar_t szPaths[MAX_PATH * 2] = {};
+    DWORD nChars = 0;
+    if (GetVolumePathNamesForVolumeNameW(strVolume + L"\\", szPaths, MAX_PATH * 2, &nChars) && szPaths[0])
+        return szPaths;
+    return strVolume;
+}
+
+bool CTargetVolumes::LockAll(HANDLE hTarget)
+{
+    STORAGE_DEVICE_NUMBER sdn = {};
+    DWORD nReturned = 0;
+    if (!DeviceIo().IoControl(hTarget, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &sdn, sizeof(sdn),
+                              &nReturned) ||
+        nReturned < sizeof(sdn)) {
+        DWORD nError = GetLastError();
+        DebugMessage(2, L"The volumes of the target disk cannot be found: %ls Nothing was copied.",
+                     FormatSystemError(nError ? nError : ERROR_INVALID_FUNCTION).GetString());
+        return false;
+    }
+    std::vector<CString> arrVolumes;
+    DeviceIo().EnumVolumes(arrVolumes);
+    for (const CString& strVolume : arrVolumes) {
+        // Asking where a volume lies needs no access rights; a volume that cannot even be
+        // asked is not one the system could be writing to.
+        HANDLE hQuery = DeviceIo().OpenDevice(strVolume, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
+        if (hQuery == INVALID_HANDLE_VALUE)
+            continue;
+        bool bOnTarget = VolumeOnDisk(hQuery, sdn.DeviceNumber);
+        CloseHandle(hQuery);
+        if (!bOnTarget)
+            continue;
+        HANDLE hVolume = DeviceIo().OpenDevice(strVolume, GENERIC_READ | GENERIC_WRITE,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
+        DWORD nError = 0;
+        if (hVolume == INVALID_HANDLE_VALUE) {
+            nError = GetLastError();
+        } else {
+            m_handles.push_back(hVolume);
+            if (!DeviceIo().IoControl(hVolume, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &nReturned) ||
+                !DeviceIo().IoControl(hVolume, FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &nReturned))
+                nError = GetLastError();
+        }
+        if (hVolume == INVALID_HANDLE_VALUE || nError) {
+            DebugMessage(2, L"The volume %ls on the target disk is in use and cannot be taken over for the copy: %ls "
+                            L"Close the programs and windows using it and try again. Nothing was copied.",
+                         VolumeDisplayName(strVolume).GetString(),
+                         FormatSystemError(nError ? nError : ERROR_LOCK_VIOLATION).GetString());
+            return false;
+        }
+    }
+    return true;
 }
 
 class CHeapBuffer {
@@ -90,14 +214,13 @@ void CopySequential(DiskCopyJob* pJob, const CopyPlan& plan, BYTE* pBuffer, ULON
         DWORD nPlanned = StepLength(plan, nOffset);
         DWORD nRead = 0;
         SetLastError(ERROR_SUCCESS);  // a short read without an error reports error 0
-        BOOL bRet = ReadFile(plan.hSource, pBuffer, nPlanned, &nRead, nullptr);
+        BOOL bRet = DeviceIo().ReadDevice(plan.hSource, pBuffer, nPlanned, &nRead);
         DWORD nError = GetLastError();
         if (!bRet || nRead < nPlanned) {
             ReportReadError(bRet, nError, nPlanned, nRead);
             return;
         }
-        DWORD nWritten = 0;
-        if (!WriteFile(plan.hTarget, pBuffer, nRead, &nWritten, nullptr) || nWritten < nRead)
+        if (!WriteStep(plan.hTarget, pBuffer, nRead, nOffset))
             return;
         nOffset += nRead;
         StoreCopied(pJob, nOffset);
@@ -141,7 +264,7 @@ unsigned __stdcall ReadAheadProc(void* pParam)
         slot.nPlanned = StepLength(plan, nOffset);
         slot.nRead = 0;
         SetLastError(ERROR_SUCCESS);
-        slot.bRet = ReadFile(plan.hSource, slot.pData, slot.nPlanned, &slot.nRead, nullptr);
+        slot.bRet = DeviceIo().ReadDevice(plan.hSource, slot.pData, slot.nPlanned, &slot.nRead);
         slot.nError = GetLastError();
         if (!slot.bRet || slot.nRead < slot.nPlanned) {
             slot.status = ReadAhead::kReadFailed;
@@ -190,8 +313,7 @@ bool CopyOverlapped(DiskCopyJob* pJob, const CopyPlan& plan, BYTE* pFirst, BYTE*
             ReportReadError(slot.bRet, slot.nError, slot.nPlanned, slot.nRead);
             break;
         }
-        DWORD nWritten = 0;
-        if (!WriteFile(plan.hTarget, slot.pData, slot.nRead, &nWritten, nullptr) || nWritten < slot.nRead)
+        if (!WriteStep(plan.hTarget, slot.pData, slot.nRead, nOffset))
             break;
         nOffset += slot.nRead;
         StoreCopied(pJob, nOffset);
@@ -258,6 +380,11 @@ bool CopyDisk(DiskCopyJob* pJob, HANDLE hSource, HANDLE hTarget, bool bOverlappe
         DebugMessage(2, L"Not enough memory for a copy buffer of %lu bytes. Nothing was copied.", plan.nStep);
         return false;
     }
+    // Nothing is written before every volume of the target is out of the system's hands.
+    CTargetVolumes volumes;
+    if (!volumes.LockAll(hTarget))
+        return false;
+
     ULONGLONG nOffset = 0;
     bool bDone = false;
     if (bOverlapped) {

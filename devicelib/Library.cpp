@@ -101,8 +101,6 @@ CZedoUSBLib::CZedoUSBLib() : m_pUSBDev(nullptr), m_nOSVersion(0)
     memset(&m_USBDevList, 0, sizeof(m_USBDevList));
 }
 
-CZedoUSBLib::CZedoUSBLib(const CZedoUSBLib& other) = default;
-CZedoUSBLib& CZedoUSBLib::operator=(const CZedoUSBLib& other) = default;
 CZedoUSBLib::~CZedoUSBLib() {}
 
 int CZedoUSBLib::CreateDevice()

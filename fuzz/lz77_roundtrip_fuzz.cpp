@@ -1,8 +1,9 @@
 // Codes arbitrary blocks with the product coder and the plain reference walk: both must give the
 // same result byte for byte, and the coded block must expand back to the input.
 // Input: the block itself, or, when the first byte has its top bit set, a pattern that is
-// repeated to the length given by the next two bytes (so small inputs reach the repetitive
-// full-size blocks where the match finder takes its shortcuts).
+// repeated to the length given by the next two bytes, 0 meaning a full block of 65536 bytes
+// (so small inputs reach the repetitive full-size blocks where the match finder takes its
+// shortcuts).
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -16,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<unsigned char> block;
     if (size >= 4 && (data[0] & 0x80))
     {
-        const size_t len = (data[1] | (size_t)data[2] << 8) % 24577;
+        const size_t field = data[1] | (size_t)data[2] << 8;
+        const size_t len = field ? field : 65536;
         const uint8_t* pattern = data + 3;
         const size_t plen = size - 3;
         block.resize(len);

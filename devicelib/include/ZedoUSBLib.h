@@ -72,8 +72,9 @@ class CZedoUSBDev;
 class ZEDOUSB_API CZedoUSBLib {
 public:
     CZedoUSBLib();
-    CZedoUSBLib(const CZedoUSBLib& other);
-    CZedoUSBLib& operator=(const CZedoUSBLib& other);
+    // The object owns its device object: a copy would delete it a second time.
+    CZedoUSBLib(const CZedoUSBLib& other) = delete;
+    CZedoUSBLib& operator=(const CZedoUSBLib& other) = delete;
     virtual ~CZedoUSBLib();
 
     int OpenDev(USBDevList_* pList);

@@ -228,9 +228,16 @@ TEST(ButtonSTTest, TransparentButtonShowsTheParentBehindItsRoundedCorners)
         CClientDC dc(&host);
         EXPECT_EQ(btn.CopyParentBackground(&dc), (DWORD)CButtonST::BTNST_OK);
     }
+    // The corner shows the picture the button took, not whatever the parent paints there now:
+    // with the parent repainted in another colour, the corner keeps the taken one.
+    const COLORREF taken = host.m_crFill;
+    host.m_crFill = RGB(20, 40, 230);
+    host.Invalidate(TRUE);
+    host.UpdateWindow();
     btn.Invalidate();
     btn.UpdateWindow();
-    EXPECT_TRUE(Near(ScreenPixel(btn.m_hWnd, 0, 0), host.m_crFill)) << ColorText(ScreenPixel(btn.m_hWnd, 0, 0));
+    EXPECT_TRUE(Near(ScreenPixel(host.m_hWnd, 5, 5), host.m_crFill)) << ColorText(ScreenPixel(host.m_hWnd, 5, 5));
+    EXPECT_TRUE(Near(ScreenPixel(btn.m_hWnd, 0, 0), taken)) << ColorText(ScreenPixel(btn.m_hWnd, 0, 0));
     EXPECT_TRUE(Near(ScreenPixel(btn.m_hWnd, 50, 12), ImagePixel(254, 0, 12)));
 }
 

@@ -72,8 +72,16 @@ TEST(ProgressCtrlXTest, PixelsAtGivenPositions)
     Show(host, 0, bar);  // position 0: the background only
     EXPECT_TRUE(Near(ScreenPixel(bar.m_hWnd, 20, 12), track)) << ColorText(ScreenPixel(bar.m_hWnd, 20, 12));
     EXPECT_TRUE(Near(ScreenPixel(bar.m_hWnd, 180, 12), track));
-    // The track's rounded corner lets the parent's captured background show.
-    EXPECT_TRUE(Near(ScreenPixel(bar.m_hWnd, 0, 0), host.m_crFill)) << ColorText(ScreenPixel(bar.m_hWnd, 0, 0));
+    // The track's rounded corner lets the parent's captured background show. The bar lays it
+    // down from the picture it kept at its first paint: with the parent now painted in another
+    // colour, the corner still shows the kept one, so the pixel is the bar's own drawing.
+    const COLORREF kept = host.m_crFill;
+    host.m_crFill = RGB(20, 40, 230);
+    host.Invalidate(TRUE);
+    host.UpdateWindow();
+    Show(host, 0, bar);
+    EXPECT_TRUE(Near(ScreenPixel(host.m_hWnd, 5, 5), host.m_crFill)) << ColorText(ScreenPixel(host.m_hWnd, 5, 5));
+    EXPECT_TRUE(Near(ScreenPixel(bar.m_hWnd, 0, 0), kept)) << ColorText(ScreenPixel(bar.m_hWnd, 0, 0));
 
     Show(host, 50, bar);
     EXPECT_TRUE(Near(ScreenPixel(bar.m_hWnd, 50, 12), body)) << ColorText(ScreenPixel(bar.m_hWnd, 50, 12));

@@ -144,16 +144,27 @@ TEST(HyperlinkTest, ErrorTextsAndTheBrowserCommand)
     EXPECT_EQ(BuildBrowserCommand(L"C:\\b.exe", link), CString(L"C:\\b.exe http://www.kvrzul.example/"));
 }
 
+// A registry key of this test program's own, removed with everything below it however the
+// test ends.
+class CScratchKey {
+public:
+    CScratchKey() { m_strPath.Format(L"Software\\ZulTest_%lu", GetCurrentProcessId()); }
+    ~CScratchKey() { ::RegDeleteTreeW(HKEY_CURRENT_USER, m_strPath); }
+    CString Path(const wchar_t* pszSub) const { return m_strPath + L"\\" + pszSub; }
+
+private:
+    CString m_strPath;
+};
+
 TEST(HyperlinkTest, RegistryDefaultValueOfAnyLengthIsReadWhole)
 {
+    CScratchKey scratch;
     HKEY key = nullptr;
-    ASSERT_EQ(::RegCreateKeyW(HKEY_CURRENT_USER, L"Software\\ZulTest\\Link", &key), ERROR_SUCCESS);
+    ASSERT_EQ(::RegCreateKeyW(HKEY_CURRENT_USER, scratch.Path(L"Link"), &key), ERROR_SUCCESS);
     std::wstring longValue(400, L'c');  // longer than a 260-byte buffer would take
     ::RegSetValueExW(key, nullptr, 0, REG_SZ, (const BYTE*)longValue.c_str(),
                      (DWORD)((longValue.size() + 1) * sizeof(wchar_t)));
     CString value;
     EXPECT_EQ(ReadRegistryDefaultValue(key, value), 0);  // closes the key
     EXPECT_EQ(value.GetLength(), 400);
-    ::RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\ZulTest\\Link");
-    ::RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\ZulTest");
 }

@@ -160,14 +160,61 @@ TEST(DataFiles, UnloadableFilesAreKeptAsBadBeforeDefaults)
     EXPECT_EQ(LanguageSelectFile("0x0409"), ReadBytes(app / L"language.xml"));
 }
 
+namespace {
+
+// Sends this process's machine-wide and current-user registry roots to keys of its own for
+// the life of the object, so that the logon values the code under test deletes are never the
+// real ones, nor those of another test running at the same time. The private keys go with it,
+// however the test ends.
+class CPrivateRegistryRoots {
+public:
+    CPrivateRegistryRoots()
+    {
+        m_strBase.Format(L"Software\\ZulTest_%lu_roots", GetCurrentProcessId());
+        if (::RegCreateKeyW(HKEY_CURRENT_USER, m_strBase + L"\\machine", &m_hMachine) != ERROR_SUCCESS ||
+            ::RegCreateKeyW(HKEY_CURRENT_USER, m_strBase + L"\\user", &m_hUser) != ERROR_SUCCESS)
+            return;
+        m_bMachine = ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, m_hMachine) == ERROR_SUCCESS;
+        m_bUser = ::RegOverridePredefKey(HKEY_CURRENT_USER, m_hUser) == ERROR_SUCCESS;
+    }
+    ~CPrivateRegistryRoots()
+    {
+        if (m_bMachine)
+            ::RegOverridePredefKey(HKEY_LOCAL_MACHINE, nullptr);
+        if (m_bUser)
+            ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+        if (m_hMachine)
+            ::RegCloseKey(m_hMachine);
+        if (m_hUser)
+            ::RegCloseKey(m_hUser);
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, m_strBase);
+    }
+    bool Ready() const { return m_bMachine && m_bUser; }
+    // The private key that stands for the machine-wide root.
+    HKEY Machine() const { return m_hMachine; }
+
+private:
+    CString m_strBase;
+    HKEY m_hMachine = nullptr, m_hUser = nullptr;
+    bool m_bMachine = false, m_bUser = false;
+};
+
+} // namespace
+
 TEST(DataFiles, DefaultsDeleteOnlyTheMachineWideLogonValue)
 {
     const wchar_t kRun[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
     const wchar_t kValue[] = L"C:\\Prog\\ZULTray.exe";
+    CPrivateRegistryRoots roots;
+    if (!roots.Ready())
+        GTEST_SKIP() << "the registry roots cannot be redirected here";
     HKEY hMachine = nullptr, hUser = nullptr;
-    if (::RegCreateKeyW(HKEY_LOCAL_MACHINE, kRun, &hMachine) != ERROR_SUCCESS)
-        GTEST_SKIP() << "the machine-wide Run key cannot be written here";
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyW(HKEY_LOCAL_MACHINE, kRun, &hMachine));
     ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyW(HKEY_CURRENT_USER, kRun, &hUser));
+    HKEY hCheck = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(roots.Machine(), kRun, 0, KEY_READ, &hCheck))
+        << "the machine-wide root is not the private one";
+    ::RegCloseKey(hCheck);
     DWORD cb = sizeof(kValue);
     ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(hMachine, L"KVR_ZUL", 0, REG_SZ,
                                               reinterpret_cast<const BYTE*>(kValue), cb));
@@ -182,7 +229,6 @@ TEST(DataFiles, DefaultsDeleteOnlyTheMachineWideLogonValue)
     // Without the value the deletion is harmless.
     EXPECT_TRUE(WriteDefaultSettings(doc, data.Path()));
 
-    ::RegDeleteValueW(hUser, L"KVR_ZUL");
     ::RegCloseKey(hUser);
     ::RegCloseKey(hMachine);
 }

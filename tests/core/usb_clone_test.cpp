@@ -2,6 +2,7 @@
 #include <process.h>
 
 #include "DiskCopy.h"
+#include "SharedFunctions.h"
 #include "usb_fake_disk.h"
 
 namespace {
@@ -230,6 +231,141 @@ TEST_P(UsbCloneTest, RefusedBeforeTheFirstWrite)
     }
     EXPECT_EQ(ReadWholeFile(small.strImagePath), smallBefore);
     EXPECT_EQ(ReadWholeFile(unmeasured.strImagePath), unmeasuredBefore);
+}
+
+TEST_P(UsbCloneTest, MountedTargetVolumesAreTakenOverBeforeTheFirstWrite)
+{
+    const ULONGLONG nCylinder = 4 * 8 * kSector;
+    const ULONGLONG nSize = 160 * nCylinder;  // 2.5 MiB
+    FakeDiskConfig& src = AddDisk(1, nSize, 4, 8);
+    src.volumes = L"P";
+    FakeDiskConfig& dst = AddDisk(2, nSize, 4, 8);
+    dst.volumes = L"QR";
+    dst.volumeRanges[L'Q'] = {1 << 20, 512 << 10};
+    dst.volumeRanges[L'R'] = {(1 << 20) + (512 << 10), nSize - (1 << 20) - (512 << 10)};
+    const std::vector<BYTE> dstBefore = ReadWholeFile(dst.strImagePath);
+    CUSBDevice::EnumUSBDevices(g_arrUSBDevice);
+    ASSERT_EQ(g_arrUSBDevice.GetSize(), 2);
+
+    // A volume in use keeps the clone from starting: nothing is written, and the volumes
+    // taken so far are given back.
+    dst.volumesInUse = L"R";
+    DiskCopyJob job;
+    ASSERT_TRUE(PrepareDiskCopyJob(&job, 0, 1));
+    Run(job);
+    ExpectEnded(job, 0);
+    EXPECT_EQ(job.GetCopiedBytes(), 0u);
+    EXPECT_EQ(ReadWholeFile(dst.strImagePath), dstBefore);
+    ASSERT_EQ(m_messages.Count(), 1u);
+    EXPECT_GE(m_messages.Texts()[0].Find(L"\\\\.\\R:"), 0) << CStringA(m_messages.Texts()[0]).GetString();
+    EXPECT_FALSE(m_stack.VolumeLocked(1, L'Q'));
+
+    // Once free, both volumes are locked and dismounted and the whole disk is copied; the
+    // source's own volume is left alone.
+    dst.volumesInUse.clear();
+    ASSERT_TRUE(PrepareDiskCopyJob(&job, 0, 1));
+    Run(job);
+    ExpectEnded(job, 1);
+    EXPECT_EQ(job.GetCopiedBytes(), nSize);
+    EXPECT_EQ(ReadWholeFile(dst.strImagePath), ReadWholeFile(src.strImagePath));
+    EXPECT_TRUE(m_stack.VolumeDismounted(1, L'Q'));
+    EXPECT_TRUE(m_stack.VolumeDismounted(1, L'R'));
+    EXPECT_FALSE(m_stack.VolumeDismounted(0, L'P'));
+    // The locks end with the job, so the system can mount the new volumes.
+    EXPECT_FALSE(m_stack.VolumeLocked(1, L'Q'));
+    EXPECT_FALSE(m_stack.VolumeLocked(1, L'R'));
+    EXPECT_EQ(m_messages.Count(), 1u);
+}
+
+TEST_P(UsbCloneTest, WriteFailureEndsTheJobWithTheSystemText)
+{
+    const ULONGLONG nCylinder = 4 * 8 * kSector;
+    const ULONGLONG nSize = 12 * nCylinder;
+    AddDisk(1, nSize, 4, 8);
+    FakeDiskConfig& bad = AddDisk(2, nSize, 4, 8);
+    bad.nFailWriteSector = 5 * 32 + 7;
+    bad.dwFailError = ERROR_CRC;
+    // A full target: it claims the source's size, but its medium ends after 9 cylinders.
+    FakeDiskConfig& full = AddDisk(3, 9 * nCylinder, 4, 8);
+    full.nReportedBlocks = nSize / kSector;
+    CUSBDevice::EnumUSBDevices(g_arrUSBDevice);
+    ASSERT_EQ(g_arrUSBDevice.GetSize(), 3);
+
+    struct Case {
+        int nTarget;
+        ULONGLONG nCopied;
+        DWORD dwError;
+    };
+    for (const Case& c : {Case{1, 5 * nCylinder, ERROR_CRC}, Case{2, 9 * nCylinder, ERROR_SECTOR_NOT_FOUND}}) {
+        SCOPED_TRACE(c.nTarget);
+        size_t nBefore = m_messages.Count();
+        DiskCopyJob job;
+        ASSERT_TRUE(PrepareDiskCopyJob(&job, 0, c.nTarget));
+        Run(job);  // returns only when the worker, and its reader, have ended
+        ExpectEnded(job, 0);
+        EXPECT_EQ(job.GetCopiedBytes(), c.nCopied);
+        auto texts = m_messages.Texts();
+        ASSERT_EQ(texts.size(), nBefore + 1);
+        EXPECT_GE(texts.back().Find(FormatSystemError(c.dwError)), 0) << CStringA(texts.back()).GetString();
+    }
+}
+
+// The fake disk refuses what a disk refuses, so that a clone that would fail on a real disk
+// fails here too.
+TEST(FakeDiskTest, RefusesPartialSectorsWritesIntoMountedVolumesAndChosenSectors)
+{
+    TempFolder dir;
+    FakeDeviceStack stack;
+    FakeDiskConfig d;
+    d.strDevicePath = L"\\\\?\\fake#disk#4k";
+    d.strImagePath = dir.Path(L"4k.img");
+    d.nBlockLength = 4096;
+    d.volumes = L"V";
+    d.volumeRanges[L'V'] = {8192, 8192};
+    d.nFailReadSector = 5;
+    ASSERT_TRUE(WritePatternImage(d.strImagePath, 8 * 4096, 7));
+    stack.AddDisk(d);
+
+    IDeviceIo& io = DeviceIo();
+    HANDLE h = io.OpenDevice(d.strDevicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             OPEN_EXISTING, 0);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    std::vector<BYTE> buffer(2 * 4096);
+    DWORD n = 0;
+    auto refused = [&](BOOL bOk, DWORD dwError) { return !bOk && GetLastError() == dwError; };
+    // Whole sectors at whole-sector positions only.
+    EXPECT_TRUE(refused(io.ReadDevice(h, buffer.data(), 512, &n), ERROR_INVALID_PARAMETER));
+    ASSERT_TRUE(io.SeekDevice(h, 512));
+    EXPECT_TRUE(refused(io.ReadDevice(h, buffer.data(), 4096, &n), ERROR_INVALID_PARAMETER));
+    ASSERT_TRUE(io.SeekDevice(h, 4096));
+    EXPECT_TRUE(io.ReadDevice(h, buffer.data(), 4096, &n));
+    EXPECT_EQ(n, 4096u);
+    // The chosen sector fails any read that covers it.
+    ASSERT_TRUE(io.SeekDevice(h, 4 * 4096));
+    EXPECT_TRUE(refused(io.ReadDevice(h, buffer.data(), 2 * 4096, &n), ERROR_CRC));
+    // Writes: not inside the mounted volume (sectors 2 and 3), not past the medium.
+    ASSERT_TRUE(io.SeekDevice(h, 4096));
+    EXPECT_TRUE(refused(io.WriteDevice(h, buffer.data(), 2 * 4096, &n), ERROR_ACCESS_DENIED));
+    ASSERT_TRUE(io.SeekDevice(h, 7 * 4096));
+    EXPECT_TRUE(refused(io.WriteDevice(h, buffer.data(), 2 * 4096, &n), ERROR_SECTOR_NOT_FOUND));
+    ASSERT_TRUE(io.SeekDevice(h, 4096));
+    EXPECT_TRUE(io.WriteDevice(h, buffer.data(), 4096, &n));
+
+    // Locked, the volume takes raw writes; once its handle is closed, it refuses them again.
+    std::vector<CString> volumes;
+    io.EnumVolumes(volumes);
+    ASSERT_EQ(volumes, std::vector<CString>{L"\\\\.\\V:"});
+    HANDLE hVolume = io.OpenDevice(volumes[0], GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   OPEN_EXISTING, 0);
+    ASSERT_NE(hVolume, INVALID_HANDLE_VALUE);
+    DWORD nReturned = 0;
+    ASSERT_TRUE(io.IoControl(hVolume, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &nReturned));
+    ASSERT_TRUE(io.SeekDevice(h, 2 * 4096));
+    EXPECT_TRUE(io.WriteDevice(h, buffer.data(), 2 * 4096, &n));
+    CloseHandle(hVolume);
+    ASSERT_TRUE(io.SeekDevice(h, 2 * 4096));
+    EXPECT_TRUE(refused(io.WriteDevice(h, buffer.data(), 4096, &n), ERROR_ACCESS_DENIED));
+    CloseHandle(h);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, UsbCloneTest, ::testing::Values(true, false),

@@ -65,16 +65,136 @@ HANDLE FakeDeviceStack::OpenDevice(const wchar_t* pszPath, DWORD dwAccess, DWORD
             SetLastError(ERROR_ACCESS_DENIED);
             return INVALID_HANDLE_VALUE;
         }
-        // A volume is opened as a read-only view of its disk's image.
-        HANDLE h = bVolume ? CreateFileW(disk.strImagePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                         OPEN_EXISTING, 0, nullptr)
-                           : CreateFileW(disk.strImagePath, dwAccess, dwShare, nullptr, dwDisposition, dwFlags, nullptr);
+        if (!bVolume) {
+            HANDLE h = CreateFileW(disk.strImagePath, dwAccess, dwShare, nullptr, dwDisposition, dwFlags, nullptr);
+            if (h != INVALID_HANDLE_VALUE)
+                m_handles[h] = Open{i, false};  // a recycled handle value replaces its stale entry
+            return h;
+        }
+        // A volume handle is a file of its own that goes with the handle, so that the model
+        // can tell when the handle holding a lock has been closed.
+        CString strToken;
+        strToken.Format(L"%ls.vol%lc.%u", disk.strImagePath.GetString(), chLetter, m_nTokens++);
+        HANDLE h = CreateFileW(strToken, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
         if (h != INVALID_HANDLE_VALUE)
-            m_handles[h] = Open{i, bVolume};  // a recycled handle value replaces its stale entry
+            m_handles[h] = Open{i, true, chLetter, strToken};
         return h;
     }
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
+}
+
+void FakeDeviceStack::EnumVolumes(std::vector<CString>& arrOut)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    for (const FakeDiskConfig& disk : m_disks)
+        for (wchar_t chLetter : disk.volumes) {
+            CString strPath;
+            strPath.Format(L"\\\\.\\%lc:", chLetter);
+            arrOut.push_back(strPath);
+        }
+}
+
+bool FakeDeviceStack::LockAliveLocked(const VolumeState& state) const
+{
+    return !state.strLockToken.IsEmpty() && GetFileAttributesW(state.strLockToken) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool FakeDeviceStack::VolumeDismounted(size_t nDisk, wchar_t chLetter)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_volumeStates[{nDisk, chLetter}].bDismounted;
+}
+
+bool FakeDeviceStack::VolumeLocked(size_t nDisk, wchar_t chLetter)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return LockAliveLocked(m_volumeStates[{nDisk, chLetter}]);
+}
+
+std::pair<ULONGLONG, ULONGLONG> FakeDeviceStack::VolumeRange(const FakeDiskConfig& disk, wchar_t chLetter,
+                                                             ULONGLONG nDiskBytes) const
+{
+    auto it = disk.volumeRanges.find(chLetter);
+    if (it != disk.volumeRanges.end())
+        return it->second;
+    const ULONGLONG nStart = 1 << 20;
+    return {nStart, nDiskBytes > nStart ? nDiskBytes - nStart : 0};
+}
+
+bool FakeDeviceStack::CheckTransfer(const Open& open, HANDLE hDevice, DWORD nBytes, bool bWrite)
+{
+    const FakeDiskConfig& disk = m_disks[open.nDisk];
+    const ULONGLONG nSector = disk.nBlockLength;
+    LARGE_INTEGER zero = {}, pos = {}, size = {};
+    SetFilePointerEx(hDevice, zero, &pos, FILE_CURRENT);
+    GetFileSizeEx(hDevice, &size);
+    const ULONGLONG nStart = ULONGLONG(pos.QuadPart), nEnd = nStart + nBytes;
+    if (nStart % nSector || nBytes % nSector) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    const ULONGLONG nFail = bWrite ? disk.nFailWriteSector : disk.nFailReadSector;
+    if (nFail != ~0ull && nFail * nSector < nEnd && nFail * nSector >= nStart) {
+        SetLastError(disk.dwFailError);
+        return false;
+    }
+    if (!bWrite)
+        return true;
+    // The medium ends where the image ends.
+    if (nEnd > ULONGLONG(size.QuadPart)) {
+        SetLastError(ERROR_SECTOR_NOT_FOUND);
+        return false;
+    }
+    for (wchar_t chLetter : disk.volumes) {
+        auto [nOffset, nLength] = VolumeRange(disk, chLetter, ULONGLONG(size.QuadPart));
+        bool bOverlaps = nStart < nOffset + nLength && nOffset < nEnd;
+        if (bOverlaps && !LockAliveLocked(m_volumeStates[{open.nDisk, chLetter}])) {
+            // The system keeps raw writes out of a volume that a file system holds.
+            SetLastError(ERROR_ACCESS_DENIED);
+            return false;
+        }
+    }
+    return true;
+}
+
+BOOL FakeDeviceStack::ReadDevice(HANDLE hDevice, void* pBuffer, DWORD nBytes, DWORD* pnRead)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        auto it = m_handles.find(hDevice);
+        if (it != m_handles.end()) {
+            if (pnRead)
+                *pnRead = 0;
+            if (it->second.bVolume) {
+                SetLastError(ERROR_INVALID_FUNCTION);
+                return FALSE;
+            }
+            if (!CheckTransfer(it->second, hDevice, nBytes, false))
+                return FALSE;
+        }
+    }
+    return IDeviceIo::ReadDevice(hDevice, pBuffer, nBytes, pnRead);
+}
+
+BOOL FakeDeviceStack::WriteDevice(HANDLE hDevice, const void* pBuffer, DWORD nBytes, DWORD* pnWritten)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        auto it = m_handles.find(hDevice);
+        if (it != m_handles.end()) {
+            if (pnWritten)
+                *pnWritten = 0;
+            if (it->second.bVolume) {
+                SetLastError(ERROR_INVALID_FUNCTION);
+                return FALSE;
+            }
+            if (!CheckTransfer(it->second, hDevice, nBytes, true))
+                return FALSE;
+        }
+    }
+    return IDeviceIo::WriteDevice(hDevice, pBuffer, nBytes, pnWritten);
 }
 
 void FakeDeviceStack::EnumDiskInterfaces(std::vector<DiskInterfaceInfo>& arrOut)
@@ -251,6 +371,48 @@ BOOL FakeDeviceStack::IoControl(HANDLE hDevice, DWORD dwCode, void* pIn, DWORD n
         memcpy(pOut, &g, sizeof(g));
         if (pnReturned)
             *pnReturned = sizeof(g);
+        return TRUE;
+    }
+    case IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS: {
+        if (!open.bVolume) {
+            SetLastError(ERROR_INVALID_FUNCTION);
+            return FALSE;
+        }
+        if (!pOut || nOutSize < sizeof(VOLUME_DISK_EXTENTS)) {
+            SetLastError(ERROR_MORE_DATA);
+            return FALSE;
+        }
+        WIN32_FILE_ATTRIBUTE_DATA image = {};
+        GetFileAttributesExW(disk.strImagePath, GetFileExInfoStandard, &image);
+        auto [nOffset, nLength] = VolumeRange(disk, open.chLetter,
+                                              (ULONGLONG(image.nFileSizeHigh) << 32) | image.nFileSizeLow);
+        VOLUME_DISK_EXTENTS extents = {};
+        extents.NumberOfDiskExtents = 1;
+        extents.Extents[0].DiskNumber = disk.nDeviceNumber;
+        extents.Extents[0].StartingOffset.QuadPart = LONGLONG(nOffset);
+        extents.Extents[0].ExtentLength.QuadPart = LONGLONG(nLength);
+        memcpy(pOut, &extents, sizeof(extents));
+        if (pnReturned)
+            *pnReturned = sizeof(extents);
+        return TRUE;
+    }
+    case FSCTL_LOCK_VOLUME:
+    case FSCTL_DISMOUNT_VOLUME: {
+        if (!open.bVolume) {
+            SetLastError(ERROR_INVALID_FUNCTION);
+            return FALSE;
+        }
+        VolumeState& state = m_volumeStates[{open.nDisk, open.chLetter}];
+        if (dwCode == FSCTL_DISMOUNT_VOLUME) {
+            state.bDismounted = true;
+            return TRUE;
+        }
+        if (disk.volumesInUse.find(open.chLetter) != std::wstring::npos ||
+            (LockAliveLocked(state) && state.strLockToken != open.strToken)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        state.strLockToken = open.strToken;
         return TRUE;
     }
     case IOCTL_SCSI_PASS_THROUGH_DIRECT:

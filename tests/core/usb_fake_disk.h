@@ -2,6 +2,11 @@
 // A stand-in for the storage stack in tests: disks behind the maker's bridge (and foreign
 // ones) that live in image files, answer the SCSI commands and disk I/O controls the
 // program sends, and read and write their image through real file handles.
+//
+// Like a real disk, a fake disk refuses what the system refuses: transfers that are not whole
+// sectors at a whole-sector position, writes past the end of its medium, and writes inside
+// one of its volumes while that volume is mounted and not locked. A read or a write can be
+// made to fail at a chosen sector.
 
 #include <windows.h>
 #include <winioctl.h>
@@ -35,6 +40,13 @@ struct FakeDiskConfig {
     bool bNoDeviceNumber = false;
     bool bGeometryFails = false;
     std::wstring volumes;              // drive letters of the volumes on this disk
+    // Where a volume lies on the disk, in bytes (offset, length); a letter without an entry
+    // spans from 1 MiB to the end of the disk.
+    std::map<wchar_t, std::pair<ULONGLONG, ULONGLONG>> volumeRanges;
+    std::wstring volumesInUse;         // volumes whose lock is refused (files open on them)
+    ULONGLONG nFailReadSector = ~0ull; // a read that covers this sector fails with dwFailError
+    ULONGLONG nFailWriteSector = ~0ull;
+    DWORD dwFailError = ERROR_CRC;
     CString strInstanceId;
     CString strParentInstanceId;
 };
@@ -57,12 +69,31 @@ public:
     BOOL IoControl(HANDLE hDevice, DWORD dwCode, void* pIn, DWORD nInSize, void* pOut, DWORD nOutSize,
                    DWORD* pnReturned) override;
     void EnumDiskInterfaces(std::vector<DiskInterfaceInfo>& arrOut) override;
+    BOOL ReadDevice(HANDLE hDevice, void* pBuffer, DWORD nBytes, DWORD* pnRead) override;
+    BOOL WriteDevice(HANDLE hDevice, const void* pBuffer, DWORD nBytes, DWORD* pnWritten) override;
+    void EnumVolumes(std::vector<CString>& arrOut) override;
+
+    // State of a volume of disk nDisk: dismounted at least once, and locked by a handle that
+    // is still open.
+    bool VolumeDismounted(size_t nDisk, wchar_t chLetter);
+    bool VolumeLocked(size_t nDisk, wchar_t chLetter);
 
 private:
     struct Open {
         size_t nDisk;
         bool bVolume;
+        wchar_t chLetter = 0;
+        CString strToken;   // a volume handle's own file, gone once the handle is closed
     };
+    struct VolumeState {
+        bool bDismounted = false;
+        CString strLockToken;
+    };
+    bool LockAliveLocked(const VolumeState& state) const;
+    std::pair<ULONGLONG, ULONGLONG> VolumeRange(const FakeDiskConfig& disk, wchar_t chLetter, ULONGLONG nDiskBytes) const;
+    // Checks a transfer of nBytes at the handle's position; false with the error set when the
+    // disk would refuse it.
+    bool CheckTransfer(const Open& open, HANDLE hDevice, DWORD nBytes, bool bWrite);
     // Runs one CDB; false for CHECK CONDITION.
     bool Execute(const FakeDiskConfig& disk, HANDLE hImage, const BYTE* pCdb, std::vector<BYTE>& response);
     BOOL PassThrough(const Open& open, HANDLE hDevice, bool bDirect, void* pIn, DWORD nInSize, void* pOut,
@@ -70,6 +101,8 @@ private:
 
     std::deque<FakeDiskConfig> m_disks;  // references handed out stay valid as disks are added
     std::map<HANDLE, Open> m_handles;
+    std::map<std::pair<size_t, wchar_t>, VolumeState> m_volumeStates;
+    unsigned m_nTokens = 0;
     std::mutex m_lock;
     int m_nDirect = 0;
     int m_nBuffered = 0;

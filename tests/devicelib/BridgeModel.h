@@ -3,6 +3,11 @@
 // devices, interface paths and volumes, each bridge with its register file, configuration and
 // firmware EEPROM, INQUIRY data, sector store and button registers. Every pass-through request
 // is recorded with its header, command block, lengths and outgoing data.
+//
+// The chip carries out the commands it knows and nothing else: a command it does not know, or
+// one whose block length, data direction or transfer length does not fit the command, ends with
+// CHECK CONDITION and ILLEGAL REQUEST sense data. Pass-through needs a handle opened for reading
+// and writing, as the storage stack demands.
 #include <windows.h>
 
 #include <array>
@@ -21,6 +26,8 @@ struct ModelCommand {
     DWORD inLength = 0;
     DWORD outLength = 0;
     std::vector<BYTE> dataOut; // bytes carried to the device
+    BYTE status = 0;           // SCSI status answered
+    std::vector<BYTE> sense;   // sense data answered with CHECK CONDITION (fixed format, 18 bytes)
     bool Direct() const { return ioctl == ZEDO_IOCTL_SCSI_PASS_THROUGH_DIRECT; }
 };
 
@@ -45,6 +52,23 @@ struct ModelDevice {
     std::map<unsigned long long, std::array<BYTE, 512>> sectors;
     DWORD lastLba = 0xFFFF, blockLength = 512;
     bool hidden = false;
+    // the older firmware tools' commands
+    std::array<BYTE, 256> serialEeprom = {};
+    std::map<BYTE, std::vector<BYTE>> vendorData;   // E6/E7, by byte argument
+    std::map<BYTE, std::vector<BYTE>> transferData; // EA/E8, by byte argument
+    std::map<unsigned long long, std::vector<BYTE>> nand;     // by (flag, byte argument, address)
+    std::map<unsigned long long, std::vector<BYTE>> pageRdnt; // by (byte argument, address)
+    std::vector<BYTE> dram = std::vector<BYTE>(0x40000);
+    std::vector<BYTE> nandInfo = std::vector<BYTE>(512);
+    std::vector<BYTE> platformInfo = std::vector<BYTE>(512);
+    DWORD lastExecAddress = 0;
+    std::vector<BYTE> lastExecData;
+    int restarts = 0, cpuResets = 0;
+    bool disconnected = false;
+    // Transfers longer than one command continue where the previous piece of the same run
+    // ended; any other command starts the next run at 0.
+    unsigned long long streamKey = ~0ull, streamPrevKey = ~0ull;
+    size_t streamCursor = 0;
     // faults
     BYTE forcedStatus = 0;           // every pass-through ends with this SCSI status
     bool removed = false;            // every request fails (the device went away)
@@ -86,13 +110,16 @@ public:
 private:
     BOOL PassThrough(ModelDevice& dev, DWORD code, BYTE* in, DWORD inLength, BYTE* out, DWORD outLength,
                      DWORD* pdwReturned);
-    BYTE Execute(ModelDevice& dev, const ZedoPassThroughHeader& h, BYTE* data);
+    // Carries out one command block; asc receives the additional sense code of a refusal.
+    BYTE Execute(ModelDevice& dev, const ZedoPassThroughHeader& h, BYTE* data, BYTE& asc);
+    BYTE ExecuteVendor(ModelDevice& dev, const ZedoPassThroughHeader& h, BYTE* data, BYTE& asc);
 
     std::recursive_mutex m_lock;
     std::map<std::string, ModelDevice> m_devices;
     std::map<char, ModelVolume> m_volumes;
     std::vector<std::pair<GUID, std::string>> m_interfaces;
     std::map<HANDLE, std::string> m_handles;
+    std::map<HANDLE, DWORD> m_handleAccess;
     UINT_PTR m_nextHandle = 0x7000;
     std::vector<ModelCommand> m_log;
 };

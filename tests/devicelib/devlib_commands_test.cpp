@@ -4,10 +4,15 @@
 
 #include <cstring>
 #include <functional>
+#include <type_traits>
 #include <vector>
 
 #include "BridgeModel.h"
 #include "ZedoUSBDev.h"
+
+// The library object owns its device object; a copy would delete it twice.
+static_assert(!std::is_copy_constructible_v<CZedoUSBLib> && !std::is_copy_assignable_v<CZedoUSBLib>,
+              "the library object cannot be copied");
 
 namespace {
 
@@ -358,4 +363,99 @@ TEST_F(Commands, FailuresAndBadArgumentsGiveTheirCodes)
                   CModelScope::Messages());
     }
     EXPECT_TRUE(model.Commands().empty());
+}
+
+// The chip does what the commands ask, so a wrong byte shows as a wrong answer: data written
+// with one command comes back with its counterpart, and a block the chip cannot take is refused.
+TEST_F(Commands, TheChipCarriesOutWhatItKnowsAndRefusesTheRest)
+{
+    // Serial EEPROM, one byte at an address.
+    ASSERT_EQ(0, lib.WriteSerEEPROM(h, 0x34, 0x56));
+    ASSERT_EQ(0, lib.WriteSerEEPROM(h, 0x35, 0x78));
+    BYTE value = 0;
+    ASSERT_EQ(0, lib.ReadSerEEPROM(h, 0x34, &value));
+    EXPECT_EQ(0x56, value);
+
+    // Vendor data in pieces, read back in one command.
+    std::vector<BYTE> vendor = Pattern(0x10000, 5), vendorBack(0x10000);
+    ASSERT_EQ(0, lib.VendWrite(h, 7, vendor.data(), 0x10000));
+    ASSERT_EQ(0, lib.VendRead(h, 7, vendorBack.data(), 0x10000));
+    EXPECT_EQ(vendor, vendorBack);
+
+    // Bulk data, DRAM and NAND pages over more than one piece each.
+    std::vector<BYTE> bulk = Pattern(0x18000, 9), back(0x18000);
+    ASSERT_EQ(0, lib.TransferData(h, 2, bulk.data(), 0x18000));
+    ASSERT_EQ(0, lib.ReceiveData(h, 2, back.data(), 0x18000));
+    EXPECT_EQ(bulk, back);
+    std::fill(back.begin(), back.end(), 0);
+    ASSERT_EQ(0, lib.TransferDRAMData(h, bulk.data(), 0x18000));
+    ASSERT_EQ(0, lib.ReceiveDRAMData(h, back.data(), 0x18000));
+    EXPECT_EQ(bulk, back);
+    std::fill(back.begin(), back.end(), 0);
+    ASSERT_EQ(0, lib.WriteNANDData(h, 1, 0x00020003, bulk.data(), 0x18000, 1));
+    ASSERT_EQ(0, lib.ReadNANDData(h, 1, 0x00020003, back.data(), 0x18000, 1));
+    EXPECT_EQ(bulk, back);
+    // An erased block reads as all ones.
+    ASSERT_EQ(0, lib.EraseNANDData(h, 1, 0x0003));
+    ASSERT_EQ(0, lib.ReadNANDData(h, 1, 0x00020003, back.data(), 0x200, 1));
+    EXPECT_EQ(std::vector<BYTE>(0x200, 0xFF), std::vector<BYTE>(back.begin(), back.begin() + 0x200));
+
+    // Code to run arrives with its address.
+    std::vector<BYTE> code = Pattern(0x40, 1);
+    ASSERT_EQ(0, lib.ExecProc(h, 0x8000, 0x40, code.data()));
+    EXPECT_EQ(0x8000u, model.Device(kDisk).lastExecAddress);
+    EXPECT_EQ(code, model.Device(kDisk).lastExecData);
+
+    // Blocks the chip does not know, or that do not fit their command, end with CHECK
+    // CONDITION and ILLEGAL REQUEST sense: an unknown operation code, a register read whose
+    // count disagrees with its transfer, a 6-byte command sent as a 12-byte one, a register
+    // write that would carry data in, and a vendor write whose piece length is not its transfer.
+    struct Bad {
+        const char* name;
+        std::vector<BYTE> cdb;
+        BYTE dataIn;
+        DWORD length;
+        BYTE asc;
+    };
+    const std::vector<Bad> bad = {
+        {"unknown", {0xF0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, ZEDO_DATA_NONE, 0, 0x20},
+        {"vendor unknown", {0xE1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, ZEDO_DATA_IN, 16, 0x20},
+        {"register count", {0xE4, 0x02, 0x00, 0xC8, 0xFF, 0x00}, ZEDO_DATA_IN, 1, 0x24},
+        {"register read as 12 bytes", {0xE4, 0x01, 0x00, 0xC8, 0xFF, 0x00, 0, 0, 0, 0, 0, 0}, ZEDO_DATA_IN, 1, 0x24},
+        {"register write in", {0xE5, 0x5A, 0x00, 0xC8, 0x80, 0x00}, ZEDO_DATA_IN, 1, 0x24},
+        {"vendor piece", {0xE6, 7, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}, ZEDO_DATA_OUT, 0x80, 0x24},
+        {"capacity out", {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, ZEDO_DATA_OUT, 8, 0x24},
+    };
+    for (const Bad& b : bad) {
+        SCOPED_TRACE(b.name);
+        std::vector<BYTE> buffer(0x100);
+        ZedoScsiCommand cmd;
+        memcpy(cmd.Cdb, b.cdb.data(), b.cdb.size());
+        cmd.CdbLength = static_cast<BYTE>(b.cdb.size());
+        cmd.DataIn = b.dataIn;
+        cmd.Data = buffer.data();
+        cmd.DataLength = b.length;
+        cmd.InLength = ZEDO_REQUEST_SIZE;
+        cmd.OutLength = ZEDO_DATA_OFFSET + b.length;
+        model.ClearLog();
+        EXPECT_EQ(-1, ZedoSendCommand(h, cmd));
+        auto log = model.Commands();
+        ASSERT_EQ(1u, log.size());
+        EXPECT_EQ(0x02, log[0].status);
+        ASSERT_EQ(18u, log[0].sense.size());
+        EXPECT_EQ(0x05, log[0].sense[2]);   // ILLEGAL REQUEST
+        EXPECT_EQ(b.asc, log[0].sense[12]);
+    }
+    // A register read of the register file is still answered.
+    BYTE reg = 0;
+    ASSERT_EQ(0, lib.QT60X_AccessRegister(h, 0, 0xC8FF, &reg, 1));
+    EXPECT_EQ(0x03, reg);
+
+    // Pass-through needs a handle open for reading and writing.
+    HANDLE hRead = model.OpenDevice(kDisk, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hRead);
+    model.ClearLog();
+    EXPECT_EQ(-1, lib.QT60X_AccessRegister(hRead, 0, 0xC8FF, &reg, 1));
+    EXPECT_TRUE(model.Commands().empty());
+    model.CloseDevice(hRead);
 }
