@@ -534,13 +534,3 @@ int CZedoUSBDev2K::SCSI_Inquiry(HANDLE hDevice, BYTE* pBuffer, BYTE ucLength)
     BufferedIn(cmd, pBuffer, ucLength);
     return ZedoSendCommand(hDevice, cmd);
 }
-
-int CZedoUSBDev2K::SCSI_GetUSBPortNum(USBDevList_* pList, BYTE ucIndex, char* pszDescription)
-{
-    // The root-hub port walk lives with the USB topology code; until it is built no port is found.
-    if (!pList || !pszDescription || pList->nCount < 0 || pList->nCount > ZEDOUSB_MAX_DEVICES)
-        return -3;
-    pszDescription[0] = 0;
-    (void)ucIndex;
-    return 0;
-}

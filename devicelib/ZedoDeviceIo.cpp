@@ -147,8 +147,11 @@ bool CDeviceIo::InterfaceDevice(const GUID& guidClass, DWORD dwIndex, ZedoInterf
 bool CDeviceIo::DeviceNodes(std::vector<ZedoDeviceNode>& nodes)
 {
     nodes.clear();
+    // The root: a null identifier names it; some systems want the root's own identifier instead.
     DEVINST root = 0;
-    if (CM_Locate_DevNodeA(&root, nullptr, CM_LOCATE_DEVNODE_NORMAL) != CR_SUCCESS)
+    char szRoot[] = "HTREE\\ROOT\\0";
+    if (CM_Locate_DevNodeA(&root, nullptr, CM_LOCATE_DEVNODE_NORMAL) != CR_SUCCESS &&
+        CM_Locate_DevNodeA(&root, szRoot, CM_LOCATE_DEVNODE_NORMAL) != CR_SUCCESS)
         return false;
     // Depth first: child, else next sibling, else climb to a parent and take its sibling. Every
     // failed or unchanged step ends that direction, and the walk is bounded.
