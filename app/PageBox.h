@@ -45,6 +45,13 @@ public:
     // Shows a plain message (heading "Tips").
     void ShowMessage(const CString& strMessage);
 
+    // Ends of an operation, called by the progress dialog after it gave the slot back.
+    void OnBackupFinished();
+    void OnQuickBackupFinished();
+    void OnRestoreFinished();
+    void OnOperationCancelled();
+    void OnQuickBackupCancelled();
+
     void UpdateActionButtons();
     void DisablePageButtons();
     void EnablePageButtons();

@@ -1,0 +1,744 @@
+#include "ProgressDlg.h"
+
+#include "BackUpThread.h"
+#include "LanguageText.h"
+#include "MakeSureDlg.h"
+#include "PageBox.h"
+#include "ShellIo.h"
+#include "SkinUtil.h"
+#include "USBDevice.h"
+
+#include <commctrl.h>
+#include <process.h>
+
+// ---------------------------------------------------------------------------------------
+// Helpers
+
+void CFailLineQueue::InsertStringAndSelect(const CString& strLine)
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_lines.push_back(strLine);
+}
+
+std::vector<CString> CFailLineQueue::Take()
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    std::vector<CString> lines;
+    lines.swap(m_lines);
+    return lines;
+}
+
+CString GroupDigits(ULONGLONG n)
+{
+    wchar_t digits[32];
+    swprintf(digits, 32, L"%llu", n);
+    CString s;
+    int nLen = (int)wcslen(digits);
+    for (int i = 0; i < nLen; ++i) {
+        if (i > 0 && (nLen - i) % 3 == 0)
+            s += L',';
+        s += digits[i];
+    }
+    return s;
+}
+
+CString FormatElapsedTime(ULONGLONG nSeconds)
+{
+    ULONGLONG h = nSeconds / 3600, m = nSeconds % 3600 / 60, s = nSeconds % 60;
+    CString str;
+    str.Format(L"%ls%llu:%ls%llu:%ls%llu", h > 9 ? L"" : L"0", h, m > 9 ? L"" : L"0", m, s > 9 ? L"" : L"0", s);
+    return str;
+}
+
+bool IsSameDriveLetter(const CString& a, const CString& b)
+{
+    if (a.GetLength() < 2 || b.GetLength() < 2 || a[1] != L':' || b[1] != L':')
+        return false;
+    return ::towupper(a[0]) == ::towupper(b[0]);
+}
+
+namespace {
+
+constexpr UINT_PTR kTimerId = 1;
+
+unsigned __stdcall BackUpWorker(void* pEngine)
+{
+    BackUpThreadProc(pEngine);
+    return 0;
+}
+
+CString FilesText(ULONGLONG n)
+{
+    return GroupDigits(n) + L" Files";
+}
+
+CString KbText(ULONGLONG nBytes)
+{
+    return GroupDigits(nBytes / 1024) + L"KB";
+}
+
+// done * 100 / total, with done clamped to total.
+int Percent(ULONGLONG nDone, ULONGLONG nTotal)
+{
+    if (nTotal == 0)
+        return 0;
+    if (nDone > nTotal)
+        nDone = nTotal;
+    // Split so that done * 100 cannot overflow for any size.
+    return (int)(nDone / nTotal * 100 + (nDone % nTotal) * 100 / nTotal);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// The dialog
+
+BEGIN_MESSAGE_MAP(CPropressDlg, CDialog)
+    ON_WM_CREATE()
+    ON_WM_TIMER()
+    ON_WM_SIZE()
+    ON_WM_CTLCOLOR()
+    ON_WM_ERASEBKGND()
+    ON_BN_CLICKED(IDC_PROGRESS_CANCEL, OnBnClickedCancel)
+    ON_BN_CLICKED(IDC_PROGRESS_CLOSE, OnBnClickedClose)
+END_MESSAGE_MAP()
+
+CPropressDlg::CPropressDlg() : CDialog(IDD)
+{
+    CreateDialogFont(m_fontTitle, 18, 600, L"MingLiU");
+    CreateDialogFont(m_fontText, 12, 400, L"MingLiU");
+    CreateDialogFont(m_fontValue, 12, 500, L"MingLiU");
+    m_brWhite.CreateSolidBrush(RGB(255, 255, 255));
+    LoadLanguageText();
+}
+
+CPropressDlg::~CPropressDlg()
+{
+    // A worker still running uses the engine and the record: stop it and wait for it.
+    if (IsWorkerAlive()) {
+        m_engine.m_bCancel = 1;
+        m_job.m_bStop = 1;
+        if (m_engine.m_hPauseEvent)
+            SetEvent(m_engine.m_hPauseEvent);
+        if (g_hDiskCopyPauseEvent)
+            SetEvent(g_hDiskCopyPauseEvent);
+        WaitForWorker(INFINITE);
+    }
+    CloseWorkerHandle();
+    if (m_engine.m_hPauseEvent) {
+        CloseHandle(m_engine.m_hPauseEvent);
+        m_engine.m_hPauseEvent = nullptr;
+    }
+    if (g_hDiskCopyPauseEvent) {
+        CloseHandle(g_hDiskCopyPauseEvent);
+        g_hDiskCopyPauseEvent = nullptr;
+    }
+    if (m_hWnd)
+        DestroyWindow();
+}
+
+BOOL CPropressDlg::CreateInPanel(CWnd* pParent, CPageBox* pPanel, int nSlot, const CRect& rcPage)
+{
+    m_pPanel = pPanel;
+    m_nSlot = nSlot;
+    if (!Create(IDD, pParent))
+        return FALSE;
+    SetWindowPos(nullptr, rcPage.left, rcPage.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    return TRUE;
+}
+
+int CPropressDlg::OnCreate(LPCREATESTRUCT lpcs)
+{
+    if (CDialog::OnCreate(lpcs) == -1)
+        return -1;
+    SetWindowPos(nullptr, 0, 0, kWidth, kHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    CRect r(0, 0, 10, 10);
+    m_stTitle.Create(L"", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, r, this, IDC_PROGRESS_TITLE);
+    m_stFile.Create(L"", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS, r, this, IDC_PROGRESS_FILE);
+    static const UINT kLabelIds[4] = {IDC_PROGRESS_TOTAL_LABEL, IDC_PROGRESS_SPENT_LABEL, IDC_PROGRESS_DONE_LABEL,
+                                      IDC_PROGRESS_LEFT_LABEL};
+    static const UINT kValueIds[4] = {IDC_PROGRESS_TOTAL_VALUE, IDC_PROGRESS_SPENT_VALUE, IDC_PROGRESS_DONE_VALUE,
+                                      IDC_PROGRESS_LEFT_VALUE};
+    for (int i = 0; i < 4; ++i) {
+        m_stLabel[i].Create(L"", WS_CHILD | WS_VISIBLE | SS_LEFT, r, this, kLabelIds[i]);
+        m_stValue[i].Create(L"", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, r, this, kValueIds[i]);
+    }
+    m_barTotal.Create(PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE | PBS_SMOOTH, r, this, IDC_PROGRESS_TOTALBAR);
+    m_barFile.Create(PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE | PBS_SMOOTH, r, this, IDC_PROGRESS_FILEBAR);
+    m_listFail.Create(WS_CHILD | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY, r, this,
+                      IDC_PROGRESS_FAILLIST);
+    m_btnCancel.Create(L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, r, this, IDC_PROGRESS_CANCEL);
+    m_btnClose.Create(L"", WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON, r, this, IDC_PROGRESS_CLOSE);
+    m_stTitle.SetFont(&m_fontTitle);
+    m_stFile.SetFont(&m_fontText);
+    for (int i = 0; i < 4; ++i) {
+        m_stLabel[i].SetFont(&m_fontText);
+        m_stValue[i].SetFont(&m_fontValue);
+    }
+    m_listFail.SetFont(&m_fontText);
+    m_btnCancel.SetFont(&m_fontText);
+    m_btnClose.SetFont(&m_fontText);
+    return 0;
+}
+
+BOOL CPropressDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    LayoutControls();
+    return TRUE;
+}
+
+void CPropressDlg::LoadLanguageText()
+{
+    m_strTotal = GetLanguageTextOr(L"ProgressTotal", L"Total:");
+    m_strSpent = GetLanguageTextOr(L"HaveUseTime", L"Time spent:");
+    m_strFinish = GetLanguageTextOr(L"HaveFinish", L"Finished:");
+    m_strLeft = GetLanguageTextOr(L"PrecastTime", L"Time left:");
+    m_strCancel = GetLanguageTextOr(L"Cancel", L"Cancel");
+    m_strClose = GetLanguageTextOr(L"Close", L"Close");
+    m_strScan = GetLanguageTextOr(L"ScanFile", L"Scanning files now...");
+    m_strBackupTitle = GetLanguageTextOr(L"BackupFinishTipTitle", L"File Backup");
+    m_strBackupDone = GetLanguageTextOr(L"BackupFinishTipMessage", L"The backup for selected files has been finished !");
+    m_strRestoreTitle = GetLanguageTextOr(L"RestoreFinishTipTitle", L"File Restore");
+    m_strRestoreDone = GetLanguageTextOr(L"RestoreFinishTipMessage", L"The restore for selected files has been finished ");
+    m_strSmallTitle = GetLanguageTextOr(L"DiskIsSmallTitle", L"Tips");
+    m_strSmall = GetLanguageTextOr(L"DiskIsSmallMessage", L"Backup terminated:No enough free disk space!");
+    m_strPromptTitle = GetLanguageTextOr(L"PromptTitle", L"Tips");
+    m_strPromptCancel = GetLanguageTextOr(L"PromptCancel", L"Cancel the backup operation?");
+    m_strCancelRestore = GetLanguageTextOr(L"CancelRestore", L"Cancel the restore operation?");
+    m_strCancelDiskCopy = GetLanguageTextOr(L"CancelDiskCopy", L"Cancel disk copy?");
+    m_strRemoveDisk = GetLanguageTextOr(L"RemoveDisk", L"Backup terminated: Disk has already been removed!");
+    m_strDiskCopyDone = GetLanguageTextOr(L"DiskCopyFinish", L"The disk copy has been completed!");
+    m_strDiskCopyFailed = GetLanguageTextOr(L"DiskCopyFailed", L"The disk copy has failed!");
+    m_strBackupFailed = GetLanguageTextOr(L"BackupFailed", L" file(s) backup fail!");
+    m_strRestoreFailed = GetLanguageTextOr(L"RestoreFailed", L" file(s) restore fail!");
+}
+
+void CPropressDlg::LayoutControls()
+{
+    if (!m_hWnd)
+        return;
+    CRect rc;
+    GetClientRect(&rc);
+    const int w = rc.Width();
+    m_stTitle.SetWindowText(m_strTitle);
+    m_stTitle.MoveWindow(25, 28, w - 50, 22);
+    m_stFile.MoveWindow(25, 70, w - 50, 12);
+    const wchar_t* labels[4] = {m_strTotal, m_strSpent, m_strFinish, m_strLeft};
+    for (int i = 0; i < 4; ++i) {
+        int x = (i % 2) ? 300 : 25;
+        int y = (i < 2) ? 88 : 88 + 12 + 6;
+        m_stLabel[i].SetWindowText(labels[i]);
+        int nLabel = 70;
+        m_stLabel[i].MoveWindow(x, y, nLabel, 12);
+        m_stValue[i].MoveWindow(x + nLabel + 5, y, (i % 2) ? 100 : 150, 12);
+    }
+    m_listFail.MoveWindow(25, 125, w - 50, 65);
+    m_barTotal.MoveWindow(25, 200, w - 50, 24);
+    m_barFile.MoveWindow(25, 230, w - 50, 10);
+    m_btnCancel.SetWindowText(m_strCancel);
+    m_btnClose.SetWindowText(m_strClose);
+    m_btnCancel.MoveWindow(w - 10 - 80 - 90, 250, 80, 24);
+    m_btnClose.MoveWindow(w - 10 - 80, 250, 80, 24);
+}
+
+void CPropressDlg::OnSize(UINT nType, int cx, int cy)
+{
+    CDialog::OnSize(nType, cx, cy);
+    ApplyRoundRegion(this);
+}
+
+HBRUSH CPropressDlg::OnCtlColor(CDC* pDC, CWnd*, UINT nCtlColor)
+{
+    if (nCtlColor == CTLCOLOR_STATIC) {
+        pDC->SetBkMode(TRANSPARENT);
+        return (HBRUSH)m_brWhite.m_hObject;
+    }
+    return (HBRUSH)Default();
+}
+
+BOOL CPropressDlg::OnEraseBkgnd(CDC* pDC)
+{
+    CRect rc;
+    GetClientRect(&rc);
+    ::FillRect(pDC->m_hDC, &rc, (HBRUSH)m_brWhite.m_hObject);
+    return TRUE;
+}
+
+void CPropressDlg::SetValue(int i, const CString& s)
+{
+    CString cur;
+    m_stValue[i].GetWindowText(cur);
+    if (cur != s)
+        m_stValue[i].SetWindowText(s);
+}
+
+void CPropressDlg::SetBar(CWnd& bar, int nPercent)
+{
+    if (bar.m_hWnd)
+        bar.SendMessage(PBM_SETPOS, nPercent);
+}
+
+void CPropressDlg::ShowFigures(bool bShow)
+{
+    int n = bShow ? SW_SHOW : SW_HIDE;
+    for (int i = 1; i < 4; ++i) {
+        m_stLabel[i].ShowWindow(n);
+        m_stValue[i].ShowWindow(n);
+    }
+    m_barTotal.ShowWindow(n);
+    m_barFile.ShowWindow(n);
+    m_bFiguresShown = bShow ? 1 : 0;
+}
+
+bool CPropressDlg::ShowPrompt(const CString& strHeading, const CString& strMessage, bool bOkOnly)
+{
+    m_strLastMessage = strMessage;
+    CMakeSureDlg prompt(strHeading, strMessage, bOkOnly ? 1 : 0);
+    return prompt.DoModal() == IDOK;
+}
+
+// ---------------------------------------------------------------------------------------
+// Worker
+
+bool CPropressDlg::IsWorkerAlive()
+{
+    return m_hThread && WaitForSingleObject(m_hThread, 0) == WAIT_TIMEOUT;
+}
+
+bool CPropressDlg::WaitForWorker(DWORD nMs)
+{
+    if (!m_hThread)
+        return true;
+    if (WaitForSingleObject(m_hThread, nMs) != WAIT_OBJECT_0)
+        return false;
+    CloseWorkerHandle();
+    return true;
+}
+
+void CPropressDlg::CloseWorkerHandle()
+{
+    if (m_hThread) {
+        CloseHandle(m_hThread);
+        m_hThread = nullptr;
+    }
+}
+
+BOOL CPropressDlg::InitOperation(BOOL bDiskCopy, BOOL bFromQuickPage, const CString& strTitle, BOOL bBackUp,
+                                 const CString& strTargetPath, int nSourceDisk, int nTargetDisk)
+{
+    // Nothing of the previous run is touched while its worker lives.
+    if (IsWorkerAlive())
+        return FALSE;
+    CloseWorkerHandle();
+    LoadLanguageText();
+    m_bDiskCopy = bDiskCopy ? 1 : 0;
+    m_bFromQuickPage = bFromQuickPage ? 1 : 0;
+    m_strTitle = strTitle;
+    m_bBackUp = bBackUp ? 1 : 0;
+    m_strTargetPath = strTargetPath;
+    m_nSourceDisk = nSourceDisk;
+    m_nTargetDisk = nTargetDisk;
+    m_bFiguresShown = m_bFailListShown = m_bPromptOpen = m_bFinished = m_bTargetRemoved = 0;
+    m_bRunning = m_bFailed = 0;
+    m_nElapsed = 0;
+    m_dwSecondStamp = GetTickCount();
+    m_nShownDoneFiles = -1;
+    m_nPercent = m_nFilePercent = 0;
+    m_nEnd = END_NONE;
+    m_strLastMessage.Empty();
+    m_job.m_nTotalBytes = 0;
+    m_job.m_nCopiedBytes = 0;
+    m_job.m_nTargetBytes = 0;
+    m_job.m_bStop = 0;
+    m_job.m_bSuccess = 1;
+    m_job.m_bDone = 0;
+    g_bBackUpThreadDone = 0;
+    m_engine.Reset();
+    m_failQueue.Take();
+    if (m_hWnd) {
+        for (int i = 0; i < 4; ++i)
+            SetValue(i, CString());
+        SetValue(0, m_bDiskCopy ? CString(L"0KB") : CString(L"0 Files"));
+        SetValue(1, L"00:00:00");
+        SetValue(2, m_bDiskCopy ? CString(L"0KB") : CString(L"0 Files"));
+        SetValue(3, L"00:00:00");
+        SetBar(m_barTotal, 0);
+        SetBar(m_barFile, 0);
+        m_stFile.SetWindowText(L"");
+        m_btnCancel.ShowWindow(SW_SHOW);
+        m_btnClose.ShowWindow(SW_HIDE);
+        LayoutControls();
+    }
+    return TRUE;
+}
+
+BOOL CPropressDlg::StartOperation()
+{
+    if (IsWorkerAlive())
+        return FALSE;
+    m_listFail.ResetContent();
+    m_listFail.ShowWindow(SW_HIDE);
+    m_bRunning = 1;
+    if (m_bDiskCopy) {
+        bool bStarted = false;
+        DWORD dwWait = g_hDeviceListMutex ? WaitForSingleObject(g_hDeviceListMutex, INFINITE) : WAIT_OBJECT_0;
+        if (dwWait == WAIT_OBJECT_0 || dwWait == WAIT_ABANDONED) {
+            if (PrepareDiskCopyJob(&m_job, m_nSourceDisk, m_nTargetDisk) && m_job.m_nTotalBytes != 0) {
+                if (!g_hDiskCopyPauseEvent)
+                    g_hDiskCopyPauseEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+                else
+                    SetEvent(g_hDiskCopyPauseEvent);
+                m_job.m_bSuccess = 1;
+                m_hThread = (HANDLE)_beginthreadex(nullptr, 0, DiskCopyThreadProc, &m_job, 0, nullptr);
+                bStarted = m_hThread != nullptr;
+            }
+            if (g_hDeviceListMutex)
+                ReleaseMutex(g_hDeviceListMutex);
+        }
+        if (!bStarted) {
+            // No capacity, no such disk, or no thread: the copy ends at once as failed.
+            m_job.m_bSuccess = 0;
+            m_job.m_bDone = 1;
+            m_job.m_bStop = 1;
+            m_bFailed = 1;
+            RunOver();
+            return FALSE;
+        }
+        ShowFigures(true);
+    } else {
+        ShowFigures(false);
+        m_engine.m_pFailList = &m_failQueue;
+        if (m_engine.m_hPauseEvent)
+            CloseHandle(m_engine.m_hPauseEvent);
+        m_engine.m_hPauseEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+        m_engine.m_strFileTypes = m_pPanel ? m_pPanel->m_strFileTypeFilter : CString();
+        m_engine.m_bRestore = m_bBackUp ? 0 : 1;
+        m_engine.m_strTargetRoot = m_strTargetPath;
+        m_hThread = (HANDLE)_beginthreadex(nullptr, 0, BackUpWorker, &m_engine, 0, nullptr);
+        if (!m_hThread) {
+            m_engine.m_bCancel = 1;
+            m_engine.m_bDone = 1;
+            m_failQueue.InsertStringAndSelect(m_strTargetPath + L";" + GetLanguageTextOr(L"ThreadFailed", L"The operation could not be started."));
+            DrainFailLines();
+            RunOver();
+            return FALSE;
+        }
+    }
+    m_dwSecondStamp = GetTickCount();
+    m_nTimer = SetTimer(kTimerId, 1);
+    m_btnCancel.SetFocus();
+    m_stFile.SetWindowText(m_bDiskCopy ? CString() : m_strScan);
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------------------
+// Timer
+
+void CPropressDlg::OnTimer(UINT_PTR nIDEvent)
+{
+    if (nIDEvent == kTimerId)
+        TimerStep();
+}
+
+void CPropressDlg::TimerStep()
+{
+    if (!m_bRunning)
+        return;
+    if (m_bDiskCopy)
+        UpdateDiskCopyProgress();
+    else
+        UpdateBackUpProgress();
+}
+
+void CPropressDlg::DrainFailLines()
+{
+    std::vector<CString> lines = m_failQueue.Take();
+    if (lines.empty() || !m_listFail.m_hWnd)
+        return;
+    int nLast = -1;
+    for (const CString& s : lines)
+        nLast = m_listFail.AddString(s);
+    m_listFail.SetCurSel(nLast);
+}
+
+void CPropressDlg::UpdateBackUpProgress()
+{
+    if (m_bPromptOpen) {
+        m_dwSecondStamp = GetTickCount();
+        return;
+    }
+    // One reading of every counter per step.
+    const int nTotalFiles = m_engine.m_nTotalFiles.load();
+    const int nDoneFiles = m_engine.m_nDoneFiles.load();
+    const ULONGLONG nTotalBytes = m_engine.m_nTotalBytes.load();
+    const ULONGLONG nDoneBytes = m_engine.m_nDoneBytes.load();
+    const ULONGLONG nFileBytes = m_engine.m_nFileBytes.load();
+    const ULONGLONG nFileDone = m_engine.m_nFileDoneBytes.load();
+    const int bScanning = m_engine.m_bScanning.load();
+    const int bCancel = m_engine.m_bCancel.load();
+
+    CString strTotal = FilesText(nTotalFiles < 0 ? 0 : nTotalFiles);
+    if (bScanning && !bCancel) {
+        SetValue(0, strTotal);
+        m_nElapsed = 0;
+        m_dwSecondStamp = GetTickCount();
+        return;
+    }
+
+    if (m_bBackUp && !bCancel) {
+        CString strRoot = m_strTargetPath.Left(2) + L"\\";
+        ULARGE_INTEGER nFree{}, nTotal{}, nAllFree{};
+        if (!ShellIo().DiskFreeSpace(strRoot, &nFree, &nTotal, &nAllFree)) {
+            // A drive that no longer answers has gone.
+            OnTargetDiskRemoved(m_strTargetPath.Left(2));
+            return;
+        }
+        if (nFree.QuadPart < kMinFreeBytes) {
+            KillTimer(kTimerId);
+            m_engine.m_bCancel = 1;
+            m_bPromptOpen = 1;
+            ShowPrompt(m_strSmallTitle, m_strSmall, false);
+            m_bFinished = 1;
+            StopOperation();
+            return;
+        }
+    }
+
+    if (!m_bFiguresShown)
+        ShowFigures(true);
+    DrainFailLines();
+    if (!m_bFailListShown && m_listFail.GetCount() > 0) {
+        m_listFail.ShowWindow(SW_SHOW);
+        m_bFailListShown = 1;
+    }
+    SetValue(0, strTotal);
+
+    if (nTotalBytes != 0) {
+        m_nPercent = Percent(nDoneBytes, nTotalBytes);
+        SetBar(m_barTotal, m_nPercent);
+        if (nFileBytes != 0) {
+            m_nFilePercent = Percent(nFileDone, nFileBytes);
+            SetBar(m_barFile, m_nFilePercent);
+            if (m_nFilePercent >= 100)
+                m_nFilePercent = 0;
+        }
+        if (m_engine.m_bFileStarted.exchange(0)) {
+            CString strFile = m_engine.GetCurrentFileName();
+            if (!strFile.IsEmpty())
+                m_stFile.SetWindowText(strFile);
+        }
+        if (GetTickCount() - m_dwSecondStamp >= 1000) {
+            ++m_nElapsed;
+            SetValue(1, FormatElapsedTime(m_nElapsed));
+            if (nDoneBytes != 0) {
+                ULONGLONG nRate = nDoneBytes / m_nElapsed;
+                ULONGLONG nDone = nDoneBytes > nTotalBytes ? nTotalBytes : nDoneBytes;
+                if (nRate != 0) {
+                    ULONGLONG nLeft = (nTotalBytes - nDone) / nRate;
+                    SetValue(3, FormatElapsedTime(nLeft ? nLeft : 1));
+                }
+            }
+            m_dwSecondStamp = GetTickCount();
+        }
+        if (nDoneFiles != m_nShownDoneFiles) {
+            SetValue(2, FilesText(nDoneFiles < 0 ? 0 : nDoneFiles));
+            m_nShownDoneFiles = nDoneFiles;
+        }
+        if (!bCancel)
+            return;
+        SetValue(3, L"00:00:00");
+    } else {
+        if (!bCancel)
+            return;
+        m_stFile.SetWindowText(m_engine.GetCurrentFileName());
+        SetValue(2, FilesText(nDoneFiles < 0 ? 0 : nDoneFiles));
+    }
+    RunOver();
+}
+
+void CPropressDlg::UpdateDiskCopyProgress()
+{
+    if (m_bPromptOpen) {
+        m_dwSecondStamp = GetTickCount();
+        return;
+    }
+    const ULONGLONG nTotal = m_job.m_nTotalBytes;
+    ULONGLONG nCopied = m_job.GetCopiedBytes();
+    const int bStop = m_job.m_bStop;
+    if (nCopied > nTotal)
+        nCopied = nTotal;
+    SetValue(0, KbText(nTotal));
+    if (nTotal == 0) {
+        if (bStop)
+            RunOver();
+        return;
+    }
+    m_nPercent = Percent(nCopied, nTotal);
+    SetBar(m_barTotal, m_nPercent);
+    if (GetTickCount() - m_dwSecondStamp >= 1000) {
+        ++m_nElapsed;
+        SetValue(1, FormatElapsedTime(m_nElapsed));
+        ULONGLONG nRate = nCopied / (m_nElapsed + 1);
+        SetValue(3, nRate ? FormatElapsedTime((nTotal - nCopied) / nRate) : CString(L"00:00:00"));
+        m_dwSecondStamp = GetTickCount();
+    }
+    SetValue(2, KbText(nCopied));
+    if (!bStop)
+        return;
+    SetValue(3, L"00:00:00");
+    RunOver();
+}
+
+void CPropressDlg::RunOver()
+{
+    KillTimer(kTimerId);
+    m_bRunning = 0;
+    // The worker has marked its end; let it return before the results are read.
+    WaitForWorker(INFINITE);
+    DrainFailLines();
+    if (m_bDiskCopy && !m_job.m_bSuccess)
+        m_bFailed = 1;
+    m_btnCancel.ShowWindow(SW_HIDE);
+    m_btnClose.ShowWindow(SW_SHOW);
+    m_btnClose.SetFocus();
+    Invalidate(FALSE);
+    OnOperationFinished();
+}
+
+void CPropressDlg::OnOperationFinished()
+{
+    const int n = m_listFail.GetCount();
+    if (n == 0 && !m_bFailed)
+        SetBar(m_barTotal, 100);
+    SetBar(m_barFile, 100);
+    CString strDone = FilesText(m_engine.m_nDoneFiles.load());
+    CString strTitle, strMessage;
+    if (m_bDiskCopy) {
+        strTitle = m_strTitle;
+        strMessage = m_bFailed ? m_strDiskCopyFailed : m_strDiskCopyDone;
+    } else if (n > 0) {
+        SetValue(2, strDone);
+        strMessage.Format(L"%d%ls", n, (const wchar_t*)(m_bBackUp ? m_strBackupFailed : m_strRestoreFailed));
+        strTitle = m_bBackUp ? m_strBackupTitle : m_strRestoreTitle;
+    } else {
+        SetValue(2, strDone);
+        strTitle = m_bBackUp ? m_strBackupTitle : m_strRestoreTitle;
+        strMessage = m_bBackUp ? m_strBackupDone : m_strRestoreDone;
+    }
+    if (n > 0)
+        m_listFail.ShowWindow(SW_SHOW);
+    ShowPrompt(strTitle, strMessage, true);
+    m_engine.m_arrFiles.RemoveAll();
+    if (m_bDiskCopy && m_bFailed) {
+        // A failed copy runs no finishing action: the slot goes back as after a cancel.
+        if (m_pPanel) {
+            m_pPanel->m_bBackupRunning = 0;
+            m_pPanel->m_bRestoreRunning = 0;
+        }
+        m_nEnd = END_CANCELLED;
+        GiveBackSlot();
+        if (m_pPanel)
+            m_pPanel->OnOperationCancelled();
+        return;
+    }
+    if (n == 0)
+        OnBnClickedClose();
+}
+
+void CPropressDlg::OnBnClickedClose()
+{
+    if (m_bRunning || IsWorkerAlive())
+        return;
+    RefreshTrees();
+    if (m_pPanel)
+        m_pPanel->m_bBackupRunning = 0;
+    m_nEnd = (!m_bDiskCopy && !m_bBackUp) ? END_RESTORE : (m_bFromQuickPage ? END_QUICK : END_BACKUP);
+    GiveBackSlot();
+    if (m_pPanel) {
+        if (m_nEnd == END_RESTORE)
+            m_pPanel->OnRestoreFinished();
+        else if (m_nEnd == END_QUICK)
+            m_pPanel->OnQuickBackupFinished();
+        else
+            m_pPanel->OnBackupFinished();
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Cancel and guards
+
+void CPropressDlg::OnBnClickedCancel()
+{
+    if (!m_bRunning || m_bPromptOpen)
+        return;
+    m_bPromptOpen = 1;
+    HANDLE hPause = m_bDiskCopy ? g_hDiskCopyPauseEvent : m_engine.m_hPauseEvent;
+    if (hPause)
+        ResetEvent(hPause);
+    const CString& strQuestion = m_bDiskCopy ? m_strCancelDiskCopy : (m_bBackUp ? m_strPromptCancel : m_strCancelRestore);
+    if (!m_bFinished && !m_bTargetRemoved && !ShowPrompt(m_strPromptTitle, strQuestion, false)) {
+        if (hPause)
+            SetEvent(hPause);
+        m_bPromptOpen = 0;
+        return;
+    }
+    StopOperation();
+}
+
+void CPropressDlg::StopOperation()
+{
+    m_bPromptOpen = 1;
+    KillTimer(kTimerId);
+    m_bRunning = 0;
+    // The stop word goes first: once the pause is released the worker must already see it,
+    // so nothing more is written after the user confirmed.
+    if (m_bDiskCopy)
+        m_job.m_bStop = 1;
+    else
+        m_engine.m_bCancel = 1;
+    MemoryBarrier();
+    HANDLE hPause = m_bDiskCopy ? g_hDiskCopyPauseEvent : m_engine.m_hPauseEvent;
+    if (hPause)
+        SetEvent(hPause);
+    if (m_pPanel) {
+        m_pPanel->m_bBackupRunning = 0;
+        m_pPanel->m_bRestoreRunning = 0;
+    }
+    RefreshTrees();
+    ShowWindow(SW_HIDE);
+    m_nEnd = m_bFromQuickPage ? END_QUICK_CANCELLED : END_CANCELLED;
+    GiveBackSlot();
+    if (m_pPanel) {
+        if (m_bFromQuickPage)
+            m_pPanel->OnQuickBackupCancelled();
+        else
+            m_pPanel->OnOperationCancelled();
+    }
+}
+
+void CPropressDlg::OnTargetDiskRemoved(const CString& strDrive)
+{
+    if (!m_bRunning || m_bDiskCopy || m_engine.m_bCancel || !IsSameDriveLetter(strDrive, m_strTargetPath))
+        return;
+    KillTimer(kTimerId);
+    m_engine.m_bCancel = 1;
+    m_bPromptOpen = 1;
+    ShowPrompt(m_strPromptTitle, m_strRemoveDisk, false);
+    m_bTargetRemoved = 1;
+    StopOperation();
+}
+
+void CPropressDlg::GiveBackSlot()
+{
+    if (m_pPanel && m_nSlot >= 0)
+        m_pPanel->RestoreSlot(m_nSlot);
+    else if (m_hWnd)
+        ShowWindow(SW_HIDE);
+}
+
+void CPropressDlg::RefreshTrees()
+{
+    // The trees rebuild the nodes of the touched drives from the shell when they are next
+    // expanded; the destination tree shows the target again after a backup.
+}

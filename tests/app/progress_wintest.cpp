@@ -1,0 +1,368 @@
+// The progress dialog with the real backup/restore worker on temporary folders: a run to its
+// result, failed files keeping the dialog open, a cancel answered no and then yes (nothing
+// written after the yes, the worker joined, no new run over a live worker), the free-space
+// and target-removed guards, and a disk copy that cannot start reported as a failure.
+
+#include "AppTestUtil.h"
+#include "BackUpThread.h"
+#include "DataFiles.h"
+#include "MakeSureDlg.h"
+#include "ProgressDlg.h"
+#include "XmlDocument.h"
+#include "../core/LangTestFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+using langtest::FileExists;
+using langtest::ReadBytes;
+using langtest::TempFolder;
+using langtest::WriteBytes;
+
+namespace {
+
+struct CTestApp : CWinApp {
+    CTestApp() { m_hInstance = ::GetModuleHandleW(nullptr); }
+} g_app;
+
+// Answers every prompt that opens on this thread: records its message and presses the button
+// the script returns (IDOK or IDCANCEL).
+std::function<int(const CString&)> g_answer;
+std::vector<CString> g_messages;
+HWND g_hAnswered = nullptr;
+
+BOOL CALLBACK FindPrompt(HWND hWnd, LPARAM lParam)
+{
+    if (::IsWindowVisible(hWnd) && ::GetDlgItem(hWnd, IDC_MAKESURE_OK)) {
+        *reinterpret_cast<HWND*>(lParam) = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CALLBACK AnswerProc(HWND, UINT, UINT_PTR, DWORD)
+{
+    HWND hPrompt = nullptr;
+    ::EnumThreadWindows(::GetCurrentThreadId(), FindPrompt, reinterpret_cast<LPARAM>(&hPrompt));
+    if (!hPrompt || hPrompt == g_hAnswered)
+        return;
+    g_hAnswered = hPrompt;
+    wchar_t szText[512] = {};
+    ::GetDlgItemTextW(hPrompt, IDC_MAKESURE_MESSAGE, szText, 512);
+    g_messages.push_back(szText);
+    int nAnswer = g_answer ? g_answer(szText) : IDOK;
+    int nId = nAnswer == IDOK ? IDC_MAKESURE_OK : IDC_MAKESURE_CANCEL;
+    ::PostMessageW(hPrompt, WM_COMMAND, MAKEWPARAM(nId, BN_CLICKED), (LPARAM)::GetDlgItem(hPrompt, nId));
+}
+
+// Pumps messages until the predicate holds or the time is up.
+bool PumpUntil(const std::function<bool()>& done, DWORD nMs = 20000)
+{
+    DWORD dwStart = ::GetTickCount();
+    while (!done()) {
+        if (::GetTickCount() - dwStart > nMs)
+            return false;
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+        ::Sleep(1);
+    }
+    return true;
+}
+
+// Free space as the test sets it; a negative value makes the query fail.
+class CFreeSpaceShell : public CShellIoTable {
+public:
+    LONGLONG m_nFree = -2;  // -2: the real answer
+    BOOL DiskFreeSpace(const wchar_t* pszPath, ULARGE_INTEGER* a, ULARGE_INTEGER* b, ULARGE_INTEGER* c) override
+    {
+        if (m_nFree == -2)
+            return SystemShellIo().DiskFreeSpace(pszPath, a, b, c);
+        if (m_nFree < 0)
+            return FALSE;
+        if (a)
+            a->QuadPart = (ULONGLONG)m_nFree;
+        if (b)
+            b->QuadPart = (ULONGLONG)m_nFree * 2;
+        if (c)
+            c->QuadPart = (ULONGLONG)m_nFree;
+        return TRUE;
+    }
+};
+
+class ProgressTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_strApp = m_root.Dir() + L"app\\";
+        m_strData = m_strApp + L"user";
+        m_strSource = m_root / L"src";
+        m_strTarget = m_root / L"dst";
+        ASSERT_TRUE(langtest::MakeFolder(m_strApp));
+        ASSERT_TRUE(langtest::MakeFolder(m_strData));
+        ASSERT_TRUE(langtest::MakeFolder(m_strTarget));
+        ASSERT_TRUE(langtest::MakeFolder(m_strSource));
+        CXmlDocument settings;
+        ASSERT_TRUE(WriteDefaultSettings(settings, m_strData));
+        g_strAppDir = m_strApp;
+        g_strUserName = L"user";
+        g_messages.clear();
+        g_answer = nullptr;
+        g_hAnswered = nullptr;
+        m_nAnswerTimer = ::SetTimer(nullptr, 0, 30, AnswerProc);
+        ASSERT_TRUE(m_parent.CreateEx(0, L"STATIC", L"host", WS_POPUP, CRect(0, 0, 600, 320), nullptr, 0));
+        ASSERT_TRUE(m_dlg.CreateInPanel(&m_parent, nullptr, 1, CRect(0, 0, 542, 284)));
+    }
+    void TearDown() override
+    {
+        ::KillTimer(nullptr, m_nAnswerTimer);
+        EXPECT_TRUE(m_dlg.WaitForWorker(20000));
+        m_dlg.DestroyWindow();
+        m_parent.DestroyWindow();
+        g_strAppDir.Empty();
+        g_strUserName.Empty();
+    }
+
+    void MakeFiles(int nCount, size_t nSize)
+    {
+        for (int i = 0; i < nCount; ++i) {
+            CString strName;
+            strName.Format(L"\\f%03d.bin", i);
+            strName = m_strSource + strName;
+            ASSERT_TRUE(WriteBytes(strName, std::string(nSize, (char)('a' + i % 26))));
+        }
+    }
+
+    void SelectForBackup(std::initializer_list<CString> paths)
+    {
+        CXmlDocument doc;
+        doc.AddElement(L"filepath");
+        doc.EnterElement();
+        for (const CString& p : paths) {
+            doc.AddElement(L"path");
+            doc.SetAttributeAt(doc.GetCurrentPos(), L"path", p);
+        }
+        doc.LeaveElement();
+        ASSERT_TRUE(doc.SaveFile(JoinPath(m_strData, kFullPathFile)));
+    }
+
+    CString StorePath(const CString& strSource) const
+    {
+        CString strRest(strSource);
+        strRest.Delete(1);
+        return m_strTarget + L"\\VEZORI\\" + strRest;
+    }
+
+    int CountStored() const
+    {
+        int n = 0;
+        WIN32_FIND_DATAW fd;
+        HANDLE h = ::FindFirstFileW(StorePath(m_strSource) + L"\\*", &fd);
+        if (h == INVALID_HANDLE_VALUE)
+            return 0;
+        do {
+            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && wcsstr(fd.cFileName, L".bin"))
+                ++n;
+        } while (::FindNextFileW(h, &fd));
+        ::FindClose(h);
+        return n;
+    }
+
+    void StartBackup()
+    {
+        ASSERT_TRUE(m_dlg.InitOperation(FALSE, FALSE, L"File Backup", TRUE, m_strTarget, -1, -1));
+        ASSERT_TRUE(m_dlg.StartOperation());
+    }
+
+    CString ValueText(int i)
+    {
+        CString s;
+        m_dlg.m_stValue[i].GetWindowText(s);
+        return s;
+    }
+
+    TempFolder m_root{L"progress"};
+    CString m_strApp, m_strData, m_strSource, m_strTarget;
+    UINT_PTR m_nAnswerTimer = 0;
+    CWnd m_parent;
+    CPropressDlg m_dlg;
+};
+
+}  // namespace
+
+TEST(ProgressText, GroupsDigitsFormatsTimesAndComparesDriveLetters)
+{
+    EXPECT_EQ(CString(L"0"), GroupDigits(0));
+    EXPECT_EQ(CString(L"999"), GroupDigits(999));
+    EXPECT_EQ(CString(L"1,234"), GroupDigits(1234));
+    EXPECT_EQ(CString(L"123,456,789"), GroupDigits(123456789));
+    // Over 2 TiB in KiB and bytes stays positive.
+    EXPECT_EQ(CString(L"3,298,534,883,328"), GroupDigits(3ull << 40));
+    EXPECT_EQ(CString(L"00:00:00"), FormatElapsedTime(0));
+    EXPECT_EQ(CString(L"01:02:05"), FormatElapsedTime(3725));
+    EXPECT_EQ(CString(L"100:00:59"), FormatElapsedTime(360059));
+    EXPECT_TRUE(IsSameDriveLetter(L"E:", L"e:\\"));
+    EXPECT_TRUE(IsSameDriveLetter(L"E:\\", L"E:\\dir\\x"));
+    EXPECT_FALSE(IsSameDriveLetter(L"E:", L"F:\\"));
+    EXPECT_FALSE(IsSameDriveLetter(L"", L"E:\\"));
+}
+
+TEST_F(ProgressTest, BackupRunsToItsResultAndGivesTheSlotBack)
+{
+    MakeFiles(5, 3000);
+    SelectForBackup({m_strSource});
+    StartBackup();
+    ASSERT_TRUE(PumpUntil([&] { return m_dlg.m_nEnd != CPropressDlg::END_NONE; }));
+    EXPECT_EQ(CPropressDlg::END_BACKUP, m_dlg.m_nEnd);
+    EXPECT_FALSE(m_dlg.IsWorkerAlive());
+    ASSERT_EQ(1u, g_messages.size());
+    EXPECT_EQ(CString(L"The backup for selected files has been finished !"), g_messages[0]);
+    EXPECT_EQ(5, CountStored());
+    EXPECT_EQ(CString(L"5 Files"), ValueText(0));
+    EXPECT_EQ(CString(L"5 Files"), ValueText(2));
+    EXPECT_EQ(100, (int)m_dlg.m_barTotal.SendMessage(PBM_GETPOS));
+    EXPECT_FALSE(::IsWindowVisible(m_dlg.m_hWnd));
+
+    // A restore of the store brings a deleted file back.
+    ASSERT_TRUE(::DeleteFileW(m_strSource + L"\\f001.bin"));
+    CXmlDocument list;
+    list.AddElement(L"filepath");
+    list.EnterElement();
+    list.AddElement(L"path");
+    list.SetAttributeAt(list.GetCurrentPos(), L"path", m_strTarget + L"\\VEZORI");
+    list.LeaveElement();
+    ASSERT_TRUE(list.SaveFile(JoinPath(m_strApp, kRestoreListFile)));
+    g_messages.clear();
+    ASSERT_TRUE(m_dlg.InitOperation(FALSE, FALSE, L"File Restore", FALSE, m_strTarget, -1, -1));
+    ASSERT_TRUE(m_dlg.StartOperation());
+    ASSERT_TRUE(PumpUntil([&] { return m_dlg.m_nEnd != CPropressDlg::END_NONE; }));
+    EXPECT_EQ(CPropressDlg::END_RESTORE, m_dlg.m_nEnd);
+    ASSERT_EQ(1u, g_messages.size());
+    EXPECT_EQ(CString(L"The restore for selected files has been finished "), g_messages[0]);
+    EXPECT_EQ(std::string(3000, 'b'), ReadBytes(m_strSource + L"\\f001.bin"));
+}
+
+TEST_F(ProgressTest, FailedFilesAreListedAndTheDialogWaitsForClose)
+{
+    MakeFiles(3, 100);
+    // A file held open with no sharing cannot be read by the backup.
+    HANDLE hHeld = ::CreateFileW(m_strSource + L"\\f002.bin", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                 nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hHeld);
+    SelectForBackup({m_strSource + L"\\f000.bin", m_strSource + L"\\f002.bin", m_strSource + L"\\f001.bin"});
+    StartBackup();
+    ASSERT_TRUE(PumpUntil([&] { return !g_messages.empty() && !m_dlg.IsRunning(); }));
+    PumpUntil([] { return false; }, 100);
+    EXPECT_EQ(CPropressDlg::END_NONE, m_dlg.m_nEnd);  // stays open with its list
+    EXPECT_EQ(CString(L"1 file(s) backup fail!"), g_messages[0]);
+    ASSERT_EQ(1, m_dlg.m_listFail.GetCount());
+    CString strLine;
+    m_dlg.m_listFail.GetText(0, strLine);
+    EXPECT_EQ(0, strLine.Find(m_strSource + L"\\f002.bin;"));
+    ::CloseHandle(hHeld);
+    EXPECT_TRUE(m_dlg.m_btnClose.GetStyle() & WS_VISIBLE);
+    EXPECT_EQ(2, CountStored());
+    m_dlg.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_PROGRESS_CLOSE, BN_CLICKED), (LPARAM)m_dlg.m_btnClose.m_hWnd);
+    EXPECT_EQ(CPropressDlg::END_BACKUP, m_dlg.m_nEnd);
+}
+
+TEST_F(ProgressTest, CancelPausesAndANoResumesAYesStopsWithNothingMoreWritten)
+{
+    MakeFiles(200, 64 * 1024);
+    SelectForBackup({m_strSource});
+    StartBackup();
+
+    // First question answered no: the run goes on to its end.
+    ASSERT_TRUE(PumpUntil([&] { return m_dlg.m_engine.m_nDoneFiles > 0; }));
+    g_answer = [](const CString&) { return IDCANCEL; };
+    m_dlg.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_PROGRESS_CANCEL, BN_CLICKED), (LPARAM)m_dlg.m_btnCancel.m_hWnd);
+    ASSERT_EQ(1u, g_messages.size());
+    EXPECT_EQ(CString(L"Cancel the backup operation?"), g_messages[0]);
+    EXPECT_EQ(0, m_dlg.m_bPromptOpen);
+    EXPECT_TRUE(m_dlg.IsRunning());
+
+    // Second question answered yes while the worker is held: no new run over the live worker,
+    // and what was stored when the answer came is all there is once the worker has ended.
+    int nStoredAtYes = -1;
+    BOOL bInitRefused = TRUE;
+    g_answer = [&](const CString&) {
+        ::Sleep(300);  // the worker reaches its pause point
+        nStoredAtYes = CountStored();
+        bInitRefused = !m_dlg.InitOperation(FALSE, FALSE, L"x", TRUE, m_strTarget, -1, -1);
+        return IDOK;
+    };
+    m_dlg.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_PROGRESS_CANCEL, BN_CLICKED), (LPARAM)m_dlg.m_btnCancel.m_hWnd);
+    EXPECT_EQ(CPropressDlg::END_CANCELLED, m_dlg.m_nEnd);
+    EXPECT_TRUE(bInitRefused);
+    ASSERT_TRUE(m_dlg.WaitForWorker(20000));
+    EXPECT_EQ(nStoredAtYes, CountStored());
+    EXPECT_LT(CountStored(), 200);
+    EXPECT_EQ(1, m_dlg.m_engine.m_bDone.load());
+    // Once it has ended a new run may start.
+    EXPECT_TRUE(m_dlg.InitOperation(FALSE, FALSE, L"x", TRUE, m_strTarget, -1, -1));
+}
+
+TEST_F(ProgressTest, LowSpaceStopsBelowFourMebibytesOnly)
+{
+    CFreeSpaceShell shell;
+    MakeFiles(100, 64 * 1024);
+    SelectForBackup({m_strSource});
+
+    shell.m_nFree = CPropressDlg::kMinFreeBytes - 1;
+    StartBackup();
+    ASSERT_TRUE(PumpUntil([&] { return m_dlg.m_nEnd != CPropressDlg::END_NONE; }));
+    EXPECT_EQ(CPropressDlg::END_CANCELLED, m_dlg.m_nEnd);
+    ASSERT_EQ(1u, g_messages.size());
+    EXPECT_EQ(CString(L"Backup terminated:No enough free disk space!"), g_messages[0]);
+    EXPECT_EQ(1, m_dlg.m_bFinished);
+    ASSERT_TRUE(m_dlg.WaitForWorker(20000));
+
+    // Exactly 4 MiB free: the rest of the files are copied.
+    g_messages.clear();
+    shell.m_nFree = CPropressDlg::kMinFreeBytes;
+    StartBackup();
+    ASSERT_TRUE(PumpUntil([&] { return m_dlg.m_nEnd != CPropressDlg::END_NONE; }));
+    EXPECT_EQ(CPropressDlg::END_BACKUP, m_dlg.m_nEnd);
+    EXPECT_EQ(100, CountStored());
+}
+
+TEST_F(ProgressTest, TargetRemovedGuardComparesDriveLettersAndCatchesAFailingQuery)
+{
+    CFreeSpaceShell shell;
+    MakeFiles(100, 64 * 1024);
+    SelectForBackup({m_strSource});
+    StartBackup();
+    ASSERT_TRUE(PumpUntil([&] { return m_dlg.m_engine.m_nDoneFiles > 0; }));
+    CString strOther = m_strTarget[0] == L'Q' ? L"R:" : L"Q:";
+    m_dlg.OnTargetDiskRemoved(strOther);
+    EXPECT_TRUE(m_dlg.IsRunning());
+    m_dlg.OnTargetDiskRemoved(m_strTarget.Left(3));  // "C:\" names the target's drive too
+    EXPECT_EQ(CPropressDlg::END_CANCELLED, m_dlg.m_nEnd);
+    EXPECT_EQ(1, m_dlg.m_bTargetRemoved);
+    ASSERT_EQ(1u, g_messages.size());
+    EXPECT_EQ(CString(L"Backup terminated: Disk has already been removed!"), g_messages[0]);
+    ASSERT_TRUE(m_dlg.WaitForWorker(20000));
+
+    // A free-space query that fails is a target gone, not a full disk.
+    g_messages.clear();
+    shell.m_nFree = -1;
+    StartBackup();
+    ASSERT_TRUE(PumpUntil([&] { return m_dlg.m_nEnd != CPropressDlg::END_NONE; }));
+    EXPECT_EQ(1, m_dlg.m_bTargetRemoved);
+    EXPECT_EQ(0, m_dlg.m_bFinished);
+}
+
+TEST_F(ProgressTest, DiskCopyThatCannotStartEndsAsFailure)
+{
+    ASSERT_TRUE(m_dlg.InitOperation(TRUE, FALSE, L"Disk Copy", TRUE, CString(), 0, 1));
+    EXPECT_FALSE(m_dlg.StartOperation());
+    EXPECT_FALSE(m_dlg.IsWorkerAlive());
+    EXPECT_EQ(CPropressDlg::END_CANCELLED, m_dlg.m_nEnd);
+    ASSERT_EQ(1u, g_messages.size());
+    EXPECT_EQ(CString(L"The disk copy has failed!"), g_messages[0]);
+}
