@@ -17,7 +17,8 @@ if [ ${#need[@]} -gt 0 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
   fi
-  apt-get update -q
+  # A mirror caught mid-sync fails one index now and then; what was fetched still serves.
+  apt-get update -q || echo "setup: apt-get update reported errors; going on with the lists it has" >&2
   apt-get install -y -q --no-install-recommends "${need[@]}" </dev/null
 fi
 [ -d /usr/src/googletest ] || apt-get install -y -q googletest </dev/null
