@@ -239,7 +239,7 @@ void SystemMessageBox(const char* pszText, const char* pszCaption, UINT uType)
 ZedoMessageSink g_pMessageSink = SystemMessageBox;
 } // namespace
 
-CDeviceIo& ZedoDeviceIo()
+CDeviceIo& DeviceIo()
 {
     return *g_pDeviceIo;
 }

@@ -57,14 +57,7 @@ public:
                          DWORD* pdwDone);
 };
 
-// The library's seam has a name of its own, so that a program linking the library statically
-// (the main program's tests) keeps its own disk seam DeviceIo() beside it; the library's sources
-// reach the seam as DeviceIo(), which stays private to each of them.
-CDeviceIo& ZedoDeviceIo();
-static inline CDeviceIo& DeviceIo()
-{
-    return ZedoDeviceIo();
-}
+CDeviceIo& DeviceIo();
 // Installs another implementation (null puts the system's back); returns the previous one.
 CDeviceIo* SetDeviceIo(CDeviceIo* pIo);
 
