@@ -213,8 +213,10 @@ void CPromptHand::Tick()
 {
     HWND hPrompt = nullptr;
     ::EnumThreadWindows(::GetCurrentThreadId(), FindPrompt, reinterpret_cast<LPARAM>(&hPrompt));
-    if (m_hLeft && !::IsWindow(m_hLeft))
+    if (m_hLeft && (!::IsWindow(m_hLeft) || !::IsWindowVisible(m_hLeft)))
         m_hLeft = nullptr;
+    if (m_hLeft && whileOpen && !seen.empty())
+        whileOpen(seen.back(), ::GetTickCount() - m_dwLeftAt);
     if (!hPrompt || hPrompt == m_hLast)
         return;
     m_hLast = hPrompt;
@@ -222,6 +224,7 @@ void CPromptHand::Tick()
     s.heading = ItemText(hPrompt, IDC_MAKESURE_HEADING);
     s.message = ItemText(hPrompt, IDC_MAKESURE_MESSAGE);
     s.bCountDown = false;
+    s.hWnd = hPrompt;
     // The countdown is drawn by the prompt itself; its timer is what tells it apart.
     if (CWnd* p = CWnd::FromHandlePermanent(hPrompt))
         if (CMakeSureDlg* pDlg = dynamic_cast<CMakeSureDlg*>(p))
@@ -230,6 +233,7 @@ void CPromptHand::Tick()
     Answer a = script ? script(s) : OK;
     if (a == LEAVE) {
         m_hLeft = hPrompt;
+        m_dwLeftAt = ::GetTickCount();
         return;
     }
     Press(hPrompt, a == OK ? IDC_MAKESURE_OK : IDC_MAKESURE_CANCEL);
@@ -258,6 +262,85 @@ bool CPromptHand::Saw(const CString& strMessage) const
     for (const Seen& s : seen)
         if (s.message == strMessage)
             return true;
+    return false;
+}
+
+void RunCountDown(HWND hPrompt)
+{
+    CMakeSureDlg* pDlg = dynamic_cast<CMakeSureDlg*>(CWnd::FromHandlePermanent(hPrompt));
+    if (!pDlg)
+        return;
+    for (int n = 0; n < 40 && ::IsWindow(hPrompt) && ::IsWindowVisible(hPrompt) && pDlg->m_nCountDown > 0; ++n)
+        ::SendMessageW(hPrompt, WM_TIMER, (WPARAM)pDlg->m_nTimer, 0);
+}
+
+// ---------------------------------------------------------------------------------------
+// Trees
+// ---------------------------------------------------------------------------------------
+
+CBackUpTreeCtrl* SourceTree()
+{
+    return CBackUpTreeCtrl::FromTreeWnd(g_hSourceTreeWnd);
+}
+
+CUsbTreeCtrl* DestTree()
+{
+    return dynamic_cast<CUsbTreeCtrl*>(CBackUpTreeCtrl::FromTreeWnd(g_hDestTreeWnd));
+}
+
+CString DestinationText()
+{
+    if (!g_hDestComboWnd || !::IsWindow(g_hDestComboWnd))
+        return CString();
+    wchar_t sz[64] = {};
+    ::GetWindowTextW(g_hDestComboWnd, sz, 64);
+    return sz;
+}
+
+HTREEITEM OpenTreePath(CBackUpTreeCtrl& tree, HTREEITEM hRootItem, const CString& strRoot, const CString& strPath)
+{
+    HTREEITEM h = hRootItem;
+    CString strRest = strPath.Mid(strRoot.GetLength());
+    CString strSoFar = strRoot;
+    int nStart = 0;
+    while (h && nStart < strRest.GetLength()) {
+        CString strPart = strRest.Tokenize(L"\\", nStart);
+        if (strPart.IsEmpty())
+            break;
+        tree.Expand(h, TVE_EXPAND);
+        strSoFar += strPart + L"\\";
+        h = tree.FindListedItem(strSoFar);
+    }
+    return h;
+}
+
+bool CheckSourcePath(const CString& strPath)
+{
+    CBackUpTreeCtrl* pTree = SourceTree();
+    if (!pTree || !pTree->m_hRootItem)
+        return false;
+    pTree->Expand(pTree->m_hRootItem, TVE_EXPAND);
+    CString strRoot = strPath.Left(3);
+    HTREEITEM hDrive = pTree->FindListedItem(strRoot);
+    HTREEITEM h = OpenTreePath(*pTree, hDrive, strRoot, strPath);
+    return h && pTree->ClickStateIcon(h) == 1;
+}
+
+bool CheckDestPath(const CString& strPath)
+{
+    CUsbTreeCtrl* pTree = DestTree();
+    if (!pTree)
+        return false;
+    HTREEITEM h = OpenTreePath(*pTree, pTree->GetDriveRootItem(), strPath.Left(3), strPath);
+    return h && pTree->ClickStateIcon(h) == 1;
+}
+
+bool CheckDiskItem(CBackUpTreeCtrl& tree, int nDeviceNumber)
+{
+    for (HTREEITEM h = tree.GetRootItem(); h; h = tree.GetNextSiblingItem(h)) {
+        if (tree.GetItemData(h) == (DWORD_PTR)(nDeviceNumber + 3))
+            return tree.ClickStateIcon(h) == 1;
+    }
     return false;
 }
 

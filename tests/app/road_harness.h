@@ -6,7 +6,9 @@
 // through their own buttons.
 
 #include "afxwin.h"
+#include "BackUpTreeCtrl.h"
 #include "KelvariDlg.h"
+#include "UsbTreeCtrl.h"
 #include "SystemIo.h"
 #include "../core/LangTestFolder.h"
 #include "../core/usb_fake_disk.h"
@@ -90,12 +92,16 @@ public:
     enum Answer { OK, CANCEL, LEAVE };
     struct Seen {
         CString heading, message;
-        bool bCountDown;   // the countdown text was shown
+        bool bCountDown;   // the prompt counts down
+        HWND hWnd;
     };
     CPromptHand();
     ~CPromptHand();
 
     std::function<Answer(const Seen&)> script;   // null: OK to everything
+    // Called on every tick while a prompt left open (LEAVE) is up, with the milliseconds since
+    // it was seen: what a user does meanwhile (presses the enclosure button, waits).
+    std::function<void(const Seen&, DWORD)> whileOpen;
     std::vector<Seen> seen;
     // The prompt left open last (LEAVE), or null when it has gone.
     HWND OpenPrompt() const;
@@ -112,7 +118,26 @@ private:
     UINT_PTR m_nTimer = 0;
     HWND m_hLast = nullptr;
     HWND m_hLeft = nullptr;
+    DWORD m_dwLeftAt = 0;
 };
+
+// Runs a prompt's countdown to its end by its own timer, as the seconds would.
+void RunCountDown(HWND hPrompt);
+
+// The backup page's two trees and its destination list, found through their published windows
+// (null while the page is not there).
+CBackUpTreeCtrl* SourceTree();
+CUsbTreeCtrl* DestTree();
+CString DestinationText();
+// Expands a tree from an item listed for a root path ("C:\") down to a path below it, the way a
+// user opens the folders, and returns the path's item (null when it is not listed).
+HTREEITEM OpenTreePath(CBackUpTreeCtrl& tree, HTREEITEM hRootItem, const CString& strRoot, const CString& strPath);
+// Clicks the check box of a path's item in the source tree (C:\... below the computer item).
+bool CheckSourcePath(const CString& strPath);
+// Clicks the check box of a path's item in the destination tree (below its drive root item).
+bool CheckDestPath(const CString& strPath);
+// Clicks the check box of a disk's item (device number) in a tree; false when it has none.
+bool CheckDiskItem(CBackUpTreeCtrl& tree, int nDeviceNumber);
 
 // Files of a folder tree below a root, relative names with their sizes, sorted.
 std::vector<std::pair<CString, ULONGLONG>> ListFiles(const CString& strRoot);
