@@ -438,7 +438,7 @@ BOOL CBackUpDialog::OnDeviceChange(UINT nEventType, DWORD_PTR dwData)
     if (!dwData)
         return FALSE;
     const DEV_BROADCAST_HDR* pHdr = reinterpret_cast<const DEV_BROADCAST_HDR*>(dwData);
-    if (pHdr->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE)
+    if (pHdr->dbch_size < sizeof(DEV_BROADCAST_HDR) || pHdr->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE)
         return TRUE;
     if (nEventType == DBT_DEVICEREMOVEPENDING) {
         DebugMessage(4, L"OnDeviceChange=> DBT_DEVICEREMOVEPENDING data: %p", reinterpret_cast<void*>(dwData));
