@@ -287,7 +287,8 @@ void CPropressDlg::ShowFigures(bool bShow)
         m_stValue[i].ShowWindow(n);
     }
     m_barTotal.ShowWindow(n);
-    m_barFile.ShowWindow(n);
+    // A disk copy has one bar only: there is no current file.
+    m_barFile.ShowWindow(bShow && !m_bDiskCopy ? SW_SHOW : SW_HIDE);
     m_bFiguresShown = bShow ? 1 : 0;
 }
 
@@ -339,6 +340,9 @@ BOOL CPropressDlg::InitOperation(BOOL bDiskCopy, BOOL bFromQuickPage, const CStr
     m_strTargetPath = strTargetPath;
     m_nSourceDisk = nSourceDisk;
     m_nTargetDisk = nTargetDisk;
+    // The dialog stands in for the page the operation started from.
+    if (m_pPanel)
+        m_nSlot = m_bFromQuickPage ? 0 : 1;
     m_bFiguresShown = m_bFailListShown = m_bPromptOpen = m_bFinished = m_bTargetRemoved = 0;
     m_bRunning = m_bFailed = 0;
     m_nElapsed = 0;
