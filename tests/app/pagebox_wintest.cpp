@@ -54,7 +54,7 @@ public:
 };
 
 // Answers every prompt that opens on this thread: notes its message, runs the script (which may
-// act while the prompt is up) and presses the button the script returns.
+// act while the prompt is up) and presses the button the script returns (none for 0).
 std::function<int(const CString&)> g_script;
 std::vector<CString> g_messages;
 
@@ -78,6 +78,8 @@ void CALLBACK AnswerProc(HWND, UINT, UINT_PTR, DWORD)
     ::GetDlgItemTextW(hPrompt, IDC_MAKESURE_MESSAGE, szText, 512);
     g_messages.push_back(szText);
     int nAnswer = g_script ? g_script(szText) : IDOK;
+    if (nAnswer == 0)
+        return;  // the script ended it some other way
     int nId = nAnswer == IDOK ? IDC_MAKESURE_OK : IDC_MAKESURE_CANCEL;
     ::PostMessageW(hPrompt, WM_COMMAND, MAKEWPARAM(nId, BN_CLICKED), (LPARAM)::GetDlgItem(hPrompt, nId));
 }
@@ -139,8 +141,9 @@ protected:
         if (m_nAnswerTimer)
             ::KillTimer(nullptr, m_nAnswerTimer);
         if (m_pBox) {
-            if (m_pBox->m_pProgressDlg)
+            if (m_pBox->m_pProgressDlg) {
                 EXPECT_TRUE(m_pBox->m_pProgressDlg->WaitForWorker(20000));
+            }
             m_pBox->DestroyWindow();
             delete m_pBox;
         }
@@ -334,6 +337,61 @@ TEST_F(PageBoxTest, RefusedStartsShowTheirMessageAndClearEveryWord)
     EXPECT_EQ(CPropressDlg::END_NONE, m_pBox->m_pProgressDlg->m_nEnd);
 }
 
+TEST_F(PageBoxTest, KeyStartedPromptWaitsForTheButtonAndDriveRemovalCancelsIt)
+{
+    ASSERT_NO_FATAL_FAILURE(OpenPanel());
+    SelectEverything();
+    // A drive removed while the key's prompt is up (a destination still listed) cancels it.
+    int nCountDown = -1;
+    g_script = [&](const CString& strMessage) {
+        if (strMessage != kStartBackup || !m_pBox->m_pPrompt)
+            return IDOK;
+        nCountDown = m_pBox->m_pPrompt->m_bCountDown;
+        m_pBox->ClosePromptForDrive();
+        return 0;
+    };
+    m_pBox->m_bStartedByKey = 1;
+    m_pBox->OnBnClickedBackup();
+    EXPECT_EQ(0, nCountDown);
+    EXPECT_EQ(std::vector<CString>{kStartBackup}, g_messages);
+    EXPECT_EQ(CPropressDlg::END_NONE, m_pBox->m_pProgressDlg->m_nEnd);
+    ExpectIdle();
+
+    // A second press of the enclosure button confirms it.
+    g_messages.clear();
+    g_script = [&](const CString& strMessage) {
+        if (strMessage != kStartBackup || !m_pBox->m_pPrompt)
+            return IDOK;
+        m_pBox->ClosePrompt();
+        return 0;
+    };
+    m_pBox->m_bStartedByKey = 1;
+    m_pBox->OnBnClickedBackup();
+    EXPECT_EQ(0, m_pBox->m_bStartedByKey);
+    EXPECT_EQ(1, m_pBox->m_bBackupRunning);
+    ASSERT_TRUE(WaitForEnd());
+    EXPECT_EQ((std::vector<CString>{kStartBackup, kBackupDone}), g_messages);
+    ExpectIdle();
+
+    // The start button follows the destination (or disk items for a disk copy); the restore
+    // and quick-backup buttons follow the destination alone.
+    m_dest.ShowDriveRoot(CString());
+    m_pBox->EnableActionButtons(FALSE);
+    EXPECT_FALSE(m_pBox->m_btnStart.GetTracking());
+    EXPECT_FALSE(m_pBox->m_btnRestore.GetTracking());
+    EXPECT_FALSE(m_pBox->m_dlgQuick.m_btnQuick.GetTracking());
+    m_dest.InsertDeviceItem(7, L"Disk 7", TCS_UNCHECKED);
+    m_pBox->EnableActionButtons(FALSE);
+    EXPECT_FALSE(m_pBox->m_btnStart.GetTracking());
+    m_dest.InsertDeviceItem(8, L"Disk 8", TCS_UNCHECKED);
+    m_pBox->EnableActionButtons(FALSE);
+    EXPECT_TRUE(m_pBox->m_btnStart.GetTracking());
+    EXPECT_FALSE(m_pBox->m_btnRestore.GetTracking());
+    m_pBox->EnableActionButtons(TRUE);
+    EXPECT_TRUE(m_pBox->m_btnRestore.GetTracking());
+    EXPECT_TRUE(m_pBox->m_dlgQuick.m_btnQuick.GetTracking());
+}
+
 TEST_F(PageBoxTest, NoSecondStartWhilePromptIsOpenOrOperationRuns)
 {
     ASSERT_NO_FATAL_FAILURE(OpenPanel());
@@ -464,8 +522,9 @@ TEST_F(PageBoxTest, CancelledRunsGiveFocusBackAndKeepTheStoreFolderAsSet)
     m_pBox->m_pProgressDlg->OnBnClickedCancel();
     EXPECT_EQ(CPropressDlg::END_CANCELLED, m_pBox->m_pProgressDlg->m_nEnd);
     EXPECT_EQ(m_pBox->m_btnStart.m_hWnd, ::GetFocus());
-    if (bAttributes)
+    if (bAttributes) {
         EXPECT_TRUE(::GetFileAttributesW(strStore) & FILE_ATTRIBUTE_HIDDEN);
+    }
     ExpectIdle();
     ASSERT_TRUE(m_pBox->m_pProgressDlg->WaitForWorker(20000));
 
@@ -482,19 +541,39 @@ TEST_F(PageBoxTest, CancelledRunsGiveFocusBackAndKeepTheStoreFolderAsSet)
     m_pBox->m_pProgressDlg->OnBnClickedCancel();
     EXPECT_EQ((std::vector<CString>{L"Restore the selected files?", L"Cancel the restore operation?"}), g_messages);
     EXPECT_EQ(m_pBox->m_btnRestore.m_hWnd, ::GetFocus());
-    if (bAttributes)
+    if (bAttributes) {
         EXPECT_FALSE(::GetFileAttributesW(strStore) & FILE_ATTRIBUTE_HIDDEN);
+    }
     ExpectIdle();
     EXPECT_TRUE(m_power.calls.empty());
 
-    // After a whole backup the store is hidden again.
+    // After a whole backup the store is hidden again, a file-management tree shows the target
+    // as a fresh node to be listed again, and the destination tree shows the store.
     SaveInitValueIn(m_strData, L"HideBackupFiles", L"1");
     ASSERT_TRUE(m_pBox->m_pProgressDlg->WaitForWorker(20000));
+    CInitTreeCtrl manage;
+    ASSERT_TRUE(manage.Create(WS_CHILD | TVS_HASBUTTONS, CRect(0, 400, 200, 600), &m_host, 1050));
+    g_hManageTreeWnd = manage.m_hWnd;
+    HTREEITEM hOld = manage.InsertDriveItem(L"P:\\", manage.InsertComputerItem(), 0);
+    manage.ListFolder(hOld, L"P:\\");
+    ASSERT_TRUE(manage.IsItemListed(hOld));
+    m_dest.ShowDriveRoot(CString());
+    // (the trees took their check images from the selection files again after the restore)
+    m_source.SetCheck(m_source.GetRootItem(), TCS_CHECKED);
     m_pBox->OnBnClickedBackup();
+    ASSERT_TRUE(m_pBox->m_pProgressDlg->IsRunning());
     ASSERT_TRUE(WaitForEnd());
+    g_hManageTreeWnd = nullptr;
     EXPECT_EQ(CPropressDlg::END_BACKUP, m_pBox->m_pProgressDlg->m_nEnd);
-    if (bAttributes)
+    HTREEITEM hNew = manage.FindListedItem(L"P:\\");
+    ASSERT_NE(nullptr, hNew);
+    EXPECT_FALSE(manage.IsItemListed(hNew));
+    EXPECT_EQ(CString(L"(P:) Backup"), manage.GetItemText(hNew));
+    ASSERT_NE(nullptr, m_dest.GetDriveRootItem());
+    EXPECT_NE(nullptr, m_dest.FindListedItem(L"P:\\VEZORI\\"));
+    if (bAttributes) {
         EXPECT_TRUE(::GetFileAttributesW(strStore) & FILE_ATTRIBUTE_HIDDEN);
+    }
 }
 
 // Disk copies between fake bridge disks behind the two trees' device items.
