@@ -133,6 +133,20 @@ CString FormatTimeHHMM(int nHour, int nMinute)
     return s;
 }
 
+BEGIN_MESSAGE_MAP(CTreeFrame, CStatic)
+    ON_WM_PAINT()
+    ON_WM_ERASEBKGND()
+END_MESSAGE_MAP()
+
+void CTreeFrame::OnPaint()
+{
+    CPaintDC dc(this);
+    CRect rc;
+    GetClientRect(&rc);
+    dc.FillSolidRect(&rc, RGB(255, 255, 255));
+    dc.Draw3dRect(&rc, RGB(200, 212, 228), RGB(200, 212, 228));
+}
+
 BEGIN_MESSAGE_MAP(CBackUpDialog, CDialog)
     ON_WM_CREATE()
     ON_WM_PAINT()
@@ -241,6 +255,10 @@ void CBackUpDialog::InitTrees()
     g_hDestComboWnd = m_cbDest.m_hWnd;
     m_frameSource.SubclassDlgItem(IDC_BACKUP_FRAME_SOURCE, this);
     m_frameDest.SubclassDlgItem(IDC_BACKUP_FRAME_DEST, this);
+    // The frames lie under the trees.
+    for (CWnd* pFrame : {static_cast<CWnd*>(&m_frameSource), static_cast<CWnd*>(&m_frameDest)})
+        if (pFrame->m_hWnd)
+            ::SetWindowPos(pFrame->m_hWnd, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     // The list's guard exists before the first arrival can be handled.
     if (!g_hDeviceListMutex)
         g_hDeviceListMutex = ::CreateMutexW(nullptr, FALSE, nullptr);
@@ -420,7 +438,7 @@ BOOL CBackUpDialog::OnDeviceChange(UINT nEventType, DWORD_PTR dwData)
     if (!dwData)
         return FALSE;
     const DEV_BROADCAST_HDR* pHdr = reinterpret_cast<const DEV_BROADCAST_HDR*>(dwData);
-    if (pHdr->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE)
+    if (pHdr->dbch_size < sizeof(DEV_BROADCAST_HDR) || pHdr->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE)
         return TRUE;
     if (nEventType == DBT_DEVICEREMOVEPENDING) {
         DebugMessage(4, L"OnDeviceChange=> DBT_DEVICEREMOVEPENDING data: %p", reinterpret_cast<void*>(dwData));

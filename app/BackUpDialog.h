@@ -17,6 +17,14 @@
 
 class CPageBox;
 
+// The frame around one of the page's trees: white inside, a thin light border.
+class CTreeFrame : public CStatic {
+protected:
+    void OnPaint();
+    BOOL OnEraseBkgnd(CDC*) { return TRUE; }
+    DECLARE_MESSAGE_MAP()
+};
+
 // 1 once the weekly schedule has fired.
 extern int g_bScheduleFired;
 // "08:05": hour and minute with two digits each, as the schedule stores its times.
@@ -50,8 +58,8 @@ public:
     CMyComboBox m_cbDest;          // 1007
     CBackUpTreeCtrl m_treeSource;  // 1031
     CUsbTreeCtrl m_treeDest;       // 1032
-    CStatic m_frameSource;         // 1010
-    CStatic m_frameDest;           // 1011
+    CTreeFrame m_frameSource;      // 1010
+    CTreeFrame m_frameDest;        // 1011
 
     CString m_strTitle;
     CString m_strWeekDays[7];      // element names of the weekdays, Sunday first

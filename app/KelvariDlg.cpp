@@ -367,19 +367,8 @@ void CKelvariDlg::SetButtonWatch(bool bOn)
 
 void CKelvariDlg::UpdateBackupFolderHidden()
 {
-    CString strTarget = GetDestinationText();
-    if (strTarget.GetLength() < 2)
-        return;
-    CXmlDocument doc;
-    if (!doc.LoadFile(JoinPath(GetDataFolder(), kSettingsFile)))
-        return;
-    bool bHide = GetSettingText(doc, L"HideBackupFiles") == L"1";
-    CString strStore = strTarget.Left(2) + L"\\VEZORI";
-    DWORD attr = ::GetFileAttributesW(strStore);
-    if (attr == INVALID_FILE_ATTRIBUTES || !(attr & FILE_ATTRIBUTE_DIRECTORY))
-        return;
-    attr = bHide ? (attr | FILE_ATTRIBUTE_HIDDEN) : (attr & ~FILE_ATTRIBUTE_HIDDEN);
-    ::SetFileAttributesW(strStore, attr);
+    if (m_pPageBox)
+        m_pPageBox->UpdateBackupFolderHidden();
 }
 
 void CKelvariDlg::ReportSettingsWriteFailure(const CString& strPath)
@@ -504,8 +493,8 @@ bool CKelvariDlg::IsHotKeyBlocked() const
 {
     if (!m_pPageBox)
         return true;
-    if (m_pPageBox->m_bBackupRunning || m_pPageBox->m_bRestoreRunning || m_pPageBox->m_bQuickRunning ||
-        m_pPageBox->m_bPromptOpen || m_pPageBox->m_pPrompt)
+    // A prompt is open, an operation runs, or the last worker has not ended yet.
+    if (m_pPageBox->IsStartBlocked())
         return true;
     // A modal dialog over the main window (About, a prompt, a settings pop-up) has disabled it.
     return m_pAboutDlg != nullptr || !::IsWindowEnabled(m_hWnd);
@@ -757,6 +746,6 @@ void CKelvariDlg::OnDriveRemoved(const CString& strRoot)
             }
         }
     }
-    if (IPanelOperations* pOps = GetPanelOperations())
-        pOps->OnTargetDiskRemoved(strRoot);
+    if (m_pPageBox)
+        m_pPageBox->OnTargetDiskRemoved(strRoot);
 }

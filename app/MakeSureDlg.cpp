@@ -2,14 +2,10 @@
 
 #include "LanguageText.h"
 
-BEGIN_MESSAGE_MAP(CMakeSureDlg, CDialog)
+BEGIN_MESSAGE_MAP(CMakeSureDlg, CPopupDialog)
     ON_WM_CREATE()
     ON_WM_ERASEBKGND()
     ON_WM_CTLCOLOR()
-    ON_WM_SIZE()
-    ON_WM_LBUTTONDOWN()
-    ON_WM_LBUTTONUP()
-    ON_WM_MOUSEMOVE()
     ON_WM_TIMER()
     ON_BN_CLICKED(IDC_MAKESURE_OK, OnBnClickedOk)
     ON_BN_CLICKED(IDC_MAKESURE_CANCEL, OnBnClickedCancel)
@@ -17,7 +13,7 @@ BEGIN_MESSAGE_MAP(CMakeSureDlg, CDialog)
 END_MESSAGE_MAP()
 
 CMakeSureDlg::CMakeSureDlg(const CString& strHeading, const CString& strMessage, int bOkOnly, CWnd* pParent)
-    : CDialog(IDD, pParent), m_strHeading(strHeading), m_strMessage(strMessage), m_bOkOnly(bOkOnly)
+    : CPopupDialog(IDD, kDragBand, pParent), m_strHeading(strHeading), m_strMessage(strMessage), m_bOkOnly(bOkOnly)
 {
     CreateDialogFont(m_fontHeading, 18, 600, L"MingLiU");
     CreateDialogFont(m_fontText, 14, 400, L"MingLiU");
@@ -176,42 +172,6 @@ HBRUSH CMakeSureDlg::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor)
         return (HBRUSH)::GetStockObject(NULL_BRUSH);
     }
     return hbr;
-}
-
-void CMakeSureDlg::OnSize(UINT nType, int cx, int cy)
-{
-    CDialog::OnSize(nType, cx, cy);
-    ApplyRoundRegion(this);
-}
-
-void CMakeSureDlg::OnLButtonDown(UINT nFlags, CPoint point)
-{
-    CRect rcBand;
-    GetClientRect(&rcBand);
-    rcBand.bottom = kDragBand;
-    if (rcBand.PtInRect(point))
-        m_bDragging = 1;
-    CDialog::OnLButtonDown(nFlags, point);
-}
-
-void CMakeSureDlg::OnLButtonUp(UINT nFlags, CPoint point)
-{
-    m_bDragging = 0;
-    CDialog::OnLButtonUp(nFlags, point);
-}
-
-void CMakeSureDlg::OnMouseMove(UINT nFlags, CPoint point)
-{
-    CRect rcBand;
-    GetClientRect(&rcBand);
-    rcBand.bottom = kDragBand;
-    if (m_bDragging && rcBand.PtInRect(point)) {
-        m_bDragging = 0;
-        CPoint pt = point;
-        ClientToScreen(&pt);
-        PostMessage(WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(pt.x, pt.y));
-    }
-    CDialog::OnMouseMove(nFlags, point);
 }
 
 void CMakeSureDlg::OnTimer(UINT_PTR nIDEvent)

@@ -7,10 +7,11 @@
 #include "afxwin.h"
 #include "atlimage.h"
 #include "ButtonST.h"
+#include "PopupDialog.h"
 #include "SkinUtil.h"
 #include "resource.h"
 
-class CMakeSureDlg : public CDialog {
+class CMakeSureDlg : public CPopupDialog {
 public:
     enum { IDD = IDD_MAKESURE };
     static constexpr int kWidth = 413;
@@ -46,10 +47,6 @@ protected:
     BOOL OnInitDialog() override;
     BOOL OnEraseBkgnd(CDC* pDC);
     HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor);
-    void OnSize(UINT nType, int cx, int cy);
-    void OnLButtonDown(UINT nFlags, CPoint point);
-    void OnLButtonUp(UINT nFlags, CPoint point);
-    void OnMouseMove(UINT nFlags, CPoint point);
     void OnTimer(UINT_PTR nIDEvent);
     void OnBnClickedOk();
     void OnBnClickedCancel();
@@ -63,7 +60,6 @@ protected:
 
 private:
     CSkinBackground m_bk;   // the background alone, for the buttons to copy from
-    CImage m_imgBk;
     CFont m_fontHeading;
     CFont m_fontText;
     CString m_strHeading;
@@ -72,5 +68,4 @@ private:
     CString m_strCancel;
     CRect m_rcCountDown;
     int m_bOkOnly;
-    int m_bDragging = 0;
 };

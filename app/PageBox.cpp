@@ -1,9 +1,14 @@
 #include "PageBox.h"
 
+#include "BackUpTreeCtrl.h"
 #include "DataFiles.h"
 #include "LanguageText.h"
 #include "MemDC.h"
+#include "OtherSetDlg.h"
+#include "SettingsCommon.h"
 #include "TreeShared.h"
+#include "USBDevice.h"
+#include "UsbTreeCtrl.h"
 #include "XmlDocument.h"
 
 #include <map>
@@ -15,8 +20,6 @@ std::map<int, PanelPageFactory>& Factories()
     static std::map<int, PanelPageFactory> s_factories;
     return s_factories;
 }
-
-IPanelOperations* g_pPanelOperations = nullptr;
 
 const UINT kPageButtonIds[CPageBox::PAGE_COUNT] = {IDC_PAGE_QUICK, IDC_PAGE_BACKUP, IDC_PAGE_MANAGE,
                                                    IDC_PAGE_SETTINGS};
@@ -33,9 +36,6 @@ PanelPageFactory GetPanelPageFactory(int nSlot)
     auto it = Factories().find(nSlot);
     return it == Factories().end() ? PanelPageFactory() : it->second;
 }
-
-void SetPanelOperations(IPanelOperations* pOperations) { g_pPanelOperations = pOperations; }
-IPanelOperations* GetPanelOperations() { return g_pPanelOperations; }
 
 bool IsSourceSelectionEmpty()
 {
@@ -103,6 +103,9 @@ CPageBox::CPageBox() : CDialog(IDD)
 
 CPageBox::~CPageBox()
 {
+    // The progress dialog first: its destructor waits for a worker that still runs.
+    delete m_pProgressDlg;
+    m_pProgressDlg = nullptr;
     for (HWND h : m_hToolTip) {
         if (h && ::IsWindow(h))
             ::DestroyWindow(h);
@@ -134,6 +137,26 @@ void CPageBox::LoadLanguageText()
     m_strQuickPrompt = GetLanguageTextOr(L"QuickActivePoupPromptInfo", L"Start Quick backup ?");
     m_strChoseBackupFile = GetLanguageTextOr(L"ChoseBackupFile", L"Please select files for backup!");
     m_strChoseDestDisk = GetLanguageTextOr(L"ChoseDestDisk", L"Please select target disk for backup!");
+    m_strVolumNotFormat = GetLanguageTextOr(
+        L"VolumNotFormat", L"Target partition may not be formatted or be not usable, please reselect!");
+    m_strBackupTitle = GetLanguageTextOr(L"Title", L"File Backup");
+    m_strBackupPrompt = GetLanguageTextOr(L"Prompt", L"Start backup now ?");
+    m_strProgressBackup = GetLanguageTextOr(L"ProgressBKTitle", L"Backup from PC to USB HDD");
+    m_strProgressRestore = GetLanguageTextOr(L"ProgressRestoreTitle", L"Restore from USB HDD to PC");
+    m_strRestoreTitle = GetLanguageTextOr(L"RestoreTipTitle", L"File Restore");
+    m_strRestorePrompt = GetLanguageTextOr(L"RestoreTipMessage", L"Restore the selected files?");
+    m_strNoRestoreDisk = GetLanguageTextOr(L"NoRestoreDisk", L"No disk for restore!");
+    m_strChoseRestoreFile = GetLanguageTextOr(L"ChoseFilePrompt", L"Please select files for restore!");
+    m_strChoseSourceDisk = GetLanguageTextOr(L"ChoseSourceDisk", L"Please select source disk for backup!");
+    m_strSameDisk = GetLanguageTextOr(L"SourcediskAndDestDiskIsSame",
+                                      L"Target disk and Source disk are the same, please reselect!");
+    m_strSourceGreater = GetLanguageTextOr(
+        L"SourceDiskIsGreater", L"Source disk's Capacity is greater than the target disk, please re-select");
+    m_strDeletePartitions = GetLanguageTextOr(L"DeleteAllPartitions",
+                                              L"Please delete all partitions on the destination disk, then back up!");
+    m_strDiskCopyTitle = GetLanguageTextOr(L"DiskCopyTitle", L"Disk Copy");
+    m_strDiskCopyPrompt = GetLanguageTextOr(L"DiskCopyMessage", L"Determine to copy the selected disk\uFF1F");
+    m_strDiskGone = GetLanguageTextOr(L"DiskCopyDiskGone", L"The selected disk is no longer attached, please reselect!");
 }
 
 int CPageBox::OnCreate(LPCREATESTRUCT lpcs)
@@ -201,6 +224,15 @@ BOOL CPageBox::OnInitDialog()
         OnBnClickedQuickPage();
     }
     UpdateActionButtons();
+
+    // The one progress dialog, hidden in the page area until an operation puts it into a slot.
+    m_pProgressDlg = new CPropressDlg;
+    if (!m_pProgressDlg->CreateInPanel(this, this, PAGE_BACKUP, GetPageRect())) {
+        delete m_pProgressDlg;
+        m_pProgressDlg = nullptr;
+    } else {
+        m_pProgressDlg->ShowWindow(SW_HIDE);
+    }
     return TRUE;
 }
 
@@ -371,12 +403,80 @@ void CPageBox::ReloadLanguageText()
 }
 
 // ---------------------------------------------------------------------------------------
-// Starts
+// Selection helpers
+// ---------------------------------------------------------------------------------------
+
+int FindCheckedDeviceNumber(HWND hTree)
+{
+    if (!hTree || !::IsWindow(hTree))
+        return -1;
+    // The computer item and the drive root carry no device data, so every top-level item can
+    // be looked at.
+    for (HTREEITEM h = TreeView_GetRoot(hTree); h; h = TreeView_GetNextSibling(hTree, h)) {
+        TVITEMW item = {};
+        item.mask = TVIF_PARAM | TVIF_STATE;
+        item.hItem = h;
+        item.stateMask = TVIS_STATEIMAGEMASK;
+        if (!TreeView_GetItem(hTree, &item))
+            continue;
+        if (IsTreeDeviceData((DWORD_PTR)item.lParam) && (item.state >> 12) == TCS_CHECKED)
+            return (int)((DWORD_PTR)item.lParam - TREE_DATA_DEVICE_BASE);
+    }
+    return -1;
+}
+
+int FindDeviceIndex(int nDeviceNumber)
+{
+    if (nDeviceNumber < 0)
+        return -1;
+    for (INT_PTR i = 0; i < g_arrUSBDevice.GetSize(); ++i) {
+        if (g_arrUSBDevice[i].m_nDeviceNumber == nDeviceNumber)
+            return (int)i;
+    }
+    return -1;
+}
+
+namespace {
+
+// Holds g_hDeviceListMutex (when it exists) for a scope.
+class CDeviceListLock {
+public:
+    CDeviceListLock()
+    {
+        if (g_hDeviceListMutex) {
+            DWORD dw = ::WaitForSingleObject(g_hDeviceListMutex, INFINITE);
+            m_bHeld = dw == WAIT_OBJECT_0 || dw == WAIT_ABANDONED;
+        }
+    }
+    ~CDeviceListLock()
+    {
+        if (m_bHeld)
+            ::ReleaseMutex(g_hDeviceListMutex);
+    }
+    CDeviceListLock(const CDeviceListLock&) = delete;
+    CDeviceListLock& operator=(const CDeviceListLock&) = delete;
+
+private:
+    bool m_bHeld = false;
+};
+
+CBackUpTreeCtrl* SourceTree() { return CBackUpTreeCtrl::FromTreeWnd(g_hSourceTreeWnd); }
+CUsbTreeCtrl* DestTree() { return dynamic_cast<CUsbTreeCtrl*>(CBackUpTreeCtrl::FromTreeWnd(g_hDestTreeWnd)); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Prompts
 // ---------------------------------------------------------------------------------------
 
 void CPageBox::ShowMessage(const CString& strMessage)
 {
-    CMakeSureDlg dlg(m_strPromptTitle, strMessage, 0);
+    ShowMessage(m_strPromptTitle, strMessage);
+}
+
+void CPageBox::ShowMessage(const CString& strHeading, const CString& strMessage)
+{
+    CMakeSureDlg dlg(strHeading, strMessage, 0);
     dlg.DoModal();
 }
 
@@ -386,6 +486,39 @@ bool CPageBox::RunPrompt(CMakeSureDlg& prompt)
     INT_PTR r = prompt.DoModal();
     m_pPrompt = nullptr;
     return r == IDOK;
+}
+
+bool CPageBox::RunKeyPrompt(const CString& strHeading, const CString& strMessage)
+{
+    if (m_btnStart.m_hWnd) {
+        m_btnStart.CancelHover();
+        m_btnStart.Invalidate();
+    }
+    m_bPromptOpen = 1;
+    CMakeSureDlg prompt(strHeading, strMessage, 0);
+    bool bOk = RunPrompt(prompt);
+    m_bStartedByKey = 0;
+    m_bPromptOpen = 0;
+    m_pPrompt = nullptr;
+    return bOk;
+}
+
+int CPageBox::ConfirmStart(BOOL bDiskCopy)
+{
+    const CString& strHeading = bDiskCopy ? m_strDiskCopyTitle : m_strBackupTitle;
+    const CString& strMessage = bDiskCopy ? m_strDiskCopyPrompt : m_strBackupPrompt;
+    if (m_btnStart.m_hWnd) {
+        m_btnStart.CancelHover();
+        m_btnStart.Invalidate();
+    }
+    CMakeSureDlg prompt(strHeading, strMessage, 0);
+    prompt.m_bCountDown = 1;
+    prompt.m_nCountDown = 30;
+    m_bPromptOpen = 1;
+    bool bOk = RunPrompt(prompt);
+    m_bPromptOpen = 0;
+    m_pPrompt = nullptr;
+    return bOk ? 1 : 0;
 }
 
 void CPageBox::ClosePrompt()
@@ -406,68 +539,394 @@ void CPageBox::ClosePromptForDrive()
     }
 }
 
+// ---------------------------------------------------------------------------------------
+// Starts
+// ---------------------------------------------------------------------------------------
+
+bool CPageBox::IsStartBlocked()
+{
+    if (m_bPromptOpen || m_pPrompt || m_bBackupRunning || m_bRestoreRunning || m_bQuickRunning)
+        return true;
+    return m_pProgressDlg && (m_pProgressDlg->IsRunning() || m_pProgressDlg->IsWorkerAlive());
+}
+
+void CPageBox::RefuseBackupStart()
+{
+    m_bPromptOpen = 0;
+    m_bBackupRunning = 0;
+    m_pPrompt = nullptr;
+    m_bStartedByKey = 0;
+}
+
+void CPageBox::OnTargetDiskRemoved(const CString& strDrive)
+{
+    if (m_pProgressDlg)
+        m_pProgressDlg->OnTargetDiskRemoved(strDrive);
+}
+
+int CPageBox::CheckDiskCopySelection()
+{
+    CBackUpTreeCtrl* pSource = SourceTree();
+    CBackUpTreeCtrl* pDest = DestTree();
+    int S = pSource ? pSource->m_nChosenDevice : -1;
+    int D = pDest ? pDest->m_nChosenDevice : -1;
+    if (S == -1 && D == -1)
+        return 0;
+    if (S == -1) {
+        ShowMessage(m_strChoseSourceDisk);
+        return -1;
+    }
+    if (D == -1) {
+        ShowMessage(m_strChoseDestDisk);
+        return -1;
+    }
+    if (S == D) {
+        ShowMessage(m_strSameDisk);
+        return -1;
+    }
+    return 1;
+}
+
 void CPageBox::OnBnClickedBackup()
 {
-    if (IsOperationRunning() || m_bPromptOpen) {
+    if (IsStartBlocked()) {
         m_bStartedByKey = 0;
         return;
     }
-    if (IPanelOperations* pOps = GetPanelOperations()) {
-        pOps->StartBackupOrDiskCopy(this);
+    m_bPromptOpen = 1;
+    m_bBackupRunning = 1;
+    m_nLastAction = 1;
+    CString T = GetDestinationText();
+    int R = CheckDiskCopySelection();
+    if (R < 0) {
+        RefuseBackupStart();
         return;
     }
-    m_bStartedByKey = 0;
+    if (R == 1) {
+        StartDiskCopy(T);
+        return;
+    }
+    if (IsSourceSelectionEmpty()) {
+        ShowMessage(m_strChoseBackupFile);
+        RefuseBackupStart();
+        return;
+    }
+    if (T.IsEmpty()) {
+        ShowMessage(m_strChoseDestDisk);
+        RefuseBackupStart();
+        return;
+    }
+    HWND hDest = g_hDestTreeWnd;
+    HTREEITEM hTop = hDest && ::IsWindow(hDest) ? TreeView_GetRoot(hDest) : nullptr;
+    if (hTop && (TreeView_GetItemState(hDest, hTop, TVIS_STATEIMAGEMASK) >> 12) == TCS_FIXED) {
+        ShowMessage(m_strVolumNotFormat);
+        RefuseBackupStart();
+        return;
+    }
+    bool bOk = m_bStartedByKey ? RunKeyPrompt(m_strBackupTitle, m_strBackupPrompt) : ConfirmStart(FALSE) == 1;
+    if (!bOk) {
+        RefuseBackupStart();
+        return;
+    }
+    m_bPromptOpen = 0;
+    StartFileBackup(T, FALSE);
+}
+
+void CPageBox::StartFileBackup(const CString& strTarget, BOOL bFromQuickPage)
+{
+    Invalidate(FALSE);
+    DisablePageButtons();
+    SaveLastBackupTime();
+    BuildFileTypeFilter();
+    int nSlot = bFromQuickPage ? PAGE_QUICK : PAGE_BACKUP;
+    if (!m_pProgressDlg ||
+        !m_pProgressDlg->InitOperation(FALSE, bFromQuickPage, m_strProgressBackup, TRUE, strTarget, -1, -1)) {
+        // Only a worker that is still alive refuses; the start is undone.
+        m_bBackupRunning = 0;
+        m_bQuickRunning = 0;
+        EnablePageButtons();
+        return;
+    }
+    RunInSlot(nSlot);
+}
+
+void CPageBox::RunInSlot(int nSlot)
+{
+    SetSlotWnd(nSlot, m_pProgressDlg);
+    if (nSlot == PAGE_BACKUP) {
+        m_btnStart.ShowWindow(SW_HIDE);
+        m_btnRestore.ShowWindow(SW_HIDE);
+    }
+    // A start that fails ends the operation at once through the end handlers.
+    m_pProgressDlg->StartOperation();
+}
+
+void CPageBox::StartDiskCopy(const CString& strTarget)
+{
+    const int nSourceNumber = FindCheckedDeviceNumber(g_hSourceTreeWnd);
+    const int nTargetNumber = FindCheckedDeviceNumber(g_hDestTreeWnd);
+    CString strSourcePath, strTargetPath;
+    ULONGLONG nSourceBytes = 0, nTargetBytes = 0;
+    CString strTargetLetters;
+    {
+        CDeviceListLock lock;
+        int si = FindDeviceIndex(nSourceNumber);
+        int ti = FindDeviceIndex(nTargetNumber);
+        if (si < 0 || ti < 0 || si == ti) {
+            RefuseBackupStart();
+            return;
+        }
+        strSourcePath = g_arrUSBDevice[si].m_strDevicePath;
+        strTargetPath = g_arrUSBDevice[ti].m_strDevicePath;
+        nSourceBytes = g_arrUSBDevice[si].GetCapacity();
+        nTargetBytes = g_arrUSBDevice[ti].GetCapacity();
+        strTargetLetters = g_arrUSBDevice[ti].GetDriveLetters();
+    }
+    if (nSourceBytes > nTargetBytes) {
+        CMakeSureDlg dlg(m_strDiskCopyTitle, m_strSourceGreater, 0);
+        RunPrompt(dlg);
+        RefuseBackupStart();
+        return;
+    }
+    strTargetLetters.Trim();
+    if (!strTargetLetters.IsEmpty()) {
+        CMakeSureDlg dlg(m_strDiskCopyTitle, m_strDeletePartitions, 0);
+        RunPrompt(dlg);
+        RefuseBackupStart();
+        return;
+    }
+    bool bOk = m_bStartedByKey ? RunKeyPrompt(m_strDiskCopyTitle, m_strDiskCopyPrompt) : ConfirmStart(TRUE) == 1;
+    if (!bOk) {
+        RefuseBackupStart();
+        return;
+    }
+    m_bPromptOpen = 0;
+
+    // The list may have changed while the prompt was open: the copy runs only between the
+    // very disks that were chosen, found again by number and path under the list's lock.
+    CDeviceListLock lock;
+    int si = FindDeviceIndex(nSourceNumber);
+    int ti = FindDeviceIndex(nTargetNumber);
+    if (si < 0 || ti < 0 || g_arrUSBDevice[si].m_strDevicePath.CompareNoCase(strSourcePath) != 0 ||
+        g_arrUSBDevice[ti].m_strDevicePath.CompareNoCase(strTargetPath) != 0) {
+        ShowMessage(m_strDiskCopyTitle, m_strDiskGone);
+        RefuseBackupStart();
+        return;
+    }
+    Invalidate(FALSE);
+    DisablePageButtons();
+    if (!m_pProgressDlg || !m_pProgressDlg->InitOperation(TRUE, FALSE, m_strDiskCopyTitle, TRUE, strTarget, si, ti)) {
+        m_bBackupRunning = 0;
+        EnablePageButtons();
+        return;
+    }
+    RunInSlot(PAGE_BACKUP);
 }
 
 void CPageBox::OnBnClickedRestore()
 {
-    if (IsOperationRunning() || m_bPromptOpen)
+    if (IsStartBlocked()) {
+        m_bStartedByKey = 0;
         return;
-    if (IPanelOperations* pOps = GetPanelOperations())
-        pOps->StartRestore(this);
+    }
+    m_bRestoreRunning = 1;
+    CUsbTreeCtrl* pDest = DestTree();
+    HTREEITEM hTop = pDest && pDest->m_hWnd ? pDest->GetRootItem() : nullptr;
+    if (!hTop) {
+        ShowMessage(m_strNoRestoreDisk);
+        m_bRestoreRunning = 0;
+        m_bStartedByKey = 0;
+        return;
+    }
+    pDest->m_hRootItem = hTop;
+    m_nLastAction = 3;
+    CString T = GetDestinationText();
+    int nTopState = pDest->GetCheck(hTop);
+    bool bChecked = nTopState == TCS_CHECKED || nTopState == TCS_MIXED;
+    bool bHasEntries = g_hDestComboWnd && ::SendMessageW(g_hDestComboWnd, CB_GETCOUNT, 0, 0) > 0;
+    if (!bChecked || !bHasEntries || T.IsEmpty()) {
+        m_bRestoreRunning = 0;
+        m_bStartedByKey = 0;
+        ShowMessage(m_strChoseRestoreFile);
+        return;
+    }
+    if (m_btnStart.m_hWnd)
+        m_btnStart.CancelHover();
+    CMakeSureDlg prompt(m_strRestoreTitle, m_strRestorePrompt, 0);
+    prompt.m_bCountDown = 1;
+    prompt.m_nCountDown = 30;
+    m_bPromptOpen = 1;
+    bool bOk = RunPrompt(prompt);
+    m_bPromptOpen = 0;
+    if (!bOk) {
+        m_bRestoreRunning = 0;
+        m_bStartedByKey = 0;
+        return;
+    }
+    if (CWnd* pMain = GetTopLevelParent())
+        pMain->Invalidate(FALSE);
+    // The restore reads what the tree has checked from its list file; a list that could not be
+    // written must not start a restore of an older list.
+    pDest->m_strBasePath = T;
+    pDest->m_bRestoreMode = 1;
+    pDest->SetListFile(kRestoreListFile);
+    if (!pDest->SaveSelection()) {
+        m_bRestoreRunning = 0;
+        return;
+    }
+    DisablePageButtons();
+    if (!m_pProgressDlg || !m_pProgressDlg->InitOperation(FALSE, FALSE, m_strProgressRestore, FALSE, T, -1, -1)) {
+        m_bRestoreRunning = 0;
+        EnablePageButtons();
+        return;
+    }
+    RunInSlot(PAGE_BACKUP);
 }
 
 void CPageBox::StartQuickBackup()
 {
-    if (IsOperationRunning() || m_bPromptOpen)
+    if (IsStartBlocked()) {
+        m_bStartedByKey = 0;
         return;
+    }
     m_bPromptOpen = 1;
     if (IsSourceSelectionEmpty()) {
         ShowMessage(m_strChoseBackupFile);
-        m_bPromptOpen = 0;
+        RefuseBackupStart();
         return;
     }
     CString strTarget = GetDestinationText();
     if (strTarget.IsEmpty()) {
         ShowMessage(m_strChoseDestDisk);
-        m_bPromptOpen = 0;
+        RefuseBackupStart();
         return;
     }
     CXmlDocument doc;
     bool bAsk = doc.LoadFile(JoinPath(GetDataFolder(), kSettingsFile)) && GetSettingText(doc, L"MakeSure") == L"1";
     if (bAsk) {
-        m_dlgQuick.m_btnQuick.CancelHover();
+        if (m_dlgQuick.m_btnQuick.m_hWnd)
+            m_dlgQuick.m_btnQuick.CancelHover();
         CMakeSureDlg prompt(m_strPromptTitle, m_strQuickPrompt, 0);
         prompt.m_bCountDown = 1;
         prompt.m_nCountDown = 30;
         m_bBackupRunning = 1;
         bool bOk = RunPrompt(prompt);
-        m_bPromptOpen = 0;
         if (!bOk) {
-            m_bBackupRunning = 0;
+            RefuseBackupStart();
             return;
         }
     }
     m_bPromptOpen = 0;
-    IPanelOperations* pOps = GetPanelOperations();
-    if (!pOps) {
-        m_bBackupRunning = 0;
-        return;
-    }
     m_bBackupRunning = 1;
-    SaveLastBackupTime();
+    if (CWnd* pMain = GetTopLevelParent())
+        pMain->Invalidate(FALSE);
     m_nLastAction = 0;
     m_bQuickRunning = 1;
-    DisablePageButtons();
-    pOps->StartQuickBackup(this, strTarget);
+    StartFileBackup(strTarget, TRUE);
+}
+
+void CPageBox::StartScheduledBackup()
+{
+    if (IsStartBlocked()) {
+        m_bStartedByKey = 0;
+        return;
+    }
+    m_bPromptOpen = 1;
+    // Like every other start, an empty selection (unchecked or fixed root) is refused.
+    if (IsSourceSelectionEmpty()) {
+        ShowMessage(m_strChoseBackupFile);
+        RefuseBackupStart();
+        return;
+    }
+    CString T = GetDestinationText();
+    if (T.IsEmpty()) {
+        ShowMessage(m_strChoseDestDisk);
+        RefuseBackupStart();
+        return;
+    }
+    m_nLastAction = 2;
+    m_bBackupRunning = 1;
+    if (!RunKeyPrompt(m_strBackupTitle, m_strBackupPrompt)) {
+        RefuseBackupStart();
+        return;
+    }
+    StartFileBackup(T, FALSE);
+    if (m_bBackupRunning)
+        OnBnClickedBackupPage();
+}
+
+// ---------------------------------------------------------------------------------------
+// Action buttons, store folder, file-type filter
+// ---------------------------------------------------------------------------------------
+
+void CPageBox::EnableActionButtons(BOOL bHasDestination)
+{
+    int N = g_hDestTreeWnd && ::IsWindow(g_hDestTreeWnd) ? (int)TreeView_GetCount(g_hDestTreeWnd) : 0;
+    auto apply = [](CButtonST& b, bool bOn) {
+        if (!b.m_hWnd)
+            return;
+        if (!!b.GetTracking() == bOn)
+            return;
+        b.SetTracking(bOn ? TRUE : FALSE);
+        if (!bOn)
+            b.CancelHover();
+        b.SetDisabledLook(bOn ? FALSE : TRUE);
+    };
+    apply(m_btnStart, bHasDestination || N > 1);
+    apply(m_btnRestore, !!bHasDestination);
+    apply(m_dlgQuick.m_btnQuick, !!bHasDestination);
+}
+
+void CPageBox::UpdateBackupFolderHidden()
+{
+    HWND hCombo = g_hDestComboWnd;
+    if (!hCombo || !::IsWindow(hCombo) || ::SendMessageW(hCombo, CB_GETCURSEL, 0, 0) == CB_ERR)
+        return;
+    CString strDrive = GetDestinationText();
+    if (strDrive.GetLength() < 2 || strDrive[1] != L':')
+        return;
+    // Without readable settings the folder keeps what it has.
+    CXmlDocument doc;
+    if (!doc.LoadFile(JoinPath(GetDataFolder(), kSettingsFile)))
+        return;
+    bool bHide = GetSettingText(doc, L"HideBackupFiles") == L"1";
+    SetStoreFolderHidden(strDrive.Left(2) + L"\\VEZORI", bHide);
+}
+
+void CPageBox::AddFileTypeFilter(const CString& strList)
+{
+    int nColon = strList.Find(L':');
+    CString strRest = nColon >= 0 ? strList.Mid(nColon + 1) : strList;
+    int nPos = 0;
+    while (nPos <= strRest.GetLength()) {
+        int nComma = strRest.Find(L',', nPos);
+        int nEnd = nComma < 0 ? strRest.GetLength() : nComma;
+        CString strExt = strRest.Mid(nPos, nEnd - nPos);
+        strExt.Trim();
+        if (!strExt.IsEmpty() && !IsExtensionInList(m_strFileTypeFilter, strExt)) {
+            if (!m_strFileTypeFilter.IsEmpty())
+                m_strFileTypeFilter += L",";
+            m_strFileTypeFilter += strExt;
+        }
+        if (nComma < 0)
+            break;
+        nPos = nComma + 1;
+    }
+}
+
+void CPageBox::BuildFileTypeFilter()
+{
+    m_strFileTypeFilter.Empty();
+    COtherSetDlg* pOther = m_pPages[PAGE_SETTINGS] ? m_pPages[PAGE_SETTINGS]->GetOtherSettings() : nullptr;
+    if (!pOther || !pOther->m_hWnd)
+        return;
+    static const int kOrder[4] = {COtherSetDlg::TYPE_AUDIOS, COtherSetDlg::TYPE_IMAGES, COtherSetDlg::TYPE_DATAS,
+                                  COtherSetDlg::TYPE_VIDEOS};
+    for (int nType : kOrder) {
+        if (pOther->IsTypeChecked(nType))
+            AddFileTypeFilter(pOther->GetTypeLabel(nType));
+    }
+    // The edit's grey prompt is no list of extensions.
+    if (pOther->IsTypeChecked(COtherSetDlg::TYPE_OTHERS))
+        AddFileTypeFilter(pOther->GetOtherExtensions());
 }

@@ -10,6 +10,7 @@
 #include <memory>
 
 class CPageBox;
+class COtherSetDlg;
 
 class IPanelPage {
 public:
@@ -28,6 +29,8 @@ public:
     virtual void RefreshDriveTree() {}
     // The main window is about to close: release what the page lists for the shell.
     virtual void OnMainWindowClosing() {}
+    // Settings page: the tab that holds the file-type choice of a file-type backup.
+    virtual COtherSetDlg* GetOtherSettings() { return nullptr; }
 };
 
 // Makes the page of one slot (1 backup, 2 file management, 3 settings); slot 0 is the
@@ -38,21 +41,3 @@ typedef std::function<std::unique_ptr<IPanelPage>()> PanelPageFactory;
 // here before the main window is created. A slot without a factory shows an empty page.
 void RegisterPanelPage(int nSlot, PanelPageFactory factory);
 PanelPageFactory GetPanelPageFactory(int nSlot);
-
-// What the panel hands to the operations when a start is asked for: a file backup or disk copy,
-// a restore, a quick backup, or a scheduled backup. Installed by the operation code; while none
-// is installed the start buttons only show what they would show without a selection.
-class IPanelOperations {
-public:
-    virtual ~IPanelOperations() = default;
-    // Start button, hot key, enclosure button (CPageBox::OnBnClickedBackup).
-    virtual void StartBackupOrDiskCopy(CPageBox* pPanel) = 0;
-    // Restore button.
-    virtual void StartRestore(CPageBox* pPanel) = 0;
-    // A quick backup after the panel's checks and confirmation; target is the destination drive.
-    virtual void StartQuickBackup(CPageBox* pPanel, const CString& strTarget) = 0;
-    // The target drive of a running operation was removed.
-    virtual void OnTargetDiskRemoved(const CString& strRoot) = 0;
-};
-void SetPanelOperations(IPanelOperations* pOperations);
-IPanelOperations* GetPanelOperations();

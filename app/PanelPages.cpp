@@ -17,6 +17,7 @@ public:
     }
     CWnd* PageWnd() override { return &m_dlg; }
     void ReloadLanguageText() override { m_dlg.ReloadLanguageText(); }
+    COtherSetDlg* GetOtherSettings() override { return &m_dlg.m_dlgOther; }
 
 private:
     CSetDialog m_dlg;

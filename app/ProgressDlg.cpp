@@ -1,12 +1,15 @@
 #include "ProgressDlg.h"
 
 #include "BackUpThread.h"
+#include "InitTreeCtrl.h"
 #include "LanguageText.h"
 #include "MakeSureDlg.h"
 #include "PageBox.h"
+#include "SharedFunctions.h"
 #include "ShellIo.h"
 #include "SkinUtil.h"
 #include "USBDevice.h"
+#include "UsbTreeCtrl.h"
 
 #include <commctrl.h>
 #include <process.h>
@@ -60,6 +63,10 @@ bool IsSameDriveLetter(const CString& a, const CString& b)
 namespace {
 
 constexpr UINT_PTR kTimerId = 1;
+// Bar skins: the track, the body (also its right end) and the left end.
+constexpr UINT kBarBackImage = 281;
+constexpr UINT kBarBodyImage = 282;
+constexpr UINT kBarLeftImage = 283;
 
 unsigned __stdcall BackUpWorker(void* pEngine)
 {
@@ -163,8 +170,20 @@ int CPropressDlg::OnCreate(LPCREATESTRUCT lpcs)
         m_stLabel[i].Create(L"", WS_CHILD | WS_VISIBLE | SS_LEFT, r, this, kLabelIds[i]);
         m_stValue[i].Create(L"", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, r, this, kValueIds[i]);
     }
-    m_barTotal.Create(PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE | PBS_SMOOTH, r, this, IDC_PROGRESS_TOTALBAR);
-    m_barFile.Create(PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE | PBS_SMOOTH, r, this, IDC_PROGRESS_FILEBAR);
+    // The two skinned bars: segmented with a gap of 2 pixels, the overall one with its percent.
+    for (CProgressCtrlX* pBar : {&m_barTotal, &m_barFile}) {
+        pBar->Create(WS_CHILD | WS_VISIBLE, r, this, pBar == &m_barTotal ? IDC_PROGRESS_TOTALBAR : IDC_PROGRESS_FILEBAR);
+        pBar->m_bSegmented = TRUE;
+        pBar->m_nSegmentGap = 2;
+        if (LoadPngResource(kBarBackImage, pBar->m_imgBack))
+            PremultiplyAlpha(pBar->m_imgBack);
+        LoadPngResource(kBarBodyImage, pBar->m_imgBar);
+        if (LoadPngResource(kBarBodyImage, pBar->m_imgRight))
+            PremultiplyAlpha(pBar->m_imgRight);
+        if (LoadPngResource(kBarLeftImage, pBar->m_imgLeft))
+            PremultiplyAlpha(pBar->m_imgLeft);
+    }
+    m_barTotal.m_bShowPercent = TRUE;
     m_listFail.Create(WS_CHILD | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY, r, this,
                       IDC_PROGRESS_FAILLIST);
     m_btnCancel.Create(L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, r, this, IDC_PROGRESS_CANCEL);
@@ -273,10 +292,10 @@ void CPropressDlg::SetValue(int i, const CString& s)
         m_stValue[i].SetWindowText(s);
 }
 
-void CPropressDlg::SetBar(CWnd& bar, int nPercent)
+void CPropressDlg::SetBar(CProgressCtrlX& bar, int nPercent)
 {
-    if (bar.m_hWnd)
-        bar.SendMessage(PBM_SETPOS, nPercent);
+    if (bar.m_nPos != nPercent)
+        bar.SetPos(nPercent);
 }
 
 void CPropressDlg::ShowFigures(bool bShow)
@@ -287,7 +306,8 @@ void CPropressDlg::ShowFigures(bool bShow)
         m_stValue[i].ShowWindow(n);
     }
     m_barTotal.ShowWindow(n);
-    m_barFile.ShowWindow(n);
+    // A disk copy has one bar only: there is no current file.
+    m_barFile.ShowWindow(bShow && !m_bDiskCopy ? SW_SHOW : SW_HIDE);
     m_bFiguresShown = bShow ? 1 : 0;
 }
 
@@ -339,6 +359,9 @@ BOOL CPropressDlg::InitOperation(BOOL bDiskCopy, BOOL bFromQuickPage, const CStr
     m_strTargetPath = strTargetPath;
     m_nSourceDisk = nSourceDisk;
     m_nTargetDisk = nTargetDisk;
+    // The dialog stands in for the page the operation started from.
+    if (m_pPanel)
+        m_nSlot = m_bFromQuickPage ? 0 : 1;
     m_bFiguresShown = m_bFailListShown = m_bPromptOpen = m_bFinished = m_bTargetRemoved = 0;
     m_bRunning = m_bFailed = 0;
     m_nElapsed = 0;
@@ -456,10 +479,8 @@ void CPropressDlg::DrainFailLines()
     std::vector<CString> lines = m_failQueue.Take();
     if (lines.empty() || !m_listFail.m_hWnd)
         return;
-    int nLast = -1;
     for (const CString& s : lines)
-        nLast = m_listFail.AddString(s);
-    m_listFail.SetCurSel(nLast);
+        m_listFail.InsertStringAndSelect(-1, s);
 }
 
 void CPropressDlg::UpdateBackUpProgress()
@@ -737,8 +758,77 @@ void CPropressDlg::GiveBackSlot()
         ShowWindow(SW_HIDE);
 }
 
+namespace {
+
+CInitTreeCtrl* TreeOf(HWND hWnd)
+{
+    return hWnd && ::IsWindow(hWnd) ? dynamic_cast<CInitTreeCtrl*>(CWnd::FromHandlePermanent(hWnd)) : nullptr;
+}
+
+// Replaces the node of a drive root by a fresh one at the same place: the shell's current
+// display name and small icon, the old item data and check image, and a placeholder child so
+// that it is listed again when expanded. Nothing happens when the tree does not show the root.
+void RebuildDriveNode(CInitTreeCtrl* pTree, const CString& strRoot)
+{
+    if (!pTree || strRoot.GetLength() < 2 || strRoot[1] != L':')
+        return;
+    CString strDrive = CInitTreeCtrl::WithBackslash(strRoot.Left(2));
+    HTREEITEM hOld = pTree->FindListedItem(strDrive);
+    if (!hOld)
+        return;
+    HTREEITEM hParent = pTree->GetParentItem(hOld);
+    HTREEITEM hPrev = pTree->GetPrevSiblingItem(hOld);
+    DWORD_PTR dwData = pTree->GetItemData(hOld);
+    int nCheck = pTree->GetCheck(hOld);
+    pTree->DeleteTreeItem(hOld);
+    CString strText = strDrive.Left(2);
+    int nIcon = 0;
+    SHFILEINFOW sfi = {};
+    if (ShellIo().FileInfo(strDrive, 0, &sfi, SHGFI_DISPLAYNAME | SHGFI_SYSICONINDEX | SHGFI_SMALLICON)) {
+        if (sfi.szDisplayName[0])
+            strText = sfi.szDisplayName;
+        nIcon = sfi.iIcon;
+    }
+    HTREEITEM hNew = pTree->InsertItem(TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM | TVIF_STATE, strText,
+                                       nIcon, nIcon, INDEXTOSTATEIMAGEMASK(nCheck), TVIS_STATEIMAGEMASK,
+                                       (LPARAM)dwData, hParent ? hParent : TVI_ROOT, hPrev ? hPrev : TVI_FIRST);
+    if (hNew)
+        pTree->InsertTempChildItem(hNew);
+}
+
+}  // namespace
+
 void CPropressDlg::RefreshTrees()
 {
-    // The trees rebuild the nodes of the touched drives from the shell when they are next
-    // expanded; the destination tree shows the target again after a backup.
+    // The trees that show the touched drives are brought up to date: the target in both
+    // file-management trees, and every drive this or an earlier run touched in those and in the
+    // backup tree, whose check images come from the selection again.
+    CInitTreeCtrl* pManage1 = TreeOf(g_hManageTreeWnd);
+    CInitTreeCtrl* pManage2 = TreeOf(g_hManageTree2Wnd);
+    CInitTreeCtrl* pSource = TreeOf(g_hSourceTreeWnd);
+    const bool bFileBackup = !m_bDiskCopy && m_bBackUp;
+    CString strTargetRoot;
+    if (m_strTargetPath.GetLength() >= 2 && m_strTargetPath[1] == L':')
+        strTargetRoot = m_strTargetPath.Left(2) + L"\\";
+    if (!strTargetRoot.IsEmpty()) {
+        RebuildDriveNode(pManage1, strTargetRoot);
+        RebuildDriveNode(pManage2, strTargetRoot);
+        if (bFileBackup)
+            m_engine.m_arrDriveRoots.Add(strTargetRoot);
+    }
+    for (INT_PTR i = 0; i < m_engine.m_arrDriveRoots.GetSize(); ++i) {
+        const CString strRoot = m_engine.m_arrDriveRoots[i];
+        RebuildDriveNode(pManage1, strRoot);
+        RebuildDriveNode(pManage2, strRoot);
+        RebuildDriveNode(pSource, strRoot);
+    }
+    if (CBackUpTreeCtrl* pBackUp = dynamic_cast<CBackUpTreeCtrl*>(pSource))
+        pBackUp->ReloadCheckImages();
+    if (bFileBackup && !strTargetRoot.IsEmpty()) {
+        if (CUsbTreeCtrl* pDest = dynamic_cast<CUsbTreeCtrl*>(TreeOf(g_hDestTreeWnd))) {
+            pDest->ShowDriveRoot(strTargetRoot.Left(2));
+            if (HTREEITEM hRoot = pDest->GetDriveRootItem())
+                pDest->Expand(hRoot, TVE_EXPAND);
+        }
+    }
 }

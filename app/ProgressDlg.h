@@ -10,6 +10,7 @@
 #include "BackUpEngine.h"
 #include "DiskCopy.h"
 #include "FailSink.h"
+#include "SkinControls.h"
 #include "resource.h"
 
 #include <mutex>
@@ -109,8 +110,8 @@ public:
     CStatic m_stTitle, m_stFile;
     CStatic m_stLabel[4];       // total, time spent, finished, time left
     CStatic m_stValue[4];
-    CWnd m_barTotal, m_barFile;
-    CListBox m_listFail;
+    CProgressCtrlX m_barTotal, m_barFile;
+    CMyListbox m_listFail;
     CButton m_btnCancel, m_btnClose;
 
     // Texts.
@@ -144,7 +145,7 @@ protected:
     // Shows a modal message (OK alone, or OK and Cancel); true for OK.
     bool ShowPrompt(const CString& strHeading, const CString& strMessage, bool bOkOnly);
     void SetValue(int i, const CString& s);
-    void SetBar(CWnd& bar, int nPercent);
+    void SetBar(CProgressCtrlX& bar, int nPercent);
     void GiveBackSlot();
     void RefreshTrees();
     void CloseWorkerHandle();

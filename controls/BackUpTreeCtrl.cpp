@@ -225,39 +225,33 @@ HTREEITEM CBackUpTreeCtrl::UpdateParentCheck(HTREEITEM hItem, BOOL bForce)
 
 // --- Listing -------------------------------------------------------------------------------
 
+int CBackUpTreeCtrl::ListedChildImage(int nFolderImage)
+{
+    bool bUnchecked = nFolderImage == TCS_MIXED || nFolderImage == TCS_UNCHECKED_ALT || nFolderImage == TCS_NONE;
+    return bUnchecked ? TCS_UNCHECKED : nFolderImage;
+}
+
+int CBackUpTreeCtrl::NewEntryImage(int nFolderImage)
+{
+    return (nFolderImage == TCS_CHECKED || nFolderImage == TCS_FIXED) ? nFolderImage : TCS_UNCHECKED;
+}
+
 void CBackUpTreeCtrl::FillFolder(HTREEITEM hItem, CString strPath)
 {
     strPath = WithBackslash(strPath);
     if (GetParentItem(hItem) == m_hRootItem && ShellIo().DriveType(strPath.Left(3)) == DRIVE_NO_ROOT_DIR)
         return;
-    WIN32_FIND_DATAW fd;
-    HANDLE hFind = ::FindFirstFileW(strPath + L"*.*", &fd);
-    DeleteChildren(hItem);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return;
-
     int nImage = GetCheck(hItem);
-    int nChildImage = (nImage == TCS_MIXED || nImage == TCS_UNCHECKED_ALT || nImage == 0) ? TCS_UNCHECKED : nImage;
+    int nChildImage = ListedChildImage(nImage);
     CSelection sel;
     if (nImage == TCS_MIXED)
         CSelectionFiles(GetDataFolder()).Read(sel);
-
-    HTREEITEM hAfter = TVI_FIRST;
-    do {
-        CString strName(fd.cFileName);
-        CString strFull = strPath + strName;
-        if (!IsListedEntry(strName, fd.dwFileAttributes, strFull))
-            continue;
-        bool bFolder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        int nCheck = nChildImage;
-        if (nImage == TCS_MIXED)
-            nCheck = sel.StateOf(strFull);
-        HTREEITEM h = InsertEntry(hItem, hAfter, strName, strFull, bFolder, TREE_DATA_FILE, nCheck);
-        if (h)
-            hAfter = h;
-    } while (::FindNextFileW(hFind, &fd));
-    ::FindClose(hFind);
-    SortChildren(hItem);
+    ListEntries(hItem, strPath, [&](const WIN32_FIND_DATAW& fd, const CString& strFull, DWORD_PTR&, int& nCheck) {
+        if (!IsListedEntry(fd.cFileName, fd.dwFileAttributes, strFull))
+            return false;
+        nCheck = nImage == TCS_MIXED ? sel.StateOf(strFull) : nChildImage;
+        return true;
+    });
 }
 
 void CBackUpTreeCtrl::ExpandingItem(HTREEITEM hItem, UINT nState)
@@ -376,12 +370,7 @@ void CBackUpTreeCtrl::ApplyImagesBelow(HTREEITEM hItem, const CString& strPath, 
         if (IsPlaceholderItem(h))
             continue;
         CString strChild = strPath + WithBackslash(GetItemText(h));
-        int nChild = TCS_UNCHECKED;
-        if (nImage == TCS_CHECKED || nImage == TCS_FIXED)
-            nChild = nImage;
-        else if (nImage == TCS_MIXED)
-            nChild = sel.StateOf(strChild);
-        SetCheck(h, nChild);
+        SetCheck(h, nImage == TCS_MIXED ? sel.StateOf(strChild) : NewEntryImage(nImage));
         if (IsItemListed(h))
             ApplyImagesBelow(h, strChild, sel);
     }
@@ -426,6 +415,48 @@ void CBackUpTreeCtrl::WriteCheckedItems(HTREEITEM hItem, std::vector<CString>& e
 
 // --- Clicks ----------------------------------------------------------------------------------
 
+void CBackUpTreeCtrl::ReleaseOtherFixed(CBackUpTreeCtrl* pOther)
+{
+    if (pOther && pOther->m_hFixedDeviceItem) {
+        pOther->SetCheck(pOther->m_hFixedDeviceItem, TCS_UNCHECKED);
+        pOther->m_hFixedDeviceItem = nullptr;
+    }
+}
+
+void CBackUpTreeCtrl::ClickDeviceItem(HTREEITEM hItem, int nImage)
+{
+    CBackUpTreeCtrl* pOther = OtherTree();
+    int nDevice = (int)(GetItemData(hItem) - TREE_DATA_DEVICE_BASE);
+    if (nImage == TCS_UNCHECKED || nImage == TCS_UNCHECKED_ALT) {
+        if (m_hChosenDeviceItem) {
+            SetCheck(m_hChosenDeviceItem, TCS_UNCHECKED);
+            ReleaseOtherFixed(pOther);
+        }
+        SetCheck(hItem, TCS_CHECKED);
+        m_hChosenDeviceItem = hItem;
+        m_nChosenDevice = nDevice;
+        if (!pOther)
+            return;
+        for (HTREEITEM h = pOther->GetRootItem(); h; h = pOther->GetNextSiblingItem(h)) {
+            DWORD_PTR d = pOther->GetItemData(h);
+            if (IsTreeDeviceData(d) && (int)(d - TREE_DATA_DEVICE_BASE) == nDevice) {
+                if (h == pOther->m_hChosenDeviceItem) {
+                    pOther->m_hChosenDeviceItem = nullptr;
+                    pOther->m_nChosenDevice = -1;
+                }
+                pOther->SetCheck(h, TCS_FIXED);
+                pOther->m_hFixedDeviceItem = h;
+                break;
+            }
+        }
+    } else if (nImage == TCS_CHECKED) {
+        m_hChosenDeviceItem = nullptr;
+        SetCheck(hItem, TCS_UNCHECKED);
+        m_nChosenDevice = -1;
+        ReleaseOtherFixed(pOther);
+    }
+}
+
 void CBackUpTreeCtrl::ReleaseDevicePair()
 {
     CBackUpTreeCtrl* pOther = OtherTree();
@@ -447,44 +478,8 @@ LRESULT CBackUpTreeCtrl::ClickStateIcon(HTREEITEM hItem)
     int nImage = GetCheck(hItem);
     if (nImage == TCS_FIXED && hItem != m_hRootItem)
         return 1;
-    CBackUpTreeCtrl* pOther = OtherTree();
-    DWORD_PTR dwData = GetItemData(hItem);
-    if (!GetParentItem(hItem) && hItem != m_hRootItem && IsTreeDeviceData(dwData)) {
-        int nDevice = (int)(dwData - TREE_DATA_DEVICE_BASE);
-        if (nImage == TCS_UNCHECKED || nImage == TCS_UNCHECKED_ALT) {
-            if (m_hChosenDeviceItem) {
-                SetCheck(m_hChosenDeviceItem, TCS_UNCHECKED);
-                if (pOther && pOther->m_hFixedDeviceItem) {
-                    pOther->SetCheck(pOther->m_hFixedDeviceItem, TCS_UNCHECKED);
-                    pOther->m_hFixedDeviceItem = nullptr;
-                }
-            }
-            SetCheck(hItem, TCS_CHECKED);
-            m_hChosenDeviceItem = hItem;
-            m_nChosenDevice = nDevice;
-            if (pOther) {
-                for (HTREEITEM h = pOther->GetRootItem(); h; h = pOther->GetNextSiblingItem(h)) {
-                    DWORD_PTR d = pOther->GetItemData(h);
-                    if (IsTreeDeviceData(d) && (int)(d - TREE_DATA_DEVICE_BASE) == nDevice) {
-                        if (h == pOther->m_hChosenDeviceItem) {
-                            pOther->m_hChosenDeviceItem = nullptr;
-                            pOther->m_nChosenDevice = -1;
-                        }
-                        pOther->SetCheck(h, TCS_FIXED);
-                        pOther->m_hFixedDeviceItem = h;
-                        break;
-                    }
-                }
-            }
-        } else if (nImage == TCS_CHECKED) {
-            m_hChosenDeviceItem = nullptr;
-            SetCheck(hItem, TCS_UNCHECKED);
-            m_nChosenDevice = -1;
-            if (pOther && pOther->m_hFixedDeviceItem) {
-                pOther->SetCheck(pOther->m_hFixedDeviceItem, TCS_UNCHECKED);
-                pOther->m_hFixedDeviceItem = nullptr;
-            }
-        }
+    if (!GetParentItem(hItem) && hItem != m_hRootItem && IsTreeDeviceData(GetItemData(hItem))) {
+        ClickDeviceItem(hItem, nImage);
         return 1;
     }
 
@@ -630,8 +625,7 @@ int CBackUpTreeCtrl::AddSelPath(const CString& strPath)
     bool bFolder = (dwAttr & FILE_ATTRIBUTE_DIRECTORY) != 0;
     // A new entry takes its folder's selection: inside a checked folder it is checked (the
     // folder's entry already covers it), elsewhere it is unchecked.
-    int nParent = GetCheck(hParent);
-    int nImage = (nParent == TCS_CHECKED || nParent == TCS_FIXED) ? nParent : TCS_UNCHECKED;
+    int nImage = NewEntryImage(GetCheck(hParent));
     HTREEITEM h = InsertEntry(hParent, TVI_LAST, strName, strFull, bFolder, TREE_DATA_FILE, nImage);
     if (!h)
         return 0;
@@ -654,9 +648,7 @@ int CBackUpTreeCtrl::RemoveSelPath(const CString& strPath)
     if (!h || h == m_hRootItem)
         return 0;
     if (!bUnlisted) {
-        if (GetCheck(h) != TCS_FIXED)
-            UpdateParentCheck(h, FALSE);
-        DeleteTreeItem(h);
+        RemoveItemAndUpdateParent(h, FALSE);
         SaveSelection();
         return 1;
     }
@@ -696,20 +688,7 @@ int CBackUpTreeCtrl::RenameSelItem(const CString& strOld, const CString& strNew)
     HTREEITEM hParent = GetParentItem(h);
     if (!hParent || hParent == m_hRootItem)
         return 0;
-    int nImage = GetCheck(h);
-    if (!FindListedItem(strNew)) {
-        CString strFull = ParentPath(strNew) + LastName(strNew);
-        DWORD dwAttr = ::GetFileAttributesW(strFull);
-        bool bFolder = dwAttr != INVALID_FILE_ATTRIBUTES ? (dwAttr & FILE_ATTRIBUTE_DIRECTORY) != 0
-                                                         : GetItemData(h) == TREE_DATA_FOLDER;
-        HTREEITEM hNew = InsertEntry(hParent, TVI_LAST, LastName(strNew), strFull, bFolder, TREE_DATA_FILE, nImage);
-        if (hNew && EndsWithNoCase(strFull, L"lnk"))
-            SetOverlay(hNew, 2);
-    } else {
-        UpdateParentCheck(h, FALSE);
-    }
-    DeleteTreeItem(h);
-    SortChildren(hParent);
+    ReplaceRenamedItem(h, strNew, FALSE, true);
     CSelection built;
     BuildSelection(built, sel);
     WriteSelection(built);
@@ -727,6 +706,29 @@ void CBackUpTreeCtrl::RemoveDriveItem(const CString& strRoot)
         RecomputeFromChildren(m_hRootItem, FALSE);
 }
 
+void CBackUpTreeCtrl::RemoveItemAndUpdateParent(HTREEITEM hItem, BOOL bForce)
+{
+    if (GetCheck(hItem) != TCS_FIXED)
+        UpdateParentCheck(hItem, bForce);
+    DeleteTreeItem(hItem);
+}
+
+void CBackUpTreeCtrl::ReplaceRenamedItem(HTREEITEM hItem, const CString& strNew, BOOL bForce, bool bLinkOverlay)
+{
+    HTREEITEM hParent = GetParentItem(hItem);
+    if (!FindListedItem(strNew)) {
+        CString strFull = ParentPath(strNew) + LastName(strNew);
+        HTREEITEM hNew = InsertEntry(hParent, TVI_LAST, LastName(strNew), strFull, IsFolderAfterRename(strFull, hItem),
+                                     TREE_DATA_FILE, GetCheck(hItem));
+        if (hNew && bLinkOverlay && EndsWithNoCase(strFull, L"lnk"))
+            SetOverlay(hNew, 2);
+    } else {
+        UpdateParentCheck(hItem, bForce);
+    }
+    DeleteTreeItem(hItem);
+    SortChildren(hParent);
+}
+
 int CBackUpTreeCtrl::RenameSelFolder(const CString& strOld, const CString& strNew)
 {
     int n = RemoveSelPath(strOld);
@@ -735,10 +737,7 @@ int CBackUpTreeCtrl::RenameSelFolder(const CString& strOld, const CString& strNe
 
 int CBackUpTreeCtrl::RefreshSelFolder(const CString& strPath)
 {
-    CString strFolder(strPath);
-    if (EndsWithNoCase(strFolder, L"rar"))
-        strFolder = ParentPath(strFolder);
-    HTREEITEM h = FindListedItem(strFolder);
+    HTREEITEM h = FindListedItem(UpdatedFolder(strPath));
     if (!h || h == m_hRootItem)
         return 0;
     FillFolder(h, GetItemPath(h));

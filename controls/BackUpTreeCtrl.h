@@ -106,6 +106,24 @@ protected:
     void ApplyImagesBelow(HTREEITEM hItem, const CString& strPath, const CSelection& sel);
     void ReportWriteFailure(const CString& strFile, DWORD dwError);
     void ReleaseDevicePair();
+    // The other tree's device item fixed by this tree's choice goes back to unchecked.
+    void ReleaseOtherFixed(CBackUpTreeCtrl* pOther);
+    // A click on a device item's check box (image nImage): an unchecked device becomes this
+    // tree's one chosen device and fixes the same device in the other tree; a checked one is
+    // given up and releases it there.
+    void ClickDeviceItem(HTREEITEM hItem, int nImage);
+    // Removes an item after recomputing its parent as if it were gone (fixed items aside).
+    void RemoveItemAndUpdateParent(HTREEITEM hItem, BOOL bForce);
+    // Shows a renamed entry: a new item with the old one's image under the same parent when the
+    // new path is not shown yet (shortcuts with the link overlay when bLinkOverlay), then the
+    // old item goes and the parent is sorted.
+    void ReplaceRenamedItem(HTREEITEM hItem, const CString& strNew, BOOL bForce, bool bLinkOverlay);
+    // The image of a folder's children when it is listed: unchecked below an unchecked or mixed
+    // folder, else the folder's own.
+    static int ListedChildImage(int nFolderImage);
+    // The image of an entry that appears in a folder: the folder's when it is checked or fixed,
+    // else unchecked.
+    static int NewEntryImage(int nFolderImage);
     CString DeviceTipText(int nDeviceNumber) const;
 
     void OnNMClick(NMHDR* pNMHDR, LRESULT* pResult);

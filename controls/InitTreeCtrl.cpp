@@ -106,6 +106,35 @@ int CInitTreeCtrl::OverlayFor(DWORD dwShellAttributes)
     return 0;
 }
 
+CString CInitTreeCtrl::DriveDisplayName(const CString& strRoot, int& nIcon)
+{
+    nIcon = 0;
+    SHFILEINFOW sfi = {};
+    if (!ShellIo().FileInfo(strRoot, 0, &sfi, SHGFI_DISPLAYNAME | SHGFI_SYSICONINDEX | SHGFI_SMALLICON))
+        return CString();
+    nIcon = sfi.iIcon;
+    return CString(sfi.szDisplayName);
+}
+
+bool CInitTreeCtrl::HasFileSystem(const CString& strRoot)
+{
+    wchar_t szFs[MAX_PATH] = {};
+    return ShellIo().VolumeInformation(strRoot, nullptr, 0, nullptr, nullptr, nullptr, szFs, MAX_PATH) && szFs[0];
+}
+
+CString CInitTreeCtrl::UpdatedFolder(const CString& strPath)
+{
+    return EndsWithNoCase(strPath, L"rar") ? ParentPath(strPath) : strPath;
+}
+
+bool CInitTreeCtrl::IsFolderAfterRename(const CString& strNewFull, HTREEITEM hOld) const
+{
+    DWORD dwAttr = ::GetFileAttributesW(strNewFull);
+    if (dwAttr != INVALID_FILE_ATTRIBUTES)
+        return (dwAttr & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return GetItemData(hOld) == TREE_DATA_FOLDER;
+}
+
 void CInitTreeCtrl::SetOverlay(HTREEITEM hItem, int nOverlay)
 {
     SetItemState(hItem, INDEXTOOVERLAYMASK(nOverlay), kOverlayMask);
@@ -270,22 +299,15 @@ HTREEITEM CInitTreeCtrl::InsertDriveItem(const CString& strRoot, HTREEITEM hPare
     CString strDrive = WithBackslash(strRoot);
     if (strDrive.GetLength() < 3 || strDrive[1] != L':')
         return nullptr;
-    SHFILEINFOW sfi = {};
-    CString strText;
     int nIcon = 0;
-    if (ShellIo().FileInfo(strDrive, 0, &sfi, SHGFI_DISPLAYNAME | SHGFI_SYSICONINDEX | SHGFI_SMALLICON)) {
-        strText = sfi.szDisplayName;
-        nIcon = sfi.iIcon;
-    }
+    CString strText = DriveDisplayName(strDrive, nIcon);
     if (strText.IsEmpty())
         strText = strDrive.Left(2);
     wchar_t chLetter = strDrive[0];
     if (chLetter >= L'a' && chLetter <= L'z')
         chLetter = (wchar_t)(chLetter - L'a' + L'A');
     DWORD_PTR dwData = (DWORD_PTR)chLetter << 8;
-    wchar_t szFs[MAX_PATH] = {};
-    if (!ShellIo().VolumeInformation(strDrive, nullptr, 0, nullptr, nullptr, nullptr, szFs, MAX_PATH) ||
-        !szFs[0]) {
+    if (!HasFileSystem(strDrive)) {
         dwData += 2;
         nCheck = TCS_FIXED;
     }
@@ -403,6 +425,17 @@ void CInitTreeCtrl::ListFolder(HTREEITEM hItem, CString strFolder)
     strFolder = WithBackslash(strFolder);
     if (GetParentItem(hItem) == m_hRootItem && ShellIo().DriveType(strFolder.Left(3)) == DRIVE_NO_ROOT_DIR)
         return;
+    ListEntries(hItem, strFolder, [](const WIN32_FIND_DATAW& fd, const CString& strFull, DWORD_PTR& dwData, int&) {
+        if (fd.dwFileAttributes & (FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_TEMPORARY))
+            return false;
+        int nIcon = ShellIconOf(strFull);
+        dwData = nIcon ? (DWORD_PTR)nIcon : 1;
+        return true;
+    });
+}
+
+void CInitTreeCtrl::ListEntries(HTREEITEM hItem, const CString& strFolder, const EntryFilter& filter)
+{
     DeleteChildren(hItem);
     WIN32_FIND_DATAW fd;
     HANDLE hFind = ::FindFirstFileW(strFolder + L"*.*", &fd);
@@ -413,12 +446,13 @@ void CInitTreeCtrl::ListFolder(HTREEITEM hItem, CString strFolder)
         CString strName(fd.cFileName);
         if (strName == L"." || strName == L"..")
             continue;
-        if (fd.dwFileAttributes & (FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_TEMPORARY))
+        CString strFull = strFolder + strName;
+        DWORD_PTR dwData = TREE_DATA_FILE;
+        int nCheck = 0;
+        if (!filter(fd, strFull, dwData, nCheck))
             continue;
         bool bFolder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        int nIcon = ShellIconOf(strFolder + strName);
-        DWORD_PTR dwData = nIcon ? (DWORD_PTR)nIcon : 1;
-        HTREEITEM h = InsertEntry(hItem, hAfter, strName, strFolder + strName, bFolder, dwData, 0);
+        HTREEITEM h = InsertEntry(hItem, hAfter, strName, strFull, bFolder, dwData, nCheck);
         if (h)
             hAfter = h;
     } while (::FindNextFileW(hFind, &fd));
@@ -552,9 +586,7 @@ int CInitTreeCtrl::RenamePathItem(const CString& strOld, const CString& strNew)
     HTREEITEM hParent = GetParentItem(hOld);
     if (!hParent || hParent == m_hRootItem)
         return 0;   // drives are renamed through their labels, not here
-    DWORD dwFileAttr = ::GetFileAttributesW(strNew);
-    bool bFolder = dwFileAttr != INVALID_FILE_ATTRIBUTES ? (dwFileAttr & FILE_ATTRIBUTE_DIRECTORY) != 0
-                                                          : GetItemData(hOld) == TREE_DATA_FOLDER;
+    bool bFolder = IsFolderAfterRename(strNew, hOld);
     CString strFull = ParentPath(strNew) + LastName(strNew);
     int nIcon = ShellIconOf(strFull);
     InsertEntry(hParent, TVI_LAST, LastName(strNew), strFull, bFolder, nIcon ? (DWORD_PTR)nIcon : 1, 0);
@@ -571,9 +603,7 @@ int CInitTreeCtrl::RenameFolderItems(const CString& strOld, const CString& strNe
 
 int CInitTreeCtrl::RefreshPathItem(const CString& strPath)
 {
-    CString strFolder(strPath);
-    if (EndsWithNoCase(strFolder, L"rar"))
-        strFolder = ParentPath(strFolder);
+    CString strFolder = UpdatedFolder(strPath);
     HTREEITEM h = FindListedItem(strFolder);
     if (!h || h == m_hRootItem)
         return 0;

@@ -15,6 +15,8 @@
 #include "afxctl.h"
 #include "afxwin.h"
 
+#include <functional>
+
 class CInitTreeCtrl : public CTreeCtrl, public IShellChangeSink {
 public:
     CInitTreeCtrl() = default;
@@ -60,6 +62,13 @@ public:
 
     // Lists a folder under its item (management trees) and sorts it.
     void ListFolder(HTREEITEM hItem, CString strFolder);
+    // Decides on one entry of a folder being listed ("." and ".." never reach it): false leaves
+    // it out; otherwise the item data it gets as a file and its check image (0 for none).
+    using EntryFilter =
+        std::function<bool(const WIN32_FIND_DATAW& fd, const CString& strFull, DWORD_PTR& dwFileData, int& nCheck)>;
+    // Replaces an item's children by the entries of a folder (ending in a backslash) that the
+    // filter keeps, in the order the file system gives them, then sorts them.
+    void ListEntries(HTREEITEM hItem, const CString& strFolder, const EntryFilter& filter);
     // Folders before files, each kind alphabetically; under the root, drives by letter.
     void SortChildren(HTREEITEM hItem);
     static int CALLBACK CompareFoldersFirst(LPARAM lData1, LPARAM lData2, LPARAM);
@@ -100,6 +109,15 @@ public:
     static bool EndsWithNoCase(const CString& s, const wchar_t* pszEnd);
     // Shell icon index and attributes (SFGAO_*) of a path through the shell seam.
     static int ShellIconOf(const CString& strPath, DWORD* pdwAttributes = nullptr);
+    // The shell's display name and small icon of a drive root; empty when the shell has none.
+    static CString DriveDisplayName(const CString& strRoot, int& nIcon);
+    // True when the volume of a drive root reports a file system.
+    static bool HasFileSystem(const CString& strRoot);
+    // The folder a shell update names: an update of a ".rar" stands for its folder.
+    static CString UpdatedFolder(const CString& strPath);
+    // Whether the renamed entry strNewFull is a folder: from the file system, or from the old
+    // item when the entry is already gone again.
+    bool IsFolderAfterRename(const CString& strNewFull, HTREEITEM hOld) const;
     // Overlay index for an entry with the given shell attributes.
     static int OverlayFor(DWORD dwShellAttributes);
     void SetOverlay(HTREEITEM hItem, int nOverlay);

@@ -44,18 +44,10 @@ void CUsbTreeCtrl::ShowDriveRoot(const CString& strPath)
 
     if (!strPath.IsEmpty()) {
         m_strRootPath = WithBackslash(strPath);
-        SHFILEINFOW sfi = {};
-        CString strName;
         int nIcon = 0;
-        if (ShellIo().FileInfo(m_strRootPath, 0, &sfi, SHGFI_DISPLAYNAME | SHGFI_SYSICONINDEX | SHGFI_SMALLICON)) {
-            strName = sfi.szDisplayName;
-            nIcon = sfi.iIcon;
-        }
+        CString strName = DriveDisplayName(m_strRootPath, nIcon);
         if (!strName.IsEmpty()) {
-            wchar_t szFs[MAX_PATH] = {};
-            bool bFs = ShellIo().VolumeInformation(m_strRootPath, nullptr, 0, nullptr, nullptr, nullptr, szFs,
-                                                   MAX_PATH) && szFs[0];
-            int nCheck = bFs ? TCS_UNCHECKED : TCS_FIXED;
+            int nCheck = HasFileSystem(m_strRootPath) ? TCS_UNCHECKED : TCS_FIXED;
             HTREEITEM hRoot = InsertItem(TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM | TVIF_STATE,
                                          strName, nIcon, nIcon, INDEXTOSTATEIMAGEMASK(nCheck), TVIS_STATEIMAGEMASK,
                                          (LPARAM)TREE_DATA_DEST_ROOT, TVI_ROOT, TVI_FIRST);
@@ -157,26 +149,12 @@ void CUsbTreeCtrl::FillFolder(HTREEITEM hItem, CString strPath)
 {
     if (hItem == GetDriveRootItem())
         return;   // the drive root shows the store folder only
-    strPath = WithBackslash(strPath);
-    DeleteChildren(hItem);
-    int nImage = GetCheck(hItem);
-    int nChild = (nImage == TCS_MIXED || nImage == TCS_UNCHECKED_ALT || nImage == 0) ? TCS_UNCHECKED : nImage;
-    WIN32_FIND_DATAW fd;
-    HANDLE hFind = ::FindFirstFileW(strPath + L"*.*", &fd);
-    if (hFind != INVALID_HANDLE_VALUE) {
-        HTREEITEM hAfter = TVI_FIRST;
-        do {
-            CString strName(fd.cFileName);
-            if (strName == L"." || strName == L".." || (fd.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM))
-                continue;
-            bool bFolder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            HTREEITEM h = InsertEntry(hItem, hAfter, strName, strPath + strName, bFolder, TREE_DATA_FILE, nChild);
-            if (h)
-                hAfter = h;
-        } while (::FindNextFileW(hFind, &fd));
-        ::FindClose(hFind);
-    }
-    SortChildren(hItem);
+    int nChild = ListedChildImage(GetCheck(hItem));
+    ListEntries(hItem, WithBackslash(strPath),
+                [nChild](const WIN32_FIND_DATAW& fd, const CString&, DWORD_PTR&, int& nCheck) {
+                    nCheck = nChild;
+                    return (fd.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) == 0;
+                });
 }
 
 // --- Restore list ----------------------------------------------------------------------------
@@ -227,11 +205,9 @@ LRESULT CUsbTreeCtrl::ClickStateIcon(HTREEITEM hItem)
     int nImage = GetCheck(hItem);
     if (nImage == TCS_FIXED)
         return 1;
-    CBackUpTreeCtrl* pOther = OtherTree();
-    DWORD_PTR dwData = GetItemData(hItem);
-    if (!GetParentItem(hItem) && IsTreeDeviceData(dwData)) {
-        int nDevice = (int)(dwData - TREE_DATA_DEVICE_BASE);
+    if (!GetParentItem(hItem) && IsTreeDeviceData(GetItemData(hItem))) {
         if (nImage == TCS_UNCHECKED || nImage == TCS_UNCHECKED_ALT) {
+            // Choosing a device gives up what was checked on the drive shown.
             HTREEITEM hRoot = GetDriveRootItem();
             if (hRoot && GetCheck(hRoot) != TCS_FIXED) {
                 SetCheck(hRoot, TCS_UNCHECKED);
@@ -243,41 +219,8 @@ LRESULT CUsbTreeCtrl::ClickStateIcon(HTREEITEM hItem)
                     }
                 }
             }
-            if (m_hChosenDeviceItem) {
-                SetCheck(m_hChosenDeviceItem, TCS_UNCHECKED);
-                if (pOther && pOther->m_hFixedDeviceItem) {
-                    pOther->SetCheck(pOther->m_hFixedDeviceItem, TCS_UNCHECKED);
-                    pOther->m_hFixedDeviceItem = nullptr;
-                }
-            }
-            SetCheck(hItem, TCS_CHECKED);
-            m_hChosenDeviceItem = hItem;
-            m_nChosenDevice = nDevice;
-            if (pOther) {
-                HTREEITEM hFound = nullptr;
-                for (HTREEITEM h = pOther->GetRootItem(); h; h = pOther->GetNextSiblingItem(h)) {
-                    DWORD_PTR d = pOther->GetItemData(h);
-                    if (IsTreeDeviceData(d) && (int)(d - TREE_DATA_DEVICE_BASE) == nDevice)
-                        hFound = h;
-                }
-                if (hFound) {
-                    if (hFound == pOther->m_hChosenDeviceItem) {
-                        pOther->m_hChosenDeviceItem = nullptr;
-                        pOther->m_nChosenDevice = -1;
-                    }
-                    pOther->SetCheck(hFound, TCS_FIXED);
-                    pOther->m_hFixedDeviceItem = hFound;
-                }
-            }
-        } else if (nImage == TCS_CHECKED) {
-            SetCheck(hItem, TCS_UNCHECKED);
-            m_nChosenDevice = -1;
-            if (pOther && pOther->m_hFixedDeviceItem) {
-                pOther->SetCheck(pOther->m_hFixedDeviceItem, TCS_UNCHECKED);
-                pOther->m_hFixedDeviceItem = nullptr;
-            }
-            m_hChosenDeviceItem = nullptr;
         }
+        ClickDeviceItem(hItem, nImage);
         return 1;
     }
     ReleaseDevicePair();
@@ -369,8 +312,7 @@ int CUsbTreeCtrl::AddSelPath(const CString& strPath)
     if (dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_SYSTEM))
         return 0;
     bool bFolder = dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_DIRECTORY);
-    int nParent = GetCheck(hParent);
-    int nImage = (nParent == TCS_CHECKED || nParent == TCS_FIXED) ? nParent : TCS_UNCHECKED;
+    int nImage = NewEntryImage(GetCheck(hParent));
     HTREEITEM h = InsertEntry(hParent, TVI_LAST, strName, strFull, bFolder, TREE_DATA_FILE, nImage);
     if (!h)
         return 0;
@@ -384,9 +326,7 @@ int CUsbTreeCtrl::RemoveSelPath(const CString& strPath)
     HTREEITEM h = FindListedItem(strPath);
     if (!h || !GetParentItem(h))
         return 0;
-    if (GetCheck(h) != TCS_FIXED)
-        UpdateParentCheck(h, TRUE);
-    DeleteTreeItem(h);
+    RemoveItemAndUpdateParent(h, TRUE);
     return 1;
 }
 
@@ -395,18 +335,7 @@ int CUsbTreeCtrl::RenameSelItem(const CString& strOld, const CString& strNew)
     HTREEITEM h = FindListedItem(strOld);
     if (!h || !GetParentItem(h))
         return 0;
-    HTREEITEM hParent = GetParentItem(h);
-    if (!FindListedItem(strNew)) {
-        CString strFull = ParentPath(strNew) + LastName(strNew);
-        DWORD dwAttr = ::GetFileAttributesW(strFull);
-        bool bFolder = dwAttr != INVALID_FILE_ATTRIBUTES ? (dwAttr & FILE_ATTRIBUTE_DIRECTORY) != 0
-                                                         : GetItemData(h) == TREE_DATA_FOLDER;
-        InsertEntry(hParent, TVI_LAST, LastName(strNew), strFull, bFolder, TREE_DATA_FILE, GetCheck(h));
-    } else {
-        UpdateParentCheck(h, TRUE);
-    }
-    DeleteTreeItem(h);
-    SortChildren(hParent);
+    ReplaceRenamedItem(h, strNew, TRUE, false);
     return 1;
 }
 
@@ -414,9 +343,7 @@ int CUsbTreeCtrl::RefreshSelFolder(const CString& strPath)
 {
     if (m_strRootPath.IsEmpty() || strPath.Left(3).CompareNoCase(m_strRootPath.Left(3)) != 0)
         return 0;
-    CString strFolder(strPath);
-    if (EndsWithNoCase(strFolder, L"rar"))
-        strFolder = ParentPath(strFolder);
+    CString strFolder = UpdatedFolder(strPath);
     if (CSelection::FlatForm(strFolder).GetLength() <= 3) {
         ShowDriveRoot(m_strRootPath);
         return 1;

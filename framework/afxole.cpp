@@ -2,6 +2,47 @@
 
 #include <shlobj.h>
 
+namespace {
+
+// A copy of a global memory block (the receiver of a drop frees it); null when it cannot be made.
+HGLOBAL CopyGlobal(HGLOBAL hSource)
+{
+    SIZE_T n = ::GlobalSize(hSource);
+    HGLOBAL hCopy = ::GlobalAlloc(GMEM_MOVEABLE, n ? n : 1);
+    if (!hCopy)
+        return nullptr;
+    void* pSrc = ::GlobalLock(hSource);
+    void* pDst = ::GlobalLock(hCopy);
+    if (pSrc && pDst)
+        memcpy(pDst, pSrc, n);
+    if (pDst)
+        ::GlobalUnlock(hCopy);
+    if (pSrc)
+        ::GlobalUnlock(hSource);
+    if (!pSrc || !pDst) {
+        ::GlobalFree(hCopy);
+        return nullptr;
+    }
+    return hCopy;
+}
+
+// QueryInterface of an embedded COM object that offers one interface besides IUnknown.
+template <class I>
+HRESULT QueryOne(I* pThis, REFIID iid, REFIID riid, void** ppv)
+{
+    if (!ppv)
+        return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, iid)) {
+        *ppv = pThis;
+        pThis->AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+} // namespace
+
 // ---------------------------------------------------------------------------------------
 // COleDataObject
 // ---------------------------------------------------------------------------------------
@@ -49,24 +90,7 @@ HGLOBAL COleDataObject::GetGlobalData(CLIPFORMAT cf) const
     STGMEDIUM medium = {};
     if (FAILED(m_p->GetData(&fmt, &medium)))
         return nullptr;
-    HGLOBAL hCopy = nullptr;
-    if (medium.tymed == TYMED_HGLOBAL && medium.hGlobal) {
-        SIZE_T n = ::GlobalSize(medium.hGlobal);
-        hCopy = ::GlobalAlloc(GMEM_MOVEABLE, n ? n : 1);
-        void* pSrc = ::GlobalLock(medium.hGlobal);
-        void* pDst = hCopy ? ::GlobalLock(hCopy) : nullptr;
-        if (pSrc && pDst)
-            memcpy(pDst, pSrc, n);
-        if (pDst)
-            ::GlobalUnlock(hCopy);
-        if (pSrc)
-            ::GlobalUnlock(medium.hGlobal);
-        if (!pSrc || !pDst) {
-            if (hCopy)
-                ::GlobalFree(hCopy);
-            hCopy = nullptr;
-        }
-    }
+    HGLOBAL hCopy = medium.tymed == TYMED_HGLOBAL && medium.hGlobal ? CopyGlobal(medium.hGlobal) : nullptr;
     ::ReleaseStgMedium(&medium);
     return hCopy;
 }
@@ -127,58 +151,46 @@ CPoint COleDropTarget::ClientPoint(POINTL pt) const
 
 STDMETHODIMP COleDropTarget::XDropTarget::QueryInterface(REFIID riid, void** ppv)
 {
-    if (!ppv)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDropTarget)) {
-        *ppv = static_cast<IDropTarget*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return QueryOne<IDropTarget>(this, IID_IDropTarget, riid, ppv);
 }
 
 STDMETHODIMP_(ULONG) COleDropTarget::XDropTarget::AddRef() { return (ULONG)::InterlockedIncrement(&m_nRef); }
 
 STDMETHODIMP_(ULONG) COleDropTarget::XDropTarget::Release() { return (ULONG)::InterlockedDecrement(&m_nRef); }
 
-STDMETHODIMP COleDropTarget::XDropTarget::DragEnter(IDataObject* pDataObj, DWORD grfKeyState, POINTL pt,
-                                                    DWORD* pdwEffect)
+HRESULT COleDropTarget::DragEnterOrOver(bool bEnter, DWORD grfKeyState, POINTL pt, DWORD* pdwEffect)
 {
     if (!pdwEffect)
         return E_INVALIDARG;
-    COleDropTarget* t = m_pOwner;
     DROPEFFECT allowed = *pdwEffect;
     *pdwEffect = DROPEFFECT_NONE;
-    t->m_dataObject.Attach(pDataObj, TRUE);
-    CWnd* pWnd = t->m_hWnd ? CWnd::FromHandle(t->m_hWnd) : nullptr;
+    CWnd* pWnd = GetRegisteredWnd();
     if (!pWnd)
         return S_OK;
-    t->m_dwLastEffect = t->OnDragEnter(pWnd, &t->m_dataObject, grfKeyState, t->ClientPoint(pt));
-    *pdwEffect = MaskEffect(t->m_dwLastEffect, allowed);
+    CPoint point = ClientPoint(pt);
+    m_dwLastEffect = bEnter ? OnDragEnter(pWnd, &m_dataObject, grfKeyState, point)
+                            : OnDragOver(pWnd, &m_dataObject, grfKeyState, point);
+    *pdwEffect = MaskEffect(m_dwLastEffect, allowed);
     return S_OK;
+}
+
+STDMETHODIMP COleDropTarget::XDropTarget::DragEnter(IDataObject* pDataObj, DWORD grfKeyState, POINTL pt,
+                                                    DWORD* pdwEffect)
+{
+    if (pdwEffect)
+        m_pOwner->m_dataObject.Attach(pDataObj, TRUE);
+    return m_pOwner->DragEnterOrOver(true, grfKeyState, pt, pdwEffect);
 }
 
 STDMETHODIMP COleDropTarget::XDropTarget::DragOver(DWORD grfKeyState, POINTL pt, DWORD* pdwEffect)
 {
-    if (!pdwEffect)
-        return E_INVALIDARG;
-    COleDropTarget* t = m_pOwner;
-    DROPEFFECT allowed = *pdwEffect;
-    *pdwEffect = DROPEFFECT_NONE;
-    CWnd* pWnd = t->m_hWnd ? CWnd::FromHandle(t->m_hWnd) : nullptr;
-    if (!pWnd)
-        return S_OK;
-    t->m_dwLastEffect = t->OnDragOver(pWnd, &t->m_dataObject, grfKeyState, t->ClientPoint(pt));
-    *pdwEffect = MaskEffect(t->m_dwLastEffect, allowed);
-    return S_OK;
+    return m_pOwner->DragEnterOrOver(false, grfKeyState, pt, pdwEffect);
 }
 
 STDMETHODIMP COleDropTarget::XDropTarget::DragLeave()
 {
     COleDropTarget* t = m_pOwner;
-    CWnd* pWnd = t->m_hWnd ? CWnd::FromHandle(t->m_hWnd) : nullptr;
-    if (pWnd)
+    if (CWnd* pWnd = t->GetRegisteredWnd())
         t->OnDragLeave(pWnd);
     t->m_dataObject.Release();
     t->m_dwLastEffect = DROPEFFECT_NONE;
@@ -193,7 +205,7 @@ STDMETHODIMP COleDropTarget::XDropTarget::Drop(IDataObject* pDataObj, DWORD, POI
     DROPEFFECT allowed = *pdwEffect;
     *pdwEffect = DROPEFFECT_NONE;
     t->m_dataObject.Attach(pDataObj, TRUE);
-    CWnd* pWnd = t->m_hWnd ? CWnd::FromHandle(t->m_hWnd) : nullptr;
+    CWnd* pWnd = t->GetRegisteredWnd();
     // The effect the target itself decided last, not the one the drag loop masked.
     DROPEFFECT decided = t->m_dwLastEffect;
     if (pWnd) {
@@ -227,15 +239,7 @@ SCODE COleDropSource::GiveFeedback(DROPEFFECT) { return DRAGDROP_S_USEDEFAULTCUR
 
 STDMETHODIMP COleDropSource::XDropSource::QueryInterface(REFIID riid, void** ppv)
 {
-    if (!ppv)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDropSource)) {
-        *ppv = static_cast<IDropSource*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return QueryOne<IDropSource>(this, IID_IDropSource, riid, ppv);
 }
 
 STDMETHODIMP_(ULONG) COleDropSource::XDropSource::AddRef() { return (ULONG)::InterlockedIncrement(&m_nRef); }
@@ -328,15 +332,7 @@ DROPEFFECT COleDataSource::DoDragDrop(DROPEFFECT dwEffects, LPCRECT lpRectStartD
 
 STDMETHODIMP COleDataSource::XDataObject::QueryInterface(REFIID riid, void** ppv)
 {
-    if (!ppv)
-        return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDataObject)) {
-        *ppv = static_cast<IDataObject*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return QueryOne<IDataObject>(this, IID_IDataObject, riid, ppv);
 }
 
 STDMETHODIMP_(ULONG) COleDataSource::XDataObject::AddRef() { return (ULONG)::InterlockedIncrement(&m_nRef); }
@@ -351,22 +347,9 @@ STDMETHODIMP COleDataSource::XDataObject::GetData(FORMATETC* pFmt, STGMEDIUM* pM
     if (!e || !e->hGlobal)
         return DV_E_FORMATETC;
     // The receiver gets its own copy and frees it.
-    SIZE_T n = ::GlobalSize(e->hGlobal);
-    HGLOBAL h = ::GlobalAlloc(GMEM_MOVEABLE, n ? n : 1);
+    HGLOBAL h = CopyGlobal(e->hGlobal);
     if (!h)
         return E_OUTOFMEMORY;
-    void* pSrc = ::GlobalLock(e->hGlobal);
-    void* pDst = ::GlobalLock(h);
-    if (pSrc && pDst)
-        memcpy(pDst, pSrc, n);
-    if (pDst)
-        ::GlobalUnlock(h);
-    if (pSrc)
-        ::GlobalUnlock(e->hGlobal);
-    if (!pSrc || !pDst) {
-        ::GlobalFree(h);
-        return E_OUTOFMEMORY;
-    }
     pMedium->tymed = TYMED_HGLOBAL;
     pMedium->hGlobal = h;
     pMedium->pUnkForRelease = nullptr;

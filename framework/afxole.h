@@ -95,6 +95,9 @@ private:
     DROPEFFECT m_dwLastEffect = DROPEFFECT_NONE;
 
     CPoint ClientPoint(POINTL pt) const;
+    // Drag enter (bEnter) or over: asks the target for its effect and shows the drag loop
+    // that effect masked to the allowed ones.
+    HRESULT DragEnterOrOver(bool bEnter, DWORD grfKeyState, POINTL pt, DWORD* pdwEffect);
 };
 
 // ---------------------------------------------------------------------------------------

@@ -6,15 +6,11 @@
 #include "SettingsStore.h"
 #include "SharedFunctions.h"
 
-BEGIN_MESSAGE_MAP(CHotKey, CDialog)
+BEGIN_MESSAGE_MAP(CHotKey, CPopupDialog)
     ON_WM_CREATE()
     ON_WM_PAINT()
     ON_WM_ERASEBKGND()
-    ON_WM_SIZE()
     ON_WM_CTLCOLOR()
-    ON_WM_LBUTTONDOWN()
-    ON_WM_MOUSEMOVE()
-    ON_WM_LBUTTONUP()
     ON_BN_CLICKED(IDC_POPUP_OK, OnBnClickedOk)
     ON_BN_CLICKED(IDC_POPUP_CANCEL, OnBnClickedCancel)
     ON_BN_CLICKED(IDC_POPUP_CLOSE, OnBnClickedCancel)
@@ -83,17 +79,11 @@ CString HotKeyDisplayName(UINT nVirtualKey, int nHotKeyFlags)
     return s;
 }
 
-CHotKey::CHotKey(CWnd* pParent) : CDialog(IDD, pParent)
+CHotKey::CHotKey(CWnd* pParent) : CPopupDialog(IDD, 21, pParent)
 {
     CreateSettingsFont(m_fontTitle, 18, 500);
     CreateSettingsFont(m_fontText, 13, FW_NORMAL);
     LoadLanguageText();
-}
-
-CHotKey::~CHotKey()
-{
-    if (m_dcMem.m_hDC && m_hOldMemBitmap)
-        ::SelectObject(m_dcMem.m_hDC, m_hOldMemBitmap);
 }
 
 HWND CHotKey::MainWindow() const
@@ -168,18 +158,7 @@ void CHotKey::CreateControls()
 BOOL CHotKey::OnInitDialog()
 {
     CDialog::OnInitDialog();
-    HDC hScreen = ::GetDC(nullptr);
-    m_dcMem.Attach(::CreateCompatibleDC(hScreen));
-    ::ReleaseDC(nullptr, hScreen);
-    if (LoadPngResource(IDB_POPUP_BK, m_imgBk))
-        PremultiplyAlpha(m_imgBk);
-    if (LoadPngResource(IDB_POPUP_BK, m_imgMemBk)) {
-        PremultiplyAlpha(m_imgMemBk);
-        m_hOldMemBitmap = ::SelectObject(m_dcMem.m_hDC, m_imgMemBk.GetHandle());
-    }
-    SetRoundCorners(*this);
-    if (CWnd* pOwner = GetSettingsOwnerWindow())
-        CenterWindow(pOwner);
+    OpenPopup(IDB_POPUP_BK, IDB_POPUP_BK);
 
     int nKey = 0, nMods = 0;
     ReadHotKey(nKey, nMods);
@@ -245,13 +224,11 @@ void CHotKey::OnPaint()
     dc.FillSolidRect(&rc, 0x7D7D7D);
     if (!m_imgBk.IsNull())
         m_imgBk.Draw(dc.m_hDC, -2, -2, rc.Width() + 3, rc.Height() + 3);
-    CDC* pBk = m_hOldMemBitmap ? &m_dcMem : (CDC*)&dc;
+    CDC* pBk = ButtonBackground(&dc);
     m_btnClose.CopyParentBackground(pBk);
     m_btnOk.CopyParentBackground(pBk);
     m_btnCancel.CopyParentBackground(pBk);
 }
-
-void CHotKey::OnSize(UINT, int, int) { SetRoundCorners(*this); }
 
 HBRUSH CHotKey::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor)
 {
@@ -263,22 +240,4 @@ HBRUSH CHotKey::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor)
         return (HBRUSH)::GetStockObject(NULL_BRUSH);
     }
     return CDialog::OnCtlColor(pDC, pWnd, nCtlColor);
-}
-
-void CHotKey::OnLButtonDown(UINT nFlags, CPoint point)
-{
-    m_drag.OnButtonDown(*this, point);
-    CDialog::OnLButtonDown(nFlags, point);
-}
-
-void CHotKey::OnMouseMove(UINT nFlags, CPoint point)
-{
-    m_drag.OnMouseMove(*this, point, nFlags);
-    CDialog::OnMouseMove(nFlags, point);
-}
-
-void CHotKey::OnLButtonUp(UINT nFlags, CPoint point)
-{
-    m_drag.OnButtonUp();
-    CDialog::OnLButtonUp(nFlags, point);
 }

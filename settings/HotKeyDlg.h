@@ -5,6 +5,7 @@
 #include "afxwin.h"
 #include "atlimage.h"
 #include "ButtonST.h"
+#include "PopupDialog.h"
 #include "SettingsCommon.h"
 #include "res_settings.h"
 
@@ -16,14 +17,13 @@ int ModifiersToHotKeyFlags(int nModifiers);
 // The display name of a combination ("Ctrl + Shift + F9"), from the system's key names.
 CString HotKeyDisplayName(UINT nVirtualKey, int nHotKeyFlags);
 
-class CHotKey : public CDialog {
+class CHotKey : public CPopupDialog {
 public:
     enum { IDD = IDD_HOTKEY };
     static constexpr int kWidth = 280;
     static constexpr int kHeight = 100;
 
     explicit CHotKey(CWnd* pParent = nullptr);
-    ~CHotKey() override;
 
     CHotKeyCtrl m_hotKey;
 
@@ -32,11 +32,7 @@ protected:
     BOOL OnInitDialog() override;
     void OnPaint();
     BOOL OnEraseBkgnd(CDC*) { return TRUE; }
-    void OnSize(UINT nType, int cx, int cy);
     HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor);
-    void OnLButtonDown(UINT nFlags, CPoint point);
-    void OnMouseMove(UINT nFlags, CPoint point);
-    void OnLButtonUp(UINT nFlags, CPoint point);
     void OnOK() override { OnBnClickedOk(); }
     void OnCancel() override { OnBnClickedCancel(); }
     void OnBnClickedOk();
@@ -48,13 +44,8 @@ private:
     void CreateControls();
     HWND MainWindow() const;
 
-    CDC m_dcMem;
-    CImage m_imgBk;        // drawn on the dialog
-    CImage m_imgMemBk;     // its own copy, selected into m_dcMem for the buttons
-    HGDIOBJ m_hOldMemBitmap = nullptr;
     CButtonST m_btnClose, m_btnOk, m_btnCancel;
     CStatic m_lblTitle, m_lblPrompt;
     CFont m_fontTitle, m_fontText;
     CString m_strTitle, m_strPrompt, m_strOk, m_strCancel;
-    CDragBand m_drag{21};
 };

@@ -5,15 +5,11 @@
 #include "SettingsHost.h"
 #include "SharedFunctions.h"
 
-BEGIN_MESSAGE_MAP(CPasswordSetDlg, CDialog)
+BEGIN_MESSAGE_MAP(CPasswordSetDlg, CPopupDialog)
     ON_WM_CREATE()
     ON_WM_PAINT()
     ON_WM_ERASEBKGND()
-    ON_WM_SIZE()
     ON_WM_CTLCOLOR()
-    ON_WM_LBUTTONDOWN()
-    ON_WM_MOUSEMOVE()
-    ON_WM_LBUTTONUP()
     ON_COMMAND(IDOK, OnIgnoreCommand)
     ON_BN_CLICKED(IDC_POPUP_CLOSE, OnCancel)
 END_MESSAGE_MAP()
@@ -24,16 +20,10 @@ const UINT kLabelIds[4] = {IDC_OLD_PASSWORD_LABEL, IDC_NEW_PASSWORD_LABEL, IDC_N
                            IDC_PASSWORD_HINT_LABEL};
 } // namespace
 
-CPasswordSetDlg::CPasswordSetDlg(CWnd* pParent) : CDialog(IDD, pParent)
+CPasswordSetDlg::CPasswordSetDlg(CWnd* pParent) : CPopupDialog(IDD, 33, pParent)
 {
     CreateSettingsFont(m_fontText, 12);
     CreateSettingsFont(m_fontTitle, 18);
-}
-
-CPasswordSetDlg::~CPasswordSetDlg()
-{
-    if (m_dcMem.m_hDC && m_hOldMemBitmap)
-        ::SelectObject(m_dcMem.m_hDC, m_hOldMemBitmap);
 }
 
 void CPasswordSetDlg::LoadLanguageText()
@@ -112,18 +102,7 @@ void CPasswordSetDlg::LayoutControls()
 BOOL CPasswordSetDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
-    HDC hScreen = ::GetDC(nullptr);
-    m_dcMem.Attach(::CreateCompatibleDC(hScreen));
-    ::ReleaseDC(nullptr, hScreen);
-    if (LoadPngResource(IDB_POPUP_BK, m_imgBk))
-        PremultiplyAlpha(m_imgBk);
-    if (LoadPngResource(IDB_QUICK_PAGE, m_imgMemBk)) {
-        PremultiplyAlpha(m_imgMemBk);
-        m_hOldMemBitmap = ::SelectObject(m_dcMem.m_hDC, m_imgMemBk.GetHandle());
-    }
-    SetRoundCorners(*this);
-    if (CWnd* pOwner = GetSettingsOwnerWindow())
-        CenterWindow(pOwner);
+    OpenPopup(IDB_POPUP_BK, IDB_QUICK_PAGE);
     for (CMyEdit& e : m_edits)
         e.EnableWindow(TRUE);
     return TRUE;
@@ -158,13 +137,11 @@ void CPasswordSetDlg::OnPaint()
     dc.SetTextColor(RGB(255, 255, 255));   // on the blue band
     dc.TextOut(10, 32 - sz.cy, m_strTitle);
     dc.SelectObject(old);
-    CDC* pBk = m_hOldMemBitmap ? &m_dcMem : (CDC*)&dc;
+    CDC* pBk = ButtonBackground(&dc);
     m_btnOk.CopyParentBackground(pBk);
     m_btnCancel.CopyParentBackground(pBk);
     m_btnClose.CopyParentBackground(&dc);
 }
-
-void CPasswordSetDlg::OnSize(UINT, int, int) { SetRoundCorners(*this); }
 
 HBRUSH CPasswordSetDlg::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor)
 {
@@ -174,22 +151,4 @@ HBRUSH CPasswordSetDlg::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor)
         return (HBRUSH)::GetStockObject(NULL_BRUSH);
     }
     return CDialog::OnCtlColor(pDC, pWnd, nCtlColor);
-}
-
-void CPasswordSetDlg::OnLButtonDown(UINT nFlags, CPoint point)
-{
-    m_drag.OnButtonDown(*this, point);
-    CDialog::OnLButtonDown(nFlags, point);
-}
-
-void CPasswordSetDlg::OnMouseMove(UINT nFlags, CPoint point)
-{
-    m_drag.OnMouseMove(*this, point, nFlags);
-    CDialog::OnMouseMove(nFlags, point);
-}
-
-void CPasswordSetDlg::OnLButtonUp(UINT nFlags, CPoint point)
-{
-    m_drag.OnButtonUp();
-    CDialog::OnLButtonUp(nFlags, point);
 }

@@ -5,18 +5,18 @@
 #include "afxwin.h"
 #include "atlimage.h"
 #include "ButtonST.h"
+#include "PopupDialog.h"
 #include "SettingsCommon.h"
 #include "SkinControls.h"
 #include "res_settings.h"
 
-class CPasswordSetDlg : public CDialog {
+class CPasswordSetDlg : public CPopupDialog {
 public:
     enum { IDD = IDD_PASSWORD_SET };
     static constexpr int kWidth = 400;
     static constexpr int kHeight = 160;
 
     explicit CPasswordSetDlg(CWnd* pParent = nullptr);
-    ~CPasswordSetDlg() override;
 
     CMyEdit m_edits[4];   // 1067, 1068, 1069, 1087
 
@@ -26,11 +26,7 @@ protected:
     BOOL PreTranslateMessage(MSG* pMsg) override;
     void OnPaint();
     BOOL OnEraseBkgnd(CDC*) { return TRUE; }
-    void OnSize(UINT nType, int cx, int cy);
     HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor);
-    void OnLButtonDown(UINT nFlags, CPoint point);
-    void OnMouseMove(UINT nFlags, CPoint point);
-    void OnLButtonUp(UINT nFlags, CPoint point);
     void OnOK() override {}
     void OnCancel() override { EndDialog(IDCANCEL); }
     void OnIgnoreCommand() {}
@@ -41,13 +37,8 @@ private:
     void LoadLanguageText();
     void LayoutControls();
 
-    CDC m_dcMem;
-    CImage m_imgBk;
-    CImage m_imgMemBk;
-    HGDIOBJ m_hOldMemBitmap = nullptr;
     CFont m_fontText, m_fontTitle;
     CButtonST m_btnClose, m_btnOk, m_btnCancel;
     CStatic m_labels[4];  // 23400 to 23403
     CString m_strLabels[4], m_strTitle, m_strOk, m_strCancel;
-    CDragBand m_drag{33};
 };

@@ -94,41 +94,6 @@ void EnsureSettingsControlClasses()
     s_bDone = ::InitCommonControlsEx(&icc) != FALSE;
 }
 
-void SetRoundCorners(CWnd& wnd)
-{
-    CRect rc;
-    wnd.GetWindowRect(&rc);
-    HRGN hRgn = ::CreateRoundRectRgn(0, 0, rc.Width() + 1, rc.Height() + 1, 7, 7);
-    if (hRgn && !wnd.SetWindowRgn(hRgn, TRUE))
-        ::DeleteObject(hRgn);
-}
-
-bool CDragBand::InBand(CWnd& wnd, CPoint pt) const
-{
-    CRect rc;
-    wnd.GetClientRect(&rc);
-    return pt.y >= 0 && pt.y < m_nHeight && pt.x >= 0 && pt.x < rc.right;
-}
-
-void CDragBand::OnButtonDown(CWnd& wnd, CPoint pt)
-{
-    m_bArmed = InBand(wnd, pt);
-}
-
-void CDragBand::OnMouseMove(CWnd& wnd, CPoint pt, UINT nFlags)
-{
-    // A release outside the window never reaches it: a move without the button ends the drag.
-    if (!(nFlags & MK_LBUTTON))
-        m_bArmed = false;
-    if (!m_bArmed || !InBand(wnd, pt))
-        return;
-    m_bArmed = false;
-    CPoint screen = pt;
-    wnd.ClientToScreen(&screen);
-    ::ReleaseCapture();
-    wnd.SendMessage(WM_NCLBUTTONDOWN, HTCAPTION, MAKELPARAM(screen.x, screen.y));
-}
-
 int ClampTimeField(const CString& strText, int nMax, bool& bOutOfRange)
 {
     bOutOfRange = false;

@@ -33,25 +33,6 @@ bool CheckSettingsWrite(SettingsWrite result);
 // Registers the common-control classes the pop-ups use (hot-key control, up-down arrows).
 void EnsureSettingsControlClasses();
 
-// Rounded 7 by 7 corners for a borderless pop-up of the given size.
-void SetRoundCorners(CWnd& wnd);
-
-// Dragging a borderless pop-up by a band at its top: armed by a press inside the band, a move
-// inside the band while armed hands the drag to the system; releasing the button disarms.
-class CDragBand {
-public:
-    explicit CDragBand(int nHeight) : m_nHeight(nHeight) {}
-    void OnButtonDown(CWnd& wnd, CPoint pt);
-    void OnMouseMove(CWnd& wnd, CPoint pt, UINT nFlags);
-    void OnButtonUp() { m_bArmed = false; }
-    bool IsArmed() const { return m_bArmed; }
-    bool InBand(CWnd& wnd, CPoint pt) const;
-
-private:
-    int m_nHeight;
-    bool m_bArmed = false;
-};
-
 // A decimal field of the time editor: the value of its text, clamped to 0..nMax without ever
 // overflowing (anything that is not a digit ends the number; an empty text is 0).
 // bOutOfRange is set when the text was empty, had other characters, a leading zero, or a

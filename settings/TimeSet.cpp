@@ -6,15 +6,11 @@
 #include "SettingsStore.h"
 #include "SharedFunctions.h"
 
-BEGIN_MESSAGE_MAP(CTimeSet, CDialog)
+BEGIN_MESSAGE_MAP(CTimeSet, CPopupDialog)
     ON_WM_CREATE()
     ON_WM_PAINT()
     ON_WM_ERASEBKGND()
-    ON_WM_SIZE()
     ON_WM_CTLCOLOR()
-    ON_WM_LBUTTONDOWN()
-    ON_WM_MOUSEMOVE()
-    ON_WM_LBUTTONUP()
     ON_WM_TIMER()
     ON_COMMAND(IDOK, OnIgnoreCommand)
     ON_COMMAND(IDCANCEL, OnIgnoreCommand)
@@ -42,18 +38,12 @@ void SplitTiming(const CString& strTiming, int& nHour, int& nMinute)
 } // namespace
 
 CTimeSet::CTimeSet(const wchar_t* pszDay, const CStringArray* pDayNames, int* pnDayIndex, CWnd* pParent)
-    : CDialog(IDD, pParent ? pParent : GetSettingsOwnerWindow()), m_pnDayIndex(pnDayIndex), m_pDayNames(pDayNames),
-      m_strDay(pszDay)
+    : CPopupDialog(IDD, 26, pParent ? pParent : GetSettingsOwnerWindow()), m_pnDayIndex(pnDayIndex),
+      m_pDayNames(pDayNames), m_strDay(pszDay)
 {
     CreateSettingsFont(m_fontTitle, 20, 500);
     CreateSettingsFont(m_fontText, 15);
     LoadLanguageText();
-}
-
-CTimeSet::~CTimeSet()
-{
-    if (m_dcMem.m_hDC && m_hOldMemBitmap)
-        ::SelectObject(m_dcMem.m_hDC, m_hOldMemBitmap);
 }
 
 void CTimeSet::LoadLanguageText()
@@ -141,9 +131,6 @@ void CTimeSet::CreateControls()
 
 BOOL CTimeSet::OnInitDialog()
 {
-    HDC hScreen = ::GetDC(nullptr);
-    m_dcMem.Attach(::CreateCompatibleDC(hScreen));
-    ::ReleaseDC(nullptr, hScreen);
     m_bHourWasZero = m_bMinuteWasZero = 0;
     CString strTiming;
     bool bSet = false;
@@ -151,15 +138,7 @@ BOOL CTimeSet::OnInitDialog()
     if (ReadDaySchedule(m_strDay, strTiming, bSet))
         SplitTiming(strTiming, nHour, nMinute);
     CDialog::OnInitDialog();
-    if (LoadPngResource(IDB_POPUP_BK, m_imgBk))
-        PremultiplyAlpha(m_imgBk);
-    if (LoadPngResource(IDB_POPUP_BK, m_imgMemBk)) {
-        PremultiplyAlpha(m_imgMemBk);
-        m_hOldMemBitmap = ::SelectObject(m_dcMem.m_hDC, m_imgMemBk.GetHandle());
-    }
-    SetRoundCorners(*this);
-    if (CWnd* pOwner = GetSettingsOwnerWindow())
-        CenterWindow(pOwner);
+    OpenPopup(IDB_POPUP_BK, IDB_POPUP_BK);
     m_strHour.Format(L"%d", nHour);
     m_strMinute.Format(L"%d", nMinute);
     m_editHour.SetWindowText(m_strHour);
@@ -271,13 +250,11 @@ void CTimeSet::OnPaint()
     dc.FillSolidRect(&rc, RGB(125, 125, 125));
     if (!m_imgBk.IsNull())
         m_imgBk.Draw(dc.m_hDC, -3, -3, rc.right + 5, rc.bottom + 5);
-    CDC* pBk = m_hOldMemBitmap ? &m_dcMem : (CDC*)&dc;
+    CDC* pBk = ButtonBackground(&dc);
     m_btnClose.CopyParentBackground(pBk);
     m_btnOk.CopyParentBackground(pBk);
     m_btnCancel.CopyParentBackground(pBk);
 }
-
-void CTimeSet::OnSize(UINT, int, int) { SetRoundCorners(*this); }
 
 HBRUSH CTimeSet::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor)
 {
@@ -289,22 +266,4 @@ HBRUSH CTimeSet::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor)
         return (HBRUSH)::GetStockObject(NULL_BRUSH);
     }
     return CDialog::OnCtlColor(pDC, pWnd, nCtlColor);
-}
-
-void CTimeSet::OnLButtonDown(UINT nFlags, CPoint point)
-{
-    m_drag.OnButtonDown(*this, point);
-    CDialog::OnLButtonDown(nFlags, point);
-}
-
-void CTimeSet::OnMouseMove(UINT nFlags, CPoint point)
-{
-    m_drag.OnMouseMove(*this, point, nFlags);
-    CDialog::OnMouseMove(nFlags, point);
-}
-
-void CTimeSet::OnLButtonUp(UINT nFlags, CPoint point)
-{
-    m_drag.OnButtonUp();
-    CDialog::OnLButtonUp(nFlags, point);
 }

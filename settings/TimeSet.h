@@ -7,11 +7,12 @@
 #include "afxcoll.h"
 #include "atlimage.h"
 #include "ButtonST.h"
+#include "PopupDialog.h"
 #include "SettingsCommon.h"
 #include "SkinControls.h"
 #include "res_settings.h"
 
-class CTimeSet : public CDialog {
+class CTimeSet : public CPopupDialog {
 public:
     enum { IDD = IDD_TIME_SET };
     static constexpr int kWidth = 380;
@@ -20,7 +21,6 @@ public:
     // pszDay: the element name of the day ("Monday" to "Sunday"); pDayNames: the displayed
     // names, Monday first; pnDayIndex: the day's index, set to -1 when "All" is stored.
     CTimeSet(const wchar_t* pszDay, const CStringArray* pDayNames, int* pnDayIndex, CWnd* pParent = nullptr);
-    ~CTimeSet() override;
 
     CEdit m_editHour, m_editMinute;
     CMyComboBox m_comboDays;
@@ -28,18 +28,13 @@ public:
     // The values the two fields stand for (what OK stores).
     int GetHour() const;
     int GetMinute() const;
-    bool IsDragging() const { return m_drag.IsArmed(); }
 
 protected:
     int OnCreate(LPCREATESTRUCT lpcs);
     BOOL OnInitDialog() override;
     void OnPaint();
     BOOL OnEraseBkgnd(CDC*) { return TRUE; }
-    void OnSize(UINT nType, int cx, int cy);
     HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor);
-    void OnLButtonDown(UINT nFlags, CPoint point);
-    void OnMouseMove(UINT nFlags, CPoint point);
-    void OnLButtonUp(UINT nFlags, CPoint point);
     void OnTimer(UINT_PTR nIDEvent);
     void OnOK() override {}
     void OnCancel() override {}
@@ -64,14 +59,9 @@ private:
     void RewriteField(CEdit& edit, int& bDirty, const CString& strNormal);
     void SaveDayTiming(int nIndex);
 
-    CImage m_imgBk;
-    CDC m_dcMem;
-    CImage m_imgMemBk;
-    HGDIOBJ m_hOldMemBitmap = nullptr;
     int* m_pnDayIndex;
     CStringArray m_arrDays;
     const CStringArray* m_pDayNames;
-    CDragBand m_drag{26};
     CButtonST m_btnClose, m_btnOk, m_btnCancel;
     CStatic m_lblTitle, m_lblColon;
     CWnd m_spinHour, m_spinMinute;

@@ -38,22 +38,41 @@ public:
 int CCountingPage::s_nChecks = 0;
 std::vector<DWORD> CCountingPage::s_refreshTicks;
 
-class COperationsRecorder : public IPanelOperations {
-public:
-    int nStarts = 0;
-    int nStartedByKey = 0;
-    int nPageAtStart = -1;
-    void StartBackupOrDiskCopy(CPageBox* p) override
-    {
-        ++nStarts;
-        nStartedByKey = p->m_bStartedByKey;
-        nPageAtStart = p->m_nCurPage;
-        p->m_bStartedByKey = 0;
+// Answers (cancels) every prompt that opens on this thread and notes its text and the panel's
+// state while it was up.
+struct PromptLog {
+    CPageBox* box = nullptr;
+    std::vector<CString> messages;
+    int nPageAtPrompt = -1;
+    int nStartedByKey = -1;
+} g_prompts;
+
+BOOL CALLBACK FindOpenPrompt(HWND hWnd, LPARAM lParam)
+{
+    if (::IsWindowVisible(hWnd) && ::GetDlgItem(hWnd, IDC_MAKESURE_CANCEL)) {
+        *reinterpret_cast<HWND*>(lParam) = hWnd;
+        return FALSE;
     }
-    void StartRestore(CPageBox*) override {}
-    void StartQuickBackup(CPageBox*, const CString&) override {}
-    void OnTargetDiskRemoved(const CString&) override {}
-};
+    return TRUE;
+}
+
+void CALLBACK CancelOpenPrompt(HWND, UINT, UINT_PTR, DWORD)
+{
+    HWND hPrompt = nullptr;
+    ::EnumThreadWindows(::GetCurrentThreadId(), FindOpenPrompt, reinterpret_cast<LPARAM>(&hPrompt));
+    if (!hPrompt || ::GetPropW(hPrompt, L"answered"))
+        return;
+    ::SetPropW(hPrompt, L"answered", (HANDLE)1);
+    wchar_t szText[512] = {};
+    ::GetDlgItemTextW(hPrompt, IDC_MAKESURE_MESSAGE, szText, 512);
+    g_prompts.messages.push_back(szText);
+    if (g_prompts.box) {
+        g_prompts.nPageAtPrompt = g_prompts.box->m_nCurPage;
+        g_prompts.nStartedByKey = g_prompts.box->m_bStartedByKey;
+    }
+    ::PostMessageW(hPrompt, WM_COMMAND, MAKEWPARAM(IDC_MAKESURE_CANCEL, BN_CLICKED),
+                   (LPARAM)::GetDlgItem(hPrompt, IDC_MAKESURE_CANCEL));
+}
 
 class MainDialog : public ::testing::Test {
 protected:
@@ -87,7 +106,6 @@ protected:
                 dlg->DestroyWindow();
             delete dlg;
         }
-        SetPanelOperations(nullptr);
         RegisterPanelPage(CPageBox::PAGE_BACKUP, nullptr);
         RegisterPanelPage(CPageBox::PAGE_MANAGE, nullptr);
         g_strAppDir.Empty();
@@ -369,9 +387,10 @@ TEST_F(MainDialog, HotKeyRegisteredOnlyWithKeyAndModifiers)
 TEST_F(MainDialog, HotKeyIgnoredWhileBusyPromptOrModalDialogOpen)
 {
     Open();
-    COperationsRecorder ops;
-    SetPanelOperations(&ops);
     CPageBox* box = dlg->m_pPageBox;
+    g_prompts = PromptLog();
+    g_prompts.box = box;
+    UINT_PTR answer = ::SetTimer(nullptr, 0, 50, CancelOpenPrompt);
     auto press = [&] { dlg->SendMessage(WM_HOTKEY, ID_BACKUP_HOTKEY, 0); };
 
     box->m_bBackupRunning = 1;
@@ -383,7 +402,8 @@ TEST_F(MainDialog, HotKeyIgnoredWhileBusyPromptOrModalDialogOpen)
     box->m_bPromptOpen = 1;
     press();
     box->m_bPromptOpen = 0;
-    EXPECT_EQ(0, ops.nStarts);
+    EXPECT_TRUE(g_prompts.messages.empty());
+    EXPECT_EQ(0, box->m_bStartedByKey);
 
     // While the About box runs its modal loop.
     g_pAboutHost = dlg;
@@ -391,14 +411,20 @@ TEST_F(MainDialog, HotKeyIgnoredWhileBusyPromptOrModalDialogOpen)
     dlg->SendMessage(WM_COMMAND, IDC_MAIN_ABOUT);
     ::KillTimer(nullptr, timer);
     EXPECT_EQ(nullptr, dlg->m_pAboutDlg);
-    EXPECT_EQ(0, ops.nStarts);
+    EXPECT_TRUE(g_prompts.messages.empty());
 
-    // Idle: the backup page comes up and the start is marked as made by a key.
+    // Idle: the backup page comes up and the start, marked as made by a key, reaches its
+    // checks (nothing is selected here); the refusal leaves every word cleared.
     box->OnBnClickedQuickPage();
     press();
-    EXPECT_EQ(1, ops.nStarts);
-    EXPECT_EQ(1, ops.nStartedByKey);
-    EXPECT_EQ(CPageBox::PAGE_BACKUP, ops.nPageAtStart);
+    ::KillTimer(nullptr, answer);
+    ASSERT_EQ(1u, g_prompts.messages.size());
+    EXPECT_EQ(CString(L"Please select files for backup!"), g_prompts.messages[0]);
+    EXPECT_EQ(1, g_prompts.nStartedByKey);
+    EXPECT_EQ(CPageBox::PAGE_BACKUP, g_prompts.nPageAtPrompt);
+    EXPECT_EQ(0, box->m_bStartedByKey);
+    EXPECT_EQ(0, box->m_bPromptOpen);
+    EXPECT_EQ(0, box->m_bBackupRunning);
     EXPECT_TRUE(dlg->IsWindowVisible());
 }
 

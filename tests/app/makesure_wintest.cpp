@@ -195,3 +195,35 @@ TEST(MakeSure, CaptionsComeFromTheActiveTable)
     delete g_pLanguageDoc;
     g_pLanguageDoc = old;
 }
+
+TEST(MakeSure, DraggedOnlyByItsTopBandAndRounded)
+{
+    CMakeSureDlg dlg(L"Tips", L"Drag", 0);
+    bool bArmedInBand = false, bArmedBelow = true, bAfterRelease = true, bAfterPlainMove = true;
+    bool bRounded = false;
+    RunPrompt(dlg, [&](CMakeSureDlg& d, int n) {
+        if (n != 1)
+            return;
+        const int y = CMakeSureDlg::kDragBand - 1;
+        d.SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(60, y));
+        bArmedInBand = d.IsDragging();
+        d.SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(60, y));
+        bAfterRelease = d.IsDragging();
+        d.SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(60, CMakeSureDlg::kDragBand));
+        bArmedBelow = d.IsDragging();
+        // Pressed in the band, released outside the window: the next move, without the button,
+        // must not start a drag.
+        d.SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(60, y));
+        d.SendMessage(WM_MOUSEMOVE, 0, MAKELPARAM(70, y));
+        bAfterPlainMove = d.IsDragging();
+        HRGN hRgn = ::CreateRectRgn(0, 0, 0, 0);
+        bRounded = ::GetWindowRgn(d.m_hWnd, hRgn) == COMPLEXREGION;
+        ::DeleteObject(hRgn);
+        d.m_btnClose.SendMessage(BM_CLICK);
+    });
+    EXPECT_TRUE(bArmedInBand);
+    EXPECT_FALSE(bAfterRelease);
+    EXPECT_FALSE(bArmedBelow);
+    EXPECT_FALSE(bAfterPlainMove);
+    EXPECT_TRUE(bRounded);
+}

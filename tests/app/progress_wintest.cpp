@@ -225,7 +225,7 @@ TEST_F(ProgressTest, BackupRunsToItsResultAndGivesTheSlotBack)
     EXPECT_EQ(5, CountStored());
     EXPECT_EQ(CString(L"5 Files"), ValueText(0));
     EXPECT_EQ(CString(L"5 Files"), ValueText(2));
-    EXPECT_EQ(100, (int)m_dlg.m_barTotal.SendMessage(PBM_GETPOS));
+    EXPECT_EQ(100, m_dlg.m_barTotal.m_nPos);
     EXPECT_FALSE(::IsWindowVisible(m_dlg.m_hWnd));
 
     // A restore of the store brings a deleted file back.
