@@ -200,7 +200,7 @@ CString ItemText(HWND hWnd, UINT nId)
 CPromptHand::CPromptHand()
 {
     s_pCurrent = this;
-    m_nTimer = ::SetTimer(nullptr, 0, 40, HandTimer);
+    m_nTimer = ::SetTimer(nullptr, 0, 15, HandTimer);
 }
 
 CPromptHand::~CPromptHand()
