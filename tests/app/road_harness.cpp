@@ -405,6 +405,9 @@ CString InterfacePath(int n)
 
 CRoadScene::CRoadScene()
 {
+    wchar_t szDir[MAX_PATH + 1] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, szDir);
+    m_strStartDir = szDir;
     strApp = root.Dir() + L"app\\";
     strData = strApp + L"user";
     strSource = root / L"src";
@@ -452,6 +455,9 @@ CRoadScene::~CRoadScene()
     enclosure.reset();
     g_strAppDir.Empty();
     g_strUserName.Empty();
+    // The program makes its folder the current one after every operation; leave it, or the
+    // scene's folders could not be removed.
+    ::SetCurrentDirectoryW(m_strStartDir);
 }
 
 bool CRoadScene::SetSetting(const wchar_t* pszName, const wchar_t* pszValue)

@@ -187,6 +187,7 @@ public:
 
 private:
     CKelvariDlg* m_pMain = nullptr;
+    CString m_strStartDir;
 };
 
 }  // namespace road
