@@ -870,7 +870,10 @@ void CBackUpEngine::RestoreFileList()
             target = target.Left(target.GetLength() - 4);
         MakeTargetFolders(target, source);
         // The copy arrives with the source's times and attributes (see CopyThroughTemp).
+        m_bMarkerKnown = true;
+        m_dwSourceMarker = marker;
         CopyOneFile(source, target);
+        m_bMarkerKnown = false;
     }
     m_bDone = 1;
 }
@@ -891,7 +894,12 @@ BOOL CBackUpEngine::BackUpFile(const CString& strSource, CString& strTarget)
 BOOL CBackUpEngine::RestoreFile(const CString& strSource, const CString& strTarget)
 {
     FileStarted(strSource);
-    return CopyThroughTemp(strSource, strTarget, IsCompressedCopy(strSource), true);
+    // The list loop has read the first word already; a caller of its own has not.
+    const bool bCompressed = m_bMarkerKnown ? m_dwSourceMarker == 0xFFFFFFFFu && strSource.GetLength() >= 4 &&
+                                                  strSource.Right(4) == L".zip"
+                                            : IsCompressedCopy(strSource);
+    m_bMarkerKnown = false;
+    return CopyThroughTemp(strSource, strTarget, bCompressed, true);
 }
 
 BOOL CBackUpEngine::CopyPlain(const CString& strSource, const CString& strTempTarget, DWORD& dwError)

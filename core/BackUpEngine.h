@@ -148,6 +148,9 @@ private:
     // end gives to the stored copy; m_bSourceEntry is false when there is none.
     WIN32_FILE_ATTRIBUTE_DATA m_sourceEntry{};
     bool m_bSourceEntry = false;
+    // The first four bytes of the stored file the restore loop hands to RestoreFile.
+    bool m_bMarkerKnown = false;
+    DWORD m_dwSourceMarker = 0;
     void SetCurrentFile(const CString& strSource);
     CRITICAL_SECTION m_csCurrentFile;
     BOOL CopyPlain(const CString& strSource, const CString& strTempTarget, DWORD& dwError);
