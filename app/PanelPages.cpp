@@ -1,5 +1,6 @@
 #include "PanelPages.h"
 
+#include "BackUpDialog.h"
 #include "MangeDialog.h"
 #include "PageBox.h"
 #include "SetDialog.h"
@@ -19,6 +20,19 @@ public:
 
 private:
     CSetDialog m_dlg;
+};
+
+// The backup page in the panel's second slot.
+class CBackUpPanelPage : public IPanelPage {
+public:
+    ~CBackUpPanelPage() override { m_dlg.DestroyWindow(); }
+    BOOL CreatePage(CPageBox* pPanel, const CRect& rcPage) override { return m_dlg.CreatePage(pPanel, rcPage); }
+    CWnd* PageWnd() override { return &m_dlg; }
+    void ReloadLanguageText() override { m_dlg.ReloadLanguageText(); }
+    void CheckDestination() override { m_dlg.CheckDestination(); }
+
+private:
+    CBackUpDialog m_dlg;
 };
 
 // The file-management page in the panel's third slot.
@@ -41,6 +55,7 @@ private:
 
 void InstallPanelPages()
 {
+    RegisterPanelPage(CPageBox::PAGE_BACKUP, [] { return std::make_unique<CBackUpPanelPage>(); });
     RegisterPanelPage(CPageBox::PAGE_MANAGE, [] { return std::make_unique<CManagePanelPage>(); });
     RegisterPanelPage(CPageBox::PAGE_SETTINGS, [] { return std::make_unique<CSettingsPanelPage>(); });
 }

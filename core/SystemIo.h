@@ -14,6 +14,8 @@ public:
     virtual BOOL ShutDown(UINT uFlags, DWORD dwReason) = 0;
     // The user name of the current terminal-services session; FALSE when the query fails.
     virtual BOOL QuerySessionUserName(CString& strUser) = 0;
+    // The local date and time (same contract as GetLocalTime).
+    virtual void GetLocalTime(SYSTEMTIME* pst) { ::GetLocalTime(pst); }
 };
 
 // The system in use: the real one unless a test has installed another.

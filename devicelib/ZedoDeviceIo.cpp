@@ -239,7 +239,7 @@ void SystemMessageBox(const char* pszText, const char* pszCaption, UINT uType)
 ZedoMessageSink g_pMessageSink = SystemMessageBox;
 } // namespace
 
-CDeviceIo& DeviceIo()
+CDeviceIo& zedo::DeviceIo()
 {
     return *g_pDeviceIo;
 }

@@ -57,7 +57,12 @@ public:
                          DWORD* pdwDone);
 };
 
+// In a namespace of its own: the main program has a storage seam of the same name, and a
+// program that links both statically must not have one bind to the other.
+namespace zedo {
 CDeviceIo& DeviceIo();
+}
+using zedo::DeviceIo;
 // Installs another implementation (null puts the system's back); returns the previous one.
 CDeviceIo* SetDeviceIo(CDeviceIo* pIo);
 

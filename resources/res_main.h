@@ -7,6 +7,7 @@
 #define IDD_QUICK_PAGE 139
 #define IDD_MAKESURE 3002
 #define IDD_PROGRESS 3004
+#define IDD_BACKUP_PAGE 140
 
 // Main window: caption buttons
 #define IDC_MAIN_QUIT 1008
@@ -25,6 +26,13 @@
 
 // Quick-launch page
 #define IDC_QUICK_BACKUP 1002
+
+// Backup page: destination drive list, the two frames and the two trees
+#define IDC_BACKUP_DEST_COMBO 1007
+#define IDC_BACKUP_FRAME_SOURCE 1010
+#define IDC_BACKUP_FRAME_DEST 1011
+#define IDC_BACKUP_SOURCE_TREE 1031
+#define IDC_BACKUP_DEST_TREE 1032
 
 // Progress dialog
 #define IDC_PROGRESS_FAILLIST 1030
@@ -100,6 +108,9 @@
 #define IDB_QUICK_NORMAL 221
 #define IDB_QUICK_SEPARATOR 222
 #define IDB_PROMPT_BACKGROUND 279
+#define IDB_BACKUP_HEADER 217
+#define IDB_BACKUP_PAGE_ICON 223
+#define IDB_BACKUP_DEVICE_ICON 288
 
 // Private messages and the hot key
 #define WM_SHELL_NOTIFY (WM_USER + 1000)
