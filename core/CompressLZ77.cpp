@@ -1,22 +1,33 @@
 // Block coder of the compressed copies (see CompressLZ77.h for the stream).
 //
 // The parse is greedy: at every position the longest earlier copy is taken, the newest one among
-// copies of equal length. Candidates are the positions entered before the current one whose byte
-// pair equals the current pair, except that a run of one byte value counts once, at its first
+// copies of equal length. Candidates are the positions before the current one whose byte pair
+// equals the current pair, except that a run of one byte value counts once, at its first
 // position. A copy from s at position i is usable for at most min(i - s, N - i) bytes.
 //
-// Walking every candidate is quadratic on repetitive data (long runs of one byte pair, periodic
-// patterns, bitmaps), so the search is organised around one question instead: "which is the newest
-// candidate whose usable length is at least t?". Usable length >= t means s <= i - t and the t bytes
-// at s equal those at i. Those candidates share every shorter prefix, so they all sit in one bucket
-// of an index keyed on the first k <= t bytes (k = 3, 4, 5, 6, 8, 12, ...), newest first; the ones
-// that are too close are skipped and a prefix hash of exactly t bytes rejects the others before
-// any byte is compared. Asking the question for t = 3, then one more than each answer, gives the
-// same result as the full walk: every answer is the newest candidate reaching at least t, so the
-// last one is the newest of the longest. Where an answer is limited by its distance (a repeating
-// pattern), or the answers keep growing a little at a time, the longest length is found by
-// doubling t and then halving the interval instead, which keeps periodic data near linear.
-// The indexes only hold positions up to the one being coded and are filled as coding advances.
+// Every answer depends only on the block and the position, so the whole block is indexed before
+// coding starts, in one pass: for every position x, the newest earlier candidate with the same
+// byte pair, the same three bytes and the same four bytes (the latter two through hash buckets),
+// and, for the longer searches, the newest earlier position of any kind with the same four bytes
+// and how many there are. A position's own links are the heads of its chains at the time it is
+// coded, so no table has to follow the coder along.
+//
+// The search at position i asks one question again and again: "which is the newest candidate
+// s <= i - t whose bytes agree with i for t bytes?", first for t = 3, then for one more than each
+// answer. Every answer is the newest candidate reaching at least t, so the last one is the newest
+// of the longest. For t >= 4 any such s has the same four bytes as i at every offset o < t - 3,
+// so the question walks the chain of whichever of those four-byte keys has the fewest earlier
+// positions: usually the one where the previous answer stopped agreeing. Where an answer is
+// limited by its distance (a repeating pattern), or the answers keep growing a little at a time,
+// the longest length is found by doubling t and then halving the interval instead. Where even
+// the rarest key is shared by a great many positions, the question goes to indexes keyed on
+// longer strings, built on demand (FindAtLeast).
+//
+// A block whose coding cannot end smaller than the block is given up as soon as that is certain:
+// every position has an upper bound on the bits a copy starting there can save over literals
+// (none without an earlier pair, little when no three or four bytes repeat), and when the bits
+// written so far plus nine bits per remaining byte less the bound of everything left reach the
+// block's size, the result is 0 whatever the rest of the walk would find.
 #include "CompressLZ77.h"
 
 #include <cstring>
@@ -33,11 +44,14 @@ const int kLevelString[] = {3, 4, 5, 6, 8, 12, 16, 24, 32, 48, 64, 96, 128, 192,
                             49152};
 const int kLevelCount = (int)(sizeof kLevelString / sizeof kLevelString[0]);
 const uint32_t kHashBase = 0x01000193u;
-const int kWalk = 24;          // chains up to this long are walked candidate by candidate
 const int kLinearSteps = 4;    // answers that grow one by one before the search doubles
 const int kAnchor = 8;         // key length of the index of every position
 const int kCrowded = 64;       // entries of one key that make the other end worth a look
 const int kEscalate = 48;      // entries of one key in one walk that make a longer key worth asking
+const int kShortBits = 16;     // bucket bits of the short-key tables for a large block
+const int kShortBuckets = 1 << kShortBits;
+const int kWalkLimit = 256;    // chain entries one question may walk before longer keys take over
+const int kScan = 24;          // keys looked at on each side when choosing the rarest
 
 inline int LengthWidth(int nCoded)
 {
@@ -48,6 +62,13 @@ inline int LengthWidth(int nCoded)
 inline uint32_t Bucket(uint32_t h)
 {
     return (h * 0x9E3779B1u) >> (32 - kBucketBits);
+}
+
+inline uint32_t Load32(const unsigned char* p)
+{
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
 }
 
 // Bits go out from the most significant bit of each byte down.
@@ -96,13 +117,20 @@ struct CCompressLZ77::Level
 };
 
 CCompressLZ77::CCompressLZ77()
-    : m_pSource(nullptr), m_nLength(0), m_nCurrent(0), m_nBlock(0), m_nTopLevel(0), m_nWaste(0),
-      m_bHashed(false), m_pAnchor(nullptr)
+    : m_pSource(nullptr), m_nLength(0), m_nBlock(0), m_nHashBits(kShortBits), m_bAnchors(false),
+      m_nTopLevel(0), m_nWaste(0), m_bHashed(false), m_pAnchor(nullptr)
 {
-    m_pHead = new uint16_t[65536];
-    m_pRunEnd = new uint16_t[65536];
-    m_pPrev = new uint16_t[MAX_BLOCK];
-    m_pCount = new uint16_t[65536];
+    m_pPairHead = new uint16_t[65536];
+    m_pHead3 = new uint16_t[kShortBuckets];
+    m_pHead4 = new uint16_t[kShortBuckets];
+    m_pHeadAll = new uint16_t[kShortBuckets];
+    m_pCountAll = new uint16_t[kShortBuckets];
+    m_pPairLink = new uint16_t[MAX_BLOCK];
+    m_pLink3 = new uint16_t[MAX_BLOCK];
+    m_pLink4 = new uint16_t[MAX_BLOCK];
+    m_pLinkAll = new uint16_t[MAX_BLOCK];
+    m_pRankAll = new uint16_t[MAX_BLOCK];
+    m_pSavings = new int32_t[MAX_BLOCK + 1];
     m_pPrefixHash = new uint32_t[MAX_BLOCK + 1];
     m_pPower = new uint32_t[MAX_BLOCK + 1];
     m_nLevels = kLevelCount;
@@ -132,29 +160,177 @@ CCompressLZ77::~CCompressLZ77()
     }
     delete[] m_pPower;
     delete[] m_pPrefixHash;
-    delete[] m_pRunEnd;
-    delete[] m_pPrev;
-    delete[] m_pCount;
-    delete[] m_pHead;
+    delete[] m_pSavings;
+    delete[] m_pRankAll;
+    delete[] m_pLinkAll;
+    delete[] m_pLink4;
+    delete[] m_pLink3;
+    delete[] m_pPairLink;
+    delete[] m_pCountAll;
+    delete[] m_pHeadAll;
+    delete[] m_pHead4;
+    delete[] m_pHead3;
+    delete[] m_pPairHead;
 }
 
-void CCompressLZ77::InsertNode(int q)
+void CCompressLZ77::IndexBlock()
 {
-    const unsigned char a = m_pSource[q], b = m_pSource[q + 1];
-    const unsigned pair = (unsigned)a << 8 | b;
-    const uint16_t h = m_pHead[pair];
-    if (a == b)
+    const unsigned char* p = m_pSource;
+    const int N = m_nLength;
+    // Small blocks (the ends of files) get small tables: cheaper to clear.
+    int bits = kShortBits;
+    while (bits > 10 && (1 << (bits - 2)) >= N)
+        --bits;
+    m_nHashBits = bits;
+    const int shift = 32 - bits;
+    std::memset(m_pHead3, 0, sizeof(uint16_t) << bits);
+    std::memset(m_pHead4, 0, sizeof(uint16_t) << bits);
+    if (N >= 16384)
+        std::memset(m_pPairHead, 0, sizeof(uint16_t) * 65536);
+    else
+        for (int x = 0; x + 1 < N; ++x)
+            m_pPairHead[(unsigned)p[x] << 8 | p[x + 1]] = 0;
+
+    uint16_t* pairHead = m_pPairHead;
+    uint16_t* head3 = m_pHead3;
+    uint16_t* head4 = m_pHead4;
+    uint16_t* pairLink = m_pPairLink;
+    uint16_t* link3 = m_pLink3;
+    uint16_t* link4 = m_pLink4;
+    // A position is a candidate unless it lies inside a run: the same byte before and after.
+    unsigned before = 0x100;   // the byte before x (none at 0)
+    int x = 0;
+    for (; x + 4 <= N; ++x)
     {
-        if (h != 0 && q == m_pRunEnd[pair] + 1)
+        const uint32_t w = Load32(p + x);
+        const unsigned a = p[x], b = p[x + 1];
+        const unsigned pair = a << 8 | b;
+        const bool cand = a != b || before != a;
+        before = a;
+        const uint32_t w3 = a | b << 8 | (uint32_t)p[x + 2] << 16;
+        const uint32_t h3 = (w3 * 0x9E3779B1u) >> shift;
+        const uint32_t h4 = (w * 0x9E3779B1u) >> shift;
+        pairLink[x] = pairHead[pair];
+        link3[x] = head3[h3];
+        link4[x] = head4[h4];
+        if (cand)
         {
-            m_pRunEnd[pair] = (uint16_t)q;   // the run goes on: still one candidate, at its start
-            return;
+            const uint16_t me = (uint16_t)(x + 1);
+            pairHead[pair] = me;
+            head3[h3] = me;
+            head4[h4] = me;
         }
-        m_pRunEnd[pair] = (uint16_t)q;
     }
-    m_pPrev[q] = h;
-    m_pHead[pair] = (uint16_t)(q + 1);
-    ++m_pCount[pair];
+    for (; x + 1 < N; ++x)
+    {
+        const unsigned a = p[x], b = p[x + 1];
+        const unsigned pair = a << 8 | b;
+        const bool cand = a != b || before != a;
+        before = a;
+        pairLink[x] = pairHead[pair];
+        if (cand)
+            pairHead[pair] = (uint16_t)(x + 1);
+        if (x + 3 <= N)
+        {
+            const uint32_t w = a | b << 8 | (uint32_t)p[x + 2] << 16;
+            const uint32_t h3 = (w * 0x9E3779B1u) >> shift;
+            link3[x] = head3[h3];
+            if (cand)
+                head3[h3] = (uint16_t)(x + 1);
+        }
+    }
+    m_bAnchors = false;
+}
+
+void CCompressLZ77::IndexAnchors()
+{
+    // Every position, candidate or not, by its four bytes, with the number of earlier ones.
+    const unsigned char* p = m_pSource;
+    const int N = m_nLength;
+    const int shift = 32 - m_nHashBits;
+    std::memset(m_pHeadAll, 0, sizeof(uint16_t) << m_nHashBits);
+    std::memset(m_pCountAll, 0, sizeof(uint16_t) << m_nHashBits);
+    uint16_t* head = m_pHeadAll;
+    uint16_t* count = m_pCountAll;
+    uint16_t* link = m_pLinkAll;
+    uint16_t* rank = m_pRankAll;
+    for (int x = 0; x + 4 <= N; ++x)
+    {
+        const uint32_t h = (Load32(p + x) * 0x9E3779B1u) >> shift;
+        link[x] = head[h];
+        rank[x] = count[h];
+        head[h] = (uint16_t)(x + 1);
+        ++count[h];
+    }
+    m_bAnchors = true;
+}
+
+int CCompressLZ77::SavingsBound(int x) const
+{
+    // Most bits a copy starting at x can save over coding its bytes as literals (nine bits
+    // each): a copy of L bytes costs 2 + 2k + p bits, k = floor(log2(L - 1)), p the position
+    // width. Longer copies always save more, so a bound on the length bounds the saving.
+    const int N = m_nLength;
+    if (x >= N - 1 || PairHead(x) == 0)
+        return 0;
+    const int width = LengthWidth(x);
+    const unsigned char* p = m_pSource;
+    const int kSteps = 16;   // beyond this many entries, assume the longer copy exists
+    bool three = false;
+    if (N - x >= 3)
+    {
+        int y = m_pLink3[x];
+        while (y > x - 2)
+            y = m_pLink3[y - 1];
+        for (int steps = 0; y != 0; y = m_pLink3[y - 1])
+        {
+            const int s = y - 1;
+            if ((p[s] == p[x] && p[s + 1] == p[x + 1] && p[s + 2] == p[x + 2]) || ++steps > kSteps)
+            {
+                three = true;
+                break;
+            }
+        }
+    }
+    if (!three)
+        return 18 - 2 - width;   // at most two bytes
+    bool four = false;
+    if (N - x >= 4)
+    {
+        int y = m_pLink4[x];
+        while (y > x - 3)
+            y = m_pLink4[y - 1];
+        for (int steps = 0; y != 0; y = m_pLink4[y - 1])
+        {
+            const int s = y - 1;
+            if (Load32(p + s) == Load32(p + x) || ++steps > kSteps)
+            {
+                four = true;
+                break;
+            }
+        }
+    }
+    if (!four)
+        return 27 - 4 - width;   // at most three bytes
+    return 9 * N;                // anything
+}
+
+int CCompressLZ77::BoundSavings()
+{
+    // Suffix sums of the savings bounds, from the end back to where they exceed N bits: before
+    // that point the coded block could still come out smaller (its bits so far are at most
+    // nine per byte), so no test is worth making there.
+    const int N = m_nLength;
+    int32_t total = 0;
+    m_pSavings[N] = 0;
+    for (int x = N - 1; x >= 0; --x)
+    {
+        total += SavingsBound(x);
+        if (total > N)
+            return x + 1;
+        m_pSavings[x] = total;
+    }
+    return 0;
 }
 
 int CCompressLZ77::CommonLength(int s, int i, int limit) const
@@ -164,9 +340,7 @@ int CCompressLZ77::CommonLength(int s, int i, int limit) const
     int n = 0;
     while (n + 4 <= limit)
     {
-        uint32_t x, y;
-        std::memcpy(&x, a + n, 4);
-        std::memcpy(&y, b + n, 4);
+        const uint32_t x = Load32(a + n), y = Load32(b + n);
         if (x != y)
         {
             const uint32_t d = x ^ y;
@@ -181,6 +355,192 @@ int CCompressLZ77::CommonLength(int s, int i, int limit) const
     while (n < limit && a[n] == b[n])
         ++n;
     return n;
+}
+
+bool CCompressLZ77::FindLonger(int i, int t, int nKnown, int& nStart, int& nLength)
+{
+    const int bound = i - t;   // newest start that leaves t bytes before position i
+    if (bound < 0)
+        return false;
+    if (!m_bAnchors)
+        IndexAnchors();
+    // Any answer has the four bytes of i + o at s + o for every o <= t - 4: walk the chain of
+    // the key with the fewest earlier positions, looked for at the end of the string and around
+    // where the longest copy so far stopped agreeing. Offset 0 walks the candidates only.
+    const uint16_t* rank = m_pRankAll + i;
+    const int last = t - 4;
+    int offset = 0;
+    unsigned fewest = rank[0];
+    auto scan = [&](int from, int to) {
+        if (from < 1)
+            from = 1;
+        if (to > last)
+            to = last;
+        for (int o = from; o <= to; ++o)
+            if (rank[o] < fewest)
+            {
+                fewest = rank[o];
+                offset = o;
+            }
+    };
+    if (last <= 2 * kScan)
+        scan(1, last);
+    else
+    {
+        scan(last - kScan, last);
+        scan(nKnown - 3 - kScan, nKnown - 3 + kScan);
+    }
+    const uint16_t* link = offset ? m_pLinkAll : m_pLink4;
+    const unsigned char* p = m_pSource;
+    const int cap = m_nLength - i;
+    const int end = t - 1;
+    const unsigned char want = p[i + end];
+    int y = link[i + offset];
+    int steps = 0;
+    while (y > bound + offset + 1)
+    {
+        y = link[y - 1];
+        if (++steps > kWalkLimit)
+            break;
+    }
+    for (; y > offset && steps <= kWalkLimit; y = link[y - 1], ++steps)
+    {
+        const int s = y - 1 - offset;
+        if (p[s + end] != want || (offset && !IsCandidate(s)))
+            continue;
+        const int room = (i - s < cap) ? i - s : cap;
+        const int n = CommonLength(s, i, room);
+        if (n >= t)
+        {
+            nStart = s;
+            nLength = n;
+            return true;
+        }
+    }
+    if (y <= offset)
+        return false;
+    // A crowded key: the indexes of longer strings answer the same question.
+    if (!m_bHashed)
+        HashBlock();
+    return FindAtLeast(i, t, nKnown, nStart, nLength);
+}
+
+int CCompressLZ77::FindMatch(int i, int& nStart)
+{
+    const int N = m_nLength;
+    if (i >= N - 1)
+        return 0;
+    const int h = PairHead(i);
+    if (h == 0)
+        return 0;
+    // The newest candidate always gives 2: its pair is the key.
+    nStart = h - 1;
+    const int cap = N - i;
+    if (cap <= 2)
+        return 2;
+    // The newest candidate with three equal bytes, far enough back.
+    const unsigned char* p = m_pSource;
+    int y = m_pLink3[i];
+    while (y > i - 2)
+        y = m_pLink3[y - 1];
+    for (; y != 0; y = m_pLink3[y - 1])
+    {
+        const int s = y - 1;
+        if (p[s] == p[i] && p[s + 1] == p[i + 1] && p[s + 2] == p[i + 2])
+            break;
+    }
+    if (y == 0)
+        return 2;
+    int bestStart = y - 1;
+    int best = CommonLength(bestStart, i, (i - bestStart < cap) ? i - bestStart : cap);
+    int steps = 0;
+    while (best < cap)
+    {
+        int s, n;
+        if (!FindLonger(i, best + 1, best, s, n))
+            break;
+        best = n;
+        bestStart = s;
+        if (best >= cap)
+            break;
+        if ((n == i - s && n >= 8) || ++steps >= kLinearSteps)
+        {
+            // Limited by its distance (an older copy may reach much further), or growing a
+            // little at a time: double the length asked for, then halve the interval.
+            int hi = 0;   // 0: no length known to be out of reach yet
+            for (;;)
+            {
+                int probe;
+                if (hi == 0)
+                    probe = (best * 2 < cap) ? best * 2 : cap;
+                else
+                    probe = best + (hi - best) / 2;
+                if (probe <= best)
+                    break;
+                if (FindLonger(i, probe, best, s, n))
+                {
+                    best = n;
+                    bestStart = s;
+                    if (best >= cap)
+                        break;
+                }
+                else
+                    hi = probe;
+                if (hi != 0 && hi <= best + 1)
+                    break;
+            }
+            break;
+        }
+    }
+    nStart = bestStart;
+    return best;
+}
+
+int CCompressLZ77::Compress(const unsigned char* pSource, int nLength, unsigned char* pDest)
+{
+    if (nLength < 0 || nLength > MAX_BLOCK)
+        return -1;
+    if (nLength == 0)
+        return 0;
+    m_pSource = pSource;
+    m_nLength = nLength;
+    ++m_nBlock;
+    m_bHashed = false;
+    m_nTopLevel = 0;
+    m_nWaste = 0;
+    IndexBlock();
+    const int N = nLength;
+    const int checkFrom = BoundSavings();
+    const int32_t size = 8 * N;
+
+    BitWriter out(pDest);
+    int i = 0;
+    while (i < N)
+    {
+        if (out.pos >= N)
+            return 0;
+        if (i >= checkFrom && out.pos * 8 + out.pending + 9 * (N - i) - m_pSavings[i] >= size)
+            return 0;   // cannot end smaller than the block whatever follows
+        int s = 0;
+        const int L = FindMatch(i, s);
+        if (L == 0)
+        {
+            out.Put(pSource[i], 9);   // a 0 bit and the byte
+            ++i;
+            continue;
+        }
+        const uint32_t v = (uint32_t)L - 1;
+        const int k = 31 - __builtin_clz(v);
+        out.Put((1u << (k + 2)) - 2, k + 2);   // 1, then k ones and a zero
+        if (k)
+            out.Put(v - (1u << k), k);
+        const int width = LengthWidth(i);
+        if (width)
+            out.Put((uint32_t)s, width);
+        i += L;
+    }
+    const int c = out.Finish();
+    return c < N ? c : 0;
 }
 
 void CCompressLZ77::Enter(Level& level, int upTo)
@@ -356,94 +716,6 @@ bool CCompressLZ77::FindAtLeast(int i, int t, int nKnown, int& nStart, int& nLen
     return false;
 }
 
-int CCompressLZ77::FindMatch(int i, int& nStart)
-{
-    const int N = m_nLength;
-    if (i >= N - 1)
-        return 0;
-    const uint16_t h = m_pHead[(unsigned)m_pSource[i] << 8 | m_pSource[i + 1]];
-    if (h == 0)
-        return 0;
-    // The newest candidate always gives 2: its pair is the key.
-    int best = 2, bestStart = h - 1;
-    const int cap = N - i;
-    if (cap <= 2)
-    {
-        nStart = bestStart;
-        return best;
-    }
-    // Short chains are simply walked, newest first.
-    const bool bShort = m_pCount[(unsigned)m_pSource[i] << 8 | m_pSource[i + 1]] <= kWalk;
-    for (int x = bShort ? h : 0; x != 0; x = m_pPrev[x - 1])
-    {
-        const int s = x - 1;
-        const int room = (i - s < cap) ? i - s : cap;
-        if (room > best && m_pSource[s + best] == m_pSource[i + best])
-        {
-            const int n = CommonLength(s, i, room);
-            if (n > best)
-            {
-                best = n;
-                bestStart = s;
-                if (best >= cap)
-                    break;
-            }
-        }
-    }
-    if (bShort || best >= cap)
-    {
-        nStart = bestStart;
-        return best;
-    }
-    if (!m_bHashed)
-        HashBlock();
-    // A long chain: ask the indexes for anything longer than what the newest ones gave.
-    int t = best + 1;
-    int steps = 0;
-    Resume resume;
-    while (t <= cap)
-    {
-        int s, n;
-        if (!FindAtLeast(i, t, best, s, n, &resume))
-            break;
-        best = n;
-        bestStart = s;
-        if (best >= cap)
-            break;
-        if ((n == i - s && n >= 8) || ++steps >= kLinearSteps)
-        {
-            // Limited by its distance (an older copy may reach much further), or growing a
-            // little at a time: double the length asked for, then halve the interval.
-            int hi = 0;   // 0: no length known to be out of reach yet
-            for (;;)
-            {
-                int probe;
-                if (hi == 0)
-                    probe = (best * 2 < cap) ? best * 2 : cap;
-                else
-                    probe = best + (hi - best) / 2;
-                if (probe <= best)
-                    break;
-                if (FindAtLeast(i, probe, best, s, n))
-                {
-                    best = n;
-                    bestStart = s;
-                    if (best >= cap)
-                        break;
-                }
-                else
-                    hi = probe;
-                if (hi != 0 && hi <= best + 1)
-                    break;
-            }
-            break;
-        }
-        t = best + 1;
-    }
-    nStart = bestStart;
-    return best;
-}
-
 void CCompressLZ77::HashBlock()
 {
     uint32_t h = 0;
@@ -454,70 +726,6 @@ void CCompressLZ77::HashBlock()
         m_pPrefixHash[x + 1] = h;
     }
     m_bHashed = true;
-}
-
-int CCompressLZ77::Compress(const unsigned char* pSource, int nLength, unsigned char* pDest)
-{
-    if (nLength < 0 || nLength > MAX_BLOCK)
-        return -1;
-    if (nLength == 0)
-        return 0;
-    m_pSource = pSource;
-    m_nLength = nLength;
-    m_nCurrent = 0;
-    ++m_nBlock;
-    if (nLength >= 16384)
-    {
-        std::memset(m_pHead, 0, sizeof(uint16_t) * 65536);
-        std::memset(m_pCount, 0, sizeof(uint16_t) * 65536);
-    }
-    else
-    {
-        // Only the pairs of this block are ever looked at: clearing those is enough, and much
-        // cheaper than the whole table for the small blocks at the ends of files.
-        for (int x = 0; x + 1 < nLength; ++x)
-        {
-            const unsigned pair = (unsigned)pSource[x] << 8 | pSource[x + 1];
-            m_pHead[pair] = 0;
-            m_pCount[pair] = 0;
-        }
-    }
-    m_bHashed = false;
-    m_nTopLevel = 0;
-    m_nWaste = 0;
-
-    BitWriter out(pDest);
-    const int N = nLength;
-    int i = 0;
-    while (i < N)
-    {
-        if (out.pos >= N)
-            return 0;
-        int s = 0;
-        const int L = FindMatch(i, s);
-        if (L == 0)
-        {
-            out.Put(pSource[i], 9);   // a 0 bit and the byte
-            if (++m_nCurrent >= 2)
-                InsertNode(m_nCurrent - 2);
-            ++i;
-            continue;
-        }
-        const uint32_t v = (uint32_t)L - 1;
-        const int k = 31 - __builtin_clz(v);
-        out.Put((1u << (k + 2)) - 2, k + 2);   // 1, then k ones and a zero
-        if (k)
-            out.Put(v - (1u << k), k);
-        const int width = LengthWidth(i);
-        if (width)
-            out.Put((uint32_t)s, width);
-        for (int n = 0; n < L; ++n)
-            if (++m_nCurrent >= 2)
-                InsertNode(m_nCurrent - 2);
-        i += L;
-    }
-    const int c = out.Finish();
-    return c < N ? c : 0;
 }
 
 namespace {
