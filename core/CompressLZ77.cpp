@@ -123,13 +123,13 @@ CCompressLZ77::CCompressLZ77()
     m_pPairHead = new uint16_t[65536];
     m_pHead3 = new uint16_t[kShortBuckets];
     m_pHead4 = new uint16_t[kShortBuckets];
-    m_pHeadAll = new uint16_t[kShortBuckets];
-    m_pCountAll = new uint16_t[kShortBuckets];
+    m_pBucketStart = new int32_t[kShortBuckets + 1];
     m_pPairLink = new uint16_t[MAX_BLOCK];
     m_pLink3 = new uint16_t[MAX_BLOCK];
     m_pLink4 = new uint16_t[MAX_BLOCK];
-    m_pLinkAll = new uint16_t[MAX_BLOCK];
-    m_pRankAll = new uint16_t[MAX_BLOCK];
+    m_pSorted = new uint16_t[MAX_BLOCK];
+    m_pSlot = new uint16_t[MAX_BLOCK];
+    m_pRank = new uint16_t[MAX_BLOCK];
     m_pSavings = new int32_t[MAX_BLOCK + 1];
     m_pPrefixHash = new uint32_t[MAX_BLOCK + 1];
     m_pPower = new uint32_t[MAX_BLOCK + 1];
@@ -161,13 +161,13 @@ CCompressLZ77::~CCompressLZ77()
     delete[] m_pPower;
     delete[] m_pPrefixHash;
     delete[] m_pSavings;
-    delete[] m_pRankAll;
-    delete[] m_pLinkAll;
+    delete[] m_pRank;
+    delete[] m_pSlot;
+    delete[] m_pSorted;
     delete[] m_pLink4;
     delete[] m_pLink3;
     delete[] m_pPairLink;
-    delete[] m_pCountAll;
-    delete[] m_pHeadAll;
+    delete[] m_pBucketStart;
     delete[] m_pHead4;
     delete[] m_pHead3;
     delete[] m_pPairHead;
@@ -244,23 +244,44 @@ void CCompressLZ77::IndexBlock()
 
 void CCompressLZ77::IndexAnchors()
 {
-    // Every position, candidate or not, by its four bytes, with the number of earlier ones.
+    // Every position, candidate or not, sorted by the bucket of its four bytes (a counting
+    // sort, so each bucket lists its positions oldest first), with each position's place in
+    // that list and the number of earlier positions in its bucket.
     const unsigned char* p = m_pSource;
     const int N = m_nLength;
     const int shift = 32 - m_nHashBits;
-    std::memset(m_pHeadAll, 0, sizeof(uint16_t) << m_nHashBits);
-    std::memset(m_pCountAll, 0, sizeof(uint16_t) << m_nHashBits);
-    uint16_t* head = m_pHeadAll;
-    uint16_t* count = m_pCountAll;
-    uint16_t* link = m_pLinkAll;
-    uint16_t* rank = m_pRankAll;
-    for (int x = 0; x + 4 <= N; ++x)
+    const int buckets = 1 << m_nHashBits;
+    int32_t* start = m_pBucketStart;
+    uint16_t* key = m_pRank;   // holds the bucket of each position until it is sorted
+    std::memset(start, 0, sizeof(int32_t) * (buckets + 1));
+    const int last = N - 4;
+    for (int x = 0; x <= last; ++x)
     {
         const uint32_t h = (Load32(p + x) * 0x9E3779B1u) >> shift;
-        link[x] = head[h];
-        rank[x] = count[h];
-        head[h] = (uint16_t)(x + 1);
-        ++count[h];
+        key[x] = (uint16_t)h;
+        ++start[h + 1];
+    }
+    for (int b = 0; b < buckets; ++b)
+        start[b + 1] += start[b];
+    uint16_t* sorted = m_pSorted;
+    uint16_t* slot = m_pSlot;
+    uint16_t* rank = m_pRank;
+    for (int x = 0; x <= last; ++x)
+    {
+        const unsigned h = key[x];
+        const int first = start[h];   // moves up as the bucket fills, restored below
+        sorted[first] = (uint16_t)x;
+        slot[x] = (uint16_t)first;
+        start[h] = first + 1;
+    }
+    // Each start now points one past its bucket, that is at the next bucket's first place.
+    for (int b = buckets; b > 0; --b)
+        start[b] = start[b - 1];
+    start[0] = 0;
+    for (int x = 0; x <= last; ++x)
+    {
+        const uint32_t h = (Load32(p + x) * 0x9E3779B1u) >> shift;
+        rank[x] = (uint16_t)(slot[x] - start[h]);
     }
     m_bAnchors = true;
 }
@@ -294,25 +315,25 @@ int CCompressLZ77::SavingsBound(int x) const
     }
     if (!three)
         return 18 - 2 - width;   // at most two bytes
-    bool four = false;
-    if (N - x >= 4)
-    {
-        int y = m_pLink4[x];
-        while (y > x - 3)
-            y = m_pLink4[y - 1];
-        for (int steps = 0; y != 0; y = m_pLink4[y - 1])
-        {
-            const int s = y - 1;
-            if (Load32(p + s) == Load32(p + x) || ++steps > kSteps)
-            {
-                four = true;
-                break;
-            }
-        }
-    }
-    if (!four)
+    if (N - x < 4)
         return 27 - 4 - width;   // at most three bytes
-    return 9 * N;                // anything
+    // The longest agreement with any earlier candidate of the same four bytes, when there are
+    // only a few of them (a block that does not shrink has few repeats).
+    int longest = 3;
+    int y = m_pLink4[x];
+    while (y > x - 3)
+        y = m_pLink4[y - 1];
+    for (int steps = 0; y != 0; y = m_pLink4[y - 1])
+    {
+        if (++steps > kSteps)
+            return 9 * N;   // anything
+        const int s = y - 1;
+        const int n = CommonLength(s, x, N - x);
+        if (n > longest)
+            longest = n;
+    }
+    const int k = 31 - __builtin_clz((uint32_t)longest - 1);
+    return 9 * longest - 2 - 2 * k - width;
 }
 
 int CCompressLZ77::BoundSavings()
@@ -357,7 +378,7 @@ int CCompressLZ77::CommonLength(int s, int i, int limit) const
     return n;
 }
 
-bool CCompressLZ77::FindLonger(int i, int t, int nKnown, int& nStart, int& nLength)
+bool CCompressLZ77::FindLonger(int i, int t, int nKnown, Cursor& cur, int& nStart, int& nLength)
 {
     const int bound = i - t;   // newest start that leaves t bytes before position i
     if (bound < 0)
@@ -367,10 +388,10 @@ bool CCompressLZ77::FindLonger(int i, int t, int nKnown, int& nStart, int& nLeng
     // Any answer has the four bytes of i + o at s + o for every o <= t - 4: walk the chain of
     // the key with the fewest earlier positions, looked for at the end of the string and around
     // where the longest copy so far stopped agreeing. Offset 0 walks the candidates only.
-    const uint16_t* rank = m_pRankAll + i;
+    const uint16_t* rank = m_pRank + i;
     const int last = t - 4;
     int offset = 0;
-    unsigned fewest = rank[0];
+    int fewest = rank[0];
     auto scan = [&](int from, int to) {
         if (from < 1)
             from = 1;
@@ -390,36 +411,118 @@ bool CCompressLZ77::FindLonger(int i, int t, int nKnown, int& nStart, int& nLeng
         scan(last - kScan, last);
         scan(nKnown - 3 - kScan, nKnown - 3 + kScan);
     }
-    const uint16_t* link = offset ? m_pLinkAll : m_pLink4;
-    const unsigned char* p = m_pSource;
-    const int cap = m_nLength - i;
-    const int end = t - 1;
-    const unsigned char want = p[i + end];
-    int y = link[i + offset];
-    int steps = 0;
-    while (y > bound + offset + 1)
+    // The walk of the previous question may go on where it stopped: every entry it passed fell
+    // short of a smaller t, and its key is still one every answer has.
+    if (cur.offset < 0 || cur.offset > last || cur.left > fewest)
     {
-        y = link[y - 1];
-        if (++steps > kWalkLimit)
-            break;
-    }
-    for (; y > offset && steps <= kWalkLimit; y = link[y - 1], ++steps)
-    {
-        const int s = y - 1 - offset;
-        if (p[s + end] != want || (offset && !IsCandidate(s)))
-            continue;
-        const int room = (i - s < cap) ? i - s : cap;
-        const int n = CommonLength(s, i, room);
-        if (n >= t)
+        cur.offset = offset;
+        cur.left = fewest;
+        if (offset == 0)
+            cur.y = m_pLink4[i];
+        else
         {
-            nStart = s;
-            nLength = n;
-            return true;
+            cur.j = m_pSlot[i + offset] - 1;
+            cur.lo = m_pSlot[i + offset] - rank[offset];
         }
     }
-    if (y <= offset)
-        return false;
+    offset = cur.offset;
+    const unsigned char* p = m_pSource;
+    const int cap = m_nLength - i;
+    // Two checks of four bytes before the full comparison: the last four asked for, and the
+    // first four when the key does not cover them.
+    const uint32_t wantEnd = Load32(p + i + t - 4);
+    const uint32_t wantStart = Load32(p + i);
+    int steps = 0;
+    bool found = false;
+    if (offset == 0)
+    {
+        // The candidates of the same four bytes, newest first.
+        const uint16_t* link = m_pLink4;
+        int y = cur.y;
+        while (y > bound + 1 && steps <= kWalkLimit)
+        {
+            y = link[y - 1];
+            ++steps;
+        }
+        for (; y != 0 && steps <= kWalkLimit; y = link[y - 1], ++steps)
+        {
+            const int s = y - 1;
+            if (Load32(p + s + t - 4) != wantEnd)
+                continue;
+            const int room = (i - s < cap) ? i - s : cap;
+            const int n = CommonLength(s, i, room);
+            if (n >= t)
+            {
+                nStart = s;
+                nLength = n;
+                found = true;
+                y = link[y - 1];
+                break;
+            }
+        }
+        cur.y = y;
+        cur.left -= steps;
+        if (found || y == 0)
+            return found;
+    }
+    else
+    {
+        // The earlier positions of the key at i + offset, newest first: each is s + offset.
+        const uint16_t* sorted = m_pSorted;
+        const int lo = cur.lo;
+        int j = cur.j;
+        const int newest = bound + offset;   // newest usable position of the key
+        if (j >= lo && sorted[j] > newest)
+        {
+            if (sorted[lo] > newest)
+                j = lo - 1;
+            else
+            {
+                // The entries newer than that are too close: find the last usable one by halving.
+                int a = lo;   // sorted[a] <= newest < sorted[j]
+                while (j - a > 1)
+                {
+                    const int m = a + (j - a) / 2;
+                    if (sorted[m] <= newest)
+                        a = m;
+                    else
+                        j = m;
+                }
+                j = a;
+            }
+        }
+        const int stop = (j - lo > kWalkLimit) ? j - kWalkLimit : lo;
+        const bool checkStart = offset >= 4;
+        for (; j >= stop; --j)
+        {
+            const int y = sorted[j];
+            if (y < offset)
+            {
+                j = lo - 1;
+                break;
+            }
+            const int s = y - offset;
+            if (Load32(p + s + t - 4) != wantEnd || (checkStart && Load32(p + s) != wantStart)
+                || !IsCandidate(s))
+                continue;
+            const int room = (i - s < cap) ? i - s : cap;
+            const int n = CommonLength(s, i, room);
+            if (n >= t)
+            {
+                nStart = s;
+                nLength = n;
+                found = true;
+                --j;
+                break;
+            }
+        }
+        cur.left = j - lo + 1;
+        cur.j = j;
+        if (found || j < lo)
+            return found;
+    }
     // A crowded key: the indexes of longer strings answer the same question.
+    cur.offset = -1;
     if (!m_bHashed)
         HashBlock();
     return FindAtLeast(i, t, nKnown, nStart, nLength);
@@ -454,10 +557,11 @@ int CCompressLZ77::FindMatch(int i, int& nStart)
     int bestStart = y - 1;
     int best = CommonLength(bestStart, i, (i - bestStart < cap) ? i - bestStart : cap);
     int steps = 0;
+    Cursor cur;
     while (best < cap)
     {
         int s, n;
-        if (!FindLonger(i, best + 1, best, s, n))
+        if (!FindLonger(i, best + 1, best, cur, s, n))
             break;
         best = n;
         bestStart = s;
@@ -477,7 +581,8 @@ int CCompressLZ77::FindMatch(int i, int& nStart)
                     probe = best + (hi - best) / 2;
                 if (probe <= best)
                     break;
-                if (FindLonger(i, probe, best, s, n))
+                Cursor fresh;
+                if (FindLonger(i, probe, best, fresh, s, n))
                 {
                     best = n;
                     bestStart = s;

@@ -68,8 +68,17 @@ private:
     int FindMatch(int i, int& nStart);
     // Newest candidate s <= i - t whose bytes agree with position i for at least t bytes
     // (t >= 4); gives its start and its usable length (at most i - s and N - i).
-    // nKnown: the longest length found so far (less than t).
-    bool FindLonger(int i, int t, int nKnown, int& nStart, int& nLength);
+    // nKnown: the longest length found so far (less than t). The cursor carries a walk from
+    // one question to the next, longer one at the same position.
+    struct Cursor
+    {
+        int offset = -1;   // offset of the key walked, -1 for none
+        int left = 0;      // entries of it not walked yet (an estimate for offset 0)
+        int y = 0;         // offset 0: the next candidate + 1
+        int j = 0;         // otherwise: the next entry of m_pSorted, down to lo
+        int lo = 0;
+    };
+    bool FindLonger(int i, int t, int nKnown, Cursor& cur, int& nStart, int& nLength);
 
     // The same question through indexes keyed on longer strings, for the rare positions
     // where every short key is shared by a great many earlier positions.
@@ -103,14 +112,14 @@ private:
     uint16_t* m_pPairHead;            // per byte pair: newest candidate + 1 (while indexing)
     uint16_t* m_pHead3;               // per bucket of three bytes: the same
     uint16_t* m_pHead4;               // per bucket of four bytes: the same
-    uint16_t* m_pHeadAll;             // per bucket of four bytes: newest position + 1
-    uint16_t* m_pCountAll;            // per bucket of four bytes: positions so far
+    int32_t* m_pBucketStart;          // per bucket of four bytes: its first place in m_pSorted
     uint16_t* m_pPairLink;            // per position: newest earlier candidate of its pair + 1
     uint16_t* m_pLink3;               // per position: the same for its three-byte bucket
     uint16_t* m_pLink4;               // per position: the same for its four-byte bucket
-    uint16_t* m_pLinkAll;             // per position: newest earlier position of its bucket + 1
-    uint16_t* m_pRankAll;             // per position: earlier positions of its bucket
-    bool m_bAnchors;                  // m_pLinkAll and m_pRankAll hold this block
+    uint16_t* m_pSorted;              // every position, by four-byte bucket, oldest first
+    uint16_t* m_pSlot;                // per position: its place in m_pSorted
+    uint16_t* m_pRank;                // per position: earlier positions of its bucket
+    bool m_bAnchors;                  // the three above hold this block
     int32_t* m_pSavings;              // per position: most bits the rest of the block can save
     uint32_t* m_pPrefixHash;          // hashes of every prefix of the block
     uint32_t* m_pPower;               // powers of the hash base
