@@ -51,7 +51,8 @@ const int kEscalate = 48;      // entries of one key in one walk that make a lon
 const int kShortBits = 16;     // bucket bits of the short-key tables for a large block
 const int kShortBuckets = 1 << kShortBits;
 const int kWalkLimit = 256;    // chain entries one question may walk before longer keys take over
-const int kScan = 24;          // keys looked at on each side when choosing the rarest
+const int kLongKey = 12;       // strings from this long on may be looked for by eight-byte keys
+const int kFewEnough = 4;      // four-byte keys this rare need no longer ones
 
 inline int LengthWidth(int nCoded)
 {
@@ -62,6 +63,38 @@ inline int LengthWidth(int nCoded)
 inline uint32_t Bucket(uint32_t h)
 {
     return (h * 0x9E3779B1u) >> (32 - kBucketBits);
+}
+
+// The offset o in 1 .. last whose key has fewer earlier positions than nFewest, if any: looked
+// for at the end and around nNear when there are many offsets.
+inline bool Rarest(const uint16_t* rank, int last, int nNear, int& nFewest, int& nOffset)
+{
+    const int kScan = 24;   // keys looked at on each side when choosing
+    int fewest = nFewest, offset = -1;
+    auto range = [&](int from, int to) {
+        if (from < 1)
+            from = 1;
+        if (to > last)
+            to = last;
+        for (int o = from; o <= to; ++o)
+            if (rank[o] < fewest)
+            {
+                fewest = rank[o];
+                offset = o;
+            }
+    };
+    if (last <= 2 * kScan)
+        range(1, last);
+    else
+    {
+        range(last - kScan, last);
+        range(nNear - kScan, nNear + kScan);
+    }
+    if (offset < 0)
+        return false;
+    nFewest = fewest;
+    nOffset = offset;
+    return true;
 }
 
 inline uint32_t Load32(const unsigned char* p)
@@ -117,19 +150,23 @@ struct CCompressLZ77::Level
 };
 
 CCompressLZ77::CCompressLZ77()
-    : m_pSource(nullptr), m_nLength(0), m_nBlock(0), m_nHashBits(kShortBits), m_bAnchors(false),
+    : m_pSource(nullptr), m_nLength(0), m_nBlock(0), m_nHashBits(kShortBits), m_nLongWalks(0),
       m_nTopLevel(0), m_nWaste(0), m_bHashed(false), m_pAnchor(nullptr)
 {
     m_pPairHead = new uint16_t[65536];
     m_pHead3 = new uint16_t[kShortBuckets];
     m_pHead4 = new uint16_t[kShortBuckets];
-    m_pBucketStart = new int32_t[kShortBuckets + 1];
+    m_pBucketStart = new uint16_t[kShortBuckets + 1];
     m_pPairLink = new uint16_t[MAX_BLOCK];
     m_pLink3 = new uint16_t[MAX_BLOCK];
     m_pLink4 = new uint16_t[MAX_BLOCK];
-    m_pSorted = new uint16_t[MAX_BLOCK];
-    m_pSlot = new uint16_t[MAX_BLOCK];
-    m_pRank = new uint16_t[MAX_BLOCK];
+    for (int k = 0; k < 2; ++k)
+    {
+        m_keyed[k].nKey = 4 << k;
+        m_keyed[k].pSorted = new uint16_t[MAX_BLOCK];
+        m_keyed[k].pSlot = new uint16_t[MAX_BLOCK];
+        m_keyed[k].pRank = new uint16_t[MAX_BLOCK];
+    }
     m_pSavings = new int32_t[MAX_BLOCK + 1];
     m_pPrefixHash = new uint32_t[MAX_BLOCK + 1];
     m_pPower = new uint32_t[MAX_BLOCK + 1];
@@ -161,9 +198,12 @@ CCompressLZ77::~CCompressLZ77()
     delete[] m_pPower;
     delete[] m_pPrefixHash;
     delete[] m_pSavings;
-    delete[] m_pRank;
-    delete[] m_pSlot;
-    delete[] m_pSorted;
+    for (int k = 0; k < 2; ++k)
+    {
+        delete[] m_keyed[k].pRank;
+        delete[] m_keyed[k].pSlot;
+        delete[] m_keyed[k].pSorted;
+    }
     delete[] m_pLink4;
     delete[] m_pLink3;
     delete[] m_pPairLink;
@@ -239,51 +279,59 @@ void CCompressLZ77::IndexBlock()
                 head3[h3] = (uint16_t)(x + 1);
         }
     }
-    m_bAnchors = false;
+    m_keyed[0].bReady = false;
+    m_keyed[1].bReady = false;
+    m_nLongWalks = 0;
 }
 
-void CCompressLZ77::IndexAnchors()
+void CCompressLZ77::IndexKeyed(Keyed& index)
 {
-    // Every position, candidate or not, sorted by the bucket of its four bytes (a counting
+    // Every position, candidate or not, sorted by the bucket of its next nKey bytes (a counting
     // sort, so each bucket lists its positions oldest first), with each position's place in
-    // that list and the number of earlier positions in its bucket.
+    // that list and the number of earlier positions in its bucket. Eight-byte keys leave out
+    // the inside of runs (one byte value from the byte before to the end of the key): they
+    // get the rank 0xFFFF, so no search picks them.
     const unsigned char* p = m_pSource;
     const int N = m_nLength;
     const int shift = 32 - m_nHashBits;
     const int buckets = 1 << m_nHashBits;
-    int32_t* start = m_pBucketStart;
-    uint16_t* key = m_pRank;   // holds the bucket of each position until it is sorted
-    std::memset(start, 0, sizeof(int32_t) * (buckets + 1));
-    const int last = N - 4;
+    const bool bLong = index.nKey == 8;
+    uint16_t* start = m_pBucketStart;   // at most N - 3 positions: 16 bits are enough
+    uint16_t* sorted = index.pSorted;
+    uint16_t* slot = index.pSlot;       // holds the bucket of each position until it is sorted
+    uint16_t* rank = index.pRank;
+    std::memset(start, 0, sizeof(uint16_t) * (buckets + 1));
+    const int last = N - index.nKey;
     for (int x = 0; x <= last; ++x)
     {
-        const uint32_t h = (Load32(p + x) * 0x9E3779B1u) >> shift;
-        key[x] = (uint16_t)h;
-        ++start[h + 1];
+        const uint32_t w = Load32(p + x);
+        uint32_t h;
+        if (bLong)
+        {
+            const uint32_t w2 = Load32(p + x + 4);
+            if (x > 0 && w == w2 && p[x - 1] == p[x] && w == p[x] * 0x01010101u)
+            {
+                rank[x] = 0xFFFF;
+                continue;
+            }
+            h = ((w * 0x9E3779B1u) ^ w2) * 0x85EBCA77u >> shift;
+        }
+        else
+            h = (w * 0x9E3779B1u) >> shift;
+        slot[x] = (uint16_t)h;
+        rank[x] = start[h + 1]++;
     }
     for (int b = 0; b < buckets; ++b)
-        start[b + 1] += start[b];
-    uint16_t* sorted = m_pSorted;
-    uint16_t* slot = m_pSlot;
-    uint16_t* rank = m_pRank;
+        start[b + 1] = (uint16_t)(start[b + 1] + start[b]);
     for (int x = 0; x <= last; ++x)
     {
-        const unsigned h = key[x];
-        const int first = start[h];   // moves up as the bucket fills, restored below
-        sorted[first] = (uint16_t)x;
-        slot[x] = (uint16_t)first;
-        start[h] = first + 1;
+        if (rank[x] == 0xFFFF)
+            continue;
+        const int place = start[slot[x]] + rank[x];
+        slot[x] = (uint16_t)place;
+        sorted[place] = (uint16_t)x;
     }
-    // Each start now points one past its bucket, that is at the next bucket's first place.
-    for (int b = buckets; b > 0; --b)
-        start[b] = start[b - 1];
-    start[0] = 0;
-    for (int x = 0; x <= last; ++x)
-    {
-        const uint32_t h = (Load32(p + x) * 0x9E3779B1u) >> shift;
-        rank[x] = (uint16_t)(slot[x] - start[h]);
-    }
-    m_bAnchors = true;
+    index.bReady = true;
 }
 
 int CCompressLZ77::SavingsBound(int x) const
@@ -300,7 +348,7 @@ int CCompressLZ77::SavingsBound(int x) const
     bool three = false;
     if (N - x >= 3)
     {
-        int y = m_pLink3[x];
+        int y = x >= 3 ? m_pLink3[x] : 0;
         while (y > x - 2)
             y = m_pLink3[y - 1];
         for (int steps = 0; y != 0; y = m_pLink3[y - 1])
@@ -320,7 +368,7 @@ int CCompressLZ77::SavingsBound(int x) const
     // The longest agreement with any earlier candidate of the same four bytes, when there are
     // only a few of them (a block that does not shrink has few repeats).
     int longest = 3;
-    int y = m_pLink4[x];
+    int y = x >= 4 ? m_pLink4[x] : 0;
     while (y > x - 3)
         y = m_pLink4[y - 1];
     for (int steps = 0; y != 0; y = m_pLink4[y - 1])
@@ -383,46 +431,41 @@ bool CCompressLZ77::FindLonger(int i, int t, int nKnown, Cursor& cur, int& nStar
     const int bound = i - t;   // newest start that leaves t bytes before position i
     if (bound < 0)
         return false;
-    if (!m_bAnchors)
-        IndexAnchors();
-    // Any answer has the four bytes of i + o at s + o for every o <= t - 4: walk the chain of
-    // the key with the fewest earlier positions, looked for at the end of the string and around
-    // where the longest copy so far stopped agreeing. Offset 0 walks the candidates only.
-    const uint16_t* rank = m_pRank + i;
-    const int last = t - 4;
+    // Any answer has the k bytes of i + o at s + o for every o <= t - k: walk the chain of the
+    // key with the fewest earlier positions, looked for at the end of the string and around
+    // where the longest copy so far stopped agreeing. Offset 0 of the four-byte keys walks the
+    // candidates only; eight-byte keys are looked at for longer strings.
+    Keyed& four = m_keyed[0];
+    if (!four.bReady)
+        IndexKeyed(four);
+    int fewest = four.pRank[i];
     int offset = 0;
-    int fewest = rank[0];
-    auto scan = [&](int from, int to) {
-        if (from < 1)
-            from = 1;
-        if (to > last)
-            to = last;
-        for (int o = from; o <= to; ++o)
-            if (rank[o] < fewest)
-            {
-                fewest = rank[o];
-                offset = o;
-            }
-    };
-    if (last <= 2 * kScan)
-        scan(1, last);
-    else
+    int key = 0;
+    Rarest(four.pRank + i, t - 4, nKnown - 3, fewest, offset);
+    if (t >= kLongKey && fewest > kFewEnough)
     {
-        scan(last - kScan, last);
-        scan(nKnown - 3 - kScan, nKnown - 3 + kScan);
+        // Eight-byte keys pay once the long strings of this block have cost about what
+        // sorting them costs.
+        Keyed& eight = m_keyed[1];
+        if (!eight.bReady && (m_nLongWalks += fewest) > 2 * m_nLength)
+            IndexKeyed(eight);
+        if (eight.bReady && Rarest(eight.pRank + i, t - 8, nKnown - 7, fewest, offset))
+            key = 1;
     }
     // The walk of the previous question may go on where it stopped: every entry it passed fell
     // short of a smaller t, and its key is still one every answer has.
-    if (cur.offset < 0 || cur.offset > last || cur.left > fewest)
+    if (cur.offset < 0 || cur.offset > t - cur.key || cur.left > fewest)
     {
+        cur.key = 4 << key;
         cur.offset = offset;
         cur.left = fewest;
         if (offset == 0)
             cur.y = m_pLink4[i];
         else
         {
-            cur.j = m_pSlot[i + offset] - 1;
-            cur.lo = m_pSlot[i + offset] - rank[offset];
+            const Keyed& index = m_keyed[key];
+            cur.j = index.pSlot[i + offset] - 1;
+            cur.lo = index.pSlot[i + offset] - index.pRank[i + offset];
         }
     }
     offset = cur.offset;
@@ -468,7 +511,7 @@ bool CCompressLZ77::FindLonger(int i, int t, int nKnown, Cursor& cur, int& nStar
     else
     {
         // The earlier positions of the key at i + offset, newest first: each is s + offset.
-        const uint16_t* sorted = m_pSorted;
+        const uint16_t* sorted = m_keyed[cur.key == 8].pSorted;
         const int lo = cur.lo;
         int j = cur.j;
         const int newest = bound + offset;   // newest usable position of the key
@@ -533,27 +576,31 @@ int CCompressLZ77::FindMatch(int i, int& nStart)
     const int N = m_nLength;
     if (i >= N - 1)
         return 0;
-    const int h = PairHead(i);
-    if (h == 0)
-        return 0;
-    // The newest candidate always gives 2: its pair is the key.
-    nStart = h - 1;
     const int cap = N - i;
-    if (cap <= 2)
-        return 2;
-    // The newest candidate with three equal bytes, far enough back.
     const unsigned char* p = m_pSource;
-    int y = m_pLink3[i];
-    while (y > i - 2)
-        y = m_pLink3[y - 1];
-    for (; y != 0; y = m_pLink3[y - 1])
+    int y = 0;
+    if (cap >= 3 && i >= 3)
     {
-        const int s = y - 1;
-        if (p[s] == p[i] && p[s + 1] == p[i + 1] && p[s + 2] == p[i + 2])
-            break;
+        // The newest candidate with three equal bytes, far enough back.
+        y = m_pLink3[i];
+        while (y > i - 2)
+            y = m_pLink3[y - 1];
+        for (; y != 0; y = m_pLink3[y - 1])
+        {
+            const int s = y - 1;
+            if (p[s] == p[i] && p[s + 1] == p[i + 1] && p[s + 2] == p[i + 2])
+                break;
+        }
     }
     if (y == 0)
+    {
+        // The newest candidate of the pair gives 2, if there is one: the pair is its key.
+        const int h = PairHead(i);
+        if (h == 0)
+            return 0;
+        nStart = h - 1;
         return 2;
+    }
     int bestStart = y - 1;
     int best = CommonLength(bestStart, i, (i - bestStart < cap) ? i - bestStart : cap);
     int steps = 0;

@@ -52,7 +52,8 @@ private:
 
     // Links of the whole block, built before coding starts (see the .cpp).
     void IndexBlock();
-    void IndexAnchors();
+    struct Keyed;
+    void IndexKeyed(Keyed& index);
     // Earliest position from which the block may be proved not to shrink (N: none).
     int BoundSavings();
     int SavingsBound(int x) const;
@@ -72,10 +73,11 @@ private:
     // one question to the next, longer one at the same position.
     struct Cursor
     {
+        int key = 0;       // bytes of that key
         int offset = -1;   // offset of the key walked, -1 for none
         int left = 0;      // entries of it not walked yet (an estimate for offset 0)
         int y = 0;         // offset 0: the next candidate + 1
-        int j = 0;         // otherwise: the next entry of m_pSorted, down to lo
+        int j = 0;         // otherwise: the next entry of the sorted positions, down to lo
         int lo = 0;
     };
     bool FindLonger(int i, int t, int nKnown, Cursor& cur, int& nStart, int& nLength);
@@ -112,14 +114,20 @@ private:
     uint16_t* m_pPairHead;            // per byte pair: newest candidate + 1 (while indexing)
     uint16_t* m_pHead3;               // per bucket of three bytes: the same
     uint16_t* m_pHead4;               // per bucket of four bytes: the same
-    int32_t* m_pBucketStart;          // per bucket of four bytes: its first place in m_pSorted
+    uint16_t* m_pBucketStart;         // per bucket: its first place among the sorted positions
     uint16_t* m_pPairLink;            // per position: newest earlier candidate of its pair + 1
     uint16_t* m_pLink3;               // per position: the same for its three-byte bucket
     uint16_t* m_pLink4;               // per position: the same for its four-byte bucket
-    uint16_t* m_pSorted;              // every position, by four-byte bucket, oldest first
-    uint16_t* m_pSlot;                // per position: its place in m_pSorted
-    uint16_t* m_pRank;                // per position: earlier positions of its bucket
-    bool m_bAnchors;                  // the three above hold this block
+    struct Keyed
+    {
+        int nKey = 0;                 // bytes of the key
+        bool bReady = false;          // holds this block
+        uint16_t* pSorted = nullptr;  // the positions by bucket of their key, oldest first
+        uint16_t* pSlot = nullptr;    // per position: its place in pSorted
+        uint16_t* pRank = nullptr;    // per position: earlier positions of its bucket
+    };
+    Keyed m_keyed[2];                 // keys of four bytes (every position) and of eight
+    int m_nLongWalks;                 // entries of four-byte keys met by long strings
     int32_t* m_pSavings;              // per position: most bits the rest of the block can save
     uint32_t* m_pPrefixHash;          // hashes of every prefix of the block
     uint32_t* m_pPower;               // powers of the hash base
