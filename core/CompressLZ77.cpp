@@ -51,6 +51,9 @@ const int kEscalate = 48;      // entries of one key in one walk that make a lon
 const int kShortBits = 16;     // bucket bits of the short-key tables for a large block
 const int kShortBuckets = 1 << kShortBits;
 const int kWalkLimit = 256;    // chain entries one question may walk before longer keys take over
+const int kHashedWalkLimit = 4096;   // the same where each entry costs a hash comparison
+const int kHashFrom = 32;      // strings from this long on are checked by prefix hash first,
+const int kHashWalk = 32;      // when more entries than this are to be walked
 const int kLongKey = 12;       // strings from this long on may be looked for by eight-byte keys
 const int kFewEnough = 4;      // four-byte keys this rare need no longer ones
 
@@ -407,19 +410,21 @@ int CCompressLZ77::CommonLength(int s, int i, int limit) const
     const unsigned char* a = m_pSource + s;
     const unsigned char* b = m_pSource + i;
     int n = 0;
-    while (n + 4 <= limit)
+    while (n + 8 <= limit)
     {
-        const uint32_t x = Load32(a + n), y = Load32(b + n);
+        uint64_t x, y;
+        std::memcpy(&x, a + n, 8);
+        std::memcpy(&y, b + n, 8);
         if (x != y)
         {
-            const uint32_t d = x ^ y;
+            const uint64_t d = x ^ y;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-            return n + (__builtin_clz(d) >> 3);   // the first byte is the highest
+            return n + (__builtin_clzll(d) >> 3);   // the first byte is the highest
 #else
-            return n + (__builtin_ctz(d) >> 3);   // the first byte is the lowest
+            return n + (__builtin_ctzll(d) >> 3);   // the first byte is the lowest
 #endif
         }
-        n += 4;
+        n += 8;
     }
     while (n < limit && a[n] == b[n])
         ++n;
@@ -459,7 +464,10 @@ bool CCompressLZ77::FindLonger(int i, int t, int nKnown, Cursor& cur, int& nStar
         cur.key = 4 << key;
         cur.offset = offset;
         cur.left = fewest;
-        if (offset == 0)
+        // Only keys that start with two equal bytes can hold positions inside runs, which
+        // are no candidates: those are walked through the candidates' own chain.
+        cur.linked = offset == 0 && m_pSource[i] == m_pSource[i + 1];
+        if (cur.linked)
             cur.y = m_pLink4[i];
         else
         {
@@ -475,22 +483,29 @@ bool CCompressLZ77::FindLonger(int i, int t, int nKnown, Cursor& cur, int& nStar
     // first four when the key does not cover them.
     const uint32_t wantEnd = Load32(p + i + t - 4);
     const uint32_t wantStart = Load32(p + i);
+    // Long strings with many entries to walk are compared through prefix hashes first: a
+    // repeating pattern gives many entries that agree for most of the string.
+    const bool bHash = t >= kHashFrom && cur.left > kHashWalk;
+    if (bHash && !m_bHashed)
+        HashBlock();
+    const uint32_t wantHash = bHash ? HashAt(i, t) : 0;
+    const int walkLimit = bHash ? kHashedWalkLimit : kWalkLimit;
     int steps = 0;
     bool found = false;
-    if (offset == 0)
+    if (cur.linked)
     {
         // The candidates of the same four bytes, newest first.
         const uint16_t* link = m_pLink4;
         int y = cur.y;
-        while (y > bound + 1 && steps <= kWalkLimit)
+        while (y > bound + 1 && steps <= walkLimit)
         {
             y = link[y - 1];
             ++steps;
         }
-        for (; y != 0 && steps <= kWalkLimit; y = link[y - 1], ++steps)
+        for (; y != 0 && steps <= walkLimit; y = link[y - 1], ++steps)
         {
             const int s = y - 1;
-            if (Load32(p + s + t - 4) != wantEnd)
+            if (Load32(p + s + t - 4) != wantEnd || (bHash && HashAt(s, t) != wantHash))
                 continue;
             const int room = (i - s < cap) ? i - s : cap;
             const int n = CommonLength(s, i, room);
@@ -534,7 +549,7 @@ bool CCompressLZ77::FindLonger(int i, int t, int nKnown, Cursor& cur, int& nStar
                 j = a;
             }
         }
-        const int stop = (j - lo > kWalkLimit) ? j - kWalkLimit : lo;
+        const int stop = (j - lo > walkLimit) ? j - walkLimit : lo;
         const bool checkStart = offset >= 4;
         for (; j >= stop; --j)
         {
@@ -546,7 +561,7 @@ bool CCompressLZ77::FindLonger(int i, int t, int nKnown, Cursor& cur, int& nStar
             }
             const int s = y - offset;
             if (Load32(p + s + t - 4) != wantEnd || (checkStart && Load32(p + s) != wantStart)
-                || !IsCandidate(s))
+                || !IsCandidate(s) || (bHash && HashAt(s, t) != wantHash))
                 continue;
             const int room = (i - s < cap) ? i - s : cap;
             const int n = CommonLength(s, i, room);

@@ -75,8 +75,9 @@ private:
     {
         int key = 0;       // bytes of that key
         int offset = -1;   // offset of the key walked, -1 for none
-        int left = 0;      // entries of it not walked yet (an estimate for offset 0)
-        int y = 0;         // offset 0: the next candidate + 1
+        int left = 0;      // entries of it not walked yet (an estimate when linked)
+        bool linked = false;   // walks the candidates' chain of four bytes (offset 0)
+        int y = 0;         // linked: the next candidate + 1
         int j = 0;         // otherwise: the next entry of the sorted positions, down to lo
         int lo = 0;
     };
