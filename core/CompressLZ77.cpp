@@ -240,6 +240,12 @@ void CCompressLZ77::IndexBlock()
     uint16_t* pairLink = m_pPairLink;
     uint16_t* link3 = m_pLink3;
     uint16_t* link4 = m_pLink4;
+    // The first half of sorting every position by its four bytes (IndexKeyed) goes along:
+    // the bucket of each position and the count of each bucket.
+    uint16_t* start = m_pBucketStart;
+    uint16_t* bucket4 = m_keyed[0].pSlot;
+    uint16_t* rank4 = m_keyed[0].pRank;
+    std::memset(start, 0, sizeof(uint16_t) * ((1 << bits) + 1));
     // A position is a candidate unless it lies inside a run: the same byte before and after.
     unsigned before = 0x100;   // the byte before x (none at 0)
     int x = 0;
@@ -256,6 +262,8 @@ void CCompressLZ77::IndexBlock()
         pairLink[x] = pairHead[pair];
         link3[x] = head3[h3];
         link4[x] = head4[h4];
+        bucket4[x] = (uint16_t)h4;
+        rank4[x] = start[h4 + 1]++;
         if (cand)
         {
             const uint16_t me = (uint16_t)(x + 1);
@@ -303,26 +311,22 @@ void CCompressLZ77::IndexKeyed(Keyed& index)
     uint16_t* sorted = index.pSorted;
     uint16_t* slot = index.pSlot;       // holds the bucket of each position until it is sorted
     uint16_t* rank = index.pRank;
-    std::memset(start, 0, sizeof(uint16_t) * (buckets + 1));
     const int last = N - index.nKey;
-    for (int x = 0; x <= last; ++x)
+    if (bLong)   // IndexBlock has counted the buckets of four-byte keys already
     {
-        const uint32_t w = Load32(p + x);
-        uint32_t h;
-        if (bLong)
+        std::memset(start, 0, sizeof(uint16_t) * (buckets + 1));
+        for (int x = 0; x <= last; ++x)
         {
-            const uint32_t w2 = Load32(p + x + 4);
+            const uint32_t w = Load32(p + x), w2 = Load32(p + x + 4);
             if (x > 0 && w == w2 && p[x - 1] == p[x] && w == p[x] * 0x01010101u)
             {
                 rank[x] = 0xFFFF;
                 continue;
             }
-            h = ((w * 0x9E3779B1u) ^ w2) * 0x85EBCA77u >> shift;
+            const uint32_t h = ((w * 0x9E3779B1u) ^ w2) * 0x85EBCA77u >> shift;
+            slot[x] = (uint16_t)h;
+            rank[x] = start[h + 1]++;
         }
-        else
-            h = (w * 0x9E3779B1u) >> shift;
-        slot[x] = (uint16_t)h;
-        rank[x] = start[h + 1]++;
     }
     for (int b = 0; b < buckets; ++b)
         start[b + 1] = (uint16_t)(start[b + 1] + start[b]);
