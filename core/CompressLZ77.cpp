@@ -7,21 +7,23 @@
 //
 // Every answer depends only on the block and the position, so the whole block is indexed before
 // coding starts, in one pass: for every position x, the newest earlier candidate with the same
-// byte pair, the same three bytes and the same four bytes (the latter two through hash buckets),
-// and, for the longer searches, the newest earlier position of any kind with the same four bytes
-// and how many there are. A position's own links are the heads of its chains at the time it is
-// coded, so no table has to follow the coder along.
+// byte pair, the same three bytes and the same four bytes (the latter two through hash buckets).
+// A position's own links are the heads of its chains at the time it is coded, so no table has
+// to follow the coder along. For the longer searches every position is also sorted by the bucket
+// of its next four bytes (and, in blocks where those prove crowded, of its next eight), so that
+// the earlier positions of a key lie side by side, with their number at hand.
 //
 // The search at position i asks one question again and again: "which is the newest candidate
 // s <= i - t whose bytes agree with i for t bytes?", first for t = 3, then for one more than each
 // answer. Every answer is the newest candidate reaching at least t, so the last one is the newest
-// of the longest. For t >= 4 any such s has the same four bytes as i at every offset o < t - 3,
-// so the question walks the chain of whichever of those four-byte keys has the fewest earlier
-// positions: usually the one where the previous answer stopped agreeing. Where an answer is
-// limited by its distance (a repeating pattern), or the answers keep growing a little at a time,
-// the longest length is found by doubling t and then halving the interval instead. Where even
-// the rarest key is shared by a great many positions, the question goes to indexes keyed on
-// longer strings, built on demand (FindAtLeast).
+// of the longest. For t >= 4 any such s has the same k bytes as i at every offset o <= t - k,
+// so the question walks the earlier positions of whichever of those keys has the fewest, usually
+// the one where the previous answer stopped agreeing; the walk of one question goes on for the
+// next while its key is still the rarer. Where an answer is limited by its distance (a repeating
+// pattern), or the answers keep growing a little at a time, the longest length is found by
+// doubling t and then halving the interval instead. Where even the rarest key is shared by a
+// great many positions, the question goes to indexes keyed on longer strings, built on demand
+// (FindAtLeast).
 //
 // A block whose coding cannot end smaller than the block is given up as soon as that is certain:
 // every position has an upper bound on the bits a copy starting there can save over literals
