@@ -58,6 +58,7 @@ const int kHashFrom = 32;      // strings from this long on are checked by prefi
 const int kHashWalk = 32;      // when more entries than this are to be walked
 const int kLongKey = 12;       // strings from this long on may be looked for by eight-byte keys
 const int kFewEnough = 4;      // four-byte keys this rare need no longer ones
+const int kAlike = 200;        // keys this crowded on average are crowded alike
 
 inline int LengthWidth(int nCoded)
 {
@@ -155,7 +156,8 @@ struct CCompressLZ77::Level
 };
 
 CCompressLZ77::CCompressLZ77()
-    : m_pSource(nullptr), m_nLength(0), m_nBlock(0), m_nHashBits(kShortBits), m_nLongWalks(0),
+    : m_pSource(nullptr), m_nLength(0), m_nBlock(0), m_nHashBits(kShortBits),
+      m_nLongWalks(0), m_nLongQuestions(0),
       m_nTopLevel(0), m_nWaste(0), m_bHashed(false), m_pAnchor(nullptr)
 {
     m_pPairHead = new uint16_t[65536];
@@ -295,6 +297,7 @@ void CCompressLZ77::IndexBlock()
     m_keyed[0].bReady = false;
     m_keyed[1].bReady = false;
     m_nLongWalks = 0;
+    m_nLongQuestions = 0;
 }
 
 void CCompressLZ77::IndexKeyed(Keyed& index)
@@ -456,10 +459,16 @@ bool CCompressLZ77::FindLonger(int i, int t, int nKnown, Cursor& cur, int& nStar
     if (t >= kLongKey && fewest > kFewEnough)
     {
         // Eight-byte keys pay once the long strings of this block have cost about what
-        // sorting them costs.
+        // sorting them costs, unless every key is crowded alike (a repeating pattern, where
+        // longer keys are no rarer).
         Keyed& eight = m_keyed[1];
-        if (!eight.bReady && (m_nLongWalks += fewest) > 2 * m_nLength)
-            IndexKeyed(eight);
+        if (!eight.bReady)
+        {
+            m_nLongWalks += fewest;
+            ++m_nLongQuestions;
+            if (m_nLongWalks > 2 * m_nLength && m_nLongWalks < kAlike * m_nLongQuestions)
+                IndexKeyed(eight);
+        }
         if (eight.bReady && Rarest(eight.pRank + i, t - 8, nKnown - 7, fewest, offset))
             key = 1;
     }

@@ -128,7 +128,8 @@ private:
         uint16_t* pRank = nullptr;    // per position: earlier positions of its bucket
     };
     Keyed m_keyed[2];                 // keys of four bytes (every position) and of eight
-    int m_nLongWalks;                 // entries of four-byte keys met by long strings
+    int64_t m_nLongWalks;             // entries of four-byte keys met by long strings
+    int64_t m_nLongQuestions;         // questions about long strings that met them
     int32_t* m_pSavings;              // per position: most bits the rest of the block can save
     uint32_t* m_pPrefixHash;          // hashes of every prefix of the block
     uint32_t* m_pPower;               // powers of the hash base
