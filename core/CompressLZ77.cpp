@@ -402,11 +402,29 @@ int CCompressLZ77::BoundSavings()
     // that point the coded block could still come out smaller (its bits so far are at most
     // nine per byte), so no test is worth making there.
     const int N = m_nLength;
+    const unsigned char* p = m_pSource;
     int32_t total = 0;
     m_pSavings[N] = 0;
     for (int x = N - 1; x >= 0; --x)
     {
-        total += SavingsBound(x);
+        // Most positions of a block that does not shrink have no earlier pair, or one whose
+        // third byte differs and no other: decided here without a branch on the data.
+        int gain;
+        if (x < N - 2)
+        {
+            int y = m_pPairLink[x];
+            if (y == x && y != 0)
+                y = m_pPairLink[x - 1];
+            const int s1 = y ? y - 1 : 0;
+            const bool bPlain = (y == 0) | ((p[s1 + 2] != p[x + 2]) & (m_pPairLink[s1] == 0));
+            if (bPlain)
+                gain = y ? 16 - LengthWidth(x) : 0;
+            else
+                gain = SavingsBound(x);
+        }
+        else
+            gain = SavingsBound(x);
+        total += gain;
         if (total > N)
             return x + 1;
         m_pSavings[x] = total;
