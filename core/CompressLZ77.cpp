@@ -220,6 +220,31 @@ CCompressLZ77::~CCompressLZ77()
     delete[] m_pPairHead;
 }
 
+void CCompressLZ77::IndexPairs()
+{
+    // For every position, the newest earlier candidate with the same byte pair. A position is
+    // a candidate unless it lies inside a run: the same byte before and after.
+    const unsigned char* p = m_pSource;
+    const int N = m_nLength;
+    if (N >= 16384)
+        std::memset(m_pPairHead, 0, sizeof(uint16_t) * 65536);
+    else
+        for (int x = 0; x + 1 < N; ++x)
+            m_pPairHead[(unsigned)p[x] << 8 | p[x + 1]] = 0;
+    uint16_t* pairHead = m_pPairHead;
+    uint16_t* pairLink = m_pPairLink;
+    unsigned before = 0x100;   // the byte before x (none at 0)
+    for (int x = 0; x + 1 < N; ++x)
+    {
+        const unsigned a = p[x], b = p[x + 1];
+        const unsigned pair = a << 8 | b;
+        pairLink[x] = pairHead[pair];
+        if (a != b || before != a)
+            pairHead[pair] = (uint16_t)(x + 1);
+        before = a;
+    }
+}
+
 void CCompressLZ77::IndexBlock()
 {
     const unsigned char* p = m_pSource;
@@ -232,16 +257,8 @@ void CCompressLZ77::IndexBlock()
     const int shift = 32 - bits;
     std::memset(m_pHead3, 0, sizeof(uint16_t) << bits);
     std::memset(m_pHead4, 0, sizeof(uint16_t) << bits);
-    if (N >= 16384)
-        std::memset(m_pPairHead, 0, sizeof(uint16_t) * 65536);
-    else
-        for (int x = 0; x + 1 < N; ++x)
-            m_pPairHead[(unsigned)p[x] << 8 | p[x + 1]] = 0;
-
-    uint16_t* pairHead = m_pPairHead;
     uint16_t* head3 = m_pHead3;
     uint16_t* head4 = m_pHead4;
-    uint16_t* pairLink = m_pPairLink;
     uint16_t* link3 = m_pLink3;
     uint16_t* link4 = m_pLink4;
     // The first half of sorting every position by its four bytes (IndexKeyed) goes along:
@@ -257,13 +274,11 @@ void CCompressLZ77::IndexBlock()
     {
         const uint32_t w = Load32(p + x);
         const unsigned a = p[x], b = p[x + 1];
-        const unsigned pair = a << 8 | b;
         const bool cand = a != b || before != a;
         before = a;
         const uint32_t w3 = a | b << 8 | (uint32_t)p[x + 2] << 16;
         const uint32_t h3 = (w3 * 0x9E3779B1u) >> shift;
         const uint32_t h4 = (w * 0x9E3779B1u) >> shift;
-        pairLink[x] = pairHead[pair];
         link3[x] = head3[h3];
         link4[x] = head4[h4];
         bucket4[x] = (uint16_t)h4;
@@ -271,7 +286,6 @@ void CCompressLZ77::IndexBlock()
         if (cand)
         {
             const uint16_t me = (uint16_t)(x + 1);
-            pairHead[pair] = me;
             head3[h3] = me;
             head4[h4] = me;
         }
@@ -279,12 +293,8 @@ void CCompressLZ77::IndexBlock()
     for (; x + 1 < N; ++x)
     {
         const unsigned a = p[x], b = p[x + 1];
-        const unsigned pair = a << 8 | b;
         const bool cand = a != b || before != a;
         before = a;
-        pairLink[x] = pairHead[pair];
-        if (cand)
-            pairHead[pair] = (uint16_t)(x + 1);
         if (x + 3 <= N)
         {
             const uint32_t w = a | b << 8 | (uint32_t)p[x + 2] << 16;
@@ -350,47 +360,30 @@ int CCompressLZ77::SavingsBound(int x) const
 {
     // Most bits a copy starting at x can save over coding its bytes as literals (nine bits
     // each): a copy of L bytes costs 2 + 2k + p bits, k = floor(log2(L - 1)), p the position
-    // width. Longer copies always save more, so a bound on the length bounds the saving.
+    // width. Longer copies always save more, so a bound on the length bounds the saving: the
+    // longest agreement with any candidate of the same pair, when there are only a few of them
+    // (a block that does not shrink has few repeats).
     const int N = m_nLength;
-    if (x >= N - 1 || PairHead(x) == 0)
+    if (x >= N - 1)
+        return 0;
+    int y = PairHead(x);
+    if (y == 0)
         return 0;
     const int width = LengthWidth(x);
     const unsigned char* p = m_pSource;
-    const int kSteps = 16;   // beyond this many entries, assume the longer copy exists
-    bool three = false;
-    if (N - x >= 3)
-    {
-        int y = x >= 3 ? m_pLink3[x] : 0;
-        while (y > x - 2)
-            y = m_pLink3[y - 1];
-        for (int steps = 0; y != 0; y = m_pLink3[y - 1])
-        {
-            const int s = y - 1;
-            if ((p[s] == p[x] && p[s + 1] == p[x + 1] && p[s + 2] == p[x + 2]) || ++steps > kSteps)
-            {
-                three = true;
-                break;
-            }
-        }
-    }
-    if (!three)
-        return 18 - 2 - width;   // at most two bytes
-    if (N - x < 4)
-        return 27 - 4 - width;   // at most three bytes
-    // The longest agreement with any earlier candidate of the same four bytes, when there are
-    // only a few of them (a block that does not shrink has few repeats).
-    int longest = 3;
-    int y = x >= 4 ? m_pLink4[x] : 0;
-    while (y > x - 3)
-        y = m_pLink4[y - 1];
-    for (int steps = 0; y != 0; y = m_pLink4[y - 1])
+    const int kSteps = 16;   // beyond this many candidates, assume anything
+    int longest = 2;
+    for (int steps = 0; y != 0; y = m_pPairLink[y - 1])
     {
         if (++steps > kSteps)
-            return 9 * N;   // anything
+            return 9 * N;
         const int s = y - 1;
-        const int n = CommonLength(s, x, N - x);
-        if (n > longest)
-            longest = n;
+        if (s + 3 <= x && x + 3 <= N && p[s + 2] == p[x + 2])
+        {
+            const int n = CommonLength(s, x, N - x);
+            if (n > longest)
+                longest = n;
+        }
     }
     const int k = 31 - __builtin_clz((uint32_t)longest - 1);
     return 9 * longest - 2 - 2 * k - width;
@@ -708,10 +701,13 @@ int CCompressLZ77::Compress(const unsigned char* pSource, int nLength, unsigned 
     m_bHashed = false;
     m_nTopLevel = 0;
     m_nWaste = 0;
-    IndexBlock();
     const int N = nLength;
-    const int checkFrom = BoundSavings();
     const int32_t size = 8 * N;
+    IndexPairs();
+    const int checkFrom = BoundSavings();
+    if (checkFrom == 0 && 9 * N - m_pSavings[0] >= size)
+        return 0;   // not even copies of every repeat could make it smaller
+    IndexBlock();
 
     BitWriter out(pDest);
     int i = 0;

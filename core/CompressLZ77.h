@@ -51,6 +51,7 @@ private:
     struct Level;
 
     // Links of the whole block, built before coding starts (see the .cpp).
+    void IndexPairs();
     void IndexBlock();
     struct Keyed;
     void IndexKeyed(Keyed& index);
