@@ -599,8 +599,7 @@ void CBackUpDialog::OnTimer(UINT_PTR nIDEvent)
         if (pMain && pMain->m_hWnd)
             pMain->ShowWindow(SW_SHOW);
         panel.m_bStartedByKey = 1;
-        panel.OnBnClickedBackupPage();
-        panel.OnBnClickedBackup();
+        OnButtonStart();
         if (!panel.IsOperationRunning())
             panel.m_bStartedByKey = 0;
         return;
@@ -639,6 +638,14 @@ void CBackUpDialog::CheckSchedule()
     g_bScheduleFired = 1;
     m_strScheduleFiredDate = strDate;
     OnScheduleDue();
+}
+
+void CBackUpDialog::OnButtonStart()
+{
+    if (m_pPanel) {
+        m_pPanel->OnBnClickedBackupPage();
+        m_pPanel->OnBnClickedBackup();
+    }
 }
 
 void CBackUpDialog::OnScheduleDue()

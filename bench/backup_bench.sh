@@ -4,8 +4,9 @@
 #   big:   1 file of 1 GiB          -> MB/s
 #   small: 20,000 files of 8 KiB    -> files/s
 # Every run starts with an empty target and its time includes a final sync, so that what the
-# tool wrote has reached the disk; each run is repeated ${BENCH_REPEAT:-2} times and the best
-# time counts. Usage: BUILD_DIR=build [BENCH_REPEAT=2] [BENCH_KEEP=1] [BENCH_SETS="big small"]
+# tool wrote has reached the disk; the tools take turns, ${BENCH_REPEAT:-3} rounds, and the
+# summary gives the median time of each tool, and the median of the per-round ratios (each
+# round's tools ran under the same load). The load average is printed before and after. Usage: BUILD_DIR=build [BENCH_REPEAT=2] [BENCH_KEEP=1] [BENCH_SETS="big small"]
 #   [WINEPREFIX=<an existing prefix>] bash bench/backup_bench.sh
 # On a machine without 32-bit support the 64-bit build (see tools/wine-env.sh) runs under 64-bit
 # Wine, and so does the xcopy it is measured against.
@@ -88,7 +89,8 @@ if [ -f "$WINEPREFIX/drive_c/windows/system32/robocopy.exe" ]; then
   [ -f "$base/probe-out/p.txt" ] && have_robocopy=1
   rm -rf "$base/probe" "$base/probe-out"
 fi
-repeat=${BENCH_REPEAT:-2}
+repeat=${BENCH_REPEAT:-3}
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 for set in ${BENCH_SETS:-big small}; do
  for round in $(seq "$repeat"); do
@@ -105,20 +107,39 @@ rm -rf "$base/out" "$base/out.log"
 # The trees stay for another run only when asked (BENCH_KEEP=1): a walk of C: would see them.
 [ "${BENCH_KEEP:-0}" = 1 ] || rm -rf "$base"
 
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
 printf '%s\n' "${results[@]}" | awk '
+function median(list,   n, a, i, j, t) {
+  n = split(list, a, " ")
+  for (i = 2; i <= n; i++) { t = a[i]; for (j = i - 1; j >= 1 && a[j] > t; j--) a[j+1] = a[j]; a[j+1] = t }
+  return n % 2 ? a[(n+1)/2] : (a[n/2] + a[n/2+1]) / 2
+}
 {
   set=$1; name=$2; if (name == "cp") { name = "cp -a"; off=1 } else off=0
   t0=$(3+off); t1=$(4+off); files=$(5+off); bytes=$(6+off)
   s=t1-t0; key=set SUBSEP name
-  if ((key in secs) && secs[key] <= s) next
-  secs[key]=s; mbs[key]=bytes/1e6/s; fps[key]=files/s
+  round[key]++; r=round[key]
+  secs[key]=secs[key] " " s; at[key SUBSEP r]=s
+  nfiles[set]=files; nbytes[set]=bytes
+  if (round[key] > rounds[set]) rounds[set]=round[key]
   if (!(name in seen)) { seen[name]=1; order[++n]=name }
 }
 END {
-  printf "%-9s %10s %10s %14s %10s\n", "tool", "big s", "big MB/s", "small files/s", "small s"
-  for (i=1; i<=n; i++) { t=order[i]; printf "%-9s %10.2f %10.1f %14.0f %10.2f\n", t, secs["big" SUBSEP t], mbs["big" SUBSEP t], fps["small" SUBSEP t], secs["small" SUBSEP t] }
+  printf "%-9s %10s %10s %14s %10s   (medians)\n", "tool", "big s", "big MB/s", "small files/s", "small s"
+  for (i=1; i<=n; i++) { t=order[i]
+    bs = ("big" SUBSEP t) in secs ? median(secs["big" SUBSEP t]) : 0
+    ss = ("small" SUBSEP t) in secs ? median(secs["small" SUBSEP t]) : 0
+    printf "%-9s %10.2f %10.1f %14.0f %10.2f\n", t, bs, bs ? nbytes["big"]/1e6/bs : 0, ss ? nfiles["small"]/ss : 0, ss }
   print ""
   for (i=1; i<=n; i++) { t=order[i]; if (t == "engine") continue
-    printf "engine/%-8s big %.2f   small %.2f\n", t, mbs["big" SUBSEP "engine"]/mbs["big" SUBSEP t], fps["small" SUBSEP "engine"]/fps["small" SUBSEP t] }
+    for (set in rounds) {
+      list = ""
+      for (r=1; r<=rounds[set]; r++)
+        if (((set SUBSEP "engine" SUBSEP r) in at) && ((set SUBSEP t SUBSEP r) in at))
+          list = list " " at[set SUBSEP t SUBSEP r] / at[set SUBSEP "engine" SUBSEP r]
+      if (list != "")
+        printf "engine speed / %-7s %-6s rounds:%s   median %.2f\n", t, set, list, median(list)
+    }
+  }
 }'

@@ -1,6 +1,8 @@
 // Compressed backup of one large file per kind of data, with the blocks coded by the pool of
-// coder threads, beside the coder alone on one thread, zlib level 1 on one thread, and a plain
-// backup of the same file, all in the same run; then the restore of both copies.
+// coder threads, beside the same backup coded on the worker thread alone (the pipeline's own
+// cost is the gap between that and the coder alone), the coder alone on one thread, zlib level
+// 1 on one thread, and a plain backup of the same file, all in the same run; then the restore
+// of both copies.
 //   compressed_copy_bench.exe [MiB per file, default 1024] [coder threads, default 0: one per processor]
 // Each file is made of 64 different 64 KiB blocks of its class, repeated; the coder alone and
 // zlib are timed on those 64 blocks. Prints figures; asserts nothing.
@@ -96,8 +98,8 @@ int main(int argc, char** argv)
 
     std::printf("%lu processors, coder threads: %s\n", si.dwNumberOfProcessors,
                 g_nCoderThreads ? std::to_string(g_nCoderThreads).c_str() : "one per processor");
-    std::printf("%-15s %6s | %9s %9s | %9s %9s %6s | %9s %9s  (MB/s of source bytes)\n", "class", "MiB",
-                "coder x1", "zlib1 x1", "zip pool", "plain", "/plain", "unzip", "plain");
+    std::printf("%-15s %6s | %9s %9s | %9s %9s %9s %6s | %9s %9s  (MB/s of source bytes)\n", "class",
+                "MiB", "coder x1", "zlib1 x1", "zip x1", "zip pool", "plain", "/plain", "unzip", "plain");
     for (const char* cls : {"text", "executable", "incompressible", "bitmap24"}) {
         const lz77corpus::DataClass* dc = nullptr;
         for (const auto& c : lz77corpus::Classes())
@@ -136,19 +138,23 @@ int main(int argc, char** argv)
         const double tZlib = Since(t0);
         deflateEnd(&zs);
 
-        double tZip = 0, tUnzip = 0, tPlain = 0, tPlainBack = 0;
+        double tZip = 0, tUnzip = 0, tPlain = 0, tPlainBack = 0, tZip1 = 0, tUnzip1 = 0;
+        const int pool = g_nCoderThreads;
+        g_nCoderThreads = 1;
+        const bool okZip1 = BackUpAndRestore(file, dst, true, tZip1, tUnzip1);
+        g_nCoderThreads = pool;
         const bool okZip = BackUpAndRestore(file, dst, true, tZip, tUnzip);
         const bool okPlain = BackUpAndRestore(file, dst, false, tPlain, tPlainBack);
 
-        std::printf("%-15s %6d | %9.1f %9.1f | %9.1f %9.1f %6.2f | %9.1f %9.1f%s\n", cls, mib,
-                    sample / tCoder / 1e6, sample / tZlib / 1e6, bytes / tZip / 1e6,
+        std::printf("%-15s %6d | %9.1f %9.1f | %9.1f %9.1f %9.1f %6.2f | %9.1f %9.1f%s\n", cls, mib,
+                    sample / tCoder / 1e6, sample / tZlib / 1e6, bytes / tZip1 / 1e6, bytes / tZip / 1e6,
                     bytes / tPlain / 1e6, tPlain / tZip, bytes / tUnzip / 1e6,
-                    bytes / tPlainBack / 1e6, okZip && okPlain ? "" : "  (a copy failed)");
+                    bytes / tPlainBack / 1e6, okZip && okPlain && okZip1 ? "" : "  (a copy failed)");
         std::fflush(stdout);
         DeleteFileW(file.c_str());
     }
     RemoveTree(root);
-    std::printf("zip pool: compressed backup with the pool; plain: the same file backed up plainly; "
+    std::printf("zip x1: compressed backup coded on the worker thread alone; zip pool: with the pool; plain: the same file backed up plainly; "
                 "/plain: compressed speed over plain; unzip: restore of the compressed copy. "
                 "Backup and restore times include opening, the temporary file and moving it into "
                 "place.\n");

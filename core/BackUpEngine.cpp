@@ -237,28 +237,9 @@ void CopySourceState(const CString& strSource, const CString& strTarget)
         SetFileAttributesW(strTarget, attrs);
 }
 
-// Gives the finished temporary copy the source's times and attributes and moves it over the
-// final name, through one handle where the file system allows it: per small file that is a
-// fraction of the calls that setting them by name and moving by name take. Where the handle
-// way is refused (an old file that is read-only, hidden or system, or a file system without
-// renames by handle), the steps by name do it, with the same result.
-// pEntry: the source's entry when the caller has read it already (before the copy, so that a
-// source changed during the copy keeps a newer time than its stored copy and goes again).
-bool SettleIntoPlace(const CString& strSource, const CString& strTemp, const CString& strFinal,
-                     const WIN32_FILE_ATTRIBUTE_DATA* pEntry)
+// The source's times and attributes as the handle call takes them.
+FILE_BASIC_INFO BasicInfoOf(const WIN32_FILE_ATTRIBUTE_DATA& d)
 {
-    WIN32_FILE_ATTRIBUTE_DATA d;
-    HANDLE h = INVALID_HANDLE_VALUE;
-    if (pEntry)
-        d = *pEntry;
-    if (pEntry || GetFileAttributesExW(strSource, GetFileExInfoStandard, &d))
-        h = CreateFileW(strTemp, FILE_WRITE_ATTRIBUTES | DELETE,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        CopySourceState(strSource, strTemp);
-        return MoveIntoPlace(strTemp, strFinal);
-    }
     const DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                            FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY |
                            FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
@@ -272,6 +253,39 @@ bool SettleIntoPlace(const CString& strSource, const CString& strTemp, const CSt
     bi.FileAttributes = d.dwFileAttributes & settable;
     if (!bi.FileAttributes)
         bi.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return bi;
+}
+
+// Gives the finished temporary copy the source's times and attributes and moves it over the
+// final name, through one handle where the file system allows it: per small file that is a
+// fraction of the calls that setting them by name and moving by name take. Where the handle
+// way is refused (an old file that is read-only, hidden or system, or a file system without
+// renames by handle), the steps by name do it, with the same result.
+// pEntry: the source's entry when the caller has read it already (before the copy, so that a
+// source changed during the copy keeps a newer time than its stored copy and goes again).
+// hTemp: the temporary copy's handle when the caller holds one with write-attribute and
+// delete access; it is closed here.
+bool SettleIntoPlace(const CString& strSource, const CString& strTemp, const CString& strFinal,
+                     const WIN32_FILE_ATTRIBUTE_DATA* pEntry, HANDLE hTemp = INVALID_HANDLE_VALUE)
+{
+    WIN32_FILE_ATTRIBUTE_DATA d;
+    HANDLE h = hTemp;
+    if (pEntry)
+        d = *pEntry;
+    const bool bEntry = pEntry || GetFileAttributesExW(strSource, GetFileExInfoStandard, &d);
+    if (!bEntry && h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+        h = INVALID_HANDLE_VALUE;
+    }
+    if (bEntry && h == INVALID_HANDLE_VALUE)
+        h = CreateFileW(strTemp, FILE_WRITE_ATTRIBUTES | DELETE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        CopySourceState(strSource, strTemp);
+        return MoveIntoPlace(strTemp, strFinal);
+    }
+    FILE_BASIC_INFO bi = BasicInfoOf(d);
     if (!SetFileInformationByHandle(h, FileBasicInfo, &bi, sizeof bi)) {
         CloseHandle(h);
         CopySourceState(strSource, strTemp);
@@ -279,16 +293,62 @@ bool SettleIntoPlace(const CString& strSource, const CString& strTemp, const CSt
     }
     // The rename replaces the old copy in one step, as the move by name does.
     const DWORD nameBytes = static_cast<DWORD>(strFinal.GetLength()) * sizeof(wchar_t);
-    std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
-    FILE_RENAME_INFO* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    // Room for the name and a terminating zero, which some systems read the name up to.
+    alignas(FILE_RENAME_INFO) BYTE onStack[sizeof(FILE_RENAME_INFO) + 2 * MAX_PATH + 2];
+    std::vector<BYTE> onHeap;
+    BYTE* buffer = onStack;
+    const DWORD bufferBytes = static_cast<DWORD>(sizeof(FILE_RENAME_INFO) + nameBytes + sizeof(wchar_t));
+    if (bufferBytes > sizeof onStack) {
+        onHeap.resize(bufferBytes);
+        buffer = onHeap.data();
+    }
+    std::memset(buffer, 0, bufferBytes);
+    FILE_RENAME_INFO* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer);
     rename->ReplaceIfExists = TRUE;
     rename->RootDirectory = nullptr;
     rename->FileNameLength = nameBytes;
     std::memcpy(rename->FileName, strFinal.GetString(), nameBytes);
-    const bool moved = SetFileInformationByHandle(h, FileRenameInfo, rename,
-                                                  static_cast<DWORD>(buffer.size())) != FALSE;
+    const bool moved = SetFileInformationByHandle(h, FileRenameInfo, rename, bufferBytes) != FALSE;
     CloseHandle(h);
     return moved || MoveIntoPlace(strTemp, strFinal);
+}
+
+// True when the file has a data stream besides its main one (NTFS). A file system that cannot
+// tell has none; bUnsupported is set then, so the caller need not ask again for that drive.
+bool HasFurtherStreams(HANDLE h, bool& bUnsupported)
+{
+    alignas(8) BYTE buffer[4096];
+    if (!GetFileInformationByHandleEx(h, FileStreamInfo, buffer, sizeof buffer)) {
+        const DWORD err = GetLastError();
+        bUnsupported = err == ERROR_INVALID_FUNCTION || err == ERROR_NOT_SUPPORTED ||
+                       err == ERROR_INVALID_PARAMETER;
+        return err == ERROR_MORE_DATA;
+    }
+    const FILE_STREAM_INFO* info = reinterpret_cast<const FILE_STREAM_INFO*>(buffer);
+    return info->NextEntryOffset != 0;
+}
+
+// The size, times and attributes of an open file. (Not GetFileInformationByHandle: it also
+// asks for the volume's serial number, which some systems answer slowly.)
+bool EntryOf(HANDLE h, WIN32_FILE_ATTRIBUTE_DATA& d)
+{
+    FILE_BASIC_INFO bi;
+    LARGE_INTEGER size;
+    if (!GetFileInformationByHandleEx(h, FileBasicInfo, &bi, sizeof bi) || !GetFileSizeEx(h, &size))
+        return false;
+    auto ft = [](const LARGE_INTEGER& v) {
+        FILETIME f;
+        f.dwLowDateTime = v.LowPart;
+        f.dwHighDateTime = static_cast<DWORD>(v.HighPart);
+        return f;
+    };
+    d.dwFileAttributes = bi.FileAttributes;
+    d.ftCreationTime = ft(bi.CreationTime);
+    d.ftLastAccessTime = ft(bi.LastAccessTime);
+    d.ftLastWriteTime = ft(bi.LastWriteTime);
+    d.nFileSizeHigh = static_cast<DWORD>(static_cast<ULONGLONG>(size.QuadPart) >> 32);
+    d.nFileSizeLow = size.LowPart;
+    return true;
 }
 
 } // namespace
@@ -328,6 +388,7 @@ DWORD CALLBACK BackUpCopyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER,
 
 CBackUpEngine::CBackUpEngine()
 {
+    InitializeCriticalSection(&m_csCurrentFile);
     Reset();
     m_hMutex = CreateMutexW(nullptr, FALSE, nullptr);
     if (g_nEngines++ == 0) {
@@ -339,8 +400,10 @@ CBackUpEngine::CBackUpEngine()
 
 CBackUpEngine::~CBackUpEngine()
 {
+    CloseSourceFile();
     if (m_hMutex)
         CloseHandle(m_hMutex);
+    DeleteCriticalSection(&m_csCurrentFile);
     if (m_hPauseEvent)
         CloseHandle(m_hPauseEvent);
     if (--g_nEngines == 0) {
@@ -374,17 +437,18 @@ void CBackUpEngine::Reset()
     m_bDone = 0;
     // The progress dialog makes a new pause event for every start and owns the old one.
     m_hPauseEvent = nullptr;
-    if (m_hMutex && WaitForSingleObject(m_hMutex, INFINITE) == WAIT_OBJECT_0) {
-        m_strCurrentFile.Empty();
-        ReleaseMutex(m_hMutex);
-    } else {
-        m_strCurrentFile.Empty();
-    }
+    EnterCriticalSection(&m_csCurrentFile);
+    m_strCurrentFile.Empty();
+    LeaveCriticalSection(&m_csCurrentFile);
     m_strTargetRoot.Empty();
     m_strFileTypes.Empty();
     m_nLastCopyProgress = 0;
     m_dwLastCopyStream = 0;
-    m_setSweptFolders.clear();
+    m_strEnteredFolder.Empty();
+    m_setEnteredNames.clear();
+    m_strMadeFolder.Empty();
+    m_strNewFolder.Empty();
+    m_nNoStreamInfoDrives = 0;
     wchar_t sysDir[MAX_PATH + 1] = {};
     UINT n = GetSystemDirectoryW(sysDir, MAX_PATH);
     m_strSystemDrive = CString(sysDir, n >= 2 && n <= MAX_PATH ? 2 : 0);
@@ -392,20 +456,17 @@ void CBackUpEngine::Reset()
 
 CString CBackUpEngine::GetCurrentFileName()
 {
-    CString s;
-    if (WaitForSingleObject(m_hMutex, INFINITE) != WAIT_OBJECT_0)
-        return s;
-    s = m_strCurrentFile;
-    ReleaseMutex(m_hMutex);
+    EnterCriticalSection(&m_csCurrentFile);
+    CString s(m_strCurrentFile.GetString(), m_strCurrentFile.GetLength());
+    LeaveCriticalSection(&m_csCurrentFile);
     return s;
 }
 
 void CBackUpEngine::SetCurrentFile(const CString& strSource)
 {
-    if (WaitForSingleObject(m_hMutex, INFINITE) == WAIT_OBJECT_0) {
-        m_strCurrentFile = strSource;
-        ReleaseMutex(m_hMutex);
-    }
+    EnterCriticalSection(&m_csCurrentFile);
+    m_strCurrentFile = strSource;
+    LeaveCriticalSection(&m_csCurrentFile);
 }
 
 void CBackUpEngine::FileStarted(const CString& strSource)
@@ -706,6 +767,32 @@ void CBackUpEngine::ListStoreDrives(const CString& strStoreFolder)
 // ---------------------------------------------------------------------------------------------
 // Copying
 
+bool CBackUpEngine::OpenPlainSource(const CString& strSource)
+{
+    m_bSourceEntry = false;
+    CloseSourceFile();
+    HANDLE h = CreateFileW(strSource, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (h == INVALID_HANDLE_VALUE || !EntryOf(h, m_sourceEntry)) {
+        DWORD err = GetLastError();
+        if (h != INVALID_HANDLE_VALUE)
+            CloseHandle(h);
+        AddFailLine(strSource, err);
+        return false;
+    }
+    m_hSourceFile = h;
+    m_nFileBytes = (static_cast<ULONGLONG>(m_sourceEntry.nFileSizeHigh) << 32) | m_sourceEntry.nFileSizeLow;
+    m_bSourceEntry = true;
+    return true;
+}
+
+void CBackUpEngine::CloseSourceFile()
+{
+    if (m_hSourceFile != INVALID_HANDLE_VALUE)
+        CloseHandle(m_hSourceFile);
+    m_hSourceFile = INVALID_HANDLE_VALUE;
+}
+
 bool CBackUpEngine::TakeSourceSize(const CString& strSource, DWORD* pMarker)
 {
     m_bSourceEntry = false;
@@ -752,11 +839,13 @@ void CBackUpEngine::BackUpFileList(const CString& strStoreFolder)
             continue;
         }
         CString target = strStoreFolder + L"\\" + RemoveFirstColon(source);
-        if (!TakeSourceSize(source, nullptr))
+        // A plain copy reads the source through the handle that takes its size.
+        if (!(m_bCompress ? TakeSourceSize(source, nullptr) : OpenPlainSource(source)))
             continue;
         MakeTargetFolders(target, source);
         // The copy arrives with the source's times and attributes (see CopyThroughTemp).
         CopyOneFile(source, target);
+        CloseSourceFile();
     }
     m_bDone = 1;
 }
@@ -781,7 +870,10 @@ void CBackUpEngine::RestoreFileList()
             target = target.Left(target.GetLength() - 4);
         MakeTargetFolders(target, source);
         // The copy arrives with the source's times and attributes (see CopyThroughTemp).
+        m_bMarkerKnown = true;
+        m_dwSourceMarker = marker;
         CopyOneFile(source, target);
+        m_bMarkerKnown = false;
     }
     m_bDone = 1;
 }
@@ -802,7 +894,12 @@ BOOL CBackUpEngine::BackUpFile(const CString& strSource, CString& strTarget)
 BOOL CBackUpEngine::RestoreFile(const CString& strSource, const CString& strTarget)
 {
     FileStarted(strSource);
-    return CopyThroughTemp(strSource, strTarget, IsCompressedCopy(strSource), true);
+    // The list loop has read the first word already; a caller of its own has not.
+    const bool bCompressed = m_bMarkerKnown ? m_dwSourceMarker == 0xFFFFFFFFu && strSource.GetLength() >= 4 &&
+                                                  strSource.Right(4) == L".zip"
+                                            : IsCompressedCopy(strSource);
+    m_bMarkerKnown = false;
+    return CopyThroughTemp(strSource, strTarget, bCompressed, true);
 }
 
 BOOL CBackUpEngine::CopyPlain(const CString& strSource, const CString& strTempTarget, DWORD& dwError)
@@ -828,23 +925,78 @@ bool IsWriteSideError(DWORD err)
 
 } // namespace
 
-void CBackUpEngine::RemoveStaleTemps(const CString& strFolder)
+void CBackUpEngine::EnterTargetFolder(const CString& strFolder)
 {
     CString key(strFolder);
     key.MakeUpper();
-    if (!m_setSweptFolders.insert(key).second)
+    if (key == m_strEnteredFolder)
         return;
+    m_strEnteredFolder = key;
+    m_setEnteredNames.clear();
+    if (key == m_strNewFolder)
+        return;   // made empty by this run: nothing stale, no other forms
+    // A backup notes every name (for the other-form test); a restore only looks for stale
+    // copies among the user's files.
+    const bool bNames = !m_bRestore;
     WIN32_FIND_DATAW fd;
-    HANDLE hFind = FindFirstFileW(JoinPath(strFolder, L"~zu*.tmp"), &fd);
+    HANDLE hFind = FindFirstFileExW(JoinPath(strFolder, bNames ? L"*" : L"~zu*.tmp"), FindExInfoBasic,
+                                    &fd, FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
     if (hFind == INVALID_HANDLE_VALUE)
         return;
     do {
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
         DWORD pid = 0;
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsEngineTempName(fd.cFileName, &pid) &&
-            !ProcessMayBeRunning(pid))
-            RemoveFile(JoinPath(strFolder, fd.cFileName));
+        if (IsEngineTempName(fd.cFileName, &pid)) {
+            if (!ProcessMayBeRunning(pid))
+                RemoveFile(JoinPath(strFolder, fd.cFileName));
+            continue;
+        }
+        if (bNames) {
+            CString name(fd.cFileName);
+            name.MakeUpper();
+            m_setEnteredNames.insert(name);
+        }
     } while (FindNextFileW(hFind, &fd));
     FindClose(hFind);
+}
+
+bool CBackUpEngine::MayExist(const CString& strPath) const
+{
+    int slash = strPath.ReverseFind(L'\\');
+    CString folder = strPath.Left(slash < 0 ? 0 : slash);
+    folder.MakeUpper();
+    if (folder != m_strEnteredFolder)
+        return true;   // not the listed folder: ask the file system
+    CString name = strPath.Mid(slash + 1);
+    name.MakeUpper();
+    return m_setEnteredNames.count(name) != 0;
+}
+
+HANDLE CBackUpEngine::CreateTempIn(const CString& strFolder, const CString& strFinal,
+                                   const CString& strSource, DWORD dwAccess, DWORD dwFlags,
+                                   CString& strTemp)
+{
+    // "Fail if it exists": nobody else's file is ever taken over.
+    bool bRemade = false;
+    for (int tries = 0;; ++tries) {
+        strTemp = TempNameIn(strFolder);
+        HANDLE h = CreateFileW(strTemp, dwAccess, 0, nullptr, CREATE_NEW, dwFlags, nullptr);
+        if (h != INVALID_HANDLE_VALUE)
+            return h;
+        DWORD err = GetLastError();
+        if (err == ERROR_PATH_NOT_FOUND && !bRemade) {
+            // The folder has gone since this run made sure of it: make it again.
+            bRemade = true;
+            m_strMadeFolder.Empty();
+            MakeTargetFolders(strFinal, strSource);
+            continue;
+        }
+        if (!IsExistsError(err) || tries >= 100) {
+            SetLastError(err);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
 }
 
 BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& strFinal,
@@ -863,45 +1015,20 @@ BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& str
     }
     CString folder = strFinal.Left(slash);
     // Copies that an interrupted run left in this folder go first.
-    RemoveStaleTemps(folder);
+    EnterTargetFolder(folder);
+    if (!bCompressed)
+        return CopyPlainFile(strSource, strFinal, folder, bRestoreSide, bEntry);
 
-    // The copy goes into an empty file of its own, made with "fail if it exists" so that
-    // nobody else's file is ever taken over.
     CString temp;
-    for (int tries = 0;; ++tries) {
-        temp = TempNameIn(folder);
-        HANDLE h = CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h != INVALID_HANDLE_VALUE) {
-            CloseHandle(h);
-            break;
-        }
-        DWORD err = GetLastError();
-        if (!IsExistsError(err) || tries >= 100) {
-            // A restore that cannot write names the place it writes to.
-            AddFailLine(bRestoreSide || bCompressed ? strFinal : strSource, err);
-            return FALSE;
-        }
+    HANDLE hTemp = CreateTempIn(folder, strFinal, strSource, GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL, temp);
+    if (hTemp == INVALID_HANDLE_VALUE) {
+        AddFailLine(strFinal, GetLastError());
+        return FALSE;
     }
+    CloseHandle(hTemp);
 
-    BOOL ok = FALSE;
-    if (bCompressed) {
-        ok = bRestoreSide ? RestoreCompressedFile(strSource, temp, strFinal)
-                          : BackUpCompressedFile(strSource, temp, strFinal);
-    } else {
-        DWORD err = 0;
-        ok = CopyPlain(strSource, temp, err);
-        if (ok) {
-            // A system copy that reports less than the whole file (or nothing at all)
-            // still ends at the file's size, so the totals reach 100 %.
-            ULONGLONG size = m_nFileBytes, done = m_nFileDoneBytes;
-            if (done < size) {
-                m_nDoneBytes += size - done;
-                m_nFileDoneBytes = size;
-            }
-        } else {
-            AddFailLine(bRestoreSide && IsWriteSideError(err) ? strFinal : strSource, err);
-        }
-    }
+    BOOL ok = bRestoreSide ? RestoreCompressedFile(strSource, temp, strFinal)
+                           : BackUpCompressedFile(strSource, temp, strFinal);
     if (!ok) {
         RemoveFile(temp);
         return FALSE;
@@ -924,6 +1051,152 @@ BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& str
     return TRUE;
 }
 
+BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFinal,
+                                  const CString& strFolder, bool bRestoreSide, bool bEntry)
+{
+    HANDLE hSource = m_hSourceFile;
+    const bool bOwnSource = hSource == INVALID_HANDLE_VALUE;
+    if (bOwnSource) {
+        hSource = CreateFileW(strSource, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (hSource == INVALID_HANDLE_VALUE) {
+            AddFailLine(strSource, GetLastError());
+            return FALSE;
+        }
+    }
+    auto closeSource = [&] {
+        if (bOwnSource)
+            CloseHandle(hSource);
+        else
+            CloseSourceFile();
+    };
+    WIN32_FILE_ATTRIBUTE_DATA entry;
+    if (bEntry) {
+        entry = m_sourceEntry;
+    } else {
+        if (!EntryOf(hSource, entry)) {
+            AddFailLine(strSource, GetLastError());
+            closeSource();
+            return FALSE;
+        }
+    }
+    const ULONGLONG size = (static_cast<ULONGLONG>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+    // Whether the source's drive can tell its streams is asked once a run.
+    const int drive = IsDrivePath(strSource) ? (towupper(strSource[0]) - L'A') & 31 : 26;
+    bool bLegacy = false;
+    if (!(m_nNoStreamInfoDrives & (1u << drive))) {
+        bool bUnsupported = false;
+        bLegacy = HasFurtherStreams(hSource, bUnsupported);
+        if (bUnsupported)
+            m_nNoStreamInfoDrives |= 1u << drive;
+    }
+
+    CString temp;
+    HANDLE hTemp = CreateTempIn(strFolder, strFinal, strSource, GENERIC_WRITE | DELETE,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, temp);
+    if (hTemp == INVALID_HANDLE_VALUE) {
+        // A restore that cannot write names the place it writes to.
+        AddFailLine(bRestoreSide ? strFinal : strSource, GetLastError());
+        closeSource();
+        return FALSE;
+    }
+
+    BOOL ok = TRUE;
+    DWORD err = 0;
+    bool bWriteSide = false;
+    if (bLegacy) {
+        // Further data streams: the system's copy carries them over.
+        CloseHandle(hTemp);
+        hTemp = INVALID_HANDLE_VALUE;
+        closeSource();
+        ok = CopyPlain(strSource, temp, err);
+        bWriteSide = IsWriteSideError(err);
+    } else {
+        if (!m_pCopyBuffer) {
+            try {
+                m_pCopyBuffer.reset(new BYTE[COPY_CHUNK]);
+            } catch (const std::bad_alloc&) {
+                ok = FALSE;
+                err = ERROR_NOT_ENOUGH_MEMORY;
+            }
+        }
+        ULONGLONG done = 0;
+        while (ok) {
+            DWORD got = 0;
+            if (!ReadFile(hSource, m_pCopyBuffer.get(), COPY_CHUNK, &got, nullptr)) {
+                ok = FALSE;
+                err = GetLastError();
+                break;
+            }
+            if (got == 0)
+                break;
+            const BYTE* p = m_pCopyBuffer.get();
+            for (DWORD left = got; left > 0;) {
+                DWORD written = 0;
+                const BOOL wrote = g_pfnWriteBlock(hTemp, p, left, &written, nullptr);
+                if (!wrote || written == 0) {
+                    // A write that takes nothing is a full disk.
+                    err = wrote ? ERROR_DISK_FULL : GetLastError();
+                    if (err == ERROR_SUCCESS)
+                        err = ERROR_WRITE_FAULT;
+                    ok = FALSE;
+                    bWriteSide = true;
+                    break;
+                }
+                p += written;
+                left -= written;
+            }
+            if (!ok)
+                break;
+            done += got;
+            m_nFileDoneBytes += got;
+            m_nDoneBytes += got;
+            // The plain copy pauses and stops between pieces.
+            WaitWhilePaused();
+            if (m_bCancel) {
+                ok = FALSE;
+                err = ERROR_REQUEST_ABORTED;
+                break;
+            }
+            // A short read is the end of a disk file; one that has grown is read on.
+            if (got < COPY_CHUNK && done >= size)
+                break;
+        }
+        closeSource();
+    }
+    if (ok) {
+        // A copy that counted less than the whole file (or nothing at all) still ends at the
+        // file's size, so the totals reach 100 %.
+        ULONGLONG fileSize = m_nFileBytes, fileDone = m_nFileDoneBytes;
+        if (fileDone < fileSize) {
+            m_nDoneBytes += fileSize - fileDone;
+            m_nFileDoneBytes = fileSize;
+        }
+    } else {
+        // A cancelled copy is reported like any copy that did not complete.
+        AddFailLine(bRestoreSide && bWriteSide ? strFinal : strSource, err);
+    }
+    if (ok)
+        m_nDoneFiles++;
+    if (!ok || m_bCancel) {
+        if (hTemp != INVALID_HANDLE_VALUE)
+            CloseHandle(hTemp);
+        RemoveFile(temp);
+        return FALSE;
+    }
+    if (!SettleIntoPlace(strSource, temp, strFinal, &entry, hTemp)) {
+        AddFailLine(strFinal, GetLastError());
+        RemoveFile(temp);
+        return FALSE;
+    }
+    if (!PrepareTarget(strFinal, strSource)) {
+        // The new copy is in place; only the other form could not be removed.
+        DWORD e = GetLastError();
+        AddFailLine(OtherFormOf(strFinal), e);
+    }
+    return TRUE;
+}
+
 CString CBackUpEngine::OtherFormOf(const CString& strTarget) const
 {
     if (!m_bCompress)
@@ -942,7 +1215,7 @@ BOOL CBackUpEngine::PrepareTarget(const CString& strTarget, const CString& strSo
     // other form: "x.zip" is also the plain copy of a file "x.zip", and the compressed copy
     // of "x" is also named "x.zip".
     CString other = OtherFormOf(strTarget);
-    if (other.IsEmpty() || !FileExists(other))
+    if (other.IsEmpty() || !MayExist(other) || !FileExists(other))
         return TRUE;
     if (!m_bCompress) {
         // Plain "n" beside "n.zip": that is also where a file "n.zip" of the same folder is
@@ -974,10 +1247,8 @@ void CBackUpEngine::MakeTargetFolders(const CString& strTarget, const CString& s
     int colon = strTarget.Find(L':');
     if (colon < 0)
         return;
-    for (int pos = strTarget.Find(L'\\', colon + 2); pos > 0; pos = strTarget.Find(L'\\', pos + 1)) {
-        CString folder = strTarget.Left(pos);
-        if (!CreateDirectoryW(folder, nullptr))
-            continue; // exists already (keeps its attributes) or cannot be made
+    // Gives a folder this run has just created the attributes of the folder it mirrors.
+    auto mirrorAttributes = [&](const CString& folder) {
         CString from;
         if (m_bRestore) {
             // C:\dir mirrors <target root>\VEZORI\C\dir.
@@ -1000,7 +1271,40 @@ void CBackUpEngine::MakeTargetFolders(const CString& strTarget, const CString& s
             if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY))
                 SetFileAttributesW(folder, attrs);
         }
+    };
+    // The files of a folder mostly come one after another: its chain is made sure of once.
+    // (A chain removed meanwhile is made again when the copy cannot create its file there.)
+    const int last = strTarget.ReverseFind(L'\\');
+    if (last <= colon + 1)
+        return;
+    const CString leaf = strTarget.Left(last);
+    if (leaf == m_strMadeFolder)
+        return;
+    m_strMadeFolder.Empty();
+    // Most often the chain exists, or only its last folder is missing: one call for either.
+    bool bLeafMade = CreateDirectoryW(leaf, nullptr) != FALSE;
+    if (!bLeafMade && GetLastError() != ERROR_ALREADY_EXISTS) {
+        // Further folders are missing: the chain from the top, the file name never a folder.
+        for (int pos = strTarget.Find(L'\\', colon + 2); pos > 0 && pos <= last;
+             pos = strTarget.Find(L'\\', pos + 1)) {
+            CString folder = strTarget.Left(pos);
+            if (!CreateDirectoryW(folder, nullptr))
+                continue; // exists already (keeps its attributes) or cannot be made
+            if (pos == last)
+                bLeafMade = true;
+            else
+                mirrorAttributes(folder);
+        }
+        if (!bLeafMade && GetFileAttributesW(leaf) == INVALID_FILE_ATTRIBUTES)
+            return;   // cannot be made: the copy reports it
     }
+    if (bLeafMade) {
+        mirrorAttributes(leaf);
+        // Empty: entering it needs no listing.
+        m_strNewFolder = leaf;
+        m_strNewFolder.MakeUpper();
+    }
+    m_strMadeFolder = leaf;
 }
 
 void CBackUpEngine::CopyFileTimes(const CString& strSource, const CString& strTarget)

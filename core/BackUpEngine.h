@@ -7,16 +7,20 @@
 //
 // The worker thread drives the engine; the progress dialog's timer reads the counters and
 // flags from the user-interface thread, so they are atomics (64-bit ones would tear on a
-// 32-bit machine otherwise). m_strCurrentFile is guarded by m_hMutex.
+// 32-bit machine otherwise). m_strCurrentFile is guarded by a critical section (taking a
+// kernel mutex for every small file costs more than copying it).
 
 #include <atomic>
+#include <memory>
 #include <set>
 #include <windows.h>
 
 #include "afx.h"
 #include "FailSink.h"
 
-// The system's file copy, or a stand-in with the same contract (tests only).
+// A file copy with the system's CopyFileExW contract. The engine copies plain files itself
+// (see CopyPlainFile); this one is used for sources with more than one data stream, which
+// only the system's copy carries over whole.
 typedef BOOL(WINAPI* ZulCopyFileFunc)(LPCWSTR pszSource, LPCWSTR pszTarget,
                                       LPPROGRESS_ROUTINE pfnProgress, LPVOID pData,
                                       LPBOOL pbCancel, DWORD dwFlags);
@@ -111,6 +115,8 @@ public:
     int m_bRestore = 0;
     int m_bChangedOnly = 0;
     std::atomic<int> m_bFileStarted{0};
+    // Created and closed with the engine; the current file name itself is guarded by
+    // m_csCurrentFile, which costs no call into the system when nobody else holds it.
     HANDLE m_hMutex = nullptr;
     HANDLE m_hSourceFile = INVALID_HANDLE_VALUE;
     HANDLE m_hTargetFile = INVALID_HANDLE_VALUE;
@@ -125,9 +131,11 @@ public:
     // the same stream, so no counter goes backwards or wraps.
     void AddCopyProgress(DWORD dwStreamNumber, ULONGLONG nStreamBytesTransferred);
 
-    // The file copy the plain path uses: always the system's CopyFileExW in the program;
-    // tests put a stand-in here that calls the progress routine in pieces.
+    // The copy of sources with further data streams: always the system's CopyFileExW in the
+    // program; tests may put a stand-in here.
     static ZulCopyFileFunc s_pfnCopyFile;
+    // Bytes read and written at a time by the plain copy (1 MiB).
+    enum { COPY_CHUNK = 1 << 20 };
 
 private:
     // Opens the source for reading and creates the empty temporary target of a compressed copy
@@ -140,17 +148,46 @@ private:
     // end gives to the stored copy; m_bSourceEntry is false when there is none.
     WIN32_FILE_ATTRIBUTE_DATA m_sourceEntry{};
     bool m_bSourceEntry = false;
+    // The first four bytes of the stored file the restore loop hands to RestoreFile.
+    bool m_bMarkerKnown = false;
+    DWORD m_dwSourceMarker = 0;
     void SetCurrentFile(const CString& strSource);
+    CRITICAL_SECTION m_csCurrentFile;
     BOOL CopyPlain(const CString& strSource, const CString& strTempTarget, DWORD& dwError);
+    // Opens the source of a plain backup into m_hSourceFile and takes its size, times and
+    // attributes through the handle (one open serves the size and the copy).
+    bool OpenPlainSource(const CString& strSource);
+    void CloseSourceFile();
+    // The plain copy: reads the source in COPY_CHUNK pieces into a new temporary file beside
+    // strFinal, gives it the source's times and attributes and renames it over strFinal, all
+    // through the one handle of the temporary file. Pauses and cancels between pieces.
+    BOOL CopyPlainFile(const CString& strSource, const CString& strFinal, const CString& strFolder,
+                       bool bRestoreSide, bool bEntry);
+    // Creates a new, empty temporary file in the folder (never someone else's), with the given
+    // access; makes the folder chain again when it has gone since. INVALID_HANDLE_VALUE with
+    // the error when it cannot.
+    HANDLE CreateTempIn(const CString& strFolder, const CString& strFinal, const CString& strSource,
+                        DWORD dwAccess, DWORD dwFlags, CString& strTemp);
+    std::unique_ptr<BYTE[]> m_pCopyBuffer;
+    // Source drives (bit 0 for A, bit 26 for anything else) that cannot list a file's streams.
+    DWORD m_nNoStreamInfoDrives = 0;
     // Copies strSource into a temporary file beside strFinal and moves it over strFinal.
     BOOL CopyThroughTemp(const CString& strSource, const CString& strFinal, bool bCompressed,
                          bool bRestoreSide);
     void FileStarted(const CString& strSource);
-    // Removes the temporary copies an ended run left in a folder, once a run per folder.
-    void RemoveStaleTemps(const CString& strFolder);
+    // Entering a target folder: lists it once, removing the temporary copies an ended run
+    // left there and noting the names present, so that the test for the other form of each
+    // stored file needs no call into the system. A folder this run has just created is empty
+    // and is not listed.
+    void EnterTargetFolder(const CString& strFolder);
+    // True when the file may exist: its name was in its folder when the folder was entered.
+    bool MayExist(const CString& strPath) const;
     // The name of the other form of a stored file in this run's mode (plain or ".zip").
     CString OtherFormOf(const CString& strTarget) const;
-    std::set<CString> m_setSweptFolders;
+    CString m_strEnteredFolder;           // upper case; the folder EnterTargetFolder listed last
+    std::set<CString> m_setEnteredNames;  // upper case; names present in it then
+    CString m_strMadeFolder;              // the folder MakeTargetFolders made sure of last
+    CString m_strNewFolder;               // upper case; the last folder created empty by this run
     // Folder walks by absolute paths; folder links are never followed.
     // strStore is the store folder in the form IsInStore compares with; it is never walked.
     void WalkBackUpFolder(const CString& strWalked, const CString& strStoreFolder, const CString& strStore);

@@ -1,22 +1,35 @@
 // Block coder of the compressed copies (see CompressLZ77.h for the stream).
 //
 // The parse is greedy: at every position the longest earlier copy is taken, the newest one among
-// copies of equal length. Candidates are the positions entered before the current one whose byte
-// pair equals the current pair, except that a run of one byte value counts once, at its first
+// copies of equal length. Candidates are the positions before the current one whose byte pair
+// equals the current pair, except that a run of one byte value counts once, at its first
 // position. A copy from s at position i is usable for at most min(i - s, N - i) bytes.
 //
-// Walking every candidate is quadratic on repetitive data (long runs of one byte pair, periodic
-// patterns, bitmaps), so the search is organised around one question instead: "which is the newest
-// candidate whose usable length is at least t?". Usable length >= t means s <= i - t and the t bytes
-// at s equal those at i. Those candidates share every shorter prefix, so they all sit in one bucket
-// of an index keyed on the first k <= t bytes (k = 3, 4, 5, 6, 8, 12, ...), newest first; the ones
-// that are too close are skipped and a prefix hash of exactly t bytes rejects the others before
-// any byte is compared. Asking the question for t = 3, then one more than each answer, gives the
-// same result as the full walk: every answer is the newest candidate reaching at least t, so the
-// last one is the newest of the longest. Where an answer is limited by its distance (a repeating
+// Every answer depends only on the block and the position, so the whole block is indexed before
+// coding starts, in one pass: for every position x, the newest earlier candidate with the same
+// byte pair, the same three bytes and the same four bytes (the latter two through hash buckets).
+// A position's own links are the heads of its chains at the time it is coded, so no table has
+// to follow the coder along. For the longer searches every position is also sorted by the bucket
+// of its next four bytes (and, in blocks where those prove crowded, of its next eight), so that
+// the earlier positions of a key lie side by side, with their number at hand.
+//
+// The search at position i asks one question again and again: "which is the newest candidate
+// s <= i - t whose bytes agree with i for t bytes?", first for t = 3, then for one more than each
+// answer. Every answer is the newest candidate reaching at least t, so the last one is the newest
+// of the longest. For t >= 4 any such s has the same k bytes as i at every offset o <= t - k,
+// so the question walks the earlier positions of whichever of those keys has the fewest, usually
+// the one where the previous answer stopped agreeing; the walk of one question goes on for the
+// next while its key is still the rarer. Where an answer is limited by its distance (a repeating
 // pattern), or the answers keep growing a little at a time, the longest length is found by
-// doubling t and then halving the interval instead, which keeps periodic data near linear.
-// The indexes only hold positions up to the one being coded and are filled as coding advances.
+// doubling t and then halving the interval instead. Where even the rarest key is shared by a
+// great many positions, the question goes to indexes keyed on longer strings, built on demand
+// (FindAtLeast).
+//
+// A block whose coding cannot end smaller than the block is given up as soon as that is certain:
+// every position has an upper bound on the bits a copy starting there can save over literals
+// (none without an earlier pair, little when no three or four bytes repeat), and when the bits
+// written so far plus nine bits per remaining byte less the bound of everything left reach the
+// block's size, the result is 0 whatever the rest of the walk would find.
 #include "CompressLZ77.h"
 
 #include <cstring>
@@ -33,11 +46,19 @@ const int kLevelString[] = {3, 4, 5, 6, 8, 12, 16, 24, 32, 48, 64, 96, 128, 192,
                             49152};
 const int kLevelCount = (int)(sizeof kLevelString / sizeof kLevelString[0]);
 const uint32_t kHashBase = 0x01000193u;
-const int kWalk = 24;          // chains up to this long are walked candidate by candidate
 const int kLinearSteps = 4;    // answers that grow one by one before the search doubles
 const int kAnchor = 8;         // key length of the index of every position
 const int kCrowded = 64;       // entries of one key that make the other end worth a look
 const int kEscalate = 48;      // entries of one key in one walk that make a longer key worth asking
+const int kShortBits = 16;     // bucket bits of the short-key tables for a large block
+const int kShortBuckets = 1 << kShortBits;
+const int kWalkLimit = 256;    // chain entries one question may walk before longer keys take over
+const int kHashedWalkLimit = 4096;   // the same where each entry costs a hash comparison
+const int kHashFrom = 32;      // strings from this long on are checked by prefix hash first,
+const int kHashWalk = 32;      // when more entries than this are to be walked
+const int kLongKey = 12;       // strings from this long on may be looked for by eight-byte keys
+const int kFewEnough = 4;      // four-byte keys this rare need no longer ones
+const int kAlike = 200;        // keys this crowded on average are crowded alike
 
 inline int LengthWidth(int nCoded)
 {
@@ -48,6 +69,45 @@ inline int LengthWidth(int nCoded)
 inline uint32_t Bucket(uint32_t h)
 {
     return (h * 0x9E3779B1u) >> (32 - kBucketBits);
+}
+
+// The offset o in 1 .. last whose key has fewer earlier positions than nFewest, if any: looked
+// for at the end and around nNear when there are many offsets.
+inline bool Rarest(const uint16_t* rank, int last, int nNear, int& nFewest, int& nOffset)
+{
+    const int kScan = 24;   // keys looked at on each side when choosing
+    int fewest = nFewest, offset = -1;
+    auto range = [&](int from, int to) {
+        if (from < 1)
+            from = 1;
+        if (to > last)
+            to = last;
+        for (int o = from; o <= to; ++o)
+            if (rank[o] < fewest)
+            {
+                fewest = rank[o];
+                offset = o;
+            }
+    };
+    if (last <= 2 * kScan)
+        range(1, last);
+    else
+    {
+        range(last - kScan, last);
+        range(nNear - kScan, nNear + kScan);
+    }
+    if (offset < 0)
+        return false;
+    nFewest = fewest;
+    nOffset = offset;
+    return true;
+}
+
+inline uint32_t Load32(const unsigned char* p)
+{
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
 }
 
 // Bits go out from the most significant bit of each byte down.
@@ -96,13 +156,25 @@ struct CCompressLZ77::Level
 };
 
 CCompressLZ77::CCompressLZ77()
-    : m_pSource(nullptr), m_nLength(0), m_nCurrent(0), m_nBlock(0), m_nTopLevel(0), m_nWaste(0),
-      m_bHashed(false), m_pAnchor(nullptr)
+    : m_pSource(nullptr), m_nLength(0), m_nBlock(0), m_nHashBits(kShortBits),
+      m_nLongWalks(0), m_nLongQuestions(0),
+      m_nTopLevel(0), m_nWaste(0), m_bHashed(false), m_pAnchor(nullptr)
 {
-    m_pHead = new uint16_t[65536];
-    m_pRunEnd = new uint16_t[65536];
-    m_pPrev = new uint16_t[MAX_BLOCK];
-    m_pCount = new uint16_t[65536];
+    m_pPairHead = new uint16_t[65536];
+    m_pHead3 = new uint16_t[kShortBuckets];
+    m_pHead4 = new uint16_t[kShortBuckets];
+    m_pBucketStart = new uint16_t[kShortBuckets + 1];
+    m_pPairLink = new uint16_t[MAX_BLOCK];
+    m_pLink3 = new uint16_t[MAX_BLOCK];
+    m_pLink4 = new uint16_t[MAX_BLOCK];
+    for (int k = 0; k < 2; ++k)
+    {
+        m_keyed[k].nKey = 4 << k;
+        m_keyed[k].pSorted = new uint16_t[MAX_BLOCK];
+        m_keyed[k].pSlot = new uint16_t[MAX_BLOCK];
+        m_keyed[k].pRank = new uint16_t[MAX_BLOCK];
+    }
+    m_pSavings = new int32_t[MAX_BLOCK + 1];
     m_pPrefixHash = new uint32_t[MAX_BLOCK + 1];
     m_pPower = new uint32_t[MAX_BLOCK + 1];
     m_nLevels = kLevelCount;
@@ -132,29 +204,225 @@ CCompressLZ77::~CCompressLZ77()
     }
     delete[] m_pPower;
     delete[] m_pPrefixHash;
-    delete[] m_pRunEnd;
-    delete[] m_pPrev;
-    delete[] m_pCount;
-    delete[] m_pHead;
+    delete[] m_pSavings;
+    for (int k = 0; k < 2; ++k)
+    {
+        delete[] m_keyed[k].pRank;
+        delete[] m_keyed[k].pSlot;
+        delete[] m_keyed[k].pSorted;
+    }
+    delete[] m_pLink4;
+    delete[] m_pLink3;
+    delete[] m_pPairLink;
+    delete[] m_pBucketStart;
+    delete[] m_pHead4;
+    delete[] m_pHead3;
+    delete[] m_pPairHead;
 }
 
-void CCompressLZ77::InsertNode(int q)
+void CCompressLZ77::IndexPairs()
 {
-    const unsigned char a = m_pSource[q], b = m_pSource[q + 1];
-    const unsigned pair = (unsigned)a << 8 | b;
-    const uint16_t h = m_pHead[pair];
-    if (a == b)
+    // For every position, the newest earlier candidate with the same byte pair. A position is
+    // a candidate unless it lies inside a run: the same byte before and after.
+    const unsigned char* p = m_pSource;
+    const int N = m_nLength;
+    if (N >= 16384)
+        std::memset(m_pPairHead, 0, sizeof(uint16_t) * 65536);
+    else
+        for (int x = 0; x + 1 < N; ++x)
+            m_pPairHead[(unsigned)p[x] << 8 | p[x + 1]] = 0;
+    uint16_t* pairHead = m_pPairHead;
+    uint16_t* pairLink = m_pPairLink;
+    unsigned before = 0x100;   // the byte before x (none at 0)
+    for (int x = 0; x + 1 < N; ++x)
     {
-        if (h != 0 && q == m_pRunEnd[pair] + 1)
-        {
-            m_pRunEnd[pair] = (uint16_t)q;   // the run goes on: still one candidate, at its start
-            return;
-        }
-        m_pRunEnd[pair] = (uint16_t)q;
+        const unsigned a = p[x], b = p[x + 1];
+        const unsigned pair = a << 8 | b;
+        pairLink[x] = pairHead[pair];
+        if (a != b || before != a)
+            pairHead[pair] = (uint16_t)(x + 1);
+        before = a;
     }
-    m_pPrev[q] = h;
-    m_pHead[pair] = (uint16_t)(q + 1);
-    ++m_pCount[pair];
+}
+
+void CCompressLZ77::IndexBlock()
+{
+    const unsigned char* p = m_pSource;
+    const int N = m_nLength;
+    // Small blocks (the ends of files) get small tables: cheaper to clear.
+    int bits = kShortBits;
+    while (bits > 10 && (1 << (bits - 2)) >= N)
+        --bits;
+    m_nHashBits = bits;
+    const int shift = 32 - bits;
+    std::memset(m_pHead3, 0, sizeof(uint16_t) << bits);
+    std::memset(m_pHead4, 0, sizeof(uint16_t) << bits);
+    uint16_t* head3 = m_pHead3;
+    uint16_t* head4 = m_pHead4;
+    uint16_t* link3 = m_pLink3;
+    uint16_t* link4 = m_pLink4;
+    // The first half of sorting every position by its four bytes (IndexKeyed) goes along:
+    // the bucket of each position and the count of each bucket.
+    uint16_t* start = m_pBucketStart;
+    uint16_t* bucket4 = m_keyed[0].pSlot;
+    uint16_t* rank4 = m_keyed[0].pRank;
+    std::memset(start, 0, sizeof(uint16_t) * ((1 << bits) + 1));
+    // A position is a candidate unless it lies inside a run: the same byte before and after.
+    unsigned before = 0x100;   // the byte before x (none at 0)
+    int x = 0;
+    for (; x + 4 <= N; ++x)
+    {
+        const uint32_t w = Load32(p + x);
+        const unsigned a = p[x], b = p[x + 1];
+        const bool cand = a != b || before != a;
+        before = a;
+        const uint32_t w3 = a | b << 8 | (uint32_t)p[x + 2] << 16;
+        const uint32_t h3 = (w3 * 0x9E3779B1u) >> shift;
+        const uint32_t h4 = (w * 0x9E3779B1u) >> shift;
+        link3[x] = head3[h3];
+        link4[x] = head4[h4];
+        bucket4[x] = (uint16_t)h4;
+        rank4[x] = start[h4 + 1]++;
+        if (cand)
+        {
+            const uint16_t me = (uint16_t)(x + 1);
+            head3[h3] = me;
+            head4[h4] = me;
+        }
+    }
+    for (; x + 1 < N; ++x)
+    {
+        const unsigned a = p[x], b = p[x + 1];
+        const bool cand = a != b || before != a;
+        before = a;
+        if (x + 3 <= N)
+        {
+            const uint32_t w = a | b << 8 | (uint32_t)p[x + 2] << 16;
+            const uint32_t h3 = (w * 0x9E3779B1u) >> shift;
+            link3[x] = head3[h3];
+            if (cand)
+                head3[h3] = (uint16_t)(x + 1);
+        }
+    }
+    m_keyed[0].bReady = false;
+    m_keyed[1].bReady = false;
+    m_nLongWalks = 0;
+    m_nLongQuestions = 0;
+}
+
+void CCompressLZ77::IndexKeyed(Keyed& index)
+{
+    // Every position, candidate or not, sorted by the bucket of its next nKey bytes (a counting
+    // sort, so each bucket lists its positions oldest first), with each position's place in
+    // that list and the number of earlier positions in its bucket. Eight-byte keys leave out
+    // the inside of runs (one byte value from the byte before to the end of the key): they
+    // get the rank 0xFFFF, so no search picks them.
+    const unsigned char* p = m_pSource;
+    const int N = m_nLength;
+    const int shift = 32 - m_nHashBits;
+    const int buckets = 1 << m_nHashBits;
+    const bool bLong = index.nKey == 8;
+    uint16_t* start = m_pBucketStart;   // at most N - 3 positions: 16 bits are enough
+    uint16_t* sorted = index.pSorted;
+    uint16_t* slot = index.pSlot;       // holds the bucket of each position until it is sorted
+    uint16_t* rank = index.pRank;
+    const int last = N - index.nKey;
+    if (bLong)   // IndexBlock has counted the buckets of four-byte keys already
+    {
+        std::memset(start, 0, sizeof(uint16_t) * (buckets + 1));
+        for (int x = 0; x <= last; ++x)
+        {
+            const uint32_t w = Load32(p + x), w2 = Load32(p + x + 4);
+            if (x > 0 && w == w2 && p[x - 1] == p[x] && w == p[x] * 0x01010101u)
+            {
+                rank[x] = 0xFFFF;
+                continue;
+            }
+            const uint32_t h = ((w * 0x9E3779B1u) ^ w2) * 0x85EBCA77u >> shift;
+            slot[x] = (uint16_t)h;
+            rank[x] = start[h + 1]++;
+        }
+    }
+    for (int b = 0; b < buckets; ++b)
+        start[b + 1] = (uint16_t)(start[b + 1] + start[b]);
+    for (int x = 0; x <= last; ++x)
+    {
+        if (rank[x] == 0xFFFF)
+            continue;
+        const int place = start[slot[x]] + rank[x];
+        slot[x] = (uint16_t)place;
+        sorted[place] = (uint16_t)x;
+    }
+    index.bReady = true;
+}
+
+int CCompressLZ77::SavingsBound(int x) const
+{
+    // Most bits a copy starting at x can save over coding its bytes as literals (nine bits
+    // each): a copy of L bytes costs 2 + 2k + p bits, k = floor(log2(L - 1)), p the position
+    // width. Longer copies always save more, so a bound on the length bounds the saving: the
+    // longest agreement with any candidate of the same pair, when there are only a few of them
+    // (a block that does not shrink has few repeats).
+    const int N = m_nLength;
+    if (x >= N - 1)
+        return 0;
+    int y = PairHead(x);
+    if (y == 0)
+        return 0;
+    const int width = LengthWidth(x);
+    const unsigned char* p = m_pSource;
+    const int kSteps = 16;   // beyond this many candidates, assume anything
+    int longest = 2;
+    for (int steps = 0; y != 0; y = m_pPairLink[y - 1])
+    {
+        if (++steps > kSteps)
+            return 9 * N;
+        const int s = y - 1;
+        if (s + 3 <= x && x + 3 <= N && p[s + 2] == p[x + 2])
+        {
+            const int n = CommonLength(s, x, N - x);
+            if (n > longest)
+                longest = n;
+        }
+    }
+    const int k = 31 - __builtin_clz((uint32_t)longest - 1);
+    return 9 * longest - 2 - 2 * k - width;
+}
+
+int CCompressLZ77::BoundSavings()
+{
+    // Suffix sums of the savings bounds, from the end back to where they exceed N bits: before
+    // that point the coded block could still come out smaller (its bits so far are at most
+    // nine per byte), so no test is worth making there.
+    const int N = m_nLength;
+    const unsigned char* p = m_pSource;
+    int32_t total = 0;
+    m_pSavings[N] = 0;
+    for (int x = N - 1; x >= 0; --x)
+    {
+        // Most positions of a block that does not shrink have no earlier pair, or one whose
+        // third byte differs and no other: decided here without a branch on the data.
+        int gain;
+        if (x < N - 2)
+        {
+            int y = m_pPairLink[x];
+            if (y == x && y != 0)
+                y = m_pPairLink[x - 1];
+            const int s1 = y ? y - 1 : 0;
+            const bool bPlain = (y == 0) | ((p[s1 + 2] != p[x + 2]) & (m_pPairLink[s1] == 0));
+            if (bPlain)
+                gain = y ? 16 - LengthWidth(x) : 0;
+            else
+                gain = SavingsBound(x);
+        }
+        else
+            gain = SavingsBound(x);
+        total += gain;
+        if (total > N)
+            return x + 1;
+        m_pSavings[x] = total;
+    }
+    return 0;
 }
 
 int CCompressLZ77::CommonLength(int s, int i, int limit) const
@@ -162,25 +430,313 @@ int CCompressLZ77::CommonLength(int s, int i, int limit) const
     const unsigned char* a = m_pSource + s;
     const unsigned char* b = m_pSource + i;
     int n = 0;
-    while (n + 4 <= limit)
+    while (n + 8 <= limit)
     {
-        uint32_t x, y;
-        std::memcpy(&x, a + n, 4);
-        std::memcpy(&y, b + n, 4);
+        uint64_t x, y;
+        std::memcpy(&x, a + n, 8);
+        std::memcpy(&y, b + n, 8);
         if (x != y)
         {
-            const uint32_t d = x ^ y;
+            const uint64_t d = x ^ y;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-            return n + (__builtin_clz(d) >> 3);   // the first byte is the highest
+            return n + (__builtin_clzll(d) >> 3);   // the first byte is the highest
 #else
-            return n + (__builtin_ctz(d) >> 3);   // the first byte is the lowest
+            return n + (__builtin_ctzll(d) >> 3);   // the first byte is the lowest
 #endif
         }
-        n += 4;
+        n += 8;
     }
     while (n < limit && a[n] == b[n])
         ++n;
     return n;
+}
+
+bool CCompressLZ77::FindLonger(int i, int t, int nKnown, Cursor& cur, int& nStart, int& nLength)
+{
+    const int bound = i - t;   // newest start that leaves t bytes before position i
+    if (bound < 0)
+        return false;
+    // Any answer has the k bytes of i + o at s + o for every o <= t - k: walk the chain of the
+    // key with the fewest earlier positions, looked for at the end of the string and around
+    // where the longest copy so far stopped agreeing. Offset 0 of the four-byte keys walks the
+    // candidates only; eight-byte keys are looked at for longer strings.
+    Keyed& four = m_keyed[0];
+    if (!four.bReady)
+        IndexKeyed(four);
+    int fewest = four.pRank[i];
+    int offset = 0;
+    int key = 0;
+    Rarest(four.pRank + i, t - 4, nKnown - 3, fewest, offset);
+    if (t >= kLongKey && fewest > kFewEnough)
+    {
+        // Eight-byte keys pay once the long strings of this block have cost about what
+        // sorting them costs, unless every key is crowded alike (a repeating pattern, where
+        // longer keys are no rarer).
+        Keyed& eight = m_keyed[1];
+        if (!eight.bReady)
+        {
+            m_nLongWalks += fewest;
+            ++m_nLongQuestions;
+            if (m_nLongWalks > 2 * m_nLength && m_nLongWalks < kAlike * m_nLongQuestions)
+                IndexKeyed(eight);
+        }
+        if (eight.bReady && Rarest(eight.pRank + i, t - 8, nKnown - 7, fewest, offset))
+            key = 1;
+    }
+    // The walk of the previous question may go on where it stopped: every entry it passed fell
+    // short of a smaller t, and its key is still one every answer has.
+    if (cur.offset < 0 || cur.offset > t - cur.key || cur.left > fewest)
+    {
+        cur.key = 4 << key;
+        cur.offset = offset;
+        cur.left = fewest;
+        // Only keys that start with two equal bytes can hold positions inside runs, which
+        // are no candidates: those are walked through the candidates' own chain.
+        cur.linked = offset == 0 && m_pSource[i] == m_pSource[i + 1];
+        if (cur.linked)
+            cur.y = m_pLink4[i];
+        else
+        {
+            const Keyed& index = m_keyed[key];
+            cur.j = index.pSlot[i + offset] - 1;
+            cur.lo = index.pSlot[i + offset] - index.pRank[i + offset];
+        }
+    }
+    offset = cur.offset;
+    const unsigned char* p = m_pSource;
+    const int cap = m_nLength - i;
+    // Two checks of four bytes before the full comparison: the last four asked for, and the
+    // first four when the key does not cover them.
+    const uint32_t wantEnd = Load32(p + i + t - 4);
+    const uint32_t wantStart = Load32(p + i);
+    // Long strings with many entries to walk are compared through prefix hashes first: a
+    // repeating pattern gives many entries that agree for most of the string.
+    const bool bHash = t >= kHashFrom && cur.left > kHashWalk;
+    if (bHash && !m_bHashed)
+        HashBlock();
+    const uint32_t wantHash = bHash ? HashAt(i, t) : 0;
+    const int walkLimit = bHash ? kHashedWalkLimit : kWalkLimit;
+    int steps = 0;
+    bool found = false;
+    if (cur.linked)
+    {
+        // The candidates of the same four bytes, newest first.
+        const uint16_t* link = m_pLink4;
+        int y = cur.y;
+        while (y > bound + 1 && steps <= walkLimit)
+        {
+            y = link[y - 1];
+            ++steps;
+        }
+        for (; y != 0 && steps <= walkLimit; y = link[y - 1], ++steps)
+        {
+            const int s = y - 1;
+            if (Load32(p + s + t - 4) != wantEnd || (bHash && HashAt(s, t) != wantHash))
+                continue;
+            const int room = (i - s < cap) ? i - s : cap;
+            const int n = CommonLength(s, i, room);
+            if (n >= t)
+            {
+                nStart = s;
+                nLength = n;
+                found = true;
+                y = link[y - 1];
+                break;
+            }
+        }
+        cur.y = y;
+        cur.left -= steps;
+        if (found || y == 0)
+            return found;
+    }
+    else
+    {
+        // The earlier positions of the key at i + offset, newest first: each is s + offset.
+        const uint16_t* sorted = m_keyed[cur.key == 8].pSorted;
+        const int lo = cur.lo;
+        int j = cur.j;
+        const int newest = bound + offset;   // newest usable position of the key
+        if (j >= lo && sorted[j] > newest)
+        {
+            if (sorted[lo] > newest)
+                j = lo - 1;
+            else
+            {
+                // The entries newer than that are too close: find the last usable one by halving.
+                int a = lo;   // sorted[a] <= newest < sorted[j]
+                while (j - a > 1)
+                {
+                    const int m = a + (j - a) / 2;
+                    if (sorted[m] <= newest)
+                        a = m;
+                    else
+                        j = m;
+                }
+                j = a;
+            }
+        }
+        const int stop = (j - lo > walkLimit) ? j - walkLimit : lo;
+        const bool checkStart = offset >= 4;
+        for (; j >= stop; --j)
+        {
+            const int y = sorted[j];
+            if (y < offset)
+            {
+                j = lo - 1;
+                break;
+            }
+            const int s = y - offset;
+            if (Load32(p + s + t - 4) != wantEnd || (checkStart && Load32(p + s) != wantStart)
+                || !IsCandidate(s) || (bHash && HashAt(s, t) != wantHash))
+                continue;
+            const int room = (i - s < cap) ? i - s : cap;
+            const int n = CommonLength(s, i, room);
+            if (n >= t)
+            {
+                nStart = s;
+                nLength = n;
+                found = true;
+                --j;
+                break;
+            }
+        }
+        cur.left = j - lo + 1;
+        cur.j = j;
+        if (found || j < lo)
+            return found;
+    }
+    // A crowded key: the indexes of longer strings answer the same question.
+    cur.offset = -1;
+    if (!m_bHashed)
+        HashBlock();
+    return FindAtLeast(i, t, nKnown, nStart, nLength);
+}
+
+int CCompressLZ77::FindMatch(int i, int& nStart)
+{
+    const int N = m_nLength;
+    if (i >= N - 1)
+        return 0;
+    const int cap = N - i;
+    const unsigned char* p = m_pSource;
+    int y = 0;
+    if (cap >= 3 && i >= 3)
+    {
+        // The newest candidate with three equal bytes, far enough back.
+        y = m_pLink3[i];
+        while (y > i - 2)
+            y = m_pLink3[y - 1];
+        for (; y != 0; y = m_pLink3[y - 1])
+        {
+            const int s = y - 1;
+            if (p[s] == p[i] && p[s + 1] == p[i + 1] && p[s + 2] == p[i + 2])
+                break;
+        }
+    }
+    if (y == 0)
+    {
+        // The newest candidate of the pair gives 2, if there is one: the pair is its key.
+        const int h = PairHead(i);
+        if (h == 0)
+            return 0;
+        nStart = h - 1;
+        return 2;
+    }
+    int bestStart = y - 1;
+    int best = CommonLength(bestStart, i, (i - bestStart < cap) ? i - bestStart : cap);
+    int steps = 0;
+    Cursor cur;
+    while (best < cap)
+    {
+        int s, n;
+        if (!FindLonger(i, best + 1, best, cur, s, n))
+            break;
+        best = n;
+        bestStart = s;
+        if (best >= cap)
+            break;
+        if ((n == i - s && n >= 8) || ++steps >= kLinearSteps)
+        {
+            // Limited by its distance (an older copy may reach much further), or growing a
+            // little at a time: double the length asked for, then halve the interval.
+            int hi = 0;   // 0: no length known to be out of reach yet
+            for (;;)
+            {
+                int probe;
+                if (hi == 0)
+                    probe = (best * 2 < cap) ? best * 2 : cap;
+                else
+                    probe = best + (hi - best) / 2;
+                if (probe <= best)
+                    break;
+                Cursor fresh;
+                if (FindLonger(i, probe, best, fresh, s, n))
+                {
+                    best = n;
+                    bestStart = s;
+                    if (best >= cap)
+                        break;
+                }
+                else
+                    hi = probe;
+                if (hi != 0 && hi <= best + 1)
+                    break;
+            }
+            break;
+        }
+    }
+    nStart = bestStart;
+    return best;
+}
+
+int CCompressLZ77::Compress(const unsigned char* pSource, int nLength, unsigned char* pDest)
+{
+    if (nLength < 0 || nLength > MAX_BLOCK)
+        return -1;
+    if (nLength == 0)
+        return 0;
+    m_pSource = pSource;
+    m_nLength = nLength;
+    ++m_nBlock;
+    m_bHashed = false;
+    m_nTopLevel = 0;
+    m_nWaste = 0;
+    const int N = nLength;
+    const int32_t size = 8 * N;
+    IndexPairs();
+    const int checkFrom = BoundSavings();
+    if (checkFrom == 0 && 9 * N - m_pSavings[0] >= size)
+        return 0;   // not even copies of every repeat could make it smaller
+    IndexBlock();
+
+    BitWriter out(pDest);
+    int i = 0;
+    while (i < N)
+    {
+        if (out.pos >= N)
+            return 0;
+        if (i >= checkFrom && out.pos * 8 + out.pending + 9 * (N - i) - m_pSavings[i] >= size)
+            return 0;   // cannot end smaller than the block whatever follows
+        int s = 0;
+        const int L = FindMatch(i, s);
+        if (L == 0)
+        {
+            out.Put(pSource[i], 9);   // a 0 bit and the byte
+            ++i;
+            continue;
+        }
+        const uint32_t v = (uint32_t)L - 1;
+        const int k = 31 - __builtin_clz(v);
+        out.Put((1u << (k + 2)) - 2, k + 2);   // 1, then k ones and a zero
+        if (k)
+            out.Put(v - (1u << k), k);
+        const int width = LengthWidth(i);
+        if (width)
+            out.Put((uint32_t)s, width);
+        i += L;
+    }
+    const int c = out.Finish();
+    return c < N ? c : 0;
 }
 
 void CCompressLZ77::Enter(Level& level, int upTo)
@@ -356,94 +912,6 @@ bool CCompressLZ77::FindAtLeast(int i, int t, int nKnown, int& nStart, int& nLen
     return false;
 }
 
-int CCompressLZ77::FindMatch(int i, int& nStart)
-{
-    const int N = m_nLength;
-    if (i >= N - 1)
-        return 0;
-    const uint16_t h = m_pHead[(unsigned)m_pSource[i] << 8 | m_pSource[i + 1]];
-    if (h == 0)
-        return 0;
-    // The newest candidate always gives 2: its pair is the key.
-    int best = 2, bestStart = h - 1;
-    const int cap = N - i;
-    if (cap <= 2)
-    {
-        nStart = bestStart;
-        return best;
-    }
-    // Short chains are simply walked, newest first.
-    const bool bShort = m_pCount[(unsigned)m_pSource[i] << 8 | m_pSource[i + 1]] <= kWalk;
-    for (int x = bShort ? h : 0; x != 0; x = m_pPrev[x - 1])
-    {
-        const int s = x - 1;
-        const int room = (i - s < cap) ? i - s : cap;
-        if (room > best && m_pSource[s + best] == m_pSource[i + best])
-        {
-            const int n = CommonLength(s, i, room);
-            if (n > best)
-            {
-                best = n;
-                bestStart = s;
-                if (best >= cap)
-                    break;
-            }
-        }
-    }
-    if (bShort || best >= cap)
-    {
-        nStart = bestStart;
-        return best;
-    }
-    if (!m_bHashed)
-        HashBlock();
-    // A long chain: ask the indexes for anything longer than what the newest ones gave.
-    int t = best + 1;
-    int steps = 0;
-    Resume resume;
-    while (t <= cap)
-    {
-        int s, n;
-        if (!FindAtLeast(i, t, best, s, n, &resume))
-            break;
-        best = n;
-        bestStart = s;
-        if (best >= cap)
-            break;
-        if ((n == i - s && n >= 8) || ++steps >= kLinearSteps)
-        {
-            // Limited by its distance (an older copy may reach much further), or growing a
-            // little at a time: double the length asked for, then halve the interval.
-            int hi = 0;   // 0: no length known to be out of reach yet
-            for (;;)
-            {
-                int probe;
-                if (hi == 0)
-                    probe = (best * 2 < cap) ? best * 2 : cap;
-                else
-                    probe = best + (hi - best) / 2;
-                if (probe <= best)
-                    break;
-                if (FindAtLeast(i, probe, best, s, n))
-                {
-                    best = n;
-                    bestStart = s;
-                    if (best >= cap)
-                        break;
-                }
-                else
-                    hi = probe;
-                if (hi != 0 && hi <= best + 1)
-                    break;
-            }
-            break;
-        }
-        t = best + 1;
-    }
-    nStart = bestStart;
-    return best;
-}
-
 void CCompressLZ77::HashBlock()
 {
     uint32_t h = 0;
@@ -454,70 +922,6 @@ void CCompressLZ77::HashBlock()
         m_pPrefixHash[x + 1] = h;
     }
     m_bHashed = true;
-}
-
-int CCompressLZ77::Compress(const unsigned char* pSource, int nLength, unsigned char* pDest)
-{
-    if (nLength < 0 || nLength > MAX_BLOCK)
-        return -1;
-    if (nLength == 0)
-        return 0;
-    m_pSource = pSource;
-    m_nLength = nLength;
-    m_nCurrent = 0;
-    ++m_nBlock;
-    if (nLength >= 16384)
-    {
-        std::memset(m_pHead, 0, sizeof(uint16_t) * 65536);
-        std::memset(m_pCount, 0, sizeof(uint16_t) * 65536);
-    }
-    else
-    {
-        // Only the pairs of this block are ever looked at: clearing those is enough, and much
-        // cheaper than the whole table for the small blocks at the ends of files.
-        for (int x = 0; x + 1 < nLength; ++x)
-        {
-            const unsigned pair = (unsigned)pSource[x] << 8 | pSource[x + 1];
-            m_pHead[pair] = 0;
-            m_pCount[pair] = 0;
-        }
-    }
-    m_bHashed = false;
-    m_nTopLevel = 0;
-    m_nWaste = 0;
-
-    BitWriter out(pDest);
-    const int N = nLength;
-    int i = 0;
-    while (i < N)
-    {
-        if (out.pos >= N)
-            return 0;
-        int s = 0;
-        const int L = FindMatch(i, s);
-        if (L == 0)
-        {
-            out.Put(pSource[i], 9);   // a 0 bit and the byte
-            if (++m_nCurrent >= 2)
-                InsertNode(m_nCurrent - 2);
-            ++i;
-            continue;
-        }
-        const uint32_t v = (uint32_t)L - 1;
-        const int k = 31 - __builtin_clz(v);
-        out.Put((1u << (k + 2)) - 2, k + 2);   // 1, then k ones and a zero
-        if (k)
-            out.Put(v - (1u << k), k);
-        const int width = LengthWidth(i);
-        if (width)
-            out.Put((uint32_t)s, width);
-        for (int n = 0; n < L; ++n)
-            if (++m_nCurrent >= 2)
-                InsertNode(m_nCurrent - 2);
-        i += L;
-    }
-    const int c = out.Finish();
-    return c < N ? c : 0;
 }
 
 namespace {

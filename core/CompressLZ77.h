@@ -41,6 +41,8 @@ public:
     CCompressLZ77(const CCompressLZ77&) = delete;
     CCompressLZ77& operator=(const CCompressLZ77&) = delete;
 
+    // When coding gives up early because the block provably cannot shrink, the result is 0
+    // as it would have been at the end; pDest then holds nothing meaningful.
     int Compress(const unsigned char* pSource, int nLength, unsigned char* pDest) override;
     int Decompress(unsigned char* pDest, int nLength, const unsigned char* pSource,
                    int nSourceLength) override;
@@ -48,18 +50,47 @@ public:
 private:
     struct Level;
 
-    // Enters position q (the byte pair at q, q + 1) into the pair dictionary.
-    void InsertNode(int q);
+    // Links of the whole block, built before coding starts (see the .cpp).
+    void IndexPairs();
+    void IndexBlock();
+    struct Keyed;
+    void IndexKeyed(Keyed& index);
+    // Earliest position from which the block may be proved not to shrink (N: none).
+    int BoundSavings();
+    int SavingsBound(int x) const;
+    // Newest candidate at most i - 2 with the byte pair at i, + 1 (0 for none).
+    int PairHead(int i) const
+    {
+        int y = m_pPairLink[i];
+        if (y != 0 && y == i)   // the candidate at i - 1 is too close
+            y = m_pPairLink[i - 1];
+        return y;
+    }
     // Finds the longest earlier copy for position i; returns its length (0 for none).
     int FindMatch(int i, int& nStart);
-    // Newest candidate s <= i - t whose bytes agree with position i for at least t bytes;
-    // gives its start and its usable length (at most i - s and N - i).
+    // Newest candidate s <= i - t whose bytes agree with position i for at least t bytes
+    // (t >= 4); gives its start and its usable length (at most i - s and N - i).
+    // nKnown: the longest length found so far (less than t). The cursor carries a walk from
+    // one question to the next, longer one at the same position.
+    struct Cursor
+    {
+        int key = 0;       // bytes of that key
+        int offset = -1;   // offset of the key walked, -1 for none
+        int left = 0;      // entries of it not walked yet (an estimate when linked)
+        bool linked = false;   // walks the candidates' chain of four bytes (offset 0)
+        int y = 0;         // linked: the next candidate + 1
+        int j = 0;         // otherwise: the next entry of the sorted positions, down to lo
+        int lo = 0;
+    };
+    bool FindLonger(int i, int t, int nKnown, Cursor& cur, int& nStart, int& nLength);
+
+    // The same question through indexes keyed on longer strings, for the rare positions
+    // where every short key is shared by a great many earlier positions.
     struct Resume
     {
         Level* pLevel = nullptr;   // index of the previous answer
         int x = 0;                 // the entry behind it + 1, 0 for none
     };
-    // nKnown: the longest length found so far (less than t).
     bool FindAtLeast(int i, int t, int nKnown, int& nStart, int& nLength,
                      Resume* pResume = nullptr);
     bool FindAtLeastAround(int i, int t, int nOffset, int& nStart, int& nLength);
@@ -80,12 +111,27 @@ private:
 
     const unsigned char* m_pSource;   // the block being coded: the window of every position
     int m_nLength;                    // its length N
-    int m_nCurrent;                   // bytes coded so far
     unsigned m_nBlock;                // serial of the block being coded; tells stale indexes
-    uint16_t* m_pHead;                // per byte pair: newest entered run start or position + 1
-    uint16_t* m_pRunEnd;              // per byte pair of two equal bytes: end of its newest run
-    uint16_t* m_pPrev;                // per entered candidate: the next older one of its pair + 1
-    uint16_t* m_pCount;               // per byte pair: candidates entered
+    int m_nHashBits;                  // bucket bits of the short-key tables for this block
+    uint16_t* m_pPairHead;            // per byte pair: newest candidate + 1 (while indexing)
+    uint16_t* m_pHead3;               // per bucket of three bytes: the same
+    uint16_t* m_pHead4;               // per bucket of four bytes: the same
+    uint16_t* m_pBucketStart;         // per bucket: its first place among the sorted positions
+    uint16_t* m_pPairLink;            // per position: newest earlier candidate of its pair + 1
+    uint16_t* m_pLink3;               // per position: the same for its three-byte bucket
+    uint16_t* m_pLink4;               // per position: the same for its four-byte bucket
+    struct Keyed
+    {
+        int nKey = 0;                 // bytes of the key
+        bool bReady = false;          // holds this block
+        uint16_t* pSorted = nullptr;  // the positions by bucket of their key, oldest first
+        uint16_t* pSlot = nullptr;    // per position: its place in pSorted
+        uint16_t* pRank = nullptr;    // per position: earlier positions of its bucket
+    };
+    Keyed m_keyed[2];                 // keys of four bytes (every position) and of eight
+    int64_t m_nLongWalks;             // entries of four-byte keys met by long strings
+    int64_t m_nLongQuestions;         // questions about long strings that met them
+    int32_t* m_pSavings;              // per position: most bits the rest of the block can save
     uint32_t* m_pPrefixHash;          // hashes of every prefix of the block
     uint32_t* m_pPower;               // powers of the hash base
     Level* m_pLevels;                 // position indexes keyed on longer strings, built on demand

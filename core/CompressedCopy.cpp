@@ -34,6 +34,8 @@ namespace {
 
 const DWORD kMarker = 0xFFFFFFFFu;
 const DWORD kBlock = 65536;
+// Blocks read from the source in one call at most (1 MiB).
+const DWORD kReadBlocks = 16;
 
 // What the producer and the writer of one file share besides the queue. It lives on the
 // producer's stack; the producer returns only after the writer has set g_hWriteDoneEvent,
@@ -45,12 +47,33 @@ struct WriterJob {
     DWORD dwError = 0;       // the first failed write's error, 0 when every write succeeded
 };
 
-// Frees every queued block; the caller holds g_csWriteQueue.
+// Blocks the writer has written, kept for the producer to fill again, so that a file's blocks
+// are allocated once and not once per block; under g_csWriteQueue. Never more than the queue
+// and the coders hold at a time.
+std::vector<_WRITE*> g_freeBlocks;
+
+// Frees every queued and every spare block; the caller holds g_csWriteQueue.
 void EmptyQueueLocked()
 {
     for (_WRITE* p : g_arrWrite)
         delete p;
     g_arrWrite.RemoveAll();
+    for (_WRITE* p : g_freeBlocks)
+        delete p;
+    g_freeBlocks.clear();
+}
+
+// A block record to fill: a spare one when there is one, else a new one.
+_WRITE* TakeFreeBlock()
+{
+    EnterCriticalSection(&g_csWriteQueue);
+    _WRITE* p = nullptr;
+    if (!g_freeBlocks.empty()) {
+        p = g_freeBlocks.back();
+        g_freeBlocks.pop_back();
+    }
+    LeaveCriticalSection(&g_csWriteQueue);
+    return p ? p : new _WRITE;
 }
 
 // Writes all n bytes or reports why not.
@@ -114,8 +137,17 @@ DWORD WINAPI WriteQueueThreadProc(LPVOID pParam)
 {
     WriterJob* job = static_cast<WriterJob*>(pParam);
     CBackUpEngine* engine = job->pEngine;
+    _WRITE* written = nullptr;   // the last block written, handed back with the next lock
     for (;;) {
         EnterCriticalSection(&g_csWriteQueue);
+        if (written) {
+            try {
+                g_freeBlocks.push_back(written);
+            } catch (const std::bad_alloc&) {
+                delete written;
+            }
+            written = nullptr;
+        }
         while (g_arrWrite.IsEmpty() && !g_bWriteQueueClosed && !engine->m_bCancel)
             SleepConditionVariableCS(&g_cvWriteQueue, &g_csWriteQueue, INFINITE);
         if (engine->m_bCancel || g_arrWrite.IsEmpty()) {
@@ -135,7 +167,9 @@ DWORD WINAPI WriteQueueThreadProc(LPVOID pParam)
         }
         engine->m_nFileDoneBytes += block->nSourceBytes;
         engine->m_nDoneBytes += block->nSourceBytes;
+        written = block.release();
     }
+    delete written;
     CloseHandle(job->hTarget);
     job->hTarget = INVALID_HANDLE_VALUE;
     EnterCriticalSection(&g_csWriteQueue);
@@ -220,13 +254,16 @@ bool QueueBlock(WriterJob& job, std::unique_ptr<_WRITE>& block)
 // Coder threads for the blocks of one file. Every block is coded from an empty dictionary, so
 // the blocks of a file can be coded at the same time; the producer reads them into slots in
 // file order, any free thread codes a slot with its own coder, and the producer takes the
-// slots back in file order. A pool of T threads has 2T slots: while the producer waits for
-// the oldest block, every thread still has one to work on.
+// slots back in file order. A pool of T threads has 4T slots: while the producer waits for
+// the oldest block, every thread still has blocks to work on, and the producer reads many
+// blocks in one call. The slots' source buffers lie one after another, so consecutive slots
+// are read into at once.
 class CoderPool {
 public:
     enum State { Free, Waiting, Done, Failed };
+    enum { SLOTS_PER_THREAD = 4 };
     struct Slot {
-        std::unique_ptr<BYTE[]> source;
+        BYTE* source = nullptr;   // kBlock bytes in m_pSources
         DWORD n = 0;
         std::unique_ptr<_WRITE> block;
         State state = Free;
@@ -256,15 +293,17 @@ public:
     CoderPool(const CoderPool&) = delete;
     CoderPool& operator=(const CoderPool&) = delete;
 
-    // Starts up to nThreads coders with two slots each; returns the number started (0 when
-    // none could start or the slots could not be had).
+    // Starts up to nThreads coders with SLOTS_PER_THREAD slots each; returns the number
+    // started (0 when none could start or the slots could not be had).
     int Start(int nThreads)
     {
         try {
-            m_slots.resize(static_cast<size_t>(2 * nThreads));
-            for (Slot& slot : m_slots) {
-                slot.source.reset(new BYTE[kBlock]);
-                slot.block.reset(new _WRITE);
+            const size_t n = static_cast<size_t>(SLOTS_PER_THREAD * nThreads);
+            m_pSources.reset(new BYTE[n * kBlock]);
+            m_slots.resize(n);
+            for (size_t k = 0; k < n; ++k) {
+                m_slots[k].source = m_pSources.get() + k * kBlock;
+                m_slots[k].block.reset(new _WRITE);
             }
             m_pending.reserve(m_slots.size());
         } catch (const std::bad_alloc&) {
@@ -283,7 +322,7 @@ public:
         if (m_threads.empty())
             m_slots.clear();
         else
-            m_slots.resize(2 * m_threads.size());
+            m_slots.resize(SLOTS_PER_THREAD * m_threads.size());
         return static_cast<int>(m_threads.size());
     }
     int SlotCount() const { return static_cast<int>(m_slots.size()); }
@@ -347,7 +386,7 @@ private:
             State state = Failed;
             if (coder) {
                 try {
-                    CodeBlock(*coder, slot->source.get(), slot->n, *slot->block);
+                    CodeBlock(*coder, slot->source, slot->n, *slot->block);
                     state = Done;
                 } catch (const std::bad_alloc&) {
                 }
@@ -362,6 +401,7 @@ private:
     CRITICAL_SECTION m_cs;
     CONDITION_VARIABLE m_cvWork;
     CONDITION_VARIABLE m_cvDone;
+    std::unique_ptr<BYTE[]> m_pSources;
     std::vector<Slot> m_slots;
     std::vector<Slot*> m_pending;   // slots waiting for a coder, oldest first
     std::vector<HANDLE> m_threads;
@@ -379,7 +419,7 @@ bool QueueCoded(CoderPool& pool, size_t index, WriterJob& job, bool& bWriterStop
     }
     CoderPool::Slot& slot = pool.At(index);
     std::unique_ptr<_WRITE> block(std::move(slot.block));
-    slot.block.reset(new _WRITE);   // the queue owns the coded one now
+    slot.block.reset(TakeFreeBlock());   // the queue owns the coded one now
     slot.state = CoderPool::Free;
     if (!QueueBlock(job, block)) {
         bWriterStopped = true;
@@ -468,25 +508,48 @@ BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString
         }
         if (pool) {
             // Blocks are read and handed out in file order, and queued for the writer in file
-            // order as they come back; at most SlotCount() blocks are out at a time.
+            // order as they come back; at most SlotCount() blocks are out at a time. Reads wait
+            // until half the slots are free (or the rest of the file fits), so that one call
+            // reads many blocks while the coders still have the other half to work on.
             const size_t slots = static_cast<size_t>(pool->SlotCount());
+            const size_t batch = slots / 2 < kReadBlocks ? (slots / 2 ? slots / 2 : 1) : kReadBlocks;
             size_t read = 0, queued = 0;
             bool bStop = false;
             while (!bStop) {
-                if (remaining > 0 && read - queued < slots) {
+                const size_t free = slots - (read - queued);
+                const ULONGLONG left = (remaining + kBlock - 1) / kBlock;
+                if (remaining > 0 && free > 0 && (free >= batch || left <= free || queued == read)) {
                     WaitWhilePaused();
                     if (m_bCancel)
                         break;
-                    CoderPool::Slot& slot = pool->At(read);
-                    const DWORD n = remaining < kBlock ? static_cast<DWORD>(remaining) : kBlock;
-                    if (!ReadAll(hSource, slot.source.get(), n, dwReadError))
+                    // As many blocks as are free, up to the end of the ring, in one read.
+                    size_t k = free < slots - read % slots ? free : slots - read % slots;
+                    if (k > kReadBlocks)
+                        k = kReadBlocks;
+                    if (static_cast<ULONGLONG>(k) > left)
+                        k = static_cast<size_t>(left);
+                    const ULONGLONG want = static_cast<ULONGLONG>(k) * kBlock;
+                    const DWORD bytes = static_cast<DWORD>(remaining < want ? remaining : want);
+                    if (!ReadAll(hSource, pool->At(read).source, bytes, dwReadError))
                         break;
-                    slot.n = n;
-                    pool->Submit(read++);
-                    remaining -= n;
-                    // Pass on whatever is coded already, so the writer is never kept waiting.
-                    while (queued < read && pool->IsCoded(queued) && !bStop)
-                        bStop = !QueueCoded(*pool, queued++, job, bWriterStopped, dwReadError);
+                    for (DWORD at = 0; at < bytes && !bStop;) {
+                        if (at > 0) {
+                            // Pause and cancel hold between blocks.
+                            WaitWhilePaused();
+                            if (m_bCancel) {
+                                bStop = true;
+                                break;
+                            }
+                        }
+                        const DWORD n = bytes - at < kBlock ? bytes - at : kBlock;
+                        pool->At(read).n = n;
+                        pool->Submit(read++);
+                        remaining -= n;
+                        at += n;
+                        // Pass on whatever is coded already, so the writer is never kept waiting.
+                        while (queued < read && pool->IsCoded(queued) && !bStop)
+                            bStop = !QueueCoded(*pool, queued++, job, bWriterStopped, dwReadError);
+                    }
                     continue;
                 }
                 if (queued == read)
@@ -494,21 +557,30 @@ BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString
                 bStop = !QueueCoded(*pool, queued++, job, bWriterStopped, dwReadError);
             }
         } else {
+            // Blocks are read kReadBlocks at a time (a file of one block: that block).
             CCompressLZ77 coder;
-            std::unique_ptr<BYTE[]> buffer(new BYTE[kBlock]);
+            const DWORD chunk = remaining < kReadBlocks * kBlock ? static_cast<DWORD>(remaining)
+                                                                 : kReadBlocks * kBlock;
+            std::unique_ptr<BYTE[]> buffer(new BYTE[chunk ? chunk : 1]);
+            DWORD have = 0, at = 0;   // bytes read into the buffer, and coded of them
             while (remaining > 0) {
                 WaitWhilePaused();
                 if (m_bCancel)
                     break;
-                const DWORD n = remaining < kBlock ? static_cast<DWORD>(remaining) : kBlock;
-                if (!ReadAll(hSource, buffer.get(), n, dwReadError))
-                    break;
-                std::unique_ptr<_WRITE> block(new _WRITE);
-                CodeBlock(coder, buffer.get(), n, *block);
+                if (at == have) {
+                    have = remaining < chunk ? static_cast<DWORD>(remaining) : chunk;
+                    at = 0;
+                    if (!ReadAll(hSource, buffer.get(), have, dwReadError))
+                        break;
+                }
+                const DWORD n = have - at < kBlock ? have - at : kBlock;
+                std::unique_ptr<_WRITE> block(TakeFreeBlock());
+                CodeBlock(coder, buffer.get() + at, n, *block);
                 if (!QueueBlock(job, block)) {
                     bWriterStopped = true;
                     break;
                 }
+                at += n;
                 remaining -= n;
             }
         }

@@ -28,9 +28,11 @@ enum { ZUL_WRITE_QUEUE_MAX = 101 };
 // Coder threads of one compressed backup at most. Blocks of a file are coded by a pool of
 // coder threads when the file has more than one block and the machine more than one
 // processor; each thread has its own coder (1 to 3 MB, up to about 7 MB on the most
-// repetitive data) and two block buffers (128 KiB) in hand. With the queue's 6.5 MB that
-// bounds a compressed backup at about 8 MB on one coder and about 30 MB (65 MB at worst) on
-// eight.
+// repetitive data) and four slots (a 64 KiB source buffer and a block record each, 512 KiB).
+// Besides, the queue holds at most 101 block records (6.5 MB), the writer one, and the spare
+// records kept for reuse are never more than were out at once. That bounds a compressed backup
+// at about 8 MB on one coder (its 1 MiB read buffer included) and about 38 MB (70 MB at worst)
+// on eight.
 enum { ZUL_CODER_THREADS_MAX = 8 };
 // Coder threads per file: 0 (the default) for one per processor, 1 to code on the worker
 // thread alone, more for that many (tests and benchmarks set it).

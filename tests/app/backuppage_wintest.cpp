@@ -29,12 +29,26 @@ struct CTestApp : CWinApp {
 } g_app;
 
 // The page with the schedule's start counted instead of handed to the panel.
+// Counts the starts the page asks of the panel instead of running them; a start hook may play
+// the panel's part (a prompt, a refusal).
 class CCountingBackUpPage : public CBackUpDialog {
 public:
     int nScheduled = 0;
+    int nStarts = 0;
+    int nStartsByKey = 0;
+    std::function<void(CPageBox*)> onStart;
 
 protected:
     void OnScheduleDue() override { ++nScheduled; }
+    void OnButtonStart() override
+    {
+        CPageBox* p = Panel();
+        ++nStarts;
+        nStartsByKey += p->m_bStartedByKey ? 1 : 0;
+        p->OnBnClickedBackupPage();
+        if (onStart)
+            onStart(p);
+    }
 };
 
 class CTestPanelPage : public IPanelPage {
@@ -74,22 +88,6 @@ public:
     void GetLocalTime(SYSTEMTIME* p) override { *p = now; }
 };
 
-class COperations : public IPanelOperations {
-public:
-    int nStarts = 0;
-    int nStartsByKey = 0;
-    std::function<void(CPageBox*)> onStart;
-    void StartBackupOrDiskCopy(CPageBox* p) override
-    {
-        ++nStarts;
-        nStartsByKey += p->m_bStartedByKey ? 1 : 0;
-        if (onStart)
-            onStart(p);
-    }
-    void StartRestore(CPageBox*) override {}
-    void StartQuickBackup(CPageBox*, const CString&) override {}
-    void OnTargetDiskRemoved(const CString&) override {}
-};
 
 CString InterfacePath(int n)
 {
@@ -140,7 +138,6 @@ protected:
     CShellIoTable m_shell;
     treetest::CTreeImageLists m_lists;
     CClock m_clock;
-    COperations m_ops;
     CWnd m_host;
     CPageBox* m_panel = nullptr;
     CCountingBackUpPage* m_page = nullptr;
@@ -156,7 +153,6 @@ protected:
         g_bBackupButtonPressed = 0;
         g_bDefaultsWritten = 0;
         RegisterPanelPage(CPageBox::PAGE_BACKUP, [] { return std::make_unique<CTestPanelPage>(); });
-        SetPanelOperations(&m_ops);
         AddDrive(L"D:\\", DRIVE_FIXED, L"Data (D:)");
     }
     void TearDown() override
@@ -164,7 +160,6 @@ protected:
         delete m_panel;
         if (m_host.m_hWnd)
             m_host.DestroyWindow();
-        SetPanelOperations(nullptr);
         RegisterPanelPage(CPageBox::PAGE_BACKUP, nullptr);
         g_arrUSBDevice.RemoveAll();
         g_strAppDir.Empty();
@@ -445,7 +440,7 @@ TEST_F(BackUpPage, ButtonPressStartsOneBackupAndASecondPressConfirmsItsPrompt)
 {
     Open();
     int nPromptResult = -1;
-    m_ops.onStart = [&](CPageBox* p) {
+    m_page->onStart = [&](CPageBox* p) {
         p->m_bBackupRunning = 1;
         p->m_bPromptOpen = 1;
         // A second press while the start prompt is up.
@@ -460,25 +455,25 @@ TEST_F(BackUpPage, ButtonPressStartsOneBackupAndASecondPressConfirmsItsPrompt)
     g_bBackupButtonPressed = 1;
     ASSERT_TRUE(PumpUntil([&] { return nPromptResult != -1; }, 15000));
     EXPECT_EQ(IDOK, nPromptResult);
-    EXPECT_EQ(1, m_ops.nStarts);
-    EXPECT_EQ(1, m_ops.nStartsByKey);
+    EXPECT_EQ(1, m_page->nStarts);
+    EXPECT_EQ(1, m_page->nStartsByKey);
     EXPECT_EQ(CPageBox::PAGE_BACKUP, m_panel->m_nCurPage);
     PumpUntil([] { return false; }, 700);
-    EXPECT_EQ(1, m_ops.nStarts);
+    EXPECT_EQ(1, m_page->nStarts);
     m_page->KillTimer(CBackUpDialog::kTimerId);
 
     // A press while a restore runs waits; it starts nothing until the restore has ended.
-    m_ops.onStart = nullptr;
+    m_page->onStart = nullptr;
     m_panel->m_bRestoreRunning = 1;
     g_bBackupButtonPressed = 1;
     Tick();
-    EXPECT_EQ(1, m_ops.nStarts);
+    EXPECT_EQ(1, m_page->nStarts);
     m_panel->m_bRestoreRunning = 0;
     Tick();
-    EXPECT_EQ(2, m_ops.nStarts);
+    EXPECT_EQ(2, m_page->nStarts);
 
     // A start the panel refuses leaves no key start behind.
-    SetPanelOperations(nullptr);
+    m_page->onStart = nullptr;
     g_bBackupButtonPressed = 1;
     Tick();
     EXPECT_EQ(0, m_panel->m_bStartedByKey);

@@ -155,6 +155,7 @@ protected:
             m_source.DestroyWindow();
         if (m_host.m_hWnd)
             m_host.DestroyWindow();
+        RegisterPanelPage(CPageBox::PAGE_BACKUP, nullptr);
         RegisterPanelPage(CPageBox::PAGE_SETTINGS, nullptr);
         RegisterPanelPage(CPageBox::PAGE_MANAGE, nullptr);
         g_arrUSBDevice.RemoveAll();
@@ -167,6 +168,8 @@ protected:
     {
         if (bSettingsPage) {
             InstallPanelPages();
+            // The test's own trees and drive list stand in for the backup page's.
+            RegisterPanelPage(CPageBox::PAGE_BACKUP, nullptr);
             RegisterPanelPage(CPageBox::PAGE_MANAGE, nullptr);
         }
         g_bDefaultsWritten = 1;

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "BackUpEngine.h"
+#include "WriteQueue.h"
 
 std::function<void(const wchar_t*, ULONGLONG)> TestCopy::OnPiece;
 int TestCopy::nCalls = 0;
@@ -159,71 +160,40 @@ std::string Pattern(size_t n, unsigned seed)
     return s;
 }
 
-BOOL WINAPI TestCopy::Copy(LPCWSTR pszSource, LPCWSTR pszTarget, LPPROGRESS_ROUTINE pfnProgress,
-                           LPVOID pData, LPBOOL pbCancel, DWORD dwFlags)
+BOOL WINAPI TestCopy::Write(HANDLE hFile, LPCVOID pBuffer, DWORD nBytes, LPDWORD pnWritten,
+                            LPOVERLAPPED pOverlapped)
 {
-    ++nCalls;
-    HANDLE hIn = CreateFileW(pszSource, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hIn == INVALID_HANDLE_VALUE)
-        return FALSE;
-    HANDLE hOut = CreateFileW(pszTarget, GENERIC_WRITE, 0, nullptr,
-                              (dwFlags & COPY_FILE_FAIL_IF_EXISTS) ? CREATE_NEW : CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hOut == INVALID_HANDLE_VALUE) {
-        DWORD err = GetLastError();
-        CloseHandle(hIn);
-        SetLastError(err);
-        return FALSE;
-    }
-    LARGE_INTEGER total{};
-    GetFileSizeEx(hIn, &total);
-    LARGE_INTEGER done{}, zero{};
-    std::vector<char> buf(PieceSize);
-    DWORD answer = PROGRESS_CONTINUE;
-    if (pfnProgress)
-        answer = pfnProgress(total, zero, total, zero, 1, CALLBACK_STREAM_SWITCH, hIn, hOut, pData);
-    DWORD got = 0;
-    while (answer == PROGRESS_CONTINUE && !(pbCancel && *pbCancel) &&
-           ReadFile(hIn, buf.data(), PieceSize, &got, nullptr) && got) {
+    // Pieces of PieceSize, each followed by OnPiece with the file's running count; a new
+    // file begins at offset 0.
+    *pnWritten = 0;
+    LARGE_INTEGER zero{}, pos{};
+    SetFilePointerEx(hFile, zero, &pos, FILE_CURRENT);
+    if (pos.QuadPart == 0)
+        ++nCalls;
+    const CString source = g_pBackUpEngine ? g_pBackUpEngine->GetCurrentFileName() : CString();
+    const char* p = static_cast<const char*>(pBuffer);
+    while (*pnWritten < nBytes) {
+        DWORD piece = nBytes - *pnWritten < PieceSize ? nBytes - *pnWritten : PieceSize;
         DWORD written = 0;
-        WriteFile(hOut, buf.data(), got, &written, nullptr);
-        done.QuadPart += got;
+        if (!::WriteFile(hFile, p + *pnWritten, piece, &written, pOverlapped))
+            return FALSE;
+        *pnWritten += written;
         if (OnPiece)
-            OnPiece(pszSource, static_cast<ULONGLONG>(done.QuadPart));
-        if (pfnProgress)
-            answer = pfnProgress(total, done, total, done, 1, CALLBACK_CHUNK_FINISHED, hIn, hOut, pData);
-    }
-    CloseHandle(hIn);
-    CloseHandle(hOut);
-    if (answer == PROGRESS_CANCEL || answer == PROGRESS_STOP || (pbCancel && *pbCancel)) {
-        DeleteFileW(pszTarget);
-        SetLastError(ERROR_REQUEST_ABORTED);
-        return FALSE;
-    }
-    // Like the system's copy, the target gets the source's last-write time and attributes.
-    WIN32_FILE_ATTRIBUTE_DATA d{};
-    if (GetFileAttributesExW(pszSource, GetFileExInfoStandard, &d)) {
-        HANDLE h = CreateFileW(pszTarget, FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (h != INVALID_HANDLE_VALUE) {
-            SetFileTime(h, nullptr, nullptr, &d.ftLastWriteTime);
-            CloseHandle(h);
-        }
-        SetFileAttributesW(pszTarget, d.dwFileAttributes);
+            OnPiece(source.GetString(), static_cast<ULONGLONG>(pos.QuadPart) + *pnWritten);
     }
     return TRUE;
 }
 
 CUseTestCopy::CUseTestCopy()
 {
-    CBackUpEngine::s_pfnCopyFile = TestCopy::Copy;
+    g_pfnWriteBlock = TestCopy::Write;
     TestCopy::OnPiece = nullptr;
     TestCopy::nCalls = 0;
 }
 
 CUseTestCopy::~CUseTestCopy()
 {
-    CBackUpEngine::s_pfnCopyFile = ::CopyFileExW;
+    g_pfnWriteBlock = ::WriteFile;
     TestCopy::OnPiece = nullptr;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // Helpers for the core tests: a temporary folder tree under the Wine prefix's temp folder,
-// a fail list that keeps its lines, and a stand-in for the system's file copy that reports
-// progress in pieces (the system copy under Wine never calls its progress routine).
+// a fail list that keeps its lines, and a stand-in for the engine's writes that lets a test
+// act between the pieces of a copy.
 
 #include <functional>
 #include <string>
@@ -46,19 +46,19 @@ std::vector<CString> ListFolder(const CString& strPath);
 std::vector<CString> ListTree(const CString& strPath);
 std::string Pattern(size_t n, unsigned seed);
 
-// The stand-in copy: writes the target in pieces of PieceSize bytes and calls the progress
-// routine after each with the running count of stream 1, as the system's copy does; on
-// PROGRESS_CANCEL or PROGRESS_STOP it removes the partial target and fails with
-// ERROR_REQUEST_ABORTED. OnPiece, when set, runs before each progress call.
+// A stand-in for the engine's block writes (g_pfnWriteBlock): it writes in pieces of PieceSize
+// bytes and runs OnPiece after each, with the engine's current file and the running count of
+// bytes written to that file, so a test can act in the middle of a copy. nCalls counts the
+// files written (writes that begin at offset 0).
 struct TestCopy {
     static constexpr DWORD PieceSize = 4096;
     static std::function<void(const wchar_t* pszSource, ULONGLONG nDone)> OnPiece;
     static int nCalls;
-    static BOOL WINAPI Copy(LPCWSTR pszSource, LPCWSTR pszTarget, LPPROGRESS_ROUTINE pfnProgress,
-                            LPVOID pData, LPBOOL pbCancel, DWORD dwFlags);
+    static BOOL WINAPI Write(HANDLE hFile, LPCVOID pBuffer, DWORD nBytes, LPDWORD pnWritten,
+                             LPOVERLAPPED pOverlapped);
 };
 
-// Installs the stand-in copy for the life of the object.
+// Installs the stand-in writes for the life of the object.
 class CUseTestCopy {
 public:
     CUseTestCopy();

@@ -2,6 +2,7 @@
 // for every kind of data, and every coded block expands back to its source.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -234,4 +235,180 @@ TEST(Lz77Identity, CodersOnSeveralThreadsAtOnceMatchTheReference)
         th.join();
     for (int t = 0; t < kThreads; ++t)
         EXPECT_EQ(failures[t], "") << "thread " << t;
+}
+
+TEST(Lz77Identity, EveryTinyBlockAndTheEndsOfLargerOnes)
+{
+    // Every length up to a few hundred bytes, for data with and without repeats: the indexes
+    // of three, four and eight bytes have no room at the end of a block, and small blocks get
+    // small tables.
+    Coders c;
+    for (int n = 0; n <= 300; ++n)
+    {
+        EXPECT_EQ(c.Check(Text((uint32_t)n, n)), "") << "text " << n;
+        EXPECT_EQ(c.Check(Bytes((size_t)n, 0x41)), "") << "run " << n;
+        EXPECT_EQ(c.Check(Periodic((uint32_t)n * 2, n, 4)), "") << "period 4, " << n;
+        EXPECT_EQ(c.Check(Executable((uint32_t)n, n)), "") << "executable " << n;
+    }
+    // Repeats that end exactly at the end of the block, one to eight bytes from it.
+    for (int tail = 1; tail <= 8; ++tail)
+        for (int size : {65536, 4099})
+        {
+            Bytes src = Random(300u + (uint32_t)tail, size);
+            for (int k = 0; k < 16 + tail; ++k)
+                src[size - 1 - k] = src[1000 + 15 + tail - k];
+            EXPECT_EQ(c.Check(src), "") << "tail " << tail << " size " << size;
+        }
+}
+
+TEST(Lz77Identity, RunsAndTheCandidatesInsideThem)
+{
+    // Inside a run only its first position is a candidate: a copy that would fit best from the
+    // middle of an earlier run ("aaab" after "aaaab") must not be taken from there. Runs of
+    // every length around the key lengths, before other bytes and at the block's end.
+    Coders c;
+    Rng r(99);
+    for (int round = 0; round < 24; ++round)
+    {
+        Bytes src;
+        while (src.size() < 60000)
+        {
+            const unsigned char v = (unsigned char)(r.Below(3) ? 'a' : r.Next());
+            const int len = 1 + r.Below(round < 12 ? 12 : 600);
+            src.insert(src.end(), (size_t)len, v);
+            src.push_back((unsigned char)('b' + r.Below(3)));
+        }
+        src.resize(round % 2 ? 65536 : 60000 + round);
+        EXPECT_EQ(c.Check(src), "") << "round " << round;
+    }
+}
+
+TEST(Lz77Identity, CopiesLimitedByTheirDistanceAndTiesOfEqualLength)
+{
+    Coders c;
+    // A string repeated right after itself: the longest copy reaches exactly to the position
+    // being coded, and an older copy of the same string may reach further.
+    for (int len : {3, 4, 5, 7, 8, 9, 12, 31, 64, 300})
+    {
+        Bytes unit = Random((uint32_t)len, len);
+        Bytes src = Random(7, 100);
+        for (int k = 0; k < 4; ++k)
+        {
+            src.insert(src.end(), unit.begin(), unit.end());
+            src.insert(src.end(), unit.begin(), unit.end());
+            src.push_back((unsigned char)k);
+        }
+        Bytes more = Random(8, 200);
+        src.insert(src.end(), more.begin(), more.end());
+        EXPECT_EQ(c.Check(src), "") << "unit " << len;
+    }
+    // Words of one length picked at random: most positions have many copies of the same best
+    // length, and the newest must win.
+    for (int word : {3, 4, 5, 8, 9, 16})
+        for (int words : {2, 5, 40})
+        {
+            Rng r((uint32_t)(word * 100 + words));
+            std::vector<Bytes> dict;
+            for (int w = 0; w < words; ++w)
+                dict.push_back(Random(r.Next(), word));
+            Bytes src;
+            while (src.size() < 65536)
+            {
+                const Bytes& w = dict[r.Below(words)];
+                src.insert(src.end(), w.begin(), w.end());
+            }
+            src.resize(65536);
+            EXPECT_EQ(c.Check(src), "") << "word " << word << " words " << words;
+        }
+}
+
+TEST(Lz77Identity, BlocksNearTheSizeWhereCodingStopsPaying)
+{
+    // The coder gives up as soon as the block provably cannot shrink. Blocks that only just
+    // shrink or only just fail to, and blocks whose repeats come late, must still give the
+    // reference's result.
+    Coders c;
+    for (int size : {65536, 30000, 5000, 700})
+        for (int run = 0; run <= 200; run += (run < 40 ? 1 : 20))
+        {
+            Bytes src = Random((uint32_t)(size + run), size);
+            std::fill(src.end() - run, src.end(), (unsigned char)0);
+            EXPECT_EQ(c.Check(src), "") << "size " << size << " run at the end " << run;
+            Bytes front = Random((uint32_t)(size + run), size);
+            std::fill(front.begin(), front.begin() + run, (unsigned char)0x20);
+            EXPECT_EQ(c.Check(front), "") << "size " << size << " run at the start " << run;
+        }
+    // Noise with a run long enough for the block to shrink by a few bytes, or not quite:
+    // the lengths around where the reference's answer turns.
+    for (int size : {65536, 20000, 3000})
+        for (bool atEnd : {true, false})
+        {
+            auto make = [&](int run) {
+                Bytes src = Random((uint32_t)size, size);
+                if (atEnd)
+                    std::fill(src.end() - run, src.end(), (unsigned char)0);
+                else
+                    std::fill(src.begin() + size / 3, src.begin() + size / 3 + run, (unsigned char)7);
+                return src;
+            };
+            std::vector<unsigned char> out(size + 8);
+            int lo = 0, hi = size / 2;   // the reference does not shrink lo bytes of run, shrinks hi
+            while (hi - lo > 1)
+            {
+                const int mid = (lo + hi) / 2;
+                const Bytes src = make(mid);
+                (c.oracle.Compress(src.data(), size, out.data()) > 0 ? hi : lo) = mid;
+            }
+            for (int run = hi - 12; run <= hi + 12; ++run)
+                EXPECT_EQ(c.Check(make(run)), "") << "size " << size << " run " << run;
+        }
+    // Incompressible data with a few repeats of three, four and more bytes scattered in it.
+    Rng r(5150);
+    for (int round = 0; round < 40; ++round)
+    {
+        Bytes src = Random(r.Next(), 65536);
+        const int repeats = r.Below(round < 20 ? 30 : 3000);
+        for (int k = 0; k < repeats; ++k)
+        {
+            const int len = 3 + r.Below(round % 4 == 0 ? 40 : 3);
+            const int to = 64 + r.Below(65536 - 64 - len);
+            const int from = r.Below(to - len + 1);
+            for (int b = 0; b < len; ++b)
+                src[to + b] = src[from + b];
+        }
+        EXPECT_EQ(c.Check(src), "") << "round " << round << " repeats " << repeats;
+    }
+    // Text followed by noise and noise followed by text, split at many places.
+    for (int split = 0; split <= 65536; split += 4096)
+    {
+        Bytes a = Text(11, 65536), b = Random(12, 65536);
+        std::copy(b.begin() + split, b.end(), a.begin() + split);
+        EXPECT_EQ(c.Check(a), "") << "text then noise at " << split;
+        Bytes d = Random(13, 65536), e = Text(14, 65536);
+        std::copy(e.begin() + split, e.end(), d.begin() + split);
+        EXPECT_EQ(c.Check(d), "") << "noise then text at " << split;
+    }
+}
+
+TEST(Lz77Identity, LongStringsOfWideText)
+{
+    // Text of two bytes a character repeats whole sentences: long strings whose four-byte keys
+    // are shared by thousands of positions.
+    Coders c;
+    for (uint32_t seed = 40; seed < 46; ++seed)
+    {
+        Bytes src = Utf16Text(seed, 65536);
+        // Long copies of earlier stretches, some broken by one byte.
+        Rng r(seed);
+        for (int k = 0; k < 20; ++k)
+        {
+            const int len = 100 + r.Below(3000);
+            const int to = 30000 + r.Below(65536 - 30000 - len);
+            const int from = r.Below(to - len);
+            std::copy(src.begin() + from, src.begin() + from + len, src.begin() + to);
+            if (k % 3 == 0)
+                src[to + r.Below(len)] ^= 0x20;
+        }
+        EXPECT_EQ(c.Check(src), "") << "seed " << seed;
+    }
 }
