@@ -20,9 +20,11 @@ struct CTestApp : CWinApp {
     CTestApp() { m_hInstance = ::GetModuleHandleW(nullptr); }
 } g_app;
 
+constexpr size_t kFileSize = 8 * 1024;
+
 std::string Contents(int nFile, int nRound)
 {
-    return std::string(32 * 1024, char('a' + (nFile + nRound) % 26));
+    return std::string(kFileSize, char('a' + (nFile + nRound) % 26));
 }
 
 }  // namespace
@@ -34,7 +36,7 @@ TEST(RoadCycles, HundredStartsAndCancelsLeaveNoWorkerAndLoseNoCopy)
     ASSERT_TRUE(scene.SetSetting(L"CompressFile", L"0"));
     ASSERT_TRUE(scene.SetSetting(L"BackupStatus", L"0"));   // every run copies every file
     ASSERT_TRUE(scene.SetSetting(L"BackupFinish", L"2"));
-    const int nFiles = 16;
+    const int nFiles = 150;   // enough that a run is still copying when its cancel comes
     const CString strDocs = scene.strSource + L"\\docs";
     scene.MakeSourceFiles(nFiles, 1000, L"docs");
     ASSERT_TRUE(scene.Open());
@@ -67,7 +69,9 @@ TEST(RoadCycles, HundredStartsAndCancelsLeaveNoWorkerAndLoseNoCopy)
     DWORD dwStart = ::GetTickCount();
     int nCancelledMidway = 0, nCompleted = 0;
     for (int nRound = 1; nRound <= 100; ++nRound) {
-        writeRound(nRound);
+        // New contents every tenth round: a torn copy would mix two of them.
+        if (nRound % 10 == 1)
+            writeRound(nRound);
         scene.Main()->SendMessage(WM_HOTKEY, ID_BACKUP_HOTKEY, 0);
         ASSERT_TRUE(pProgress->IsRunning()) << "round " << nRound << ": the start was refused";
         ASSERT_TRUE(PumpUntil([&] { return pProgress->m_engine.m_nDoneFiles > 0 || !pProgress->IsRunning(); }))
@@ -93,7 +97,7 @@ TEST(RoadCycles, HundredStartsAndCancelsLeaveNoWorkerAndLoseNoCopy)
     ASSERT_EQ((size_t)nFiles, stored.size());
     for (int i = 0; i < nFiles; ++i) {
         std::string bytes = langtest::ReadBytes(strStore + fileName(i));
-        ASSERT_EQ(32u * 1024, bytes.size()) << i;
+        ASSERT_EQ(kFileSize, bytes.size()) << i;
         EXPECT_EQ(std::string(bytes.size(), bytes[0]), bytes) << i;
     }
 }

@@ -38,9 +38,4 @@ void CRoadEnclosure::Release()
     m->model.SetRegister(m->strPath, 0xC884, 0x01);
 }
 
-size_t CRoadEnclosure::Commands()
-{
-    return m->model.CommandsTo(m->strPath).size();
-}
-
 }  // namespace road

@@ -18,8 +18,6 @@ public:
     // The button as its register shows it.
     void Press();
     void Release();
-    // Commands the enclosure has answered so far.
-    size_t Commands();
 
 private:
     struct Impl;

@@ -249,14 +249,6 @@ HWND CPromptHand::OpenPrompt() const
     return m_hLeft && ::IsWindow(m_hLeft) && ::IsWindowVisible(m_hLeft) ? m_hLeft : nullptr;
 }
 
-std::vector<CString> CPromptHand::Messages() const
-{
-    std::vector<CString> v;
-    for (const Seen& s : seen)
-        v.push_back(s.message);
-    return v;
-}
-
 bool CPromptHand::Saw(const CString& strMessage) const
 {
     for (const Seen& s : seen)

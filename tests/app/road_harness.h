@@ -71,7 +71,7 @@ public:
         strUser = L"user";
         return TRUE;
     }
-    void GetLocalTime(SYSTEMTIME* pst);
+    void GetLocalTime(SYSTEMTIME* pst) override;
 
     // From now on the clock reads this time.
     void SetClock(WORD wYear, WORD wMonth, WORD wDay, WORD wDayOfWeek, WORD wHour, WORD wMinute);
@@ -107,8 +107,6 @@ public:
     HWND OpenPrompt() const;
     // Presses a button of the open prompt as a user would.
     static void Press(HWND hPrompt, UINT nId);
-    // Messages seen so far, in order.
-    std::vector<CString> Messages() const;
     bool Saw(const CString& strMessage) const;
 
     static CPromptHand* s_pCurrent;
