@@ -76,11 +76,6 @@ public:
     void OnQuickBackupCancelled();
 
     void UpdateActionButtons();
-    // The backup page's calls: the destination list has an entry or not, the destination drive
-    // changed, a weekly schedule is due.
-    void EnableActionButtons(BOOL bHasDestination);
-    void UpdateBackupFolderHidden();
-    void StartScheduledBackup();
     void DisablePageButtons();
     void EnablePageButtons();
     void ReloadLanguageText();

@@ -74,22 +74,39 @@ public:
     void GetLocalTime(SYSTEMTIME* p) override { *p = now; }
 };
 
-class COperations : public IPanelOperations {
-public:
+// Counts the prompts the panel opens on this thread (each start the page hands it shows one:
+// its question or the message of a refusal), notes whether the start was a key's, and cancels.
+struct CPromptCounter {
+    CPageBox* panel = nullptr;
     int nStarts = 0;
     int nStartsByKey = 0;
-    std::function<void(CPageBox*)> onStart;
-    void StartBackupOrDiskCopy(CPageBox* p) override
-    {
-        ++nStarts;
-        nStartsByKey += p->m_bStartedByKey ? 1 : 0;
-        if (onStart)
-            onStart(p);
+    int nPageAtStart = -1;
+} g_promptCounter;
+
+BOOL CALLBACK FindPanelPrompt(HWND hWnd, LPARAM lParam)
+{
+    if (::IsWindowVisible(hWnd) && ::GetDlgItem(hWnd, IDC_MAKESURE_CANCEL) && !::GetPropW(hWnd, L"counted")) {
+        *reinterpret_cast<HWND*>(lParam) = hWnd;
+        return FALSE;
     }
-    void StartRestore(CPageBox*) override {}
-    void StartQuickBackup(CPageBox*, const CString&) override {}
-    void OnTargetDiskRemoved(const CString&) override {}
-};
+    return TRUE;
+}
+
+void CALLBACK CountAndCancelPrompt(HWND, UINT, UINT_PTR, DWORD)
+{
+    HWND hPrompt = nullptr;
+    ::EnumThreadWindows(::GetCurrentThreadId(), FindPanelPrompt, reinterpret_cast<LPARAM>(&hPrompt));
+    if (!hPrompt)
+        return;
+    ::SetPropW(hPrompt, L"counted", (HANDLE)1);
+    ++g_promptCounter.nStarts;
+    if (g_promptCounter.panel) {
+        g_promptCounter.nStartsByKey += g_promptCounter.panel->m_bStartedByKey ? 1 : 0;
+        g_promptCounter.nPageAtStart = g_promptCounter.panel->m_nCurPage;
+    }
+    ::PostMessageW(hPrompt, WM_COMMAND, MAKEWPARAM(IDC_MAKESURE_CANCEL, BN_CLICKED),
+                   (LPARAM)::GetDlgItem(hPrompt, IDC_MAKESURE_CANCEL));
+}
 
 CString InterfacePath(int n)
 {
@@ -140,7 +157,6 @@ protected:
     CShellIoTable m_shell;
     treetest::CTreeImageLists m_lists;
     CClock m_clock;
-    COperations m_ops;
     CWnd m_host;
     CPageBox* m_panel = nullptr;
     CCountingBackUpPage* m_page = nullptr;
@@ -156,7 +172,6 @@ protected:
         g_bBackupButtonPressed = 0;
         g_bDefaultsWritten = 0;
         RegisterPanelPage(CPageBox::PAGE_BACKUP, [] { return std::make_unique<CTestPanelPage>(); });
-        SetPanelOperations(&m_ops);
         AddDrive(L"D:\\", DRIVE_FIXED, L"Data (D:)");
     }
     void TearDown() override
@@ -164,7 +179,6 @@ protected:
         delete m_panel;
         if (m_host.m_hWnd)
             m_host.DestroyWindow();
-        SetPanelOperations(nullptr);
         RegisterPanelPage(CPageBox::PAGE_BACKUP, nullptr);
         g_arrUSBDevice.RemoveAll();
         g_strAppDir.Empty();
@@ -444,43 +458,42 @@ TEST_F(BackUpPage, ScheduleFiresOnceOnItsDateAndMinuteAndWaitsWhileAnythingElseR
 TEST_F(BackUpPage, ButtonPressStartsOneBackupAndASecondPressConfirmsItsPrompt)
 {
     Open();
-    int nPromptResult = -1;
-    m_ops.onStart = [&](CPageBox* p) {
-        p->m_bBackupRunning = 1;
-        p->m_bPromptOpen = 1;
-        // A second press while the start prompt is up.
-        g_bBackupButtonPressed = 1;
-        CMakeSureDlg prompt(L"Tips", L"Start the backup?", 0);
-        nPromptResult = p->RunPrompt(prompt) ? IDOK : IDCANCEL;
-        p->m_bPromptOpen = 0;
-        p->m_bStartedByKey = 0;
-        p->m_bBackupRunning = 0;
-    };
-    m_page->SetTimer(CBackUpDialog::kTimerId, CBackUpDialog::kTimerMs);
+    // A press while a start prompt is up confirms that prompt.
+    m_panel->m_bBackupRunning = 1;
+    m_panel->m_bPromptOpen = 1;
     g_bBackupButtonPressed = 1;
-    ASSERT_TRUE(PumpUntil([&] { return nPromptResult != -1; }, 15000));
-    EXPECT_EQ(IDOK, nPromptResult);
-    EXPECT_EQ(1, m_ops.nStarts);
-    EXPECT_EQ(1, m_ops.nStartsByKey);
-    EXPECT_EQ(CPageBox::PAGE_BACKUP, m_panel->m_nCurPage);
+    m_page->SetTimer(CBackUpDialog::kTimerId, CBackUpDialog::kTimerMs);
+    CMakeSureDlg prompt(L"Tips", L"Start the backup?", 0);
+    EXPECT_TRUE(m_panel->RunPrompt(prompt));
+    m_panel->m_bPromptOpen = 0;
+    m_panel->m_bBackupRunning = 0;
+    EXPECT_EQ(0, g_bBackupButtonPressed);
+
+    // A press on an idle panel starts once, as a key's start, on the backup page.
+    g_promptCounter = CPromptCounter();
+    g_promptCounter.panel = m_panel;
+    UINT_PTR nAnswer = ::SetTimer(nullptr, 0, 50, CountAndCancelPrompt);
+    m_panel->OnBnClickedQuickPage();
+    g_bBackupButtonPressed = 1;
+    ASSERT_TRUE(PumpUntil([&] { return g_promptCounter.nStarts > 0 && !m_panel->m_bPromptOpen; }, 15000));
+    EXPECT_EQ(1, g_promptCounter.nStarts);
+    EXPECT_EQ(1, g_promptCounter.nStartsByKey);
+    EXPECT_EQ(CPageBox::PAGE_BACKUP, g_promptCounter.nPageAtStart);
     PumpUntil([] { return false; }, 700);
-    EXPECT_EQ(1, m_ops.nStarts);
+    EXPECT_EQ(1, g_promptCounter.nStarts);
     m_page->KillTimer(CBackUpDialog::kTimerId);
 
     // A press while a restore runs waits; it starts nothing until the restore has ended.
-    m_ops.onStart = nullptr;
     m_panel->m_bRestoreRunning = 1;
     g_bBackupButtonPressed = 1;
     Tick();
-    EXPECT_EQ(1, m_ops.nStarts);
+    EXPECT_EQ(1, g_promptCounter.nStarts);
     m_panel->m_bRestoreRunning = 0;
     Tick();
-    EXPECT_EQ(2, m_ops.nStarts);
+    ::KillTimer(nullptr, nAnswer);
+    EXPECT_EQ(2, g_promptCounter.nStarts);
 
     // A start the panel refuses leaves no key start behind.
-    SetPanelOperations(nullptr);
-    g_bBackupButtonPressed = 1;
-    Tick();
     EXPECT_EQ(0, m_panel->m_bStartedByKey);
     EXPECT_EQ(0, g_bBackupButtonPressed);
 }

@@ -156,6 +156,7 @@ protected:
         if (m_host.m_hWnd)
             m_host.DestroyWindow();
         RegisterPanelPage(CPageBox::PAGE_SETTINGS, nullptr);
+        RegisterPanelPage(CPageBox::PAGE_BACKUP, nullptr);
         RegisterPanelPage(CPageBox::PAGE_MANAGE, nullptr);
         g_arrUSBDevice.RemoveAll();
         g_strAppDir.Empty();
@@ -166,7 +167,9 @@ protected:
     void OpenPanel(bool bSettingsPage = false)
     {
         if (bSettingsPage) {
+            // The settings page alone: the trees and the drive list here are the test's own.
             InstallPanelPages();
+            RegisterPanelPage(CPageBox::PAGE_BACKUP, nullptr);
             RegisterPanelPage(CPageBox::PAGE_MANAGE, nullptr);
         }
         g_bDefaultsWritten = 1;
