@@ -599,7 +599,8 @@ void CBackUpDialog::OnTimer(UINT_PTR nIDEvent)
         if (pMain && pMain->m_hWnd)
             pMain->ShowWindow(SW_SHOW);
         panel.m_bStartedByKey = 1;
-        OnButtonStart();
+        panel.OnBnClickedBackupPage();
+        panel.OnBnClickedBackup();
         if (!panel.IsOperationRunning())
             panel.m_bStartedByKey = 0;
         return;
@@ -638,14 +639,6 @@ void CBackUpDialog::CheckSchedule()
     g_bScheduleFired = 1;
     m_strScheduleFiredDate = strDate;
     OnScheduleDue();
-}
-
-void CBackUpDialog::OnButtonStart()
-{
-    if (m_pPanel) {
-        m_pPanel->OnBnClickedBackupPage();
-        m_pPanel->OnBnClickedBackup();
-    }
 }
 
 void CBackUpDialog::OnScheduleDue()

@@ -94,11 +94,7 @@ protected:
     void SelectDestination(int nIndex);
     void CheckSchedule();
     // The weekly schedule is due: asks the panel for the scheduled backup.
-protected:
     virtual void OnScheduleDue();
-    // An enclosure-button press asks for a backup: the backup page, then the panel's start.
-    virtual void OnButtonStart();
-    CPageBox* Panel() const { return m_pPanel; }
     void DrawTitle(CDC& dc, const CImage& img, int x, const CString& strText, int nRight);
 
 private:

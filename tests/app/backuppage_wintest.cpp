@@ -29,26 +29,12 @@ struct CTestApp : CWinApp {
 } g_app;
 
 // The page with the schedule's start counted instead of handed to the panel.
-// Counts the starts the page asks of the panel instead of running them; a start hook may play
-// the panel's part (a prompt, a refusal).
 class CCountingBackUpPage : public CBackUpDialog {
 public:
     int nScheduled = 0;
-    int nStarts = 0;
-    int nStartsByKey = 0;
-    std::function<void(CPageBox*)> onStart;
 
 protected:
     void OnScheduleDue() override { ++nScheduled; }
-    void OnButtonStart() override
-    {
-        CPageBox* p = Panel();
-        ++nStarts;
-        nStartsByKey += p->m_bStartedByKey ? 1 : 0;
-        p->OnBnClickedBackupPage();
-        if (onStart)
-            onStart(p);
-    }
 };
 
 class CTestPanelPage : public IPanelPage {
@@ -88,6 +74,39 @@ public:
     void GetLocalTime(SYSTEMTIME* p) override { *p = now; }
 };
 
+// Counts the prompts the panel opens on this thread (each start the page hands it shows one:
+// its question or the message of a refusal), notes whether the start was a key's, and cancels.
+struct CPromptCounter {
+    CPageBox* panel = nullptr;
+    int nStarts = 0;
+    int nStartsByKey = 0;
+    int nPageAtStart = -1;
+} g_promptCounter;
+
+BOOL CALLBACK FindPanelPrompt(HWND hWnd, LPARAM lParam)
+{
+    if (::IsWindowVisible(hWnd) && ::GetDlgItem(hWnd, IDC_MAKESURE_CANCEL) && !::GetPropW(hWnd, L"counted")) {
+        *reinterpret_cast<HWND*>(lParam) = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CALLBACK CountAndCancelPrompt(HWND, UINT, UINT_PTR, DWORD)
+{
+    HWND hPrompt = nullptr;
+    ::EnumThreadWindows(::GetCurrentThreadId(), FindPanelPrompt, reinterpret_cast<LPARAM>(&hPrompt));
+    if (!hPrompt)
+        return;
+    ::SetPropW(hPrompt, L"counted", (HANDLE)1);
+    ++g_promptCounter.nStarts;
+    if (g_promptCounter.panel) {
+        g_promptCounter.nStartsByKey += g_promptCounter.panel->m_bStartedByKey ? 1 : 0;
+        g_promptCounter.nPageAtStart = g_promptCounter.panel->m_nCurPage;
+    }
+    ::PostMessageW(hPrompt, WM_COMMAND, MAKEWPARAM(IDC_MAKESURE_CANCEL, BN_CLICKED),
+                   (LPARAM)::GetDlgItem(hPrompt, IDC_MAKESURE_CANCEL));
+}
 
 CString InterfacePath(int n)
 {
@@ -439,43 +458,42 @@ TEST_F(BackUpPage, ScheduleFiresOnceOnItsDateAndMinuteAndWaitsWhileAnythingElseR
 TEST_F(BackUpPage, ButtonPressStartsOneBackupAndASecondPressConfirmsItsPrompt)
 {
     Open();
-    int nPromptResult = -1;
-    m_page->onStart = [&](CPageBox* p) {
-        p->m_bBackupRunning = 1;
-        p->m_bPromptOpen = 1;
-        // A second press while the start prompt is up.
-        g_bBackupButtonPressed = 1;
-        CMakeSureDlg prompt(L"Tips", L"Start the backup?", 0);
-        nPromptResult = p->RunPrompt(prompt) ? IDOK : IDCANCEL;
-        p->m_bPromptOpen = 0;
-        p->m_bStartedByKey = 0;
-        p->m_bBackupRunning = 0;
-    };
-    m_page->SetTimer(CBackUpDialog::kTimerId, CBackUpDialog::kTimerMs);
+    // A press while a start prompt is up confirms that prompt.
+    m_panel->m_bBackupRunning = 1;
+    m_panel->m_bPromptOpen = 1;
     g_bBackupButtonPressed = 1;
-    ASSERT_TRUE(PumpUntil([&] { return nPromptResult != -1; }, 15000));
-    EXPECT_EQ(IDOK, nPromptResult);
-    EXPECT_EQ(1, m_page->nStarts);
-    EXPECT_EQ(1, m_page->nStartsByKey);
-    EXPECT_EQ(CPageBox::PAGE_BACKUP, m_panel->m_nCurPage);
+    m_page->SetTimer(CBackUpDialog::kTimerId, CBackUpDialog::kTimerMs);
+    CMakeSureDlg prompt(L"Tips", L"Start the backup?", 0);
+    EXPECT_TRUE(m_panel->RunPrompt(prompt));
+    m_panel->m_bPromptOpen = 0;
+    m_panel->m_bBackupRunning = 0;
+    EXPECT_EQ(0, g_bBackupButtonPressed);
+
+    // A press on an idle panel starts once, as a key's start, on the backup page.
+    g_promptCounter = CPromptCounter();
+    g_promptCounter.panel = m_panel;
+    UINT_PTR nAnswer = ::SetTimer(nullptr, 0, 50, CountAndCancelPrompt);
+    m_panel->OnBnClickedQuickPage();
+    g_bBackupButtonPressed = 1;
+    ASSERT_TRUE(PumpUntil([&] { return g_promptCounter.nStarts > 0 && !m_panel->m_bPromptOpen; }, 15000));
+    EXPECT_EQ(1, g_promptCounter.nStarts);
+    EXPECT_EQ(1, g_promptCounter.nStartsByKey);
+    EXPECT_EQ(CPageBox::PAGE_BACKUP, g_promptCounter.nPageAtStart);
     PumpUntil([] { return false; }, 700);
-    EXPECT_EQ(1, m_page->nStarts);
+    EXPECT_EQ(1, g_promptCounter.nStarts);
     m_page->KillTimer(CBackUpDialog::kTimerId);
 
     // A press while a restore runs waits; it starts nothing until the restore has ended.
-    m_page->onStart = nullptr;
     m_panel->m_bRestoreRunning = 1;
     g_bBackupButtonPressed = 1;
     Tick();
-    EXPECT_EQ(1, m_page->nStarts);
+    EXPECT_EQ(1, g_promptCounter.nStarts);
     m_panel->m_bRestoreRunning = 0;
     Tick();
-    EXPECT_EQ(2, m_page->nStarts);
+    ::KillTimer(nullptr, nAnswer);
+    EXPECT_EQ(2, g_promptCounter.nStarts);
 
     // A start the panel refuses leaves no key start behind.
-    m_page->onStart = nullptr;
-    g_bBackupButtonPressed = 1;
-    Tick();
     EXPECT_EQ(0, m_panel->m_bStartedByKey);
     EXPECT_EQ(0, g_bBackupButtonPressed);
 }

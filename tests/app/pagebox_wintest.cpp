@@ -155,8 +155,8 @@ protected:
             m_source.DestroyWindow();
         if (m_host.m_hWnd)
             m_host.DestroyWindow();
-        RegisterPanelPage(CPageBox::PAGE_BACKUP, nullptr);
         RegisterPanelPage(CPageBox::PAGE_SETTINGS, nullptr);
+        RegisterPanelPage(CPageBox::PAGE_BACKUP, nullptr);
         RegisterPanelPage(CPageBox::PAGE_MANAGE, nullptr);
         g_arrUSBDevice.RemoveAll();
         g_strAppDir.Empty();
@@ -167,8 +167,8 @@ protected:
     void OpenPanel(bool bSettingsPage = false)
     {
         if (bSettingsPage) {
+            // The settings page alone: the trees and the drive list here are the test's own.
             InstallPanelPages();
-            // The test's own trees and drive list stand in for the backup page's.
             RegisterPanelPage(CPageBox::PAGE_BACKUP, nullptr);
             RegisterPanelPage(CPageBox::PAGE_MANAGE, nullptr);
         }
