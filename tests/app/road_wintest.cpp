@@ -331,7 +331,7 @@ TEST_F(Road, CancelInTheMiddleKeepsEveryStoredCopyWhole)
     ASSERT_TRUE(scene.SetSetting(L"CompressFile", L"0"));
     ASSERT_TRUE(scene.SetSetting(L"BackupStatus", L"0"));
     ASSERT_TRUE(scene.SetSetting(L"BackupFinish", L"2"));
-    const int nFiles = 60;
+    const int nFiles = 200;
     OpenWithDocs(nFiles, 64 * 1024);
     PressHotKey();
     ASSERT_TRUE(WaitForEnd());
@@ -352,6 +352,9 @@ TEST_F(Road, CancelInTheMiddleKeepsEveryStoredCopyWhole)
     scene.hand.seen.clear();
     PressHotKey();
     ASSERT_TRUE(PumpUntil([&] { return Progress()->m_engine.m_nDoneFiles > 0; }));
+    // Hold the worker at its next file, as the cancel button itself does first, so that a fast
+    // copy cannot run to its end before the click arrives.
+    ::ResetEvent(Progress()->m_engine.m_hPauseEvent);
     Progress()->SendMessage(WM_COMMAND, MAKEWPARAM(IDC_PROGRESS_CANCEL, BN_CLICKED), 0);
     ASSERT_TRUE(WaitForEnd());
     EXPECT_TRUE(scene.hand.Saw(kCancelQuestion));
