@@ -351,7 +351,11 @@ TEST_F(Road, CancelInTheMiddleKeepsEveryStoredCopyWhole)
     scene.system.calls.clear();
     scene.hand.seen.clear();
     PressHotKey();
-    ASSERT_TRUE(PumpUntil([&] { return Progress()->m_engine.m_nDoneFiles > 0; }));
+    // Once the run has started, wait for its first files without handling messages: the worker
+    // needs none, and a message handled here could be the run's own end.
+    ASSERT_TRUE(PumpUntil([&] { return Progress()->IsRunning(); }));
+    for (DWORD t0 = ::GetTickCount(); Progress()->m_engine.m_nDoneFiles == 0 && ::GetTickCount() - t0 < 20000;)
+        ::Sleep(1);
     // Hold the worker at its next file, as the cancel button itself does first, so that a fast
     // copy cannot run to its end before the click arrives.
     ::ResetEvent(Progress()->m_engine.m_hPauseEvent);
