@@ -558,6 +558,19 @@ void CPageBox::RefuseBackupStart()
     m_bStartedByKey = 0;
 }
 
+bool CPageBox::CheckBackupChoice(const CString& strTarget)
+{
+    if (IsSourceSelectionEmpty()) {
+        ShowMessage(m_strChoseBackupFile);
+    } else if (strTarget.IsEmpty()) {
+        ShowMessage(m_strChoseDestDisk);
+    } else {
+        return true;
+    }
+    RefuseBackupStart();
+    return false;
+}
+
 void CPageBox::OnTargetDiskRemoved(const CString& strDrive)
 {
     if (m_pProgressDlg)
@@ -606,16 +619,8 @@ void CPageBox::OnBnClickedBackup()
         StartDiskCopy(T);
         return;
     }
-    if (IsSourceSelectionEmpty()) {
-        ShowMessage(m_strChoseBackupFile);
-        RefuseBackupStart();
+    if (!CheckBackupChoice(T))
         return;
-    }
-    if (T.IsEmpty()) {
-        ShowMessage(m_strChoseDestDisk);
-        RefuseBackupStart();
-        return;
-    }
     HWND hDest = g_hDestTreeWnd;
     HTREEITEM hTop = hDest && ::IsWindow(hDest) ? TreeView_GetRoot(hDest) : nullptr;
     if (hTop && (TreeView_GetItemState(hDest, hTop, TVIS_STATEIMAGEMASK) >> 12) == TCS_FIXED) {
@@ -790,17 +795,9 @@ void CPageBox::StartQuickBackup()
         return;
     }
     m_bPromptOpen = 1;
-    if (IsSourceSelectionEmpty()) {
-        ShowMessage(m_strChoseBackupFile);
-        RefuseBackupStart();
-        return;
-    }
     CString strTarget = GetDestinationText();
-    if (strTarget.IsEmpty()) {
-        ShowMessage(m_strChoseDestDisk);
-        RefuseBackupStart();
+    if (!CheckBackupChoice(strTarget))
         return;
-    }
     CXmlDocument doc;
     bool bAsk = doc.LoadFile(JoinPath(GetDataFolder(), kSettingsFile)) && GetSettingText(doc, L"MakeSure") == L"1";
     if (bAsk) {
@@ -833,17 +830,9 @@ void CPageBox::StartScheduledBackup()
     }
     m_bPromptOpen = 1;
     // Like every other start, an empty selection (unchecked or fixed root) is refused.
-    if (IsSourceSelectionEmpty()) {
-        ShowMessage(m_strChoseBackupFile);
-        RefuseBackupStart();
-        return;
-    }
     CString T = GetDestinationText();
-    if (T.IsEmpty()) {
-        ShowMessage(m_strChoseDestDisk);
-        RefuseBackupStart();
+    if (!CheckBackupChoice(T))
         return;
-    }
     m_nLastAction = 2;
     m_bBackupRunning = 1;
     if (!RunKeyPrompt(m_strBackupTitle, m_strBackupPrompt)) {

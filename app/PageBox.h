@@ -145,6 +145,9 @@ protected:
     bool RunKeyPrompt(const CString& strHeading, const CString& strMessage);
     // Clears every word a refused start of the backup page set.
     void RefuseBackupStart();
+    // Files chosen and a destination drive: true; otherwise says which is missing, refuses the
+    // start and returns false.
+    bool CheckBackupChoice(const CString& strTarget);
     // "BackupFinish" of the settings file; empty when the file or element is missing.
     CString ReadBackupFinish();
 
