@@ -276,6 +276,29 @@ void CCompressLZ77::IndexBlock()
         const unsigned a = p[x], b = p[x + 1];
         const bool cand = a != b || before != a;
         before = a;
+        if (!cand && w == a * 0x01010101u)
+        {
+            // Inside a run of one byte value: every position up to four before its end has
+            // the keys of the position before it, and none of them is entered, so their links
+            // are alike and their ranks count on.
+            const uint32_t h3 = ((a * 0x010101u) * 0x9E3779B1u) >> shift;
+            const uint32_t h4 = (w * 0x9E3779B1u) >> shift;
+            int end = x + 1;
+            while (end + 4 <= N && p[end + 3] == a)
+                ++end;
+            const uint16_t l3 = head3[h3], l4 = head4[h4];
+            uint16_t r = start[h4 + 1];
+            for (int y = x; y < end; ++y)
+            {
+                link3[y] = l3;
+                link4[y] = l4;
+                bucket4[y] = (uint16_t)h4;
+                rank4[y] = r++;
+            }
+            start[h4 + 1] = r;
+            x = end - 1;
+            continue;
+        }
         const uint32_t w3 = a | b << 8 | (uint32_t)p[x + 2] << 16;
         const uint32_t h3 = (w3 * 0x9E3779B1u) >> shift;
         const uint32_t h4 = (w * 0x9E3779B1u) >> shift;
