@@ -7,7 +7,8 @@
 //
 // Every answer depends only on the block and the position, so the whole block is indexed before
 // coding starts, in one pass: for every position x, the newest earlier candidate with the same
-// byte pair, the same three bytes and the same four bytes (the latter two through hash buckets).
+// byte pair, the same three bytes and, where its first two bytes are equal, the same four bytes
+// (the latter two through hash buckets).
 // A position's own links are the heads of its chains at the time it is coded, so no table has
 // to follow the coder along. For the longer searches every position is also sorted by the bucket
 // of its next four bytes (and, in blocks where those prove crowded, of its next eight), so that
@@ -58,6 +59,7 @@ const int kHashFrom = 32;      // strings from this long on are checked by prefi
 const int kHashWalk = 32;      // when more entries than this are to be walked
 const int kLongKey = 12;       // strings from this long on may be looked for by eight-byte keys
 const int kFewEnough = 4;      // four-byte keys this rare need no longer ones
+const int kFewLeft = 64;       // entries left of a walk that make looking for another key not worth it
 const int kAlike = 200;        // keys this crowded on average are crowded alike
 
 inline int LengthWidth(int nCoded)
@@ -303,14 +305,16 @@ void CCompressLZ77::IndexBlock()
         const uint32_t h3 = (w3 * 0x9E3779B1u) >> shift;
         const uint32_t h4 = (w * 0x9E3779B1u) >> shift;
         link3[x] = head3[h3];
-        link4[x] = head4[h4];
         bucket4[x] = (uint16_t)h4;
         rank4[x] = start[h4 + 1]++;
         if (cand)
+            head3[h3] = (uint16_t)(x + 1);
+        if (a == b)
         {
-            const uint16_t me = (uint16_t)(x + 1);
-            head3[h3] = me;
-            head4[h4] = me;
+            // Only keys that start with two equal bytes are walked through their chain.
+            link4[x] = head4[h4];
+            if (cand)
+                head4[h4] = (uint16_t)(x + 1);
         }
     }
     for (; x + 1 < N; ++x)
@@ -489,7 +493,10 @@ bool CCompressLZ77::FindLonger(int i, int t, int nKnown, Cursor& cur, int& nStar
     int fewest = four.pRank[i];
     int offset = 0;
     int key = 0;
-    Rarest(four.pRank + i, t - 4, nKnown - 3, fewest, offset);
+    if (cur.offset >= 0 && cur.offset <= t - cur.key && cur.left <= kFewLeft)
+        fewest = cur.left;   // a walk this short goes on without looking for a rarer key
+    else
+        Rarest(four.pRank + i, t - 4, nKnown - 3, fewest, offset);
     if (t >= kLongKey && fewest > kFewEnough)
     {
         // Eight-byte keys pay once the long strings of this block have cost about what

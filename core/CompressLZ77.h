@@ -119,7 +119,8 @@ private:
     uint16_t* m_pBucketStart;         // per bucket: its first place among the sorted positions
     uint16_t* m_pPairLink;            // per position: newest earlier candidate of its pair + 1
     uint16_t* m_pLink3;               // per position: the same for its three-byte bucket
-    uint16_t* m_pLink4;               // per position: the same for its four-byte bucket
+    uint16_t* m_pLink4;               // the same for its four-byte bucket, where its first two
+                                      // bytes are equal (set for those positions only)
     struct Keyed
     {
         int nKey = 0;                 // bytes of the key
