@@ -61,6 +61,8 @@ const int kLongKey = 12;       // strings from this long on may be looked for by
 const int kFewEnough = 4;      // four-byte keys this rare need no longer ones
 const int kFewLeft = 64;       // entries left of a walk that make looking for another key not worth it
 const int kAlike = 200;        // keys this crowded on average are crowded alike
+const int kRare = 4;           // four-byte keys this rare in a block are worth finding anywhere
+const int kScan = 24;          // keys looked at on each side when choosing the rarest
 
 inline int LengthWidth(int nCoded)
 {
@@ -77,7 +79,6 @@ inline uint32_t Bucket(uint32_t h)
 // for at the end and around nNear when there are many offsets.
 inline bool Rarest(const uint16_t* rank, int last, int nNear, int& nFewest, int& nOffset)
 {
-    const int kScan = 24;   // keys looked at on each side when choosing
     int fewest = nFewest, offset = -1;
     auto range = [&](int from, int to) {
         if (from < 1)
@@ -176,6 +177,7 @@ CCompressLZ77::CCompressLZ77()
         m_keyed[k].pSlot = new uint16_t[MAX_BLOCK];
         m_keyed[k].pRank = new uint16_t[MAX_BLOCK];
     }
+    m_pRare = new uint64_t[MAX_BLOCK / 64];
     m_pSavings = new int32_t[MAX_BLOCK + 1];
     m_pPrefixHash = new uint32_t[MAX_BLOCK + 1];
     m_pPower = new uint32_t[MAX_BLOCK + 1];
@@ -207,6 +209,7 @@ CCompressLZ77::~CCompressLZ77()
     delete[] m_pPower;
     delete[] m_pPrefixHash;
     delete[] m_pSavings;
+    delete[] m_pRare;
     for (int k = 0; k < 2; ++k)
     {
         delete[] m_keyed[k].pRank;
@@ -372,6 +375,28 @@ void CCompressLZ77::IndexKeyed(Keyed& index)
     }
     for (int b = 0; b < buckets; ++b)
         start[b + 1] = (uint16_t)(start[b + 1] + start[b]);
+    if (!bLong)
+    {
+        // Every position is in; those whose key is rare in the whole block are marked (a long
+        // string holding one has a short walk).
+        uint64_t* rare = m_pRare;
+        std::memset(rare, 0, sizeof(uint64_t) * ((last >> 6) + 1));
+        std::memset(m_rareWords, 0, sizeof m_rareWords);
+        for (int x = 0; x <= last; ++x)
+        {
+            const int b = slot[x];
+            if (start[b + 1] - start[b] <= kRare)
+            {
+                rare[x >> 6] |= (uint64_t)1 << (x & 63);
+                m_rareWords[x >> 12] |= (uint64_t)1 << ((x >> 6) & 63);
+            }
+            const int place = start[b] + rank[x];
+            slot[x] = (uint16_t)place;
+            sorted[place] = (uint16_t)x;
+        }
+        index.bReady = true;
+        return;
+    }
     for (int x = 0; x <= last; ++x)
     {
         if (rank[x] == 0xFFFF)
@@ -452,6 +477,32 @@ int CCompressLZ77::BoundSavings()
     return 0;
 }
 
+int CCompressLZ77::NextRare(int from, int to) const
+{
+    // The first marked position in from .. to, -1 for none.
+    int w = from >> 6;
+    uint64_t bits = m_pRare[w] & (~(uint64_t)0 << (from & 63));
+    while (bits == 0)
+    {
+        // The next word with a mark, through the words' own marks.
+        ++w;
+        if ((w << 6) > to)
+            return -1;
+        int g = w >> 6;
+        uint64_t words = m_rareWords[g] & (~(uint64_t)0 << (w & 63));
+        while (words == 0)
+        {
+            if (((++g) << 12) > to)
+                return -1;
+            words = m_rareWords[g];
+        }
+        w = (g << 6) + __builtin_ctzll(words);
+        bits = m_pRare[w];
+    }
+    const int x = (w << 6) + __builtin_ctzll(bits);
+    return x <= to ? x : -1;
+}
+
 int CCompressLZ77::CommonLength(int s, int i, int limit) const
 {
     const unsigned char* a = m_pSource + s;
@@ -496,7 +547,20 @@ bool CCompressLZ77::FindLonger(int i, int t, int nKnown, Cursor& cur, int& nStar
     if (cur.offset >= 0 && cur.offset <= t - cur.key && cur.left <= kFewLeft)
         fewest = cur.left;   // a walk this short goes on without looking for a rarer key
     else
+    {
         Rarest(four.pRank + i, t - 4, nKnown - 3, fewest, offset);
+        if (t - 4 > 2 * kScan && fewest > kRare)
+        {
+            // Not every key of a long string was looked at: a key rare in the whole block
+            // anywhere inside it may still be had at once.
+            const int x = NextRare(i + 1, i + t - 4);
+            if (x >= 0 && four.pRank[x] < fewest)
+            {
+                fewest = four.pRank[x];
+                offset = x - i;
+            }
+        }
+    }
     if (t >= kLongKey && fewest > kFewEnough)
     {
         // Eight-byte keys pay once the long strings of this block have cost about what

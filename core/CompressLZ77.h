@@ -132,6 +132,9 @@ private:
     Keyed m_keyed[2];                 // keys of four bytes (every position) and of eight
     int64_t m_nLongWalks;             // entries of four-byte keys met by long strings
     int64_t m_nLongQuestions;         // questions about long strings that met them
+    uint64_t* m_pRare;                // a bit per position whose four-byte key is rare in the block
+    uint64_t m_rareWords[MAX_BLOCK / 64 / 64];   // a bit per word of m_pRare that has one set
+    int NextRare(int from, int to) const;
     int32_t* m_pSavings;              // per position: most bits the rest of the block can save
     uint32_t* m_pPrefixHash;          // hashes of every prefix of the block
     uint32_t* m_pPower;               // powers of the hash base
