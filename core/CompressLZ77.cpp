@@ -1008,12 +1008,31 @@ bool CCompressLZ77::FindAtLeast(int i, int t, int nKnown, int& nStart, int& nLen
 
 void CCompressLZ77::HashBlock()
 {
+    // h(x + 1) = h(x) * base + byte + 1, four bytes a step: the hash carried from step to
+    // step takes one multiplication, the three between are worked out beside it.
+    const unsigned char* p = m_pSource;
+    const int N = m_nLength;
+    const uint32_t b1 = kHashBase, b2 = b1 * b1, b3 = b2 * b1, b4 = b3 * b1;
+    uint32_t* out = m_pPrefixHash;
     uint32_t h = 0;
-    m_pPrefixHash[0] = 0;
-    for (int x = 0; x < m_nLength; ++x)
+    out[0] = 0;
+    int x = 0;
+    for (; x + 4 <= N; x += 4)
     {
-        h = h * kHashBase + m_pSource[x] + 1;
-        m_pPrefixHash[x + 1] = h;
+        const uint32_t k1 = p[x] + 1u;
+        const uint32_t k2 = k1 * b1 + p[x + 1] + 1u;
+        const uint32_t k3 = k2 * b1 + p[x + 2] + 1u;
+        const uint32_t k4 = k3 * b1 + p[x + 3] + 1u;
+        out[x + 1] = h * b1 + k1;
+        out[x + 2] = h * b2 + k2;
+        out[x + 3] = h * b3 + k3;
+        h = h * b4 + k4;
+        out[x + 4] = h;
+    }
+    for (; x < N; ++x)
+    {
+        h = h * b1 + p[x] + 1u;
+        out[x + 1] = h;
     }
     m_bHashed = true;
 }
