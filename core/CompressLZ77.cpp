@@ -75,14 +75,15 @@ inline uint32_t Bucket(uint32_t h)
     return (h * 0x9E3779B1u) >> (32 - kBucketBits);
 }
 
-// The offset o in 1 .. last whose key has fewer earlier positions than nFewest, if any: looked
-// for at the end and around nNear when there are many offsets.
-inline bool Rarest(const uint16_t* rank, int last, int nNear, int& nFewest, int& nOffset)
+// The offset o in first .. last whose key has fewer earlier positions than nFewest, if any:
+// looked for at the end and around nNear when there are many offsets.
+inline bool Rarest(const uint16_t* rank, int last, int nNear, int& nFewest, int& nOffset,
+                   int first = 1)
 {
     int fewest = nFewest, offset = -1;
     auto range = [&](int from, int to) {
-        if (from < 1)
-            from = 1;
+        if (from < first)
+            from = first;
         if (to > last)
             to = last;
         for (int o = from; o <= to; ++o)
@@ -93,7 +94,7 @@ inline bool Rarest(const uint16_t* rank, int last, int nNear, int& nFewest, int&
             }
     };
     if (last <= 2 * kScan)
-        range(1, last);
+        range(first, last);
     else
     {
         range(last - kScan, last);
@@ -561,20 +562,20 @@ bool CCompressLZ77::FindLonger(int i, int t, int nKnown, Cursor& cur, int& nStar
             }
         }
     }
-    if (t >= kLongKey && fewest > kFewEnough)
+    if (t >= 8 && fewest > kFewEnough)
     {
         // Eight-byte keys pay once the long strings of this block have cost about what
         // sorting them costs, unless every key is crowded alike (a repeating pattern, where
-        // longer keys are no rarer).
+        // longer keys are no rarer). Once sorted, they serve every string they fit in.
         Keyed& eight = m_keyed[1];
-        if (!eight.bReady)
+        if (!eight.bReady && t >= kLongKey)
         {
             m_nLongWalks += fewest;
             ++m_nLongQuestions;
             if (m_nLongWalks > 2 * m_nLength && m_nLongWalks < kAlike * m_nLongQuestions)
                 IndexKeyed(eight);
         }
-        if (eight.bReady && Rarest(eight.pRank + i, t - 8, nKnown - 7, fewest, offset))
+        if (eight.bReady && Rarest(eight.pRank + i, t - 8, nKnown - 7, fewest, offset, 0))
             key = 1;
     }
     // The walk of the previous question may go on where it stopped: every entry it passed fell
