@@ -160,11 +160,11 @@ struct CCompressLZ77::Level
 };
 
 CCompressLZ77::CCompressLZ77()
-    : m_pSource(nullptr), m_nLength(0), m_nBlock(0), m_nHashBits(kShortBits),
+    : m_pSource(nullptr), m_nLength(0), m_nBlock(0), m_nHashBits(kShortBits), m_nSeen(0),
       m_nLongWalks(0), m_nLongQuestions(0),
       m_nTopLevel(0), m_nWaste(0), m_bHashed(false), m_pAnchor(nullptr)
 {
-    m_pPairHead = new uint16_t[65536];
+    m_pPairHead = new uint32_t[65536];
     m_pHead3 = new uint16_t[kShortBuckets];
     m_pHead4 = new uint16_t[kShortBuckets];
     m_pBucketStart = new uint16_t[kShortBuckets + 1];
@@ -230,25 +230,87 @@ void CCompressLZ77::IndexPairs()
 {
     // For every position, the newest earlier candidate with the same byte pair. A position is
     // a candidate unless it lies inside a run: the same byte before and after.
+    //
+    // Each pair's entry also keeps a mask of the third bytes (four bits of each) that followed
+    // its candidates so far. A position whose third byte is not in the mask has no earlier
+    // candidate agreeing with it for three bytes; the others are listed for QuickBound.
     const unsigned char* p = m_pSource;
     const int N = m_nLength;
     if (N >= 16384)
-        std::memset(m_pPairHead, 0, sizeof(uint16_t) * 65536);
+        std::memset(m_pPairHead, 0, sizeof(uint32_t) * 65536);
     else
         for (int x = 0; x + 1 < N; ++x)
             m_pPairHead[(unsigned)p[x] << 8 | p[x + 1]] = 0;
-    uint16_t* pairHead = m_pPairHead;
+    uint32_t* pairHead = m_pPairHead;
     uint16_t* pairLink = m_pPairLink;
+    int32_t* seen = m_pSavings;   // the listed positions, until BoundSavings needs the room
+    int nSeen = 0;
     unsigned before = 0x100;   // the byte before x (none at 0)
-    for (int x = 0; x + 1 < N; ++x)
+    int x = 0;
+    for (; x + 2 < N; ++x)
+    {
+        // No branch on the data here: on a block that does not shrink it would go either way.
+        const unsigned a = p[x], b = p[x + 1];
+        const unsigned pair = a << 8 | b;
+        const uint32_t entry = pairHead[pair];
+        const uint32_t bit = 0x10000u << (p[x + 2] & 15);
+        pairLink[x] = (uint16_t)entry;
+        seen[nSeen] = x;
+        nSeen += (entry & bit) != 0;
+        const uint32_t next = (entry & 0xFFFF0000u) | bit | (uint32_t)(x + 1);
+        pairHead[pair] = ((a != b) | (before != a)) ? next : entry;
+        before = a;
+    }
+    for (; x + 1 < N; ++x)
     {
         const unsigned a = p[x], b = p[x + 1];
         const unsigned pair = a << 8 | b;
-        pairLink[x] = pairHead[pair];
+        pairLink[x] = (uint16_t)pairHead[pair];
         if (a != b || before != a)
-            pairHead[pair] = (uint16_t)(x + 1);
+            pairHead[pair] = (uint32_t)(x + 1);
         before = a;
     }
+    m_nSeen = nSeen;
+}
+
+bool CCompressLZ77::QuickBound()
+{
+    // The sum over the block of a bound on what a copy starting at each position can save:
+    // without a candidate of its pair nothing; with candidates none of which agrees for three
+    // bytes, what a copy of two bytes saves (16 - p bits, so nothing from position 32769 on);
+    // for the positions IndexPairs listed, the closer SavingsBound. True when that sum cannot
+    // reach the N bits the block needs to shrink. Most blocks that do not shrink end here, at
+    // the cost of one pass over the pair links.
+    const int N = m_nLength;
+    const uint16_t* pairLink = m_pPairLink;
+    int32_t total = 0;
+    const int plainEnd = N - 2;   // positions before this were classed by IndexPairs
+    for (int k = 1; k < 16; ++k)
+    {
+        // positions of width k: 2^(k-1) < x <= 2^k
+        const int from = (1 << (k - 1)) + 1;
+        int to = (1 << k) + 1;
+        if (to > plainEnd)
+            to = plainEnd;
+        if (from >= to)
+            break;
+        int count = 0;
+        for (int x = from; x < to; ++x)
+            count += pairLink[x] != 0;
+        total += count * (16 - k);
+    }
+    if (plainEnd > 1 && pairLink[1] != 0)
+        total += 16;   // position 1 needs no position bits
+    const int32_t* seen = m_pSavings;
+    for (int j = 0; j < m_nSeen && total <= N; ++j)
+    {
+        const int x = seen[j];
+        const int plain = pairLink[x] ? 16 - LengthWidth(x) : 0;
+        total += SavingsBound(x) - plain;
+    }
+    for (int x = plainEnd < 0 ? 0 : plainEnd; x < N; ++x)
+        total += SavingsBound(x);
+    return total <= N;
 }
 
 void CCompressLZ77::IndexBlock()
@@ -799,6 +861,8 @@ int CCompressLZ77::Compress(const unsigned char* pSource, int nLength, unsigned 
     const int N = nLength;
     const int32_t size = 8 * N;
     IndexPairs();
+    if (QuickBound())
+        return 0;   // not even copies of every repeat could make it smaller
     const int checkFrom = BoundSavings();
     if (checkFrom == 0 && 9 * N - m_pSavings[0] >= size)
         return 0;   // not even copies of every repeat could make it smaller

@@ -57,6 +57,8 @@ private:
     void IndexKeyed(Keyed& index);
     // Earliest position from which the block may be proved not to shrink (N: none).
     int BoundSavings();
+    // True when a bound over the whole block proves it cannot shrink.
+    bool QuickBound();
     int SavingsBound(int x) const;
     // Newest candidate at most i - 2 with the byte pair at i, + 1 (0 for none).
     int PairHead(int i) const
@@ -113,7 +115,8 @@ private:
     int m_nLength;                    // its length N
     unsigned m_nBlock;                // serial of the block being coded; tells stale indexes
     int m_nHashBits;                  // bucket bits of the short-key tables for this block
-    uint16_t* m_pPairHead;            // per byte pair: newest candidate + 1 (while indexing)
+    uint32_t* m_pPairHead;            // per byte pair: newest candidate + 1, third bytes seen
+    int m_nSeen;                      // positions IndexPairs listed for a closer bound
     uint16_t* m_pHead3;               // per bucket of three bytes: the same
     uint16_t* m_pHead4;               // per bucket of four bytes: the same
     uint16_t* m_pBucketStart;         // per bucket: its first place among the sorted positions

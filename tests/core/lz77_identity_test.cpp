@@ -378,6 +378,40 @@ TEST(Lz77Identity, BlocksNearTheSizeWhereCodingStopsPaying)
         }
         EXPECT_EQ(c.Check(src), "") << "round " << round << " repeats " << repeats;
     }
+    // Noise made to shrink by many short repeats (two-byte copies are worth most early in the
+    // block, three-byte ones anywhere), or by a head drawn from a few byte values: the count or
+    // the length around where the reference's answer turns, so that every part of the bound
+    // over the whole block is tested where it decides.
+    for (int kind = 0; kind < 3; ++kind)
+    {
+        auto make = [&](int k) {
+            Bytes src = Random((uint32_t)(900 + kind), 65536);
+            Rng r((uint32_t)(77 + kind));
+            if (kind == 2)
+                for (int x = 0; x < k; ++x)
+                    src[x] = (unsigned char)(r.Below(24) * 7);
+            else
+                for (int j = 0; j < k; ++j)
+                {
+                    const int len = kind == 0 ? 2 : 3;
+                    const int span = kind == 0 ? 30000 : 65536 - 16;
+                    const int to = 8 + r.Below(span);
+                    const int from = r.Below(to - len + 1);
+                    for (int b = 0; b < len; ++b)
+                        src[to + b] = src[from + b];
+                }
+            return src;
+        };
+        std::vector<unsigned char> out(65536 + 8);
+        int lo = 0, hi = 65536;
+        while (hi - lo > 1)
+        {
+            const int mid = (lo + hi) / 2;
+            (c.oracle.Compress(make(mid).data(), 65536, out.data()) > 0 ? hi : lo) = mid;
+        }
+        for (int k = hi - 6; k <= hi + 6; ++k)
+            EXPECT_EQ(c.Check(make(k)), "") << "kind " << kind << " count " << k;
+    }
     // Text followed by noise and noise followed by text, split at many places.
     for (int split = 0; split <= 65536; split += 4096)
     {
