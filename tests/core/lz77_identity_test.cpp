@@ -446,3 +446,48 @@ TEST(Lz77Identity, LongStringsOfWideText)
         EXPECT_EQ(c.Check(src), "") << "seed " << seed;
     }
 }
+
+TEST(Lz77Identity, LongRepeatsBrokenWhereTheirRareKeysAreMarkedInGroups)
+{
+    // A long repeat whose only rare four-byte keys are those around a few changed bytes: a long
+    // string finds one of them wherever it lies inside, at the first or last place of a group
+    // of 64 positions or of 4096, or just outside the string asked for.
+    Coders c;
+    for (int period : {3, 41})
+        for (int d : {-5, -4, -1, 0, 1, 63})
+        {
+            Bytes src = Periodic((uint32_t)period * 2, 65536, period);   // even seed: pure
+            for (int group = 1; group < 16; group += 3)
+                src[(size_t)(group * 4096 + d)] ^= 0x5A;
+            src[(size_t)(64 * 200 + d)] ^= 0x33;
+            EXPECT_EQ(c.Check(src), "") << "period " << period << " at " << d;
+        }
+    // Two changes a few bytes apart: the rare keys overlap, and one may end just past the
+    // string.
+    for (int gap = 1; gap <= 9; ++gap)
+    {
+        Bytes src = Periodic(6, 30000, 5);
+        src[12000] ^= 0x21;
+        src[(size_t)(12000 + gap)] ^= 0x42;
+        src[(size_t)(24575 - gap)] ^= 0x17;
+        EXPECT_EQ(c.Check(src), "") << "gap " << gap;
+    }
+}
+
+TEST(Lz77Identity, RunsEndingAtEveryDistanceFromTheBlockEnd)
+{
+    // The inside of a run is indexed in one stretch, which stops four bytes before the block's
+    // end or before the first other byte.
+    Coders c;
+    for (int after = 0; after <= 6; ++after)
+        for (int size : {4096, 65536})
+        {
+            Bytes src = Text((uint32_t)after, size);
+            const int runEnd = size - after;
+            for (int x = size / 2; x < runEnd; ++x)
+                src[(size_t)x] = 'a';
+            for (int x = 100; x < 400; ++x)   // an earlier run of the same byte, shorter
+                src[(size_t)x] = 'a';
+            EXPECT_EQ(c.Check(src), "") << "after " << after << " size " << size;
+        }
+}
