@@ -19,10 +19,12 @@
 // answer. Every answer is the newest candidate reaching at least t, so the last one is the newest
 // of the longest. For t >= 4 any such s has the same k bytes as i at every offset o <= t - k,
 // so the question walks the earlier positions of whichever of those keys has the fewest, usually
-// the one where the previous answer stopped agreeing; the walk of one question goes on for the
-// next while its key is still the rarer. Where an answer is limited by its distance (a repeating
-// pattern), or the answers keep growing a little at a time, the longest length is found by
-// doubling t and then halving the interval instead. Where even the rarest key is shared by a
+// the one where the previous answer stopped agreeing, or any key inside a long string that is
+// rare in the whole block (such positions are marked when the block is sorted); the walk of one
+// question goes on for the next while its key is still the rarer, or has only a few entries
+// left. Where an answer is limited by its distance (a repeating pattern), or the answers keep
+// growing a little at a time, the longest length is found by doubling t and then halving the
+// interval instead. Where even the rarest key is shared by a
 // great many positions, the question goes to indexes keyed on longer strings, built on demand
 // (FindAtLeast).
 //
