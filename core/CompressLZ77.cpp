@@ -24,9 +24,8 @@
 // question goes on for the next while its key is still the rarer, or has only a few entries
 // left. Where an answer is limited by its distance (a repeating pattern), or the answers keep
 // growing a little at a time, the longest length is found by doubling t and then halving the
-// interval instead. Where even the rarest key is shared by a
-// great many positions, the question goes to indexes keyed on longer strings, built on demand
-// (FindAtLeast).
+// interval instead. Where even the rarest key is shared by a great many positions, the
+// question goes to indexes keyed on longer strings, built on demand (FindAtLeast).
 //
 // A block whose coding cannot end smaller than the block is given up as soon as that is certain:
 // every position has an upper bound on the bits a copy starting there can save over literals
