@@ -248,20 +248,29 @@ void CCompressLZ77::IndexPairs()
     int nSeen = 0;
     unsigned before = 0x100;   // the byte before x (none at 0)
     int x = 0;
-    for (; x + 2 < N; ++x)
-    {
-        // No branch on the data here: on a block that does not shrink it would go either way.
-        const unsigned a = p[x], b = p[x + 1];
-        const unsigned pair = a << 8 | b;
-        const uint32_t entry = pairHead[pair];
-        const uint32_t bit = 0x10000u << (p[x + 2] & 15);
-        pairLink[x] = (uint16_t)entry;
-        seen[nSeen] = x;
-        nSeen += (entry & bit) != 0;
-        const uint32_t next = (entry & 0xFFFF0000u) | bit | (uint32_t)(x + 1);
-        pairHead[pair] = ((a != b) | (before != a)) ? next : entry;
-        before = a;
-    }
+    auto masked = [&](int end) {
+        for (; x < end; ++x)
+        {
+            // No branch on the data here: on a block that does not shrink it would go either way.
+            const unsigned a = p[x], b = p[x + 1];
+            const unsigned pair = a << 8 | b;
+            const uint32_t entry = pairHead[pair];
+            const uint32_t bit = 0x10000u << (p[x + 2] & 15);
+            pairLink[x] = (uint16_t)entry;
+            seen[nSeen] = x;
+            nSeen += (entry & bit) != 0;
+            const uint32_t next = (entry & 0xFFFF0000u) | bit | (uint32_t)(x + 1);
+            pairHead[pair] = ((a != b) | (before != a)) ? next : entry;
+            before = a;
+        }
+    };
+    // A block whose start already repeats three bytes often is going to shrink: the bound
+    // would not prove otherwise, so the rest of the block is linked without the masks.
+    const int kProbe = 4096, kProbeRepeats = 64;
+    masked(N - 2 < kProbe ? N - 2 : kProbe);
+    const bool bProbeRepeats = nSeen > kProbeRepeats;
+    if (!bProbeRepeats)
+        masked(N - 2);
     for (; x + 1 < N; ++x)
     {
         const unsigned a = p[x], b = p[x + 1];
@@ -271,7 +280,7 @@ void CCompressLZ77::IndexPairs()
             pairHead[pair] = (uint32_t)(x + 1);
         before = a;
     }
-    m_nSeen = nSeen;
+    m_nSeen = bProbeRepeats ? -1 : nSeen;
 }
 
 bool CCompressLZ77::QuickBound()
@@ -282,6 +291,8 @@ bool CCompressLZ77::QuickBound()
     // for the positions IndexPairs listed, the closer SavingsBound. True when that sum cannot
     // reach the N bits the block needs to shrink. Most blocks that do not shrink end here, at
     // the cost of one pass over the pair links.
+    if (m_nSeen < 0)
+        return false;   // not looked at: a block that repeats this much
     const int N = m_nLength;
     const uint16_t* pairLink = m_pPairLink;
     int32_t total = 0;

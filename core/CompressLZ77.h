@@ -116,7 +116,7 @@ private:
     unsigned m_nBlock;                // serial of the block being coded; tells stale indexes
     int m_nHashBits;                  // bucket bits of the short-key tables for this block
     uint32_t* m_pPairHead;            // per byte pair: newest candidate + 1, third bytes seen
-    int m_nSeen;                      // positions IndexPairs listed for a closer bound
+    int m_nSeen;                      // positions IndexPairs listed for a closer bound (-1: none)
     uint16_t* m_pHead3;               // per bucket of three bytes: the same
     uint16_t* m_pHead4;               // per bucket of four bytes: the same
     uint16_t* m_pBucketStart;         // per bucket: its first place among the sorted positions
