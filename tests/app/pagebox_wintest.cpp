@@ -4,6 +4,7 @@
 // requests. Prompts are answered through the prompt windows themselves.
 
 #include "AppTestUtil.h"
+#include "BackUpThread.h"
 #include "BackUpTreeCtrl.h"
 #include "DataFiles.h"
 #include "PageBox.h"
@@ -142,6 +143,9 @@ protected:
             ::KillTimer(nullptr, m_nAnswerTimer);
         if (m_pBox) {
             if (m_pBox->m_pProgressDlg) {
+                // A run that a failed case left held at a file goes on to its end.
+                if (HANDLE hPause = m_pBox->m_pProgressDlg->m_engine.m_hPauseEvent)
+                    ::SetEvent(hPause);
                 EXPECT_TRUE(m_pBox->m_pProgressDlg->WaitForWorker(20000));
             }
             m_pBox->DestroyWindow();
@@ -220,11 +224,29 @@ protected:
         EXPECT_NE(m_pBox->m_pProgressDlg, m_pBox->GetSlotWnd(CPageBox::PAGE_QUICK));
     }
 
-    CString StoredCopy(const CString& strName) const
+    // Where the store on P: keeps a copy of a file (C:\dir\f as <store>\C\dir\f).
+    CString StorePathOf(const CString& strSourcePath) const
     {
-        CString strRest = m_strSource + L"\\" + strName;
+        CString strRest = strSourcePath;
         strRest.Delete(1);
         return m_strDrive + L"\\VEZORI\\" + strRest;
+    }
+
+    CString StoredCopy(const CString& strName) const { return StorePathOf(m_strSource + L"\\" + strName); }
+
+    // Stored copies of n small files of the folder strFolder (outside the backup selection),
+    // as a backup would have left them.
+    void FillStore(const CString& strFolder, int n)
+    {
+        const CString strStored = StorePathOf(strFolder);
+        for (int nPos = strStored.Find(L'\\', 3); nPos > 0; nPos = strStored.Find(L'\\', nPos + 1))
+            ASSERT_TRUE(MakeFolder(strStored.Left(nPos)));
+        ASSERT_TRUE(MakeFolder(strStored));
+        for (int i = 0; i < n; ++i) {
+            CString strName;
+            strName.Format(L"%ls\\r%03d.txt", (const wchar_t*)strStored, i);
+            ASSERT_TRUE(WriteText(strName, std::string(512, (char)('a' + i % 26))));
+        }
     }
 
     CTempDir m_root{L"pagebox"};
@@ -532,28 +554,40 @@ TEST_F(PageBoxTest, CancelledRunsGiveFocusBackAndKeepTheStoreFolderAsSet)
     ASSERT_TRUE(m_pBox->m_pProgressDlg->WaitForWorker(20000));
 
     // A restore of the checked store, cancelled: the restore button gets the focus; with
-    // "HideBackupFiles" off the store is shown again.
+    // "HideBackupFiles" off the store is shown again. The store holds many more files, so the
+    // run is still at its files when it is held below.
+    const int kStoredFiles = 300;
+    ASSERT_NO_FATAL_FAILURE(FillStore(m_root / L"back", kStoredFiles));
     SaveInitValueIn(m_strData, L"HideBackupFiles", L"0");
     g_messages.clear();
     m_dest.ShowDriveRoot(L"P:");
     m_dest.ClickStateIcon(m_dest.GetRootItem());
+    CPropressDlg* pProgress = m_pBox->m_pProgressDlg;
     m_pBox->OnBnClickedRestore();
-    ASSERT_TRUE(m_pBox->m_pProgressDlg->IsRunning());
+    // The worker is under way: hold it at its next file, as the cancel button itself does first.
+    // It removes its list at its very end, which only comes after the last of its files.
+    ::ResetEvent(pProgress->m_engine.m_hPauseEvent);
+    EXPECT_TRUE(pProgress->IsRunning());
     EXPECT_EQ(1, m_pBox->m_bRestoreRunning);
-    EXPECT_TRUE(Exists(m_strApp + kRestoreListFile));
-    m_pBox->m_pProgressDlg->OnBnClickedCancel();
+    EXPECT_TRUE(Exists(m_strApp + kRestoreListFile))
+        << (g_bBackUpThreadDone ? "the run had ended before it was held" : "the list is gone while the run lives");
+    pProgress->OnBnClickedCancel();
     EXPECT_EQ((std::vector<CString>{L"Restore the selected files?", L"Cancel the restore operation?"}), g_messages);
+    EXPECT_EQ(CPropressDlg::END_CANCELLED, pProgress->m_nEnd);
     EXPECT_EQ(m_pBox->m_btnRestore.m_hWnd, ::GetFocus());
     if (bAttributes) {
         EXPECT_FALSE(::GetFileAttributesW(strStore) & FILE_ATTRIBUTE_HIDDEN);
     }
     ExpectIdle();
+    // The held run stopped among its files, and its list went with it.
+    ASSERT_TRUE(pProgress->WaitForWorker(20000));
+    EXPECT_LT(pProgress->m_engine.m_nDoneFiles.load(), kStoredFiles);
+    EXPECT_FALSE(Exists(m_strApp + kRestoreListFile));
     EXPECT_TRUE(m_power.calls.empty());
 
     // After a whole backup the store is hidden again, a file-management tree shows the target
     // as a fresh node to be listed again, and the destination tree shows the store.
     SaveInitValueIn(m_strData, L"HideBackupFiles", L"1");
-    ASSERT_TRUE(m_pBox->m_pProgressDlg->WaitForWorker(20000));
     CInitTreeCtrl manage;
     ASSERT_TRUE(manage.Create(WS_CHILD | TVS_HASBUTTONS, CRect(0, 400, 200, 600), &m_host, 1050));
     g_hManageTreeWnd = manage.m_hWnd;
