@@ -38,6 +38,8 @@ const DWORD kRecord = kBlock + 4;
 // Blocks read from the source in one call, and gathered into one write, at most (1 MiB).
 const DWORD kReadBlocks = 16;
 static_assert(ZUL_WRITE_RING % kReadBlocks == 0, "reads and writes never cross the ring's end");
+// Milliseconds between two looks at the pause event during a compressed backup at most.
+const ULONGLONG kPauseLookMs = 15;
 
 // Writes all n bytes or reports why not.
 bool WriteAll(HANDLE h, const BYTE* p, DWORD n, DWORD& dwError)
@@ -471,6 +473,8 @@ BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString
                 dwReadError = ERROR_NOT_ENOUGH_MEMORY;
         }
         ULONGLONG nextRead = 0;
+        bool bPauseLooked = false;
+        ULONGLONG tPauseLooked = 0;
         while (remaining > 0 && !dwReadError) {
             // Room for a whole read: as many blocks as are left, up to kReadBlocks (the
             // ring holds a multiple of kReadBlocks, or the whole file).
@@ -486,8 +490,15 @@ BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString
             LeaveCriticalSection(&g_csWriteQueue);
             if (bStopped)
                 break;
-            // Pause and cancel hold between blocks: here, before each read.
-            WaitWhilePaused();
+            // Pause and cancel hold between blocks: here, before a read. A wait on the pause
+            // event is a call into the system, so it is made before the first read and then
+            // at most once a tick; the cancel flag is read before every read.
+            const ULONGLONG now = GetTickCount64();
+            if (!bPauseLooked || now - tPauseLooked >= kPauseLookMs) {
+                WaitWhilePaused();
+                bPauseLooked = true;
+                tPauseLooked = GetTickCount64();
+            }
             if (m_bCancel)
                 break;
             const ULONGLONG wantBytes = want * kBlock;
