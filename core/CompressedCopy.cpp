@@ -126,8 +126,8 @@ namespace {
 // that consecutive slots are read in one call) and its record at records + slot * kRecord (so
 // that consecutive blocks stored as they are lie one after another and are written in one
 // call; a coded block's shorter record is moved up behind the one before it when written).
-// Blocks [0, nWritten) are written, [nWritten, nCoded...) are being coded or coded, and
-// [nTaken, nRead) wait for a coder; the producer reads into [nRead, nWritten + slots).
+// Blocks [0, nWritten) are written, [nWritten, nTaken) are being coded or coded (or being
+// written), [nTaken, nRead) wait for a coder; the producer reads into [nRead, nWritten + slots).
 struct CopyRing {
     enum State { Free, Waiting, Coded, Failed };
     struct Slot {
@@ -376,8 +376,9 @@ public:
             return 0;
         }
         for (int k = 0; k < n; ++k) {
-            // A small stack: the coder keeps its tables on the heap.
-            HANDLE h = CreateThread(nullptr, 64 * 1024, CoderThreadProc, &m_ring,
+            // A coder needs little stack; a small reservation spares the address space of a
+            // 32-bit process.
+            HANDLE h = CreateThread(nullptr, 256 * 1024, CoderThreadProc, &m_ring,
                                     STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
             if (!h)
                 break;
