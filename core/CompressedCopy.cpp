@@ -1,5 +1,5 @@
-// Compressed copies: the program-wide write queue, its writer thread, and the compressed
-// backup and restore of one file.
+// Compressed copies: the ring of blocks between the source and the target, its writer thread,
+// the coder threads, and the compressed backup and restore of one file.
 //
 // A compressed copy ("<name>.zip"; it is no ZIP archive) is the marker 0xFFFFFFFF followed by
 // one block per 65536 source bytes (the last one holds the rest). A block is its source length
@@ -23,9 +23,8 @@
 CBackUpEngine* g_pBackUpEngine = nullptr;
 HANDLE g_hWriteDoneEvent = nullptr;
 CRITICAL_SECTION g_csWriteQueue;
-CONDITION_VARIABLE g_cvWriteQueue = CONDITION_VARIABLE_INIT;
 std::atomic<int> g_bWriteQueueClosed{0};
-CArray<_WRITE*> g_arrWrite;
+int g_nWriteQueued = 0;
 ZulWriteFileFunc g_pfnWriteBlock = ::WriteFile;
 ZulCreateThreadFunc g_pfnCreateWriterThread = ::CreateThread;
 int g_nCoderThreads = 0;
@@ -34,47 +33,13 @@ namespace {
 
 const DWORD kMarker = 0xFFFFFFFFu;
 const DWORD kBlock = 65536;
-// Blocks read from the source in one call at most (1 MiB).
+// A record in the ring: the 4-byte header and a block stored as it is.
+const DWORD kRecord = kBlock + 4;
+// Blocks read from the source in one call, and gathered into one write, at most (1 MiB).
 const DWORD kReadBlocks = 16;
-
-// What the producer and the writer of one file share besides the queue. It lives on the
-// producer's stack; the producer returns only after the writer has set g_hWriteDoneEvent,
-// which is the writer's last access.
-struct WriterJob {
-    HANDLE hTarget = INVALID_HANDLE_VALUE;
-    CBackUpEngine* pEngine = nullptr;
-    bool bStopped = false;   // under g_csWriteQueue: the writer takes no more blocks
-    DWORD dwError = 0;       // the first failed write's error, 0 when every write succeeded
-};
-
-// Blocks the writer has written, kept for the producer to fill again, so that a file's blocks
-// are allocated once and not once per block; under g_csWriteQueue. Never more than the queue
-// and the coders hold at a time.
-std::vector<_WRITE*> g_freeBlocks;
-
-// Frees every queued and every spare block; the caller holds g_csWriteQueue.
-void EmptyQueueLocked()
-{
-    for (_WRITE* p : g_arrWrite)
-        delete p;
-    g_arrWrite.RemoveAll();
-    for (_WRITE* p : g_freeBlocks)
-        delete p;
-    g_freeBlocks.clear();
-}
-
-// A block record to fill: a spare one when there is one, else a new one.
-_WRITE* TakeFreeBlock()
-{
-    EnterCriticalSection(&g_csWriteQueue);
-    _WRITE* p = nullptr;
-    if (!g_freeBlocks.empty()) {
-        p = g_freeBlocks.back();
-        g_freeBlocks.pop_back();
-    }
-    LeaveCriticalSection(&g_csWriteQueue);
-    return p ? p : new _WRITE;
-}
+static_assert(ZUL_WRITE_RING % kReadBlocks == 0, "reads and writes never cross the ring's end");
+// Milliseconds between two looks at the pause event during a compressed backup at most.
+const ULONGLONG kPauseLookMs = 15;
 
 // Writes all n bytes or reports why not.
 bool WriteAll(HANDLE h, const BYTE* p, DWORD n, DWORD& dwError)
@@ -132,55 +97,6 @@ HANDLE CreateTarget(const CString& strPath)
 }
 
 } // namespace
-
-DWORD WINAPI WriteQueueThreadProc(LPVOID pParam)
-{
-    WriterJob* job = static_cast<WriterJob*>(pParam);
-    CBackUpEngine* engine = job->pEngine;
-    _WRITE* written = nullptr;   // the last block written, handed back with the next lock
-    for (;;) {
-        EnterCriticalSection(&g_csWriteQueue);
-        if (written) {
-            try {
-                g_freeBlocks.push_back(written);
-            } catch (const std::bad_alloc&) {
-                delete written;
-            }
-            written = nullptr;
-        }
-        while (g_arrWrite.IsEmpty() && !g_bWriteQueueClosed && !engine->m_bCancel)
-            SleepConditionVariableCS(&g_cvWriteQueue, &g_csWriteQueue, INFINITE);
-        if (engine->m_bCancel || g_arrWrite.IsEmpty()) {
-            // Cancelled (queued blocks are dropped), or closed and drained.
-            LeaveCriticalSection(&g_csWriteQueue);
-            break;
-        }
-        std::unique_ptr<_WRITE> block(g_arrWrite[0]);
-        g_arrWrite.RemoveAt(0);
-        WakeAllConditionVariable(&g_cvWriteQueue);   // room for the producer
-        LeaveCriticalSection(&g_csWriteQueue);
-
-        DWORD dwError = 0;
-        if (!WriteAll(job->hTarget, block->block, block->nLength, dwError)) {
-            job->dwError = dwError;
-            break;
-        }
-        engine->m_nFileDoneBytes += block->nSourceBytes;
-        engine->m_nDoneBytes += block->nSourceBytes;
-        written = block.release();
-    }
-    delete written;
-    CloseHandle(job->hTarget);
-    job->hTarget = INVALID_HANDLE_VALUE;
-    EnterCriticalSection(&g_csWriteQueue);
-    job->bStopped = true;
-    EmptyQueueLocked();
-    WakeAllConditionVariable(&g_cvWriteQueue);
-    LeaveCriticalSection(&g_csWriteQueue);
-    SetEvent(g_hWriteDoneEvent);   // last access to the job: the producer may return now
-    return 0;
-}
-
 bool CBackUpEngine::OpenCopyHandles(const CString& strSource, const CString& strTempTarget,
                                     const CString& strTarget)
 {
@@ -202,231 +118,225 @@ bool CBackUpEngine::OpenCopyHandles(const CString& strSource, const CString& str
 
 namespace {
 
-// Codes n source bytes into a block record: the header (source length, stored length) and the
-// coded bytes, or the source bytes themselves when coding does not make them smaller.
-void CodeBlock(CCompressLZ77& coder, const BYTE* pSource, DWORD n, _WRITE& out)
+// The blocks of one file between their read and their write. It lives on the producer's
+// stack; the producer returns only after the coder threads have ended and the writer has set
+// g_hWriteDoneEvent, which is the writer's last access.
+//
+// Block k of the file lies in slot k % slots: its source bytes at source + slot * kBlock (so
+// that consecutive slots are read in one call) and its record at records + slot * kRecord (so
+// that consecutive blocks stored as they are lie one after another and are written in one
+// call; a coded block's shorter record is moved up behind the one before it when written).
+// Blocks [0, nWritten) are written, [nWritten, nTaken) are being coded or coded (or being
+// written), [nTaken, nRead) wait for a coder; the producer reads into [nRead, nWritten + slots).
+struct CopyRing {
+    enum State { Free, Waiting, Coded, Failed };
+    struct Slot {
+        _WRITE rec{};
+        State state = Free;
+    };
+
+    HANDLE hTarget = INVALID_HANDLE_VALUE;
+    CBackUpEngine* pEngine = nullptr;
+    size_t slots = 0;
+    std::unique_ptr<BYTE[]> source;
+    std::unique_ptr<BYTE[]> records;
+    std::vector<Slot> slot;
+
+    // Under g_csWriteQueue.
+    ULONGLONG nRead = 0;      // blocks read (and handed to the coders)
+    ULONGLONG nTaken = 0;     // blocks a coder has taken
+    ULONGLONG nWritten = 0;   // blocks written; their slots are free
+    bool bStopped = false;    // the writer takes no more blocks
+    bool bQuit = false;       // no more blocks come: the coders end when they run out
+    bool bWriterAsleep = false;
+    bool bProducerAsleep = false;
+    int nCodersAsleep = 0;
+    CONDITION_VARIABLE cvWork;    // a coder waits for a block to code
+    CONDITION_VARIABLE cvCoded;   // the writer waits for its next block
+    CONDITION_VARIABLE cvFree;    // the producer waits for free slots
+
+    // Set by the writer before it stops.
+    DWORD dwError = 0;        // the first failed write's error, 0 when every write succeeded
+    bool bCodeFailed = false; // a block could not be coded (out of memory)
+
+    CopyRing()
+    {
+        InitializeConditionVariable(&cvWork);
+        InitializeConditionVariable(&cvCoded);
+        InitializeConditionVariable(&cvFree);
+    }
+    Slot& At(ULONGLONG block) { return slot[static_cast<size_t>(block % slots)]; }
+    BYTE* SourceOf(ULONGLONG block) { return source.get() + static_cast<size_t>(block % slots) * kBlock; }
+    BYTE* RecordOf(ULONGLONG block) { return records.get() + static_cast<size_t>(block % slots) * kRecord; }
+
+    // Marks a block coded (or failed); the writer is woken only when it waits for this block.
+    // The caller holds g_csWriteQueue.
+    void FinishLocked(ULONGLONG block, State state)
+    {
+        At(block).state = state;
+        if (block == nWritten && bWriterAsleep)
+            WakeConditionVariable(&cvCoded);
+    }
+};
+
+// Codes the n source bytes of a block into its record in the ring: the header (source length,
+// stored length) and the coded bytes, or the source bytes themselves when coding does not make
+// them smaller. scratch holds ZUL_WRITE_BLOCK_MAX bytes: the coder may write past the end of a
+// block that does not shrink, and the records lie next to each other.
+void CodeBlock(CCompressLZ77& coder, BYTE* scratch, const BYTE* pSource, DWORD n, BYTE* pRecord,
+               _WRITE& out)
 {
     const WORD sourceField = static_cast<WORD>(n == kBlock ? 0 : n);
-    const int coded = coder.Compress(pSource, static_cast<int>(n), out.block + 4);
+    const int coded = coder.Compress(pSource, static_cast<int>(n), scratch + 4);
     WORD storedField;
     DWORD stored;
     if (coded > 0) {
         stored = static_cast<DWORD>(coded);
         storedField = static_cast<WORD>(coded);
+        std::memcpy(pRecord + 4, scratch + 4, stored);
     } else {
         stored = n;
         storedField = sourceField;
-        std::memcpy(out.block + 4, pSource, n);
+        std::memcpy(pRecord + 4, pSource, n);
     }
-    out.block[0] = static_cast<BYTE>(sourceField);
-    out.block[1] = static_cast<BYTE>(sourceField >> 8);
-    out.block[2] = static_cast<BYTE>(storedField);
-    out.block[3] = static_cast<BYTE>(storedField >> 8);
+    pRecord[0] = static_cast<BYTE>(sourceField);
+    pRecord[1] = static_cast<BYTE>(sourceField >> 8);
+    pRecord[2] = static_cast<BYTE>(storedField);
+    pRecord[3] = static_cast<BYTE>(storedField >> 8);
     out.nSourceBytes = n;
     out.nLength = stored + 4;
+    out.pBlock = pRecord;
 }
 
-// Appends a coded block to the write queue, waiting while the queue is full. False when the
-// writer has stopped (a failed write or a cancel): the block is then dropped.
-bool QueueBlock(WriterJob& job, std::unique_ptr<_WRITE>& block)
-{
-    EnterCriticalSection(&g_csWriteQueue);
-    while (g_arrWrite.GetSize() >= ZUL_WRITE_QUEUE_MAX && !job.bStopped)
-        SleepConditionVariableCS(&g_cvWriteQueue, &g_csWriteQueue, INFINITE);
-    if (job.bStopped) {
-        LeaveCriticalSection(&g_csWriteQueue);
-        return false;
-    }
-    bool bQueued = true;
-    try {
-        g_arrWrite.Add(block.get());
-        block.release();
-    } catch (const std::bad_alloc&) {
-        bQueued = false;   // never leave the lock held
-    }
-    WakeAllConditionVariable(&g_cvWriteQueue);
-    LeaveCriticalSection(&g_csWriteQueue);
-    if (!bQueued)
-        throw std::bad_alloc();
-    return true;
-}
-
-// Coder threads for the blocks of one file. Every block is coded from an empty dictionary, so
-// the blocks of a file can be coded at the same time; the producer reads them into slots in
-// file order, any free thread codes a slot with its own coder, and the producer takes the
-// slots back in file order. A pool of T threads has 4T slots: while the producer waits for
-// the oldest block, every thread still has blocks to work on, and the producer reads many
-// blocks in one call. The slots' source buffers lie one after another, so consecutive slots
-// are read into at once.
-class CoderPool {
-public:
-    enum State { Free, Waiting, Done, Failed };
-    enum { SLOTS_PER_THREAD = 4 };
-    struct Slot {
-        BYTE* source = nullptr;   // kBlock bytes in m_pSources
-        DWORD n = 0;
-        std::unique_ptr<_WRITE> block;
-        State state = Free;
-    };
-
-    CoderPool()
+// A coder and its scratch record; null parts when memory is short.
+struct CoderWork {
+    std::unique_ptr<CCompressLZ77> coder;
+    std::unique_ptr<BYTE[]> scratch;
+    CoderWork()
     {
-        InitializeCriticalSection(&m_cs);
-        InitializeConditionVariable(&m_cvWork);
-        InitializeConditionVariable(&m_cvDone);
-    }
-    ~CoderPool()
-    {
-        // Blocks not taken yet are dropped; a block being coded is finished first, since it
-        // reads its slot.
-        EnterCriticalSection(&m_cs);
-        m_bQuit = true;
-        m_pending.clear();
-        WakeAllConditionVariable(&m_cvWork);
-        LeaveCriticalSection(&m_cs);
-        for (HANDLE h : m_threads) {
-            WaitForSingleObject(h, INFINITE);
-            CloseHandle(h);
-        }
-        DeleteCriticalSection(&m_cs);
-    }
-    CoderPool(const CoderPool&) = delete;
-    CoderPool& operator=(const CoderPool&) = delete;
-
-    // Starts up to nThreads coders with SLOTS_PER_THREAD slots each; returns the number
-    // started (0 when none could start or the slots could not be had).
-    int Start(int nThreads)
-    {
-        try {
-            const size_t n = static_cast<size_t>(SLOTS_PER_THREAD * nThreads);
-            m_pSources.reset(new BYTE[n * kBlock]);
-            m_slots.resize(n);
-            for (size_t k = 0; k < n; ++k) {
-                m_slots[k].source = m_pSources.get() + k * kBlock;
-                m_slots[k].block.reset(new _WRITE);
-            }
-            m_pending.reserve(m_slots.size());
-        } catch (const std::bad_alloc&) {
-            m_slots.clear();
-            return 0;
-        }
-        for (int k = 0; k < nThreads; ++k) {
-            // A coder needs little stack; a small reservation spares the address space of a
-            // 32-bit process.
-            HANDLE h = CreateThread(nullptr, 256 * 1024, ThreadProc, this,
-                                    STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-            if (!h)
-                break;
-            m_threads.push_back(h);
-        }
-        if (m_threads.empty())
-            m_slots.clear();
-        else
-            m_slots.resize(SLOTS_PER_THREAD * m_threads.size());
-        return static_cast<int>(m_threads.size());
-    }
-    int SlotCount() const { return static_cast<int>(m_slots.size()); }
-    Slot& At(size_t index) { return m_slots[index % m_slots.size()]; }
-
-    // Hands a filled slot to the coders.
-    void Submit(size_t index)
-    {
-        Slot& slot = At(index);
-        EnterCriticalSection(&m_cs);
-        slot.state = Waiting;
-        m_pending.push_back(&slot);
-        WakeConditionVariable(&m_cvWork);
-        LeaveCriticalSection(&m_cs);
-    }
-    // Waits until the slot is coded (Done) or could not be (Failed).
-    State Wait(size_t index)
-    {
-        Slot& slot = At(index);
-        EnterCriticalSection(&m_cs);
-        while (slot.state == Waiting)
-            SleepConditionVariableCS(&m_cvDone, &m_cs, INFINITE);
-        const State state = slot.state;
-        LeaveCriticalSection(&m_cs);
-        return state;
-    }
-    bool IsCoded(size_t index)
-    {
-        EnterCriticalSection(&m_cs);
-        const bool coded = At(index).state != Waiting;
-        LeaveCriticalSection(&m_cs);
-        return coded;
-    }
-
-private:
-    static DWORD WINAPI ThreadProc(LPVOID pParam)
-    {
-        static_cast<CoderPool*>(pParam)->Run();
-        return 0;
-    }
-    void Run()
-    {
-        std::unique_ptr<CCompressLZ77> coder;
         try {
             coder.reset(new CCompressLZ77);
+            scratch.reset(new BYTE[ZUL_WRITE_BLOCK_MAX]);
         } catch (const std::bad_alloc&) {
-            // Without a coder every block this thread takes fails: the file fails, not the run.
-        }
-        for (;;) {
-            EnterCriticalSection(&m_cs);
-            while (m_pending.empty() && !m_bQuit)
-                SleepConditionVariableCS(&m_cvWork, &m_cs, INFINITE);
-            if (m_pending.empty()) {
-                LeaveCriticalSection(&m_cs);
-                return;
-            }
-            Slot* slot = m_pending.front();
-            m_pending.erase(m_pending.begin());
-            LeaveCriticalSection(&m_cs);
-
-            State state = Failed;
-            if (coder) {
-                try {
-                    CodeBlock(*coder, slot->source, slot->n, *slot->block);
-                    state = Done;
-                } catch (const std::bad_alloc&) {
-                }
-            }
-            EnterCriticalSection(&m_cs);
-            slot->state = state;
-            WakeAllConditionVariable(&m_cvDone);
-            LeaveCriticalSection(&m_cs);
+            coder.reset();
         }
     }
-
-    CRITICAL_SECTION m_cs;
-    CONDITION_VARIABLE m_cvWork;
-    CONDITION_VARIABLE m_cvDone;
-    std::unique_ptr<BYTE[]> m_pSources;
-    std::vector<Slot> m_slots;
-    std::vector<Slot*> m_pending;   // slots waiting for a coder, oldest first
-    std::vector<HANDLE> m_threads;
-    bool m_bQuit = false;
+    // Codes one block of the ring; Failed when there is no coder or memory ran out.
+    CopyRing::State Code(CopyRing& ring, ULONGLONG block)
+    {
+        if (!coder || !scratch)
+            return CopyRing::Failed;
+        CopyRing::Slot& s = ring.At(block);
+        try {
+            CodeBlock(*coder, scratch.get(), ring.SourceOf(block), static_cast<DWORD>(s.rec.nSourceBytes),
+                      ring.RecordOf(block), s.rec);
+        } catch (const std::bad_alloc&) {
+            return CopyRing::Failed;
+        }
+        return CopyRing::Coded;
+    }
 };
 
-// Waits for the coded block of a slot and queues it for the writer. False when the file must
-// stop: the block could not be coded (out of memory) or the writer has stopped.
-bool QueueCoded(CoderPool& pool, size_t index, WriterJob& job, bool& bWriterStopped,
-                DWORD& dwError)
+// A coder thread: takes the oldest block waiting, codes it with its own coder, and marks it
+// coded; every block is coded from an empty dictionary, so the blocks of a file can be coded
+// at the same time. Ends when the producer has read its last block and none is left to code.
+// Once the writer has stopped, blocks are marked failed without being coded.
+DWORD WINAPI CoderThreadProc(LPVOID pParam)
 {
-    if (pool.Wait(index) != CoderPool::Done) {
-        dwError = ERROR_NOT_ENOUGH_MEMORY;
-        return false;
+    CopyRing& ring = *static_cast<CopyRing*>(pParam);
+    CoderWork work;
+    EnterCriticalSection(&g_csWriteQueue);
+    for (;;) {
+        while (ring.nTaken == ring.nRead && !ring.bQuit) {
+            ring.nCodersAsleep++;
+            SleepConditionVariableCS(&ring.cvWork, &g_csWriteQueue, INFINITE);
+            ring.nCodersAsleep--;
+        }
+        if (ring.nTaken == ring.nRead)
+            break;
+        const ULONGLONG block = ring.nTaken++;
+        const bool bSkip = ring.bStopped;
+        LeaveCriticalSection(&g_csWriteQueue);
+        const CopyRing::State state = bSkip ? CopyRing::Failed : work.Code(ring, block);
+        EnterCriticalSection(&g_csWriteQueue);
+        ring.FinishLocked(block, state);
     }
-    CoderPool::Slot& slot = pool.At(index);
-    std::unique_ptr<_WRITE> block(std::move(slot.block));
-    slot.block.reset(TakeFreeBlock());   // the queue owns the coded one now
-    slot.state = CoderPool::Free;
-    if (!QueueBlock(job, block)) {
-        bWriterStopped = true;
-        return false;
-    }
-    return true;
+    LeaveCriticalSection(&g_csWriteQueue);
+    return 0;
 }
+
+} // namespace
+
+DWORD WINAPI WriteQueueThreadProc(LPVOID pParam)
+{
+    CopyRing& ring = *static_cast<CopyRing*>(pParam);
+    CBackUpEngine* engine = ring.pEngine;
+    EnterCriticalSection(&g_csWriteQueue);
+    for (;;) {
+        if (engine->m_bCancel)
+            break;   // the blocks held are dropped
+        const ULONGLONG first = ring.nWritten;
+        if (first == ring.nRead && g_bWriteQueueClosed)
+            break;   // every block is written
+        const CopyRing::State state = first < ring.nRead ? ring.At(first).state : CopyRing::Waiting;
+        if (state == CopyRing::Failed) {
+            ring.bCodeFailed = true;
+            break;
+        }
+        if (state != CopyRing::Coded) {
+            ring.bWriterAsleep = true;
+            SleepConditionVariableCS(&ring.cvCoded, &g_csWriteQueue, INFINITE);
+            ring.bWriterAsleep = false;
+            continue;
+        }
+        // The coded blocks that follow, up to the end of the ring, in one write.
+        ULONGLONG end = first + 1;
+        while (end < ring.nRead && end - first < kReadBlocks && end % ring.slots != 0 &&
+               ring.At(end).state == CopyRing::Coded)
+            ++end;
+        LeaveCriticalSection(&g_csWriteQueue);
+
+        // Records shorter than a slot leave gaps: the later ones move up to close them.
+        BYTE* const start = ring.RecordOf(first);
+        BYTE* at = start;
+        ULONGLONG nSource = 0;
+        for (ULONGLONG k = first; k < end; ++k) {
+            const _WRITE& rec = ring.At(k).rec;
+            if (rec.pBlock != at)
+                std::memmove(at, rec.pBlock, rec.nLength);
+            at += rec.nLength;
+            nSource += rec.nSourceBytes;
+        }
+        DWORD dwError = 0;
+        if (!WriteAll(ring.hTarget, start, static_cast<DWORD>(at - start), dwError)) {
+            EnterCriticalSection(&g_csWriteQueue);
+            ring.dwError = dwError;
+            break;
+        }
+        engine->m_nFileDoneBytes += nSource;
+        engine->m_nDoneBytes += nSource;
+
+        EnterCriticalSection(&g_csWriteQueue);
+        for (ULONGLONG k = first; k < end; ++k)
+            ring.At(k).state = CopyRing::Free;
+        ring.nWritten = end;
+        g_nWriteQueued = static_cast<int>(ring.nRead - ring.nWritten);
+        if (ring.bProducerAsleep)
+            WakeConditionVariable(&ring.cvFree);
+    }
+    // Held under g_csWriteQueue here.
+    ring.bStopped = true;
+    WakeAllConditionVariable(&ring.cvFree);
+    WakeAllConditionVariable(&ring.cvWork);
+    LeaveCriticalSection(&g_csWriteQueue);
+    CloseHandle(ring.hTarget);
+    ring.hTarget = INVALID_HANDLE_VALUE;
+    SetEvent(g_hWriteDoneEvent);   // last access to the ring: the producer may return now
+    return 0;
+}
+
+
+namespace {
 
 // Coder threads worth starting for a file of the given size: one per processor, none for a
 // file of one block (it is coded on the calling thread) or on a single processor.
@@ -448,6 +358,56 @@ int CoderThreadsFor(ULONGLONG nSize)
     return n > 1 ? n : 0;
 }
 
+// The coder threads of one file; the destructor lets them code what is left (or skip it once
+// the writer has stopped) and joins them.
+class CoderThreads {
+public:
+    explicit CoderThreads(CopyRing& ring) : m_ring(ring) {}
+    ~CoderThreads() { Join(); }
+    CoderThreads(const CoderThreads&) = delete;
+    CoderThreads& operator=(const CoderThreads&) = delete;
+
+    // Starts up to n threads; returns the number started.
+    int Start(int n)
+    {
+        try {
+            m_threads.reserve(static_cast<size_t>(n));
+        } catch (const std::bad_alloc&) {
+            return 0;
+        }
+        for (int k = 0; k < n; ++k) {
+            // A coder needs little stack; a small reservation spares the address space of a
+            // 32-bit process.
+            HANDLE h = CreateThread(nullptr, 256 * 1024, CoderThreadProc, &m_ring,
+                                    STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+            if (!h)
+                break;
+            m_threads.push_back(h);
+        }
+        return static_cast<int>(m_threads.size());
+    }
+    void Join()
+    {
+        Quit();
+        for (HANDLE h : m_threads) {
+            WaitForSingleObject(h, INFINITE);
+            CloseHandle(h);
+        }
+        m_threads.clear();
+    }
+
+private:
+    void Quit()
+    {
+        EnterCriticalSection(&g_csWriteQueue);
+        m_ring.bQuit = true;
+        WakeAllConditionVariable(&m_ring.cvWork);
+        LeaveCriticalSection(&g_csWriteQueue);
+    }
+    CopyRing& m_ring;
+    std::vector<HANDLE> m_threads;
+};
+
 } // namespace
 
 BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString& strTempTarget,
@@ -457,163 +417,162 @@ BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString
         return FALSE;
     HANDLE hSource = m_hSourceFile;
     HANDLE hTarget = m_hTargetFile;
+    auto failBeforeWriter = [&](const CString& strPath, DWORD dwError) {
+        AddFailLine(strPath, dwError);
+        CloseHandle(hSource);
+        CloseHandle(hTarget);
+        m_hSourceFile = m_hTargetFile = INVALID_HANDLE_VALUE;
+        return FALSE;
+    };
     LARGE_INTEGER size{};
     DWORD dwError = 0;
-    if (!GetFileSizeEx(hSource, &size)) {
-        AddFailLine(strSource, GetLastError());
-        CloseHandle(hSource);
-        CloseHandle(hTarget);
-        m_hSourceFile = m_hTargetFile = INVALID_HANDLE_VALUE;
-        return FALSE;
-    }
-    if (!WriteAll(hTarget, reinterpret_cast<const BYTE*>(&kMarker), 4, dwError)) {
-        AddFailLine(strTarget, dwError);
-        CloseHandle(hSource);
-        CloseHandle(hTarget);
-        m_hSourceFile = m_hTargetFile = INVALID_HANDLE_VALUE;
-        return FALSE;
+    if (!GetFileSizeEx(hSource, &size))
+        return failBeforeWriter(strSource, GetLastError());
+    if (!WriteAll(hTarget, reinterpret_cast<const BYTE*>(&kMarker), 4, dwError))
+        return failBeforeWriter(strTarget, dwError);
+
+    ULONGLONG remaining = static_cast<ULONGLONG>(size.QuadPart);
+    const ULONGLONG nBlocks = (remaining + kBlock - 1) / kBlock;
+    CopyRing ring;
+    ring.hTarget = hTarget;
+    ring.pEngine = this;
+    ring.slots = nBlocks < ZUL_WRITE_RING ? static_cast<size_t>(nBlocks ? nBlocks : 1) : ZUL_WRITE_RING;
+    std::unique_ptr<CoderWork> ownCoder;
+    try {
+        ring.source.reset(new BYTE[ring.slots * kBlock]);
+        ring.records.reset(new BYTE[ring.slots * kRecord]);
+        ring.slot.resize(ring.slots);
+    } catch (const std::bad_alloc&) {
+        return failBeforeWriter(strSource, ERROR_NOT_ENOUGH_MEMORY);
     }
 
     // One writer at a time: wait until the previous one has finished, then start ours.
     WaitForSingleObject(g_hWriteDoneEvent, INFINITE);
     ResetEvent(g_hWriteDoneEvent);
-    WriterJob job;
-    job.hTarget = hTarget;
-    job.pEngine = this;
     EnterCriticalSection(&g_csWriteQueue);
-    EmptyQueueLocked();
     g_bWriteQueueClosed = 0;
+    g_nWriteQueued = 0;
     LeaveCriticalSection(&g_csWriteQueue);
-    HANDLE hThread = g_pfnCreateWriterThread(nullptr, 0, WriteQueueThreadProc, &job, 0, nullptr);
+    HANDLE hThread = g_pfnCreateWriterThread(nullptr, 0, WriteQueueThreadProc, &ring, 0, nullptr);
     if (!hThread) {
-        // Without a writer nothing would ever drain the queue: fail this file, not the run.
-        AddFailLine(strTarget, GetLastError());
+        // Without a writer nothing would ever drain the ring: fail this file, not the run.
+        const DWORD err = GetLastError();
         SetEvent(g_hWriteDoneEvent);
-        CloseHandle(hSource);
-        CloseHandle(hTarget);
-        m_hSourceFile = m_hTargetFile = INVALID_HANDLE_VALUE;
-        return FALSE;
+        return failBeforeWriter(strTarget, err);
     }
     CloseHandle(hThread);   // the end is handed over through g_hWriteDoneEvent
 
-    ULONGLONG remaining = static_cast<ULONGLONG>(size.QuadPart);
     DWORD dwReadError = 0;
-    bool bWriterStopped = false;
-    try {
-        std::unique_ptr<CoderPool> pool;
-        if (const int nThreads = CoderThreadsFor(remaining)) {
-            pool.reset(new CoderPool);
-            if (!pool->Start(nThreads))
-                pool.reset();   // no thread could start: code on this thread
+    {
+        // Without coder threads (one block, one processor, or none could start) the blocks
+        // are coded here, between reads.
+        CoderThreads coders(ring);
+        const int nThreads = CoderThreadsFor(remaining);
+        if (!nThreads || !coders.Start(nThreads)) {
+            ownCoder.reset(new (std::nothrow) CoderWork);
+            if (!ownCoder)
+                dwReadError = ERROR_NOT_ENOUGH_MEMORY;
         }
-        if (pool) {
-            // Blocks are read and handed out in file order, and queued for the writer in file
-            // order as they come back; at most SlotCount() blocks are out at a time. Reads wait
-            // until half the slots are free (or the rest of the file fits), so that one call
-            // reads many blocks while the coders still have the other half to work on.
-            const size_t slots = static_cast<size_t>(pool->SlotCount());
-            const size_t batch = slots / 2 < kReadBlocks ? (slots / 2 ? slots / 2 : 1) : kReadBlocks;
-            size_t read = 0, queued = 0;
-            bool bStop = false;
-            while (!bStop) {
-                const size_t free = slots - (read - queued);
-                const ULONGLONG left = (remaining + kBlock - 1) / kBlock;
-                if (remaining > 0 && free > 0 && (free >= batch || left <= free || queued == read)) {
-                    WaitWhilePaused();
-                    if (m_bCancel)
-                        break;
-                    // As many blocks as are free, up to the end of the ring, in one read.
-                    size_t k = free < slots - read % slots ? free : slots - read % slots;
-                    if (k > kReadBlocks)
-                        k = kReadBlocks;
-                    if (static_cast<ULONGLONG>(k) > left)
-                        k = static_cast<size_t>(left);
-                    const ULONGLONG want = static_cast<ULONGLONG>(k) * kBlock;
-                    const DWORD bytes = static_cast<DWORD>(remaining < want ? remaining : want);
-                    if (!ReadAll(hSource, pool->At(read).source, bytes, dwReadError))
-                        break;
-                    for (DWORD at = 0; at < bytes && !bStop;) {
-                        if (at > 0) {
-                            // Pause and cancel hold between blocks.
-                            WaitWhilePaused();
-                            if (m_bCancel) {
-                                bStop = true;
-                                break;
-                            }
-                        }
-                        const DWORD n = bytes - at < kBlock ? bytes - at : kBlock;
-                        pool->At(read).n = n;
-                        pool->Submit(read++);
-                        remaining -= n;
-                        at += n;
-                        // Pass on whatever is coded already, so the writer is never kept waiting.
-                        while (queued < read && pool->IsCoded(queued) && !bStop)
-                            bStop = !QueueCoded(*pool, queued++, job, bWriterStopped, dwReadError);
-                    }
-                    continue;
-                }
-                if (queued == read)
-                    break;
-                bStop = !QueueCoded(*pool, queued++, job, bWriterStopped, dwReadError);
+        ULONGLONG nextRead = 0;
+        bool bPauseLooked = false;
+        ULONGLONG tPauseLooked = 0;
+        while (remaining > 0 && !dwReadError) {
+            // Room for a whole read: as many blocks as are left, up to kReadBlocks (the
+            // ring holds a multiple of kReadBlocks, or the whole file).
+            const ULONGLONG left = (remaining + kBlock - 1) / kBlock;
+            const ULONGLONG want = left < kReadBlocks ? left : kReadBlocks;
+            EnterCriticalSection(&g_csWriteQueue);
+            while (!ring.bStopped && ring.slots - (nextRead - ring.nWritten) < want) {
+                ring.bProducerAsleep = true;
+                SleepConditionVariableCS(&ring.cvFree, &g_csWriteQueue, INFINITE);
+                ring.bProducerAsleep = false;
             }
-        } else {
-            // Blocks are read kReadBlocks at a time (a file of one block: that block).
-            CCompressLZ77 coder;
-            const DWORD chunk = remaining < kReadBlocks * kBlock ? static_cast<DWORD>(remaining)
-                                                                 : kReadBlocks * kBlock;
-            std::unique_ptr<BYTE[]> buffer(new BYTE[chunk ? chunk : 1]);
-            DWORD have = 0, at = 0;   // bytes read into the buffer, and coded of them
-            while (remaining > 0) {
+            const bool bStopped = ring.bStopped;
+            LeaveCriticalSection(&g_csWriteQueue);
+            if (bStopped)
+                break;
+            // Pause and cancel hold between blocks: here, before a read. A wait on the pause
+            // event is a call into the system, so it is made before the first read and then
+            // at most once a tick; the cancel flag is read before every read.
+            const ULONGLONG now = GetTickCount64();
+            if (!bPauseLooked || now - tPauseLooked >= kPauseLookMs) {
                 WaitWhilePaused();
-                if (m_bCancel)
-                    break;
-                if (at == have) {
-                    have = remaining < chunk ? static_cast<DWORD>(remaining) : chunk;
-                    at = 0;
-                    if (!ReadAll(hSource, buffer.get(), have, dwReadError))
-                        break;
-                }
-                const DWORD n = have - at < kBlock ? have - at : kBlock;
-                std::unique_ptr<_WRITE> block(TakeFreeBlock());
-                CodeBlock(coder, buffer.get() + at, n, *block);
-                if (!QueueBlock(job, block)) {
-                    bWriterStopped = true;
-                    break;
-                }
-                at += n;
-                remaining -= n;
+                bPauseLooked = true;
+                tPauseLooked = GetTickCount64();
             }
+            if (m_bCancel)
+                break;
+            const ULONGLONG wantBytes = want * kBlock;
+            const DWORD bytes = static_cast<DWORD>(remaining < wantBytes ? remaining : wantBytes);
+            if (!ReadAll(hSource, ring.SourceOf(nextRead), bytes, dwReadError))
+                break;
+            remaining -= bytes;
+            if (!ownCoder) {
+                // Hand the blocks to the coders all at once.
+                EnterCriticalSection(&g_csWriteQueue);
+                for (DWORD at = 0; at < bytes; at += kBlock) {
+                    CopyRing::Slot& s = ring.At(nextRead++);
+                    s.rec.nSourceBytes = bytes - at < kBlock ? bytes - at : kBlock;
+                    s.state = CopyRing::Waiting;
+                }
+                ring.nRead = nextRead;
+                g_nWriteQueued = static_cast<int>(ring.nRead - ring.nWritten);
+                if (ring.nCodersAsleep)
+                    WakeAllConditionVariable(&ring.cvWork);
+                LeaveCriticalSection(&g_csWriteQueue);
+                continue;
+            }
+            for (DWORD at = 0; at < bytes; at += kBlock) {
+                if (at > 0 && m_bCancel)
+                    break;
+                const ULONGLONG block = nextRead++;
+                CopyRing::Slot& s = ring.At(block);
+                s.rec.nSourceBytes = bytes - at < kBlock ? bytes - at : kBlock;
+                const CopyRing::State state = ownCoder->Code(ring, block);
+                EnterCriticalSection(&g_csWriteQueue);
+                ring.nRead = ring.nTaken = nextRead;
+                g_nWriteQueued = static_cast<int>(ring.nRead - ring.nWritten);
+                ring.FinishLocked(block, state);
+                LeaveCriticalSection(&g_csWriteQueue);
+            }
+            if (m_bCancel)
+                break;
         }
-    } catch (const std::bad_alloc&) {
-        // Out of memory for the coder or a block: this file fails, the writer still ends.
-        dwReadError = ERROR_NOT_ENOUGH_MEMORY;
+        // The coders code what was handed to them and end; the writer writes it.
     }
 
-    // Close the queue and wait for the writer to drain it and close the target.
+    // Close the ring and wait for the writer to drain it and close the target.
     EnterCriticalSection(&g_csWriteQueue);
     g_bWriteQueueClosed = 1;
-    WakeAllConditionVariable(&g_cvWriteQueue);
+    if (ring.bWriterAsleep)
+        WakeConditionVariable(&ring.cvCoded);
     LeaveCriticalSection(&g_csWriteQueue);
     WaitForSingleObject(g_hWriteDoneEvent, INFINITE);
     EnterCriticalSection(&g_csWriteQueue);
     g_bWriteQueueClosed = 0;
-    EmptyQueueLocked();
+    g_nWriteQueued = 0;
+    const bool bCodeFailed = ring.bCodeFailed;
+    const bool bStopped = ring.bStopped && ring.nWritten < ring.nRead;
     LeaveCriticalSection(&g_csWriteQueue);
     CloseHandle(hSource);
     m_hSourceFile = m_hTargetFile = INVALID_HANDLE_VALUE;
 
     if (m_bCancel)
         return FALSE;
-    if (job.dwError) {
+    if (ring.dwError) {
         // A block that could not be written: the copy is incomplete.
-        AddFailLine(strTarget, job.dwError);
+        AddFailLine(strTarget, ring.dwError);
         return FALSE;
     }
     if (dwReadError) {
         AddFailLine(strSource, dwReadError);
         return FALSE;
     }
-    if (bWriterStopped || remaining > 0) {
+    if (bCodeFailed) {
+        AddFailLine(strSource, ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    if (bStopped || remaining > 0) {
         AddFailLine(strTarget, ERROR_WRITE_FAULT);
         return FALSE;
     }
