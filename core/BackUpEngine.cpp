@@ -497,6 +497,7 @@ void CBackUpEngine::CCopyLane::Clear()
     strMadeFolder.Empty();
     strNewFolder.Empty();
     pFails = nullptr;
+    bPauseChecked = false;
 }
 
 void CBackUpEngine::CCopyLane::CloseSource()
@@ -509,6 +510,21 @@ void CBackUpEngine::CCopyLane::CloseSource()
 CBackUpEngine::CCopyLane& CBackUpEngine::Lane()
 {
     return t_pLane ? *static_cast<CCopyLane*>(t_pLane) : m_lane;
+}
+
+void CBackUpEngine::HoldWhilePaused()
+{
+    // Asking the pause event is a call into the system, and under some systems a costly one
+    // beside the copy of a small file: each thread asks at its first file and then no more
+    // often than every kPauseCheckMs, so a pause holds the copy within that time (and the
+    // file under way).
+    CCopyLane& lane = Lane();
+    const ULONGLONG now = GetTickCount64();
+    if (lane.bPauseChecked && now - lane.nPauseCheckedAt < kPauseCheckMs)
+        return;
+    WaitWhilePaused();
+    lane.bPauseChecked = true;
+    lane.nPauseCheckedAt = GetTickCount64();
 }
 
 void CBackUpEngine::WaitWhilePaused()
@@ -871,6 +887,7 @@ bool CBackUpEngine::TakeSourceSize(const CString& strSource, DWORD* pMarker)
 
 void CBackUpEngine::BackUpFileList(const CString& strStoreFolder)
 {
+    m_lane.bPauseChecked = false;
     const int lanes = m_bCompress ? 1 : CopyLanesFor(m_arrFiles.GetSize());
     if (lanes > 1) {
         BackUpInLanes(strStoreFolder, lanes);
@@ -884,7 +901,7 @@ void CBackUpEngine::BackUpFileList(const CString& strStoreFolder)
 
 bool CBackUpEngine::BackUpListedFile(INT_PTR i, const CString& strStoreFolder)
 {
-    WaitWhilePaused();
+    HoldWhilePaused();
     if (m_bCancel)
         return false;
     CString source = m_arrFiles[i];
@@ -1364,8 +1381,6 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
             if (IsCurrentLane(lane))
                 m_nFileDoneBytes += got;
             m_nDoneBytes += got;
-            // The plain copy pauses and stops between pieces.
-            WaitWhilePaused();
             if (m_bCancel) {
                 ok = FALSE;
                 err = ERROR_REQUEST_ABORTED;
@@ -1374,6 +1389,14 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
             // A short read is the end of a disk file; one that has grown is read on.
             if (got < COPY_CHUNK && done >= size)
                 break;
+            // The plain copy pauses between pieces (the next file's start holds after the
+            // last one).
+            WaitWhilePaused();
+            if (m_bCancel) {
+                ok = FALSE;
+                err = ERROR_REQUEST_ABORTED;
+                break;
+            }
         }
         closeSource();
     }

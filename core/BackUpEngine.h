@@ -97,6 +97,10 @@ public:
     void AddFailLine(const CString& strPath, DWORD dwError);
     // Waits while paused; returns at once when there is no pause event.
     void WaitWhilePaused();
+    // The same before each file of a backup, asking the event no more often than every
+    // kPauseCheckMs on each thread.
+    void HoldWhilePaused();
+    enum { kPauseCheckMs = 10 };
 
     CFailSink* m_pFailList = nullptr;
     std::atomic<int> m_bCancel{0};
@@ -159,6 +163,9 @@ private:
         CString strNewFolder;               // upper case; the last folder this lane created empty
         // When set, fail lines are kept here; the worker passes them on in list order.
         std::vector<CString>* pFails = nullptr;
+        // When HoldWhilePaused last asked the pause event (GetTickCount64), if it has.
+        bool bPauseChecked = false;
+        ULONGLONG nPauseCheckedAt = 0;
         void Clear();
         void CloseSource();
     };
