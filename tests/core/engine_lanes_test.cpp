@@ -120,6 +120,32 @@ struct WatchedWrites {
 std::atomic<int> WatchedWrites::nActive{0};
 std::atomic<int> WatchedWrites::nBesideLarge{0};
 
+// Writes of the first file's size fail after a while, writes of the second's at once, as on
+// a disk that fills up (the sizes tell the files apart).
+struct SlowThenFastFailures {
+    static std::atomic<DWORD> nSlow, nFast;
+    static BOOL WINAPI Write(HANDLE h, LPCVOID p, DWORD n, LPDWORD pn, LPOVERLAPPED o)
+    {
+        if (n == nSlow || n == nFast) {
+            if (n == nSlow)
+                Sleep(300);
+            *pn = 0;
+            SetLastError(ERROR_DISK_FULL);
+            return FALSE;
+        }
+        return ::WriteFile(h, p, n, pn, o);
+    }
+    SlowThenFastFailures(const CString& slow, const CString& fast)
+    {
+        nSlow = static_cast<DWORD>(ReadFileBytes(slow).size());
+        nFast = static_cast<DWORD>(ReadFileBytes(fast).size());
+        g_pfnWriteBlock = Write;
+    }
+    ~SlowThenFastFailures() { g_pfnWriteBlock = ::WriteFile; }
+};
+std::atomic<DWORD> SlowThenFastFailures::nSlow{0};
+std::atomic<DWORD> SlowThenFastFailures::nFast{0};
+
 } // namespace
 
 TEST(EngineLanesTest, SeveralFilesAtOnceStoreEveryFileWholeAndCountEveryByte)
@@ -201,6 +227,23 @@ TEST(EngineLanesTest, FailLinesFollowTheListOrderAsWhenCopyingOneFileAtATime)
     ASSERT_EQ(lines[1].size(), listed.size());
     for (size_t i = 0; i < listed.size(); ++i)
         EXPECT_EQ(lines[1][i].Left(lines[1][i].Find(L';')), listed[i]);
+
+    // A file whose copy fails late still comes before the next file, which fails at once.
+    {
+        CLanes lanes(3);
+        SlowThenFastFailures failures(sources[3], sources[4]);
+        const CString root = t.Path(L"late");
+        CBackUpEngine engine;
+        CCapturedFailList fails;
+        RunBackUp(engine, root, {src}, RunOptions{}, &fails);
+        std::vector<CString> paths;
+        for (const CString& line : fails.lines)
+            paths.push_back(line.Left(line.Find(L';')));
+        EXPECT_EQ(paths, (std::vector<CString>{sources[3], sources[4]}));
+        EXPECT_FALSE(Exists(StoredName(root, sources[3])));
+        EXPECT_FALSE(Exists(StoredName(root, sources[4])));
+        EXPECT_TRUE(Temporaries(root).empty());
+    }
 }
 
 TEST(EngineLanesTest, CancelMidwayStopsEveryThreadAndLeavesOnlyWholeOldOrNewCopies)
