@@ -1,5 +1,5 @@
 // Backs up one folder with the copy engine, as the backup worker does, and prints the figures.
-//   backup_bench.exe <source folder> <target root>
+//   backup_bench.exe [--lanes N] <source folder> <target root>
 // The store lands in <target root>\VEZORI. Output, one line:
 //   engine files=<n> bytes=<n> seconds=<s> MB/s=<x> files/s=<y> fails=<n>
 //
@@ -234,6 +234,12 @@ int main()
 {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    // --lanes N: files copied at once (1: one after the other; default: the engine's choice).
+    if (argc >= 3 && wcscmp(argv[1], L"--lanes") == 0) {
+        CBackUpEngine::s_nCopyLanes = _wtoi(argv[2]);
+        argv += 2;
+        argc -= 2;
+    }
     if (argc >= 4 && wcscmp(argv[1], L"--steps") == 0)
         return Steps(argv[2], argv[3], argc >= 5 ? static_cast<size_t>(_wtoi(argv[4])) : 2000);
     if (argc < 3) {

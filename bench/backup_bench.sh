@@ -7,7 +7,7 @@
 # tool wrote has reached the disk; the tools take turns, ${BENCH_REPEAT:-3} rounds, and the
 # summary gives the median time of each tool, and the median of the per-round ratios (each
 # round's tools ran under the same load). The load average is printed before and after. Usage: BUILD_DIR=build [BENCH_REPEAT=2] [BENCH_KEEP=1] [BENCH_SETS="big small"]
-#   [WINEPREFIX=<an existing prefix>] bash bench/backup_bench.sh
+#   [BENCH_LANES=N] [WINEPREFIX=<an existing prefix>] bash bench/backup_bench.sh
 # On a machine without 32-bit support the 64-bit build (see tools/wine-env.sh) runs under 64-bit
 # Wine, and so does the xcopy it is measured against.
 set -eu
@@ -90,11 +90,18 @@ if [ -f "$WINEPREFIX/drive_c/windows/system32/robocopy.exe" ]; then
   rm -rf "$base/probe" "$base/probe-out"
 fi
 repeat=${BENCH_REPEAT:-3}
+# BENCH_LANES=N: the engine copies N files at once (1: one after the other); unset: its default.
+# BENCH_ONE_LANE=1: each round also runs the engine copying one file at a time ("engine-1").
+lanes_arg=""
+[ -n "${BENCH_LANES:-}" ] && lanes_arg="--lanes $BENCH_LANES"
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 for set in ${BENCH_SETS:-big small}; do
  for round in $(seq "$repeat"); do
-  run engine "$set" timeout -k 10 1800 "$wine" "$bin/backup_bench.exe" "$win\\$set" "$win\\out"
+  run engine "$set" timeout -k 10 1800 "$wine" "$bin/backup_bench.exe" $lanes_arg "$win\\$set" "$win\\out"
+  if [ "${BENCH_ONE_LANE:-0}" = 1 ]; then
+    run engine-1 "$set" timeout -k 10 1800 "$wine" "$bin/backup_bench.exe" --lanes 1 "$win\\$set" "$win\\out"
+  fi
   run xcopy "$set" timeout -k 10 1800 "$wine" xcopy "$win\\$set" "$win\\out\\$set\\" /E /K /H /I /Y /Q
   if [ $have_robocopy = 1 ]; then
     run robocopy "$set" timeout -k 10 1800 "$wine" robocopy "$win\\$set" "$win\\out\\$set" /E

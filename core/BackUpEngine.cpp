@@ -2,12 +2,15 @@
 
 #include <cstring>
 #include <cwctype>
+#include <functional>
+#include <memory>
 #include <vector>
 
 #include "SharedFunctions.h"
 #include "WriteQueue.h"
 
 ZulCopyFileFunc CBackUpEngine::s_pfnCopyFile = ::CopyFileExW;
+int CBackUpEngine::s_nCopyLanes = 0;
 
 // The progress timer reads the byte counters while the worker writes them; on a 32-bit
 // machine they must not be split into two 32-bit halves.
@@ -18,6 +21,10 @@ namespace {
 const wchar_t kStoreName[] = L"VEZORI";
 // Engines alive; the first creates the write-queue objects and the last releases them.
 int g_nEngines = 0;
+// The copy lane of a further copy thread of a plain backup; none on any other thread.
+thread_local void* t_pLane = nullptr;
+// Files copied at once by a plain backup at most, by default.
+const int kDefaultCopyLanes = 3;
 
 bool IsDots(const wchar_t* name)
 {
@@ -389,6 +396,9 @@ DWORD CALLBACK BackUpCopyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER,
 CBackUpEngine::CBackUpEngine()
 {
     InitializeCriticalSection(&m_csCurrentFile);
+    InitializeCriticalSection(&m_csStreamCopy);
+    InitializeCriticalSection(&m_csDiskTurn);
+    InitializeConditionVariable(&m_cvDiskTurn);
     Reset();
     m_hMutex = CreateMutexW(nullptr, FALSE, nullptr);
     if (g_nEngines++ == 0) {
@@ -401,9 +411,12 @@ CBackUpEngine::CBackUpEngine()
 CBackUpEngine::~CBackUpEngine()
 {
     CloseSourceFile();
+    m_lane.CloseSource();
     if (m_hMutex)
         CloseHandle(m_hMutex);
     DeleteCriticalSection(&m_csCurrentFile);
+    DeleteCriticalSection(&m_csStreamCopy);
+    DeleteCriticalSection(&m_csDiskTurn);
     if (m_hPauseEvent)
         CloseHandle(m_hPauseEvent);
     if (--g_nEngines == 0) {
@@ -444,10 +457,8 @@ void CBackUpEngine::Reset()
     m_strFileTypes.Empty();
     m_nLastCopyProgress = 0;
     m_dwLastCopyStream = 0;
-    m_strEnteredFolder.Empty();
-    m_setEnteredNames.clear();
-    m_strMadeFolder.Empty();
-    m_strNewFolder.Empty();
+    m_lane.Clear();
+    m_nCurrentLane = 0;
     m_nNoStreamInfoDrives = 0;
     wchar_t sysDir[MAX_PATH + 1] = {};
     UINT n = GetSystemDirectoryW(sysDir, MAX_PATH);
@@ -471,9 +482,49 @@ void CBackUpEngine::SetCurrentFile(const CString& strSource)
 
 void CBackUpEngine::FileStarted(const CString& strSource)
 {
+    m_nCurrentLane = Lane().nId;
     m_bFileStarted = 1;
     SetCurrentFile(strSource);
     m_nFileDoneBytes = 0;
+}
+
+void CBackUpEngine::CCopyLane::Clear()
+{
+    CloseSource();
+    bSourceEntry = false;
+    strEnteredFolder.Empty();
+    setEnteredNames.clear();
+    strMadeFolder.Empty();
+    strNewFolder.Empty();
+    pFails = nullptr;
+    bPauseChecked = false;
+}
+
+void CBackUpEngine::CCopyLane::CloseSource()
+{
+    if (hSource != INVALID_HANDLE_VALUE)
+        CloseHandle(hSource);
+    hSource = INVALID_HANDLE_VALUE;
+}
+
+CBackUpEngine::CCopyLane& CBackUpEngine::Lane()
+{
+    return t_pLane ? *static_cast<CCopyLane*>(t_pLane) : m_lane;
+}
+
+void CBackUpEngine::HoldWhilePaused()
+{
+    // Asking the pause event is a call into the system, and under some systems a costly one
+    // beside the copy of a small file: each thread asks at its first file and then no more
+    // often than every kPauseCheckMs, so a pause holds the copy within that time (and the
+    // file under way).
+    CCopyLane& lane = Lane();
+    const ULONGLONG now = GetTickCount64();
+    if (lane.bPauseChecked && now - lane.nPauseCheckedAt < kPauseCheckMs)
+        return;
+    WaitWhilePaused();
+    lane.bPauseChecked = true;
+    lane.nPauseCheckedAt = GetTickCount64();
 }
 
 void CBackUpEngine::WaitWhilePaused()
@@ -484,7 +535,10 @@ void CBackUpEngine::WaitWhilePaused()
 
 void CBackUpEngine::AddFailLine(const CString& strPath, DWORD dwError)
 {
-    if (m_pFailList)
+    CCopyLane& lane = Lane();
+    if (lane.pFails)
+        lane.pFails->push_back(strPath + L";" + FormatSystemError(dwError));
+    else if (m_pFailList)
         m_pFailList->InsertStringAndSelect(strPath + L";" + FormatSystemError(dwError));
 }
 
@@ -505,8 +559,10 @@ void CBackUpEngine::AddCopyProgress(DWORD dwStreamNumber, ULONGLONG nStreamBytes
         return;
     ULONGLONG delta = nStreamBytesTransferred - m_nLastCopyProgress;
     m_nLastCopyProgress = nStreamBytesTransferred;
+    m_nStreamCopyCounted += delta;
     m_nDoneBytes += delta;
-    m_nFileDoneBytes += delta;
+    if (IsCurrentLane(Lane()))
+        m_nFileDoneBytes += delta;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -769,20 +825,21 @@ void CBackUpEngine::ListStoreDrives(const CString& strStoreFolder)
 
 bool CBackUpEngine::OpenPlainSource(const CString& strSource)
 {
-    m_bSourceEntry = false;
-    CloseSourceFile();
+    CCopyLane& lane = Lane();
+    lane.bSourceEntry = false;
+    lane.CloseSource();
     HANDLE h = CreateFileW(strSource, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (h == INVALID_HANDLE_VALUE || !EntryOf(h, m_sourceEntry)) {
+    if (h == INVALID_HANDLE_VALUE || !EntryOf(h, lane.sourceEntry)) {
         DWORD err = GetLastError();
         if (h != INVALID_HANDLE_VALUE)
             CloseHandle(h);
         AddFailLine(strSource, err);
         return false;
     }
-    m_hSourceFile = h;
-    m_nFileBytes = (static_cast<ULONGLONG>(m_sourceEntry.nFileSizeHigh) << 32) | m_sourceEntry.nFileSizeLow;
-    m_bSourceEntry = true;
+    lane.hSource = h;
+    m_nFileBytes = (static_cast<ULONGLONG>(lane.sourceEntry.nFileSizeHigh) << 32) | lane.sourceEntry.nFileSizeLow;
+    lane.bSourceEntry = true;
     return true;
 }
 
@@ -795,18 +852,19 @@ void CBackUpEngine::CloseSourceFile()
 
 bool CBackUpEngine::TakeSourceSize(const CString& strSource, DWORD* pMarker)
 {
-    m_bSourceEntry = false;
+    CCopyLane& lane = Lane();
+    lane.bSourceEntry = false;
     if (!pMarker) {
         // The size alone comes from the file's entry: one call instead of an open, a query
         // and a close; the copy takes its times and attributes from the same entry. A file
         // that cannot be read fails in the copy, with its fail line there.
-        if (!GetFileAttributesExW(strSource, GetFileExInfoStandard, &m_sourceEntry)) {
+        if (!GetFileAttributesExW(strSource, GetFileExInfoStandard, &lane.sourceEntry)) {
             AddFailLine(strSource, GetLastError());
             return false;
         }
-        m_nFileBytes = (static_cast<ULONGLONG>(m_sourceEntry.nFileSizeHigh) << 32) |
-                       m_sourceEntry.nFileSizeLow;
-        m_bSourceEntry = true;
+        m_nFileBytes = (static_cast<ULONGLONG>(lane.sourceEntry.nFileSizeHigh) << 32) |
+                       lane.sourceEntry.nFileSizeLow;
+        lane.bSourceEntry = true;
         return true;
     }
     HANDLE h = CreateFileW(strSource, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -829,25 +887,187 @@ bool CBackUpEngine::TakeSourceSize(const CString& strSource, DWORD* pMarker)
 
 void CBackUpEngine::BackUpFileList(const CString& strStoreFolder)
 {
-    for (INT_PTR i = 0; i < m_arrFiles.GetSize(); ++i) {
-        WaitWhilePaused();
-        if (m_bCancel)
-            break;
-        CString source = m_arrFiles[i];
-        if (!IsDrivePath(source)) {
-            AddFailLine(source, ERROR_BAD_PATHNAME);
-            continue;
-        }
-        CString target = strStoreFolder + L"\\" + RemoveFirstColon(source);
-        // A plain copy reads the source through the handle that takes its size.
-        if (!(m_bCompress ? TakeSourceSize(source, nullptr) : OpenPlainSource(source)))
-            continue;
-        MakeTargetFolders(target, source);
-        // The copy arrives with the source's times and attributes (see CopyThroughTemp).
-        CopyOneFile(source, target);
-        CloseSourceFile();
+    m_lane.bPauseChecked = false;
+    const int lanes = m_bCompress ? 1 : CopyLanesFor(m_arrFiles.GetSize());
+    if (lanes > 1) {
+        BackUpInLanes(strStoreFolder, lanes);
+    } else {
+        for (INT_PTR i = 0; i < m_arrFiles.GetSize(); ++i)
+            if (!BackUpListedFile(i, strStoreFolder))
+                break;
     }
     m_bDone = 1;
+}
+
+bool CBackUpEngine::BackUpListedFile(INT_PTR i, const CString& strStoreFolder)
+{
+    HoldWhilePaused();
+    if (m_bCancel)
+        return false;
+    CString source = m_arrFiles[i];
+    if (!IsDrivePath(source)) {
+        AddFailLine(source, ERROR_BAD_PATHNAME);
+        return true;
+    }
+    CString target = strStoreFolder + L"\\" + RemoveFirstColon(source);
+    // A plain copy reads the source through the handle that takes its size.
+    if (!(m_bCompress ? TakeSourceSize(source, nullptr) : OpenPlainSource(source)))
+        return true;
+    CCopyLane& lane = Lane();
+    const ULONGLONG size = (static_cast<ULONGLONG>(lane.sourceEntry.nFileSizeHigh) << 32) |
+                           lane.sourceEntry.nFileSizeLow;
+    const bool bLarge = size > COPY_CHUNK;
+    BeginFileCopy(bLarge);
+    MakeTargetFolders(target, source);
+    // The copy arrives with the source's times and attributes (see CopyThroughTemp).
+    CopyOneFile(source, target);
+    EndFileCopy(bLarge);
+    lane.CloseSource();
+    CloseSourceFile();
+    return true;
+}
+
+int CBackUpEngine::CopyLanesFor(INT_PTR nFiles) const
+{
+    int lanes = s_nCopyLanes;
+    if (lanes <= 0) {
+        SYSTEM_INFO si;
+        GetSystemInfo(&si);
+        lanes = static_cast<int>(si.dwNumberOfProcessors);
+        if (lanes > kDefaultCopyLanes)
+            lanes = kDefaultCopyLanes;
+    }
+    if (lanes > nFiles)
+        lanes = static_cast<int>(nFiles);
+    return lanes < 1 ? 1 : lanes;
+}
+
+void CBackUpEngine::BeginFileCopy(bool bLarge)
+{
+    if (!m_bLanes)
+        return;
+    // A larger file waits for the small ones under way and keeps new ones waiting: files
+    // written side by side are fine while they are small, but two long streams written at
+    // once make a disk seek between them.
+    EnterCriticalSection(&m_csDiskTurn);
+    if (bLarge) {
+        ++m_nLargeWaiting;
+        while (m_nSmallCopies > 0 || m_bLargeCopy)
+            SleepConditionVariableCS(&m_cvDiskTurn, &m_csDiskTurn, INFINITE);
+        --m_nLargeWaiting;
+        m_bLargeCopy = true;
+    } else {
+        while (m_nLargeWaiting > 0 || m_bLargeCopy)
+            SleepConditionVariableCS(&m_cvDiskTurn, &m_csDiskTurn, INFINITE);
+        ++m_nSmallCopies;
+    }
+    LeaveCriticalSection(&m_csDiskTurn);
+}
+
+void CBackUpEngine::EndFileCopy(bool bLarge)
+{
+    if (!m_bLanes)
+        return;
+    EnterCriticalSection(&m_csDiskTurn);
+    bool wake;
+    if (bLarge) {
+        m_bLargeCopy = false;
+        wake = true;
+    } else {
+        wake = --m_nSmallCopies == 0 && m_nLargeWaiting > 0;
+    }
+    LeaveCriticalSection(&m_csDiskTurn);
+    if (wake)
+        WakeAllConditionVariable(&m_cvDiskTurn);
+}
+
+namespace {
+
+// One further copy thread of a plain backup.
+struct LaneThread {
+    std::function<void()> run;
+    HANDLE hThread = nullptr;
+};
+
+DWORD WINAPI LaneThreadProc(LPVOID pParam)
+{
+    static_cast<LaneThread*>(pParam)->run();
+    return 0;
+}
+
+} // namespace
+
+void CBackUpEngine::BackUpInLanes(const CString& strStoreFolder, int nLanes)
+{
+    // The files are handed out one at a time, in list order, to whichever lane is free. The
+    // fail lines of each file are kept apart and passed on by this thread in list order, as
+    // the files are finished, so the fail list reads as if the files had been copied one
+    // after the other.
+    const INT_PTR n = m_arrFiles.GetSize();
+    std::vector<std::vector<CString>> fails(static_cast<size_t>(n));
+    std::unique_ptr<std::atomic<bool>[]> finished(new std::atomic<bool>[static_cast<size_t>(n)]);
+    for (INT_PTR i = 0; i < n; ++i)
+        finished[i] = false;
+    std::atomic<INT_PTR> next{0};
+    m_nSmallCopies = m_nLargeWaiting = 0;
+    m_bLargeCopy = false;
+    m_bLanes = true;
+
+    auto copyFiles = [&](CCopyLane& lane, const std::function<void()>& afterFile) {
+        for (;;) {
+            const INT_PTR i = next++;
+            if (i >= n)
+                break;
+            lane.pFails = &fails[static_cast<size_t>(i)];
+            const bool go = BackUpListedFile(i, strStoreFolder);
+            lane.pFails = nullptr;
+            finished[i] = true;
+            if (afterFile)
+                afterFile();
+            if (!go) {
+                next = n;   // cancelled: no further file is started
+                break;
+            }
+        }
+    };
+
+    std::vector<std::unique_ptr<CCopyLane>> lanes;
+    std::vector<std::unique_ptr<LaneThread>> threads;
+    for (int k = 1; k < nLanes; ++k) {
+        auto lane = std::make_unique<CCopyLane>();
+        lane->nId = k;
+        CCopyLane* pLane = lane.get();
+        auto thread = std::make_unique<LaneThread>();
+        thread->run = [this, pLane, &copyFiles] {
+            t_pLane = pLane;
+            copyFiles(*pLane, nullptr);
+            pLane->Clear();
+            t_pLane = nullptr;
+        };
+        thread->hThread = CreateThread(nullptr, 256 * 1024, LaneThreadProc, thread.get(), 0, nullptr);
+        if (!thread->hThread)
+            break;   // fewer lanes, then
+        lanes.push_back(std::move(lane));
+        threads.push_back(std::move(thread));
+    }
+
+    INT_PTR passed = 0;
+    auto passOn = [&](bool bAll) {
+        for (; passed < n && (bAll || finished[passed]); ++passed) {
+            std::vector<CString>& lines = fails[static_cast<size_t>(passed)];
+            if (m_pFailList)
+                for (const CString& line : lines)
+                    m_pFailList->InsertStringAndSelect(line);
+            std::vector<CString>().swap(lines);
+        }
+    };
+    copyFiles(m_lane, [&] { passOn(false); });
+    for (auto& thread : threads) {
+        WaitForSingleObject(thread->hThread, INFINITE);
+        CloseHandle(thread->hThread);
+    }
+    passOn(true);
+    m_bLanes = false;
 }
 
 void CBackUpEngine::RestoreFileList()
@@ -927,13 +1147,14 @@ bool IsWriteSideError(DWORD err)
 
 void CBackUpEngine::EnterTargetFolder(const CString& strFolder)
 {
+    CCopyLane& lane = Lane();
     CString key(strFolder);
     key.MakeUpper();
-    if (key == m_strEnteredFolder)
+    if (key == lane.strEnteredFolder)
         return;
-    m_strEnteredFolder = key;
-    m_setEnteredNames.clear();
-    if (key == m_strNewFolder)
+    lane.strEnteredFolder = key;
+    lane.setEnteredNames.clear();
+    if (key == lane.strNewFolder)
         return;   // made empty by this run: nothing stale, no other forms
     // A backup notes every name (for the other-form test); a restore only looks for stale
     // copies among the user's files.
@@ -955,22 +1176,23 @@ void CBackUpEngine::EnterTargetFolder(const CString& strFolder)
         if (bNames) {
             CString name(fd.cFileName);
             name.MakeUpper();
-            m_setEnteredNames.insert(name);
+            lane.setEnteredNames.insert(name);
         }
     } while (FindNextFileW(hFind, &fd));
     FindClose(hFind);
 }
 
-bool CBackUpEngine::MayExist(const CString& strPath) const
+bool CBackUpEngine::MayExist(const CString& strPath)
 {
+    const CCopyLane& lane = Lane();
     int slash = strPath.ReverseFind(L'\\');
     CString folder = strPath.Left(slash < 0 ? 0 : slash);
     folder.MakeUpper();
-    if (folder != m_strEnteredFolder)
+    if (folder != lane.strEnteredFolder)
         return true;   // not the listed folder: ask the file system
     CString name = strPath.Mid(slash + 1);
     name.MakeUpper();
-    return m_setEnteredNames.count(name) != 0;
+    return lane.setEnteredNames.count(name) != 0;
 }
 
 HANDLE CBackUpEngine::CreateTempIn(const CString& strFolder, const CString& strFinal,
@@ -988,7 +1210,7 @@ HANDLE CBackUpEngine::CreateTempIn(const CString& strFolder, const CString& strF
         if (err == ERROR_PATH_NOT_FOUND && !bRemade) {
             // The folder has gone since this run made sure of it: make it again.
             bRemade = true;
-            m_strMadeFolder.Empty();
+            Lane().strMadeFolder.Empty();
             MakeTargetFolders(strFinal, strSource);
             continue;
         }
@@ -1006,8 +1228,9 @@ BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& str
     // with its times and attributes: a failed or cancelled copy never costs the file that was
     // there before, and the final name never holds a half-written file.
     // The entry read for this file by the list loop, taken once.
-    const bool bEntry = m_bSourceEntry;
-    m_bSourceEntry = false;
+    CCopyLane& lane = Lane();
+    const bool bEntry = lane.bSourceEntry;
+    lane.bSourceEntry = false;
     int slash = strFinal.ReverseFind(L'\\');
     if (slash <= 0) {
         AddFailLine(strFinal, ERROR_BAD_PATHNAME);
@@ -1038,7 +1261,7 @@ BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& str
         RemoveFile(temp);
         return FALSE;
     }
-    if (!SettleIntoPlace(strSource, temp, strFinal, bEntry ? &m_sourceEntry : nullptr)) {
+    if (!SettleIntoPlace(strSource, temp, strFinal, bEntry ? &lane.sourceEntry : nullptr)) {
         AddFailLine(strFinal, GetLastError());
         RemoveFile(temp);
         return FALSE;
@@ -1054,7 +1277,8 @@ BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& str
 BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFinal,
                                   const CString& strFolder, bool bRestoreSide, bool bEntry)
 {
-    HANDLE hSource = m_hSourceFile;
+    CCopyLane& lane = Lane();
+    HANDLE hSource = lane.hSource;
     const bool bOwnSource = hSource == INVALID_HANDLE_VALUE;
     if (bOwnSource) {
         hSource = CreateFileW(strSource, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -1068,11 +1292,11 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
         if (bOwnSource)
             CloseHandle(hSource);
         else
-            CloseSourceFile();
+            lane.CloseSource();
     };
     WIN32_FILE_ATTRIBUTE_DATA entry;
     if (bEntry) {
-        entry = m_sourceEntry;
+        entry = lane.sourceEntry;
     } else {
         if (!EntryOf(hSource, entry)) {
             AddFailLine(strSource, GetLastError());
@@ -1088,7 +1312,7 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
         bool bUnsupported = false;
         bLegacy = HasFurtherStreams(hSource, bUnsupported);
         if (bUnsupported)
-            m_nNoStreamInfoDrives |= 1u << drive;
+            m_nNoStreamInfoDrives.fetch_or(1u << drive);
     }
 
     CString temp;
@@ -1104,33 +1328,38 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
     BOOL ok = TRUE;
     DWORD err = 0;
     bool bWriteSide = false;
+    // Bytes of this file counted in the progress so far.
+    ULONGLONG done = 0;
     if (bLegacy) {
         // Further data streams: the system's copy carries them over.
         CloseHandle(hTemp);
         hTemp = INVALID_HANDLE_VALUE;
         closeSource();
+        EnterCriticalSection(&m_csStreamCopy);
+        m_nStreamCopyCounted = 0;
         ok = CopyPlain(strSource, temp, err);
+        done = m_nStreamCopyCounted;
+        LeaveCriticalSection(&m_csStreamCopy);
         bWriteSide = IsWriteSideError(err);
     } else {
-        if (!m_pCopyBuffer) {
+        if (!lane.pCopyBuffer) {
             try {
-                m_pCopyBuffer.reset(new BYTE[COPY_CHUNK]);
+                lane.pCopyBuffer.reset(new BYTE[COPY_CHUNK]);
             } catch (const std::bad_alloc&) {
                 ok = FALSE;
                 err = ERROR_NOT_ENOUGH_MEMORY;
             }
         }
-        ULONGLONG done = 0;
         while (ok) {
             DWORD got = 0;
-            if (!ReadFile(hSource, m_pCopyBuffer.get(), COPY_CHUNK, &got, nullptr)) {
+            if (!ReadFile(hSource, lane.pCopyBuffer.get(), COPY_CHUNK, &got, nullptr)) {
                 ok = FALSE;
                 err = GetLastError();
                 break;
             }
             if (got == 0)
                 break;
-            const BYTE* p = m_pCopyBuffer.get();
+            const BYTE* p = lane.pCopyBuffer.get();
             for (DWORD left = got; left > 0;) {
                 DWORD written = 0;
                 const BOOL wrote = g_pfnWriteBlock(hTemp, p, left, &written, nullptr);
@@ -1149,10 +1378,9 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
             if (!ok)
                 break;
             done += got;
-            m_nFileDoneBytes += got;
+            if (IsCurrentLane(lane))
+                m_nFileDoneBytes += got;
             m_nDoneBytes += got;
-            // The plain copy pauses and stops between pieces.
-            WaitWhilePaused();
             if (m_bCancel) {
                 ok = FALSE;
                 err = ERROR_REQUEST_ABORTED;
@@ -1161,16 +1389,24 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
             // A short read is the end of a disk file; one that has grown is read on.
             if (got < COPY_CHUNK && done >= size)
                 break;
+            // The plain copy pauses between pieces (the next file's start holds after the
+            // last one).
+            WaitWhilePaused();
+            if (m_bCancel) {
+                ok = FALSE;
+                err = ERROR_REQUEST_ABORTED;
+                break;
+            }
         }
         closeSource();
     }
     if (ok) {
         // A copy that counted less than the whole file (or nothing at all) still ends at the
         // file's size, so the totals reach 100 %.
-        ULONGLONG fileSize = m_nFileBytes, fileDone = m_nFileDoneBytes;
-        if (fileDone < fileSize) {
-            m_nDoneBytes += fileSize - fileDone;
-            m_nFileDoneBytes = fileSize;
+        if (done < size) {
+            m_nDoneBytes += size - done;
+            if (IsCurrentLane(lane))
+                m_nFileDoneBytes = size;
         }
     } else {
         // A cancelled copy is reported like any copy that did not complete.
@@ -1278,9 +1514,10 @@ void CBackUpEngine::MakeTargetFolders(const CString& strTarget, const CString& s
     if (last <= colon + 1)
         return;
     const CString leaf = strTarget.Left(last);
-    if (leaf == m_strMadeFolder)
+    CCopyLane& lane = Lane();
+    if (leaf == lane.strMadeFolder)
         return;
-    m_strMadeFolder.Empty();
+    lane.strMadeFolder.Empty();
     // Most often the chain exists, or only its last folder is missing: one call for either.
     bool bLeafMade = CreateDirectoryW(leaf, nullptr) != FALSE;
     if (!bLeafMade && GetLastError() != ERROR_ALREADY_EXISTS) {
@@ -1301,10 +1538,10 @@ void CBackUpEngine::MakeTargetFolders(const CString& strTarget, const CString& s
     if (bLeafMade) {
         mirrorAttributes(leaf);
         // Empty: entering it needs no listing.
-        m_strNewFolder = leaf;
-        m_strNewFolder.MakeUpper();
+        lane.strNewFolder = leaf;
+        lane.strNewFolder.MakeUpper();
     }
-    m_strMadeFolder = leaf;
+    lane.strMadeFolder = leaf;
 }
 
 void CBackUpEngine::CopyFileTimes(const CString& strSource, const CString& strTarget)

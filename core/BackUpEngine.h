@@ -13,6 +13,7 @@
 #include <atomic>
 #include <memory>
 #include <set>
+#include <vector>
 #include <windows.h>
 
 #include "afx.h"
@@ -96,6 +97,10 @@ public:
     void AddFailLine(const CString& strPath, DWORD dwError);
     // Waits while paused; returns at once when there is no pause event.
     void WaitWhilePaused();
+    // The same before each file of a backup, asking the event no more often than every
+    // kPauseCheckMs on each thread.
+    void HoldWhilePaused();
+    enum { kPauseCheckMs = 10 };
 
     CFailSink* m_pFailList = nullptr;
     std::atomic<int> m_bCancel{0};
@@ -134,27 +139,73 @@ public:
     // The copy of sources with further data streams: always the system's CopyFileExW in the
     // program; tests may put a stand-in here.
     static ZulCopyFileFunc s_pfnCopyFile;
+    // Files a plain backup copies at once (each on its own thread, the worker being one of
+    // them): 0 (the default) for up to three, as many as the machine has processors; 1 for
+    // one file after the other. Files larger than one piece are always copied alone.
+    static int s_nCopyLanes;
     // Bytes read and written at a time by the plain copy (1 MiB).
     enum { COPY_CHUNK = 1 << 20 };
 
 private:
+    // What one file copy in progress keeps for itself. The worker thread copies with m_lane;
+    // each further thread of a plain backup copying several files at once has its own.
+    struct CCopyLane {
+        int nId = 0;
+        // The source of a plain backup, opened by OpenPlainSource, with its entry (size, times,
+        // attributes), which the copy's end gives to the stored copy.
+        HANDLE hSource = INVALID_HANDLE_VALUE;
+        WIN32_FILE_ATTRIBUTE_DATA sourceEntry{};
+        bool bSourceEntry = false;
+        std::unique_ptr<BYTE[]> pCopyBuffer;
+        CString strEnteredFolder;           // upper case; the folder EnterTargetFolder listed last
+        std::set<CString> setEnteredNames;  // upper case; names present in it then
+        CString strMadeFolder;              // the folder MakeTargetFolders made sure of last
+        CString strNewFolder;               // upper case; the last folder this lane created empty
+        // When set, fail lines are kept here; the worker passes them on in list order.
+        std::vector<CString>* pFails = nullptr;
+        // When HoldWhilePaused last asked the pause event (GetTickCount64), if it has.
+        bool bPauseChecked = false;
+        ULONGLONG nPauseCheckedAt = 0;
+        void Clear();
+        void CloseSource();
+    };
+    // The lane of the calling thread: its own on a further copy thread, else m_lane.
+    CCopyLane& Lane();
+    CCopyLane m_lane;
+    // The lane whose file is the current one (m_strCurrentFile); only it moves m_nFileDoneBytes.
+    std::atomic<int> m_nCurrentLane{0};
+    bool IsCurrentLane(const CCopyLane& lane) const { return m_nCurrentLane == lane.nId; }
+    // One copy with further streams at a time: its progress is counted through engine fields.
+    CRITICAL_SECTION m_csStreamCopy;
+    ULONGLONG m_nStreamCopyCounted = 0;   // bytes the progress routine counted for that copy
+    // Several files at once: small files share the disk, a larger one has it to itself.
+    CRITICAL_SECTION m_csDiskTurn;
+    CONDITION_VARIABLE m_cvDiskTurn;
+    int m_nSmallCopies = 0, m_nLargeWaiting = 0;
+    bool m_bLargeCopy = false;
+    bool m_bLanes = false;   // a backup copies several files at once now
+    void BeginFileCopy(bool bLarge);
+    void EndFileCopy(bool bLarge);
+    // Copies listed file i of a plain or compressed backup; false when the run is cancelled.
+    bool BackUpListedFile(INT_PTR i, const CString& strStoreFolder);
+    // A plain backup of the list on several threads, fail lines in list order.
+    void BackUpInLanes(const CString& strStoreFolder, int nLanes);
+    int CopyLanesFor(INT_PTR nFiles) const;
     // Opens the source for reading and creates the empty temporary target of a compressed copy
     // into m_hSourceFile/m_hTargetFile; a failure is a fail line (the target's under its final name).
     bool OpenCopyHandles(const CString& strSource, const CString& strTempTarget, const CString& strTarget);
     // Opens a listed file to take its size into m_nFileBytes (and its first four bytes when
     // pMarker is given); a file that cannot be opened is a fail line.
     bool TakeSourceSize(const CString& strSource, DWORD* pMarker);
-    // The entry (size, times, attributes) TakeSourceSize read for a backup, which the copy's
-    // end gives to the stored copy; m_bSourceEntry is false when there is none.
-    WIN32_FILE_ATTRIBUTE_DATA m_sourceEntry{};
-    bool m_bSourceEntry = false;
+    // The entry (size, times, attributes) TakeSourceSize or OpenPlainSource read, kept in the
+    // lane (sourceEntry, bSourceEntry).
     // The first four bytes of the stored file the restore loop hands to RestoreFile.
     bool m_bMarkerKnown = false;
     DWORD m_dwSourceMarker = 0;
     void SetCurrentFile(const CString& strSource);
     CRITICAL_SECTION m_csCurrentFile;
     BOOL CopyPlain(const CString& strSource, const CString& strTempTarget, DWORD& dwError);
-    // Opens the source of a plain backup into m_hSourceFile and takes its size, times and
+    // Opens the source of a plain backup into the lane and takes its size, times and
     // attributes through the handle (one open serves the size and the copy).
     bool OpenPlainSource(const CString& strSource);
     void CloseSourceFile();
@@ -168,9 +219,8 @@ private:
     // the error when it cannot.
     HANDLE CreateTempIn(const CString& strFolder, const CString& strFinal, const CString& strSource,
                         DWORD dwAccess, DWORD dwFlags, CString& strTemp);
-    std::unique_ptr<BYTE[]> m_pCopyBuffer;
     // Source drives (bit 0 for A, bit 26 for anything else) that cannot list a file's streams.
-    DWORD m_nNoStreamInfoDrives = 0;
+    std::atomic<DWORD> m_nNoStreamInfoDrives{0};
     // Copies strSource into a temporary file beside strFinal and moves it over strFinal.
     BOOL CopyThroughTemp(const CString& strSource, const CString& strFinal, bool bCompressed,
                          bool bRestoreSide);
@@ -181,13 +231,9 @@ private:
     // and is not listed.
     void EnterTargetFolder(const CString& strFolder);
     // True when the file may exist: its name was in its folder when the folder was entered.
-    bool MayExist(const CString& strPath) const;
+    bool MayExist(const CString& strPath);
     // The name of the other form of a stored file in this run's mode (plain or ".zip").
     CString OtherFormOf(const CString& strTarget) const;
-    CString m_strEnteredFolder;           // upper case; the folder EnterTargetFolder listed last
-    std::set<CString> m_setEnteredNames;  // upper case; names present in it then
-    CString m_strMadeFolder;              // the folder MakeTargetFolders made sure of last
-    CString m_strNewFolder;               // upper case; the last folder created empty by this run
     // Folder walks by absolute paths; folder links are never followed.
     // strStore is the store folder in the form IsInStore compares with; it is never walked.
     void WalkBackUpFolder(const CString& strWalked, const CString& strStoreFolder, const CString& strStore);

@@ -189,12 +189,17 @@ CUseTestCopy::CUseTestCopy()
     g_pfnWriteBlock = TestCopy::Write;
     TestCopy::OnPiece = nullptr;
     TestCopy::nCalls = 0;
+    // The pieces name the engine's current file, which is the file being written only while
+    // the engine copies one file at a time.
+    m_nLanes = CBackUpEngine::s_nCopyLanes;
+    CBackUpEngine::s_nCopyLanes = 1;
 }
 
 CUseTestCopy::~CUseTestCopy()
 {
     g_pfnWriteBlock = ::WriteFile;
     TestCopy::OnPiece = nullptr;
+    CBackUpEngine::s_nCopyLanes = m_nLanes;
 }
 
 static void Prepare(CBackUpEngine& engine, const CString& strTargetRoot, const RunOptions& opt,

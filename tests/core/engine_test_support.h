@@ -63,6 +63,9 @@ class CUseTestCopy {
 public:
     CUseTestCopy();
     ~CUseTestCopy();
+
+private:
+    int m_nLanes;
 };
 
 // Drives the engine as the worker does: reset, options, collect, copy.
