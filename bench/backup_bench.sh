@@ -13,6 +13,7 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
+case $build in /*) ;; *) build=$PWD/$build ;; esac   # Wine needs an absolute prefix
 . "$root/tools/wine-env.sh"
 wine=$ZUL_WINE
 [ -f "$(zul_run_build "$build")/bin/backup_bench.exe" ] || BUILD_DIR=$build bash "$root/tools/build.sh"
