@@ -18,13 +18,6 @@
 
 namespace {
 
-CString StoredName(const CString& root, const CString& source)
-{
-    CString s(source);
-    s.Delete(1, 1);
-    return root + L"\\VEZORI\\" + s;
-}
-
 std::string ToString(const lz77corpus::Bytes& b)
 {
     return std::string(b.begin(), b.end());

@@ -16,13 +16,6 @@ const ULONGLONG kJan2020 = 132223104000000000ull; // 2020-01-01 in 100 ns units
 const ULONGLONG kHour = 36000000000ull;
 
 // The store path of a source path: <root>\VEZORI\<source without its colon>.
-CString StoredName(const CString& root, const CString& source)
-{
-    CString s(source);
-    s.Delete(1, 1);
-    return root + L"\\VEZORI\\" + s;
-}
-
 bool SameTime(const FILETIME& a, const FILETIME& b)
 {
     return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;

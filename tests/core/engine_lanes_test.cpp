@@ -30,13 +30,6 @@ private:
     int m_nOld;
 };
 
-CString StoredName(const CString& root, const CString& source)
-{
-    CString s(source);
-    s.Delete(1, 1);
-    return root + L"\\VEZORI\\" + s;
-}
-
 CString NameOf(int folder, int file)
 {
     CString s;
@@ -70,15 +63,6 @@ std::vector<CString> BuildSmallFiles(const CString& src, int folders, int files,
 bool SameTime(const FILETIME& a, const FILETIME& b)
 {
     return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
-}
-
-std::vector<CString> Temporaries(const CString& folder)
-{
-    std::vector<CString> out;
-    for (const CString& name : ListTree(folder))
-        if (name.Find(L"~zu") >= 0)
-            out.push_back(name);
-    return out;
 }
 
 void ExpectStoredCopiesOf(const CString& root, const std::vector<CString>& sources)

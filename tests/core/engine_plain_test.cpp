@@ -16,22 +16,6 @@
 
 namespace {
 
-CString StoredName(const CString& root, const CString& source)
-{
-    CString s(source);
-    s.Delete(1, 1);
-    return root + L"\\VEZORI\\" + s;
-}
-
-std::vector<CString> Temporaries(const CString& folder)
-{
-    std::vector<CString> out;
-    for (const CString& name : ListTree(folder))
-        if (name.Find(L"~zu") >= 0)
-            out.push_back(name);
-    return out;
-}
-
 std::vector<CString> FailPaths(const CCapturedFailList& fails)
 {
     std::vector<CString> paths;

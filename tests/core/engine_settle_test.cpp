@@ -14,25 +14,9 @@ namespace {
 
 const DWORD kSticky = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
-CString StoredName(const CString& root, const CString& source)
-{
-    CString s(source);
-    s.Delete(1, 1);
-    return root + L"\\VEZORI\\" + s;
-}
-
 ULONGLONG Time100ns(const FILETIME& ft)
 {
     return (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-}
-
-std::vector<CString> Temporaries(const CString& folder)
-{
-    std::vector<CString> out;
-    for (const CString& name : ListTree(folder))
-        if (name.Find(L"~zu") >= 0)
-            out.push_back(name);
-    return out;
 }
 
 } // namespace

@@ -10,13 +10,6 @@
 
 namespace {
 
-CString StoredName(const CString& root, const CString& source)
-{
-    CString s(source);
-    s.Delete(1, 1);
-    return root + L"\\VEZORI\\" + s;
-}
-
 std::vector<CString> FailPaths(const CCapturedFailList& fails)
 {
     std::vector<CString> paths;

@@ -149,6 +149,22 @@ std::vector<CString> ListTree(const CString& strPath)
     return out;
 }
 
+CString StoredName(const CString& root, const CString& source)
+{
+    CString s(source);
+    s.Delete(1, 1);
+    return root + L"\\VEZORI\\" + s;
+}
+
+std::vector<CString> Temporaries(const CString& folder)
+{
+    std::vector<CString> out;
+    for (const CString& name : ListTree(folder))
+        if (name.Find(L"~zu") >= 0)
+            out.push_back(name);
+    return out;
+}
+
 std::string Pattern(size_t n, unsigned seed)
 {
     std::string s(n, '\0');

@@ -44,6 +44,10 @@ void RemoveTree(const CString& strPath);
 std::vector<CString> ListFolder(const CString& strPath);
 // All file paths below a folder relative to it, sorted.
 std::vector<CString> ListTree(const CString& strPath);
+// Where a backup into root keeps its copy of source (C:\dir\f as root\VEZORI\C\dir\f).
+CString StoredName(const CString& root, const CString& source);
+// The engine's temporary files left anywhere below a folder.
+std::vector<CString> Temporaries(const CString& folder);
 std::string Pattern(size_t n, unsigned seed);
 
 // A stand-in for the engine's block writes (g_pfnWriteBlock): it writes in pieces of PieceSize
