@@ -636,15 +636,24 @@ void CBackUpDialog::CheckSchedule()
     // Once per date: a repeated hour at the end of daylight saving time does not fire again.
     if (m_strScheduleFiredDate == strDate)
         return;
+    // The date counts as fired while the start runs (its prompt pumps this timer), and stays
+    // so only when the panel took the start. A start refused because the last run or its
+    // worker is still ending is asked for again on the next ticks of this minute; the stamp
+    // must not stop those ticks.
+    const int bFiredBefore = g_bScheduleFired;
+    const CString strFiredDateBefore = m_strScheduleFiredDate;
     g_bScheduleFired = 1;
     m_strScheduleFiredDate = strDate;
-    OnScheduleDue();
+    if (!OnScheduleDue()) {
+        g_bScheduleFired = bFiredBefore;
+        m_strScheduleFiredDate = strFiredDateBefore;
+        m_strScheduleStamp.Empty();
+    }
 }
 
-void CBackUpDialog::OnScheduleDue()
+bool CBackUpDialog::OnScheduleDue()
 {
-    if (m_pPanel)
-        m_pPanel->StartScheduledBackup();
+    return m_pPanel && m_pPanel->StartScheduledBackup();
 }
 
 // --- Painting and the rest ----------------------------------------------------------------------

@@ -80,6 +80,9 @@ protected:
     void OnSize(UINT nType, int cx, int cy);
     void OnDestroy();
     void OnCbnSelchangeDestination();
+    // The weekly schedule is due: asks the panel for the scheduled backup. False when the panel
+    // refused it because a run or its worker has not ended yet.
+    virtual bool OnScheduleDue();
     DECLARE_MESSAGE_MAP()
 
     void InitTrees();
@@ -93,8 +96,6 @@ protected:
     void AddComboLetters(CUSBDevice& dev, bool bAtTop);
     void SelectDestination(int nIndex);
     void CheckSchedule();
-    // The weekly schedule is due: asks the panel for the scheduled backup.
-    virtual void OnScheduleDue();
     void DrawTitle(CDC& dc, const CImage& img, int x, const CString& strText, int nRight);
 
 private:

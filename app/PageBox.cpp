@@ -822,26 +822,27 @@ void CPageBox::StartQuickBackup()
     StartFileBackup(strTarget, TRUE);
 }
 
-void CPageBox::StartScheduledBackup()
+bool CPageBox::StartScheduledBackup()
 {
     if (IsStartBlocked()) {
         m_bStartedByKey = 0;
-        return;
+        return false;
     }
     m_bPromptOpen = 1;
     // Like every other start, an empty selection (unchecked or fixed root) is refused.
     CString T = GetDestinationText();
     if (!CheckBackupChoice(T))
-        return;
+        return true;
     m_nLastAction = 2;
     m_bBackupRunning = 1;
     if (!RunKeyPrompt(m_strBackupTitle, m_strBackupPrompt)) {
         RefuseBackupStart();
-        return;
+        return true;
     }
     StartFileBackup(T, FALSE);
     if (m_bBackupRunning)
         OnBnClickedBackupPage();
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------

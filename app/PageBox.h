@@ -38,7 +38,9 @@ public:
     void OnBnClickedBackup();           // start button, hot key, enclosure button
     void OnBnClickedRestore();
     void StartQuickBackup();            // quick-launch page
-    void StartScheduledBackup();        // backup page's schedule
+    // Backup page's schedule. False only when the start was refused as above (nothing shown,
+    // the caller may ask again); true once it went on to its checks, its prompt and its run.
+    bool StartScheduledBackup();
     void OnBnClickedMinimize();
     // 0 file backup, 1 disk copy, -1 refused (a message was shown).
     int CheckDiskCopySelection();

@@ -1,7 +1,7 @@
 // The backup page hosted in a real page panel: what it lists at start (drives, backup disks,
 // destination drives, check images from the selection file), disks arriving and going through
-// WM_DEVICECHANGE, the weekly schedule on an injected clock, and the enclosure button with and
-// without an open start prompt.
+// WM_DEVICECHANGE, the weekly schedule on an injected clock (also while the last run's worker
+// has not ended), and the enclosure button with and without an open start prompt.
 
 #include "AppTestUtil.h"
 #include "BackUpDialog.h"
@@ -10,6 +10,7 @@
 #include "MakeSureDlg.h"
 #include "PageBox.h"
 #include "PanelPage.h"
+#include "ProgressDlg.h"
 #include "tree_test_support.h"
 #include "usb_fake_disk.h"
 #include "../core/LangTestFolder.h"
@@ -28,13 +29,26 @@ struct CTestApp : CWinApp {
     CTestApp() { m_hInstance = ::GetModuleHandleW(nullptr); }
 } g_app;
 
-// The page with the schedule's start counted instead of handed to the panel.
+// The page with the schedule's start requests counted. They are taken, or refused as the panel
+// refuses a start while the last run ends, without the panel; or handed to the real panel.
 class CCountingBackUpPage : public CBackUpDialog {
 public:
-    int nScheduled = 0;
+    int nScheduled = 0;     // start requests
+    int nRefusals = 0;      // how many of the next requests are refused
+    bool bToPanel = false;
 
 protected:
-    void OnScheduleDue() override { ++nScheduled; }
+    bool OnScheduleDue() override
+    {
+        ++nScheduled;
+        if (bToPanel)
+            return CBackUpDialog::OnScheduleDue();
+        if (nRefusals > 0) {
+            --nRefusals;
+            return false;
+        }
+        return true;
+    }
 };
 
 class CTestPanelPage : public IPanelPage {
@@ -75,12 +89,15 @@ public:
 };
 
 // Counts the prompts the panel opens on this thread (each start the page hands it shows one:
-// its question or the message of a refusal), notes whether the start was a key's, and cancels.
+// its question or the message of a refusal), notes whether the start was a key's and its text,
+// and cancels. A prompt showing strConfirm is confirmed instead, and not counted.
 struct CPromptCounter {
     CPageBox* panel = nullptr;
     int nStarts = 0;
     int nStartsByKey = 0;
     int nPageAtStart = -1;
+    std::vector<CString> messages;
+    CString strConfirm;
 } g_promptCounter;
 
 BOOL CALLBACK FindPanelPrompt(HWND hWnd, LPARAM lParam)
@@ -99,6 +116,14 @@ void CALLBACK CountAndCancelPrompt(HWND, UINT, UINT_PTR, DWORD)
     if (!hPrompt)
         return;
     ::SetPropW(hPrompt, L"counted", (HANDLE)1);
+    wchar_t szText[512] = {};
+    ::GetDlgItemTextW(hPrompt, IDC_MAKESURE_MESSAGE, szText, 512);
+    if (!g_promptCounter.strConfirm.IsEmpty() && g_promptCounter.strConfirm == szText) {
+        ::PostMessageW(hPrompt, WM_COMMAND, MAKEWPARAM(IDC_MAKESURE_OK, BN_CLICKED),
+                       (LPARAM)::GetDlgItem(hPrompt, IDC_MAKESURE_OK));
+        return;
+    }
+    g_promptCounter.messages.push_back(szText);
     ++g_promptCounter.nStarts;
     if (g_promptCounter.panel) {
         g_promptCounter.nStartsByKey += g_promptCounter.panel->m_bStartedByKey ? 1 : 0;
@@ -131,6 +156,50 @@ CUSBDevice ListedDisk(int n, const wchar_t* pszProduct, const wchar_t* pszLetter
     d.m_strDriveLetters = pszLetters;
     return d;
 }
+
+// The fake disks with every read of a thread other than this one held until Release: a disk
+// copy's worker stays alive, in the middle of its copy, for as long as the test wants.
+class CHeldReads : public IDeviceIo {
+public:
+    explicit CHeldReads(FakeDeviceStack& disks) : m_disks(disks) { SetDeviceIoForTesting(this); }
+    ~CHeldReads() override
+    {
+        Release();
+        SetDeviceIoForTesting(&m_disks);
+        ::CloseHandle(m_hGate);
+        ::CloseHandle(m_hReached);
+    }
+    void Release() { ::SetEvent(m_hGate); }
+    // True once a read is being held.
+    bool WaitUntilHeld() { return ::WaitForSingleObject(m_hReached, 20000) == WAIT_OBJECT_0; }
+
+    HANDLE OpenDevice(const wchar_t* p, DWORD a, DWORD s, DWORD d, DWORD f) override
+    {
+        return m_disks.OpenDevice(p, a, s, d, f);
+    }
+    BOOL IoControl(HANDLE h, DWORD c, void* i, DWORD ni, void* o, DWORD no, DWORD* pn) override
+    {
+        return m_disks.IoControl(h, c, i, ni, o, no, pn);
+    }
+    void EnumDiskInterfaces(std::vector<DiskInterfaceInfo>& a) override { m_disks.EnumDiskInterfaces(a); }
+    BOOL ReadDevice(HANDLE h, void* p, DWORD n, DWORD* pn) override
+    {
+        if (::GetCurrentThreadId() != m_dwTestThread) {
+            ::SetEvent(m_hReached);
+            ::WaitForSingleObject(m_hGate, INFINITE);
+        }
+        return m_disks.ReadDevice(h, p, n, pn);
+    }
+    BOOL WriteDevice(HANDLE h, const void* p, DWORD n, DWORD* pn) override { return m_disks.WriteDevice(h, p, n, pn); }
+    BOOL SeekDevice(HANDLE h, ULONGLONG n) override { return m_disks.SeekDevice(h, n); }
+    void EnumVolumes(std::vector<CString>& a) override { m_disks.EnumVolumes(a); }
+
+private:
+    FakeDeviceStack& m_disks;
+    const DWORD m_dwTestThread = ::GetCurrentThreadId();
+    HANDLE m_hGate = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE m_hReached = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+};
 
 bool PumpUntil(const std::function<bool()>& done, DWORD nMs)
 {
@@ -453,6 +522,114 @@ TEST_F(BackUpPage, ScheduleFiresOnceOnItsDateAndMinuteAndWaitsWhileAnythingElseR
     m_clock.Set(2027, 1, 6, 3, 8, 5);
     Tick();
     EXPECT_EQ(3, m_page->nScheduled);
+}
+
+TEST_F(BackUpPage, ScheduleRefusedWhileTheLastRunEndsIsAskedForAgainInItsMinuteAndThenFiresOnce)
+{
+    WriteSettings("<Wednesday IsSet=\"1\" Timing=\"08:05\"/>\r\n");
+    Open();
+    m_clock.Set(2026, 12, 9, 3, 8, 5);
+    Tick();
+    ASSERT_EQ(1, m_page->nScheduled);
+    ASSERT_EQ(1, g_bScheduleFired);
+
+    // A week later the first two requests are refused: each following tick asks again (the
+    // schedule has fired before, so the minute's stamp is there), until one is taken.
+    m_page->nRefusals = 2;
+    m_clock.Set(2026, 12, 16, 3, 8, 5, 0);
+    Tick();
+    m_clock.Set(2026, 12, 16, 3, 8, 5, 1);
+    Tick();
+    EXPECT_EQ(3, m_page->nScheduled);
+    m_clock.Set(2026, 12, 16, 3, 8, 5, 2);
+    Tick();
+    EXPECT_EQ(4, m_page->nScheduled);
+    Tick();
+    m_clock.Set(2026, 12, 16, 3, 8, 6);
+    Tick();
+    m_clock.Set(2026, 12, 16, 3, 8, 5, 30);
+    Tick();
+    EXPECT_EQ(4, m_page->nScheduled);
+
+    // Refused all through its minute: the next minute asks nothing; the next week fires.
+    m_page->nRefusals = 1000;
+    m_clock.Set(2026, 12, 23, 3, 8, 5, 0);
+    Tick();
+    m_clock.Set(2026, 12, 23, 3, 8, 5, 59);
+    Tick();
+    EXPECT_EQ(6, m_page->nScheduled);
+    m_page->nRefusals = 0;
+    m_clock.Set(2026, 12, 23, 3, 8, 6);
+    Tick();
+    EXPECT_EQ(6, m_page->nScheduled);
+    m_clock.Set(2026, 12, 30, 3, 8, 5);
+    Tick();
+    Tick();
+    EXPECT_EQ(7, m_page->nScheduled);
+}
+
+TEST_F(BackUpPage, ScheduleDueWhileACancelledCopysWorkerStillRunsStartsOnceTheWorkerHasEnded)
+{
+    const wchar_t chDest = FirstSystemLetter();
+    AddFakeDisk(1, L"");
+    AddFakeDisk(2, L"");
+    AddFakeDisk(3, std::wstring(1, chDest).c_str());
+    WriteSettings("<Wednesday IsSet=\"1\" Timing=\"08:05\"/>\r\n");
+    Open();
+    ASSERT_EQ((std::vector<int>{1, 2, 3}), ListedNumbers());
+    m_page->bToPanel = true;
+
+    // A disk copy from disk 1 to disk 2, held in its first read, is cancelled: the panel is idle
+    // again, but the copy's worker has not ended.
+    CPropressDlg& progress = *m_panel->m_pProgressDlg;
+    CHeldReads held(m_stack);
+    struct CEndWorker {
+        CHeldReads& held;
+        CPropressDlg& progress;
+        ~CEndWorker()
+        {
+            held.Release();
+            progress.WaitForWorker(20000);
+        }
+    } endWorker{held, progress};
+    ASSERT_TRUE(progress.InitOperation(TRUE, FALSE, L"Disk copy", TRUE, CString(), 0, 1));
+    ASSERT_TRUE(progress.StartOperation());
+    ASSERT_TRUE(held.WaitUntilHeld());
+    g_promptCounter = CPromptCounter();
+    g_promptCounter.panel = m_panel;
+    g_promptCounter.strConfirm = progress.m_strCancelDiskCopy;
+    UINT_PTR nAnswer = ::SetTimer(nullptr, 0, 50, CountAndCancelPrompt);
+    progress.OnBnClickedCancel();
+    ASSERT_EQ(CPropressDlg::END_CANCELLED, progress.m_nEnd);
+    EXPECT_EQ(0, m_panel->m_bBackupRunning);
+    EXPECT_EQ(0, m_panel->m_bPromptOpen);
+    ASSERT_TRUE(progress.IsWorkerAlive());
+    // Something to back up (the cancel gave the trees their stored checks again), and a
+    // destination: a start that is taken asks its question.
+    m_page->m_treeSource.SetCheck(m_page->m_treeSource.GetRootItem(), TCS_CHECKED);
+    ASSERT_FALSE(ComboSelection().empty());
+
+    // The due minute's ticks while the worker lives start nothing and use up nothing.
+    m_clock.Set(2026, 12, 9, 3, 8, 5, 0);
+    Tick();
+    m_clock.Set(2026, 12, 9, 3, 8, 5, 1);
+    Tick();
+    EXPECT_EQ(2, m_page->nScheduled);
+    EXPECT_EQ(0, g_promptCounter.nStarts);
+    EXPECT_EQ(0, g_bScheduleFired);
+
+    // Once the worker has ended, the next tick of that minute starts the backup, once.
+    held.Release();
+    ASSERT_TRUE(progress.WaitForWorker(20000));
+    m_clock.Set(2026, 12, 9, 3, 8, 5, 40);
+    Tick();
+    Tick();
+    ::KillTimer(nullptr, nAnswer);
+    EXPECT_EQ(3, m_page->nScheduled);
+    EXPECT_EQ(std::vector<CString>{m_panel->m_strBackupPrompt}, g_promptCounter.messages);
+    EXPECT_EQ(1, g_bScheduleFired);
+    EXPECT_EQ(0, m_panel->m_bBackupRunning);
+    EXPECT_EQ(0, m_panel->m_bPromptOpen);
 }
 
 TEST_F(BackUpPage, ButtonPressStartsOneBackupAndASecondPressConfirmsItsPrompt)

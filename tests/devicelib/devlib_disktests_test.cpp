@@ -169,6 +169,10 @@ TEST_F(FileTest, CopiesReadsBackAndRemovesItsFile)
     model.freeSpaceFails = false;
     model.freeClusters = 1;
     EXPECT_EQ(0, utility.vReadWriteTest('T', "rw.bin"));
+    model.freeClusters = 1000000;
+    // A letter that lies on no disk.
+    EXPECT_EQ(0, utility.vReadWriteTest('Z', "rw.bin"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((model.DriveRoot('Z') + "rw.bin").c_str()));
     DeleteFileA(source.c_str());
     EXPECT_TRUE(CDiskModelScope::Messages().empty());
     // Missing file, empty name, no letter.

@@ -79,6 +79,31 @@ TEST_F(Ata, IdentifyAndSmartCommandsThroughTheExports)
                                                         512));
 }
 
+TEST_F(Ata, ExportsAimedAtADiskThatIsNotThereReachNoOtherDisk)
+{
+    model.AddDisk(2, 512, 1000000);
+    char buffer[512];
+    memset(buffer, 0x5A, sizeof(buffer));
+    float read = 0, write = 0;
+    int error = 0;
+    EXPECT_EQ(0, ZedoUSBLib_WriteSmartLog(9, buffer, 0x80));
+    EXPECT_EQ(0, ZedoUSBLib_ReadSmartLog(9, buffer, 0x80));
+    EXPECT_EQ(0, ZedoUSBLib_GetSmartAttribute(9, buffer));
+    memset(buffer, 0x5A, sizeof(buffer));
+    EXPECT_EQ(0, ZedoUSBLib_vReadWriteSmartLogPage_LastSector(9, 1, buffer));
+    EXPECT_EQ(0, ZedoUSBLib_vReadWriteSmartLogPage_LastSector(9, 0, buffer));
+    EXPECT_EQ(0, ZedoUSBLib_ReadWritePerfomanceTest(9, 0, 1, &read, &write, &error));
+    EXPECT_EQ(0, error);
+    // Nothing went to the disks that are there: no command, no write, no page past a capacity.
+    EXPECT_TRUE(model.AtaCommands().empty());
+    EXPECT_EQ(0, model.VolumeWrites());
+    for (DWORD disk : {0u, 2u}) {
+        EXPECT_TRUE(model.Disk(disk).events.empty()) << disk;
+        EXPECT_TRUE(model.Disk(disk).beyond.empty()) << disk;
+        EXPECT_EQ(0u, model.Disk(disk).logs.count(0x80)) << disk;
+    }
+}
+
 TEST_F(Ata, FailedStatusCopiesNothing)
 {
     model.AddDisk(2, 512, 1000000);

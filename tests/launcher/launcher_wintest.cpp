@@ -1,9 +1,14 @@
 // The launcher started for real: it starts "KVR ZUL.exe" from its own folder, whatever the
-// current folder, and starts nothing when its own path does not fit its buffer.
+// current folder, without arguments, and starts nothing when its own path does not fit its
+// buffer.
 
 #include "LangTestFolder.h"
 
 #include <gtest/gtest.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
 
 using langtest::FileExists;
 using langtest::TempFolder;
@@ -48,6 +53,36 @@ int RunLauncher(const CString& strFolder, const CString& strCurrent)
     return code;
 }
 
+// What the marker wrote: its own path and the command line it was started with.
+struct MarkerRecord {
+    CString strPath;
+    CString strCommandLine;
+};
+
+MarkerRecord ReadMarkerRecord(const CString& strFile)
+{
+    std::string bytes = langtest::ReadBytes(strFile);
+    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    MarkerRecord r;
+    size_t nBreak = text.find(L'\n');
+    r.strPath = text.substr(0, nBreak).c_str();
+    if (nBreak != std::wstring::npos)
+        r.strCommandLine = text.substr(nBreak + 1).c_str();
+    return r;
+}
+
+// The command line split as a started program splits it.
+std::vector<CString> Arguments(const CString& strCommandLine)
+{
+    std::vector<CString> args;
+    int n = 0;
+    LPWSTR* argv = ::CommandLineToArgvW(strCommandLine, &n);
+    for (int i = 0; argv && i < n; ++i)
+        args.push_back(argv[i]);
+    ::LocalFree(argv);
+    return args;
+}
+
 bool WaitForFile(const CString& strPath, DWORD ms)
 {
     DWORD end = ::GetTickCount() + ms;
@@ -69,9 +104,12 @@ TEST(Launcher, StartsTheMainProgramFromItsOwnFolder)
     EXPECT_EQ(0, RunLauncher(home.Path(), elsewhere.Path()));
     ASSERT_TRUE(WaitForFile(home / L"started.txt", 15000));
     EXPECT_FALSE(FileExists(elsewhere / L"started.txt"));
-    std::string written = langtest::ReadBytes(home / L"started.txt");
-    std::wstring path(reinterpret_cast<const wchar_t*>(written.data()), written.size() / sizeof(wchar_t));
-    EXPECT_EQ(0, CString(path.c_str()).CompareNoCase(home / L"KVR ZUL.exe"));
+    MarkerRecord started = ReadMarkerRecord(home / L"started.txt");
+    EXPECT_EQ(0, started.strPath.CompareNoCase(home / L"KVR ZUL.exe")) << CStringA(started.strPath).GetString();
+    // The program named and nothing after it: the launcher passes no arguments on.
+    std::vector<CString> args = Arguments(started.strCommandLine);
+    ASSERT_EQ(1u, args.size()) << CStringA(started.strCommandLine).GetString();
+    EXPECT_EQ(0, args[0].CompareNoCase(started.strPath)) << CStringA(started.strCommandLine).GetString();
 }
 
 TEST(Launcher, StartsNothingWhenItsPathDoesNotFit)
