@@ -247,8 +247,8 @@ void CKelvariDlg::LoadLanguageText()
 void CKelvariDlg::InitCaptionButtons()
 {
     LoadLanguageText();
-    // Disabled (while an operation runs) the quit button shows its picture in grey.
-    m_btnQuit.SetIcons(IDI_CAPTION_CLOSE_PRESSED, IDI_CAPTION_CLOSE_HOVER, CButtonST::BTNST_AUTO_GRAY,
+    // Disabled (while an operation runs) the quit button shows its picture dimmed.
+    m_btnQuit.SetIcons(IDI_CAPTION_CLOSE_PRESSED, IDI_CAPTION_CLOSE_HOVER, CButtonST::BTNST_AUTO_DARKER,
                        IDI_CAPTION_CLOSE_NORMAL);
     m_btnHelp.SetIcons(IDI_CAPTION_HELP_PRESSED, IDI_CAPTION_HELP_HOVER, IDI_CAPTION_HELP_NORMAL,
                        IDI_CAPTION_HELP_NORMAL);
