@@ -247,7 +247,8 @@ void CKelvariDlg::LoadLanguageText()
 void CKelvariDlg::InitCaptionButtons()
 {
     LoadLanguageText();
-    m_btnQuit.SetIcons(IDI_CAPTION_CLOSE_PRESSED, IDI_CAPTION_CLOSE_HOVER, IDI_CAPTION_CLOSE_NORMAL,
+    // Disabled (while an operation runs) the quit button shows its picture dimmed.
+    m_btnQuit.SetIcons(IDI_CAPTION_CLOSE_PRESSED, IDI_CAPTION_CLOSE_HOVER, CButtonST::BTNST_AUTO_DARKER,
                        IDI_CAPTION_CLOSE_NORMAL);
     m_btnHelp.SetIcons(IDI_CAPTION_HELP_PRESSED, IDI_CAPTION_HELP_HOVER, IDI_CAPTION_HELP_NORMAL,
                        IDI_CAPTION_HELP_NORMAL);
@@ -476,8 +477,19 @@ void CKelvariDlg::OnTimer(UINT_PTR nIDEvent)
     }
     if (!m_strMediaPendingRoot.IsEmpty() && now - m_dwMediaPendingSince >= kMediaWaitMs)
         ClearMediaPending();
-    // The tray menu's quit item follows the running operation.
-    m_trayIcon.m_bBusy = IsOperationRunning() ? TRUE : FALSE;
+    // The quit item and button follow whatever makes a quit refused.
+    SetBusy(IsOperationRunning());
+}
+
+void CKelvariDlg::SetBusy(bool bBusy)
+{
+    m_trayIcon.m_bBusy = bBusy ? TRUE : FALSE;
+    if (!m_btnQuit.m_hWnd || (m_btnQuit.HasDisabledLook() != FALSE) == bBusy)
+        return;
+    if (bBusy)
+        m_btnQuit.CancelHover();
+    m_btnQuit.SetDisabledLook(bBusy ? TRUE : FALSE, FALSE);
+    m_btnQuit.Invalidate(FALSE);
 }
 
 BOOL CKelvariDlg::OnDeviceChange(UINT, DWORD_PTR dwData)

@@ -18,7 +18,7 @@
 #include "XmlDocument.h"
 #include "resource.h"
 
-class CKelvariDlg : public CDialog, public ISettingsHost {
+class CKelvariDlg : public CDialog, public ISettingsHost, public IBusyWindow {
 public:
     enum { IDD = IDD_KELVARI_DIALOG };
     static constexpr int kWidth = 642;
@@ -38,6 +38,9 @@ public:
     void ApplyLanguage(const CString& strLanguageId) override;
     void UpdateBackupFolderHidden() override;
     void ReportSettingsWriteFailure(const CString& strPath) override;
+    // IBusyWindow: while an operation runs the tray menu's quit item is grayed and the quit
+    // button is drawn disabled (a quit is refused then).
+    void SetBusy(bool bBusy) override;
 
     // The data files, written again when a part of the program found them missing.
     void WriteDefaultSettings();

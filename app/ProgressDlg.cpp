@@ -3,6 +3,7 @@
 #include "BackUpThread.h"
 #include "InitTreeCtrl.h"
 #include "LanguageText.h"
+#include "MemDC.h"
 #include "MakeSureDlg.h"
 #include "PageBox.h"
 #include "SharedFunctions.h"
@@ -104,6 +105,7 @@ BEGIN_MESSAGE_MAP(CPropressDlg, CDialog)
     ON_WM_CREATE()
     ON_WM_TIMER()
     ON_WM_SIZE()
+    ON_WM_PAINT()
     ON_WM_CTLCOLOR()
     ON_WM_ERASEBKGND()
     ON_BN_CLICKED(IDC_PROGRESS_CANCEL, OnBnClickedCancel)
@@ -115,7 +117,6 @@ CPropressDlg::CPropressDlg() : CDialog(IDD)
     CreateDialogFont(m_fontTitle, 18, 600, L"MingLiU");
     CreateDialogFont(m_fontText, 12, 400, L"MingLiU");
     CreateDialogFont(m_fontValue, 12, 500, L"MingLiU");
-    m_brWhite.CreateSolidBrush(RGB(255, 255, 255));
     LoadLanguageText();
 }
 
@@ -140,6 +141,9 @@ CPropressDlg::~CPropressDlg()
         CloseHandle(g_hDiskCopyPauseEvent);
         g_hDiskCopyPauseEvent = nullptr;
     }
+    if (m_hToolTip && ::IsWindow(m_hToolTip))
+        ::DestroyWindow(m_hToolTip);
+    m_hToolTip = nullptr;
     if (m_hWnd)
         DestroyWindow();
 }
@@ -161,14 +165,23 @@ int CPropressDlg::OnCreate(LPCREATESTRUCT lpcs)
     SetWindowPos(nullptr, 0, 0, kWidth, kHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     CRect r(0, 0, 10, 10);
     m_stTitle.Create(L"", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, r, this, IDC_PROGRESS_TITLE);
-    m_stFile.Create(L"", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS, r, this, IDC_PROGRESS_FILE);
     static const UINT kLabelIds[4] = {IDC_PROGRESS_TOTAL_LABEL, IDC_PROGRESS_SPENT_LABEL, IDC_PROGRESS_DONE_LABEL,
                                       IDC_PROGRESS_LEFT_LABEL};
     static const UINT kValueIds[4] = {IDC_PROGRESS_TOTAL_VALUE, IDC_PROGRESS_SPENT_VALUE, IDC_PROGRESS_DONE_VALUE,
                                       IDC_PROGRESS_LEFT_VALUE};
     for (int i = 0; i < 4; ++i) {
-        m_stLabel[i].Create(L"", WS_CHILD | WS_VISIBLE | SS_LEFT, r, this, kLabelIds[i]);
-        m_stValue[i].Create(L"", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, r, this, kValueIds[i]);
+        m_stLabel[i].Create(L"", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, r, this, kLabelIds[i]);
+        m_btnValue[i].Create(L"", WS_CHILD | WS_VISIBLE, r, this, kValueIds[i]);
+    }
+    m_btnFile.Create(L"", WS_CHILD | WS_VISIBLE, r, this, IDC_PROGRESS_FILE);
+    // Labels drawn as skinned buttons: the text on the dialog's background, nothing to press.
+    for (CButtonST* p : {&m_btnValue[0], &m_btnValue[1], &m_btnValue[2], &m_btnValue[3], &m_btnFile}) {
+        p->SetTracking(FALSE);
+        p->DrawBorder(FALSE, FALSE);
+        p->SetSingleLine(TRUE, FALSE);
+        p->SetLeftAlign(TRUE, FALSE);
+        p->SetPressedOffset(0, 0, FALSE);
+        p->ResetBackground(FALSE);
     }
     // The two skinned bars: segmented with a gap of 2 pixels, the overall one with its percent.
     for (CProgressCtrlX* pBar : {&m_barTotal, &m_barFile}) {
@@ -186,13 +199,18 @@ int CPropressDlg::OnCreate(LPCREATESTRUCT lpcs)
     m_barTotal.m_bShowPercent = TRUE;
     m_listFail.Create(WS_CHILD | WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY, r, this,
                       IDC_PROGRESS_FAILLIST);
-    m_btnCancel.Create(L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, r, this, IDC_PROGRESS_CANCEL);
-    m_btnClose.Create(L"", WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON, r, this, IDC_PROGRESS_CLOSE);
+    m_btnCancel.Create(L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP, r, this, IDC_PROGRESS_CANCEL);
+    m_btnClose.Create(L"", WS_CHILD | WS_TABSTOP, r, this, IDC_PROGRESS_CLOSE);
+    for (CButtonST* p : {&m_btnCancel, &m_btnClose}) {
+        p->LoadSkinSlices();
+        p->ResetBackground(FALSE);
+        p->DrawBorder(FALSE, FALSE);
+    }
     m_stTitle.SetFont(&m_fontTitle);
-    m_stFile.SetFont(&m_fontText);
+    m_btnFile.SetFont(&m_fontText);
     for (int i = 0; i < 4; ++i) {
         m_stLabel[i].SetFont(&m_fontText);
-        m_stValue[i].SetFont(&m_fontValue);
+        m_btnValue[i].SetFont(&m_fontValue);
     }
     m_listFail.SetFont(&m_fontText);
     m_btnCancel.SetFont(&m_fontText);
@@ -203,8 +221,21 @@ int CPropressDlg::OnCreate(LPCREATESTRUCT lpcs)
 BOOL CPropressDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
+    LoadSkinImage(IDB_PROGRESS_PANEL, m_imgPanel);
+    LoadSkinImage(IDB_PROGRESS_LINE, m_imgLine);
+    MakeBackground();
     LayoutControls();
+    InitToolTip(m_hToolTip, m_hWnd, m_btnFile.m_hWnd, L"");
     return TRUE;
+}
+
+BOOL CPropressDlg::PreTranslateMessage(MSG* pMsg)
+{
+    if (m_hToolTip) {
+        MSG msg = *pMsg;
+        ::SendMessageW(m_hToolTip, TTM_RELAYEVENT, 0, (LPARAM)&msg);
+    }
+    return CDialog::PreTranslateMessage(pMsg);
 }
 
 void CPropressDlg::LoadLanguageText()
@@ -240,18 +271,22 @@ void CPropressDlg::LayoutControls()
     CRect rc;
     GetClientRect(&rc);
     const int w = rc.Width();
-    m_stTitle.SetWindowText(m_strTitle);
-    m_stTitle.MoveWindow(25, 28, w - 50, 22);
-    m_stFile.MoveWindow(25, 70, w - 50, 12);
-    const wchar_t* labels[4] = {m_strTotal, m_strSpent, m_strFinish, m_strLeft};
+    SetLabelText(m_stTitle, m_strTitle);
+    m_stTitle.MoveWindow(25, 28, w - 50, 22);   // its bottom at y 50
+    m_btnFile.MoveWindow(25, 70, w - 50, 12);
+    // Each value field starts 5 pixels after its label, whatever the language makes the label.
+    CClientDC dc(this);
+    HGDIOBJ old = ::SelectObject(dc.m_hDC, m_fontText.m_hObject);
+    const CString* labels[4] = {&m_strTotal, &m_strSpent, &m_strFinish, &m_strLeft};
     for (int i = 0; i < 4; ++i) {
-        int x = (i % 2) ? 300 : 25;
-        int y = (i < 2) ? 88 : 88 + 12 + 6;
-        m_stLabel[i].SetWindowText(labels[i]);
-        int nLabel = 70;
+        const int x = (i % 2) ? 300 : 25;
+        const int y = (i < 2) ? 88 : 88 + 12 + 6;
+        const int nLabel = dc.GetTextExtent(*labels[i]).cx + 1;
         m_stLabel[i].MoveWindow(x, y, nLabel, 12);
-        m_stValue[i].MoveWindow(x + nLabel + 5, y, (i % 2) ? 100 : 150, 12);
+        SetLabelText(m_stLabel[i], *labels[i]);
+        m_btnValue[i].MoveWindow(x + nLabel + 5, y, (i % 2) ? 100 : 150, 12);
     }
+    ::SelectObject(dc.m_hDC, old);
     m_listFail.MoveWindow(25, 125, w - 50, 65);
     m_barTotal.MoveWindow(25, 200, w - 50, 24);
     m_barFile.MoveWindow(25, 230, w - 50, 10);
@@ -259,6 +294,47 @@ void CPropressDlg::LayoutControls()
     m_btnClose.SetWindowText(m_strClose);
     m_btnCancel.MoveWindow(w - 10 - 80 - 90, 250, 80, 24);
     m_btnClose.MoveWindow(w - 10 - 80, 250, 80, 24);
+    // The controls that moved take their background again from where they are now.
+    HandOutBackground(m_bk.Dc());
+    for (CProgressCtrlX* pBar : {&m_barTotal, &m_barFile})
+        pBar->ResetBackground();
+    Invalidate(FALSE);
+}
+
+void CPropressDlg::MakeBackground()
+{
+    CRect rc;
+    GetClientRect(&rc);
+    m_bk.Make(this, m_imgPanel, 0, 0, rc.Width(), rc.Height(), rc.Width(), rc.Height(), RGB(255, 255, 255));
+    if (CDC* pBk = m_bk.Dc()) {
+        if (!m_imgLine.IsNull())
+            m_imgLine.Draw(pBk->m_hDC, 25, 60);
+    }
+}
+
+void CPropressDlg::HandOutBackground(CDC* pDC)
+{
+    if (!pDC)
+        return;
+    for (CButtonST* p : {&m_btnValue[0], &m_btnValue[1], &m_btnValue[2], &m_btnValue[3], &m_btnFile, &m_btnCancel,
+                         &m_btnClose}) {
+        if (p->m_hWnd)
+            p->CopyParentBackground(pDC);
+    }
+}
+
+void CPropressDlg::OnPaint()
+{
+    CPaintDC paint(this);
+    CRect rc;
+    GetClientRect(&rc);
+    CMemDC dc(&paint, &rc);
+    dc.FillSolidRect(&rc, RGB(255, 255, 255));
+    if (!m_imgPanel.IsNull())
+        m_imgPanel.Draw(dc.m_hDC, 0, 0, rc.Width(), rc.Height());
+    if (!m_imgLine.IsNull())
+        m_imgLine.Draw(dc.m_hDC, 25, 60);
+    HandOutBackground(&dc);
 }
 
 void CPropressDlg::OnSize(UINT nType, int cx, int cy)
@@ -267,29 +343,55 @@ void CPropressDlg::OnSize(UINT nType, int cx, int cy)
     ApplyRoundRegion(this);
 }
 
-HBRUSH CPropressDlg::OnCtlColor(CDC* pDC, CWnd*, UINT nCtlColor)
+HBRUSH CPropressDlg::OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor)
 {
-    if (nCtlColor == CTLCOLOR_STATIC) {
+    // The title and the four labels are see-through: the dialog's picture shows under them.
+    if (nCtlColor == CTLCOLOR_STATIC && pWnd && pWnd->m_hWnd != m_listFail.m_hWnd) {
         pDC->SetBkMode(TRANSPARENT);
-        return (HBRUSH)m_brWhite.m_hObject;
+        return (HBRUSH)::GetStockObject(NULL_BRUSH);
     }
     return (HBRUSH)Default();
 }
 
-BOOL CPropressDlg::OnEraseBkgnd(CDC* pDC)
+BOOL CPropressDlg::OnEraseBkgnd(CDC*)
 {
-    CRect rc;
-    GetClientRect(&rc);
-    ::FillRect(pDC->m_hDC, &rc, (HBRUSH)m_brWhite.m_hObject);
-    return TRUE;
+    return TRUE;  // OnPaint draws the whole client area
 }
 
 void CPropressDlg::SetValue(int i, const CString& s)
 {
     CString cur;
-    m_stValue[i].GetWindowText(cur);
-    if (cur != s)
-        m_stValue[i].SetWindowText(s);
+    m_btnValue[i].GetWindowText(cur);
+    if (cur != s) {
+        m_btnValue[i].SetWindowText(s);
+        m_btnValue[i].Invalidate(FALSE);
+    }
+}
+
+void CPropressDlg::SetFileText(const CString& s)
+{
+    CString cur;
+    m_btnFile.GetWindowText(cur);
+    if (cur == s)
+        return;
+    m_btnFile.SetWindowText(s);
+    m_btnFile.Invalidate(FALSE);
+    if (m_hToolTip)
+        UpdateToolTipText(m_hToolTip, m_btnFile.m_hWnd, s);
+}
+
+void CPropressDlg::SetLabelText(CStatic& label, const CString& s)
+{
+    CString cur;
+    label.GetWindowText(cur);
+    if (cur == s)
+        return;
+    label.SetWindowText(s);
+    // Nothing erases under a see-through label: the dialog draws its picture there again first.
+    CRect rc;
+    label.GetWindowRect(&rc);
+    ScreenToClient(&rc);
+    RedrawWindow(&rc, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
 void CPropressDlg::SetBar(CProgressCtrlX& bar, int nPercent)
@@ -298,12 +400,21 @@ void CPropressDlg::SetBar(CProgressCtrlX& bar, int nPercent)
         bar.SetPos(nPercent);
 }
 
+void CPropressDlg::MarkMainWindowBusy(bool bBusy)
+{
+    if (!m_hWnd)
+        return;
+    HWND hMain = ::GetAncestor(m_hWnd, GA_ROOT);
+    if (IBusyWindow* pMain = dynamic_cast<IBusyWindow*>(CWnd::FromHandlePermanent(hMain)))
+        pMain->SetBusy(bBusy);
+}
+
 void CPropressDlg::ShowFigures(bool bShow)
 {
     int n = bShow ? SW_SHOW : SW_HIDE;
     for (int i = 1; i < 4; ++i) {
         m_stLabel[i].ShowWindow(n);
-        m_stValue[i].ShowWindow(n);
+        m_btnValue[i].ShowWindow(n);
     }
     m_barTotal.ShowWindow(n);
     // A disk copy has one bar only: there is no current file.
@@ -368,6 +479,8 @@ BOOL CPropressDlg::InitOperation(BOOL bDiskCopy, BOOL bFromQuickPage, const CStr
     m_dwSecondStamp = GetTickCount();
     m_nShownDoneFiles = -1;
     m_nPercent = m_nFilePercent = 0;
+    m_nShownFileDone = m_nShownFileSize = 0;
+    m_strShownFile.Empty();
     m_nEnd = END_NONE;
     m_strLastMessage.Empty();
     m_job.m_nTotalBytes = 0;
@@ -388,11 +501,13 @@ BOOL CPropressDlg::InitOperation(BOOL bDiskCopy, BOOL bFromQuickPage, const CStr
         SetValue(3, L"00:00:00");
         SetBar(m_barTotal, 0);
         SetBar(m_barFile, 0);
-        m_stFile.SetWindowText(L"");
+        SetFileText(CString());
         m_btnCancel.ShowWindow(SW_SHOW);
         m_btnClose.ShowWindow(SW_HIDE);
         LayoutControls();
     }
+    // Nothing quits the program under the operation: the main window shows it.
+    MarkMainWindowBusy(true);
     return TRUE;
 }
 
@@ -451,7 +566,7 @@ BOOL CPropressDlg::StartOperation()
     m_dwSecondStamp = GetTickCount();
     m_nTimer = SetTimer(kTimerId, 1);
     m_btnCancel.SetFocus();
-    m_stFile.SetWindowText(m_bDiskCopy ? CString() : m_strScan);
+    SetFileText(m_bDiskCopy ? CString() : m_strScan);
     return TRUE;
 }
 
@@ -494,8 +609,6 @@ void CPropressDlg::UpdateBackUpProgress()
     const int nDoneFiles = m_engine.m_nDoneFiles.load();
     const ULONGLONG nTotalBytes = m_engine.m_nTotalBytes.load();
     const ULONGLONG nDoneBytes = m_engine.m_nDoneBytes.load();
-    const ULONGLONG nFileBytes = m_engine.m_nFileBytes.load();
-    const ULONGLONG nFileDone = m_engine.m_nFileDoneBytes.load();
     const int bScanning = m_engine.m_bScanning.load();
     const int bCancel = m_engine.m_bCancel.load();
 
@@ -538,16 +651,22 @@ void CPropressDlg::UpdateBackUpProgress()
     if (nTotalBytes != 0) {
         m_nPercent = Percent(nDoneBytes, nTotalBytes);
         SetBar(m_barTotal, m_nPercent);
+        // The file bar and the name beside it come from one reading of the engine: with
+        // several files copied at once, the bytes, the size and the name are one file's.
+        ULONGLONG nFileDone = 0, nFileBytes = 0;
+        CString strFile;
+        const bool bFileStarted = m_engine.ReadFileProgress(nFileDone, nFileBytes, &strFile);
         if (nFileBytes != 0) {
             m_nFilePercent = Percent(nFileDone, nFileBytes);
             SetBar(m_barFile, m_nFilePercent);
+            m_nShownFileDone = nFileDone;
+            m_nShownFileSize = nFileBytes;
             if (m_nFilePercent >= 100)
                 m_nFilePercent = 0;
         }
-        if (m_engine.m_bFileStarted.exchange(0)) {
-            CString strFile = m_engine.GetCurrentFileName();
-            if (!strFile.IsEmpty())
-                m_stFile.SetWindowText(strFile);
+        if (bFileStarted && !strFile.IsEmpty()) {
+            SetFileText(strFile);
+            m_strShownFile = strFile;
         }
         if (GetTickCount() - m_dwSecondStamp >= 1000) {
             ++m_nElapsed;
@@ -572,7 +691,7 @@ void CPropressDlg::UpdateBackUpProgress()
     } else {
         if (!bCancel)
             return;
-        m_stFile.SetWindowText(m_engine.GetCurrentFileName());
+        SetFileText(m_engine.GetCurrentFileName());
         SetValue(2, FilesText(nDoneFiles < 0 ? 0 : nDoneFiles));
     }
     RunOver();
@@ -661,6 +780,7 @@ void CPropressDlg::OnOperationFinished()
         GiveBackSlot();
         if (m_pPanel)
             m_pPanel->OnOperationCancelled();
+        MarkMainWindowBusy(false);
         return;
     }
     if (n == 0)
@@ -684,6 +804,7 @@ void CPropressDlg::OnBnClickedClose()
         else
             m_pPanel->OnBackupFinished();
     }
+    MarkMainWindowBusy(false);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -736,6 +857,7 @@ void CPropressDlg::StopOperation()
         else
             m_pPanel->OnOperationCancelled();
     }
+    MarkMainWindowBusy(false);
 }
 
 void CPropressDlg::OnTargetDiskRemoved(const CString& strDrive)

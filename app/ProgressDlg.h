@@ -7,16 +7,27 @@
 // the page panel.
 
 #include "afxwin.h"
+#include "atlimage.h"
 #include "BackUpEngine.h"
+#include "ButtonST.h"
 #include "DiskCopy.h"
 #include "FailSink.h"
 #include "SkinControls.h"
+#include "SkinUtil.h"
 #include "resource.h"
 
 #include <mutex>
 #include <vector>
 
 class CPageBox;
+
+// The main window, as the progress dialog sees it: while an operation runs it shows that it
+// cannot be quit (the tray menu's quit item grayed, the quit button drawn disabled).
+class IBusyWindow {
+public:
+    virtual ~IBusyWindow() = default;
+    virtual void SetBusy(bool bBusy) = 0;
+};
 
 // The engine's failed files, collected from the worker and shown by the dialog's timer, so the
 // worker never waits for the user-interface thread.
@@ -107,12 +118,22 @@ public:
     EndKind m_nEnd = END_NONE;
     CString m_strLastMessage;   // the last result or guard message shown
 
-    CStatic m_stTitle, m_stFile;
+    // The progress of the current file the file bar shows, and the name beside it: always
+    // one file's.
+    ULONGLONG m_nShownFileDone = 0;
+    ULONGLONG m_nShownFileSize = 0;
+    CString m_strShownFile;
+
+    CStatic m_stTitle;
     CStatic m_stLabel[4];       // total, time spent, finished, time left
-    CStatic m_stValue[4];
+    // The value fields and the current file: skinned buttons used as labels (no border, no
+    // hover, no clicks, drawn over the dialog's own background).
+    CButtonST m_btnValue[4];
+    CButtonST m_btnFile;
     CProgressCtrlX m_barTotal, m_barFile;
     CMyListbox m_listFail;
-    CButton m_btnCancel, m_btnClose;
+    CButtonST m_btnCancel, m_btnClose;
+    HWND m_hToolTip = nullptr;  // the current file's full name
 
     // Texts.
     CString m_strTotal, m_strSpent, m_strFinish, m_strLeft, m_strCancel, m_strClose, m_strScan;
@@ -121,9 +142,12 @@ public:
     CString m_strCancelDiskCopy, m_strRemoveDisk, m_strDiskCopyDone, m_strDiskCopyFailed;
     CString m_strBackupFailed, m_strRestoreFailed;
 
+    BOOL PreTranslateMessage(MSG* pMsg) override;
+
 protected:
     int OnCreate(LPCREATESTRUCT lpcs);
     BOOL OnInitDialog() override;
+    void OnPaint();
     void OnTimer(UINT_PTR nIDEvent);
     void OnSize(UINT nType, int cx, int cy);
     HBRUSH OnCtlColor(CDC* pDC, CWnd* pWnd, UINT nCtlColor);
@@ -145,6 +169,15 @@ protected:
     // Shows a modal message (OK alone, or OK and Cancel); true for OK.
     bool ShowPrompt(const CString& strHeading, const CString& strMessage, bool bOkOnly);
     void SetValue(int i, const CString& s);
+    // The current file's text; its tooltip follows.
+    void SetFileText(const CString& s);
+    // A see-through label's new text: the dialog's background is drawn again under it.
+    void SetLabelText(CStatic& label, const CString& s);
+    // The dialog's background (white, the panel picture stretched, the line under the title),
+    // kept for the see-through controls, and handed to them.
+    void MakeBackground();
+    void HandOutBackground(CDC* pDC);
+    void MarkMainWindowBusy(bool bBusy);
     void SetBar(CProgressCtrlX& bar, int nPercent);
     void GiveBackSlot();
     void RefreshTrees();
@@ -154,6 +187,7 @@ private:
     CPageBox* m_pPanel = nullptr;
     int m_nSlot = -1;
     HANDLE m_hThread = nullptr;
-    CBrush m_brWhite;
     CFont m_fontTitle, m_fontText, m_fontValue;
+    CImage m_imgPanel, m_imgLine;
+    CSkinBackground m_bk;
 };

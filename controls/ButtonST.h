@@ -62,12 +62,14 @@ public:
     BOOL GetTracking() const { return m_bTracking; }
     // Draws the disabled look while the window itself stays enabled.
     void SetDisabledLook(BOOL b, BOOL bRepaint = TRUE) { m_bDisabledLook = b; Redraw(bRepaint); }
+    BOOL HasDisabledLook() const { return m_bDisabledLook; }
 
     BOOL IsCheckBox() const { return m_bIsCheckBox; }
     BOOL IsRadio() const { return m_bIsRadio; }
     BOOL IsDefault() const { return m_bIsDefault; }
     BOOL IsHover() const { return m_bMouseOnButton; }
     BOOL IsTransparent() const { return m_bTransparent; }
+    BOOL IsSkinned() const { return m_bUseSkin; }
 
     BOOL PreTranslateMessage(MSG* pMsg) override;
     void DrawItem(LPDRAWITEMSTRUCT lpDIS) override;

@@ -482,16 +482,52 @@ void CBackUpEngine::SetCurrentFile(const CString& strSource)
 
 void CBackUpEngine::FileStarted(const CString& strSource)
 {
-    m_nCurrentLane = Lane().nId;
-    m_bFileStarted = 1;
-    SetCurrentFile(strSource);
+    CCopyLane& lane = Lane();
+    EnterCriticalSection(&m_csCurrentFile);
+    m_nCurrentLane = lane.nId;
+    m_strCurrentFile = strSource;
+    m_nFileBytes = lane.nSize;
     m_nFileDoneBytes = 0;
+    m_bFileStarted = 1;
+    LeaveCriticalSection(&m_csCurrentFile);
+    lane.nSize = 0;
+}
+
+void CBackUpEngine::AddFileDone(const CCopyLane& lane, ULONGLONG n)
+{
+    EnterCriticalSection(&m_csCurrentFile);
+    if (m_nCurrentLane == lane.nId)
+        m_nFileDoneBytes += n;
+    LeaveCriticalSection(&m_csCurrentFile);
+}
+
+void CBackUpEngine::SetFileDone(const CCopyLane& lane, ULONGLONG n)
+{
+    EnterCriticalSection(&m_csCurrentFile);
+    if (m_nCurrentLane == lane.nId)
+        m_nFileDoneBytes = n;
+    LeaveCriticalSection(&m_csCurrentFile);
+}
+
+bool CBackUpEngine::ReadFileProgress(ULONGLONG& nDone, ULONGLONG& nSize, CString* pNewName)
+{
+    bool bStarted = false;
+    EnterCriticalSection(&m_csCurrentFile);
+    nDone = m_nFileDoneBytes;
+    nSize = m_nFileBytes;
+    if (pNewName && m_bFileStarted.exchange(0)) {
+        *pNewName = CString(m_strCurrentFile.GetString(), m_strCurrentFile.GetLength());
+        bStarted = true;
+    }
+    LeaveCriticalSection(&m_csCurrentFile);
+    return bStarted;
 }
 
 void CBackUpEngine::CCopyLane::Clear()
 {
     CloseSource();
     bSourceEntry = false;
+    nSize = 0;
     strEnteredFolder.Empty();
     setEnteredNames.clear();
     strMadeFolder.Empty();
@@ -561,8 +597,7 @@ void CBackUpEngine::AddCopyProgress(DWORD dwStreamNumber, ULONGLONG nStreamBytes
     m_nLastCopyProgress = nStreamBytesTransferred;
     m_nStreamCopyCounted += delta;
     m_nDoneBytes += delta;
-    if (IsCurrentLane(Lane()))
-        m_nFileDoneBytes += delta;
+    AddFileDone(Lane(), delta);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -838,7 +873,7 @@ bool CBackUpEngine::OpenPlainSource(const CString& strSource)
         return false;
     }
     lane.hSource = h;
-    m_nFileBytes = (static_cast<ULONGLONG>(lane.sourceEntry.nFileSizeHigh) << 32) | lane.sourceEntry.nFileSizeLow;
+    lane.nSize = (static_cast<ULONGLONG>(lane.sourceEntry.nFileSizeHigh) << 32) | lane.sourceEntry.nFileSizeLow;
     lane.bSourceEntry = true;
     return true;
 }
@@ -862,8 +897,8 @@ bool CBackUpEngine::TakeSourceSize(const CString& strSource, DWORD* pMarker)
             AddFailLine(strSource, GetLastError());
             return false;
         }
-        m_nFileBytes = (static_cast<ULONGLONG>(lane.sourceEntry.nFileSizeHigh) << 32) |
-                       lane.sourceEntry.nFileSizeLow;
+        lane.nSize = (static_cast<ULONGLONG>(lane.sourceEntry.nFileSizeHigh) << 32) |
+                     lane.sourceEntry.nFileSizeLow;
         lane.bSourceEntry = true;
         return true;
     }
@@ -880,7 +915,7 @@ bool CBackUpEngine::TakeSourceSize(const CString& strSource, DWORD* pMarker)
     }
     LARGE_INTEGER size{};
     GetFileSizeEx(h, &size);
-    m_nFileBytes = static_cast<ULONGLONG>(size.QuadPart);
+    lane.nSize = static_cast<ULONGLONG>(size.QuadPart);
     CloseHandle(h);
     return true;
 }
@@ -1378,8 +1413,7 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
             if (!ok)
                 break;
             done += got;
-            if (IsCurrentLane(lane))
-                m_nFileDoneBytes += got;
+            AddFileDone(lane, got);
             m_nDoneBytes += got;
             if (m_bCancel) {
                 ok = FALSE;
@@ -1405,8 +1439,7 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
         // file's size, so the totals reach 100 %.
         if (done < size) {
             m_nDoneBytes += size - done;
-            if (IsCurrentLane(lane))
-                m_nFileDoneBytes = size;
+            SetFileDone(lane, size);
         }
     } else {
         // A cancelled copy is reported like any copy that did not complete.

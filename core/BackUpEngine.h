@@ -45,6 +45,10 @@ public:
     // Clears the file list, counters and flags before an operation (not m_arrDriveRoots).
     void Reset();
     CString GetCurrentFileName();
+    // The current file's progress as one reading: its copied bytes and its size always belong
+    // to the same file. With pNewName, when a file has started since the last reading that
+    // asked, the started flag is cleared, *pNewName is that file's name and the result is true.
+    bool ReadFileProgress(ULONGLONG& nDone, ULONGLONG& nSize, CString* pNewName = nullptr);
 
     // Collection. Backup: one selected source path (file, folder or drive root).
     void CollectBackUpFiles(const CString& strPath, const CString& strStoreFolder);
@@ -156,6 +160,9 @@ private:
         HANDLE hSource = INVALID_HANDLE_VALUE;
         WIN32_FILE_ATTRIBUTE_DATA sourceEntry{};
         bool bSourceEntry = false;
+        // The size of the file this lane measured last; it becomes m_nFileBytes when that file
+        // becomes the current one (0 once taken).
+        ULONGLONG nSize = 0;
         std::unique_ptr<BYTE[]> pCopyBuffer;
         CString strEnteredFolder;           // upper case; the folder EnterTargetFolder listed last
         std::set<CString> setEnteredNames;  // upper case; names present in it then
@@ -173,8 +180,11 @@ private:
     CCopyLane& Lane();
     CCopyLane m_lane;
     // The lane whose file is the current one (m_strCurrentFile); only it moves m_nFileDoneBytes.
+    // The current file's name, size, copied bytes and lane change together under
+    // m_csCurrentFile, so that a lane never counts its bytes against another lane's file.
     std::atomic<int> m_nCurrentLane{0};
-    bool IsCurrentLane(const CCopyLane& lane) const { return m_nCurrentLane == lane.nId; }
+    void AddFileDone(const CCopyLane& lane, ULONGLONG n);
+    void SetFileDone(const CCopyLane& lane, ULONGLONG n);
     // One copy with further streams at a time: its progress is counted through engine fields.
     CRITICAL_SECTION m_csStreamCopy;
     ULONGLONG m_nStreamCopyCounted = 0;   // bytes the progress routine counted for that copy
@@ -194,7 +204,7 @@ private:
     // Opens the source for reading and creates the empty temporary target of a compressed copy
     // into m_hSourceFile/m_hTargetFile; a failure is a fail line (the target's under its final name).
     bool OpenCopyHandles(const CString& strSource, const CString& strTempTarget, const CString& strTarget);
-    // Opens a listed file to take its size into m_nFileBytes (and its first four bytes when
+    // Opens a listed file to take its size into the lane (and its first four bytes when
     // pMarker is given); a file that cannot be opened is a fail line.
     bool TakeSourceSize(const CString& strSource, DWORD* pMarker);
     // The entry (size, times, attributes) TakeSourceSize or OpenPlainSource read, kept in the

@@ -111,6 +111,9 @@
 #define IDB_BACKUP_HEADER 217
 #define IDB_BACKUP_PAGE_ICON 223
 #define IDB_BACKUP_DEVICE_ICON 288
+// The progress dialog's background and the line under its title.
+#define IDB_PROGRESS_PANEL 217
+#define IDB_PROGRESS_LINE 222
 
 // Private messages and the hot key
 #define WM_SHELL_NOTIFY (WM_USER + 1000)

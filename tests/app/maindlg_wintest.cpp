@@ -437,12 +437,19 @@ TEST_F(MainDialog, QuitRefusedWhileAnOperationRuns)
     dlg->SendMessage(WM_COMMAND, ID_TRAY_QUIT);
     dlg->SendMessage(WM_COMMAND, IDCANCEL);
     EXPECT_TRUE(::IsWindow(h));
-    // The tray menu's quit item follows.
+    // The tray menu's quit item and the quit button show that a quit is refused.
     dlg->SendMessage(WM_TIMER, 1);
     EXPECT_TRUE(dlg->m_trayIcon.m_bBusy);
+    EXPECT_TRUE(dlg->m_btnQuit.HasDisabledLook());
     dlg->m_pPageBox->m_bBackupRunning = 0;
     dlg->SendMessage(WM_TIMER, 1);
     EXPECT_FALSE(dlg->m_trayIcon.m_bBusy);
+    EXPECT_FALSE(dlg->m_btnQuit.HasDisabledLook());
+    // An operation prepared in the progress dialog marks this window busy at once.
+    ASSERT_TRUE(dlg->m_pPageBox->m_pProgressDlg->InitOperation(FALSE, FALSE, L"x", TRUE, L"Q:", -1, -1));
+    EXPECT_TRUE(dlg->m_trayIcon.m_bBusy);
+    EXPECT_TRUE(dlg->m_btnQuit.HasDisabledLook());
+    dlg->SetBusy(false);
 
     // Esc keys are swallowed; a timer whose parameter is 27 is not.
     MSG esc = {h, WM_KEYDOWN, VK_ESCAPE, 0};

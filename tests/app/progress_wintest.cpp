@@ -1,19 +1,26 @@
 // The progress dialog with the real backup/restore worker on temporary folders: a run to its
 // result, failed files keeping the dialog open, a cancel answered no and then yes (nothing
 // written after the yes, the worker joined, no new run over a live worker), the free-space
-// and target-removed guards, and a disk copy that cannot start reported as a failure.
+// and target-removed guards, a disk copy that cannot start reported as a failure, the main
+// window marked busy for exactly as long as an operation holds it, the panel's skinned fields
+// and buttons where they belong, and the file bar with several files copied at once.
 
 #include "AppTestUtil.h"
 #include "BackUpThread.h"
 #include "DataFiles.h"
 #include "MakeSureDlg.h"
 #include "ProgressDlg.h"
+#include "SettingsStore.h"
+#include "WriteQueue.h"
 #include "XmlDocument.h"
 #include "../core/LangTestFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
+
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -94,6 +101,51 @@ public:
         return TRUE;
     }
 };
+
+// The main window as the dialog sees it: records whether it was marked busy.
+class CBusyHost : public CWnd, public IBusyWindow {
+public:
+    void SetBusy(bool bBusy) override
+    {
+        m_bBusy = bBusy;
+        ++m_nCalls;
+    }
+    bool m_bBusy = false;
+    int m_nCalls = 0;
+};
+
+// A slow disk: every block write takes a little while, so that the copy threads overlap.
+BOOL WINAPI SlowWrite(HANDLE hFile, LPCVOID pBuffer, DWORD nBytes, LPDWORD pnWritten, LPOVERLAPPED pOverlapped)
+{
+    ::Sleep(10);
+    return ::WriteFile(hFile, pBuffer, nBytes, pnWritten, pOverlapped);
+}
+
+class CSlowLanes {
+public:
+    CSlowLanes() : m_nOld(CBackUpEngine::s_nCopyLanes)
+    {
+        CBackUpEngine::s_nCopyLanes = 3;
+        g_pfnWriteBlock = SlowWrite;
+    }
+    ~CSlowLanes()
+    {
+        CBackUpEngine::s_nCopyLanes = m_nOld;
+        g_pfnWriteBlock = ::WriteFile;
+    }
+
+private:
+    int m_nOld;
+};
+
+// A child's rectangle in its parent's client coordinates.
+CRect ChildRect(HWND hChild)
+{
+    CRect rc;
+    ::GetWindowRect(hChild, &rc);
+    ::MapWindowPoints(nullptr, ::GetParent(hChild), (LPPOINT)&rc, 2);
+    return rc;
+}
 
 class ProgressTest : public ::testing::Test {
 protected:
@@ -182,14 +234,27 @@ protected:
     CString ValueText(int i)
     {
         CString s;
-        m_dlg.m_stValue[i].GetWindowText(s);
+        m_dlg.m_btnValue[i].GetWindowText(s);
         return s;
+    }
+
+    // The text the current file's tooltip holds.
+    CString FileToolTip()
+    {
+        wchar_t szText[1024] = {};
+        TOOLINFOW ti = {};
+        ti.cbSize = TTTOOLINFOW_V2_SIZE;
+        ti.hwnd = m_dlg.m_hWnd;
+        ti.uId = reinterpret_cast<UINT_PTR>(m_dlg.m_btnFile.m_hWnd);
+        ti.lpszText = szText;
+        ::SendMessageW(m_dlg.m_hToolTip, TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(&ti));
+        return szText;
     }
 
     TempFolder m_root{L"progress"};
     CString m_strApp, m_strData, m_strSource, m_strTarget;
     UINT_PTR m_nAnswerTimer = 0;
-    CWnd m_parent;
+    CBusyHost m_parent;
     CPropressDlg m_dlg;
 };
 
@@ -217,7 +282,9 @@ TEST_F(ProgressTest, BackupRunsToItsResultAndGivesTheSlotBack)
     MakeFiles(5, 3000);
     SelectForBackup({m_strSource});
     StartBackup();
+    EXPECT_TRUE(m_parent.m_bBusy);
     ASSERT_TRUE(PumpUntil([&] { return m_dlg.m_nEnd != CPropressDlg::END_NONE; }));
+    EXPECT_FALSE(m_parent.m_bBusy);
     EXPECT_EQ(CPropressDlg::END_BACKUP, m_dlg.m_nEnd);
     EXPECT_FALSE(m_dlg.IsWorkerAlive());
     ASSERT_EQ(1u, g_messages.size());
@@ -259,6 +326,7 @@ TEST_F(ProgressTest, FailedFilesAreListedAndTheDialogWaitsForClose)
     ASSERT_TRUE(PumpUntil([&] { return !g_messages.empty() && !m_dlg.IsRunning(); }));
     PumpUntil([] { return false; }, 100);
     EXPECT_EQ(CPropressDlg::END_NONE, m_dlg.m_nEnd);  // stays open with its list
+    EXPECT_TRUE(m_parent.m_bBusy);                    // and nothing quits under it
     EXPECT_EQ(CString(L"1 file(s) backup fail!"), g_messages[0]);
     ASSERT_EQ(1, m_dlg.m_listFail.GetCount());
     CString strLine;
@@ -269,6 +337,7 @@ TEST_F(ProgressTest, FailedFilesAreListedAndTheDialogWaitsForClose)
     EXPECT_EQ(2, CountStored());
     m_dlg.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_PROGRESS_CLOSE, BN_CLICKED), (LPARAM)m_dlg.m_btnClose.m_hWnd);
     EXPECT_EQ(CPropressDlg::END_BACKUP, m_dlg.m_nEnd);
+    EXPECT_FALSE(m_parent.m_bBusy);
 }
 
 TEST_F(ProgressTest, CancelPausesAndANoResumesAYesStopsWithNothingMoreWritten)
@@ -285,6 +354,7 @@ TEST_F(ProgressTest, CancelPausesAndANoResumesAYesStopsWithNothingMoreWritten)
     EXPECT_EQ(CString(L"Cancel the backup operation?"), g_messages[0]);
     EXPECT_EQ(0, m_dlg.m_bPromptOpen);
     EXPECT_TRUE(m_dlg.IsRunning());
+    EXPECT_TRUE(m_parent.m_bBusy);
 
     // Second question answered yes while the worker is held: no new run over the live worker,
     // and what was stored when the answer came is all there is once the worker has ended.
@@ -298,6 +368,7 @@ TEST_F(ProgressTest, CancelPausesAndANoResumesAYesStopsWithNothingMoreWritten)
     };
     m_dlg.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_PROGRESS_CANCEL, BN_CLICKED), (LPARAM)m_dlg.m_btnCancel.m_hWnd);
     EXPECT_EQ(CPropressDlg::END_CANCELLED, m_dlg.m_nEnd);
+    EXPECT_FALSE(m_parent.m_bBusy);
     EXPECT_TRUE(bInitRefused);
     ASSERT_TRUE(m_dlg.WaitForWorker(20000));
     EXPECT_EQ(nStoredAtYes, CountStored());
@@ -363,6 +434,132 @@ TEST_F(ProgressTest, DiskCopyThatCannotStartEndsAsFailure)
     EXPECT_FALSE(m_dlg.StartOperation());
     EXPECT_FALSE(m_dlg.IsWorkerAlive());
     EXPECT_EQ(CPropressDlg::END_CANCELLED, m_dlg.m_nEnd);
+    EXPECT_FALSE(m_parent.m_bBusy);
     ASSERT_EQ(1u, g_messages.size());
     EXPECT_EQ(CString(L"The disk copy has failed!"), g_messages[0]);
+}
+
+TEST_F(ProgressTest, FieldsAreSkinnedLabelsAndTheButtonsSkinnedButtonsInTheirPlaces)
+{
+    CRect rcClient;
+    m_dlg.GetClientRect(&rcClient);
+    ASSERT_EQ(CPropressDlg::kWidth, rcClient.Width());
+
+    // The four value fields and the current file: skinned buttons that only show text.
+    const UINT kFields[5] = {IDC_PROGRESS_TOTAL_VALUE, IDC_PROGRESS_SPENT_VALUE, IDC_PROGRESS_DONE_VALUE,
+                             IDC_PROGRESS_LEFT_VALUE, IDC_PROGRESS_FILE};
+    for (UINT id : kFields) {
+        SCOPED_TRACE(id);
+        HWND h = ::GetDlgItem(m_dlg.m_hWnd, id);
+        CButtonST* p = dynamic_cast<CButtonST*>(CWnd::FromHandlePermanent(h));
+        ASSERT_NE(nullptr, p);
+        EXPECT_EQ(BS_OWNERDRAW, p->GetStyle() & BS_TYPEMASK);
+        EXPECT_FALSE(p->GetTracking());          // no hover, no press
+        EXPECT_TRUE(p->IsTransparent());         // drawn over the dialog's picture
+        EXPECT_FALSE(p->IsSkinned());
+        EXPECT_EQ(0u, p->GetStyle() & WS_TABSTOP);
+    }
+    EXPECT_EQ(CRect(25, 70, CPropressDlg::kWidth - 25, 82), ChildRect(m_dlg.m_btnFile.m_hWnd));
+
+    // Each value field 5 pixels after its label: two rows, the second 6 pixels below the first.
+    const int kWidths[4] = {150, 100, 150, 100};
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        CRect rcLabel = ChildRect(m_dlg.m_stLabel[i].m_hWnd);
+        CRect rcValue = ChildRect(m_dlg.m_btnValue[i].m_hWnd);
+        EXPECT_EQ(i % 2 ? 300 : 25, rcLabel.left);
+        EXPECT_EQ(i < 2 ? 88 : 88 + rcLabel.Height() + 6, rcLabel.top);
+        EXPECT_EQ(rcLabel.right + 5, rcValue.left);
+        EXPECT_EQ(rcLabel.top, rcValue.top);
+        EXPECT_EQ(kWidths[i], rcValue.Width());
+    }
+    EXPECT_EQ(50, ChildRect(m_dlg.m_stTitle.m_hWnd).bottom);
+
+    // The title and the labels are see-through.
+    HDC hdc = ::GetDC(m_dlg.m_hWnd);
+    for (CStatic* p : {&m_dlg.m_stTitle, &m_dlg.m_stLabel[0], &m_dlg.m_stLabel[1], &m_dlg.m_stLabel[2],
+                       &m_dlg.m_stLabel[3]}) {
+        ::SetBkMode(hdc, OPAQUE);
+        LRESULT hbr = m_dlg.SendMessage(WM_CTLCOLORSTATIC, (WPARAM)hdc, (LPARAM)p->m_hWnd);
+        EXPECT_EQ((LRESULT)::GetStockObject(NULL_BRUSH), hbr);
+        EXPECT_EQ(TRANSPARENT, ::GetBkMode(hdc));
+    }
+    ::ReleaseDC(m_dlg.m_hWnd, hdc);
+
+    // Cancel and close: skinned push buttons; the close button ends 10 pixels from the right.
+    for (CButtonST* p : {&m_dlg.m_btnCancel, &m_dlg.m_btnClose}) {
+        EXPECT_TRUE(p->IsSkinned());
+        EXPECT_TRUE(p->GetTracking());
+        EXPECT_EQ(BS_OWNERDRAW, p->GetStyle() & BS_TYPEMASK);
+    }
+    EXPECT_EQ(CPropressDlg::kWidth - 10, ChildRect(m_dlg.m_btnClose.m_hWnd).right);
+    CString strCaption;
+    m_dlg.m_btnCancel.GetWindowText(strCaption);
+    EXPECT_EQ(CString(L"Cancel"), strCaption);
+    m_dlg.m_btnClose.GetWindowText(strCaption);
+    EXPECT_EQ(CString(L"Close"), strCaption);
+}
+
+TEST_F(ProgressTest, FileBarShowsTheNamedFilesBytesWhileSeveralFilesAreCopiedAtOnce)
+{
+    // Small files of different sizes with a few larger ones among them: the small ones are
+    // copied three at a time, each larger one alone while the others wait with their next
+    // file open.
+    std::map<CString, ULONGLONG> sizes;
+    ULONGLONG nTotal = 0;
+    const int kFiles = 40;
+    for (int i = 0; i < kFiles; ++i) {
+        const size_t nSize = i % 10 == 5 ? CBackUpEngine::COPY_CHUNK * 2 + 1000 + i : 700 + 97 * i;
+        CString strName;
+        strName.Format(L"\\f%03d.bin", i);
+        strName = m_strSource + strName;
+        ASSERT_TRUE(WriteBytes(strName, std::string(nSize, (char)('a' + i % 26))));
+        sizes[strName] = nSize;
+        nTotal += nSize;
+    }
+    SelectForBackup({m_strSource});
+    // Several files at once is the plain backup's way.
+    ASSERT_TRUE(WriteSucceeded(SaveInitValueIn(m_strData, L"CompressFile", L"0")));
+    CSlowLanes slow;
+    StartBackup();
+
+    // After every timer step: the bar's bytes and size are the shown file's.
+    int nChecked = 0;
+    std::vector<CString> mismatches;
+    std::vector<CString> shown;
+    ASSERT_TRUE(PumpUntil([&] {
+        const CString strFile = m_dlg.m_strShownFile;
+        if (!strFile.IsEmpty() && m_dlg.m_nShownFileSize != 0) {
+            ++nChecked;
+            auto it = sizes.find(strFile);
+            if (it == sizes.end() || it->second != m_dlg.m_nShownFileSize ||
+                m_dlg.m_nShownFileDone > m_dlg.m_nShownFileSize) {
+                CString s;
+                s.Format(L"%ls: %llu of %llu", (const wchar_t*)strFile, m_dlg.m_nShownFileDone,
+                         m_dlg.m_nShownFileSize);
+                mismatches.push_back(s);
+            }
+            if (shown.empty() || shown.back() != strFile)
+                shown.push_back(strFile);
+        }
+        return m_dlg.m_nEnd != CPropressDlg::END_NONE;
+    }, 60000));
+    EXPECT_EQ(CPropressDlg::END_BACKUP, m_dlg.m_nEnd);
+    EXPECT_GT(nChecked, 0);
+    EXPECT_GT(shown.size(), 1u);
+    for (const CString& s : mismatches)
+        ADD_FAILURE() << CStringA(s).GetString();
+    EXPECT_TRUE(mismatches.empty());
+
+    // The totals stay exact.
+    EXPECT_EQ(nTotal, m_dlg.m_engine.m_nDoneBytes.load());
+    EXPECT_EQ(nTotal, m_dlg.m_engine.m_nTotalBytes.load());
+    EXPECT_EQ(kFiles, m_dlg.m_engine.m_nDoneFiles.load());
+    EXPECT_EQ(kFiles, CountStored());
+
+    // The tooltip follows the name shown.
+    CString strText;
+    m_dlg.m_btnFile.GetWindowText(strText);
+    EXPECT_EQ(m_dlg.m_strShownFile, strText);
+    EXPECT_EQ(strText, FileToolTip());
 }
