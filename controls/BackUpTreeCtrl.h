@@ -3,8 +3,10 @@
 // image (TreeCheckState): 1 unchecked, 2 mixed, 3 checked, 5 fixed. A click on a check box
 // checks or unchecks the item with its whole subtree and recomputes its ancestors; the
 // selection files are rewritten at once from what the tree shows (see SelectionFiles.h), so
-// the backup always copies what the tree shows. Device items (one per backup disk, beside the
-// computer root) are a single choice shared with the destination tree.
+// the backup always copies what the tree shows. A drive whose images are not the user's (one
+// not there now, one shown fixed, one whose folders cannot be read) keeps what the files hold
+// for it. Device items (one per backup disk, beside the computer root) are a single choice
+// shared with the destination tree.
 //
 // Mouse handling is split so that tests can drive it without a cursor: ClickStateIcon is a
 // click on an item's check box, UpdateHoverTip the mouse over an item.
