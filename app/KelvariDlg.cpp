@@ -709,6 +709,7 @@ LRESULT CKelvariDlg::OnDriveAdded(const CString& strRoot)
     bool bHasFileSystem = shell.VolumeInformation(strRoot, nullptr, 0, nullptr, nullptr, nullptr, fs, MAX_PATH + 1) &&
                           fs[0] != 0;
     if (trees.source && type != DRIVE_CDROM && !trees.source->HasItemForPath(strRoot)) {
+        // The source tree shows the drive with what the selection file holds for it.
         if (bHasFileSystem)
             trees.source->AddDriveItem(strRoot, strName, nIcon, data, TCS_UNCHECKED);
         else

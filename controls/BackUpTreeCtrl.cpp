@@ -51,6 +51,31 @@ bool IsListedEntry(const CString& strName, DWORD dwAttributes, const CString& st
     return !IsHiddenSystemPath(strFullPath);
 }
 
+bool HasListedChildren(const CInitTreeCtrl& tree, HTREEITEM hItem)
+{
+    for (HTREEITEM h = tree.GetChildItem(hItem); h; h = tree.GetNextSiblingItem(h))
+        if (!tree.IsPlaceholderItem(h))
+            return true;
+    return false;
+}
+
+// Whether a folder search that ended with this error leaves the folder's contents unknown. An
+// empty drive has nothing to find; a folder that is gone from a drive that is there has no
+// contents any more; anything else (no medium, access denied...) says nothing about them.
+bool IsUnreadFolder(DWORD dwError, const CString& strFolder)
+{
+    switch (dwError) {
+    case 0:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_NO_MORE_FILES:
+        return false;
+    case ERROR_PATH_NOT_FOUND:
+        return ::GetFileAttributesW(strFolder.Left(3)) == INVALID_FILE_ATTRIBUTES;
+    default:
+        return true;
+    }
+}
+
 class CWaitCursorScope {
 public:
     CWaitCursorScope() : m_hOld(::SetCursor(::LoadCursorW(nullptr, IDC_WAIT))) {}
@@ -101,6 +126,7 @@ void CBackUpTreeCtrl::ForgetItem(HTREEITEM hItem)
     }
     if (hItem == m_hFixedDeviceItem)
         m_hFixedDeviceItem = nullptr;
+    m_unreadItems.erase(hItem);
 }
 
 BOOL CBackUpTreeCtrl::PreTranslateMessage(MSG* pMsg)
@@ -239,19 +265,33 @@ int CBackUpTreeCtrl::NewEntryImage(int nFolderImage)
 void CBackUpTreeCtrl::FillFolder(HTREEITEM hItem, CString strPath)
 {
     strPath = WithBackslash(strPath);
-    if (GetParentItem(hItem) == m_hRootItem && ShellIo().DriveType(strPath.Left(3)) == DRIVE_NO_ROOT_DIR)
+    if (GetParentItem(hItem) == m_hRootItem && ShellIo().DriveType(strPath.Left(3)) == DRIVE_NO_ROOT_DIR) {
+        // The drive is not there now; children listed before stay.
+        if (!HasListedChildren(*this, hItem))
+            m_unreadItems.insert(hItem);
         return;
+    }
     int nImage = GetCheck(hItem);
     int nChildImage = ListedChildImage(nImage);
     CSelection sel;
     if (nImage == TCS_MIXED)
         CSelectionFiles(GetDataFolder()).Read(sel);
-    ListEntries(hItem, strPath, [&](const WIN32_FIND_DATAW& fd, const CString& strFull, DWORD_PTR&, int& nCheck) {
-        if (!IsListedEntry(fd.cFileName, fd.dwFileAttributes, strFull))
-            return false;
-        nCheck = nImage == TCS_MIXED ? sel.StateOf(strFull) : nChildImage;
-        return true;
-    });
+    DWORD dwError =
+        ListEntries(hItem, strPath, [&](const WIN32_FIND_DATAW& fd, const CString& strFull, DWORD_PTR&, int& nCheck) {
+            if (!IsListedEntry(fd.cFileName, fd.dwFileAttributes, strFull))
+                return false;
+            nCheck = nImage == TCS_MIXED ? sel.StateOf(strFull) : nChildImage;
+            return true;
+        });
+    if (IsUnreadFolder(dwError, strPath))
+        m_unreadItems.insert(hItem);
+    else
+        m_unreadItems.erase(hItem);
+}
+
+bool CBackUpTreeCtrl::ShowsContents(HTREEITEM hItem) const
+{
+    return IsItemListed(hItem) && !m_unreadItems.count(hItem);
 }
 
 void CBackUpTreeCtrl::ExpandingItem(HTREEITEM hItem, UINT nState)
@@ -298,14 +338,19 @@ void CBackUpTreeCtrl::AddItemToSelection(HTREEITEM hItem, const CString& strPath
     int nImage = GetCheck(hItem);
     if (nImage == TCS_CHECKED) {
         sel.Check(strPath);
+    } else if (nImage == TCS_FIXED) {
+        // Not the user's state (a drive without a readable file system): what the files hold
+        // for it stays, as for a drive that is not shown at all.
+        if (const CSelectionNode* pOld = old.Find(strPath))
+            sel.Graft(strPath, *pOld);
     } else if (nImage == TCS_MIXED) {
-        if (IsItemListed(hItem)) {
+        if (ShowsContents(hItem)) {
             for (HTREEITEM h = GetChildItem(hItem); h; h = GetNextSiblingItem(h)) {
                 if (!IsPlaceholderItem(h))
                     AddItemToSelection(h, strPath + WithBackslash(GetItemText(h)), sel, old);
             }
         } else if (const CSelectionNode* pOld = old.Find(strPath)) {
-            // Not listed: what lies inside is known only to the file.
+            // Not listed, or not readable: what lies inside is known only to the file.
             if (!pOld->children.empty())
                 sel.Graft(strPath, *pOld);
         }
@@ -384,16 +429,37 @@ void CBackUpTreeCtrl::ReloadCheckImages()
         return;
     CSelection sel;
     CSelectionFiles(GetDataFolder()).Read(sel);
-    for (HTREEITEM h = GetChildItem(m_hRootItem); h; h = GetNextSiblingItem(h)) {
-        if (IsPlaceholderItem(h) || GetCheck(h) == TCS_FIXED)
-            continue;
-        CString strPath = GetItemPath(h);
-        if (strPath.GetLength() != 3)
-            continue;
-        SetCheck(h, sel.StateOf(strPath));
-        if (IsItemListed(h))
-            ApplyImagesBelow(h, strPath, sel);
-    }
+    for (HTREEITEM h = GetChildItem(m_hRootItem); h; h = GetNextSiblingItem(h))
+        ApplyDriveImages(h, sel);
+    RecomputeFromChildren(m_hRootItem, FALSE);
+}
+
+void CBackUpTreeCtrl::ApplyDriveImages(HTREEITEM hDrive, const CSelection& sel)
+{
+    if (IsPlaceholderItem(hDrive) || GetCheck(hDrive) == TCS_FIXED)
+        return;
+    CString strPath = GetItemPath(hDrive);
+    if (strPath.GetLength() != 3)
+        return;
+    SetCheck(hDrive, sel.StateOf(strPath));
+    if (IsItemListed(hDrive))
+        ApplyImagesBelow(hDrive, strPath, sel);
+}
+
+void CBackUpTreeCtrl::AddDriveItem(const CString& strRoot, const CString& strText, int nImage, DWORD_PTR dwItemData,
+                                   int nCheckState)
+{
+    if (HasItemForPath(strRoot))
+        return;
+    CInitTreeCtrl::AddDriveItem(strRoot, strText, nImage, dwItemData, nCheckState);
+    if (!m_hRootItem)
+        return;
+    HTREEITEM h = FindListedItem(strRoot);
+    if (!h || GetParentItem(h) != m_hRootItem)
+        return;
+    CSelection sel;
+    CSelectionFiles(GetDataFolder()).Read(sel);
+    ApplyDriveImages(h, sel);
     RecomputeFromChildren(m_hRootItem, FALSE);
 }
 

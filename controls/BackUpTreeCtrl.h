@@ -3,14 +3,17 @@
 // image (TreeCheckState): 1 unchecked, 2 mixed, 3 checked, 5 fixed. A click on a check box
 // checks or unchecks the item with its whole subtree and recomputes its ancestors; the
 // selection files are rewritten at once from what the tree shows (see SelectionFiles.h), so
-// the backup always copies what the tree shows. Device items (one per backup disk, beside the
-// computer root) are a single choice shared with the destination tree.
+// the backup always copies what the tree shows. A drive whose images are not the user's (one
+// not there now, one shown fixed, one whose folders cannot be read) keeps what the files hold
+// for it. Device items (one per backup disk, beside the computer root) are a single choice
+// shared with the destination tree.
 //
 // Mouse handling is split so that tests can drive it without a cursor: ClickStateIcon is a
 // click on an item's check box, UpdateHoverTip the mouse over an item.
 
 #include "InitTreeCtrl.h"
 
+#include <set>
 #include <vector>
 
 class CSelection;
@@ -58,6 +61,9 @@ public:
     virtual bool SaveSelection();
     // Sets the images of the drives and of every listed item from "filepath.xml".
     void ReloadCheckImages();
+    // True when the tree shows what lies inside an item: it is listed and its folder could be
+    // read when it was.
+    bool ShowsContents(HTREEITEM hItem) const;
     // The flat entries of the checked items below an item, as a backup or restore list.
     virtual void WriteCheckedItems(HTREEITEM hItem, std::vector<CString>& entries);
 
@@ -79,6 +85,10 @@ public:
     void ShellFolderUpdated(const CString& strPath) override { RefreshSelFolder(strPath); }
     // A drive item removed takes its images' share of the root with it.
     void RemoveDriveItem(const CString& strRoot) override;
+    // A drive that arrives takes its images from "filepath.xml", as the drives shown when the
+    // page opens do; nCheckState only tells a drive shown fixed (TCS_FIXED).
+    void AddDriveItem(const CString& strRoot, const CString& strText, int nImage, DWORD_PTR dwItemData,
+                      int nCheckState) override;
 
     // --- Mouse, split for callers without a cursor ---
     // A click on the check box of an item: the result of the click notification (1 handled).
@@ -101,6 +111,9 @@ protected:
     // Recomputes one item from its children; returns true when its image changed.
     bool RecomputeFromChildren(HTREEITEM hItem, BOOL bForce);
     void BuildSelection(CSelection& sel, const CSelection& old);
+    // The images of one drive item and of its listed items from a selection (a drive shown
+    // fixed keeps its image).
+    void ApplyDriveImages(HTREEITEM hDrive, const CSelection& sel);
     void AddItemToSelection(HTREEITEM hItem, const CString& strPath, CSelection& sel, const CSelection& old);
     bool WriteSelection(const CSelection& sel);
     void ApplyImagesBelow(HTREEITEM hItem, const CString& strPath, const CSelection& sel);
@@ -135,4 +148,7 @@ protected:
 
     CToolTipCtrl m_tip;
     bool m_bTipTool = false;
+    // Items whose folder could not be read when they were listed (a drive without its medium,
+    // a folder denied): what is selected inside them is known only to the files.
+    std::set<HTREEITEM> m_unreadItems;
 };

@@ -434,13 +434,15 @@ void CInitTreeCtrl::ListFolder(HTREEITEM hItem, CString strFolder)
     });
 }
 
-void CInitTreeCtrl::ListEntries(HTREEITEM hItem, const CString& strFolder, const EntryFilter& filter)
+DWORD CInitTreeCtrl::ListEntries(HTREEITEM hItem, const CString& strFolder, const EntryFilter& filter)
 {
     DeleteChildren(hItem);
     WIN32_FIND_DATAW fd;
     HANDLE hFind = ::FindFirstFileW(strFolder + L"*.*", &fd);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return;
+    if (hFind == INVALID_HANDLE_VALUE) {
+        DWORD dwError = ::GetLastError();
+        return dwError ? dwError : ERROR_FILE_NOT_FOUND;
+    }
     HTREEITEM hAfter = TVI_FIRST;
     do {
         CString strName(fd.cFileName);
@@ -458,6 +460,7 @@ void CInitTreeCtrl::ListEntries(HTREEITEM hItem, const CString& strFolder, const
     } while (::FindNextFileW(hFind, &fd));
     ::FindClose(hFind);
     SortChildren(hItem);
+    return 0;
 }
 
 int CALLBACK CInitTreeCtrl::CompareFoldersFirst(LPARAM lData1, LPARAM lData2, LPARAM)

@@ -67,8 +67,9 @@ public:
     using EntryFilter =
         std::function<bool(const WIN32_FIND_DATAW& fd, const CString& strFull, DWORD_PTR& dwFileData, int& nCheck)>;
     // Replaces an item's children by the entries of a folder (ending in a backslash) that the
-    // filter keeps, in the order the file system gives them, then sorts them.
-    void ListEntries(HTREEITEM hItem, const CString& strFolder, const EntryFilter& filter);
+    // filter keeps, in the order the file system gives them, then sorts them. Returns 0, or the
+    // system's error when the folder could not be searched (ERROR_FILE_NOT_FOUND: nothing in it).
+    DWORD ListEntries(HTREEITEM hItem, const CString& strFolder, const EntryFilter& filter);
     // Folders before files, each kind alphabetically; under the root, drives by letter.
     void SortChildren(HTREEITEM hItem);
     static int CALLBACK CompareFoldersFirst(LPARAM lData1, LPARAM lData2, LPARAM);

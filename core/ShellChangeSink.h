@@ -30,7 +30,9 @@ public:
     // The item of the path (when shown) takes this image as its image and selected image.
     virtual void SetPathItemImage(const CString& strPath, int nImage) = 0;
     // Adds a top-level drive item (with the placeholder child) and sorts the top level.
-    // nCheckState is the check image (TreeCheckState) or 0 for a tree without check boxes.
+    // nCheckState is the check image (TreeCheckState) or 0 for a tree without check boxes; a
+    // tree that keeps a stored selection shows the drive's images from it instead, unless the
+    // drive is fixed.
     virtual void AddDriveItem(const CString& strRoot, const CString& strText, int nImage,
                               DWORD_PTR dwItemData, int nCheckState) = 0;
     // Deletes the item of the path when the tree shows one.

@@ -115,10 +115,11 @@ protected:
         }
         SelectForBackup(m_strSource);
 
-        if (!FreshDrive(L'P', &m_strDrive))
-            GTEST_SKIP() << "no drive letter can stand for a temporary folder here";
-        m_shell.displayNames[L"P:\\"] = L"(P:) Backup";
-        m_shell.fileSystems[L"P:\\"] = L"NTFS";
+        const CMappedDrive* pDrive = FreshDrive(L'P', &m_strDrive);
+        ASSERT_NE(nullptr, pDrive) << "no drive letter can stand for a temporary folder here";
+        m_strTarget = pDrive->Drive();
+        m_shell.displayNames[(m_strTarget + L"\\").str()] = (L"(" + m_strTarget + L") Backup").str();
+        m_shell.fileSystems[(m_strTarget + L"\\").str()] = L"NTFS";
 
         g_messages.clear();
         g_script = nullptr;
@@ -187,13 +188,13 @@ protected:
         EXPECT_EQ(CPageBox::PAGE_BACKUP, m_pBox->m_nCurPage);
     }
 
-    // Something to back up, and the destination P: in the list and the tree.
+    // Something to back up, and the destination drive in the list and the tree.
     void SelectEverything()
     {
         m_source.SetCheck(m_source.GetRootItem(), TCS_CHECKED);
         ASSERT_TRUE(MakeFolder(m_strDrive + L"\\VEZORI"));
-        m_combo.SetCurSel(m_combo.AddString(L"P:"));
-        m_dest.ShowDriveRoot(L"P:");
+        m_combo.SetCurSel(m_combo.AddString(m_strTarget));
+        m_dest.ShowDriveRoot(m_strTarget);
     }
 
     void SelectForBackup(const CString& strPath)
@@ -224,7 +225,7 @@ protected:
         EXPECT_NE(m_pBox->m_pProgressDlg, m_pBox->GetSlotWnd(CPageBox::PAGE_QUICK));
     }
 
-    // Where the store on P: keeps a copy of a file (C:\dir\f as <store>\C\dir\f).
+    // Where the store on the destination keeps a copy of a file (C:\dir\f as <store>\C\dir\f).
     CString StorePathOf(const CString& strSourcePath) const
     {
         CString strRest = strSourcePath;
@@ -251,6 +252,7 @@ protected:
 
     CTempDir m_root{L"pagebox"};
     CString m_strApp, m_strData, m_strSource, m_strDrive;
+    CString m_strTarget;   // the destination drive standing for m_strDrive, "P:"
     CTreeImageLists m_lists;
     CFakeShell m_shell;
     CReportSink m_reports;
@@ -538,7 +540,7 @@ TEST_F(PageBoxTest, CancelledRunsGiveFocusBackAndKeepTheStoreFolderAsSet)
     ASSERT_NO_FATAL_FAILURE(OpenPanel());
     SelectEverything();
     const bool bAttributes = DosAttributesWork(m_strDrive);
-    const CString strStore = L"P:\\VEZORI";
+    const CString strStore = m_strTarget + L"\\VEZORI";
 
     // A backup cancelled at once: the start button gets the focus; the store is hidden.
     m_pBox->OnBnClickedBackup();
@@ -560,7 +562,7 @@ TEST_F(PageBoxTest, CancelledRunsGiveFocusBackAndKeepTheStoreFolderAsSet)
     ASSERT_NO_FATAL_FAILURE(FillStore(m_root / L"back", kStoredFiles));
     SaveInitValueIn(m_strData, L"HideBackupFiles", L"0");
     g_messages.clear();
-    m_dest.ShowDriveRoot(L"P:");
+    m_dest.ShowDriveRoot(m_strTarget);
     m_dest.ClickStateIcon(m_dest.GetRootItem());
     CPropressDlg* pProgress = m_pBox->m_pProgressDlg;
     m_pBox->OnBnClickedRestore();
@@ -591,8 +593,8 @@ TEST_F(PageBoxTest, CancelledRunsGiveFocusBackAndKeepTheStoreFolderAsSet)
     CInitTreeCtrl manage;
     ASSERT_TRUE(manage.Create(WS_CHILD | TVS_HASBUTTONS, CRect(0, 400, 200, 600), &m_host, 1050));
     g_hManageTreeWnd = manage.m_hWnd;
-    HTREEITEM hOld = manage.InsertDriveItem(L"P:\\", manage.InsertComputerItem(), 0);
-    manage.ListFolder(hOld, L"P:\\");
+    HTREEITEM hOld = manage.InsertDriveItem(m_strTarget + L"\\", manage.InsertComputerItem(), 0);
+    manage.ListFolder(hOld, m_strTarget + L"\\");
     ASSERT_TRUE(manage.IsItemListed(hOld));
     m_dest.ShowDriveRoot(CString());
     // (the trees took their check images from the selection files again after the restore)
@@ -602,12 +604,12 @@ TEST_F(PageBoxTest, CancelledRunsGiveFocusBackAndKeepTheStoreFolderAsSet)
     ASSERT_TRUE(WaitForEnd());
     g_hManageTreeWnd = nullptr;
     EXPECT_EQ(CPropressDlg::END_BACKUP, m_pBox->m_pProgressDlg->m_nEnd);
-    HTREEITEM hNew = manage.FindListedItem(L"P:\\");
+    HTREEITEM hNew = manage.FindListedItem(m_strTarget + L"\\");
     ASSERT_NE(nullptr, hNew);
     EXPECT_FALSE(manage.IsItemListed(hNew));
-    EXPECT_EQ(CString(L"(P:) Backup"), manage.GetItemText(hNew));
+    EXPECT_EQ(L"(" + m_strTarget + L") Backup", manage.GetItemText(hNew));
     ASSERT_NE(nullptr, m_dest.GetDriveRootItem());
-    EXPECT_NE(nullptr, m_dest.FindListedItem(L"P:\\VEZORI\\"));
+    EXPECT_NE(nullptr, m_dest.FindListedItem(m_strTarget + L"\\VEZORI\\"));
     if (bAttributes) {
         EXPECT_TRUE(::GetFileAttributesW(strStore) & FILE_ATTRIBUTE_HIDDEN);
     }

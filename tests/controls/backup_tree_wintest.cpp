@@ -35,7 +35,8 @@ std::string Narrow(const std::wstring& s) { return CStringA(CString(s)).GetStrin
 class SourceTreeTest : public ::testing::Test {
 protected:
     CTempDir m_app{L"app"};
-    CString m_strDrive;   // the folder behind Q:
+    CString m_strDrive;   // the folder behind the test drive
+    CString m_strRoot;    // the test drive's root, "Q:\"
     CTreeImageLists m_lists;
     CFakeShell m_shell;
     CReportSink m_reports;
@@ -48,8 +49,9 @@ protected:
         g_strAppDir = m_app.Path() + L"\\";
         g_strUserName = L"user";
         ASSERT_TRUE(MakeFolder(m_app / L"user"));
-        if (!FreshDrive(L'Q', &m_strDrive))
-            GTEST_SKIP() << "no drive letter can stand for a temporary folder here";
+        const CMappedDrive* pDrive = FreshDrive(L'Q', &m_strDrive);
+        ASSERT_NE(nullptr, pDrive) << "no drive letter can stand for a temporary folder here";
+        m_strRoot = pDrive->Root();
         const wchar_t* folders[] = {L"A", L"A\\S", L"A\\S\\T", L"B", L"D", L"D\\E", L"temp", L"F"};
         for (const wchar_t* f : folders)
             ASSERT_TRUE(MakeFolder(m_strDrive + L"\\" + f));
@@ -58,10 +60,33 @@ protected:
                                   L"D\\E\\e2.txt", L"temp\\t.txt"};
         for (const wchar_t* f : files)
             ASSERT_TRUE(WriteText(m_strDrive + L"\\" + f, Narrow(f)));
-        m_shell.displayNames[L"Q:\\"] = L"(Q:) Store";
-        m_shell.fileSystems[L"Q:\\"] = L"NTFS";
+        m_shell.displayNames[W(L"")] = (L"(" + Drive() + L") Store").str();
+        m_shell.fileSystems[W(L"")] = L"NTFS";
         ASSERT_TRUE(m_host.CreateHost());
         CreateTree();
+    }
+
+    // A path on the test drive, relative to its root.
+    CString P(const wchar_t* pszRel) const { return m_strRoot + pszRel; }
+    std::wstring W(const wchar_t* pszRel) const { return P(pszRel).str(); }
+    CString Drive() const { return m_strRoot.Left(2); }
+    // The root of another drive than the test drive ("K:\"), the n-th such letter from K on.
+    CString OtherRoot(int n) const
+    {
+        wchar_t ch = L'K';
+        for (int i = 0;; ++ch) {
+            if (ch != m_strRoot[0] && i++ == n)
+                break;
+        }
+        CString s;
+        s.Format(L"%lc:\\", ch);
+        return s;
+    }
+    std::vector<std::wstring> SortedFlatEntries()
+    {
+        std::vector<std::wstring> flat = FlatEntries();
+        std::sort(flat.begin(), flat.end());
+        return flat;
     }
 
     void TearDown() override
@@ -82,7 +107,7 @@ protected:
         m_tree->AttachImageLists();
         g_hSourceTreeWnd = m_tree->m_hWnd;
         HTREEITEM hRoot = m_tree->InsertComputerItem();
-        ASSERT_NE(nullptr, m_tree->InsertDriveItem(L"Q:", hRoot, TCS_UNCHECKED));
+        ASSERT_NE(nullptr, m_tree->InsertDriveItem(Drive(), hRoot, TCS_UNCHECKED));
         m_tree->SortChildren(hRoot);
         m_tree->ReloadCheckImages();
         m_tree->Expand(hRoot, TVE_EXPAND);
@@ -273,44 +298,45 @@ protected:
 TEST_F(SourceTreeTest, ChecksPropagateAndAreWrittenAtOnce)
 {
     EXPECT_EQ(TCS_FIXED, m_tree->GetCheck(m_tree->m_hRootItem));
-    Click(L"Q:\\A\\a1.txt");
-    EXPECT_EQ(TCS_MIXED, Image(L"Q:\\A"));
-    EXPECT_EQ(TCS_MIXED, Image(L"Q:\\"));
+    Click(P(L"A\\a1.txt"));
+    EXPECT_EQ(TCS_MIXED, Image(P(L"A")));
+    EXPECT_EQ(TCS_MIXED, Image(P(L"")));
     EXPECT_EQ(TCS_MIXED, m_tree->GetCheck(m_tree->m_hRootItem));
-    EXPECT_EQ((std::vector<std::wstring>{L"Q:\\A\\a1.txt"}), FlatEntries());
+    EXPECT_EQ((std::vector<std::wstring>{W(L"A\\a1.txt")}), FlatEntries());
 
     // The last unchecked children checked: the folder is checked, its entry replaces theirs.
-    Click(L"Q:\\A\\a2.txt");
-    Click(L"Q:\\A\\S");
-    EXPECT_EQ(TCS_CHECKED, Image(L"Q:\\A"));
-    EXPECT_EQ(TCS_CHECKED, Image(L"Q:\\A\\S\\T\\t1.txt"));
-    EXPECT_EQ((std::vector<std::wstring>{L"Q:\\A"}), FlatEntries());
+    Click(P(L"A\\a2.txt"));
+    Click(P(L"A\\S"));
+    EXPECT_EQ(TCS_CHECKED, Image(P(L"A")));
+    EXPECT_EQ(TCS_CHECKED, Image(P(L"A\\S\\T\\t1.txt")));
+    EXPECT_EQ((std::vector<std::wstring>{W(L"A")}), FlatEntries());
 
     // Every child of the drive checked: the drive is checked, the root stays mixed.
-    Click(L"Q:\\B");
-    Click(L"Q:\\C.txt");
-    Click(L"Q:\\D");
-    Click(L"Q:\\F");
-    Click(L"Q:\\temp");
-    EXPECT_EQ(TCS_CHECKED, Image(L"Q:\\"));
+    Click(P(L"B"));
+    Click(P(L"C.txt"));
+    Click(P(L"D"));
+    Click(P(L"F"));
+    Click(P(L"temp"));
+    EXPECT_EQ(TCS_CHECKED, Image(P(L"")));
     EXPECT_EQ(TCS_MIXED, m_tree->GetCheck(m_tree->m_hRootItem));
-    EXPECT_EQ((std::vector<std::wstring>{L"Q:\\"}), FlatEntries());
-    EXPECT_EQ("<filepath>\r\n<path path=\"Q:\\\"/>\r\n</filepath>\r\n", ReadText(Files().NestedPath()));
+    EXPECT_EQ((std::vector<std::wstring>{W(L"")}), FlatEntries());
+    EXPECT_EQ("<filepath>\r\n<path path=\"" + CStringA(P(L"")).str() + "\"/>\r\n</filepath>\r\n",
+              ReadText(Files().NestedPath()));
 
     // A child of the checked drive unchecked: its siblings become separate entries.
-    Click(L"Q:\\A\\S\\T");
-    EXPECT_EQ(TCS_MIXED, Image(L"Q:\\A\\S"));
-    EXPECT_EQ(TCS_MIXED, Image(L"Q:\\"));
+    Click(P(L"A\\S\\T"));
+    EXPECT_EQ(TCS_MIXED, Image(P(L"A\\S")));
+    EXPECT_EQ(TCS_MIXED, Image(P(L"")));
     std::vector<std::wstring> flat = FlatEntries();
     std::sort(flat.begin(), flat.end());
-    EXPECT_EQ((std::vector<std::wstring>{L"Q:\\A\\S\\s1.txt", L"Q:\\A\\a1.txt", L"Q:\\A\\a2.txt", L"Q:\\B",
-                                         L"Q:\\C.txt", L"Q:\\D", L"Q:\\F", L"Q:\\temp"}),
+    EXPECT_EQ((std::vector<std::wstring>{W(L"A\\S\\s1.txt"), W(L"A\\a1.txt"), W(L"A\\a2.txt"), W(L"B"),
+                                         W(L"C.txt"), W(L"D"), W(L"F"), W(L"temp")}),
               flat);
     ExpectFilesAgree();
 
     // Unchecking the drive clears everything: no file is left and the root is fixed again.
-    Click(L"Q:\\");   // mixed -> checked
-    Click(L"Q:\\");   // checked -> unchecked
+    Click(P(L""));   // mixed -> checked
+    Click(P(L""));   // checked -> unchecked
     EXPECT_EQ(TCS_FIXED, m_tree->GetCheck(m_tree->m_hRootItem));
     EXPECT_FALSE(Exists(Files().NestedPath()));
     EXPECT_FALSE(Exists(Files().FlatPath()));
@@ -336,22 +362,22 @@ TEST_F(SourceTreeTest, ClicksOnRootLabelsAndFixedItemsChangeNothing)
 TEST_F(SourceTreeTest, DriveNamesWithAndWithoutTheirLetter)
 {
     HTREEITEM hRoot = m_tree->m_hRootItem;
-    m_shell.displayNames[L"Q:\\"] = L"(Q:) X";
-    HTREEITEM h1 = m_tree->InsertDriveItem(L"Q:\\", hRoot, TCS_UNCHECKED);
-    m_shell.displayNames[L"Q:\\"] = L"X";
-    HTREEITEM h2 = m_tree->InsertDriveItem(L"Q:", hRoot, TCS_UNCHECKED);
-    EXPECT_EQ(CString(L"(Q:) X"), m_tree->GetItemText(h1));
+    m_shell.displayNames[W(L"")] = (L"(" + Drive() + L") X").str();
+    HTREEITEM h1 = m_tree->InsertDriveItem(P(L""), hRoot, TCS_UNCHECKED);
+    m_shell.displayNames[W(L"")] = L"X";
+    HTREEITEM h2 = m_tree->InsertDriveItem(Drive(), hRoot, TCS_UNCHECKED);
+    EXPECT_EQ(L"(" + Drive() + L") X", m_tree->GetItemText(h1));
     EXPECT_EQ(CString(L"X"), m_tree->GetItemText(h2));
-    EXPECT_EQ(CString(L"Q:\\"), m_tree->GetItemPath(h1));
-    EXPECT_EQ(CString(L"Q:\\"), m_tree->GetItemPath(h2));
+    EXPECT_EQ(P(L""), m_tree->GetItemPath(h1));
+    EXPECT_EQ(P(L""), m_tree->GetItemPath(h2));
     // The letter shown as "(D:) Name" is read when the item data does not carry it.
     HTREEITEM h3 = m_tree->InsertItem(TVIF_TEXT | TVIF_PARAM, L"(D:) Data", 0, 0, 0, 0, 0, hRoot, TVI_LAST);
     EXPECT_EQ(CString(L"D:\\"), m_tree->GetItemPath(h3));
     // A volume without a file system is fixed.
-    m_shell.fileSystems[L"Q:\\"] = L"";
-    HTREEITEM h4 = m_tree->InsertDriveItem(L"Q:", hRoot, TCS_UNCHECKED);
+    m_shell.fileSystems[W(L"")] = L"";
+    HTREEITEM h4 = m_tree->InsertDriveItem(Drive(), hRoot, TCS_UNCHECKED);
     EXPECT_EQ(TCS_FIXED, m_tree->GetCheck(h4));
-    EXPECT_EQ((DWORD_PTR)((L'Q' << 8) + 2), m_tree->GetItemData(h4));
+    EXPECT_EQ((DWORD_PTR)((m_strRoot[0] << 8) + 2), m_tree->GetItemData(h4));
 }
 
 TEST_F(SourceTreeTest, SortingAndTheRealTempFolder)
@@ -366,44 +392,44 @@ TEST_F(SourceTreeTest, SortingAndTheRealTempFolder)
         paths.push_back(m_tree->GetItemPath(h));
     ASSERT_EQ(2u, paths.size());
     EXPECT_EQ(CString(L"C:\\"), paths[0]);
-    EXPECT_EQ(CString(L"Q:\\"), paths[1]);
+    EXPECT_EQ(P(L""), paths[1]);
 
     // Folders first, then files, each by name; the real folder "temp" is a folder like others.
-    HTREEITEM hQ = Open(L"Q:\\");
+    HTREEITEM hQ = Open(P(L""));
     Expand(hQ);
     std::vector<CString> names;
     for (HTREEITEM h = m_tree->GetChildItem(hQ); h; h = m_tree->GetNextSiblingItem(h))
         names.push_back(m_tree->GetItemText(h));
     EXPECT_EQ((std::vector<CString>{L"A", L"B", L"D", L"F", L"temp", L"C.txt"}), names);
-    HTREEITEM hTemp = Open(L"Q:\\temp");
+    HTREEITEM hTemp = Open(P(L"temp"));
     ASSERT_NE(nullptr, hTemp);
     EXPECT_FALSE(m_tree->IsPlaceholderItem(hTemp));
-    EXPECT_NE(nullptr, Open(L"Q:\\temp\\t.txt"));
+    EXPECT_NE(nullptr, Open(P(L"temp\\t.txt")));
     // Listing the drive again keeps the real "temp" and lists it lazily again.
-    EXPECT_EQ(1, m_tree->RefreshSelFolder(L"Q:\\"));
-    hTemp = m_tree->FindListedItem(L"Q:\\temp");
+    EXPECT_EQ(1, m_tree->RefreshSelFolder(P(L"")));
+    hTemp = m_tree->FindListedItem(P(L"temp"));
     ASSERT_NE(nullptr, hTemp);
     EXPECT_FALSE(m_tree->IsItemListed(hTemp));
-    EXPECT_NE(nullptr, Open(L"Q:\\temp\\t.txt"));
+    EXPECT_NE(nullptr, Open(P(L"temp\\t.txt")));
 }
 
 TEST_F(SourceTreeTest, ExpandingShowsTheSelectionOfTheFile)
 {
-    Click(L"Q:\\D\\E\\e1.txt");
-    Click(L"Q:\\A");
+    Click(P(L"D\\E\\e1.txt"));
+    Click(P(L"A"));
     m_expanded.clear();   // reload without expanding anything
     Reload();
-    EXPECT_EQ(TCS_MIXED, Image(L"Q:\\"));
-    Expand(Open(L"Q:\\"));
-    HTREEITEM hD = m_tree->FindListedItem(L"Q:\\D");
+    EXPECT_EQ(TCS_MIXED, Image(P(L"")));
+    Expand(Open(P(L"")));
+    HTREEITEM hD = m_tree->FindListedItem(P(L"D"));
     ASSERT_NE(nullptr, hD);
     EXPECT_EQ(TCS_MIXED, m_tree->GetCheck(hD));
     EXPECT_FALSE(m_tree->IsItemListed(hD));
-    EXPECT_EQ(TCS_UNCHECKED, Image(L"Q:\\D\\d1.txt"));
-    EXPECT_EQ(TCS_MIXED, Image(L"Q:\\D\\E"));
-    EXPECT_EQ(TCS_CHECKED, Image(L"Q:\\D\\E\\e1.txt"));
-    EXPECT_EQ(TCS_UNCHECKED, Image(L"Q:\\D\\E\\e2.txt"));
-    EXPECT_EQ(TCS_CHECKED, Image(L"Q:\\A\\S\\T\\t1.txt"));
+    EXPECT_EQ(TCS_UNCHECKED, Image(P(L"D\\d1.txt")));
+    EXPECT_EQ(TCS_MIXED, Image(P(L"D\\E")));
+    EXPECT_EQ(TCS_CHECKED, Image(P(L"D\\E\\e1.txt")));
+    EXPECT_EQ(TCS_UNCHECKED, Image(P(L"D\\E\\e2.txt")));
+    EXPECT_EQ(TCS_CHECKED, Image(P(L"A\\S\\T\\t1.txt")));
 }
 
 TEST_F(SourceTreeTest, RandomClicksWithReloadsKeepTreeFilesAndBackupInStep)
@@ -442,92 +468,179 @@ TEST_F(SourceTreeTest, RandomClicksWithReloadsKeepTreeFilesAndBackupInStep)
 
 TEST_F(SourceTreeTest, BackupCopiesACheckedFolderAndSingleFilesOnly)
 {
-    Click(L"Q:\\A\\S");
-    Click(L"Q:\\D\\E\\e2.txt");
-    Click(L"Q:\\C.txt");
+    Click(P(L"A\\S"));
+    Click(P(L"D\\E\\e2.txt"));
+    Click(P(L"C.txt"));
     CTempDir target(L"dst");
     std::set<std::wstring> stored = BackUpNow(target.Path());
     EXPECT_EQ((std::set<std::wstring>{L"A\\S\\S1.TXT", L"A\\S\\T\\T1.TXT", L"C.TXT", L"D\\E\\E2.TXT"}), stored);
 }
 
+TEST_F(SourceTreeTest, DrivesWhoseStateIsNotTheUsersKeepTheirStoredSelection)
+{
+    // Stored: a folder on a drive now shown fixed (no readable file system), a file on a drive
+    // that is not there now, and one on a drive that arrives fixed while the program runs.
+    const CString strFixed = OtherRoot(0), strGone = OtherRoot(1), strLate = OtherRoot(2);
+    CSelection stored;
+    stored.Check(strFixed + L"Photos");
+    stored.Check(strGone + L"Work\\a.txt");
+    stored.Check(strLate + L"Music");
+    ASSERT_TRUE(Files().Write(stored));
+    m_shell.fileSystems[strFixed.str()] = L"";
+    m_shell.fileSystems[strGone.str()] = L"NTFS";
+    m_shell.driveTypes[strGone.str()] = DRIVE_NO_ROOT_DIR;
+    HTREEITEM hRoot = m_tree->m_hRootItem;
+    HTREEITEM hFixed = m_tree->InsertDriveItem(strFixed, hRoot, TCS_UNCHECKED);
+    HTREEITEM hGone = m_tree->InsertDriveItem(strGone, hRoot, TCS_UNCHECKED);
+    m_tree->ReloadCheckImages();
+    ASSERT_EQ(TCS_FIXED, m_tree->GetCheck(hFixed));
+    ASSERT_EQ(TCS_MIXED, m_tree->GetCheck(hGone));
+    Expand(hGone);   // nothing can be listed
+    ASSERT_TRUE(m_tree->IsItemListed(hGone));
+    EXPECT_FALSE(m_tree->ShowsContents(hGone));
+    IShellChangeSink* pSink = dynamic_cast<IShellChangeSink*>(CWnd::FromHandlePermanent(g_hSourceTreeWnd));
+    ASSERT_NE(nullptr, pSink);
+    pSink->AddDriveItem(strLate, L"Late", 1, ((DWORD_PTR)strLate[0] << 8) + 2, TCS_FIXED);
+    EXPECT_EQ(TCS_FIXED, m_tree->GetCheck(m_tree->FindListedItem(strLate)));
+
+    // A click on the test drive, then the same click undone: the other drives' entries stay in
+    // both files throughout.
+    const std::vector<std::wstring> kept = {W(L"B"), (strFixed + L"Photos").str(), (strGone + L"Work\\a.txt").str(),
+                                            (strLate + L"Music").str()};
+    Click(P(L"B"));
+    std::vector<std::wstring> expected = kept;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, SortedFlatEntries());
+    ExpectFilesAgree();
+    Click(P(L"B"));
+    expected.assign(kept.begin() + 1, kept.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, SortedFlatEntries());
+    ExpectFilesAgree();
+    CSelection sel;
+    ASSERT_TRUE(Files().Read(sel));
+    EXPECT_EQ(CSelection::CHECKED, sel.StateOf(strFixed + L"Photos"));
+    EXPECT_EQ(CSelection::MIXED, sel.StateOf(strGone + L"Work"));
+    EXPECT_EQ(CSelection::CHECKED, sel.StateOf(strLate + L"Music"));
+    EXPECT_EQ(TCS_FIXED, m_tree->GetCheck(hFixed));
+    EXPECT_EQ(TCS_MIXED, m_tree->GetCheck(hGone));
+    EXPECT_TRUE(m_reports.files.empty());
+}
+
+TEST_F(SourceTreeTest, ADriveThatArrivesAgainShowsAndKeepsItsSelection)
+{
+    Click(P(L"A\\a1.txt"));
+    Click(P(L"D"));
+    const std::vector<std::wstring> before = SortedFlatEntries();
+    ASSERT_EQ((std::vector<std::wstring>{W(L"A\\a1.txt"), W(L"D")}), before);
+
+    // The drive goes and comes back, as the main window reports it: unchecked, with its name.
+    IShellChangeSink* pSink = dynamic_cast<IShellChangeSink*>(CWnd::FromHandlePermanent(g_hSourceTreeWnd));
+    ASSERT_NE(nullptr, pSink);
+    pSink->RemoveDriveItem(P(L""));
+    ASSERT_EQ(nullptr, m_tree->FindListedItem(P(L"")));
+    EXPECT_EQ(TCS_FIXED, m_tree->GetCheck(m_tree->m_hRootItem));
+    EXPECT_EQ(before, SortedFlatEntries());
+    m_expanded.clear();
+    pSink->AddDriveItem(P(L""), L"(" + Drive() + L") Store", 1, (DWORD_PTR)m_strRoot[0] << 8, TCS_UNCHECKED);
+    EXPECT_EQ(TCS_MIXED, Image(P(L"")));
+    EXPECT_EQ(TCS_MIXED, m_tree->GetCheck(m_tree->m_hRootItem));
+    EXPECT_EQ(TCS_MIXED, Image(P(L"A")));
+    EXPECT_EQ(TCS_CHECKED, Image(P(L"A\\a1.txt")));
+    EXPECT_EQ(TCS_UNCHECKED, Image(P(L"A\\a2.txt")));
+    EXPECT_EQ(TCS_CHECKED, Image(P(L"D\\E\\e1.txt")));
+    EXPECT_EQ(TCS_UNCHECKED, Image(P(L"B")));
+    EXPECT_EQ(before, SortedFlatEntries());
+
+    // A click on the arrived drive changes only what was clicked.
+    Click(P(L"B"));
+    EXPECT_EQ((std::vector<std::wstring>{W(L"A\\a1.txt"), W(L"B"), W(L"D")}), SortedFlatEntries());
+    EXPECT_EQ(TCS_CHECKED, Image(P(L"A\\a1.txt")));
+    EXPECT_EQ(TCS_CHECKED, Image(P(L"D")));
+    ExpectFilesAgree();
+    std::map<std::wstring, int> shown = Images();
+    Reload();
+    EXPECT_EQ(shown, Images());
+}
+
 TEST_F(SourceTreeTest, ShellEventsBelowFoldersNotListed)
 {
-    Click(L"Q:\\D\\E\\e1.txt");
-    Click(L"Q:\\D\\d1.txt");
+    Click(P(L"D\\E\\e1.txt"));
+    Click(P(L"D\\d1.txt"));
     m_expanded.clear();
     Reload();
-    Open(L"Q:\\D");   // the drive listed, D itself not
-    HTREEITEM hD = m_tree->FindListedItem(L"Q:\\D");
+    Open(P(L"D"));   // the drive listed, D itself not
+    HTREEITEM hD = m_tree->FindListedItem(P(L"D"));
     ASSERT_FALSE(m_tree->IsItemListed(hD));
     ASSERT_EQ(TCS_MIXED, m_tree->GetCheck(hD));
 
     // A file deleted inside the mixed, unlisted folder: only its own entry goes.
-    ASSERT_TRUE(::DeleteFileW(L"Q:\\D\\E\\e1.txt"));
-    EXPECT_EQ(1, m_tree->RemoveSelPath(L"Q:\\D\\E\\e1.txt"));
-    EXPECT_EQ((std::vector<std::wstring>{L"Q:\\D\\d1.txt"}), FlatEntries());
+    ASSERT_TRUE(::DeleteFileW(P(L"D\\E\\e1.txt")));
+    EXPECT_EQ(1, m_tree->RemoveSelPath(P(L"D\\E\\e1.txt")));
+    EXPECT_EQ((std::vector<std::wstring>{W(L"D\\d1.txt")}), FlatEntries());
     CSelection sel;
     ASSERT_TRUE(Files().Read(sel));
-    EXPECT_EQ(nullptr, sel.Find(L"Q:\\D\\E"));
+    EXPECT_EQ(nullptr, sel.Find(P(L"D\\E")));
     EXPECT_EQ(TCS_MIXED, m_tree->GetCheck(hD));
     ExpectFilesAgree();
 
     // The last selected file goes: nothing is selected, the images follow.
-    ASSERT_TRUE(::DeleteFileW(L"Q:\\D\\d1.txt"));
-    EXPECT_EQ(1, m_tree->RemoveSelPath(L"Q:\\D\\d1.txt"));
+    ASSERT_TRUE(::DeleteFileW(P(L"D\\d1.txt")));
+    EXPECT_EQ(1, m_tree->RemoveSelPath(P(L"D\\d1.txt")));
     EXPECT_FALSE(Exists(Files().FlatPath()));
     EXPECT_EQ(TCS_UNCHECKED, m_tree->GetCheck(hD));
-    EXPECT_EQ(TCS_UNCHECKED, Image(L"Q:\\"));
+    EXPECT_EQ(TCS_UNCHECKED, Image(P(L"")));
     EXPECT_EQ(TCS_FIXED, m_tree->GetCheck(m_tree->m_hRootItem));
 }
 
 TEST_F(SourceTreeTest, ShellEventsCreateMoveAndRename)
 {
     // Created in a checked, expanded folder: shown checked, the folder's entry stays.
-    Click(L"Q:\\A");
-    Expand(Open(L"Q:\\A"));
-    ASSERT_TRUE(WriteText(L"Q:\\A\\new.txt", "n"));
+    Click(P(L"A"));
+    Expand(Open(P(L"A")));
+    ASSERT_TRUE(WriteText(P(L"A\\new.txt"), "n"));
     // The main window reaches the tree through its window handle.
     IShellChangeSink* pSink = dynamic_cast<IShellChangeSink*>(CWnd::FromHandlePermanent(g_hSourceTreeWnd));
     ASSERT_NE(nullptr, pSink);
-    pSink->ShellItemCreated(L"Q:\\A\\new.txt");
-    EXPECT_TRUE(pSink->HasItemForPath(L"Q:\\A\\new.txt"));
-    EXPECT_EQ(0, m_tree->AddSelPath(L"Q:\\A\\new.txt"));   // a second event adds nothing
+    pSink->ShellItemCreated(P(L"A\\new.txt"));
+    EXPECT_TRUE(pSink->HasItemForPath(P(L"A\\new.txt")));
+    EXPECT_EQ(0, m_tree->AddSelPath(P(L"A\\new.txt")));   // a second event adds nothing
     int nNamed = 0;
-    for (HTREEITEM h = m_tree->GetChildItem(Open(L"Q:\\A")); h; h = m_tree->GetNextSiblingItem(h))
+    for (HTREEITEM h = m_tree->GetChildItem(Open(P(L"A"))); h; h = m_tree->GetNextSiblingItem(h))
         nNamed += m_tree->GetItemText(h) == L"new.txt";
     EXPECT_EQ(1, nNamed);
-    EXPECT_EQ(TCS_CHECKED, Image(L"Q:\\A\\new.txt"));
-    EXPECT_EQ((std::vector<std::wstring>{L"Q:\\A"}), FlatEntries());
+    EXPECT_EQ(TCS_CHECKED, Image(P(L"A\\new.txt")));
+    EXPECT_EQ((std::vector<std::wstring>{W(L"A")}), FlatEntries());
     // Created inside a folder not listed yet: nothing to show now.
-    ASSERT_TRUE(WriteText(L"Q:\\D\\E\\late.txt", "l"));
-    EXPECT_EQ(0, m_tree->AddSelPath(L"Q:\\D\\E\\late.txt"));
+    ASSERT_TRUE(WriteText(P(L"D\\E\\late.txt"), "l"));
+    EXPECT_EQ(0, m_tree->AddSelPath(P(L"D\\E\\late.txt")));
 
     // A move to another folder is a remove and an add.
-    Expand(Open(L"Q:\\B"));
-    ASSERT_TRUE(::MoveFileW(L"Q:\\A\\a1.txt", L"Q:\\B\\a1.txt"));
-    m_tree->RenameSelFolder(L"Q:\\A\\a1.txt", L"Q:\\B\\a1.txt");
-    EXPECT_EQ(nullptr, m_tree->FindListedItem(L"Q:\\A\\a1.txt"));
-    EXPECT_EQ(TCS_UNCHECKED, Image(L"Q:\\B\\a1.txt"));
-    EXPECT_EQ(TCS_CHECKED, Image(L"Q:\\A"));
-    EXPECT_EQ((std::vector<std::wstring>{L"Q:\\A"}), FlatEntries());
+    Expand(Open(P(L"B")));
+    ASSERT_TRUE(::MoveFileW(P(L"A\\a1.txt"), P(L"B\\a1.txt")));
+    m_tree->RenameSelFolder(P(L"A\\a1.txt"), P(L"B\\a1.txt"));
+    EXPECT_EQ(nullptr, m_tree->FindListedItem(P(L"A\\a1.txt")));
+    EXPECT_EQ(TCS_UNCHECKED, Image(P(L"B\\a1.txt")));
+    EXPECT_EQ(TCS_CHECKED, Image(P(L"A")));
+    EXPECT_EQ((std::vector<std::wstring>{W(L"A")}), FlatEntries());
 
     // A checked folder renamed stays selected under its new name.
-    Click(L"Q:\\D");
-    ASSERT_TRUE(::MoveFileW(L"Q:\\D", L"Q:\\D2"));
-    EXPECT_EQ(1, m_tree->RenameSelItem(L"Q:\\D", L"Q:\\D2"));
-    EXPECT_EQ(TCS_CHECKED, Image(L"Q:\\D2"));
-    EXPECT_EQ(nullptr, m_tree->FindListedItem(L"Q:\\D"));
+    Click(P(L"D"));
+    ASSERT_TRUE(::MoveFileW(P(L"D"), P(L"D2")));
+    EXPECT_EQ(1, m_tree->RenameSelItem(P(L"D"), P(L"D2")));
+    EXPECT_EQ(TCS_CHECKED, Image(P(L"D2")));
+    EXPECT_EQ(nullptr, m_tree->FindListedItem(P(L"D")));
     std::vector<std::wstring> flat = FlatEntries();
     std::sort(flat.begin(), flat.end());
-    EXPECT_EQ((std::vector<std::wstring>{L"Q:\\A", L"Q:\\D2"}), flat);
+    EXPECT_EQ((std::vector<std::wstring>{W(L"A"), W(L"D2")}), flat);
 
     // A mixed folder renamed keeps what is selected inside it.
-    Click(L"Q:\\A\\S");   // A becomes mixed
-    ASSERT_TRUE(::MoveFileW(L"Q:\\A", L"Q:\\A2"));
-    EXPECT_EQ(1, m_tree->RenameSelItem(L"Q:\\A", L"Q:\\A2"));
-    EXPECT_EQ(TCS_MIXED, Image(L"Q:\\A2"));
-    EXPECT_EQ(TCS_UNCHECKED, Image(L"Q:\\A2\\S"));
-    EXPECT_EQ(TCS_CHECKED, Image(L"Q:\\A2\\a2.txt"));
+    Click(P(L"A\\S"));   // A becomes mixed
+    ASSERT_TRUE(::MoveFileW(P(L"A"), P(L"A2")));
+    EXPECT_EQ(1, m_tree->RenameSelItem(P(L"A"), P(L"A2")));
+    EXPECT_EQ(TCS_MIXED, Image(P(L"A2")));
+    EXPECT_EQ(TCS_UNCHECKED, Image(P(L"A2\\S")));
+    EXPECT_EQ(TCS_CHECKED, Image(P(L"A2\\a2.txt")));
     ExpectFilesAgree();
     std::map<std::wstring, int> before = Images();
     Reload();
@@ -536,41 +649,41 @@ TEST_F(SourceTreeTest, ShellEventsCreateMoveAndRename)
 
 TEST_F(SourceTreeTest, FailedWritesAreReportedAndTheTreeFollowsTheFile)
 {
-    Click(L"Q:\\B");
+    Click(P(L"B"));
     ASSERT_TRUE(Exists(Files().FlatPath()));
     // The flat file held open without sharing cannot be replaced: the write fails, the tree
     // goes back to what the files hold.
     HANDLE hHold = ::CreateFileW(Files().FlatPath(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, hHold);
-    Click(L"Q:\\A\\a1.txt");
+    Click(P(L"A\\a1.txt"));
     ::CloseHandle(hHold);
     ASSERT_EQ(1u, m_reports.files.size());
-    EXPECT_EQ(TCS_UNCHECKED, Image(L"Q:\\A\\a1.txt"));
-    EXPECT_EQ(TCS_UNCHECKED, Image(L"Q:\\A"));
-    EXPECT_EQ(TCS_CHECKED, Image(L"Q:\\B"));
+    EXPECT_EQ(TCS_UNCHECKED, Image(P(L"A\\a1.txt")));
+    EXPECT_EQ(TCS_UNCHECKED, Image(P(L"A")));
+    EXPECT_EQ(TCS_CHECKED, Image(P(L"B")));
     ExpectFilesAgree();
 
     // A read-only nested file.
-    Click(L"Q:\\A\\a1.txt");
+    Click(P(L"A\\a1.txt"));
     ASSERT_EQ(1u, m_reports.files.size());
     ASSERT_TRUE(::SetFileAttributesW(Files().NestedPath(), FILE_ATTRIBUTE_READONLY));
     const std::string strBefore = ReadText(Files().NestedPath());
-    Click(L"Q:\\C.txt");
+    Click(P(L"C.txt"));
     if (ReadText(Files().NestedPath()) == strBefore) {
         EXPECT_EQ(2u, m_reports.files.size());
-        EXPECT_EQ(TCS_UNCHECKED, Image(L"Q:\\C.txt"));
+        EXPECT_EQ(TCS_UNCHECKED, Image(P(L"C.txt")));
     } else {
         // The platform replaced the read-only file (allowed under Wine): no failure to see.
-        EXPECT_EQ(TCS_CHECKED, Image(L"Q:\\C.txt"));
+        EXPECT_EQ(TCS_CHECKED, Image(P(L"C.txt")));
     }
     ::SetFileAttributesW(Files().NestedPath(), FILE_ATTRIBUTE_NORMAL);
     ExpectFilesAgree();
 
     // An unloadable nested file is kept aside and replaced by what the tree shows.
     ASSERT_TRUE(WriteText(Files().NestedPath(), "<filepath><path"));
-    Click(L"Q:\\F");
+    Click(P(L"F"));
     EXPECT_EQ("<filepath><path", ReadText(Files().NestedPath() + L".bad"));
-    EXPECT_EQ(TCS_CHECKED, Image(L"Q:\\F"));
+    EXPECT_EQ(TCS_CHECKED, Image(P(L"F")));
     ExpectFilesAgree();
 }
 
@@ -586,54 +699,54 @@ TEST_F(SourceTreeTest, SystemFoldersOfTheSystemDriveAreNeverListed)
         EXPECT_NE(0, s.CompareNoCase(L"program files"));
     }
     // On another drive a "Windows" folder is listed even with the system attribute.
-    ASSERT_TRUE(MakeFolder(L"Q:\\Windows"));
-    ASSERT_TRUE(WriteText(L"Q:\\sys.bin", "s"));
+    ASSERT_TRUE(MakeFolder(P(L"Windows")));
+    ASSERT_TRUE(WriteText(P(L"sys.bin"), "s"));
     if (!DosAttributesWork(m_strDrive))
         GTEST_SKIP() << "this file system keeps no system attribute";
-    ::SetFileAttributesW(L"Q:\\Windows", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM);
-    ::SetFileAttributesW(L"Q:\\sys.bin", FILE_ATTRIBUTE_SYSTEM);
-    m_tree->RefreshSelFolder(L"Q:\\");
-    EXPECT_NE(nullptr, m_tree->FindListedItem(L"Q:\\Windows"));
-    EXPECT_EQ(nullptr, m_tree->FindListedItem(L"Q:\\sys.bin"));
+    ::SetFileAttributesW(P(L"Windows"), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM);
+    ::SetFileAttributesW(P(L"sys.bin"), FILE_ATTRIBUTE_SYSTEM);
+    m_tree->RefreshSelFolder(P(L""));
+    EXPECT_NE(nullptr, m_tree->FindListedItem(P(L"Windows")));
+    EXPECT_EQ(nullptr, m_tree->FindListedItem(P(L"sys.bin")));
 }
 
 TEST_F(SourceTreeTest, PlainShellOperationsOfTheTreeBase)
 {
     // The listing of the management trees: item data is the icon index, never 0 for a file.
-    m_shell.icons[L"Q:\\B\\B1.TXT"] = 0;
-    m_shell.icons[L"Q:\\C.TXT"] = 6;
-    m_shell.shellAttributes[L"Q:\\F"] = SFGAO_SHARE;
-    HTREEITEM hQ = Open(L"Q:\\");
-    m_tree->ListFolder(hQ, L"Q:");
-    EXPECT_EQ((DWORD_PTR)6, m_tree->GetItemData(m_tree->FindListedItem(L"Q:\\C.txt")));
-    HTREEITEM hF = m_tree->FindListedItem(L"Q:\\F");
+    m_shell.icons[W(L"B\\B1.TXT")] = 0;
+    m_shell.icons[W(L"C.TXT")] = 6;
+    m_shell.shellAttributes[W(L"F")] = SFGAO_SHARE;
+    HTREEITEM hQ = Open(P(L""));
+    m_tree->ListFolder(hQ, Drive());
+    EXPECT_EQ((DWORD_PTR)6, m_tree->GetItemData(m_tree->FindListedItem(P(L"C.txt"))));
+    HTREEITEM hF = m_tree->FindListedItem(P(L"F"));
     EXPECT_EQ((DWORD_PTR)TREE_DATA_FOLDER, m_tree->GetItemData(hF));
     EXPECT_EQ(INDEXTOOVERLAYMASK(g_nShareOverlay), m_tree->GetItemState(hF, TVIS_OVERLAYMASK));
     EXPECT_EQ(1, m_tree->ToggleShareOverlay(L"q:\\f\\"));   // any case, any trailing backslash
     EXPECT_EQ(0u, m_tree->GetItemState(hF, TVIS_OVERLAYMASK));
-    HTREEITEM hB = m_tree->FindListedItem(L"Q:\\B");
-    m_tree->ListFolder(hB, L"Q:\\B");
-    EXPECT_EQ((DWORD_PTR)1, m_tree->GetItemData(m_tree->FindListedItem(L"Q:\\B\\b1.txt")));
+    HTREEITEM hB = m_tree->FindListedItem(P(L"B"));
+    m_tree->ListFolder(hB, P(L"B"));
+    EXPECT_EQ((DWORD_PTR)1, m_tree->GetItemData(m_tree->FindListedItem(P(L"B\\b1.txt"))));
 
     // Created, renamed, moved and deleted entries; nothing happens inside unlisted folders.
-    ASSERT_TRUE(WriteText(L"Q:\\B\\n.zip", "z"));
-    EXPECT_EQ(1, m_tree->AddPathItem(L"Q:\\B\\n.zip"));
-    EXPECT_EQ(0, m_tree->AddPathItem(L"Q:\\B\\n.zip"));
-    EXPECT_EQ((DWORD_PTR)1, m_tree->GetItemData(m_tree->FindListedItem(L"Q:\\B\\n.zip")));   // a file
-    EXPECT_EQ(0, m_tree->AddPathItem(L"Q:\\D\\E\\x.txt"));
-    ASSERT_TRUE(::MoveFileW(L"Q:\\B\\n.zip", L"Q:\\B\\m.zip"));
-    EXPECT_EQ(1, m_tree->RenamePathItem(L"Q:\\B\\n.zip", L"Q:\\B\\m.zip"));
-    EXPECT_EQ(nullptr, m_tree->FindListedItem(L"Q:\\B\\n.zip"));
-    EXPECT_NE(nullptr, m_tree->FindListedItem(L"Q:\\B\\m.zip"));
-    ASSERT_TRUE(::MoveFileW(L"Q:\\B\\m.zip", L"Q:\\m.zip"));
-    m_tree->RenameFolderItems(L"Q:\\B\\m.zip", L"Q:\\m.zip");
-    EXPECT_NE(nullptr, m_tree->FindListedItem(L"Q:\\m.zip"));
-    EXPECT_EQ(1, m_tree->RemovePathItem(L"Q:\\m.zip"));
-    EXPECT_EQ(0, m_tree->RemovePathItemIf(L"Q:\\m.zip"));
+    ASSERT_TRUE(WriteText(P(L"B\\n.zip"), "z"));
+    EXPECT_EQ(1, m_tree->AddPathItem(P(L"B\\n.zip")));
+    EXPECT_EQ(0, m_tree->AddPathItem(P(L"B\\n.zip")));
+    EXPECT_EQ((DWORD_PTR)1, m_tree->GetItemData(m_tree->FindListedItem(P(L"B\\n.zip"))));   // a file
+    EXPECT_EQ(0, m_tree->AddPathItem(P(L"D\\E\\x.txt")));
+    ASSERT_TRUE(::MoveFileW(P(L"B\\n.zip"), P(L"B\\m.zip")));
+    EXPECT_EQ(1, m_tree->RenamePathItem(P(L"B\\n.zip"), P(L"B\\m.zip")));
+    EXPECT_EQ(nullptr, m_tree->FindListedItem(P(L"B\\n.zip")));
+    EXPECT_NE(nullptr, m_tree->FindListedItem(P(L"B\\m.zip")));
+    ASSERT_TRUE(::MoveFileW(P(L"B\\m.zip"), P(L"m.zip")));
+    m_tree->RenameFolderItems(P(L"B\\m.zip"), P(L"m.zip"));
+    EXPECT_NE(nullptr, m_tree->FindListedItem(P(L"m.zip")));
+    EXPECT_EQ(1, m_tree->RemovePathItem(P(L"m.zip")));
+    EXPECT_EQ(0, m_tree->RemovePathItemIf(P(L"m.zip")));
     // A changed archive refreshes the folder that holds it.
-    ASSERT_TRUE(WriteText(L"Q:\\B\\pack.rar", "r"));
-    EXPECT_EQ(1, m_tree->RefreshPathItem(L"Q:\\B\\pack.rar"));
-    EXPECT_NE(nullptr, m_tree->FindListedItem(L"Q:\\B\\pack.rar"));
+    ASSERT_TRUE(WriteText(P(L"B\\pack.rar"), "r"));
+    EXPECT_EQ(1, m_tree->RefreshPathItem(P(L"B\\pack.rar")));
+    EXPECT_NE(nullptr, m_tree->FindListedItem(P(L"B\\pack.rar")));
 
     // The drive comparison is a consistent order.
     const LPARAM data[] = {0, (LPARAM)TREE_DATA_PLACEHOLDER, 5, 6, L'C' << 8, (L'C' << 8) + 2, L'Q' << 8, 0xFFFF};

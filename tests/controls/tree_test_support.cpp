@@ -144,36 +144,70 @@ std::string DosDeviceLink(wchar_t ch)
 
 } // namespace
 
-CMappedDrive::CMappedDrive(wchar_t chLetter, const CString& strFolder) : m_ch(chLetter), m_strTarget(strFolder)
+CMappedDrive::CMappedDrive(const CString& strFolder, wchar_t chPreferred) : m_strTarget(strFolder)
+{
+    // D to Y: A and B are floppy letters, C is the system's, Z is Wine's view of the Unix root.
+    const wchar_t chFirst = L'D', chLast = L'Y';
+    chPreferred = (wchar_t)towupper(chPreferred);
+    if (chPreferred < chFirst || chPreferred > chLast)
+        chPreferred = chFirst;
+    const int nLetters = chLast - chFirst + 1;
+    for (int i = 0; i < nLetters && !m_ch; ++i) {
+        wchar_t ch = (wchar_t)(chFirst + (chPreferred - chFirst + i) % nLetters);
+        if (TryLetter(ch))
+            m_ch = ch;
+    }
+}
+
+bool CMappedDrive::ShowsFolder(wchar_t ch) const
+{
+    // A marker made in the folder must be visible through the letter.
+    CString strMarker;
+    strMarker.Format(L"drive_claim_%lu.tmp", ::GetCurrentProcessId());
+    CString strInFolder = m_strTarget + L"\\" + strMarker;
+    if (!WriteText(strInFolder, "claim"))
+        return false;
+    CString strThrough;
+    strThrough.Format(L"%lc:\\%ls", ch, strMarker.GetString());
+    bool bSeen = ::GetFileAttributesW(strThrough) != INVALID_FILE_ATTRIBUTES;
+    ::DeleteFileW(strInFolder);
+    return bSeen;
+}
+
+bool CMappedDrive::TryLetter(wchar_t ch)
 {
     // Wine finds its drive letters as links in the prefix's "dosdevices" folder.
-    if (::GetFileAttributesW(Root()) != INVALID_FILE_ATTRIBUTES)
-        return;   // the letter is taken (a stale link to a missing folder is replaced)
-    std::string strLink = DosDeviceLink(chLetter);
-    std::string strTarget = UnixPathOf(strFolder);
+    CString strRoot;
+    strRoot.Format(L"%lc:\\", ch);
+    if (::GetFileAttributesW(strRoot) != INVALID_FILE_ATTRIBUTES)
+        return false;   // in use
+    std::string strLink = DosDeviceLink(ch);
+    std::string strTarget = UnixPathOf(m_strTarget);
     if (strLink.empty() || strTarget.empty())
-        return;
-    RunUnix("/bin/ln -sfn \"" + strTarget + "\" \"" + strLink + "\"");
+        return false;
+    // A link left behind to a folder that is gone is removed; the new link is made without
+    // replacing anything, so that a program that got the letter first keeps it.
+    RunUnix("/bin/rm -f \"" + strLink + "\"");
+    RunUnix("/bin/ln -sn \"" + strTarget + "\" \"" + strLink + "\"");
     // A Unix program started this way may still be running when the wait returns.
-    for (int nTry = 0; nTry < 100 && !m_bOk; ++nTry) {
-        m_bOk = ::GetFileAttributesW(Root()) != INVALID_FILE_ATTRIBUTES;
-        if (!m_bOk)
-            ::Sleep(30);
+    for (int nTry = 0; nTry < 100; ++nTry) {
+        if (::GetFileAttributesW(strRoot) != INVALID_FILE_ATTRIBUTES)
+            return ShowsFolder(ch);
+        ::Sleep(30);
     }
-    if (!m_bOk)
-        RunUnix("/bin/rm -f \"" + strLink + "\"");
+    return false;
 }
 
 CMappedDrive::~CMappedDrive()
 {
-    if (m_bOk)
+    if (m_ch && ShowsFolder(m_ch))
         RunUnix("/bin/rm -f \"" + DosDeviceLink(m_ch) + "\"");
 }
 
-const CMappedDrive* FreshDrive(wchar_t chLetter, CString* pstrFolder)
+const CMappedDrive* FreshDrive(wchar_t chPreferred, CString* pstrFolder)
 {
     static CTempDir s_folder(L"drive");
-    static CMappedDrive s_drive(chLetter, s_folder.Path());
+    static CMappedDrive s_drive(s_folder.Path(), chPreferred);
     if (!s_drive.Ok())
         return nullptr;
     WIN32_FIND_DATAW fd;
@@ -194,6 +228,13 @@ CString CMappedDrive::Root() const
 {
     CString s;
     s.Format(L"%lc:\\", m_ch);
+    return s;
+}
+
+CString CMappedDrive::Drive() const
+{
+    CString s;
+    s.Format(L"%lc:", m_ch);
     return s;
 }
 
@@ -223,6 +264,9 @@ CFakeShell::~CFakeShell() { SetShellIoForTesting(nullptr); }
 
 UINT CFakeShell::DriveType(const wchar_t* pszRoot)
 {
+    auto it = driveTypes.find(UpperKey(pszRoot));
+    if (it != driveTypes.end())
+        return it->second;
     if (displayNames.count(UpperKey(pszRoot)))
         return DRIVE_FIXED;
     return SystemShellIo().DriveType(pszRoot);

@@ -34,31 +34,43 @@ private:
     CString m_strPath;
 };
 
-// A drive letter that stands for a folder while the object lives ("Q:" gives "Q:\").
+// A drive letter that stands for a folder while the object lives. The preferred letter is tried
+// first, then the other letters from D to Y after it; a letter already in use is passed over.
+// A letter counts as mapped only when the folder is seen through it, so that two test programs
+// mapping at the same moment never share one.
 class CMappedDrive {
 public:
-    CMappedDrive(wchar_t chLetter, const CString& strFolder);
+    CMappedDrive(const CString& strFolder, wchar_t chPreferred);
     ~CMappedDrive();
-    bool Ok() const { return m_bOk; }
-    CString Root() const;   // "Q:\"
+    bool Ok() const { return m_ch != 0; }
+    wchar_t Letter() const { return m_ch; }
+    CString Root() const;    // "Q:\"
+    CString Drive() const;   // "Q:"
+    // A path on the drive: Root() followed by a path relative to it ("A\b.txt").
+    CString operator/(const wchar_t* pszRel) const { return Root() + pszRel; }
 
 private:
-    wchar_t m_ch;
+    bool TryLetter(wchar_t ch);
+    // True when the folder is what the letter shows now.
+    bool ShowsFolder(wchar_t ch) const;
+
+    wchar_t m_ch = 0;
     CString m_strTarget;
-    bool m_bOk = false;
 };
 
 // A drive letter mapped once for the whole test program to a private folder, emptied on each
-// call: the folder (null when no letter could be mapped).
-const CMappedDrive* FreshDrive(wchar_t chLetter, CString* pstrFolder);
+// call (the folder in *pstrFolder): null when no letter at all could be mapped, which a test
+// reports as a failure.
+const CMappedDrive* FreshDrive(wchar_t chPreferred, CString* pstrFolder);
 
 // True when a hidden or system attribute set on a file in the folder reads back (Wine keeps
 // DOS attributes only where the file system can store them).
 bool DosAttributesWork(const CString& strFolder);
 
 // The shell double: display names and file systems of drive roots from a table, icon 1 for
-// everything else (with optional shell attributes per path), the system's answers for the
-// drive type; file operations are recorded and, when bPerformDeletes, carried out.
+// everything else (with optional shell attributes per path), the drive type from a table, else
+// fixed for a drive with a display name, else the system's answer; file operations are recorded
+// and, when bPerformDeletes, carried out.
 class CFakeShell : public IShellIo {
 public:
     CFakeShell();
@@ -68,6 +80,7 @@ public:
     std::map<std::wstring, std::wstring> fileSystems;    // upper-cased "Q:\" -> "NTFS" ("" none)
     std::map<std::wstring, DWORD> shellAttributes;       // upper-cased path -> SFGAO_*
     std::map<std::wstring, int> icons;                   // upper-cased path -> icon (else 1)
+    std::map<std::wstring, UINT> driveTypes;             // upper-cased "Q:\" -> DRIVE_* (overrides)
     std::vector<std::wstring> deletedLists;              // each FO_DELETE's list, zeros as '|'
     bool bPerformDeletes = false;
     int nFileInfoCalls = 0;

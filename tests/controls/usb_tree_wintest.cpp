@@ -19,7 +19,8 @@ namespace {
 class DestTreeTest : public ::testing::Test {
 protected:
     CTempDir m_app{L"uapp"};
-    CString m_strDrive;   // the folder behind R:
+    CString m_strDrive;   // the folder behind the test drive
+    CString m_strRoot;    // the test drive's root, "R:\"
     CTreeImageLists m_lists;
     CFakeShell m_shell;
     CReportSink m_reports;
@@ -32,8 +33,9 @@ protected:
         g_strAppDir = m_app.Path() + L"\\";
         g_strUserName = L"user";
         MakeFolder(m_app / L"user");
-        if (!FreshDrive(L'R', &m_strDrive))
-            GTEST_SKIP() << "no drive letter can stand for a temporary folder here";
+        const CMappedDrive* pDrive = FreshDrive(L'R', &m_strDrive);
+        ASSERT_NE(nullptr, pDrive) << "no drive letter can stand for a temporary folder here";
+        m_strRoot = pDrive->Root();
         const wchar_t* folders[] = {L"VEZORI", L"VEZORI\\C", L"VEZORI\\C\\Data", L"VEZORI\\C\\Mixed",
                                     L"VEZORI\\C\\a", L"Other"};
         for (const wchar_t* f : folders)
@@ -42,9 +44,9 @@ protected:
                                   L"VEZORI\\C\\a.txt", L"loose.txt"};
         for (const wchar_t* f : files)
             ASSERT_TRUE(WriteText(m_strDrive + L"\\" + f, "x"));
-        m_shell.displayNames[L"R:\\"] = L"(R:) Backup";
-        m_shell.fileSystems[L"R:\\"] = L"NTFS";
-        m_shell.displayNames[L"R:\\VEZORI\\C\\A.TXT"] = L"a";   // extensions hidden
+        m_shell.displayNames[W(L"")] = (L"(" + Drive() + L") Backup").str();
+        m_shell.fileSystems[W(L"")] = L"NTFS";
+        m_shell.displayNames[W(L"VEZORI\\C\\A.TXT")] = L"a";   // extensions hidden
         ASSERT_TRUE(m_host.CreateHost());
         const DWORD style = WS_VISIBLE | TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT | TVS_CHECKBOXES;
         m_source = std::make_unique<CBackUpTreeCtrl>();
@@ -56,8 +58,14 @@ protected:
         g_hSourceTreeWnd = m_source->m_hWnd;
         g_hDestTreeWnd = m_dest->m_hWnd;
         m_source->InsertComputerItem();
-        m_dest->ShowDriveRoot(L"R:");
+        m_dest->ShowDriveRoot(Drive());
     }
+
+    // A path on the test drive, relative to its root.
+    CString P(const wchar_t* pszRel) const { return m_strRoot + pszRel; }
+    std::wstring W(const wchar_t* pszRel) const { return P(pszRel).str(); }
+    std::string A(const wchar_t* pszRel) const { return CStringA(P(pszRel)).str(); }
+    CString Drive() const { return m_strRoot.Left(2); }
 
     void TearDown() override
     {
@@ -76,7 +84,7 @@ protected:
     HTREEITEM Open(const CString& strPath)
     {
         // Walk from the drive root, expanding on the way.
-        CString strRoot = L"R:\\";
+        CString strRoot = P(L"");
         HTREEITEM h = m_dest->GetDriveRootItem();
         CString strRest = strPath.Mid(strRoot.GetLength());
         CString strSoFar = strRoot;
@@ -107,42 +115,42 @@ TEST_F(DestTreeTest, ShowsOnlyTheStoreBelowTheDriveRoot)
 {
     HTREEITEM hRoot = m_dest->GetDriveRootItem();
     ASSERT_NE(nullptr, hRoot);
-    EXPECT_EQ(CString(L"(R:) Backup"), m_dest->GetItemText(hRoot));
-    EXPECT_EQ(CString(L"R:\\"), m_dest->GetItemPath(hRoot));
+    EXPECT_EQ(L"(" + Drive() + L") Backup", m_dest->GetItemText(hRoot));
+    EXPECT_EQ(P(L""), m_dest->GetItemPath(hRoot));
     HTREEITEM hStore = m_dest->GetChildItem(hRoot);
     ASSERT_NE(nullptr, hStore);
     EXPECT_EQ(CString(L"VEZORI"), m_dest->GetItemText(hStore));
     EXPECT_EQ(nullptr, m_dest->GetNextSiblingItem(hStore));
 
     // Entries created in the drive root are not shown; the store's folders are, once.
-    ASSERT_TRUE(WriteText(L"R:\\new.txt", "n"));
-    EXPECT_EQ(0, m_dest->AddSelPath(L"R:\\new.txt"));
-    EXPECT_EQ(0, m_dest->AddSelPath(L"R:\\Other"));
+    ASSERT_TRUE(WriteText(P(L"new.txt"), "n"));
+    EXPECT_EQ(0, m_dest->AddSelPath(P(L"new.txt")));
+    EXPECT_EQ(0, m_dest->AddSelPath(P(L"Other")));
     EXPECT_EQ(nullptr, m_dest->GetNextSiblingItem(hStore));
-    HTREEITEM hC = Open(L"R:\\VEZORI\\C");
+    HTREEITEM hC = Open(P(L"VEZORI\\C"));
     ASSERT_NE(nullptr, hC);
     m_dest->Expand(hC, TVE_EXPAND);
-    ASSERT_TRUE(MakeFolder(L"R:\\VEZORI\\C\\Later"));
-    EXPECT_EQ(1, m_dest->AddSelPath(L"R:\\VEZORI\\C\\Later"));
-    EXPECT_EQ(0, m_dest->AddSelPath(L"R:\\VEZORI\\C\\Later"));
-    EXPECT_NE(nullptr, m_dest->FindListedItem(L"R:\\VEZORI\\C\\Later"));
+    ASSERT_TRUE(MakeFolder(P(L"VEZORI\\C\\Later")));
+    EXPECT_EQ(1, m_dest->AddSelPath(P(L"VEZORI\\C\\Later")));
+    EXPECT_EQ(0, m_dest->AddSelPath(P(L"VEZORI\\C\\Later")));
+    EXPECT_NE(nullptr, m_dest->FindListedItem(P(L"VEZORI\\C\\Later")));
     // Paths are compared exactly here, letter case included.
     BOOL bUnlisted = FALSE;
     EXPECT_EQ(nullptr, m_dest->FindItemByPath(L"r:\\vezori\\c", bUnlisted));
-    EXPECT_EQ(1, m_dest->RemoveSelPath(L"R:\\VEZORI\\C\\Later"));
-    EXPECT_EQ(nullptr, m_dest->FindListedItem(L"R:\\VEZORI\\C\\Later"));
+    EXPECT_EQ(1, m_dest->RemoveSelPath(P(L"VEZORI\\C\\Later")));
+    EXPECT_EQ(nullptr, m_dest->FindListedItem(P(L"VEZORI\\C\\Later")));
     // Item texts are file names even where the shell shows another name.
-    EXPECT_NE(nullptr, m_dest->FindListedItem(L"R:\\VEZORI\\C\\a.txt"));
+    EXPECT_NE(nullptr, m_dest->FindListedItem(P(L"VEZORI\\C\\a.txt")));
 
     // Another drive replaces the root; an empty path only removes it.
     m_dest->ShowDriveRoot(L"");
     EXPECT_EQ(nullptr, m_dest->GetDriveRootItem());
     EXPECT_TRUE(m_dest->m_strRootPath.IsEmpty());
     // A volume without a file system shows its root fixed.
-    m_shell.fileSystems[L"R:\\"] = L"";
-    m_dest->ShowDriveRoot(L"R:\\");
+    m_shell.fileSystems[W(L"")] = L"";
+    m_dest->ShowDriveRoot(P(L""));
     ASSERT_NE(nullptr, m_dest->GetDriveRootItem());
-    EXPECT_EQ(CString(L"R:\\"), m_dest->m_strRootPath);
+    EXPECT_EQ(P(L""), m_dest->m_strRootPath);
     EXPECT_EQ(TCS_FIXED, m_dest->GetCheck(m_dest->GetDriveRootItem()));
     EXPECT_EQ(1, m_dest->ClickStateIcon(m_dest->GetChildItem(m_dest->GetDriveRootItem())));
     EXPECT_EQ(TCS_FIXED, m_dest->GetCheck(m_dest->GetChildItem(m_dest->GetDriveRootItem())));
@@ -150,23 +158,24 @@ TEST_F(DestTreeTest, ShowsOnlyTheStoreBelowTheDriveRoot)
 
 TEST_F(DestTreeTest, RestoreListHoldsExactlyTheCheckedItems)
 {
-    m_dest->ClickStateIcon(Open(L"R:\\VEZORI\\C\\Data"));
-    m_dest->ClickStateIcon(Open(L"R:\\VEZORI\\C\\Mixed\\g.txt"));
-    EXPECT_EQ(TCS_MIXED, m_dest->GetCheck(Open(L"R:\\VEZORI\\C\\Mixed")));
+    m_dest->ClickStateIcon(Open(P(L"VEZORI\\C\\Data")));
+    m_dest->ClickStateIcon(Open(P(L"VEZORI\\C\\Mixed\\g.txt")));
+    EXPECT_EQ(TCS_MIXED, m_dest->GetCheck(Open(P(L"VEZORI\\C\\Mixed"))));
     EXPECT_EQ(TCS_MIXED, m_dest->GetCheck(m_dest->GetDriveRootItem()));
     EXPECT_FALSE(Exists(m_app / L"restoreTempPath.xml"));   // nothing is written on a click
     m_dest->m_bRestoreMode = 1;
     m_dest->SetListFile(L"restoreTempPath.xml");
     ASSERT_TRUE(m_dest->SaveSelection());
-    EXPECT_EQ("<filepath>\r\n<path path=\"R:\\VEZORI\\C\\Data\"/>\r\n"
-              "<path path=\"R:\\VEZORI\\C\\Mixed\\g.txt\"/>\r\n</filepath>\r\n",
+    EXPECT_EQ("<filepath>\r\n<path path=\"" + A(L"VEZORI\\C\\Data") + "\"/>\r\n<path path=\"" +
+                  A(L"VEZORI\\C\\Mixed\\g.txt") + "\"/>\r\n</filepath>\r\n",
               ReadText(m_app / L"restoreTempPath.xml"));
 
     // Everything checked: the drive root takes the common image, the list names the store.
-    m_dest->ClickStateIcon(Open(L"R:\\VEZORI"));   // mixed -> checked
+    m_dest->ClickStateIcon(Open(P(L"VEZORI")));   // mixed -> checked
     EXPECT_EQ(TCS_CHECKED, m_dest->GetCheck(m_dest->GetDriveRootItem()));
     ASSERT_TRUE(m_dest->SaveSelection());
-    EXPECT_EQ("<filepath>\r\n<path path=\"R:\\VEZORI\"/>\r\n</filepath>\r\n", ReadText(m_app / L"restoreTempPath.xml"));
+    EXPECT_EQ("<filepath>\r\n<path path=\"" + A(L"VEZORI") + "\"/>\r\n</filepath>\r\n",
+              ReadText(m_app / L"restoreTempPath.xml"));
 
     // A list that cannot be written stops the restore and is reported.
     HANDLE hHold = ::CreateFileW(m_app / L"restoreTempPath.xml", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -182,35 +191,35 @@ TEST_F(DestTreeTest, RestoreListHoldsExactlyTheCheckedItems)
 TEST_F(DestTreeTest, DeleteStaysInsideTheStore)
 {
     m_shell.bPerformDeletes = true;
-    HTREEITEM hFile = Open(L"R:\\VEZORI\\C\\a.txt");
+    HTREEITEM hFile = Open(P(L"VEZORI\\C\\a.txt"));
     ASSERT_NE(nullptr, hFile);
     EXPECT_TRUE(m_dest->DeleteItemFiles(hFile));
     ASSERT_EQ(1u, m_shell.deletedLists.size());
-    EXPECT_EQ(std::wstring(L"R:\\VEZORI\\C\\a.txt"), m_shell.deletedLists[0]);
-    EXPECT_FALSE(Exists(L"R:\\VEZORI\\C\\a.txt"));
-    EXPECT_TRUE(Exists(L"R:\\VEZORI\\C\\a"));   // the folder beside it is untouched
+    EXPECT_EQ(W(L"VEZORI\\C\\a.txt"), m_shell.deletedLists[0]);
+    EXPECT_FALSE(Exists(P(L"VEZORI\\C\\a.txt")));
+    EXPECT_TRUE(Exists(P(L"VEZORI\\C\\a")));   // the folder beside it is untouched
 
     // Nothing is offered for the drive root, a path gone already, or a path outside the store.
     EXPECT_TRUE(m_dest->GetDeletablePath(m_dest->GetDriveRootItem()).IsEmpty());
     EXPECT_FALSE(m_dest->DeleteItemFiles(hFile));   // its file is gone
     HTREEITEM hLoose = m_dest->InsertItem(L"loose.txt", m_dest->GetDriveRootItem());
-    EXPECT_EQ(CString(L"R:\\loose.txt\\"), m_dest->GetItemPath(hLoose));
+    EXPECT_EQ(CString(P(L"loose.txt\\")), m_dest->GetItemPath(hLoose));
     EXPECT_FALSE(m_dest->DeleteItemFiles(hLoose));
-    EXPECT_TRUE(Exists(L"R:\\loose.txt"));
+    EXPECT_TRUE(Exists(P(L"loose.txt")));
 
     // A path longer than the old fixed buffer: no shorter path that happens to exist is deleted.
-    HTREEITEM hC = Open(L"R:\\VEZORI\\C");
+    HTREEITEM hC = Open(P(L"VEZORI\\C"));
     CString strPrefixName(L'x', MAX_PATH - 1 - 12);   // "R:\VEZORI\C\" + this is 259 characters
-    ASSERT_TRUE(MakeFolder(L"R:\\VEZORI\\C\\" + strPrefixName));
+    ASSERT_TRUE(MakeFolder(P(L"VEZORI\\C\\") + strPrefixName));
     HTREEITEM hLong = m_dest->InsertItem(CString(L'x', 300 - 12), hC);
     EXPECT_GE(m_dest->GetItemPath(hLong).GetLength(), 300);
     EXPECT_TRUE(m_dest->GetDeletablePath(hLong).IsEmpty());
     EXPECT_FALSE(m_dest->DeleteItemFiles(hLong));
     EXPECT_EQ(1u, m_shell.deletedLists.size());
-    EXPECT_TRUE(Exists(L"R:\\VEZORI\\C\\" + strPrefixName));
+    EXPECT_TRUE(Exists(P(L"VEZORI\\C\\") + strPrefixName));
 
     // The right-click menu: offered inside the store only, acting only on its command.
-    HTREEITEM hG = Open(L"R:\\VEZORI\\C\\Mixed\\g.txt");
+    HTREEITEM hG = Open(P(L"VEZORI\\C\\Mixed\\g.txt"));
     m_dest->ShowDeleteMenu(m_dest->GetDriveRootItem(), CPoint(10, 10));
     EXPECT_EQ(0, m_shell.nMenusShown);
     m_dest->ShowDeleteMenu(hG, CPoint(10, 10));   // dismissed
@@ -218,13 +227,13 @@ TEST_F(DestTreeTest, DeleteStaysInsideTheStore)
     EXPECT_EQ(1u, m_shell.deletedLists.size());
     m_shell.nMenuChoice = CUsbTreeCtrl::ID_DELETE_SELECTED;
     m_dest->ShowDeleteMenu(hG, CPoint(10, 10));
-    EXPECT_EQ(std::wstring(L"R:\\VEZORI\\C\\Mixed\\g.txt"), m_shell.deletedLists.back());
+    EXPECT_EQ(W(L"VEZORI\\C\\Mixed\\g.txt"), m_shell.deletedLists.back());
 
     // A folder of the store goes whole, named exactly.
-    HTREEITEM hData = Open(L"R:\\VEZORI\\C\\Data");
-    EXPECT_EQ(CString(L"R:\\VEZORI\\C\\Data"), m_dest->GetDeletablePath(hData));
+    HTREEITEM hData = Open(P(L"VEZORI\\C\\Data"));
+    EXPECT_EQ(CString(P(L"VEZORI\\C\\Data")), m_dest->GetDeletablePath(hData));
     EXPECT_TRUE(m_dest->DeleteItemFiles(hData));
-    EXPECT_EQ(std::wstring(L"R:\\VEZORI\\C\\Data"), m_shell.deletedLists.back());
+    EXPECT_EQ(W(L"VEZORI\\C\\Data"), m_shell.deletedLists.back());
 }
 
 TEST_F(DestTreeTest, DeviceChoiceIsSharedWithTheSourceTree)
@@ -237,11 +246,11 @@ TEST_F(DestTreeTest, DeviceChoiceIsSharedWithTheSourceTree)
 
     // Choosing a disk in the destination tree clears the checks below the drive root and fixes
     // the same disk in the source tree; a second click releases both.
-    m_dest->ClickStateIcon(Open(L"R:\\VEZORI\\C\\Data"));
+    m_dest->ClickStateIcon(Open(P(L"VEZORI\\C\\Data")));
     EXPECT_EQ(1, m_dest->ClickStateIcon(hD2));
     EXPECT_EQ(TCS_CHECKED, m_dest->GetCheck(hD2));
     EXPECT_EQ(2, m_dest->m_nChosenDevice);
-    EXPECT_EQ(TCS_UNCHECKED, m_dest->GetCheck(Open(L"R:\\VEZORI\\C\\Data")));
+    EXPECT_EQ(TCS_UNCHECKED, m_dest->GetCheck(Open(P(L"VEZORI\\C\\Data"))));
     EXPECT_EQ(TCS_UNCHECKED, m_dest->GetCheck(m_dest->GetDriveRootItem()));
     EXPECT_EQ(TCS_FIXED, m_source->GetCheck(hS2));
     EXPECT_EQ(hS2, m_source->m_hFixedDeviceItem);
