@@ -267,7 +267,7 @@ void CUsbTreeCtrl::ShowDeleteMenu(HTREEITEM hItem, CPoint ptScreen)
 {
     if (GetDeletablePath(hItem).IsEmpty())
         return;
-    CString strText = g_bLanguageLoaded ? GetLanguageText(L"DeleteSelectFile") : CString(L"Delete selected files");
+    CString strText = GetLanguageTextOr(L"DeleteSelectFile", L"Delete selected files");
     strText += L"(&D)";
     HMENU hMenu = ::CreatePopupMenu();
     if (!hMenu)

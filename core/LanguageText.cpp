@@ -3,6 +3,7 @@
 #include "XmlDocument.h"
 
 #include <commctrl.h>
+#include <cwctype>
 
 CXmlDocument* g_pLanguageDoc = nullptr;
 int g_bLanguageLoaded = 0;
@@ -32,8 +33,15 @@ CString GetLanguageText(const wchar_t* pszKey)
 
 CString GetLanguageTextOr(const wchar_t* pszKey, const wchar_t* pszEnglish)
 {
-    if (g_bLanguageLoaded)
-        return GetLanguageText(pszKey);
+    if (g_bLanguageLoaded) {
+        CString strText = GetLanguageText(pszKey);
+        // A table that misses a key (one added to the program after the table was made) or
+        // leaves it blank must not turn a caption or a message into an empty box.
+        for (int i = 0; i < strText.GetLength(); ++i) {
+            if (!iswspace(strText[i]))
+                return strText;
+        }
+    }
     return CString(pszEnglish);
 }
 

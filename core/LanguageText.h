@@ -4,8 +4,11 @@
 //
 // A string table is an XML file "Language\<id>.xml" in the program folder: one top-level element
 // and under it one element per key, named by the key, whose text is the string. While a table is
-// loaded (g_bLanguageLoaded is 1) a window shows GetLanguageText of its keys, and a key the table
-// lacks gives an empty text; while none is loaded it shows its own built-in English texts.
+// loaded (g_bLanguageLoaded is 1) a window shows the table's text of each of its keys; while
+// none is loaded, and for a key that the loaded table lacks or leaves blank, it shows its own
+// built-in English text. A window never shows an empty text in place of one it has.
+//
+// The keys the program asks for are listed in LanguageKeys.h.
 
 #include "afx.h"
 
@@ -28,8 +31,10 @@ int LoadLanguageFile(const wchar_t* pszPath);
 // element; empty when there is no such element, no table or no key.
 CString GetLanguageText(const wchar_t* pszKey);
 
-// The text a window shows for one of its keys: GetLanguageText while a table is active (empty
-// when the table lacks the key), the window's built-in English text otherwise.
+// The text a window shows for one of its keys: GetLanguageText while a table is active, the
+// window's built-in English text otherwise. A key the active table lacks, or whose text is empty
+// or nothing but white space, also gives the English text. A table's text is kept exactly as it
+// is written, blanks at either end included (windows append counts and paths to some).
 CString GetLanguageTextOr(const wchar_t* pszKey, const wchar_t* pszEnglish);
 
 // Path of a language's string table in the program folder strAppDir:

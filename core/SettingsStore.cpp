@@ -204,16 +204,30 @@ SettingsWrite SaveDayIsSet(const wchar_t* pszDay, bool bSet)
 
 SettingsWrite SaveDayTiming(const wchar_t* pszDay, int nHour, int nMinute)
 {
-    if (!IsScheduleDay(pszDay))
+    return SaveDaysTiming(&pszDay, 1, nHour, nMinute);
+}
+
+SettingsWrite SaveDaysTiming(const wchar_t* const* ppszDays, int nDays, int nHour, int nMinute)
+{
+    if (!ppszDays || nDays <= 0)
         return SettingsWrite::Failed;
+    for (int i = 0; i < nDays; ++i) {
+        if (!IsScheduleDay(ppszDays[i]))
+            return SettingsWrite::Failed;
+    }
     CString strTiming = FormatTiming(nHour, nMinute);
     return EditSettings(GetDataFolder(), [&](CXmlDocument& doc, bool& bChanged) {
-        bool bAdded = false;
-        if (!FindOrAddSetting(doc, pszDay, nullptr, false, &bAdded))
-            return false;
-        bChanged = bAdded;
-        return SetChildAttributeIfDifferent(doc, L"IsSet", L"1", bChanged) &&
-               SetChildAttributeIfDifferent(doc, L"Timing", strTiming, bChanged);
+        for (int i = 0; i < nDays; ++i) {
+            bool bAdded = false;
+            if (!FindOrAddSetting(doc, ppszDays[i], nullptr, false, &bAdded))
+                return false;
+            if (bAdded)
+                bChanged = true;
+            if (!SetChildAttributeIfDifferent(doc, L"IsSet", L"1", bChanged) ||
+                !SetChildAttributeIfDifferent(doc, L"Timing", strTiming, bChanged))
+                return false;
+        }
+        return true;
     });
 }
 

@@ -55,6 +55,9 @@ extern const wchar_t* const kScheduleDays[7];
 SettingsWrite SaveDayIsSet(const wchar_t* pszDay, bool bSet);
 // "IsSet" "1" and "Timing" (hour and minute clamped to 0-23 and 0-59, two digits each).
 SettingsWrite SaveDayTiming(const wchar_t* pszDay, int nHour, int nMinute);
+// The same time for several days in one write: every day is stored or none is (an unknown day
+// name fails the whole write).
+SettingsWrite SaveDaysTiming(const wchar_t* const* ppszDays, int nDays, int nHour, int nMinute);
 // The stored "Timing" text of a day, and whether its "IsSet" is "1"; false when the file or
 // the day is missing.
 bool ReadDaySchedule(const wchar_t* pszDay, CString& strTiming, bool& bSet);

@@ -252,25 +252,45 @@ void COtherSetDlg::OnBnClickedAutoStart()
         ::RegCloseKey(hKey);
     }
     m_chkAutoStart.SetCheckState(nState);
-    CheckSettingsWrite(SaveInitValue(L"AutoStart", nState ? L"1" : L"0"));
+    // The click's own value supersedes a "0" the check still had to store.
+    m_bAutoStartOffPending = false;
+    if (CheckSettingsWrite(SaveInitValue(L"AutoStart", nState ? L"1" : L"0")))
+        m_bAutoStartFailReported = false;
     ::SetCursor(hOld);
 }
 
 void COtherSetDlg::CheckRunValue()
 {
-    if (!m_chkAutoStart.GetCheckState())
+    if (m_bRunCheckReporting)
         return;
-    HKEY hKey = OpenRunKey();
-    bool bPresent = false;
-    if (hKey) {
-        bPresent = ::RegQueryValueExW(hKey, kRunValueName, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-        ::RegCloseKey(hKey);
+    if (m_chkAutoStart.GetCheckState()) {
+        HKEY hKey = OpenRunKey();
+        bool bPresent = false;
+        if (hKey) {
+            bPresent = ::RegQueryValueExW(hKey, kRunValueName, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+            ::RegCloseKey(hKey);
+        }
+        if (bPresent)
+            return;
+        // Nothing starts at log-on any more: the box says so at once, stored or not.
+        m_chkAutoStart.SetCheckState(0);
+        m_chkAutoStart.Invalidate();
+        m_bAutoStartOffPending = true;
     }
-    if (bPresent)
+    if (!m_bAutoStartOffPending)
         return;
-    CheckSettingsWrite(SaveInitValue(L"AutoStart", L"0"));
-    m_chkAutoStart.SetCheckState(0);
-    m_chkAutoStart.Invalidate();
+    SettingsWrite result = SaveInitValue(L"AutoStart", L"0");
+    if (WriteSucceeded(result)) {
+        m_bAutoStartOffPending = false;
+        m_bAutoStartFailReported = false;
+        return;
+    }
+    if (m_bAutoStartFailReported)
+        return;
+    m_bAutoStartFailReported = true;
+    m_bRunCheckReporting = true;
+    CheckSettingsWrite(result);
+    m_bRunCheckReporting = false;
 }
 
 void COtherSetDlg::OnTimer(UINT_PTR)

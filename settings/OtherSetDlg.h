@@ -78,6 +78,13 @@ private:
     bool m_bSkinsLoaded = false;
     bool m_bPromptShown = false;
     bool m_bFileTypeGroup = false;
+    // The Run-value check runs on inside the modal loop of its own failure report, also while
+    // the tab is hidden. A "0" for "AutoStart" that could not be stored is tried again on the
+    // following ticks; its failure is reported once until a write succeeds again, and never
+    // while an earlier report is still open.
+    bool m_bAutoStartOffPending = false;
+    bool m_bAutoStartFailReported = false;
+    bool m_bRunCheckReporting = false;
     CString m_strTypeNames[TYPE_COUNT];
     CString m_strTypeLabels[TYPE_COUNT];
     CString m_strEditPrompt, m_strPromptTitle, m_strSelectFileType;

@@ -228,13 +228,23 @@ void CTimeSet::SaveDayTiming(int nIndex)
     CheckSettingsWrite(::SaveDayTiming(m_arrDays.GetAt(nIndex), GetHour(), GetMinute()));
 }
 
+void CTimeSet::SaveAllDaysTiming()
+{
+    // One load and one save for the whole week: a file that cannot be written is reported
+    // once, and the week is stored whole or not at all.
+    const wchar_t* days[7];
+    int nDays = 0;
+    for (int i = 0; i < m_arrDays.GetSize() && nDays < 7; ++i)
+        days[nDays++] = m_arrDays.GetAt(i);
+    CheckSettingsWrite(SaveDaysTiming(days, nDays, GetHour(), GetMinute()));
+}
+
 void CTimeSet::OnBnClickedOk()
 {
     if (m_comboDays.GetCurSel() == 1) {
         if (m_pnDayIndex)
             *m_pnDayIndex = -1;
-        for (int i = 0; i < 7; ++i)
-            SaveDayTiming(i);
+        SaveAllDaysTiming();
     } else if (m_pnDayIndex) {
         SaveDayTiming(*m_pnDayIndex);
     }

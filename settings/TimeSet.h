@@ -58,6 +58,7 @@ private:
     void OnDeltaPos(NMHDR* pNMHDR, LRESULT* pResult, CEdit& edit, int nMax, CString& strNormal);
     void RewriteField(CEdit& edit, int& bDirty, const CString& strNormal);
     void SaveDayTiming(int nIndex);
+    void SaveAllDaysTiming();
 
     int* m_pnDayIndex;
     CStringArray m_arrDays;

@@ -1,5 +1,5 @@
-// Looking texts up by key and the fallback rules: English while no table is loaded, an empty
-// text for a key the loaded table lacks, and nothing left over from a table that failed.
+// Looking texts up by key and the fallback rules: English while no table is loaded and for a key
+// the loaded table lacks or leaves blank, and nothing left over from a table that failed.
 
 #include "LangTestFolder.h"
 #include "LanguageText.h"
@@ -38,7 +38,8 @@ TEST_F(LanguageTextTest, LookupRulesOfALoadedTable)
 {
     CString strPath = WriteTable(L"t.xml",
         "<T>\r\n<Backup>Sauvegarde</Backup>\r\n<Backup>second</Backup>\r\n<BackupTip>Astuce</BackupTip>\r\n"
-        "<Outer><Inner>deep</Inner></Outer>\r\n<Amp>A &amp; B &#x41;</Amp>\r\n<Blank>  </Blank>\r\n</T>\r\n");
+        "<Outer><Inner>deep</Inner></Outer>\r\n<Amp>A &amp; B &#x41;</Amp>\r\n<Blank>  </Blank>\r\n"
+        "<Empty></Empty>\r\n<Closed/>\r\n<Lead> file(s) failed </Lead>\r\n</T>\r\n");
     g_bLanguageLoaded = LoadLanguageFile(strPath);
     ASSERT_EQ(1, g_bLanguageLoaded);
 
@@ -55,9 +56,15 @@ TEST_F(LanguageTextTest, LookupRulesOfALoadedTable)
     EXPECT_EQ(CString(), GetLanguageText(nullptr));
     EXPECT_EQ(CString(), GetLanguageText(L""));
 
-    // A loaded table without the key gives an empty text, not the English one.
-    EXPECT_EQ(CString(), GetLanguageTextOr(L"Missing", L"English text"));
+    // What a window shows: the table's text as written, blanks at its ends included; the
+    // built-in English text where the table has nothing to show (no element, or one that is
+    // empty or blank), never an empty caption or message.
     EXPECT_EQ(CString(L"Astuce"), GetLanguageTextOr(L"BackupTip", L"Tip"));
+    EXPECT_EQ(CString(L" file(s) failed "), GetLanguageTextOr(L"Lead", L"English text"));
+    for (const wchar_t* key : {L"Missing", L"Inner", L"Blank", L"Empty", L"Closed"})
+        EXPECT_EQ(CString(L"English text"), GetLanguageTextOr(key, L"English text")) << CStringA(key).GetString();
+    EXPECT_EQ(CString(), GetLanguageText(L"Empty"));
+    EXPECT_EQ(CString(), GetLanguageText(L"Closed"));
 }
 
 TEST_F(LanguageTextTest, FailedTablesLeaveTheEnglishTexts)

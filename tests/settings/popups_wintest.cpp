@@ -1,6 +1,6 @@
 // The pop-ups of the settings page: the hot-key dialog registers, stores and gives the old key
-// back; the time editor stores canonical times for one day or all; the password form keeps
-// its fields masked and stays open on Enter.
+// back; the time editor stores canonical times for one day or all (the week in one write); the
+// password form keeps its fields masked and stays open on Enter.
 
 #include "HotKeyDlg.h"
 #include "PasswordSetDlg.h"
@@ -225,6 +225,23 @@ TEST_F(PopupTest, TimeEditorAllDaysSpinLimitsAndCancel)
         EXPECT_EQ(L"06:58", tab.m_btnTimes[i].GetWindowText());
         EXPECT_TRUE(tab.m_chkDays[i].GetCheckState());
     }
+
+    // "All" on a file that cannot be written: one report for the week, and no day changed.
+    std::string stored = m_env.SettingsBytes();
+    HANDLE h = ::CreateFileW(m_env.SettingsPath(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    int nFailures = m_env.m_host.m_nWriteFailures;
+    ScriptNextPopup([&](HWND hDlg) {
+        ::SetDlgItemTextW(hDlg, IDC_HOUR_EDIT, L"9");
+        ::SendDlgItemMessageW(hDlg, IDC_DAY_COMBO, CB_SETCURSEL, 1, 0);
+        Click(::GetDlgItem(hDlg, IDC_POPUP_OK));
+    });
+    Click(tab.m_btnTimes[2].m_hWnd);
+    ::CloseHandle(h);
+    EXPECT_EQ(nFailures + 1, m_env.m_host.m_nWriteFailures);
+    EXPECT_EQ(stored, m_env.SettingsBytes());
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(L"06:58", tab.m_btnTimes[i].GetWindowText());
 
     // A day whose store failed is not shown armed: the tab reads the file back.
     ::DeleteFileW(m_env.SettingsPath());

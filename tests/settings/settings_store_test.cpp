@@ -157,6 +157,37 @@ TEST_F(StoreTest, HotKeyAndTimingKeepTheirPlaceAndStoreCanonicalValues)
     EXPECT_EQ(SettingsWrite::Failed, SaveDayTiming(L"Someday", 1, 1));
 }
 
+TEST_F(StoreTest, WeekTimingIsOneWriteOfEveryDayOrOfNone)
+{
+    // One day missing from the file: added with the others' time, under the root.
+    CXmlDocument doc;
+    ASSERT_TRUE(doc.LoadFile(Path()));
+    doc.ResetPosition();
+    ASSERT_TRUE(doc.FindChildElement(L"Thursday"));
+    ASSERT_TRUE(doc.RemoveChildElement());
+    ASSERT_TRUE(doc.SaveFile(Path()));
+    ASSERT_EQ(SettingsWrite::Saved, SaveDaysTiming(kScheduleDays, 7, 6, 5));
+    for (const wchar_t* day : kScheduleDays) {
+        CString t;
+        bool bSet = false;
+        EXPECT_TRUE(ReadDaySchedule(day, t, bSet)) << CStringA(day).GetString();
+        EXPECT_EQ(L"06:05", t) << CStringA(day).GetString();
+        EXPECT_TRUE(bSet) << CStringA(day).GetString();
+    }
+    EXPECT_EQ(SettingsWrite::Unchanged, SaveDaysTiming(kScheduleDays, 7, 6, 5));
+
+    // A locked file, or a list with a day that is no day, changes no day at all.
+    std::string before = ReadBytes(Path());
+    HANDLE h = ::CreateFileW(Path(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    EXPECT_EQ(SettingsWrite::Failed, SaveDaysTiming(kScheduleDays, 7, 8, 0));
+    ::CloseHandle(h);
+    const wchar_t* withOdd[] = {L"Monday", L"Funday", L"Tuesday"};
+    EXPECT_EQ(SettingsWrite::Failed, SaveDaysTiming(withOdd, 3, 8, 0));
+    EXPECT_EQ(SettingsWrite::Failed, SaveDaysTiming(kScheduleDays, 0, 8, 0));
+    EXPECT_EQ(before, ReadBytes(Path()));
+}
+
 TEST(SettingsHelpers, ExtensionTestIsExactAndPicturesTakeJpeg)
 {
     const CString pictures = L"Picture:bmp,jpg,png,jepg,jpeg";

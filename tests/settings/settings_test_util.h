@@ -46,7 +46,16 @@ public:
     void SetButtonWatch(bool bOn) override { m_watch.push_back(bOn); }
     void ApplyLanguage(const CString& strLanguageId) override;
     void UpdateBackupFolderHidden() override { ++m_nHiddenUpdates; }
-    void ReportSettingsWriteFailure(const CString&) override { ++m_nWriteFailures; }
+    void ReportSettingsWriteFailure(const CString&) override
+    {
+        ++m_nWriteFailures;
+        ++m_nReportsOpen;
+        if (m_nReportsOpen > m_nMostReportsOpen)
+            m_nMostReportsOpen = m_nReportsOpen;
+        if (m_onWriteFailure)
+            m_onWriteFailure();
+        --m_nReportsOpen;
+    }
 
     CWnd* m_pMain = nullptr;
     CSetDialog* m_pPage = nullptr;   // reloaded after a language change
@@ -54,6 +63,11 @@ public:
     std::vector<CString> m_languages;
     int m_nHiddenUpdates = 0;
     int m_nWriteFailures = 0;
+    // Runs inside each report, as the program's message box would: pumping here stands for
+    // its modal loop, in which the windows' timers go on.
+    std::function<void()> m_onWriteFailure;
+    int m_nReportsOpen = 0;
+    int m_nMostReportsOpen = 0;   // reports open at once, at most
 };
 
 // A program folder (g_strAppDir) with the language files and the user "user", whose

@@ -361,6 +361,50 @@ TEST_F(PageTest, OtherTabKeepsTheRunValueAndTheButtonWatchInStep)
     EXPECT_EQ(L"iso,vhd", tab.GetOtherExtensions());
 }
 
+TEST_F(PageTest, RunValueCheckReportsAStoreThatFailsOnceUntilOneSucceeds)
+{
+    OpenPage();
+    COtherSetDlg& tab = m_page.m_dlgOther;
+    HKEY hRun = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyW(HKEY_CURRENT_USER, kRunKeyPath, &hRun));
+    ASSERT_TRUE(PumpUntil([&] { return !tab.m_chkAutoStart.GetCheckState(); }, 3000));
+    // Each report stays open for three ticks of the check (a report opened inside another one
+    // is counted and closed at once, so that a fault cannot nest them without end).
+    m_env.m_host.m_onWriteFailure = [&] {
+        if (m_env.m_host.m_nReportsOpen == 1)
+            Pump(1500);
+    };
+
+    // The second time the tab is hidden: its check goes on all the same.
+    for (int nRound = 1; nRound <= 2; ++nRound) {
+        SCOPED_TRACE(nRound);
+        Click(m_page.TabButton(CSetDialog::TAB_OTHER).m_hWnd);
+        Click(tab.m_chkAutoStart.m_hWnd);
+        ASSERT_EQ(L"1", m_env.Stored(L"AutoStart"));
+        if (nRound == 2)
+            Click(m_page.TabButton(CSetDialog::TAB_BACKUP).m_hWnd);
+        HANDLE h = ::CreateFileW(m_env.SettingsPath(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, h);
+        ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteValueW(hRun, kRunValueName));
+
+        // The box clears at once; the "0" cannot be stored on any tick while the file is
+        // locked, and that is reported once, one report at a time.
+        EXPECT_TRUE(PumpUntil([&] { return m_env.m_host.m_nWriteFailures >= nRound; }, 3000));
+        Pump(2000);
+        EXPECT_FALSE(tab.m_chkAutoStart.GetCheckState());
+        EXPECT_EQ(nRound, m_env.m_host.m_nWriteFailures);
+        EXPECT_EQ(1, m_env.m_host.m_nMostReportsOpen);
+        ::CloseHandle(h);
+
+        // Once the file can be written again the "0" is stored after all, and a later failure
+        // is reported anew.
+        EXPECT_TRUE(PumpUntil([&] { return m_env.Stored(L"AutoStart") == L"0"; }, 3000));
+    }
+    EXPECT_EQ(2, m_env.m_host.m_nWriteFailures);
+    m_env.m_host.m_onWriteFailure = nullptr;
+    ::RegCloseKey(hRun);
+}
+
 TEST_F(PageTest, LanguageChoiceSwitchesTheOpenWindows)
 {
     OpenPage();

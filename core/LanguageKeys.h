@@ -1,0 +1,135 @@
+#pragma once
+// Every key the program asks the string tables for (GetLanguageText, GetLanguageTextOr).
+//
+// A text a window shows has its key here and an element of that name in every table of the
+// folder "Language". The language tests hold each delivered table against this list, and hold
+// this list against the keys that the sources actually pass, so that a key added to a window
+// without its list entry, or without its table entries, is caught before it ships.
+//
+// The day names reach GetLanguageTextOr through kScheduleDays (SettingsStore.h) rather than as
+// literals; they are listed with the schedule tab.
+
+inline constexpr const wchar_t* kLanguageKeys[] = {
+    // Main window and tray menu
+    L"Quit",
+    L"Minisize",
+    L"Help",
+    L"About",
+    L"ShowNormal",
+    L"Morvessa",
+    // Buttons and headings shared by the dialogs
+    L"OK",
+    L"Cancel",
+    L"Close",
+    L"PromptTitle",
+    // Page panel and operation start
+    L"QuickActive",
+    L"Backup",
+    L"Manage",
+    L"Set",
+    L"Revert",
+    L"BackupTip",
+    L"QuickActivePoupPromptInfo",
+    L"VolumNotFormat",
+    L"Title",
+    L"Prompt",
+    L"ProgressBKTitle",
+    L"ProgressRestoreTitle",
+    L"RestoreTipTitle",
+    L"RestoreTipMessage",
+    L"NoRestoreDisk",
+    L"ChoseFilePrompt",
+    L"ChoseDestDisk",
+    L"ChoseSourceDisk",
+    L"SourcediskAndDestDiskIsSame",
+    L"ChoseBackupFile",
+    L"SourceDiskIsGreater",
+    L"DeleteAllPartitions",
+    L"DiskCopyTitle",
+    L"DiskCopyMessage",
+    L"DiskCopyDiskGone",
+    // Progress dialog
+    L"ProgressTotal",
+    L"HaveUseTime",
+    L"HaveFinish",
+    L"PrecastTime",
+    L"ScanFile",
+    L"BackupFinishTipTitle",
+    L"BackupFinishTipMessage",
+    L"RestoreFinishTipTitle",
+    L"RestoreFinishTipMessage",
+    L"DiskIsSmallTitle",
+    L"DiskIsSmallMessage",
+    L"PromptCancel",
+    L"CancelRestore",
+    L"CancelDiskCopy",
+    L"RemoveDisk",
+    L"DiskCopyFinish",
+    L"DiskCopyFailed",
+    L"BackupFailed",
+    L"RestoreFailed",
+    L"ThreadFailed",
+    // Backup page and its trees
+    L"BackupTitle",
+    L"Partitions",
+    L"DiskSize",
+    L"DeleteSelectFile",
+    // Quick-launch page
+    L"LastBackupTime",
+    L"QuickBackupToolTip",
+    // File-management trees
+    L"LockDisk",
+    L"UlockDisk",
+    L"DiskPasswordSet",
+    // Settings page tabs
+    L"BackUpSet",
+    L"TimingBackup",
+    L"Filter",
+    L"OtherSet",
+    // Backup-options tab
+    L"BackUpFinish",
+    L"FinishInfo",
+    L"BackMainWND",
+    L"ShutDownPc",
+    L"RebootPc",
+    L"BackUpStatus",
+    L"BackUpAllFiles",
+    L"BackUpChangeFiles",
+    L"HideFiles",
+    L"MakeSure",
+    L"Compress",
+    L"HotKeyStatic",
+    L"HotKeyButton",
+    L"DataSafe",
+    L"SetPassword",
+    L"RevisePassword",
+    // Weekly schedule tab and time editor
+    L"Monday",
+    L"Tuesday",
+    L"Wednesday",
+    L"Thursday",
+    L"Friday",
+    L"Saturday",
+    L"Sunday",
+    L"TimeSetTitle",
+    L"AllTimeSet",
+    // Hot-key dialog
+    L"HotKeyDlgTitle",
+    // Password dialog
+    L"OldPassword",
+    L"NewPassword",
+    L"NewPasswordAgain",
+    L"PasswordHint",
+    L"PasswordSetTitle",
+    // Other-settings tab
+    L"AutoStart",
+    L"StartUsbKey",
+    L"CheckLanuage",
+    L"Image",
+    L"Audio",
+    L"Vedio",
+    L"Data",
+    L"Other",
+    L"EditPrompt",
+    L"SelectFileType",
+};
