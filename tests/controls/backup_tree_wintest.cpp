@@ -288,7 +288,7 @@ protected:
         RunBackUpOrRestore(engine, g_strAppDir, GetDataFolder());
         ::CloseHandle(hPause);
         EXPECT_TRUE(sink.lines.empty()) << (sink.lines.empty() ? "" : Narrow(sink.lines[0]));
-        std::vector<std::wstring> stored = FilesBelow(strTarget + L"\\VEZORI\\Q");
+        std::vector<std::wstring> stored = FilesBelow(strTarget + L"\\VEZORI\\" + m_strRoot.Left(1));
         return std::set<std::wstring>(stored.begin(), stored.end());
     }
 };
@@ -722,7 +722,9 @@ TEST_F(SourceTreeTest, PlainShellOperationsOfTheTreeBase)
     HTREEITEM hF = m_tree->FindListedItem(P(L"F"));
     EXPECT_EQ((DWORD_PTR)TREE_DATA_FOLDER, m_tree->GetItemData(hF));
     EXPECT_EQ(INDEXTOOVERLAYMASK(g_nShareOverlay), m_tree->GetItemState(hF, TVIS_OVERLAYMASK));
-    EXPECT_EQ(1, m_tree->ToggleShareOverlay(L"q:\\f\\"));   // any case, any trailing backslash
+    CString strLower = P(L"f\\");   // any case, any trailing backslash
+    strLower.MakeLower();
+    EXPECT_EQ(1, m_tree->ToggleShareOverlay(strLower));
     EXPECT_EQ(0u, m_tree->GetItemState(hF, TVIS_OVERLAYMASK));
     HTREEITEM hB = m_tree->FindListedItem(P(L"B"));
     m_tree->ListFolder(hB, P(L"B"));
