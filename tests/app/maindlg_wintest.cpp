@@ -356,11 +356,13 @@ TEST_F(MainDialog, DeviceChangeBurstGivesOneRefreshAfterTheLastChange)
         Pump(150);
     }
     EXPECT_TRUE(CCountingPage::s_refreshTicks.empty());
-    Pump(1600);
-    ASSERT_EQ(1u, CCountingPage::s_refreshTicks.size());
+    // The refresh comes once, no sooner than a second after the last change; how much later
+    // depends on the machine's load, so only its coming is waited for.
+    ASSERT_TRUE(PumpUntil([] { return !CCountingPage::s_refreshTicks.empty(); }, 10000));
     DWORD after = CCountingPage::s_refreshTicks[0] - last;
     EXPECT_GE(after, 1000u);
-    EXPECT_LE(after, 1500u);  // 1100 ms by the clock, with room for a loaded machine
+    Pump(1200);
+    EXPECT_EQ(1u, CCountingPage::s_refreshTicks.size());
 }
 
 TEST_F(MainDialog, HotKeyRegisteredOnlyWithKeyAndModifiers)
