@@ -49,9 +49,11 @@ function(zul_add_test_dir)
     add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600
       ENVIRONMENT "WINEPREFIX=${ZUL_WINEPREFIX}")
-    # Window tests share one desktop: its foreground, focus and mouse. They run one at a time.
+    # Window tests share one desktop: its foreground, focus and mouse. They run one at a time,
+    # so they are started first: the window-free programs fill the other processors meanwhile,
+    # and the run lasts about as long as the chain of window tests.
     if(name MATCHES "_wintest$")
-      set_tests_properties(${name} PROPERTIES RESOURCE_LOCK zul_desktop)
+      set_tests_properties(${name} PROPERTIES RESOURCE_LOCK zul_desktop COST 1000)
     endif()
   endforeach()
 endfunction()

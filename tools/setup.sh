@@ -48,8 +48,10 @@ update_lists() {
     [ ${#failed_lists[@]} -eq 0 ] && return 0
     for line in "${failed_lists[@]}"; do
       # apt's reason is the indented line below "Err:N <list>"
-      why=$(grep -F -A1 -- " $line" "$log" | sed -n '2{s/^ *//;s/ *\[IP:.*//;p}')
-      failed_why+=("${why:-no reason given}")
+      why=$(awk -v l="$line" 'f { sub(/^ +/, ""); sub(/ *\[IP:.*/, ""); print; exit }
+        /^Err:[0-9]+ / { x = $0; sub(/^Err:[0-9]+ +/, "", x); sub(/ +$/, "", x); if (x == l) f = 1 }' "$log")
+      # apt keeps or drops the lists of one release together: one bad list holds back the rest
+      failed_why+=("${why:-held back with the other lists of its release}")
       failed_suites+=("$(echo "$line" | awk '{print $2}' | cut -d/ -f1)")
     done
     if [ "$attempt" -lt 3 ]; then
@@ -58,7 +60,15 @@ update_lists() {
     fi
   done
   mapfile -t failed_suites < <(printf '%s\n' "${failed_suites[@]}" | sort -u)
-  local i
+  # The lists that failed for a reason of their own first.
+  local i lists=() whys=()
+  for i in "${!failed_lists[@]}"; do
+    case ${failed_why[$i]} in held\ back*) ;; *) lists+=("${failed_lists[$i]}"); whys+=("${failed_why[$i]}") ;; esac
+  done
+  for i in "${!failed_lists[@]}"; do
+    case ${failed_why[$i]} in held\ back*) lists+=("${failed_lists[$i]}"); whys+=("${failed_why[$i]}") ;; esac
+  done
+  failed_lists=("${lists[@]}"); failed_why=("${whys[@]}")
   for i in "${!failed_lists[@]}"; do
     say "the package list ${failed_lists[$i]} could not be fetched (${failed_why[$i]})"
   done
@@ -96,6 +106,16 @@ install_set() {
   run_install -o Dir::Etc::Preferences="$prefs" -- "$@"
 }
 
+# An i386 architecture that holds no package serves nothing, and its lists would fail every
+# later apt-get update while the mirror is broken; the next run adds it again.
+drop_idle_i386() {
+  if dpkg --print-foreign-architectures | grep -qx i386 \
+      && ! dpkg-query -W -f='${Architecture}\n' | grep -qx i386; then
+    dpkg --remove-architecture i386
+    say "took the i386 architecture away again (no i386 package is installed)"
+  fi
+}
+
 # give_up packages...: one line naming the first package that cannot be installed and why.
 give_up() {
   local p bad="" why=""
@@ -107,8 +127,13 @@ give_up() {
     fi
   done
   bad=${bad:-$*}
-  if [ ${#failed_lists[@]} -gt 0 ]; then
+  drop_idle_i386
+  if [ ${#failed_lists[@]} -eq 1 ]; then
     say "cannot install $bad: the package list ${failed_lists[0]} could not be fetched (${failed_why[0]}); run this again once the mirror has caught up"
+  elif [ ${#failed_lists[@]} -gt 1 ]; then
+    local all
+    all=$(printf '%s, ' "${failed_lists[@]}")
+    say "cannot install $bad: the package lists ${all%, } could not be fetched (${failed_why[0]}); run this again once the mirror has caught up"
   else
     say "cannot install $bad: ${why:-apt-get install failed}"
   fi
@@ -163,13 +188,7 @@ if [ ${#rest[@]} -eq ${#need[@]} ]; then
   give_up "${need[@]}"
 fi
 install_set "${rest[@]}" || give_up "${rest[@]}"
-# An i386 architecture that holds no package serves nothing, and its lists would fail every
-# later apt-get update while the mirror is broken; the next run adds it again.
-if dpkg --print-foreign-architectures | grep -qx i386 \
-    && ! dpkg-query -W -f='${Architecture}\n' | grep -qx i386; then
-  dpkg --remove-architecture i386
-  say "took the i386 architecture away again (no i386 package is installed)"
-fi
+drop_idle_i386
 if [ ${#failed_lists[@]} -gt 0 ]; then
   say "the 32-bit Wine ($wine32) could not be installed because the package list ${failed_lists[0]} could not be fetched; the rest is installed, and the tests run from the 64-bit build until a later run of this script gets the 32-bit Wine"
 else
