@@ -12,6 +12,7 @@ t0=$(date +%s)
 took() { echo "test: $1 took $(( $(date +%s) - ${2:-$t0} )) s"; }
 
 bash "$root/tools/setup.sh"
+took "the set-up"
 build=${BUILD_DIR:-$root/build}
 . "$root/tools/wine-env.sh"
 t=$(date +%s)
@@ -28,23 +29,23 @@ cleanup() {
   rm -rf "$logs"
 }
 trap cleanup EXIT
-# beside NAME COMMAND...: runs COMMAND at a low priority in the background, output to a log.
+# beside NAME WHAT COMMAND...: runs COMMAND at a low priority in the background, output to a log.
 beside() {
-  local name=$1; shift
+  local name=$1 what=$2; shift 2
   ( t=$(date +%s); rc=0; nice -n 10 "$@" >"$logs/$name.log" 2>&1 || rc=$?
-    echo "test: $name took $(( $(date +%s) - t )) s" >>"$logs/$name.log"; exit $rc ) &
+    echo "test: $what took $(( $(date +%s) - t )) s" >>"$logs/$name.log"; exit $rc ) &
   bg+=($!)
   eval "pid_$name=$!"
 }
 pid_ship=""; pid_native=""; pid_fuzz=""
 if [ "$ZUL_ARCH" = x86_64 ]; then
-  beside ship bash "$root/tools/build.sh" --ship
+  beside ship "the 32-bit build of what ships" bash "$root/tools/build.sh" --ship
 fi
 if [ -f "$root/tests/native/run.sh" ]; then
-  beside native bash "$root/tests/native/run.sh"
+  beside native "the native checks" bash "$root/tests/native/run.sh"
 fi
 if [ -f "$root/fuzz/run.sh" ]; then
-  beside fuzz bash "$root/fuzz/run.sh"
+  beside fuzz "the fuzzers" bash "$root/fuzz/run.sh"
 fi
 
 status=0
