@@ -1,6 +1,6 @@
-# Test programs run under 32-bit Wine through CMake's cross-compiling emulator.
-# One ctest entry per test program; the prefix is prepared once by a fixture
-# and its wineserver is shut down by another at the end of the run.
+# Test programs run under Wine (32-bit, or 64-bit for the 64-bit test build) through CMake's
+# cross-compiling emulator. One ctest entry per test program; the prefix is prepared once by a
+# fixture and its wineserver is shut down by another at the end of the run.
 
 set(ZUL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Private Wine prefix for the tests")
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/tools/wine-run)
