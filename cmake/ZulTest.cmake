@@ -1,6 +1,6 @@
-# Test programs run under 32-bit Wine through CMake's cross-compiling emulator.
-# One ctest entry per test program; the prefix is prepared once by a fixture
-# and its wineserver is shut down by another at the end of the run.
+# Test programs run under Wine (32-bit, or 64-bit for the 64-bit test build) through CMake's
+# cross-compiling emulator. One ctest entry per test program; the prefix is prepared once by a
+# fixture and its wineserver is shut down by another at the end of the run.
 
 set(ZUL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Private Wine prefix for the tests")
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/tools/wine-run)
@@ -49,9 +49,11 @@ function(zul_add_test_dir)
     add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600
       ENVIRONMENT "WINEPREFIX=${ZUL_WINEPREFIX}")
-    # Window tests share one desktop: its foreground, focus and mouse. They run one at a time.
+    # Window tests share one desktop: its foreground, focus and mouse. They run one at a time,
+    # so they are started first: the window-free programs fill the other processors meanwhile,
+    # and the run lasts about as long as the chain of window tests.
     if(name MATCHES "_wintest$")
-      set_tests_properties(${name} PROPERTIES RESOURCE_LOCK zul_desktop)
+      set_tests_properties(${name} PROPERTIES RESOURCE_LOCK zul_desktop COST 1000)
     endif()
   endforeach()
 endfunction()

@@ -10,6 +10,8 @@
 # Each fuzzer runs for ${FUZZ_SECONDS:-60} seconds on a copy of its corpus, so new inputs it finds
 # do not change the committed one. Programs and crash inputs go to
 # ${FUZZ_BUILD_DIR:-${BUILD_DIR:-build}/fuzz}.
+# The fuzzers build and run side by side, each on one processor (the run takes about
+# ${FUZZ_SECONDS} seconds however many there are); their reports are printed in turn at the end.
 # The exit status is not zero when a fuzzer fails to build or finds a crash.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
@@ -18,18 +20,18 @@ out=${FUZZ_BUILD_DIR:-${BUILD_DIR:-$root/build}/fuzz}
 seconds=${FUZZ_SECONDS:-60}
 cxx=${FUZZ_CXX:-clang++}
 mkdir -p "$out"
-status=0
-for src in "$here"/*_fuzz.cpp; do
-  [ -e "$src" ] || continue
+
+# fuzz_one SRC: builds and runs one fuzzer; prints its report, exits 1 on a failure.
+fuzz_one() {
+  local src=$1 base name bin work corpus args extra
   base=$(basename "$src" .cpp)
   name=${base%_fuzz}
   bin="$out/$base"
   echo "fuzz: building $base"
   if ! "$cxx" -std=c++20 -O1 -g -fsanitize=fuzzer,address \
-      -I"$root/core" -I"$root/framework" -I"$root/tests/core" "$src" -o "$bin"; then
-    echo "fuzz: $base does not build" >&2
-    status=1
-    continue
+      -I"$root/core" -I"$root/framework" -I"$root/tests/core" "$src" -o "$bin" 2>&1; then
+    echo "fuzz: $base does not build"
+    return 1
   fi
   work=$(mktemp -d)
   for corpus in "$here/corpus/$name" "$here/corpus/$base"; do
@@ -45,12 +47,27 @@ for src in "$here"/*_fuzz.cpp; do
   # shellcheck disable=SC2086
   if ! "$bin" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=2048 -print_final_stats=1 \
       -artifact_prefix="$out/$base-" $extra "$work" >"$out/$base.log" 2>&1; then
-    echo "fuzz: $base found a failure; see $out/$base.log and $out/$base-*" >&2
-    tail -n 40 "$out/$base.log" >&2
-    status=1
-  else
-    grep -E "stat::number_of_executed_units|stat::new_units_added" "$out/$base.log" | sed "s/^/fuzz: $base /"
+    echo "fuzz: $base found a failure; see $out/$base.log and $out/$base-*"
+    tail -n 40 "$out/$base.log"
+    rm -rf "$work"
+    return 1
   fi
+  grep -E "stat::number_of_executed_units|stat::new_units_added" "$out/$base.log" | sed "s/^/fuzz: $base /"
   rm -rf "$work"
+}
+
+pids=()
+reports=()
+for src in "$here"/*_fuzz.cpp; do
+  [ -e "$src" ] || continue
+  report="$out/$(basename "$src" .cpp).report"
+  fuzz_one "$src" >"$report" 2>&1 &
+  pids+=($!)
+  reports+=("$report")
+done
+status=0
+for i in "${!pids[@]}"; do
+  wait "${pids[$i]}" || status=1
+  cat "${reports[$i]}"
 done
 exit $status
