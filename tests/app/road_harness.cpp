@@ -16,13 +16,16 @@ namespace road {
 bool PumpUntil(const std::function<bool()>& done, DWORD nMs)
 {
     DWORD dwStart = ::GetTickCount();
+    // The condition is asked after every message: a window with a 1 ms timer and repaints
+    // keeps the queue from ever running dry while it works.
     while (!done()) {
         if (::GetTickCount() - dwStart > nMs)
             return false;
         MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             ::TranslateMessage(&msg);
             ::DispatchMessageW(&msg);
+            continue;
         }
         ::Sleep(1);
     }
