@@ -96,6 +96,8 @@ struct Seams {
     static CBackUpEngine* cancelEngine;
     static int cancelAt;          // write after which the engine is cancelled
     static DWORD sleepMs;         // a slow disk: every write of the first ones waits
+    static int holdUntilQueued;   // the first block write (after the marker) waits until the
+                                  // queue holds more than this
     static int maxQueued;
     static HANDLE pauseEvent;     // reset after the pauseAt-th write
     static int pauseAt;
@@ -110,6 +112,15 @@ struct Seams {
     {
         const int k = ++writes;
         SampleQueue();
+        if (holdUntilQueued && k == 2) {
+            // However slowly the producer is scheduled, it gets the time to run ahead; a
+            // producer that never fills the queue lets the run go on after a minute.
+            const ULONGLONG until = GetTickCount64() + 60000;
+            while (maxQueued <= holdUntilQueued && GetTickCount64() < until) {
+                Sleep(5);
+                SampleQueue();
+            }
+        }
         if (sleepMs && k < 20) {
             Sleep(sleepMs);
             SampleQueue();   // the producer had time to run ahead
@@ -151,6 +162,7 @@ struct Seams {
         cancelEngine = nullptr;
         cancelAt = 0;
         sleepMs = 0;
+        holdUntilQueued = 0;
         maxQueued = 0;
         pauseEvent = nullptr;
         pauseAt = 0;
@@ -170,6 +182,7 @@ DWORD Seams::failedBytes = 0;
 CBackUpEngine* Seams::cancelEngine = nullptr;
 int Seams::cancelAt = 0;
 DWORD Seams::sleepMs = 0;
+int Seams::holdUntilQueued = 0;
 int Seams::maxQueued = 0;
 HANDLE Seams::pauseEvent = nullptr;
 int Seams::pauseAt = 0;
@@ -291,6 +304,7 @@ TEST_P(CompressedCopyCoders, QueueStaysBoundedBehindASlowDisk)
     WriteFileBytes(src + L"\\big.bin", bytes);
     Seams seams;
     Seams::sleepMs = 40;
+    Seams::holdUntilQueued = ZUL_WRITE_RING - 16;
     CBackUpEngine engine;
     CCapturedFailList fails;
     RunBackUp(engine, root, {src}, Compressed(), &fails);
