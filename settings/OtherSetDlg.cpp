@@ -252,10 +252,12 @@ void COtherSetDlg::OnBnClickedAutoStart()
         ::RegCloseKey(hKey);
     }
     m_chkAutoStart.SetCheckState(nState);
-    // The click's own value supersedes a "0" the check still had to store.
+    // The click's own value supersedes a "0" the check still had to store, and its write,
+    // stored or reported here, ends the check's report: the next failure of the check is
+    // reported again.
     m_bAutoStartOffPending = false;
-    if (CheckSettingsWrite(SaveInitValue(L"AutoStart", nState ? L"1" : L"0")))
-        m_bAutoStartFailReported = false;
+    m_bAutoStartFailReported = false;
+    CheckSettingsWrite(SaveInitValue(L"AutoStart", nState ? L"1" : L"0"));
     ::SetCursor(hOld);
 }
 

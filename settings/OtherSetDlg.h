@@ -80,8 +80,8 @@ private:
     bool m_bFileTypeGroup = false;
     // The Run-value check runs on inside the modal loop of its own failure report, also while
     // the tab is hidden. A "0" for "AutoStart" that could not be stored is tried again on the
-    // following ticks; its failure is reported once until a write succeeds again, and never
-    // while an earlier report is still open.
+    // following ticks; its failure is reported once until a write of it succeeds or a click
+    // on the box writes its own value, and never while a report is still open.
     bool m_bAutoStartOffPending = false;
     bool m_bAutoStartFailReported = false;
     bool m_bRunCheckReporting = false;

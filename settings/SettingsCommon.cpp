@@ -78,10 +78,17 @@ bool CheckSettingsWrite(SettingsWrite result)
 {
     if (WriteSucceeded(result))
         return true;
+    // One report at a time. The tabs' timers go on inside an open report's modal loop; a
+    // failure found there is the same file's, and its report is already on the screen.
+    static bool s_bReportOpen = false;
+    if (s_bReportOpen)
+        return false;
+    s_bReportOpen = true;
     if (ISettingsHost* pHost = GetSettingsHost())
         pHost->ReportSettingsWriteFailure(GetSettingsPath());
     else
         ::MessageBeep(MB_ICONEXCLAMATION);
+    s_bReportOpen = false;
     return false;
 }
 

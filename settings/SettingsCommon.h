@@ -27,7 +27,8 @@ void CreateSettingsFont(CFont& font, int nHeight, int nWeight = FW_NORMAL, bool 
 // The extent of a text in a font, measured in a memory DC.
 CSize MeasureText(CFont& font, const CString& strText);
 
-// Reports a failed settings write to the host. true when the write succeeded.
+// Reports a failed settings write to the host. true when the write succeeded. While a report
+// is open, a further failure opens no second one.
 bool CheckSettingsWrite(SettingsWrite result);
 
 // Registers the common-control classes the pop-ups use (hot-key control, up-down arrows).

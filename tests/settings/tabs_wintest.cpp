@@ -405,6 +405,62 @@ TEST_F(PageTest, RunValueCheckReportsAStoreThatFailsOnceUntilOneSucceeds)
     ::RegCloseKey(hRun);
 }
 
+TEST_F(PageTest, RunValueCheckOpensNoReportInsideAClicksAndReportsAgainAfterAClick)
+{
+    OpenPage();
+    COtherSetDlg& tab = m_page.m_dlgOther;
+    HKEY hRun = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyW(HKEY_CURRENT_USER, kRunKeyPath, &hRun));
+    ASSERT_TRUE(PumpUntil([&] { return !tab.m_chkAutoStart.GetCheckState(); }, 3000));
+    Click(m_page.TabButton(CSetDialog::TAB_OTHER).m_hWnd);
+    Click(tab.m_chkAutoStart.m_hWnd);
+    ASSERT_EQ(L"1", m_env.Stored(L"AutoStart"));
+    HANDLE h = ::CreateFileW(m_env.SettingsPath(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+
+    // A type click on the locked file reports; while that report is open the Run value goes,
+    // and the check, failing on the same file, opens nothing inside it nor after it.
+    bool bDeleted = false;
+    m_env.m_host.m_onWriteFailure = [&] {
+        if (m_env.m_host.m_nReportsOpen != 1)
+            return;
+        if (!bDeleted) {
+            bDeleted = true;
+            EXPECT_EQ(ERROR_SUCCESS, ::RegDeleteValueW(hRun, kRunValueName));
+        }
+        Pump(1500);
+    };
+    Click(m_page.TabButton(CSetDialog::TAB_FILTER).m_hWnd);
+    Click(tab.m_chkTypes[COtherSetDlg::TYPE_IMAGES].m_hWnd);
+    ASSERT_TRUE(bDeleted);
+    EXPECT_FALSE(tab.m_chkAutoStart.GetCheckState());
+    Pump(1500);
+    EXPECT_EQ(1, m_env.m_host.m_nWriteFailures);
+    EXPECT_EQ(1, m_env.m_host.m_nMostReportsOpen);
+
+    // A click on the box while the file is still locked reports its own write; the check has
+    // nothing left to store. A later failure of the check is its own again and is reported.
+    Click(m_page.TabButton(CSetDialog::TAB_OTHER).m_hWnd);
+    Click(tab.m_chkAutoStart.m_hWnd);
+    EXPECT_TRUE(tab.m_chkAutoStart.GetCheckState());
+    EXPECT_EQ(2, m_env.m_host.m_nWriteFailures);
+    ::CloseHandle(h);
+    Pump(1500);
+    EXPECT_EQ(2, m_env.m_host.m_nWriteFailures);
+    h = ::CreateFileW(m_env.SettingsPath(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    Click(m_page.TabButton(CSetDialog::TAB_BACKUP).m_hWnd);
+    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteValueW(hRun, kRunValueName));
+    EXPECT_TRUE(PumpUntil([&] { return m_env.m_host.m_nWriteFailures >= 3; }, 3000));
+    Pump(1500);
+    EXPECT_EQ(3, m_env.m_host.m_nWriteFailures);
+    EXPECT_EQ(1, m_env.m_host.m_nMostReportsOpen);
+    ::CloseHandle(h);
+    EXPECT_TRUE(PumpUntil([&] { return m_env.Stored(L"AutoStart") == L"0"; }, 3000));
+    m_env.m_host.m_onWriteFailure = nullptr;
+    ::RegCloseKey(hRun);
+}
+
 TEST_F(PageTest, LanguageChoiceSwitchesTheOpenWindows)
 {
     OpenPage();
