@@ -670,6 +670,26 @@ void CBackUpTreeCtrl::OnMouseLeave()
 
 // --- Shell-change operations -----------------------------------------------------------------
 
+HTREEITEM CBackUpTreeCtrl::FindShellEventItem(const CString& strPath, BOOL& bUnlisted)
+{
+    HTREEITEM h = FindItemByPath(strPath, bUnlisted);
+    if (h)
+        return h;
+    // Not shown: the nearest shown folder above it tells whether that is because the folder
+    // could not be read.
+    for (CString strUp = ParentPath(strPath); strUp.GetLength() >= 3; strUp = ParentPath(strUp)) {
+        if (HTREEITEM hUp = FindListedItem(strUp)) {
+            if (!m_unreadItems.count(hUp))
+                return nullptr;
+            bUnlisted = TRUE;
+            return hUp;
+        }
+        if (strUp.GetLength() == 3)
+            break;
+    }
+    return nullptr;
+}
+
 int CBackUpTreeCtrl::AddSelPath(const CString& strPath)
 {
     if (!m_hRootItem)
@@ -681,6 +701,13 @@ int CBackUpTreeCtrl::AddSelPath(const CString& strPath)
     HTREEITEM hParent = FindListedItem(strParent);
     if (!hParent || hParent == m_hRootItem || !IsItemListed(hParent))
         return 0;
+    if (m_unreadItems.count(hParent)) {
+        // The folder could not be read when it was listed, so its selection is known only to
+        // the files: it is listed again (with the images the files give) rather than shown
+        // with the new entry alone, which would leave it unchecked.
+        FillFolder(hParent, GetItemPath(hParent));
+        return 1;
+    }
     CString strName = LastName(strPath);
     CString strFull = strParent + strName;
     DWORD dwAttr = ::GetFileAttributesW(strFull);
@@ -710,7 +737,7 @@ int CBackUpTreeCtrl::RemoveSelPath(const CString& strPath)
     if (!m_hRootItem)
         return 0;
     BOOL bUnlisted = FALSE;
-    HTREEITEM h = FindItemByPath(strPath, bUnlisted);
+    HTREEITEM h = FindShellEventItem(strPath, bUnlisted);
     if (!h || h == m_hRootItem)
         return 0;
     if (!bUnlisted) {
@@ -718,8 +745,9 @@ int CBackUpTreeCtrl::RemoveSelPath(const CString& strPath)
         SaveSelection();
         return 1;
     }
-    // Below a folder not listed yet: only the path's own element and entries go, with the
-    // elements above it that are left empty; the shown images follow the file.
+    // Below a folder not listed yet, or not readable when it was: only the path's own element
+    // and entries go, with the elements above it that are left empty; the shown images follow
+    // the file.
     CSelectionFiles files(GetDataFolder());
     CSelection sel;
     if (!files.Read(sel))
@@ -736,7 +764,7 @@ int CBackUpTreeCtrl::RenameSelItem(const CString& strOld, const CString& strNew)
     if (!m_hRootItem)
         return 0;
     BOOL bUnlisted = FALSE;
-    HTREEITEM h = FindItemByPath(strOld, bUnlisted);
+    HTREEITEM h = FindShellEventItem(strOld, bUnlisted);
     if (!h || h == m_hRootItem)
         return 0;
     CSelectionFiles files(GetDataFolder());

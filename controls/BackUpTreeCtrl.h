@@ -125,6 +125,10 @@ protected:
     // tree's one chosen device and fixes the same device in the other tree; a checked one is
     // given up and releases it there.
     void ClickDeviceItem(HTREEITEM hItem, int nImage);
+    // The item of a path for a shell event, as FindItemByPath finds it; a path below a folder
+    // that could not be read when it was listed gives that folder, with bUnlisted set, as a path
+    // below a folder not listed yet does.
+    HTREEITEM FindShellEventItem(const CString& strPath, BOOL& bUnlisted);
     // Removes an item after recomputing its parent as if it were gone (fixed items aside).
     void RemoveItemAndUpdateParent(HTREEITEM hItem, BOOL bForce);
     // Shows a renamed entry: a new item with the old one's image under the same parent when the

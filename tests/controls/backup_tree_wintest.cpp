@@ -563,6 +563,55 @@ TEST_F(SourceTreeTest, ADriveThatArrivesAgainShowsAndKeepsItsSelection)
     EXPECT_EQ(shown, Images());
 }
 
+TEST_F(SourceTreeTest, ShellEventsOnADriveListedWithoutItsMediumKeepItsSelection)
+{
+    Click(P(L"A\\a1.txt"));
+    Click(P(L"B"));
+    Click(P(L"D\\E\\e1.txt"));
+    m_expanded.clear();
+    Reload();
+    // The drive is opened while its medium is out: nothing can be read, nothing is shown.
+    HTREEITEM hDrive = m_tree->FindListedItem(P(L""));
+    ASSERT_NE(nullptr, hDrive);
+    m_shell.driveTypes[W(L"")] = DRIVE_NO_ROOT_DIR;
+    Expand(hDrive);
+    m_shell.driveTypes.erase(W(L""));
+    ASSERT_FALSE(m_tree->ShowsContents(hDrive));
+    ASSERT_EQ(TCS_MIXED, m_tree->GetCheck(hDrive));
+
+    // The medium is back. A selected folder renamed keeps its selection under the new name; a
+    // selected file deleted takes only its own entry with it.
+    ASSERT_TRUE(::MoveFileW(P(L"B"), P(L"B2")));
+    EXPECT_EQ(1, m_tree->RenameSelItem(P(L"B"), P(L"B2")));
+    ASSERT_TRUE(::DeleteFileW(P(L"D\\E\\e1.txt")));
+    EXPECT_EQ(1, m_tree->RemoveSelPath(P(L"D\\E\\e1.txt")));
+    std::vector<std::wstring> expected = {W(L"A\\a1.txt"), W(L"B2")};
+    EXPECT_EQ(expected, SortedFlatEntries());
+    ExpectFilesAgree();
+    EXPECT_EQ(TCS_MIXED, m_tree->GetCheck(hDrive));
+
+    // A file created there: the drive is listed with the images the files give, not shown
+    // with the new file alone.
+    ASSERT_TRUE(WriteText(P(L"new.txt"), "n"));
+    EXPECT_EQ(1, m_tree->AddSelPath(P(L"new.txt")));
+    EXPECT_TRUE(m_tree->ShowsContents(hDrive));
+    EXPECT_EQ(TCS_MIXED, m_tree->GetCheck(hDrive));
+    EXPECT_EQ(expected, SortedFlatEntries());
+    EXPECT_EQ(TCS_UNCHECKED, Image(P(L"new.txt")));
+    EXPECT_EQ(TCS_CHECKED, Image(P(L"A\\a1.txt")));
+    EXPECT_EQ(TCS_UNCHECKED, Image(P(L"A\\a2.txt")));
+    EXPECT_EQ(TCS_CHECKED, Image(P(L"B2\\b1.txt")));
+    EXPECT_EQ(TCS_UNCHECKED, Image(P(L"D")));
+
+    // A click there changes only what was clicked.
+    Click(P(L"new.txt"));
+    expected.push_back(W(L"new.txt"));
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(expected, SortedFlatEntries());
+    ExpectFilesAgree();
+    EXPECT_TRUE(m_reports.files.empty());
+}
+
 TEST_F(SourceTreeTest, ShellEventsBelowFoldersNotListed)
 {
     Click(P(L"D\\E\\e1.txt"));
