@@ -266,12 +266,14 @@ void COtherSetDlg::CheckRunValue()
     if (m_bRunCheckReporting)
         return;
     if (m_chkAutoStart.GetCheckState()) {
+        // A Run key that cannot be opened tells nothing about the value: the box stays as it
+        // is (a click says what it can).
         HKEY hKey = OpenRunKey();
-        bool bPresent = false;
-        if (hKey) {
-            bPresent = ::RegQueryValueExW(hKey, kRunValueName, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-            ::RegCloseKey(hKey);
-        }
+        if (!hKey)
+            return;
+        const bool bPresent =
+            ::RegQueryValueExW(hKey, kRunValueName, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+        ::RegCloseKey(hKey);
         if (bPresent)
             return;
         // Nothing starts at log-on any more: the box says so at once, stored or not.

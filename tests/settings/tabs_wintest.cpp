@@ -361,6 +361,37 @@ TEST_F(PageTest, OtherTabKeepsTheRunValueAndTheButtonWatchInStep)
     EXPECT_EQ(L"iso,vhd", tab.GetOtherExtensions());
 }
 
+TEST_F(PageTest, RunValueCheckLeavesTheBoxWhileTheRunKeyCannotBeOpened)
+{
+    OpenPage();
+    COtherSetDlg& tab = m_page.m_dlgOther;
+    ASSERT_TRUE(PumpUntil([&] { return !tab.m_chkAutoStart.GetCheckState(); }, 3000));
+    Click(tab.m_chkAutoStart.m_hWnd);
+    ASSERT_TRUE(tab.m_chkAutoStart.GetCheckState());
+    ASSERT_EQ(L"1", m_env.Stored(L"AutoStart"));
+
+    // The user's hive seen through an empty key of its own: the Run key is not there to open.
+    HKEY hEmpty = nullptr;
+    const wchar_t* kEmptyRoot = L"Software\\ZulTabsTestEmptyRoot";
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kEmptyRoot);
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyW(HKEY_CURRENT_USER, kEmptyRoot, &hEmpty));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOverridePredefKey(HKEY_CURRENT_USER, hEmpty));
+    Pump(1600);   // three ticks of the check
+    const int nState = tab.m_chkAutoStart.GetCheckState();
+    const CString strStored = m_env.Stored(L"AutoStart");
+    ::RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+    ::RegCloseKey(hEmpty);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kEmptyRoot);
+    EXPECT_TRUE(nState);
+    EXPECT_EQ(L"1", strStored);
+    EXPECT_EQ(0, m_env.m_host.m_nWriteFailures);
+
+    // The key back, the value still there: the box stays on.
+    Pump(1100);
+    EXPECT_TRUE(tab.m_chkAutoStart.GetCheckState());
+    EXPECT_EQ(L"1", m_env.Stored(L"AutoStart"));
+}
+
 TEST_F(PageTest, RunValueCheckReportsAStoreThatFailsOnceUntilOneSucceeds)
 {
     OpenPage();
