@@ -374,8 +374,9 @@ void CKelvariDlg::UpdateBackupFolderHidden()
 
 void CKelvariDlg::ReportSettingsWriteFailure(const CString& strPath)
 {
-    CString strMessage;
-    strMessage.Format(L"The setting could not be stored in \"%ls\".", (const wchar_t*)strPath);
+    // The path follows the table's text, which may not carry a format of its own.
+    CString strMessage = GetLanguageTextOr(L"SettingStoreFailed", L"The setting could not be stored in");
+    strMessage += L" \"" + strPath + L"\".";
     CMakeSureDlg dlg(GetLanguageTextOr(L"PromptTitle", L"Tips"), strMessage, 1);
     dlg.DoModal();
 }

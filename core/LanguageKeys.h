@@ -132,4 +132,5 @@ inline constexpr const wchar_t* kLanguageKeys[] = {
     L"Other",
     L"EditPrompt",
     L"SelectFileType",
+    L"SettingStoreFailed",
 };
