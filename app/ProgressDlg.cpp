@@ -477,6 +477,7 @@ BOOL CPropressDlg::InitOperation(BOOL bDiskCopy, BOOL bFromQuickPage, const CStr
     if (IsWorkerAlive())
         return FALSE;
     CloseWorkerHandle();
+    ++m_nRunId;
     LoadLanguageText();
     m_bDiskCopy = bDiskCopy ? 1 : 0;
     m_bFromQuickPage = bFromQuickPage ? 1 : 0;
@@ -839,7 +840,13 @@ void CPropressDlg::OnBnClickedCancel()
     if (hPause)
         ResetEvent(hPause);
     const CString& strQuestion = m_bDiskCopy ? m_strCancelDiskCopy : (m_bBackUp ? m_strPromptCancel : m_strCancelRestore);
-    if (!m_bFinished && !m_bTargetRemoved && !ShowPrompt(m_strPromptTitle, strQuestion, false)) {
+    const unsigned nRun = m_nRunId;
+    const bool bStop = m_bFinished || m_bTargetRemoved || ShowPrompt(m_strPromptTitle, strQuestion, false);
+    // While the question was up the run may have been stopped another way (its target went
+    // away), and another may have started since: the answer then belongs to no run.
+    if (nRun != m_nRunId || !m_bRunning)
+        return;
+    if (!bStop) {
         if (hPause)
             SetEvent(hPause);
         m_bPromptOpen = 0;

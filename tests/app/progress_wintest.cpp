@@ -45,7 +45,8 @@ HWND g_hAnswered = nullptr;
 
 BOOL CALLBACK FindPrompt(HWND hWnd, LPARAM lParam)
 {
-    if (::IsWindowVisible(hWnd) && ::GetDlgItem(hWnd, IDC_MAKESURE_OK)) {
+    // A prompt already answered may still be up under one opened from its answer.
+    if (hWnd != g_hAnswered && ::IsWindowVisible(hWnd) && ::GetDlgItem(hWnd, IDC_MAKESURE_OK)) {
         *reinterpret_cast<HWND*>(lParam) = hWnd;
         return FALSE;
     }
@@ -378,6 +379,38 @@ TEST_F(ProgressTest, CancelPausesAndANoResumesAYesStopsWithNothingMoreWritten)
     EXPECT_EQ(1, m_dlg.m_engine.m_bDone.load());
     // Once it has ended a new run may start.
     EXPECT_TRUE(m_dlg.InitOperation(FALSE, FALSE, L"x", TRUE, m_strTarget, -1, -1));
+}
+
+TEST_F(ProgressTest, CancelQuestionOutlivedByItsRunStopsNoOtherRun)
+{
+    MakeFiles(200, 64 * 1024);
+    SelectForBackup({m_strSource});
+    StartBackup();
+    ASSERT_TRUE(PumpUntil([&] { return m_dlg.m_engine.m_nDoneFiles > 0; }));
+
+    // While the question is up the target goes away, which stops the run; a new run starts
+    // before the question is answered yes. The answer was for the run that has gone.
+    bool bRestarted = false;
+    g_answer = [&](const CString& strMessage) {
+        if (strMessage != L"Cancel the backup operation?")
+            return IDOK;
+        m_dlg.OnTargetDiskRemoved(m_strTarget.Left(2));
+        EXPECT_EQ(CPropressDlg::END_CANCELLED, m_dlg.m_nEnd);
+        EXPECT_TRUE(m_dlg.WaitForWorker(20000));
+        bRestarted = m_dlg.InitOperation(FALSE, FALSE, L"File Backup", TRUE, m_strTarget, -1, -1) &&
+                     m_dlg.StartOperation();
+        return IDOK;
+    };
+    m_dlg.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_PROGRESS_CANCEL, BN_CLICKED), (LPARAM)m_dlg.m_btnCancel.m_hWnd);
+    ASSERT_TRUE(bRestarted);
+    ASSERT_GE(g_messages.size(), 2u);
+    EXPECT_EQ(CString(L"Backup terminated: Disk has already been removed!"), g_messages[1]);
+    EXPECT_TRUE(m_dlg.IsRunning());
+    EXPECT_TRUE(m_parent.m_bBusy);
+    g_answer = nullptr;
+    ASSERT_TRUE(PumpUntil([&] { return m_dlg.m_nEnd != CPropressDlg::END_NONE; }, 60000));
+    EXPECT_EQ(CPropressDlg::END_BACKUP, m_dlg.m_nEnd);
+    EXPECT_EQ(200, CountStored());
 }
 
 TEST_F(ProgressTest, LowSpaceStopsBelowFourMebibytesOnly)
