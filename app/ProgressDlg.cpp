@@ -181,6 +181,8 @@ int CPropressDlg::OnCreate(LPCREATESTRUCT lpcs)
         p->SetSingleLine(TRUE, FALSE);
         p->SetLeftAlign(TRUE, FALSE);
         p->SetPressedOffset(0, 0, FALSE);
+        // A file name is shown as it is, "&" and all.
+        p->SetNoPrefix(TRUE, FALSE);
         p->ResetBackground(FALSE);
     }
     // The two skinned bars: segmented with a gap of 2 pixels, the overall one with its percent.
@@ -225,6 +227,10 @@ BOOL CPropressDlg::OnInitDialog()
     LoadSkinImage(IDB_PROGRESS_LINE, m_imgLine);
     MakeBackground();
     LayoutControls();
+    // The tip shows the current file's full name as it is: an "&" in it is no prefix.
+    m_hToolTip = ::CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr,
+                                   ::GetModuleHandleW(nullptr), nullptr);
     InitToolTip(m_hToolTip, m_hWnd, m_btnFile.m_hWnd, L"");
     return TRUE;
 }
@@ -376,8 +382,17 @@ void CPropressDlg::SetFileText(const CString& s)
         return;
     m_btnFile.SetWindowText(s);
     m_btnFile.Invalidate(FALSE);
-    if (m_hToolTip)
-        UpdateToolTipText(m_hToolTip, m_btnFile.m_hWnd, s);
+    if (m_hToolTip) {
+        // Changed in place: a tip that is up stays up and shows the new name (taking the tool
+        // away and adding it again would hide it at every file).
+        TOOLINFOW ti = {};
+        ti.cbSize = TTTOOLINFOW_V2_SIZE;
+        ti.uFlags = TTF_IDISHWND;
+        ti.hwnd = m_hWnd;
+        ti.uId = reinterpret_cast<UINT_PTR>(m_btnFile.m_hWnd);
+        ti.lpszText = const_cast<wchar_t*>(s.GetString());
+        ::SendMessageW(m_hToolTip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&ti));
+    }
 }
 
 void CPropressDlg::SetLabelText(CStatic& label, const CString& s)
@@ -462,6 +477,7 @@ BOOL CPropressDlg::InitOperation(BOOL bDiskCopy, BOOL bFromQuickPage, const CStr
     if (IsWorkerAlive())
         return FALSE;
     CloseWorkerHandle();
+    ++m_nRunId;
     LoadLanguageText();
     m_bDiskCopy = bDiskCopy ? 1 : 0;
     m_bFromQuickPage = bFromQuickPage ? 1 : 0;
@@ -663,6 +679,11 @@ void CPropressDlg::UpdateBackUpProgress()
             m_nShownFileSize = nFileBytes;
             if (m_nFilePercent >= 100)
                 m_nFilePercent = 0;
+        } else if (bFileStarted && !strFile.IsEmpty()) {
+            // An empty file has no bytes to show: the bar does not keep the previous file's.
+            m_nFilePercent = 0;
+            SetBar(m_barFile, 0);
+            m_nShownFileDone = m_nShownFileSize = 0;
         }
         if (bFileStarted && !strFile.IsEmpty()) {
             SetFileText(strFile);
@@ -819,7 +840,13 @@ void CPropressDlg::OnBnClickedCancel()
     if (hPause)
         ResetEvent(hPause);
     const CString& strQuestion = m_bDiskCopy ? m_strCancelDiskCopy : (m_bBackUp ? m_strPromptCancel : m_strCancelRestore);
-    if (!m_bFinished && !m_bTargetRemoved && !ShowPrompt(m_strPromptTitle, strQuestion, false)) {
+    const unsigned nRun = m_nRunId;
+    const bool bStop = m_bFinished || m_bTargetRemoved || ShowPrompt(m_strPromptTitle, strQuestion, false);
+    // While the question was up the run may have been stopped another way (its target went
+    // away), and another may have started since: the answer then belongs to no run.
+    if (nRun != m_nRunId || !m_bRunning)
+        return;
+    if (!bStop) {
         if (hPause)
             SetEvent(hPause);
         m_bPromptOpen = 0;

@@ -187,6 +187,7 @@ private:
     CPageBox* m_pPanel = nullptr;
     int m_nSlot = -1;
     HANDLE m_hThread = nullptr;
+    unsigned m_nRunId = 0;      // counts the operations prepared, so an answer finds its own
     CFont m_fontTitle, m_fontText, m_fontValue;
     CImage m_imgPanel, m_imgLine;
     CSkinBackground m_bk;

@@ -547,8 +547,9 @@ void CButtonST::DrawCaption(CDC* pDC, CRect rcCaption)
         rcCaption.OffsetRect(m_ptPressedOffset.x, m_ptPressedOffset.y);
     bool plainPush = !m_bIsCheckBox && !m_bIsRadio;
     UINT wrap = (plainPush && !m_bSingleLine) ? DT_WORDBREAK : 0;
+    const UINT prefix = m_bNoPrefix ? DT_NOPREFIX : 0;
     CRect rcCalc = rcCaption;
-    pDC->DrawText(title, &rcCalc, DT_CALCRECT | DT_CENTER | DT_END_ELLIPSIS | wrap);
+    pDC->DrawText(title, &rcCalc, DT_CALCRECT | DT_CENTER | DT_END_ELLIPSIS | wrap | prefix);
     // Vertically centred on the measured height; horizontally the whole caption area with
     // the alignment, so that the measured width never cuts the last character.
     int h = rcCalc.Height();
@@ -561,7 +562,7 @@ void CButtonST::DrawCaption(CDC* pDC, CRect rcCaption)
                                                     : m_crColors[BTNST_COLOR_FG_OUT];
     pDC->SetBkMode(TRANSPARENT);
     pDC->SetTextColor(fg);
-    pDC->DrawText(title, &rcText, DT_END_ELLIPSIS | wrap | (m_bLeftAlign ? DT_LEFT : DT_CENTER));
+    pDC->DrawText(title, &rcText, DT_END_ELLIPSIS | wrap | prefix | (m_bLeftAlign ? DT_LEFT : DT_CENTER));
 }
 
 void CButtonST::DrawItem(LPDRAWITEMSTRUCT lpDIS)

@@ -52,6 +52,9 @@ public:
     void SetAlign(BYTE byAlign, BOOL bRepaint = TRUE) { m_byAlign = byAlign <= 2 ? byAlign : 0; Redraw(bRepaint); }
     void SetSingleLine(BOOL b = TRUE, BOOL bRepaint = TRUE) { m_bSingleLine = b; Redraw(bRepaint); }
     void SetLeftAlign(BOOL b = TRUE, BOOL bRepaint = TRUE) { m_bLeftAlign = b; Redraw(bRepaint); }
+    // The caption is drawn as it is: an "&" is shown, not taken as a mnemonic prefix (for
+    // captions that are data, such as a file name).
+    void SetNoPrefix(BOOL b = TRUE, BOOL bRepaint = TRUE) { m_bNoPrefix = b; Redraw(bRepaint); }
     void SetImageOrigin(int x, int y, BOOL bRepaint = TRUE) { m_ptImageOrg = CPoint(x, y); Redraw(bRepaint); }
     void SetPressedOffset(int x, int y, BOOL bRepaint = TRUE) { m_ptPressedOffset = CPoint(x, y); Redraw(bRepaint); }
     void SetCustomBackground(BOOL bOn, COLORREF crBk = 0, COLORREF crBottomLine = 0, BOOL bRepaint = TRUE);
@@ -120,6 +123,7 @@ private:
     UINT m_nTypeStyle = 0;
     BOOL m_bSingleLine = FALSE;
     BOOL m_bLeftAlign = FALSE;
+    BOOL m_bNoPrefix = FALSE;
     BOOL m_bTracking = TRUE;
     BOOL m_bLocked = FALSE;
     CPoint m_ptImageOrg{4, 4};

@@ -3,7 +3,8 @@
 // written after the yes, the worker joined, no new run over a live worker), the free-space
 // and target-removed guards, a disk copy that cannot start reported as a failure, the main
 // window marked busy for exactly as long as an operation holds it, the panel's skinned fields
-// and buttons where they belong, and the file bar with several files copied at once.
+// and buttons where they belong, the file bar with several files copied at once and with an
+// empty file, and the current file's name drawn and tipped as it is written.
 
 #include "AppTestUtil.h"
 #include "BackUpThread.h"
@@ -19,6 +20,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <string>
@@ -43,7 +45,8 @@ HWND g_hAnswered = nullptr;
 
 BOOL CALLBACK FindPrompt(HWND hWnd, LPARAM lParam)
 {
-    if (::IsWindowVisible(hWnd) && ::GetDlgItem(hWnd, IDC_MAKESURE_OK)) {
+    // A prompt already answered may still be up under one opened from its answer.
+    if (hWnd != g_hAnswered && ::IsWindowVisible(hWnd) && ::GetDlgItem(hWnd, IDC_MAKESURE_OK)) {
         *reinterpret_cast<HWND*>(lParam) = hWnd;
         return FALSE;
     }
@@ -378,6 +381,38 @@ TEST_F(ProgressTest, CancelPausesAndANoResumesAYesStopsWithNothingMoreWritten)
     EXPECT_TRUE(m_dlg.InitOperation(FALSE, FALSE, L"x", TRUE, m_strTarget, -1, -1));
 }
 
+TEST_F(ProgressTest, CancelQuestionOutlivedByItsRunStopsNoOtherRun)
+{
+    MakeFiles(200, 64 * 1024);
+    SelectForBackup({m_strSource});
+    StartBackup();
+    ASSERT_TRUE(PumpUntil([&] { return m_dlg.m_engine.m_nDoneFiles > 0; }));
+
+    // While the question is up the target goes away, which stops the run; a new run starts
+    // before the question is answered yes. The answer was for the run that has gone.
+    bool bRestarted = false;
+    g_answer = [&](const CString& strMessage) {
+        if (strMessage != L"Cancel the backup operation?")
+            return IDOK;
+        m_dlg.OnTargetDiskRemoved(m_strTarget.Left(2));
+        EXPECT_EQ(CPropressDlg::END_CANCELLED, m_dlg.m_nEnd);
+        EXPECT_TRUE(m_dlg.WaitForWorker(20000));
+        bRestarted = m_dlg.InitOperation(FALSE, FALSE, L"File Backup", TRUE, m_strTarget, -1, -1) &&
+                     m_dlg.StartOperation();
+        return IDOK;
+    };
+    m_dlg.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_PROGRESS_CANCEL, BN_CLICKED), (LPARAM)m_dlg.m_btnCancel.m_hWnd);
+    ASSERT_TRUE(bRestarted);
+    ASSERT_GE(g_messages.size(), 2u);
+    EXPECT_EQ(CString(L"Backup terminated: Disk has already been removed!"), g_messages[1]);
+    EXPECT_TRUE(m_dlg.IsRunning());
+    EXPECT_TRUE(m_parent.m_bBusy);
+    g_answer = nullptr;
+    ASSERT_TRUE(PumpUntil([&] { return m_dlg.m_nEnd != CPropressDlg::END_NONE; }, 60000));
+    EXPECT_EQ(CPropressDlg::END_BACKUP, m_dlg.m_nEnd);
+    EXPECT_EQ(200, CountStored());
+}
+
 TEST_F(ProgressTest, LowSpaceStopsBelowFourMebibytesOnly)
 {
     CFreeSpaceShell shell;
@@ -562,4 +597,150 @@ TEST_F(ProgressTest, FileBarShowsTheNamedFilesBytesWhileSeveralFilesAreCopiedAtO
     m_dlg.m_btnFile.GetWindowText(strText);
     EXPECT_EQ(m_dlg.m_strShownFile, strText);
     EXPECT_EQ(strText, FileToolTip());
+}
+
+namespace {
+
+// The engine as a worker leaves it while it copies: the named file has started, with its size
+// and the bytes of it copied so far.
+void SetCurrentFile(CBackUpEngine& engine, const CString& strName, ULONGLONG nSize, ULONGLONG nDone)
+{
+    engine.m_strCurrentFile = strName;
+    engine.m_nFileBytes = nSize;
+    engine.m_nFileDoneBytes = nDone;
+    engine.m_bFileStarted = 1;
+}
+
+}  // namespace
+
+TEST_F(ProgressTest, FileBarShowsOnlyTheNamedFilesBytesEvenForAnEmptyFile)
+{
+    // A run whose copying has begun, its steps driven here (a restore: no free-space guard).
+    ASSERT_TRUE(m_dlg.InitOperation(FALSE, FALSE, L"File Restore", FALSE, m_strTarget, -1, -1));
+    m_dlg.m_bRunning = 1;
+    m_dlg.m_engine.m_nTotalFiles = 3;
+    m_dlg.m_engine.m_nTotalBytes = 1000;
+    m_dlg.m_engine.m_nDoneBytes = 60;
+    auto shownFile = [&] {
+        CString s;
+        m_dlg.m_btnFile.GetWindowText(s);
+        return s;
+    };
+
+    SetCurrentFile(m_dlg.m_engine, L"C:\\data\\a.bin", 100, 60);
+    m_dlg.TimerStep();
+    EXPECT_EQ(CString(L"C:\\data\\a.bin"), shownFile());
+    EXPECT_EQ(60, m_dlg.m_barFile.m_nPos);
+
+    // An empty file next: its name with an empty bar, not with the 60 % of the file before.
+    SetCurrentFile(m_dlg.m_engine, L"C:\\data\\empty.bin", 0, 0);
+    m_dlg.TimerStep();
+    EXPECT_EQ(CString(L"C:\\data\\empty.bin"), shownFile());
+    EXPECT_EQ(CString(L"C:\\data\\empty.bin"), FileToolTip());
+    EXPECT_EQ(0, m_dlg.m_barFile.m_nPos);
+    m_dlg.TimerStep();
+    EXPECT_EQ(0, m_dlg.m_barFile.m_nPos);
+
+    // A file that grew while it was copied fills its bar and no more.
+    SetCurrentFile(m_dlg.m_engine, L"C:\\data\\grown.log", 200, 350);
+    m_dlg.TimerStep();
+    EXPECT_EQ(100, m_dlg.m_barFile.m_nPos);
+    EXPECT_EQ(CString(L"C:\\data\\grown.log"), FileToolTip());
+    m_dlg.m_bRunning = 0;
+}
+
+namespace {
+
+// The leftmost and rightmost pixel columns where a field's caption is drawn: the field is
+// drawn once with its text and once without, over the same background.
+std::pair<int, int> InkColumns(CButtonST& field)
+{
+    CRect rc;
+    field.GetClientRect(&rc);
+    const int w = rc.Width(), h = rc.Height();
+    auto draw = [&](std::vector<DWORD>& pixels) {
+        BITMAPINFO bi = {};
+        bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+        bi.bmiHeader.biWidth = w;
+        bi.bmiHeader.biHeight = -h;
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = 32;
+        void* pBits = nullptr;
+        HDC hdc = ::CreateCompatibleDC(nullptr);
+        HBITMAP hbm = ::CreateDIBSection(hdc, &bi, DIB_RGB_COLORS, &pBits, nullptr, 0);
+        HGDIOBJ old = ::SelectObject(hdc, hbm);
+        DRAWITEMSTRUCT dis = {ODT_BUTTON, (UINT)field.GetDlgCtrlID(), 0, ODA_DRAWENTIRE, 0, field.m_hWnd, hdc, rc, 0};
+        field.DrawItem(&dis);
+        ::GdiFlush();
+        const DWORD* p = static_cast<const DWORD*>(pBits);
+        pixels.assign(p, p + w * h);
+        ::SelectObject(hdc, old);
+        ::DeleteObject(hbm);
+        ::DeleteDC(hdc);
+    };
+    CString strText;
+    field.GetWindowText(strText);
+    std::vector<DWORD> with, without;
+    draw(with);
+    field.SetWindowText(L"");
+    draw(without);
+    field.SetWindowText(strText);
+    int left = w, right = -1;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            if (with[y * w + x] != without[y * w + x]) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+    return {left, right};
+}
+
+// The advance width of the text in the field's font, every character counted as written.
+int TextWidth(CWnd& field, const CString& strText)
+{
+    HDC hdc = ::GetDC(field.m_hWnd);
+    HGDIOBJ old = ::SelectObject(hdc, (HFONT)field.SendMessage(WM_GETFONT));
+    SIZE size = {};
+    ::GetTextExtentPoint32W(hdc, strText, strText.GetLength(), &size);
+    ::SelectObject(hdc, old);
+    ::ReleaseDC(field.m_hWnd, hdc);
+    return size.cx;
+}
+
+}  // namespace
+
+TEST_F(ProgressTest, CurrentFileIsShownAndTippedWithItsAmpersandsAndTheTipStaysUp)
+{
+    ASSERT_TRUE(m_dlg.InitOperation(FALSE, FALSE, L"File Restore", FALSE, m_strTarget, -1, -1));
+    m_dlg.m_bRunning = 1;
+    m_dlg.m_engine.m_nTotalBytes = 1000;
+
+    // A file name is data: every "&" in it is drawn, none taken as a mnemonic prefix.
+    const CString strName = L"C:\\R & D\\W & W & W.txt";
+    SetCurrentFile(m_dlg.m_engine, strName, 100, 10);
+    m_dlg.TimerStep();
+    const std::pair<int, int> ink = InkColumns(m_dlg.m_btnFile);
+    ASSERT_GE(ink.second, ink.first);
+    const int nWritten = TextWidth(m_dlg.m_btnFile, strName);
+    const int nWithoutAmpersands = TextWidth(m_dlg.m_btnFile, L"C:\\R  D\\W  W  W.txt");
+    ASSERT_GT(nWritten - nWithoutAmpersands, 6);
+    EXPECT_NEAR(nWritten, ink.second - ink.first + 1, 3);
+    EXPECT_TRUE(::GetWindowLongW(m_dlg.m_hToolTip, GWL_STYLE) & TTS_NOPREFIX);
+    EXPECT_EQ(strName, FileToolTip());
+
+    // The tip shown over the name stays up when the next file is named, with the new name.
+    m_parent.ShowWindow(SW_SHOWNOACTIVATE);
+    m_dlg.ShowWindow(SW_SHOW);
+    m_parent.UpdateWindow();
+    CRect rc;
+    m_dlg.m_btnFile.GetWindowRect(&rc);
+    ::SetCursorPos(rc.left + 20, rc.CenterPoint().y);
+    m_dlg.m_btnFile.SendMessage(WM_MOUSEMOVE, 0, MAKELPARAM(20, rc.Height() / 2));
+    ASSERT_TRUE(PumpUntil([&] { return ::IsWindowVisible(m_dlg.m_hToolTip) != FALSE; }, 5000));
+    SetCurrentFile(m_dlg.m_engine, L"C:\\data\\next.bin", 100, 20);
+    m_dlg.TimerStep();
+    PumpUntil([] { return false; }, 200);
+    EXPECT_TRUE(::IsWindowVisible(m_dlg.m_hToolTip));
+    EXPECT_EQ(CString(L"C:\\data\\next.bin"), FileToolTip());
+    m_dlg.m_bRunning = 0;
 }
