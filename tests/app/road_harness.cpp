@@ -176,13 +176,24 @@ CPromptHand* CPromptHand::s_pCurrent = nullptr;
 
 namespace {
 
+// The first shown prompt of the thread that the hand has not met yet. A prompt that was met
+// and is still on the screen (answered, or closing while the next one opens) is passed over,
+// so that it is neither met twice nor hides the new one.
+struct PromptSearch {
+    const std::vector<HWND>* pMet;
+    HWND hFound;
+};
+
 BOOL CALLBACK FindPrompt(HWND hWnd, LPARAM lParam)
 {
-    if (::IsWindowVisible(hWnd) && ::GetDlgItem(hWnd, IDC_MAKESURE_OK) && ::GetDlgItem(hWnd, IDC_MAKESURE_MESSAGE)) {
-        *reinterpret_cast<HWND*>(lParam) = hWnd;
-        return FALSE;
-    }
-    return TRUE;
+    PromptSearch* pSearch = reinterpret_cast<PromptSearch*>(lParam);
+    if (!::IsWindowVisible(hWnd) || !::GetDlgItem(hWnd, IDC_MAKESURE_OK) || !::GetDlgItem(hWnd, IDC_MAKESURE_MESSAGE))
+        return TRUE;
+    for (HWND hMet : *pSearch->pMet)
+        if (hMet == hWnd)
+            return TRUE;
+    pSearch->hFound = hWnd;
+    return FALSE;
 }
 
 void CALLBACK HandTimer(HWND, UINT, UINT_PTR, DWORD)
@@ -214,15 +225,18 @@ CPromptHand::~CPromptHand()
 
 void CPromptHand::Tick()
 {
-    HWND hPrompt = nullptr;
-    ::EnumThreadWindows(::GetCurrentThreadId(), FindPrompt, reinterpret_cast<LPARAM>(&hPrompt));
+    // Windows met that are gone are forgotten: their handles may come back.
+    m_met.erase(std::remove_if(m_met.begin(), m_met.end(), [](HWND h) { return !::IsWindow(h); }), m_met.end());
+    PromptSearch search = {&m_met, nullptr};
+    ::EnumThreadWindows(::GetCurrentThreadId(), FindPrompt, reinterpret_cast<LPARAM>(&search));
+    HWND hPrompt = search.hFound;
     if (m_hLeft && (!::IsWindow(m_hLeft) || !::IsWindowVisible(m_hLeft)))
         m_hLeft = nullptr;
     if (m_hLeft && whileOpen && !seen.empty())
         whileOpen(seen.back(), ::GetTickCount() - m_dwLeftAt);
-    if (!hPrompt || hPrompt == m_hLast)
+    if (!hPrompt)
         return;
-    m_hLast = hPrompt;
+    m_met.push_back(hPrompt);
     Seen s;
     s.heading = ItemText(hPrompt, IDC_MAKESURE_HEADING);
     s.message = ItemText(hPrompt, IDC_MAKESURE_MESSAGE);

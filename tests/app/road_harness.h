@@ -114,9 +114,9 @@ public:
 
 private:
     UINT_PTR m_nTimer = 0;
-    HWND m_hLast = nullptr;
     HWND m_hLeft = nullptr;
     DWORD m_dwLeftAt = 0;
+    std::vector<HWND> m_met;   // prompts met that are still windows
 };
 
 // Runs a prompt's countdown to its end by its own timer, as the seconds would.

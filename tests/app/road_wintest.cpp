@@ -59,6 +59,14 @@ protected:
                !p->m_pPrompt && !Progress()->IsRunning() && !Progress()->IsWorkerAlive();
     }
     // Waits for the end of the operation that runs.
+    // The prompts the hand met, for a failure's message.
+    std::string SeenMessages()
+    {
+        std::string str;
+        for (const CPromptHand::Seen& seen : scene.hand.seen)
+            str += "\n  \"" + Narrow(seen.message) + "\"";
+        return str;
+    }
     bool WaitForEnd(DWORD nMs = 30000)
     {
         return PumpUntil([&] { return Progress()->m_nEnd != CPropressDlg::END_NONE && Idle(); }, nMs);
@@ -196,7 +204,7 @@ TEST_F(Road, HotKeyBacksUpPlainCopiesAndReturnsToTheQuickPage)
     OpenWithDocs(4, 5000);
     PressHotKey();
     ASSERT_TRUE(WaitForEnd());
-    ASSERT_EQ(2u, scene.hand.seen.size());
+    ASSERT_EQ(2u, scene.hand.seen.size()) << SeenMessages();
     EXPECT_EQ(CString(kStartQuestion), scene.hand.seen[0].message);
     EXPECT_FALSE(scene.hand.seen[0].bCountDown);
     EXPECT_EQ(CString(kBackupDone), scene.hand.seen[1].message);
@@ -230,7 +238,7 @@ TEST_F(Road, ScheduleAtItsMinuteBacksUpOnceAndRestarts)
     scene.system.SetClock(2026, 12, 7, 1, 8, 5);
     ASSERT_TRUE(PumpUntil([&] { return !scene.hand.seen.empty(); }, 3000));
     ASSERT_TRUE(WaitForEnd());
-    ASSERT_EQ(2u, scene.hand.seen.size());
+    ASSERT_EQ(2u, scene.hand.seen.size()) << SeenMessages();
     EXPECT_EQ(CString(kStartQuestion), scene.hand.seen[0].message);
     EXPECT_FALSE(scene.hand.seen[0].bCountDown);
     EXPECT_EQ(CString(kBackupDone), scene.hand.seen[1].message);
@@ -241,7 +249,7 @@ TEST_F(Road, ScheduleAtItsMinuteBacksUpOnceAndRestarts)
 
     // The rest of the minute starts nothing more.
     road::Pump(800);
-    EXPECT_EQ(2u, scene.hand.seen.size());
+    EXPECT_EQ(2u, scene.hand.seen.size()) << SeenMessages();
     ExpectIdle();
 }
 
@@ -259,7 +267,7 @@ TEST_F(Road, StartButtonCountdownConfirmsByItself)
     };
     ClickPanel(IDC_ACTION_START);
     ASSERT_TRUE(WaitForEnd());
-    ASSERT_EQ(2u, scene.hand.seen.size());
+    ASSERT_EQ(2u, scene.hand.seen.size()) << SeenMessages();
     EXPECT_TRUE(scene.hand.seen[0].bCountDown);
     EXPECT_EQ(CString(kBackupDone), scene.hand.seen[1].message);
     ExpectStoredDocs(2, true);
@@ -288,7 +296,7 @@ TEST_F(Road, RestoreBringsCompressedCopiesBack)
     ASSERT_TRUE(road::CheckDestPath(StoredDocs()));
     ClickPanel(IDC_ACTION_RESTORE);
     ASSERT_TRUE(WaitForEnd());
-    ASSERT_EQ(2u, scene.hand.seen.size());
+    ASSERT_EQ(2u, scene.hand.seen.size()) << SeenMessages();
     EXPECT_EQ(CString(L"Restore the selected files?"), scene.hand.seen[0].message);
     EXPECT_TRUE(scene.hand.seen[0].bCountDown);
     EXPECT_EQ(CString(kRestoreDone), scene.hand.seen[1].message);
@@ -314,7 +322,7 @@ TEST_F(Road, DiskCopyClonesTheChosenDisk)
     Panel()->OnBnClickedBackupPage();
     ClickPanel(IDC_ACTION_START);
     ASSERT_TRUE(WaitForEnd(60000));
-    ASSERT_EQ(2u, scene.hand.seen.size());
+    ASSERT_EQ(2u, scene.hand.seen.size()) << SeenMessages();
     EXPECT_EQ(CString(L"Determine to copy the selected disk？"), scene.hand.seen[0].message);
     EXPECT_EQ(CString(L"The disk copy has been completed!"), scene.hand.seen[1].message);
     std::vector<BYTE> source = ReadWholeFile(scene.root / L"disk5.img");
