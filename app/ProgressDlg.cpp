@@ -228,10 +228,7 @@ BOOL CPropressDlg::OnInitDialog()
     MakeBackground();
     LayoutControls();
     // The tip shows the current file's full name as it is: an "&" in it is no prefix.
-    m_hToolTip = ::CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
-                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr,
-                                   ::GetModuleHandleW(nullptr), nullptr);
-    InitToolTip(m_hToolTip, m_hWnd, m_btnFile.m_hWnd, L"");
+    InitToolTip(m_hToolTip, m_hWnd, m_btnFile.m_hWnd, L"", TTS_NOPREFIX);
     return TRUE;
 }
 
@@ -382,17 +379,8 @@ void CPropressDlg::SetFileText(const CString& s)
         return;
     m_btnFile.SetWindowText(s);
     m_btnFile.Invalidate(FALSE);
-    if (m_hToolTip) {
-        // Changed in place: a tip that is up stays up and shows the new name (taking the tool
-        // away and adding it again would hide it at every file).
-        TOOLINFOW ti = {};
-        ti.cbSize = TTTOOLINFOW_V2_SIZE;
-        ti.uFlags = TTF_IDISHWND;
-        ti.hwnd = m_hWnd;
-        ti.uId = reinterpret_cast<UINT_PTR>(m_btnFile.m_hWnd);
-        ti.lpszText = const_cast<wchar_t*>(s.GetString());
-        ::SendMessageW(m_hToolTip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&ti));
-    }
+    if (m_hToolTip)
+        UpdateToolTipText(m_hToolTip, m_btnFile.m_hWnd, s);   // a tip that is up stays up
 }
 
 void CPropressDlg::SetLabelText(CStatic& label, const CString& s)

@@ -70,10 +70,10 @@ void FillToolInfo(TOOLINFOW& ti, HWND hTool, const wchar_t* pszText)
 
 } // namespace
 
-BOOL InitToolTip(HWND& hToolTip, HWND hParent, HWND hTool, const wchar_t* pszText)
+BOOL InitToolTip(HWND& hToolTip, HWND hParent, HWND hTool, const wchar_t* pszText, DWORD dwStyle)
 {
     if (!hToolTip) {
-        hToolTip = ::CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+        hToolTip = ::CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | dwStyle,
                                      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                                      hParent, nullptr, ::GetModuleHandleW(nullptr), nullptr);
         if (!hToolTip)
@@ -95,6 +95,12 @@ BOOL UpdateToolTipText(HWND hToolTip, HWND hTool, const wchar_t* pszText)
         return FALSE;
     TOOLINFOW ti;
     FillToolInfo(ti, hTool, pszText);
-    ::SendMessageW(hToolTip, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+    TOOLINFOW held;
+    FillToolInfo(held, hTool, nullptr);
+    held.lpszText = nullptr;   // asks whether the tool is there, not for its text
+    if (::SendMessageW(hToolTip, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&held))) {
+        ::SendMessageW(hToolTip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&ti));
+        return TRUE;
+    }
     return ::SendMessageW(hToolTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti)) ? TRUE : FALSE;
 }

@@ -41,9 +41,11 @@ CString GetLanguageTextOr(const wchar_t* pszKey, const wchar_t* pszEnglish);
 // strAppDir + "Language\" + id + ".xml" (a backslash is put between when strAppDir lacks one).
 CString LanguageTablePath(const CString& strAppDir, const CString& strLanguageId);
 
-// Creates the tooltip control hToolTip on hParent (always shown, white, 500 ms automatic delay)
-// and adds hTool to it with the text. TRUE when the control exists and holds the tool.
-BOOL InitToolTip(HWND& hToolTip, HWND hParent, HWND hTool, const wchar_t* pszText);
+// Creates the tooltip control hToolTip on hParent (always shown, white, 500 ms automatic delay;
+// dwStyle adds window styles such as TTS_NOPREFIX) and adds hTool to it with the text. TRUE
+// when the control exists and holds the tool.
+BOOL InitToolTip(HWND& hToolTip, HWND hParent, HWND hTool, const wchar_t* pszText, DWORD dwStyle = 0);
 
-// Replaces the text of hTool's tip: the tool is removed and added again with the new text.
+// Replaces the text of hTool's tip in place, so that a tip on the screen stays up and shows the
+// new text; a tool the control does not hold yet is added with it.
 BOOL UpdateToolTipText(HWND hToolTip, HWND hTool, const wchar_t* pszText);

@@ -57,6 +57,20 @@ TEST(ToolTip, InitAddsOneToolAndUpdateReplacesItsText)
     }
     EXPECT_FALSE(UpdateToolTipText(nullptr, hButton, L"x"));
 
+    // A window the control does not hold yet becomes its tool with the text.
+    HWND hThird = ::CreateWindowExW(0, L"BUTTON", L"d", WS_CHILD | WS_VISIBLE, 120, 0, 50, 20, hParent,
+                                    nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    ASSERT_TRUE(UpdateToolTipText(hTip, hThird, L"Later"));
+    EXPECT_EQ(3, ::SendMessageW(hTip, TTM_GETTOOLCOUNT, 0, 0));
+    EXPECT_EQ(CString(L"Later"), ToolText(hTip, hThird));
+    // A control made with an extra style keeps the usual ones.
+    HWND hPlain = nullptr;
+    ASSERT_TRUE(InitToolTip(hPlain, hParent, hThird, L"R & D", TTS_NOPREFIX));
+    const LONG style = ::GetWindowLongW(hPlain, GWL_STYLE);
+    EXPECT_EQ((LONG)(TTS_NOPREFIX | TTS_ALWAYSTIP), style & (TTS_NOPREFIX | TTS_ALWAYSTIP));
+    EXPECT_EQ(CString(L"R & D"), ToolText(hPlain, hThird));
+    ::DestroyWindow(hPlain);
+
     ::DestroyWindow(hTip);
     ::DestroyWindow(hParent);
 }
