@@ -169,7 +169,8 @@ bool FromUtf16(unsigned nCodePage, const wchar_t* p, size_t n, std::string& out,
         return false;
     BOOL bUsedDefault = FALSE;
     BOOL* pUsed = bCheckLoss ? &bUsedDefault : nullptr;
-    // Without look-alikes: "é" must not quietly become "e" in a code page that lacks it.
+    // Without look-alikes: an accented letter must not quietly become its plain one in a code
+    // page that lacks it.
     DWORD dwFlags = bCheckLoss ? WC_NO_BEST_FIT_CHARS : 0;
     int nLen = WideCharToMultiByte(nCodePage, dwFlags, p, static_cast<int>(n), nullptr, 0, nullptr, pUsed);
     if (nLen <= 0)
