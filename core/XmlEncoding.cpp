@@ -4,6 +4,7 @@
 #include "XmlInternal.h"
 
 #include <cstring>
+#include <cwchar>
 #include <new>
 
 namespace {
@@ -289,8 +290,10 @@ void LogEntry(CString& strLog, const wchar_t* pszEntry, const wchar_t* a = nullp
     XmlAddLogEntry(strLog, pszEntry, attrs);
 }
 
-// Value of attribute pszName in the markup p[from..to): quoted or unquoted.
-bool ScanAttribute(const wchar_t* p, int nFrom, int nTo, const wchar_t* pszName, CString& strValue)
+// Value of attribute pszName in the markup p[from..to): quoted or unquoted. pnRaw/pnRawLen
+// (optional) receive where the value stands in p, without its quotes and still escaped.
+bool ScanAttribute(const wchar_t* p, int nFrom, int nTo, const wchar_t* pszName, CString& strValue,
+                   int* pnRaw = nullptr, int* pnRawLen = nullptr)
 {
     int nName = static_cast<int>(wcslen(pszName));
     int i = nFrom;
@@ -336,6 +339,10 @@ bool ScanAttribute(const wchar_t* p, int nFrom, int nTo, const wchar_t* pszName,
         }
         if (bMatch) {
             strValue = CXmlDocument::UnescapeText(p + nValue, nValueLen);
+            if (pnRaw)
+                *pnRaw = nValue;
+            if (pnRawLen)
+                *pnRawLen = nValueLen;
             return true;
         }
     }
@@ -361,8 +368,12 @@ bool TagNameIs(const wchar_t* p, const CXmlNode& node, const wchar_t* pszName)
 
 // A leading XML declaration's "encoding", or in an HTML document the charset of a
 // <meta http-equiv="Content-Type" content="...; charset=..."> inside its head.
-CString XmlDeclaredEncoding(const wchar_t* p, int n)
+CString XmlDeclaredEncoding(const wchar_t* p, int n, int* pnAt, int* pnLen)
 {
+    if (pnAt)
+        *pnAt = -1;
+    if (pnLen)
+        *pnLen = 0;
     CXmlNode node;
     int i = 0;
     XmlNextNode(p, n, i, node);
@@ -373,7 +384,7 @@ CString XmlDeclaredEncoding(const wchar_t* p, int n)
     if (node.nKind == XNODE_PI && node.nLength >= 7 && memcmp(p + node.nStart, L"<?xml", 5 * sizeof(wchar_t)) == 0 &&
         XmlIsSpace(p[node.nStart + 5])) {
         CString strValue;
-        if (ScanAttribute(p, node.nStart + 5, node.nStart + node.nLength - 2, L"encoding", strValue))
+        if (ScanAttribute(p, node.nStart + 5, node.nStart + node.nLength - 2, L"encoding", strValue, pnAt, pnLen))
             return strValue;
         return CString();
     }
@@ -398,8 +409,9 @@ CString XmlDeclaredEncoding(const wchar_t* p, int n)
         if (bHead && TagNameIs(p, node, L"meta")) {
             int nFrom = node.nStart + 1 + node.nNameLen, nTo = node.nStart + node.nLength - 1;
             CString strEquiv, strContent;
+            int nContent = 0, nContentLen = 0;
             if (ScanAttribute(p, nFrom, nTo, L"http-equiv", strEquiv) && strEquiv.GetLength() == 12 &&
-                ScanAttribute(p, nFrom, nTo, L"content", strContent)) {
+                ScanAttribute(p, nFrom, nTo, L"content", strContent, &nContent, &nContentLen)) {
                 CString strLow;
                 for (int k = 0; k < strEquiv.GetLength(); ++k) {
                     wchar_t c = strEquiv.GetAt(k);
@@ -429,6 +441,12 @@ CString XmlDeclaredEncoding(const wchar_t* p, int n)
                         int e = j;
                         while (e < nc && !XmlIsSpace(c[e]) && c[e] != L';' && c[e] != L'"' && c[e] != L'\'')
                             ++e;
+                        // Where the name stands in p is known only when the value held no
+                        // reference (decoding one always shortens the value).
+                        if (pnAt && pnLen && nc == nContentLen) {
+                            *pnAt = nContent + j;
+                            *pnLen = e - j;
+                        }
                         return CString(c + j, e - j);
                     }
                 }
@@ -555,6 +573,70 @@ bool XmlDecodeFileBytes(std::string& bytes, CString& strText, CString& strLog, i
     LogEntry(strLog, L"converted_to", L"encoding", strEncoding, L"length", XmlIntText(static_cast<long long>(nUnits)));
     return true;
 }
+
+namespace {
+
+// The bytes of the text in one encoding: UTF-16 units as they are, UTF-8 and UTF-32 by the
+// class's own coders, everything else through the code page.
+// bLost tells that a character had no equivalent.
+void EncodeText(const CString& strText, const CString& strEncoding, std::string& bytes, CString& strLog, bool& bLost)
+{
+    unsigned cp = CodePageOf(strEncoding);
+    const wchar_t* p = strText.GetString();
+    size_t n = static_cast<size_t>(strText.GetLength());
+    bLost = false;
+    if (cp == CP_UTF16LE || cp == CP_UTF16BE) {
+        if (cp == CP_UTF16BE)
+            LogEntry(strLog, L"endian_swap");
+        AppendUtf16(p, n, cp == CP_UTF16BE, bytes);
+        return;
+    }
+    if (cp == CP_UTF8_) {
+        EncodeUtf8(p, n, bytes, bLost);
+    } else if (cp == CP_UTF32LE || cp == CP_UTF32BE) {
+        EncodeUtf32(p, n, cp == CP_UTF32BE, bytes, bLost);
+    } else {
+        std::string out;
+        unsigned cpUse = cp ? cp : XmlPort::AnsiCodePage();
+        if (!XmlPort::FromUtf16(cpUse, p, n, out, !NoLossCheck(cpUse), bLost)) {
+            // A code page the system cannot write: keep the text rather than lose it.
+            out.clear();
+            EncodeUtf8(p, n, out, bLost);
+            bLost = true;
+        }
+        bytes += out;
+    }
+    LogEntry(strLog, L"converted_from", L"encoding", strEncoding, L"length", XmlIntText(static_cast<long long>(n)));
+    if (bLost)
+        LogEntry(strLog, L"conversion_loss");
+}
+
+// True when loading the bytes gives back exactly the text: the check that the encoding held
+// every character and that the reader finds the same encoding again (some encodings, such as
+// UTF-7 or EBCDIC, do not keep the markup of the declaration readable).
+// bUtf8OrMarked: the bytes are the text in UTF-8 or behind a mark, and bLost the encoder's
+// report. Such bytes are certain to read back the same when no character was lost, the text
+// holds no zero character (loading drops those) and an unmarked text does not begin with the
+// UTF-8 mark's character: a mark decides the reading, and without one every declaration the
+// reader can find in its first bytes is one the writer found too, so it reads UTF-8. Only the
+// other encodings are decoded again, which would double the time of saving a large file.
+bool ReadsBackTheSame(const std::string& bytes, const CString& strText, bool bUtf8OrMarked, bool bLost, bool bMarked)
+{
+    const size_t n = static_cast<size_t>(strText.GetLength());
+    if (bUtf8OrMarked && !bLost && bytes.size() <= 0x3FFFFFF0u && (bMarked || n == 0 || strText.GetAt(0) != 0xFEFF) &&
+        wmemchr(strText.GetString(), L'\0', n) == nullptr)
+        return true;
+    std::string copy(bytes);
+    CString strBack, strLog;
+    int nFlags = 0;
+    if (!XmlDecodeFileBytes(copy, strBack, strLog, nFlags))
+        return false;
+    return strBack.GetLength() == strText.GetLength() &&
+        wmemcmp(strBack.GetString(), strText.GetString(), static_cast<size_t>(strText.GetLength())) == 0;
+}
+
+} // namespace
+
 bool XmlEncodeFileBytes(const CString& strText, std::string& bytes, CString& strLog, int nFlags)
 {
     bytes.clear();
@@ -569,43 +651,47 @@ bool XmlEncodeFileBytes(const CString& strText, std::string& bytes, CString& str
         strEncoding = L"UTF-16BE";
         bytes = "\xFE\xFF";
     }
-    if (!bytes.empty()) {
+    const bool bMarked = !bytes.empty();
+    int nNameAt = -1, nNameLen = 0;
+    if (bMarked) {
         LogEntry(strLog, L"bom");
     } else {
         int nHead = strText.GetLength() < 1024 ? strText.GetLength() : 1024;
-        strEncoding = XmlDeclaredEncoding(strText.GetString(), nHead);
+        strEncoding = XmlDeclaredEncoding(strText.GetString(), nHead, &nNameAt, &nNameLen);
         if (strEncoding.IsEmpty())
             strEncoding = L"UTF-8";
     }
-    unsigned cp = CodePageOf(strEncoding);
-    const wchar_t* p = strText.GetString();
-    size_t n = static_cast<size_t>(strText.GetLength());
-    if (cp == CP_UTF16LE || cp == CP_UTF16BE) {
-        if (cp == CP_UTF16BE)
-            LogEntry(strLog, L"endian_swap");
-        AppendUtf16(p, n, cp == CP_UTF16BE, bytes);
-    } else {
-        bool bLost = false;
-        if (cp == CP_UTF8_) {
-            EncodeUtf8(p, n, bytes, bLost);
-        } else if (cp == CP_UTF32LE || cp == CP_UTF32BE) {
-            EncodeUtf32(p, n, cp == CP_UTF32BE, bytes, bLost);
-        } else {
-            std::string out;
-            unsigned cpUse = cp ? cp : XmlPort::AnsiCodePage();
-            if (!XmlPort::FromUtf16(cpUse, p, n, out, !NoLossCheck(cpUse), bLost)) {
-                // A code page the system cannot write: keep the text rather than lose it.
-                out.clear();
-                EncodeUtf8(p, n, out, bLost);
-                bLost = true;
-            }
-            bytes += out;
-        }
-        LogEntry(strLog, L"converted_from", L"encoding", strEncoding, L"length", XmlIntText(static_cast<long long>(n)));
-        if (bLost)
-            LogEntry(strLog, L"conversion_loss");
+    bool bLost = false;
+    EncodeText(strText, strEncoding, bytes, strLog, bLost);
+    const unsigned cp = CodePageOf(strEncoding);
+    if (ReadsBackTheSame(bytes, strText, bMarked || cp == CP_UTF8_, bLost, bMarked)) {
+        LogEntry(strLog, L"write", L"encoding", strEncoding, L"length", XmlIntText(static_cast<long long>(bytes.size())));
+        return true;
     }
-    LogEntry(strLog, L"write", L"encoding", strEncoding, L"length", XmlIntText(static_cast<long long>(bytes.size())));
+    // The declared encoding cannot hold the text, or cannot be read back: the file is written
+    // as UTF-8 instead, and its declaration says so (a declaration is put first when the
+    // declared name cannot be replaced where it stands).
+    if (bMarked || cp == CP_UTF8_) {
+        bytes.clear();
+        return false;
+    }
+    CString strUtf8Text;
+    if (nNameAt >= 0) {
+        strUtf8Text = strText.Left(nNameAt);
+        strUtf8Text += L"UTF-8";
+        strUtf8Text += strText.Mid(nNameAt + nNameLen, strText.GetLength() - nNameAt - nNameLen);
+    } else {
+        strUtf8Text = L"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n";
+        strUtf8Text += strText;
+    }
+    LogEntry(strLog, L"encoding_replaced", L"from", strEncoding, L"to", L"UTF-8");
+    bytes.clear();
+    EncodeText(strUtf8Text, L"UTF-8", bytes, strLog, bLost);
+    if (!ReadsBackTheSame(bytes, strUtf8Text, true, bLost, false)) {
+        bytes.clear();
+        return false;
+    }
+    LogEntry(strLog, L"write", L"encoding", L"UTF-8", L"length", XmlIntText(static_cast<long long>(bytes.size())));
     return true;
 }
 
@@ -627,7 +713,13 @@ bool CXmlDocument::WriteTextFile(const wchar_t* pszPath, const CString& strText,
 {
     std::string bytes;
     try {
-        XmlEncodeFileBytes(strText, bytes, strLog, nFlags);
+        if (!XmlEncodeFileBytes(strText, bytes, strLog, nFlags)) {
+            // No encoding the file may be written in reads back as the text: nothing is written.
+            const unsigned nNoMapping = 1113;
+            LogEntry(strLog, L"file_error", L"msg", XmlPort::ErrorText(nNoMapping), L"n", XmlIntText(nNoMapping));
+            XmlPort::SetLastErrorCode(nNoMapping);
+            return false;
+        }
     } catch (const std::bad_alloc&) {
         LogEntry(strLog, L"file_error", L"msg", L"out of memory", L"n", L"8");
         return false;

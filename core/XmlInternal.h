@@ -95,8 +95,11 @@ void XmlAddLogEntry(CString& strLog, const wchar_t* pszEntry, const wchar_t* con
 // Converts a whole file's bytes to UTF-16 as loading does; the file part of ReadTextFile.
 // The bytes are consumed (compacted in place, then released).
 bool XmlDecodeFileBytes(std::string& bytes, CString& strText, CString& strLog, int& nFlags);
-// Converts text to the bytes a save writes (mark included).
+// Converts text to the bytes a save writes (mark included): in the encoding the mark or the
+// declaration names when loading those bytes gives back the same text, else as UTF-8 with the
+// declaration naming UTF-8. False (and no bytes) when neither reads back the same.
 bool XmlEncodeFileBytes(const CString& strText, std::string& bytes, CString& strLog, int nFlags);
 
 // The encoding a text declares in a leading XML declaration or an HTML meta element; empty if none.
-CString XmlDeclaredEncoding(const wchar_t* p, int n);
+// pnAt/pnLen (optional) receive where the name stands in p (-1 when it cannot be told).
+CString XmlDeclaredEncoding(const wchar_t* p, int n, int* pnAt = nullptr, int* pnLen = nullptr);

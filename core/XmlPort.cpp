@@ -136,6 +136,11 @@ CString ErrorText(unsigned nError)
     return s;
 }
 
+void SetLastErrorCode(unsigned nError)
+{
+    SetLastError(nError);
+}
+
 unsigned AnsiCodePage()
 {
     return GetACP();
@@ -164,11 +169,14 @@ bool FromUtf16(unsigned nCodePage, const wchar_t* p, size_t n, std::string& out,
         return false;
     BOOL bUsedDefault = FALSE;
     BOOL* pUsed = bCheckLoss ? &bUsedDefault : nullptr;
-    int nLen = WideCharToMultiByte(nCodePage, 0, p, static_cast<int>(n), nullptr, 0, nullptr, pUsed);
+    // Without look-alikes: an accented letter must not quietly become its plain one in a code
+    // page that lacks it.
+    DWORD dwFlags = bCheckLoss ? WC_NO_BEST_FIT_CHARS : 0;
+    int nLen = WideCharToMultiByte(nCodePage, dwFlags, p, static_cast<int>(n), nullptr, 0, nullptr, pUsed);
     if (nLen <= 0)
         return false;
     out.resize(nLen);
-    if (WideCharToMultiByte(nCodePage, 0, p, static_cast<int>(n), &out[0], nLen, nullptr, pUsed) != nLen)
+    if (WideCharToMultiByte(nCodePage, dwFlags, p, static_cast<int>(n), &out[0], nLen, nullptr, pUsed) != nLen)
         return false;
     if (bUsedDefault)
         bLost = true;
@@ -273,6 +281,11 @@ CString ErrorText(unsigned nError)
     for (; p && *p; ++p)
         w += static_cast<wchar_t>(static_cast<unsigned char>(*p));
     return CString(w);
+}
+
+void SetLastErrorCode(unsigned nError)
+{
+    errno = static_cast<int>(nError);
 }
 
 unsigned AnsiCodePage()

@@ -87,11 +87,15 @@ bool WriteFileReplacing(const wchar_t* pszPath, const char* pData, size_t nSize,
 // First line of the system's message text for an error code.
 CString ErrorText(unsigned nError);
 
+// Sets the calling thread's last system error code, which callers of a failed save report.
+void SetLastErrorCode(unsigned nError);
+
 // The system ANSI code page.
 unsigned AnsiCodePage();
 
 // Code-page conversion for code pages other than UTF-8, UTF-16 and UTF-32 (which the class
-// handles itself). bCheckLoss asks whether characters had no equivalent.
+// handles itself). bCheckLoss asks whether characters had no equivalent (one written as a
+// look-alike counts as lost).
 bool ToUtf16(unsigned nCodePage, const char* p, size_t n, std::wstring& out);
 bool FromUtf16(unsigned nCodePage, const wchar_t* p, size_t n, std::string& out, bool bCheckLoss, bool& bLost);
 

@@ -30,7 +30,8 @@ void CheckTree(const CXmlDocument& doc, const char* where)
 }
 
 const wchar_t* const kNames[] = {L"path", L"a", L"InitInfo", L"r", nullptr, L"p", L"x"};
-const wchar_t* const kValues[] = {nullptr, L"", L"0", L"x<y&z", L"]]>", L"a\"b'c", L"&amp;&#65;", L"\U0001F600"};
+// Values are UTF-16 units, also where wchar_t is wider.
+const wchar_t* const kValues[] = {nullptr, L"", L"0", L"x<y&z", L"]]>", L"a\"b'c", L"&amp;&#65;", L"\xD83D\xDE00"};
 
 } // namespace
 
@@ -121,8 +122,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 Fail("edit", "edited tree differs from a fresh parse:\n" + a + "\n" + b);
         }
     }
+    // What a save writes, a load reads back as the same text; when the save had to fall back
+    // to UTF-8, the text with its declaration naming UTF-8, which a second save keeps.
     std::string out;
     CString strSaveLog;
-    XmlEncodeFileBytes(doc.GetDocText(), out, strSaveLog, nFlags);
+    if (XmlEncodeFileBytes(doc.GetDocText(), out, strSaveLog, nFlags)) {
+        std::string again(out);
+        CString strBack, strBackLog;
+        int nBackFlags = 0;
+        if (!XmlDecodeFileBytes(again, strBack, strBackLog, nBackFlags))
+            Fail("save", "saved bytes do not load");
+        if (strSaveLog.str().find(L"<encoding_replaced ") == std::wstring::npos) {
+            if (!(strBack == doc.GetDocText()))
+                Fail("save", "saved text reads back otherwise");
+        } else {
+            std::string second;
+            CString strSecondLog;
+            if (!XmlEncodeFileBytes(strBack, second, strSecondLog, nBackFlags) || second != out)
+                Fail("save", "text saved as UTF-8 does not save the same again");
+        }
+    } else if (!out.empty()) {
+        Fail("save", "a refused save left bytes to write");
+    }
     return 0;
 }

@@ -1,8 +1,11 @@
 // Loading and saving CXmlDocument files: marks, declared encodings, code pages, faults of the
-// file itself, and the crash-safe replace of the old file.
+// file itself, saves that a new start reads back the same, and the crash-safe replace of the old file.
 
 #include <gtest/gtest.h>
 
+#include "DataFiles.h"
+#include "SelectionFiles.h"
+#include "SettingsStore.h"
 #include "XmlDocument.h"
 
 #include <windows.h>
@@ -278,4 +281,191 @@ TEST_F(XmlFile, SaveReplacesTheOldFileInOneMove)
     CXmlDocument empty;
     ASSERT_TRUE(empty.SaveFile(Path(L"init.xml").c_str()));
     EXPECT_EQ(Read(L"init.xml"), "");
+}
+
+namespace {
+
+std::string Utf8(const std::wstring& w)
+{
+    if (w.empty())
+        return std::string();
+    int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string s(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
+    return s;
+}
+
+std::wstring Replaced(std::wstring s, const std::wstring& from, const std::wstring& to)
+{
+    size_t i = s.find(from);
+    if (i != std::wstring::npos)
+        s.replace(i, from.size(), to);
+    return s;
+}
+
+} // namespace
+
+// A file is written in the encoding its text declares, as long as that encoding holds the text
+// so that a fresh load reads it the same; otherwise it is written as UTF-8 and its declaration
+// says so. Either way a new start finds every setting and every path as it was saved.
+TEST_F(XmlFile, ASaveReadsBackTheSameOrFallsBackToUtf8)
+{
+    const struct {
+        const char* what;
+        std::string bytes;       // the file as it was found
+        const wchar_t* setting;  // element whose text is changed (or null)
+        const wchar_t* path;     // path added to the list (or null)
+        const wchar_t* oldName;  // declared name that must give way to UTF-8; null: the file keeps it
+        std::string kept;        // with oldName null: the bytes the save must write
+    } cases[] = {
+        {"UTF-7 settings",
+         "<?xml version=\"1.0\" encoding=\"UTF-7\"?>\r\n<InitInfo>\r\n<Compress>0</Compress>\r\n"
+         "<Language>0x0409</Language>\r\n</InitInfo>\r\n",
+         L"Compress", nullptr, L"UTF-7", ""},
+        {"shift_jis selection, Latin path",
+         "<?xml version=\"1.0\" encoding=\"shift_jis\"?>\r\n<filepath>\r\n<path path=\"C:\\\x93\xFA\x96\x7B\"/>\r\n"
+         "</filepath>\r\n",
+         nullptr, L"C:\\caf\u00e9", L"shift_jis", ""},
+        {"big5 selection, Latin path",
+         "<?xml version='1.0' encoding='big5'?>\r\n<filepath>\r\n<path path=\"C:\\\xA4\xA4\xA4\xE5\"/>\r\n</filepath>\r\n",
+         nullptr, L"C:\\caf\u00e9", L"big5", ""},
+        {"iso-8859-1 selection, CJK path",
+         "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<filepath>\r\n<path path=\"C:\\caf\xE9\"/>\r\n</filepath>\r\n",
+         nullptr, L"C:\\\u4f60\u597d", L"iso-8859-1", ""},
+        {"unquoted declaration",
+         "<?xml version=1.0 encoding=latin1 ?><filepath>\r\n</filepath>\r\n", nullptr, L"C:\\\u4f60", L"latin1", ""},
+        {"HTML meta charset",
+         "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1252\"></meta></head>"
+         "<filepath>\r\n</filepath></html>",
+         nullptr, L"\u4f60", L"windows-1252", ""},
+        // What the declared encoding holds stays in it, byte for byte.
+        {"shift_jis selection, Japanese path",
+         "<?xml version=\"1.0\" encoding=\"shift_jis\"?>\r\n<filepath>\r\n<path path=\"C:\\\x93\xFA\x96\x7B\"/>\r\n"
+         "</filepath>\r\n",
+         nullptr, L"D:\\\u65e5", nullptr,
+         "<?xml version=\"1.0\" encoding=\"shift_jis\"?>\r\n<filepath>\r\n<path path=\"C:\\\x93\xFA\x96\x7B\"/>\r\n"
+         "<path path=\"D:\\\x93\xFA\"/>\r\n</filepath>\r\n"},
+        {"iso-8859-1 selection, Latin path",
+         "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<filepath>\r\n</filepath>\r\n", nullptr,
+         L"C:\\\u00fcber", nullptr,
+         "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<filepath>\r\n<path path=\"C:\\\xFC" "ber\"/>\r\n"
+         "</filepath>\r\n"},
+        {"UTF-7 settings, unchanged text", "<?xml version=\"1.0\" encoding=\"UTF-7\"?><InitInfo>0</InitInfo>",
+         nullptr, nullptr, L"UTF-7", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Write(L"data.xml", c.bytes);
+        CXmlDocument doc;
+        ASSERT_TRUE(doc.LoadFile(Path(L"data.xml").c_str())) << doc.GetResultLog().GetString();
+        doc.ResetPosition();
+        if (c.setting) {
+            ASSERT_TRUE(doc.FindChildElement(c.setting));
+            ASSERT_TRUE(doc.SetChildData(L"1"));
+        }
+        if (c.path) {
+            ASSERT_TRUE(doc.FindElement(L"html") ? doc.FindChildElement(L"filepath") && doc.EnterElement()
+                                                  : doc.FindElement(L"filepath"));
+            ASSERT_TRUE(doc.AddChildElement(L"path"));
+            ASSERT_TRUE(doc.SetChildAttribute(L"path", c.path));
+        }
+        const std::wstring text = doc.GetDocText().GetString();
+        ASSERT_TRUE(doc.SaveFile(Path(L"data.xml").c_str())) << doc.GetResultLog().GetString();
+
+        // What a new start reads.
+        std::wstring expected = text;
+        if (c.oldName) {
+            expected = Replaced(text, std::wstring(c.oldName), L"UTF-8");
+            EXPECT_EQ(Read(L"data.xml"), Utf8(expected));
+        } else {
+            EXPECT_EQ(Read(L"data.xml"), c.kept);
+        }
+        CXmlDocument fresh;
+        ASSERT_TRUE(fresh.LoadFile(Path(L"data.xml").c_str())) << fresh.GetResultLog().GetString();
+        EXPECT_EQ(std::wstring(fresh.GetDocText().GetString()), expected);
+        if (c.path) {
+            fresh.ResetPosition();
+            ASSERT_TRUE(fresh.FindElement(L"html") ? fresh.FindChildElement(L"filepath") && fresh.EnterElement()
+                                                    : fresh.FindElement(L"filepath"));
+            CString last;
+            while (fresh.FindChildElement(L"path"))
+                last = fresh.GetChildAttribute(L"path");
+            EXPECT_STREQ(last.GetString(), c.path);
+        }
+        // A second save of the fresh document writes the same bytes again.
+        std::string first = Read(L"data.xml");
+        ASSERT_TRUE(fresh.SaveFile(Path(L"data.xml").c_str()));
+        EXPECT_EQ(Read(L"data.xml"), first);
+    }
+}
+
+// A text that no encoding the save may use can write so that it reads back the same (a lone
+// surrogate, which a file name may hold) is not written: the save fails and the old file stays.
+TEST_F(XmlFile, ASaveThatCannotReadBackTheSameFailsAndKeepsTheOldFile)
+{
+    const std::string old = "<filepath>\r\n<path path=\"C:\\a\"/>\r\n</filepath>\r\n";
+    for (const wchar_t* declared : {L"", L"<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>",
+                                    L"<?xml version=\"1.0\" encoding=\"UTF-7\"?>"}) {
+        SCOPED_TRACE(declared);
+        Write(L"sel.xml", old);
+        CXmlDocument doc;
+        ASSERT_TRUE(doc.SetDocText((std::wstring(declared) + L"<filepath>\r\n</filepath>\r\n").c_str()));
+        ASSERT_TRUE(doc.FindElement(L"filepath"));
+        ASSERT_TRUE(doc.AddChildElement(L"path"));
+        ASSERT_TRUE(doc.SetChildAttribute(L"path", L"C:\\x\xD800y"));
+        EXPECT_FALSE(doc.SaveFile(Path(L"sel.xml").c_str()));
+        EXPECT_NE(doc.GetResultLog().Find(L"<file_error msg=\""), -1) << doc.GetResultLog().GetString();
+        EXPECT_NE(doc.GetResultLog().Find(L" n=\"1113\"/>"), -1) << doc.GetResultLog().GetString();
+        EXPECT_EQ(Read(L"sel.xml"), old);
+        EXPECT_EQ(Files().size(), 1u);
+    }
+    // The same text in a file with a UTF-16 mark holds every unit as it is.
+    CXmlDocument doc;
+    ASSERT_TRUE(doc.SetDocText(L"<r>\xDC00</r>"));
+    int flags = CXmlDocument::FLAG_BOM_UTF16LE;
+    CString log;
+    ASSERT_TRUE(CXmlDocument::WriteTextFile(Path(L"sel.xml").c_str(), doc.GetDocText(), log, flags));
+    ASSERT_TRUE(doc.LoadFile(Path(L"sel.xml").c_str()));
+    EXPECT_EQ(doc.GetDocText(), L"<r>\xDC00</r>");
+}
+
+// The callers that report a save's result: a settings file declared in UTF-7 keeps its settings
+// over a write and a new start, and a save that cannot be made is reported with the old files
+// left as they were.
+TEST_F(XmlFile, CallersReportWhatTheSaveDid)
+{
+    const CString folder = m_dir.substr(0, m_dir.size() - 1).c_str();
+    const std::string init = "<?xml version=\"1.0\" encoding=\"UTF-7\"?>\r\n<InitInfo>\r\n<Compress>0</Compress>\r\n"
+                             "<AutoShutdown>1</AutoShutdown>\r\n</InitInfo>\r\n";
+    Write(L"init.xml", init);
+    EXPECT_EQ(SaveInitValueIn(folder, L"Compress", L"1"), SettingsWrite::Saved);
+    CXmlDocument doc;
+    bool defaults = true;
+    ASSERT_TRUE(LoadSettings(doc, folder, &defaults));
+    EXPECT_FALSE(defaults);
+    EXPECT_STREQ(GetSettingText(doc, L"Compress").GetString(), L"1");
+    EXPECT_STREQ(GetSettingText(doc, L"AutoShutdown").GetString(), L"1");
+
+    const std::string saved = Read(L"init.xml");
+    EXPECT_EQ(SaveInitValueIn(folder, L"Compress", L"\xD800"), SettingsWrite::Failed);
+    EXPECT_EQ(Read(L"init.xml"), saved);
+
+    Write(L"list.xml", "<filepath/>");
+    DWORD error = 0;
+    EXPECT_FALSE(WritePathListFile(Path(L"list.xml").c_str(), {L"C:\\a", L"C:\\b\xDC00"}, &error));
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+    EXPECT_EQ(Read(L"list.xml"), "<filepath/>");
+
+    CSelectionFiles files(folder);
+    CSelection sel;
+    sel.Check(L"C:\\ok");
+    ASSERT_TRUE(files.Write(sel));
+    const std::string nested = Read(L"filepath.xml"), flat = Read(L"backupfullpath.xml");
+    sel.Check(L"C:\\bad\xDBFF");
+    error = 0;
+    EXPECT_FALSE(files.Write(sel, &error));
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+    EXPECT_EQ(Read(L"filepath.xml"), nested);
+    EXPECT_EQ(Read(L"backupfullpath.xml"), flat);
+    EXPECT_EQ(Files().size(), 4u);
 }
