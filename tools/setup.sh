@@ -13,13 +13,36 @@
 # the 64-bit build; a later run picks the 32-bit Wine up once the mirror has healed. When even that
 # fails it ends with one line naming the package and the list that failed.
 #
+# ZUL_ARCH=i686 asks for the 32-bit tests whatever the probe says: where the machine cannot run
+# 32-bit code, or the 32-bit Wine cannot be installed, the set-up ends with an error instead.
+#
+# The i386 architecture is taken away again only when this run added it and no i386 package
+# came with it; one that was there before is left as it was.
+#
 # Extra package names given as arguments are installed as well.
 set -eu -o pipefail
 export DEBIAN_FRONTEND=noninteractive
 here=$(cd "$(dirname "$0")" && pwd)
 
 say() { echo "setup: $*" >&2; }
-have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+# The answers of dpkg are read whole before they are looked at: a reader that stops at the first
+# match would end dpkg with a broken pipe, and pipefail would turn that into the wrong answer.
+have() {
+  local status
+  status=$(dpkg-query -W -f='${Status}\n' "$1" 2>/dev/null) || return 1
+  grep -qx 'install ok installed' <<<"$status"
+}
+i386_enabled() {
+  local archs
+  archs=$(dpkg --print-foreign-architectures)
+  grep -qx i386 <<<"$archs"
+}
+i386_in_use() {
+  local archs
+  # Where dpkg cannot say, the architecture counts as used.
+  archs=$(dpkg-query -W -f='${Architecture}\n') || return 0
+  grep -qx i386 <<<"$archs"
+}
 # Another apt run (an unattended upgrade, say) holds the lock for a while at most.
 apt_opts=(-q -o DPkg::Lock::Timeout=300)
 
@@ -29,7 +52,8 @@ base=(cmake make gcc g++ libc6-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw
 wine32=wine32:i386
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# However the run ends, an i386 architecture it added for nothing goes again.
+trap 'drop_idle_i386 || true; rm -rf "$work"' EXIT
 failed_lists=()   # "URI suite/component arch what", one per list that could not be fetched
 failed_why=()     # apt's reason for each
 failed_suites=()
@@ -106,12 +130,15 @@ install_set() {
   run_install -o Dir::Etc::Preferences="$prefs" -- "$@"
 }
 
-# An i386 architecture that holds no package serves nothing, and its lists would fail every
-# later apt-get update while the mirror is broken; the next run adds it again.
+# An i386 architecture that this run added and that holds no package serves nothing, and its
+# lists would fail every later apt-get update while the mirror is broken; the next run adds it
+# again. One that was there before this run is not ours to take away.
+added_i386=""
 drop_idle_i386() {
-  if dpkg --print-foreign-architectures | grep -qx i386 \
-      && ! dpkg-query -W -f='${Architecture}\n' | grep -qx i386; then
+  [ -n "$added_i386" ] || return 0
+  if i386_enabled && ! i386_in_use; then
     dpkg --remove-architecture i386
+    added_i386=""
     say "took the i386 architecture away again (no i386 package is installed)"
   fi
 }
@@ -151,23 +178,33 @@ if ! command -v cc >/dev/null 2>&1; then
 fi
 
 want32=""
+forced32=""
 case ${ZUL_ARCH:-} in
-  i686) want32=1 ;;
   x86_64) ;;
   *)
+    [ "${ZUL_ARCH:-}" = i686 ] && forced32=1
     probe=$work/ia32-probe
     if ! cc -O0 -o "$probe" "$here/ia32-probe.c"; then
-      say "the 32-bit probe does not build; the tests will run from the 64-bit build"
+      if [ -n "$forced32" ]; then
+        say "the 32-bit probe does not build; going on with ZUL_ARCH=i686 as asked"
+        want32=1
+      else
+        say "the 32-bit probe does not build; the tests will run from the 64-bit build"
+      fi
     elif "$probe"; then
       want32=1
+    elif [ -n "$forced32" ]; then
+      say "ZUL_ARCH=i686 asks for the 32-bit tests, but this machine cannot run 32-bit code (its kernel runs no 32-bit programs), so 32-bit Wine cannot start here; unset ZUL_ARCH or set ZUL_ARCH=x86_64 to test from the 64-bit build"
+      exit 1
     else
       say "this machine cannot run 32-bit code: the tests will run from the 64-bit build"
     fi ;;
 esac
 
 if [ -n "$want32" ] && ! have "$wine32"; then
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if ! i386_enabled; then
     dpkg --add-architecture i386
+    added_i386=1
     updated=""
   fi
   need+=("$wine32")
@@ -189,6 +226,14 @@ if [ ${#rest[@]} -eq ${#need[@]} ]; then
 fi
 install_set "${rest[@]}" || give_up "${rest[@]}"
 drop_idle_i386
+if [ -n "$forced32" ]; then
+  if [ ${#failed_lists[@]} -gt 0 ]; then
+    say "ZUL_ARCH=i686 asks for the 32-bit tests, but the 32-bit Wine ($wine32) could not be installed because the package list ${failed_lists[0]} could not be fetched; the rest is installed. Run this again once the mirror has caught up, or unset ZUL_ARCH to test from the 64-bit build"
+  else
+    say "ZUL_ARCH=i686 asks for the 32-bit tests, but the 32-bit Wine ($wine32) could not be installed (see above); the rest is installed. Unset ZUL_ARCH to test from the 64-bit build"
+  fi
+  exit 1
+fi
 if [ ${#failed_lists[@]} -gt 0 ]; then
   say "the 32-bit Wine ($wine32) could not be installed because the package list ${failed_lists[0]} could not be fetched; the rest is installed, and the tests run from the 64-bit build until a later run of this script gets the 32-bit Wine"
 else

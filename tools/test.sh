@@ -48,22 +48,49 @@ if [ -f "$root/fuzz/run.sh" ]; then
   beside fuzz "the fuzzers" bash "$root/fuzz/run.sh"
 fi
 
-status=0
+passed=0
+failed=0
+# add_reports LOG RC EXPECTED PASSED FAILED: adds a runner's reports to the totals. The runner
+# prints one line per program, matching PASSED or FAILED (extended expressions), for EXPECTED
+# programs. A program without a line of either kind failed (the runner stopped before it), and a
+# runner that ended non-zero without reporting a failure counts as one failure of its own.
+add_reports() {
+  local log=$1 rc=$2 expected=$3 ok bad missing
+  ok=$(grep -c -E "$4" "$log") || ok=0
+  bad=$(grep -c -E "$5" "$log") || bad=0
+  missing=$((expected - ok - bad))
+  [ "$missing" -gt 0 ] || missing=0
+  bad=$((bad + missing))
+  if [ "$rc" -ne 0 ] && [ "$bad" -eq 0 ]; then
+    echo "test: $(basename "$log" .log) ended with status $rc without reporting a failure"
+    bad=1
+  fi
+  passed=$((passed + ok))
+  failed=$((failed + bad))
+}
+
 t=$(date +%s)
+set +e
 xvfb-run -a -s "-screen 0 1280x1024x24" \
-  ctest --test-dir "$testbuild" --output-on-failure -j"$(nproc)" 2>&1 | tee "$logs/ctest.log" || true
+  ctest --test-dir "$testbuild" --output-on-failure -j"$(nproc)" 2>&1 | tee "$logs/ctest.log"
+rc=${PIPESTATUS[0]}
+set -e
 took "the Windows tests" "$t"
 # ctest's summary: "NN% tests passed, F tests failed out of T"
-summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$logs/ctest.log" | tail -n 1 || true)
+summary=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$logs/ctest.log" | tail -n 1) || summary=""
 if [ -n "$summary" ]; then
-  failed=$(echo "$summary" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/')
+  bad=$(echo "$summary" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/')
   total=$(echo "$summary" | sed -E 's/.* failed out of ([0-9]+).*/\1/')
+  passed=$((passed + total - bad))
+  failed=$((failed + bad))
+  if [ "$rc" -ne 0 ] && [ "$bad" -eq 0 ]; then
+    echo "test: ctest ended with status $rc without reporting a failure"
+    failed=$((failed + 1))
+  fi
 else
-  failed=1
-  total=1
+  echo "test: ctest gave no summary (status $rc)"
+  failed=$((failed + 1))
 fi
-passed=$((total - failed))
-[ "$failed" -eq 0 ] || status=1
 
 if [ -n "$pid_ship" ]; then
   if wait "$pid_ship"; then
@@ -72,28 +99,27 @@ if [ -n "$pid_ship" ]; then
     cat "$logs/ship.log"
     echo "test: the 32-bit build of what ships failed"
     failed=$((failed + 1))
-    status=1
   fi
 fi
 
 if [ -n "$pid_native" ]; then
-  checks=$(ls "$root"/tests/native/*_check.cpp 2>/dev/null | wc -l)
-  wait "$pid_native" || status=1
+  checks=$(ls "$root"/tests/native/*_check.cpp "$root"/tests/native/*_check.sh 2>/dev/null | wc -l)
+  rc=0
+  wait "$pid_native" || rc=$?
   cat "$logs/native.log"
-  bad=$(grep -c -E '^native: .*(failed|does not build)$' "$logs/native.log" || true)
-  passed=$((passed + checks - bad))
-  failed=$((failed + bad))
+  add_reports "$logs/native.log" "$rc" "$checks" '^native: .* passed$' '^native: .*(failed|does not build)$'
 fi
 
 if [ -n "$pid_fuzz" ]; then
   fuzzers=$(ls "$root"/fuzz/*_fuzz.cpp 2>/dev/null | wc -l)
-  wait "$pid_fuzz" || status=1
+  rc=0
+  wait "$pid_fuzz" || rc=$?
   cat "$logs/fuzz.log"
-  bad=$(grep -c -E '^fuzz: .*(found a failure|does not build)' "$logs/fuzz.log" || true)
-  passed=$((passed + fuzzers - bad))
-  failed=$((failed + bad))
+  # A fuzzer that ran its time prints its final statistics.
+  add_reports "$logs/fuzz.log" "$rc" "$fuzzers" '^fuzz: [^ ]+ stat::number_of_executed_units' \
+    '^fuzz: .*(found a failure|does not build)'
 fi
 bg=()
 took "the test command"
 echo "total: $passed passed, $failed failed"
-exit $status
+[ "$failed" -eq 0 ] || exit 1

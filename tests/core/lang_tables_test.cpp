@@ -1,6 +1,7 @@
 // The delivered language folder: the list names every table, every table loads well-formed and
 // carries exactly the keys of the English table, once each, directly under its top element; every
-// key the program asks for is listed, and every table has a text for each listed key.
+// key the program asks for is listed, and every table has a text for each listed key. The
+// gathering of those keys is tried on sample sources that ask for keys in every way they can.
 
 #include "LangTestFolder.h"
 #include "LanguageKeys.h"
@@ -10,23 +11,31 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <iterator>
 #include <cwchar>
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace {
 
-// Every first argument of the lookup functions in the program's sources, gathered by the build.
+// Every key argument of the lookup functions and their wrappers in the program's sources,
+// gathered by the build.
 struct KeyUse {
     const wchar_t* pszFile;
+    const wchar_t* pszFunction;   // the lookup or wrapper called
     const wchar_t* pszArgument;   // the key for a literal, else the expression as written
     bool bLiteral;
-    bool bWithEnglish;            // GetLanguageTextOr, with the built-in English text
+    bool bWithEnglish;            // with the built-in English text (GetLanguageTextOr)
 };
 const KeyUse kKeyUses[] = {
 #include "language_keys_used.inc"
+};
+// The same, of the sample sources in lang_scan_sample/.
+const KeyUse kSampleKeyUses[] = {
+#include "language_keys_sample.inc"
 };
 
 bool IsListedKey(const std::wstring& key)
@@ -64,6 +73,33 @@ std::map<std::wstring, std::wstring> ReadTable(const CString& strPath)
         doc.LeaveElement();
     }
     return table;
+}
+
+// What is wrong with the keys the sources ask for, one line each; the keys asked for go to asked.
+template <size_t N>
+std::vector<std::string> KeyProblems(const KeyUse (&uses)[N], std::set<std::wstring>& asked)
+{
+    std::vector<std::string> problems;
+    for (const KeyUse& use : uses) {
+        std::string where = CStringA(use.pszFile).GetString() + std::string(": ") +
+                            CStringA(use.pszFunction).GetString() + "(" + CStringA(use.pszArgument).GetString() + ")";
+        // A window that looks a text up without its English text shows nothing where the
+        // table has nothing.
+        if (!use.bWithEnglish)
+            problems.push_back("looked up without its English text: " + where);
+        if (use.bLiteral) {
+            if (!IsListedKey(use.pszArgument))
+                problems.push_back("key not in LanguageKeys.h: " + where);
+            asked.insert(use.pszArgument);
+        } else if (wcsncmp(use.pszArgument, L"kScheduleDays[", 14) == 0) {
+            // The schedule's day names, passed through their array.
+            for (const wchar_t* day : kScheduleDays)
+                asked.insert(day);
+        } else {
+            problems.push_back("a key that is not a literal: list what it can be and teach this test: " + where);
+        }
+    }
+    return problems;
 }
 
 } // namespace
@@ -125,22 +161,8 @@ TEST(LanguageTables, KeyListMatchesTheKeysTheSourcesAskFor)
     ASSERT_GE(std::size(kKeyUses), 100u);
 
     std::set<std::wstring> asked;
-    for (const KeyUse& use : kKeyUses) {
-        std::string where = CStringA(use.pszFile).GetString() + std::string(": ") + CStringA(use.pszArgument).GetString();
-        // A window that looks a text up without its English text shows nothing where the
-        // table has nothing.
-        EXPECT_TRUE(use.bWithEnglish) << "looked up without its English text: " << where;
-        if (use.bLiteral) {
-            EXPECT_TRUE(IsListedKey(use.pszArgument)) << "key not in LanguageKeys.h: " << where;
-            asked.insert(use.pszArgument);
-        } else if (wcsncmp(use.pszArgument, L"kScheduleDays[", 14) == 0) {
-            // The schedule's day names, passed through their array.
-            for (const wchar_t* day : kScheduleDays)
-                asked.insert(day);
-        } else {
-            ADD_FAILURE() << "a key that is not a literal: list what it can be and teach this test: " << where;
-        }
-    }
+    for (const std::string& problem : KeyProblems(kKeyUses, asked))
+        ADD_FAILURE() << problem;
     for (const wchar_t* day : kScheduleDays)
         EXPECT_TRUE(IsListedKey(day)) << CStringA(day).GetString();
 
@@ -175,4 +197,47 @@ TEST(LanguageTables, EveryListedTableHasATextForEveryKeyTheProgramAsksFor)
     }
     g_bLanguageLoaded = 0;
     g_pLanguageDoc = nullptr;
+}
+
+TEST(LanguageTables, KeysAreFoundHoweverTheSourcesAskForThem)
+{
+    std::map<std::wstring, const KeyUse*> literal;
+    std::set<std::wstring> other;
+    for (const KeyUse& use : kSampleKeyUses) {
+        if (use.bLiteral)
+            EXPECT_TRUE(literal.emplace(use.pszArgument, &use).second) << CStringA(use.pszArgument).GetString();
+        else
+            other.insert(std::wstring(use.pszFunction) + L"(" + use.pszArgument + L")");
+    }
+
+    // With blanks or a line break before "(", through a wrapper (a function, a member, one with
+    // the key in second place, a wrapper of a wrapper), and after a call with a comment behind it.
+    // Nothing from a comment, a declaration or a wrapper passing its key on, and nothing from a
+    // function that merely has a parameter of the same name.
+    std::map<std::wstring, std::wstring> expected = {
+        {L"SampleSpaced", L"GetLanguageText"}, {L"SampleSpacedOr", L"GetLanguageTextOr"},
+        {L"SampleWrapped", L"Caption"},        {L"SampleMember", L"Title"},
+        {L"SampleDeep", L"SetCaption"},        {L"SamplePlain", L"Plain"},
+        {L"SampleBeforeComment", L"Caption"},
+    };
+    std::map<std::wstring, std::wstring> found;
+    for (const auto& [key, use] : literal)
+        found[key] = use->pszFunction;
+    EXPECT_EQ(expected, found);
+    // The English text comes with the wrappers of the lookup that carries it, and only with them.
+    for (const auto& [key, use] : literal)
+        EXPECT_EQ(key != L"SampleSpaced" && key != L"SamplePlain", use->bWithEnglish) << CStringA(key.c_str()).GetString();
+    // A key passed on through a loop variable or a lambda's parameter is seen for what it is.
+    EXPECT_EQ((std::set<std::wstring>{L"GetLanguageTextOr(key)", L"Caption(k)"}), other);
+
+    // Each of those keys, missing from the key list, fails the check.
+    std::set<std::wstring> asked;
+    std::vector<std::string> problems = KeyProblems(kSampleKeyUses, asked);
+    for (const auto& [key, function] : expected) {
+        std::string line = "key not in LanguageKeys.h: app/Sample.cpp: " + std::string(CStringA(function.c_str())) + "(" +
+                           std::string(CStringA(key.c_str())) + ")";
+        EXPECT_EQ(1, std::count(problems.begin(), problems.end(), line)) << line;
+    }
+    EXPECT_EQ(1, std::count(problems.begin(), problems.end(),
+                            "looked up without its English text: app/Sample.cpp: Plain(SamplePlain)"));
 }

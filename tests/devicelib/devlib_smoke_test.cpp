@@ -1,11 +1,13 @@
 // The real zedousb.dll, loaded as any caller loads it. There is no bridge here: the scan finds none,
 // every export answers with its documented code and nothing crashes.
 //
-// The DLL works on the system's own devices, so no call here names a disk that a command could
-// reach: the disk utilities are called only with arguments they refuse before any disk is opened
-// (no buffer, no drive letter, no rates to give back, a disk number no system has). What they do
-// to a disk, and how they refuse the system's disk, is tested on the disk model behind the
-// library's device seam.
+// The DLL would work on the system's own devices. Its device calls into the system (opening a
+// device, its control requests, reads and writes on it, the volume names of drive letters) are
+// taken over in the DLL's import table and answered by the disk model, so its scans of physical
+// drives, CD-ROMs and volumes meet the model's disks and no request reaches a real one. Beyond
+// that, the disk utilities are called only with arguments they refuse before any disk is opened
+// (no buffer, no drive letter, no rates to give back, a disk number no system has); what they do
+// to a disk is tested on the disk model behind the library's own device seam.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -13,13 +15,176 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "DiskModel.h"
 #include "ZedoUSBLib.h"
 
 namespace {
+
+// ---- The DLL's device calls, answered by a disk model ----
+
+CDiskModel* g_pModel = nullptr;
+std::mutex g_seamLock;
+std::set<HANDLE> g_modelHandles;
+std::vector<std::string> g_devicePaths;   // every device path the DLL opened, in order
+
+decltype(&CreateFileA) g_realCreateFile = nullptr;
+decltype(&DeviceIoControl) g_realControl = nullptr;
+decltype(&CloseHandle) g_realClose = nullptr;
+decltype(&ReadFile) g_realRead = nullptr;
+decltype(&WriteFile) g_realWrite = nullptr;
+
+bool IsModelHandle(HANDLE h)
+{
+    std::lock_guard<std::mutex> lock(g_seamLock);
+    return g_modelHandles.count(h) != 0;
+}
+
+// A path in the device namespace ("\\.\..." or an interface's "\\?\...").
+bool IsDevicePath(const char* pszPath)
+{
+    return pszPath && (strncmp(pszPath, "\\\\.\\", 4) == 0 || strncmp(pszPath, "\\\\?\\", 4) == 0);
+}
+
+HANDLE WINAPI SeamCreateFile(LPCSTR pszPath, DWORD dwAccess, DWORD dwShare, LPSECURITY_ATTRIBUTES pSecurity,
+                             DWORD dwDisposition, DWORD dwFlags, HANDLE hTemplate)
+{
+    if (!IsDevicePath(pszPath))
+        return g_realCreateFile(pszPath, dwAccess, dwShare, pSecurity, dwDisposition, dwFlags, hTemplate);
+    HANDLE h = g_pModel->OpenDisk(pszPath, dwAccess, dwShare, dwFlags);
+    DWORD dwError = GetLastError();
+    {
+        std::lock_guard<std::mutex> lock(g_seamLock);
+        g_devicePaths.push_back(pszPath);
+        if (h != INVALID_HANDLE_VALUE)
+            g_modelHandles.insert(h);
+    }
+    SetLastError(dwError);
+    return h;
+}
+
+BOOL WINAPI SeamControl(HANDLE h, DWORD dwCode, LPVOID pIn, DWORD dwInLength, LPVOID pOut, DWORD dwOutLength,
+                        LPDWORD pdwReturned, LPOVERLAPPED pOverlapped)
+{
+    if (!IsModelHandle(h))
+        return g_realControl(h, dwCode, pIn, dwInLength, pOut, dwOutLength, pdwReturned, pOverlapped);
+    DWORD dwReturned = 0;
+    BOOL bOk = g_pModel->Control(h, dwCode, pIn, dwInLength, pOut, dwOutLength, &dwReturned);
+    if (pdwReturned)
+        *pdwReturned = dwReturned;
+    return bOk;
+}
+
+BOOL WINAPI SeamClose(HANDLE h)
+{
+    if (!IsModelHandle(h))
+        return g_realClose(h);
+    {
+        std::lock_guard<std::mutex> lock(g_seamLock);
+        g_modelHandles.erase(h);
+    }
+    return g_pModel->CloseDevice(h);
+}
+
+unsigned long long OffsetOf(const OVERLAPPED* pAt)
+{
+    return pAt ? (static_cast<unsigned long long>(pAt->OffsetHigh) << 32) | pAt->Offset : 0;
+}
+
+BOOL WINAPI SeamRead(HANDLE h, LPVOID pBuffer, DWORD dwLength, LPDWORD pdwDone, LPOVERLAPPED pAt)
+{
+    if (!IsModelHandle(h))
+        return g_realRead(h, pBuffer, dwLength, pdwDone, pAt);
+    DWORD dwDone = 0;
+    BOOL bOk = g_pModel->ReadAt(h, OffsetOf(pAt), pBuffer, dwLength, &dwDone);
+    if (pdwDone)
+        *pdwDone = dwDone;
+    return bOk;
+}
+
+BOOL WINAPI SeamWrite(HANDLE h, LPCVOID pData, DWORD dwLength, LPDWORD pdwDone, LPOVERLAPPED pAt)
+{
+    if (!IsModelHandle(h))
+        return g_realWrite(h, pData, dwLength, pdwDone, pAt);
+    DWORD dwDone = 0;
+    BOOL bOk = g_pModel->WriteAt(h, OffsetOf(pAt), pData, dwLength, &dwDone);
+    if (pdwDone)
+        *pdwDone = dwDone;
+    return bOk;
+}
+
+BOOL WINAPI SeamVolumeName(LPCSTR pszMountPoint, LPSTR pszName, DWORD dwChars)
+{
+    return g_pModel->VolumeNameForMountPoint(pszMountPoint, pszName, dwChars);
+}
+
+// Points the module's import of dll!name at the hook; the import's old target goes to *ppReal.
+bool RedirectImport(HMODULE hModule, const char* pszDll, const char* pszName, void* pHook, void** ppReal)
+{
+    BYTE* base = reinterpret_cast<BYTE*>(hModule);
+    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (!dir.VirtualAddress)
+        return false;
+    for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name; ++imp) {
+        if (_stricmp(reinterpret_cast<const char*>(base + imp->Name), pszDll) != 0)
+            continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(
+            base + (imp->OriginalFirstThunk ? imp->OriginalFirstThunk : imp->FirstThunk));
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
+                continue;
+            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (strcmp(reinterpret_cast<const char*>(byName->Name), pszName) != 0)
+                continue;
+            DWORD dwOld = 0;
+            if (!VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), PAGE_READWRITE, &dwOld))
+                return false;
+            *ppReal = reinterpret_cast<void*>(slots->u1.Function);
+            slots->u1.Function = reinterpret_cast<ULONG_PTR>(pHook);
+            VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), dwOld, &dwOld);
+            return true;
+        }
+    }
+    return false;
+}
+
+// Puts the model in place of the system for the DLL's device calls. False when an import is missing.
+template <class F>
+bool Redirect(HMODULE hLib, const char* pszName, F hook, F* pReal)
+{
+    void* pOld = nullptr;
+    if (!RedirectImport(hLib, "kernel32.dll", pszName, reinterpret_cast<void*>(hook), &pOld))
+        return false;
+    *pReal = reinterpret_cast<F>(pOld);
+    return true;
+}
+
+bool PutModelBehind(HMODULE hLib, CDiskModel& model)
+{
+    g_pModel = &model;
+    decltype(&GetVolumeNameForVolumeMountPointA) pRealVolumeName = nullptr;
+    return Redirect(hLib, "CreateFileA", &SeamCreateFile, &g_realCreateFile) &&
+           Redirect(hLib, "DeviceIoControl", &SeamControl, &g_realControl) &&
+           Redirect(hLib, "CloseHandle", &SeamClose, &g_realClose) &&
+           Redirect(hLib, "ReadFile", &SeamRead, &g_realRead) &&
+           Redirect(hLib, "WriteFile", &SeamWrite, &g_realWrite) &&
+           Redirect(hLib, "GetVolumeNameForVolumeMountPointA", &SeamVolumeName, &pRealVolumeName);
+}
+
+std::vector<std::string> DevicePaths()
+{
+    std::lock_guard<std::mutex> lock(g_seamLock);
+    return g_devicePaths;
+}
+
+// ---- The library's boxes ----
 
 struct BoxSearch {
     DWORD pid;
@@ -103,6 +268,9 @@ TEST(Smoke, TheDllAnswersEveryExportWithItsCode)
 {
     HMODULE hLib = LoadLibraryA("zedousb.dll");
     ASSERT_NE(nullptr, hLib);
+    // Disk 0 with volume C:, the system's, and nothing else.
+    CDiskModel model;
+    ASSERT_TRUE(PutModelBehind(hLib, model));
     BoxCloser closer;
 
     auto load = Export<int(__cdecl*)()>(hLib, "ZedoUSBLib_Load");
@@ -171,6 +339,19 @@ TEST(Smoke, TheDllAnswersEveryExportWithItsCode)
     EXPECT_EQ(0, closeDev(&list));
     EXPECT_EQ(0, portNum(&list, 0, text));
     EXPECT_EQ(-3, openDev(nullptr));
+    // The scans went through the model: physical drives and CD-ROMs were asked for there, and
+    // what they opened is closed again.
+    std::vector<std::string> paths = DevicePaths();
+    auto opened = [&](const char* pszPath) {
+        for (const std::string& p : paths)
+            if (_stricmp(p.c_str(), pszPath) == 0)
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(opened("\\\\.\\physicaldrive0"));
+    EXPECT_TRUE(opened("\\\\.\\CDROM0"));
+    printf("device paths the scans opened on the model: %zu\n", paths.size());
+    EXPECT_EQ(0, model.OpenHandles());
 
     // Per-device calls without a device.
     EXPECT_EQ(-1, status(nullptr));
@@ -228,5 +409,7 @@ TEST(Smoke, TheDllAnswersEveryExportWithItsCode)
     EXPECT_EQ(0, unload());
     EXPECT_EQ(-2, reg(nullptr, 0, 0xC8FF, buffer, 1));
     EXPECT_EQ(-2, closeDev(&list));
+    EXPECT_EQ(0, model.OpenHandles());
     FreeLibrary(hLib);
+    g_pModel = nullptr;
 }

@@ -6,6 +6,8 @@
 # its own cases and exits 0 only when all passed. Programs go to
 # ${NATIVE_BUILD_DIR:-${BUILD_DIR:-build}/native}. Each check ends with one line
 # "native: <name> passed", "native: <name> failed" or "native: <name> does not build".
+# Every tests/native/<name>_check.sh is a check of the project's scripts, run with bash from the
+# repository's root; it ends the same way with "passed" or "failed".
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -22,6 +24,16 @@ for src in "$here"/*_check.cpp; do
     continue
   fi
   if "$out/$name"; then
+    echo "native: $name passed"
+  else
+    echo "native: $name failed"
+    status=1
+  fi
+done
+for src in "$here"/*_check.sh; do
+  [ -e "$src" ] || continue
+  name=$(basename "$src" .sh)
+  if (cd "$root" && bash "$src"); then
     echo "native: $name passed"
   else
     echo "native: $name failed"
