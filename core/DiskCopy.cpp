@@ -350,12 +350,17 @@ bool CopyDisk(DiskCopyJob* pJob, HANDLE hSource, HANDLE hTarget, bool bOverlappe
                      GetLastError());
         return false;
     }
-    ULONGLONG nCylinder = ULONGLONG(geometry.TracksPerCylinder) * geometry.SectorsPerTrack * geometry.BytesPerSector;
+    // Tracks x sectors fits 64 bits; times the sector size it may not, and a product that wrapped
+    // around would pass for a small cylinder: one too large for a step counts as none.
+    const ULONGLONG nTrackSectors = ULONGLONG(geometry.TracksPerCylinder) * geometry.SectorsPerTrack;
+    const bool bStepFits =
+        geometry.BytesPerSector != 0 && nTrackSectors <= kMaxStepBytes / geometry.BytesPerSector;
+    const ULONGLONG nCylinder = bStepFits ? nTrackSectors * geometry.BytesPerSector : 0;
     ULONGLONG nCylinders = geometry.Cylinders.QuadPart > 0 ? ULONGLONG(geometry.Cylinders.QuadPart) : 0;
     ULONGLONG nTotal = pJob->m_nTotalBytes;
     if (nTotal == 0 && nCylinders == 0)
         return true;  // an empty source: nothing to copy
-    if (nCylinder == 0 || nCylinder > kMaxStepBytes) {
+    if (nCylinder == 0) {
         DebugMessage(2, L"The source disk reports an unusable geometry (%lu x %lu x %lu bytes). Nothing was copied.",
                      geometry.TracksPerCylinder, geometry.SectorsPerTrack, geometry.BytesPerSector);
         return false;

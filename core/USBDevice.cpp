@@ -84,6 +84,24 @@ DWORD BigEndian32(const BYTE* p)
     return (DWORD(p[0]) << 24) | (DWORD(p[1]) << 16) | (DWORD(p[2]) << 8) | DWORD(p[3]);
 }
 
+// The stack reports in DataTransferLength how many bytes the disk really sent: a reply shorter
+// than asked leaves part of the buffer as it was cleared, and is no answer.
+bool WholeAnswer(ULONG nTransferred, DWORD nAsked)
+{
+    return nTransferred >= nAsked;
+}
+
+// (last block + 1) x block length, or 0 when that is no size a disk can have: an address of all
+// ones (no last block) or a product beyond a signed 64-bit byte offset, which would otherwise
+// wrap around to a small disk.
+ULONGLONG CapacityFrom(ULONGLONG nLast, DWORD nBlockLength)
+{
+    constexpr ULONGLONG kLargest = 0x7FFFFFFFFFFFFFFFull;
+    if (nLast == ~0ull || nBlockLength == 0 || nLast + 1 > kLargest / nBlockLength)
+        return 0;
+    return (nLast + 1) * nBlockLength;
+}
+
 bool QueryDeviceNumber(HANDLE h, DWORD& nNumber)
 {
     STORAGE_DEVICE_NUMBER sdn = {};
@@ -284,7 +302,7 @@ BOOL CUSBDevice::ExecuteSCSICommand(BYTE* pData, const BYTE* pCdb, int nCdbLengt
     DWORD nReturned = 0;
     if (DeviceIo().IoControl(dev.Get(), IOCTL_SCSI_PASS_THROUGH_DIRECT, &direct, sizeof(direct), &direct,
                              sizeof(direct), &nReturned))
-        return direct.sptd.ScsiStatus == kScsiStatusGood;
+        return direct.sptd.ScsiStatus == kScsiStatusGood && WholeAnswer(direct.sptd.DataTransferLength, nDataLength);
 
     DebugMessage(2, L"%ls=>IOCTL_SCSI_PASS_THROUGH_DIRECT: %ls failed: %lu", kName, m_strDevicePath.GetString(),
                  GetLastError());
@@ -315,7 +333,7 @@ BOOL CUSBDevice::ExecuteSCSICommand(BYTE* pData, const BYTE* pCdb, int nCdbLengt
     BOOL bResult = FALSE;
     if (DeviceIo().IoControl(dev.Get(), IOCTL_SCSI_PASS_THROUGH, &req, sizeof(req), &req, sizeof(req),
                              &nReturned)) {
-        if (req.spt.ScsiStatus == kScsiStatusGood) {
+        if (req.spt.ScsiStatus == kScsiStatusGood && WholeAnswer(req.spt.DataTransferLength, nDataLength)) {
             if (nDataLength)
                 memcpy(pData, req.data, nDataLength);
             bResult = TRUE;
@@ -335,7 +353,7 @@ ULONGLONG CUSBDevice::GetCapacity()
     if (ExecuteSCSICommand(data10, cdb10, sizeof(cdb10), sizeof(data10))) {
         DWORD nLast = BigEndian32(data10);
         if (nLast != 0xFFFFFFFFu)
-            return (ULONGLONG(nLast) + 1) * BigEndian32(data10 + 4);
+            return CapacityFrom(nLast, BigEndian32(data10 + 4));
     }
     // Too large for READ CAPACITY (10), or that command failed: ask with the 16-byte form.
     BYTE data16[12];
@@ -346,7 +364,7 @@ ULONGLONG CUSBDevice::GetCapacity()
     ULONGLONG nLast = 0;
     memcpy(&nLast, data16, 8);
     nLast = SwapBigEndian64(nLast);
-    return (nLast + 1) * BigEndian32(data16 + 8);
+    return CapacityFrom(nLast, BigEndian32(data16 + 8));
 }
 
 CString CUSBDevice::GetDriveLetters()

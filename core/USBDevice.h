@@ -26,10 +26,12 @@ public:
     // True when the disk at m_strDevicePath sits behind the bridge; fills the names,
     // device number, drive letters and geometry.
     BOOL IdentifyDevice();
-    // Sends one data-in SCSI command. True only when the command reached the disk and the
-    // disk answered with GOOD status; the data buffer is cleared first either way.
+    // Sends one data-in SCSI command. True only when the command reached the disk, the disk
+    // answered with GOOD status and sent all nDataLength bytes; the data buffer is cleared
+    // first either way.
     BOOL ExecuteSCSICommand(BYTE* pData, const BYTE* pCdb, int nCdbLength, DWORD nDataLength);
-    // The disk size in bytes; 0 when the disk answers neither capacity command.
+    // The disk size in bytes; 0 when the disk answers neither capacity command, or answers a
+    // size beyond a signed 64-bit byte offset.
     ULONGLONG GetCapacity();
     // Sets m_nDeviceNumber and rebuilds m_strDriveLetters ("E: G: ").
     CString GetDriveLetters();

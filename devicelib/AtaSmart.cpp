@@ -53,10 +53,16 @@ BYTE SendAtaRequest(BYTE ucDisk, const BYTE* pCdb, BYTE ucCdbLength, BYTE ucSens
     BOOL bOk = DeviceIo().Control(hDisk, ZEDO_IOCTL_SCSI_PASS_THROUGH, request.data(), kAtaRequestSize,
                                   request.data(), ZEDO_DATA_OFFSET + dwLength, &dwReturned);
     const BYTE ucStatus = reinterpret_cast<ZedoPassThroughHeader*>(request.data())->ScsiStatus;
+    const DWORD dwMoved = reinterpret_cast<ZedoPassThroughHeader*>(request.data())->DataTransferLength;
     DeviceIo().CloseDevice(hDisk);
     if (!bOk || ucStatus != 0) {
         ZLOG(kFn, "command 0x%02X failed: bResult=%d ScsiStatus=0x%02X dwErrorCode : %lu", pCdb[0], bOk, ucStatus,
              GetLastError());
+        return 0;
+    }
+    // A page is used whole: an answer shorter than the page is no page.
+    if (bDataIn && dwMoved < dwLength) {
+        ZLOG(kFn, "command 0x%02X answered %lu of %lu bytes", pCdb[0], dwMoved, dwLength);
         return 0;
     }
     if (bDataIn && dwLength)

@@ -10,6 +10,7 @@
 
 #include <io.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -112,7 +113,8 @@ bool DiskUtil::DiskGeometry(DWORD dwDisk, unsigned long long* pullSize, DWORD* p
     BOOL bOk = DeviceIo().Control(hDisk, ZEDO_IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, nullptr, 0, &geometry,
                                   sizeof(geometry), &dwReturned);
     DeviceIo().CloseDevice(hDisk);
-    if (!bOk)
+    // The answer must reach to the end of the disk size.
+    if (!bOk || dwReturned < offsetof(DISK_GEOMETRY_EX, DiskSize) + sizeof(geometry.DiskSize))
         return false;
     *pullSize = geometry.DiskSize.QuadPart;
     *pdwBytesPerSector = geometry.Geometry.BytesPerSector;
@@ -337,17 +339,27 @@ BYTE CUtility::vCreatePartition(BYTE ucDisk, BYTE ucStyle)
                         DWORD dwStart = 0, dwSectors = 0;
                         memcpy(&dwStart, pSector + 454, 4);
                         memcpy(&dwSectors, pSector + 458, 4);
-                        if (pSector[510] == 0x55 && pSector[511] == 0xAA && pSector[446] == 0x80 &&
-                            (dwStart & 0xFF) == 63) {
-                            dwStart = (dwStart & ~0xFFu) | 64;
-                            dwSectors = (dwSectors - 1) & ~63u;
-                            memcpy(pSector + 454, &dwStart, 4);
-                            memcpy(pSector + 458, &dwSectors, 4);
-                            ZLOG(kFn, "partition moved to %lu, %lu sectors", dwStart, dwSectors);
+                        bool bRealign = pSector[510] == 0x55 && pSector[511] == 0xAA && pSector[446] == 0x80 &&
+                                        (dwStart & 0xFF) == 63;
+                        if (bRealign && dwSectors < 65) {
+                            // Moved one sector on and cut to whole 64-sector units, such a partition
+                            // keeps no sector at all (and one of 0 sectors would wrap to 4 billion):
+                            // sector 0 is left as the tool wrote it, and the partitioning failed.
+                            ZLOG(kFn, "partition of %lu sectors cannot be realigned", dwSectors);
+                        } else {
+                            if (bRealign) {
+                                dwStart = (dwStart & ~0xFFu) | 64;
+                                dwSectors = (dwSectors - 1) & ~63u;
+                                memcpy(pSector + 454, &dwStart, 4);
+                                memcpy(pSector + 458, &dwSectors, 4);
+                                ZLOG(kFn, "partition moved to %lu, %lu sectors", dwStart, dwSectors);
+                            }
+                            ucResult =
+                                DeviceIo().WriteAt(hDisk, 0, pSector, dwSize, &dwDone) && dwDone == dwSize ? 1 : 0;
+                            DWORD dwReturned = 0;
+                            DeviceIo().Control(hDisk, ZEDO_FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0,
+                                               &dwReturned);
                         }
-                        ucResult = DeviceIo().WriteAt(hDisk, 0, pSector, dwSize, &dwDone) && dwDone == dwSize ? 1 : 0;
-                        DWORD dwReturned = 0;
-                        DeviceIo().Control(hDisk, ZEDO_FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &dwReturned);
                     } else {
                         ZLOG(kFn, "sector 0 unreadable, dwErrorCode : %lu", GetLastError());
                     }

@@ -7,6 +7,7 @@
 #include "Fat32Format.h"
 #include "ZedoDeviceIo.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -97,7 +98,8 @@ public:
         PARTITION_INFORMATION_EX info = {};
         DWORD dwReturned = 0;
         if (!DeviceIo().Control(m_hVolume, ZEDO_IOCTL_DISK_GET_PARTITION_INFO_EX, nullptr, 0, &info, sizeof(info),
-                                &dwReturned))
+                                &dwReturned) ||
+            dwReturned < offsetof(PARTITION_INFORMATION_EX, PartitionLength) + sizeof(info.PartitionLength))
             return 0;
         return info.PartitionLength.QuadPart;
     }

@@ -6,6 +6,7 @@
 #include "DiskUtility.h"
 #include "ZedoDeviceIo.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -170,15 +171,18 @@ BOOL CFat32Format::vZeroSectors(HANDLE hVolume, unsigned long long ullSector, DW
 BYTE CFat32Format::bPreCheckFat32FormatParam(HANDLE hVolume)
 {
     DWORD dwReturned = 0;
+    // Each answer must hold every field the format uses.
     if (!DeviceIo().Control(hVolume, ZEDO_IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &m_geometry, sizeof(m_geometry),
-                            &dwReturned)) {
+                            &dwReturned) ||
+        dwReturned < sizeof(m_geometry)) {
         ZLOG("CFat32Format::bPreCheckFat32FormatParam", "geometry failed, dwErrorCode : %lu", GetLastError());
         return 0;
     }
     unsigned long long ullLength = 0;
     if (m_ucPartInfoEx) {
         if (!DeviceIo().Control(hVolume, ZEDO_IOCTL_DISK_GET_PARTITION_INFO_EX, nullptr, 0, &m_partitionEx,
-                                sizeof(m_partitionEx), &dwReturned))
+                                sizeof(m_partitionEx), &dwReturned) ||
+            dwReturned < offsetof(PARTITION_INFORMATION_EX, PartitionLength) + sizeof(m_partitionEx.PartitionLength))
             return 0;
         ullLength = m_partitionEx.PartitionLength.QuadPart;
         m_ullHiddenSectors = m_geometry.BytesPerSector
@@ -186,7 +190,8 @@ BYTE CFat32Format::bPreCheckFat32FormatParam(HANDLE hVolume)
                                  : 0;
     } else {
         if (!DeviceIo().Control(hVolume, ZEDO_IOCTL_DISK_GET_PARTITION_INFO, nullptr, 0, &m_partition,
-                                sizeof(m_partition), &dwReturned))
+                                sizeof(m_partition), &dwReturned) ||
+            dwReturned < offsetof(PARTITION_INFORMATION, HiddenSectors) + sizeof(m_partition.HiddenSectors))
             return 0;
         ullLength = m_partition.PartitionLength.QuadPart;
         m_ullHiddenSectors = m_partition.HiddenSectors;

@@ -3,7 +3,9 @@
 #include "ZedoDeviceIo.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -56,6 +58,29 @@ bool WriteAll(HANDLE hFile, const BYTE* p, size_t n)
         n -= dwPiece;
     }
     return true;
+}
+
+// Creates a new, empty file in the folder of pszOutput (the folder part of the path as given);
+// its name comes back in *pName.
+HANDLE CreateTemporaryBeside(const char* pszOutput, std::string* pName)
+{
+    std::string folder(pszOutput);
+    const size_t nSlash = folder.find_last_of("\\/");
+    if (nSlash != std::string::npos)
+        folder.erase(nSlash + 1);
+    else if (folder.size() >= 2 && folder[1] == ':')
+        folder.erase(2);   // "X:name": the current folder of drive X
+    else
+        folder.clear();
+    for (int nTry = 0; nTry < 100; ++nTry) {
+        char szName[64];
+        snprintf(szName, sizeof(szName), "~zfw%lx-%lx-%d.tmp", GetCurrentProcessId(), GetTickCount(), nTry);
+        *pName = folder + szName;
+        HANDLE h = CreateFileA(pName->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
+            return h;
+    }
+    return INVALID_HANDLE_VALUE;
 }
 
 } // namespace
@@ -118,8 +143,11 @@ int RebuildFirmwareImage(const char* pszInput, const char* pszOutput, int nAddCr
         if (!input.Valid())
             return -4;
         LARGE_INTEGER size = {};
-        if (!GetFileSizeEx(input.Get(), &size) || size.QuadPart < 0 || size.QuadPart > 0x40000000)
+        if (!GetFileSizeEx(input.Get(), &size) || size.QuadPart < 0)
             return -1;
+        // The length word has 16 bits: a longer body would be described as a shorter one.
+        if (size.QuadPart > kFirmwareBodyMax)
+            return -7;
         try {
             body.resize(static_cast<size_t>(size.QuadPart));
         } catch (...) {
@@ -151,19 +179,26 @@ int RebuildFirmwareImage(const char* pszInput, const char* pszOutput, int nAddCr
             trailer[2 + i] = static_cast<BYTE>(dwCrc >> (8 * i));
         nTrailer = 6;
     }
-    // The length word holds the low 16 bits of the body's size.
     const BYTE header[2] = {static_cast<BYTE>(body.size() & 0xFF), static_cast<BYTE>((body.size() >> 8) & 0xFF)};
 
-    CFileHandle output(CreateFileA(pszOutput, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr));
-    if (!output.Valid())
+    // The image goes to a new file in the output's folder and replaces the output only once it
+    // is whole, so a failed rebuild never costs the file that was there (an earlier image, or
+    // the input itself when the output names it).
+    std::string temporary;
+    HANDLE hTemporary = CreateTemporaryBeside(pszOutput, &temporary);
+    if (hTemporary == INVALID_HANDLE_VALUE)
         return -1;
-    bool bOk = WriteAll(output.Get(), header, sizeof(header)) && WriteAll(output.Get(), body.data(), body.size()) &&
-               WriteAll(output.Get(), trailer, nTrailer);
-    bOk = output.Close() && bOk;
+    bool bOk;
+    {
+        CFileHandle output(hTemporary);
+        bOk = WriteAll(output.Get(), header, sizeof(header)) && WriteAll(output.Get(), body.data(), body.size()) &&
+              WriteAll(output.Get(), trailer, nTrailer) && FlushFileBuffers(output.Get());
+        bOk = output.Close() && bOk;
+    }
+    bOk = bOk && MoveFileExA(temporary.c_str(), pszOutput, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     if (!bOk) {
-        // Nothing half-written is left behind.
-        DeleteFileA(pszOutput);
+        ZLOG("ZedoUSBLib_REBUILD_BINFILE", "QEN_DBG: %s not written, dwErrorCode : %lu", pszOutput, GetLastError());
+        DeleteFileA(temporary.c_str());
         return -1;
     }
     const size_t nWritten = sizeof(header) + body.size() + nTrailer;

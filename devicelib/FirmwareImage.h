@@ -19,5 +19,12 @@ DWORD Crc32Update(const DWORD table[256], DWORD dwCrc, const BYTE* pData, size_t
 DWORD Crc32(const BYTE* pData, size_t nLength);
 
 // 0 written; -1 input not read whole, no memory, or the output not created or not written;
-// -3 a path is null; -4 the input cannot be opened; -5 the name's chip type differs from nChipType.
+// -3 a path is null; -4 the input cannot be opened; -5 the name's chip type differs from nChipType;
+// -7 the input holds 65,536 bytes or more, more than the image's 16-bit length word can say.
+// The image is written to a new file beside the output and put in the output's place only when
+// it is whole: on any failure a file that was there before (the input too) stays as it was.
+// The input is read whole before anything is written, so the output may name it.
+// The largest body the image's 16-bit length word can describe.
+const DWORD kFirmwareBodyMax = 0xFFFF;
+
 int RebuildFirmwareImage(const char* pszInput, const char* pszOutput, int nAddCrc, int nChipType);

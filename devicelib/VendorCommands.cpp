@@ -352,6 +352,13 @@ int CZedoUSBDev2K::SCSI_ReadCapacity(HANDLE hDevice, DWORD* pdwBlocks, DWORD* pd
         return -1;
     }
     DWORD dwLast = (DWORD(data[0]) << 24) | (DWORD(data[1]) << 16) | (DWORD(data[2]) << 8) | data[3];
+    if (dwLast == 0xFFFFFFFF) {
+        // A disk of 2^32 blocks or more: its block count does not fit the answer, and wrapped it
+        // would read as an empty disk.
+        *pdwBlocks = 0;
+        *pdwBlockLength = 0;
+        return -1;
+    }
     *pdwBlocks = dwLast + 1;
     *pdwBlockLength = (DWORD(data[4]) << 24) | (DWORD(data[5]) << 16) | (DWORD(data[6]) << 8) | data[7];
     return 0;

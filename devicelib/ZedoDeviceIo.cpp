@@ -301,6 +301,7 @@ int ZedoSendCommand(HANDLE hDevice, const ZedoScsiCommand& cmd)
         bOk = DeviceIo().Control(hDevice, ZEDO_IOCTL_SCSI_PASS_THROUGH_DIRECT, request, sizeof(request), request,
                                  sizeof(request), &dwReturned);
         header.ScsiStatus = reinterpret_cast<ZedoPassThroughHeader*>(request)->ScsiStatus;
+        header.DataTransferLength = reinterpret_cast<ZedoPassThroughHeader*>(request)->DataTransferLength;
     } else {
         // The request block is 0x10050 bytes: kept off the caller's stack, which for a polling
         // thread may be small.
@@ -318,7 +319,9 @@ int ZedoSendCommand(HANDLE hDevice, const ZedoScsiCommand& cmd)
         bOk = DeviceIo().Control(hDevice, ZEDO_IOCTL_SCSI_PASS_THROUGH, request.data(), cmd.InLength,
                                  request.data(), cmd.OutLength, &dwReturned);
         header.ScsiStatus = reinterpret_cast<ZedoPassThroughHeader*>(request.data())->ScsiStatus;
-        if (bOk && header.ScsiStatus == 0 && cmd.DataIn == ZEDO_DATA_IN && cmd.DataLength)
+        header.DataTransferLength = reinterpret_cast<ZedoPassThroughHeader*>(request.data())->DataTransferLength;
+        if (bOk && header.ScsiStatus == 0 && cmd.DataIn == ZEDO_DATA_IN && cmd.DataLength &&
+            header.DataTransferLength >= cmd.DataLength)
             memcpy(cmd.Data, request.data() + ZEDO_DATA_OFFSET, cmd.DataLength);
     }
     if (!bOk || header.ScsiStatus != 0) {
@@ -326,6 +329,15 @@ int ZedoSendCommand(HANDLE hDevice, const ZedoScsiCommand& cmd)
         ZLOG("ZedoSendCommand", "op 0x%02X failed: bResult=%d ScsiStatus=0x%02X dwErrorCode=%lu", cmd.Cdb[0],
              bOk, header.ScsiStatus, dwError);
         SetLastError(dwError);
+        return -1;
+    }
+    // The stack reports in DataTransferLength how many bytes the device really sent. Every reader
+    // of the library uses all the bytes it asks for, so an answer that came up short is a failure,
+    // never a buffer whose missing bytes read as zeros.
+    if (cmd.DataIn == ZEDO_DATA_IN && header.DataTransferLength < cmd.DataLength) {
+        ZLOG("ZedoSendCommand", "op 0x%02X answered %lu of %lu bytes", cmd.Cdb[0], header.DataTransferLength,
+             cmd.DataLength);
+        SetLastError(ERROR_INVALID_DATA);
         return -1;
     }
     return 0;

@@ -137,7 +137,8 @@ struct ZedoScsiCommand {
     bool Direct = false;
 };
 
-// Sends one command; 0 when the request succeeded and the SCSI status is good, else -1.
+// Sends one command; 0 when the request succeeded, the SCSI status is good and, for data from the
+// device, the device sent the whole DataLength; else -1.
 int ZedoSendCommand(HANDLE hDevice, const ZedoScsiCommand& cmd);
 
 // A null handle or the invalid-handle value.

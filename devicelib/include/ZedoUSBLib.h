@@ -23,7 +23,8 @@ enum {
     ZEDOUSB_ERR_ARGUMENT = -3,  // bad argument: missing handle, null buffer, length over the limit
     ZEDOUSB_ERR_FILE = -4,      // an input file cannot be opened
     ZEDOUSB_ERR_CHIP_TYPE = -5, // the firmware file is meant for another chip type
-    ZEDOUSB_ERR_OS = -6         // operating system not supported
+    ZEDOUSB_ERR_OS = -6,        // operating system not supported
+    ZEDOUSB_ERR_TOO_LARGE = -7  // a firmware file of 65,536 bytes or more: its length does not fit the image
 };
 
 #define ZEDOUSB_MAX_DEVICES 16

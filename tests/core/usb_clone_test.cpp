@@ -233,6 +233,43 @@ TEST_P(UsbCloneTest, RefusedBeforeTheFirstWrite)
     EXPECT_EQ(ReadWholeFile(unmeasured.strImagePath), unmeasuredBefore);
 }
 
+// Sizes and cylinders whose arithmetic overflows 64 bits are refused, not wrapped around: a
+// source claiming 2^55 + 128 blocks of 512 bytes would otherwise measure 64 KiB, and the clone
+// would copy those and report success; a cylinder of 2^64 + 1 MiB would pass for 1 MiB.
+TEST_P(UsbCloneTest, OverflowingSizesAreRefusedBeforeTheFirstWrite)
+{
+    const ULONGLONG nCylinder = 4 * 8 * kSector;
+    const ULONGLONG nSize = 8 * nCylinder;   // 64 KiB
+    FakeDiskConfig& huge = AddDisk(1, nSize, 4, 8);
+    huge.nReportedBlocks = (1ull << 55) + 128;
+    FakeDiskConfig& target = AddDisk(2, 4 * nSize, 4, 8);
+    FakeDiskConfig& oddGeometry = AddDisk(3, nSize, 4, 8);
+    // 2931542417 x 6001 x 2^20 = 2^64 + 2^20.
+    oddGeometry.geometry.TracksPerCylinder = 2931542417u;
+    oddGeometry.geometry.SectorsPerTrack = 6001;
+    oddGeometry.geometry.BytesPerSector = 1u << 20;
+    oddGeometry.geometry.Cylinders.QuadPart = 1;
+    const std::vector<BYTE> targetBefore = ReadWholeFile(target.strImagePath);
+    CUSBDevice::EnumUSBDevices(g_arrUSBDevice);
+    ASSERT_EQ(g_arrUSBDevice.GetSize(), 3);
+    EXPECT_EQ(g_arrUSBDevice[0].GetCapacity(), 0u);
+
+    for (int nSource : {0, 2}) {
+        SCOPED_TRACE(nSource);
+        size_t nBefore = m_messages.Count();
+        DiskCopyJob job;
+        ASSERT_TRUE(PrepareDiskCopyJob(&job, nSource, 1));
+        Run(job);
+        ExpectEnded(job, 0);
+        EXPECT_EQ(job.GetCopiedBytes(), 0u);
+        auto texts = m_messages.Texts();
+        ASSERT_EQ(texts.size(), nBefore + 1);
+        EXPECT_GE(texts.back().Find(nSource == 0 ? L"size of the source" : L"geometry"), 0)
+            << CStringA(texts.back()).GetString();
+    }
+    EXPECT_EQ(ReadWholeFile(target.strImagePath), targetBefore);
+}
+
 TEST_P(UsbCloneTest, MountedTargetVolumesAreTakenOverBeforeTheFirstWrite)
 {
     const ULONGLONG nCylinder = 4 * 8 * kSector;

@@ -258,3 +258,75 @@ TEST(UsbDeviceTest, DebugMessageLevelsAndFormats)
     EXPECT_EQ(texts[0], L"size=5000000000");
     EXPECT_EQ(texts[1].GetLength(), 1024);
 }
+
+// A disk that sends fewer bytes than were asked for (DataTransferLength after the request says
+// how many came) has not answered: INQUIRY and both capacity commands fail, on the direct and on
+// the buffered path, instead of reading the missing bytes as the zeros the buffer was cleared to.
+TEST(UsbDeviceTest, ShortAnswersAreFailures)
+{
+    TempFolder dir;
+    FakeDeviceStack stack;
+    MessageCapture messages;
+    for (bool bBuffered : {false, true}) {
+        SCOPED_TRACE(bBuffered ? "buffered" : "direct");
+        const int n = bBuffered ? 10 : 1;
+        FakeDiskConfig whole = Disk(dir, n, 8192);
+        whole.bDirectFails = bBuffered;
+        stack.AddDisk(whole);
+        CUSBDevice wholeDisk(whole.strDevicePath);
+        EXPECT_TRUE(wholeDisk.IdentifyDevice());
+        EXPECT_EQ(wholeDisk.GetCapacity(), 8192u);
+
+        // INQUIRY cut to 37 bytes: the second byte of the bridge identifier never came.
+        FakeDiskConfig cutInquiry = Disk(dir, n + 1, 8192);
+        cutInquiry.bDirectFails = bBuffered;
+        cutInquiry.shortReplies[0x12] = 37;
+        stack.AddDisk(cutInquiry);
+        BYTE data[38];
+        const BYTE inquiry[6] = {0x12, 0, 0, 0, 38, 0};
+        CUSBDevice cutDisk(cutInquiry.strDevicePath);
+        EXPECT_FALSE(cutDisk.ExecuteSCSICommand(data, inquiry, 6, sizeof(data)));
+        EXPECT_FALSE(cutDisk.IdentifyDevice());
+
+        // READ CAPACITY (10) cut: the 16-byte form is asked; cut as well: no size.
+        FakeDiskConfig cut10 = Disk(dir, n + 2, 8192);
+        cut10.bDirectFails = bBuffered;
+        cut10.shortReplies[0x25] = 4;
+        stack.AddDisk(cut10);
+        EXPECT_EQ(CUSBDevice(cut10.strDevicePath).GetCapacity(), 8192u);
+        FakeDiskConfig cutBoth = Disk(dir, n + 3, 8192);
+        cutBoth.bDirectFails = bBuffered;
+        cutBoth.shortReplies = {{0x25, 7}, {0x9E, 8}};
+        stack.AddDisk(cutBoth);
+        EXPECT_EQ(CUSBDevice(cutBoth.strDevicePath).GetCapacity(), 0u);
+    }
+}
+
+// A size from READ CAPACITY (16) that does not fit a 64-bit byte offset is no size: wrapped
+// around it would read as a small disk.
+TEST(UsbDeviceTest, CapacityBeyond64BitsIsRefused)
+{
+    TempFolder dir;
+    FakeDeviceStack stack;
+    MessageCapture messages;
+    struct Case {
+        ULONGLONG nBlocks;
+        DWORD nBlockLength;
+        ULONGLONG nCapacity;
+    } cases[] = {
+        {(1ull << 54) - 1, 512, ((1ull << 54) - 1) * 512},   // the largest that fits
+        {1ull << 54, 512, 0},                                // 2^63 bytes
+        {(1ull << 55) + 1, 512, 0},                          // 2^64 + 512: would read as 512
+        {(1ull << 52) + 16, 4096, 0},                        // would read as 64 KiB
+        {~0ull, 4096, 0},                                    // the largest address there is
+    };
+    int n = 1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(n);
+        FakeDiskConfig d = Disk(dir, n++, 4096);
+        d.nReportedBlocks = c.nBlocks;
+        d.nBlockLength = c.nBlockLength;
+        stack.AddDisk(d);
+        EXPECT_EQ(CUSBDevice(d.strDevicePath).GetCapacity(), c.nCapacity);
+    }
+}

@@ -298,6 +298,9 @@ BOOL FakeDeviceStack::PassThrough(const Open& open, HANDLE hDevice, bool bDirect
     std::vector<BYTE> response;
     if (Execute(disk, hDevice, pHead->Cdb, response)) {
         DWORD n = std::min<DWORD>(pHead->DataTransferLength, DWORD(response.size()));
+        auto limit = disk.shortReplies.find(pHead->Cdb[0]);
+        if (limit != disk.shortReplies.end())
+            n = std::min(n, limit->second);
         if (n)
             memcpy(pData, response.data(), n);
         pHead->DataTransferLength = n;

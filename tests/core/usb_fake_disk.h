@@ -36,6 +36,9 @@ struct FakeDiskConfig {
     bool bBufferedFails = false;       // buffered pass-through refused with error 50
     std::set<BYTE> checkConditionOps;  // opcodes answered with CHECK CONDITION
     bool bCapacity10Saturated = false; // READ CAPACITY (10) answers 0xFFFFFFFF
+    // Short answers: by operation code, the most bytes of data the disk sends (DataTransferLength
+    // then says how many came).
+    std::map<BYTE, DWORD> shortReplies;
     bool bUnopenable = false;
     bool bNoDeviceNumber = false;
     bool bGeometryFails = false;

@@ -324,12 +324,18 @@ BOOL CBridgeModel::PassThrough(ModelDevice& dev, DWORD code, BYTE* in, DWORD inL
         memcpy(scratch.data(), data, h.DataTransferLength);
     BYTE asc = 0;
     BYTE status = dev.forcedStatus ? dev.forcedStatus : Execute(dev, h, scratch.data(), asc);
+    DWORD moved = h.DataTransferLength;
     if (h.DataIn == 1 && h.DataTransferLength && status == 0) {
+        auto limit = dev.shortReplies.find(h.Cdb[0]);
+        if (limit != dev.shortReplies.end())
+            moved = std::min(moved, limit->second);
         BYTE* dest = direct ? data : out + ZEDO_DATA_OFFSET;
-        memcpy(dest, scratch.data(), h.DataTransferLength);
+        memcpy(dest, scratch.data(), moved);
     }
     if (outLength >= 3)
         out[2] = status;
+    if (outLength >= sizeof(ZedoPassThroughHeader))
+        reinterpret_cast<ZedoPassThroughHeader*>(out)->DataTransferLength = moved;
     m_log.back().status = status;
     if (status == kCheckCondition && asc) {
         // Fixed-format sense: ILLEGAL REQUEST with the reason.
@@ -342,8 +348,7 @@ BOOL CBridgeModel::PassThrough(ModelDevice& dev, DWORD code, BYTE* in, DWORD inL
         if (h.SenseInfoLength >= sense.size() && h.SenseInfoOffset + sense.size() <= outLength)
             memcpy(out + h.SenseInfoOffset, sense.data(), sense.size());
     }
-    *pdwReturned = std::min<DWORD>(outLength, direct ? ZEDO_DIRECT_REQUEST_SIZE
-                                                     : ZEDO_DATA_OFFSET + h.DataTransferLength);
+    *pdwReturned = std::min<DWORD>(outLength, direct ? ZEDO_DIRECT_REQUEST_SIZE : ZEDO_DATA_OFFSET + moved);
     return TRUE;
 }
 

@@ -72,6 +72,9 @@ struct ModelDevice {
     // faults
     BYTE forcedStatus = 0;           // every pass-through ends with this SCSI status
     bool removed = false;            // every request fails (the device went away)
+    // Short answers: by operation code, the most bytes of data the chip sends back; the request's
+    // DataTransferLength then says how many came, as the storage stack reports it.
+    std::map<BYTE, DWORD> shortReplies;
     int openCount = 0;
 };
 

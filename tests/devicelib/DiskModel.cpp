@@ -455,6 +455,9 @@ BOOL CDiskModel::Control(HANDLE hDevice, DWORD dwCode, void* pIn, DWORD dwInLeng
             SetLastError(ERROR_INSUFFICIENT_BUFFER);
             return FALSE;
         }
+        auto limit = shortControls.find(dwCode);
+        if (limit != shortControls.end())
+            n = std::min(n, limit->second);
         memcpy(pOut, p, n);
         *pdwReturned = n;
         return TRUE;
@@ -671,8 +674,14 @@ BOOL CDiskModel::Ata(ModelDisk& disk, BYTE* in, DWORD inLength, BYTE* out, DWORD
         }
     }
     reinterpret_cast<ZedoPassThroughHeader*>(out)->ScsiStatus = status;
-    if (status == kGood && dataIn && !data.empty())
-        memcpy(out + h.DataBuffer, data.data(), std::min<size_t>(data.size(), length));
+    if (status == kGood && dataIn && !data.empty()) {
+        size_t moved = std::min<size_t>(data.size(), length);
+        auto limit = disk.shortReplies.find(h.CdbLength == 16 ? cdb[14] : cdb[9]);
+        if (limit != disk.shortReplies.end())
+            moved = std::min<size_t>(moved, limit->second);
+        memcpy(out + h.DataBuffer, data.data(), moved);
+        reinterpret_cast<ZedoPassThroughHeader*>(out)->DataTransferLength = static_cast<DWORD>(moved);
+    }
     *pdwReturned = outLength;
     return TRUE;
 }

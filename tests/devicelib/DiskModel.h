@@ -46,6 +46,9 @@ struct ModelDisk {
     std::map<BYTE, std::array<BYTE, 512>> logs;
     std::map<unsigned long long, std::vector<BYTE>> beyond;   // sectors past the capacity, by LBA
     BYTE forcedStatus = 0;
+    // Short answers: by ATA command (0xEC IDENTIFY, 0xB0 SMART, 0x25 READ DMA EXT), the most bytes
+    // of data the disk sends back; the request's DataTransferLength says how many came.
+    std::map<BYTE, DWORD> shortReplies;
 };
 
 struct ModelVolumeInfo {
@@ -127,6 +130,8 @@ public:
     bool freeSpaceFails = false;
     DWORD freeClusters = 1000000, sectorsPerCluster = 8, bytesPerSectorFree = 512;
     std::string currentFolder;
+    // Short answers of the disk and volume requests: by I/O control code, the most bytes answered.
+    std::map<DWORD, DWORD> shortControls;
     // Called after every raw transfer on a volume, outside the model's lock.
     std::function<void(bool bWrite, unsigned long long offset, DWORD length)> onVolumeTransfer;
 

@@ -459,3 +459,93 @@ TEST_F(Commands, TheChipCarriesOutWhatItKnowsAndRefusesTheRest)
     EXPECT_TRUE(model.Commands().empty());
     model.CloseDevice(hRead);
 }
+
+// A device that sends fewer bytes than a reader asked for (the storage stack says so in the
+// request's DataTransferLength) has not answered: every reader fails rather than hand over a
+// buffer whose missing bytes read as zeros.
+TEST_F(Commands, ShortAnswersFailEveryReader)
+{
+    struct Reader {
+        const char* name;
+        BYTE op;
+        DWORD length;   // the bytes the reader asks for in one command
+        std::function<int(CZedoUSBLib&, HANDLE, BYTE*)> call;
+    };
+    const std::vector<Reader> readers = {
+        {"ReadSerEEPROM", 0xE3, 1, [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.ReadSerEEPROM(h, 0x12, b); }},
+        {"VendRead", 0xE7, 0x40, [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.VendRead(h, 5, b, 0x40); }},
+        {"GetNANDInfo", 0xEE, 0x120, [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.GetNANDInfo(h, b, 0x120); }},
+        {"ReadNANDData", 0xEC, 0x800,
+         [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.ReadNANDData(h, 2, 0x11223344, b, 0x800, 0); }},
+        {"ReceiveDRAMData", 0xEC, 0x400, [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.ReceiveDRAMData(h, b, 0x400); }},
+        {"ReceiveData", 0xE8, 0x300, [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.ReceiveData(h, 3, b, 0x300); }},
+        {"GetPlatformInfo", 0xE5, 0x102,
+         [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.GetPlatformInfo(h, 4, b, 0x102); }},
+        {"ReadLBA", 0x28, 0x400, [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.ReadLBA(h, 0x100, 2, b); }},
+        {"ReadCapacity", 0x25, 8,
+         [](CZedoUSBLib& l, HANDLE h, BYTE* b) {
+             return l.ReadCapacity(h, reinterpret_cast<DWORD*>(b), reinterpret_cast<DWORD*>(b + 4));
+         }},
+        {"SCSI3E71_AccessHardDisk", 0xE6, 0x400,
+         [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.SCSI3E71_AccessHardDisk(h, 0, 0x100, b, 2); }},
+        {"SCSI3E71_GetDiskStatus", 0xEA, 1, [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.SCSI3E71_GetDiskStatus(h, b); }},
+        {"QT60X_AtaPassThrougth", 0xA1, 512,
+         [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.QT60X_AtaPassThrougth(h, b, 512); }},
+        {"QT60X_AccessConfigEEPROM", 0xE0, 128,
+         [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.QT60X_AccessConfigEEPROM(h, 0, b, 128); }},
+        {"QT60X_AccessRegister", 0xE4, 4,
+         [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.QT60X_AccessRegister(h, 0, 0xC880, b, 4); }},
+        {"QT60X_AccessFirmwareEEPROM", 0xE2, 0x10000,
+         [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.QT60X_AccessFirmwareEEPROM(h, 0, b, 0x18000); }},
+        {"SCSI_Inquiry", 0x12, 38, [](CZedoUSBLib& l, HANDLE h, BYTE* b) { return l.m_pUSBDev->SCSI_Inquiry(h, b, 38); }},
+    };
+    model.SetRegister(kDisk, 0xC880, 0x5A);
+    for (const Reader& r : readers) {
+        SCOPED_TRACE(r.name);
+        std::vector<BYTE> buffer(0x20000, 0xAA);
+        // The whole answer is taken.
+        ASSERT_EQ(0, r.call(lib, h, buffer.data()));
+        // One byte short, or nothing at all, is a failure.
+        for (DWORD sent : {r.length - 1, 0ul}) {
+            model.Device(kDisk).shortReplies[r.op] = sent;
+            EXPECT_EQ(-1, r.call(lib, h, buffer.data())) << sent;
+        }
+        model.Device(kDisk).shortReplies.clear();
+    }
+
+    // Cut answers leave nothing that looks like data: the register read clears what it clears on
+    // any failure, the capacity reads as none.
+    model.Device(kDisk).shortReplies[0xE4] = 2;
+    BYTE reg[4] = {0xAA, 0xAA, 0xAA, 0xAA};
+    EXPECT_EQ(-1, lib.QT60X_AccessRegister(h, 0, 0xC880, reg, 4));
+    EXPECT_EQ((std::vector<BYTE>{0, 0, 0, 0}), std::vector<BYTE>(reg, reg + 4));
+    model.Device(kDisk).shortReplies[0x25] = 4;
+    DWORD dwBlocks = 7, dwLength = 7;
+    EXPECT_EQ(-1, lib.ReadCapacity(h, &dwBlocks, &dwLength));
+    EXPECT_EQ(0u, dwBlocks);
+    EXPECT_EQ(0u, dwLength);
+
+    // The button poll: register answers that do not come are no press (zeros would read as one).
+    model.SetRegister(kDisk, 0xC880, 0x00);
+    model.SetRegister(kDisk, 0xC884, 0x01);
+    ASSERT_EQ(1, lib.QT60X_GetZULStatus(h));
+    model.Device(kDisk).shortReplies[0xE4] = 0;
+    EXPECT_EQ(-1, lib.QT60X_GetZULStatus(h));
+}
+
+// READ CAPACITY (10) answers a last address of all ones for a disk of 2^32 blocks or more: its
+// block count does not fit the 32-bit answer and is refused, not wrapped to an empty disk.
+TEST_F(Commands, CapacityBeyond32BitsIsRefused)
+{
+    model.Device(kDisk).lastLba = 0xFFFFFFFE;
+    DWORD dwBlocks = 0, dwLength = 0;
+    ASSERT_EQ(0, lib.ReadCapacity(h, &dwBlocks, &dwLength));
+    EXPECT_EQ(0xFFFFFFFFu, dwBlocks);
+    EXPECT_EQ(512u, dwLength);
+
+    model.Device(kDisk).lastLba = 0xFFFFFFFF;
+    dwBlocks = dwLength = 7;
+    EXPECT_EQ(-1, lib.ReadCapacity(h, &dwBlocks, &dwLength));
+    EXPECT_EQ(0u, dwBlocks);
+    EXPECT_EQ(0u, dwLength);
+}

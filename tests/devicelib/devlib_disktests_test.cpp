@@ -124,6 +124,29 @@ TEST_F(SpeedTest, AreaAtTheEndStaysInsideTheVolumeAndBadArgumentsAreRefused)
     EXPECT_EQ(0, utility.ReadWritePerfomanceTest(2, 0, 16, nullptr, &write, &error));
 }
 
+// Answers about the disk and the volume that stop short of what the test uses end it before it
+// reads or writes anything: a geometry without the disk size (which read as 0 put a test at
+// 100 % at the disk's start), a partition record without the high half of its length (a 6 GiB
+// volume read as 2 GiB).
+TEST_F(SpeedTest, ShortAnswersAboutDiskAndVolumeEndTheTest)
+{
+    model.AddDisk(3, 512, 12 * 1024 * 1024);
+    model.AddVolume('F', 3, kStart, 12 * 1024 * 1024 - kStart);
+    float read = 0, write = 0;
+    int error = 0;
+    model.shortControls[0x000700A0] = 24;   // IOCTL_DISK_GET_DRIVE_GEOMETRY_EX: the geometry alone
+    EXPECT_EQ(0, utility.ReadWritePerfomanceTest(2, 100, 16, &read, &write, &error));
+    EXPECT_EQ(0, model.VolumeWrites());
+    model.shortControls.clear();
+    model.shortControls[0x00070048] = 20;   // IOCTL_DISK_GET_PARTITION_INFO_EX: the length's low half
+    EXPECT_EQ(0, utility.ReadWritePerfomanceTest(3, 100, 16, &read, &write, &error));
+    EXPECT_EQ(-11, error);
+    EXPECT_EQ(0, model.VolumeWrites());
+    model.shortControls.clear();
+    ASSERT_EQ(1, utility.ReadWritePerfomanceTest(3, 100, 16, &read, &write, &error));
+    EXPECT_GT(model.VolumeWrites(), 0);
+}
+
 // ---- The file test ----
 
 class FileTest : public ::testing::Test {

@@ -172,6 +172,24 @@ TEST_F(Fat32, ExtendedPartitionInformationAndChosenClusterSize)
     EXPECT_EQ(2048u, Le32(boot, 28));
 }
 
+// Answers about the volume that stop short of a field the format uses format nothing: a record
+// without the high half of the partition length (a 6 GiB volume read as 2 GiB), a classic record
+// without the hidden sectors.
+TEST_F(Fat32, ShortAnswersAboutTheVolumeFormatNothing)
+{
+    model.AddDisk(2, 512, 12ull * 1024 * 1024);   // 6 GiB
+    model.AddVolume('G', 2, 2048, 12ull * 1024 * 1024 - 4096);
+    model.shortControls[0x00070048] = 20;   // IOCTL_DISK_GET_PARTITION_INFO_EX
+    EXPECT_EQ(0, Format('G', 0, "NewDisk", 1));
+    model.shortControls = {{0x00074004, 16}};   // IOCTL_DISK_GET_PARTITION_INFO
+    EXPECT_EQ(0, Format('G', 0, "NewDisk", 0));
+    EXPECT_EQ(0, model.VolumeWrites());
+    EXPECT_EQ("", model.FileSystemOf('G'));
+    model.shortControls.clear();
+    ASSERT_EQ(1, Format('G', 0, "NewDisk", 1));
+    EXPECT_EQ(12u * 1024 * 1024 - 4096, Le32(model.ReadDisk(2, 2048 * 512, 512), 32));
+}
+
 TEST(Fat32Layout, ClusterChoiceAndFatSize)
 {
     EXPECT_EQ(1u, CFat32Format::bGetSectorsPerCluster(512ull << 20, 512));

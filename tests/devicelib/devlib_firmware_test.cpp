@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -153,16 +154,81 @@ TEST_F(Firmware, EmptyAndLargeBodies)
     ASSERT_EQ(0, ZedoUSBLib_REBUILD_BINFILE(Input('0', {}).c_str(), out.c_str(), 1, 0));
     EXPECT_EQ((Bytes{0, 0, 0x5A, 0, 0, 0, 0, 0}), Read(out));
 
-    // 64 KiB + 3 of 0xFF: the length word keeps the low 16 bits, the checksum the low 8 bits of a
-    // sum far beyond one byte.
-    Bytes body(0x10003, 0xFF);
+    // The largest body the length word can say, 0xFFFF bytes of 0xFF: the checksum keeps the low
+    // 8 bits of a sum far beyond one byte.
+    Bytes body(0xFFFF, 0xFF);
     ASSERT_EQ(0, ZedoUSBLib_REBUILD_BINFILE(Input('3', body).c_str(), out.c_str(), 0, 4));
     Bytes image = Read(out);
     ASSERT_EQ(body.size() + 4, image.size());
-    EXPECT_EQ(0x03, image[0]);
-    EXPECT_EQ(0x00, image[1]);
+    EXPECT_EQ(0xFF, image[0]);
+    EXPECT_EQ(0xFF, image[1]);
     EXPECT_EQ(0x2D, image[image.size() - 2]);
-    EXPECT_EQ(static_cast<BYTE>((0x10003ull * 0xFF) & 0xFF), image.back());
+    EXPECT_EQ(static_cast<BYTE>((0xFFFFull * 0xFF) & 0xFF), image.back());
+}
+
+// A body of 64 KiB or more cannot be described by the 16-bit length word: such an input is
+// refused with its own code, and the output (here an earlier good image) stays as it was.
+TEST_F(Firmware, BodiesBeyondTheLengthWordAreRefused)
+{
+    const std::string out = dir + "out.bin";
+    ASSERT_EQ(0, ZedoUSBLib_REBUILD_BINFILE(Input('3', {9, 8, 7}).c_str(), out.c_str(), 1, 4));
+    const Bytes good = Read(out);
+    for (size_t n : {size_t(0x10000), size_t(0x10003), size_t(0x30000)}) {
+        EXPECT_EQ(ZEDOUSB_ERR_TOO_LARGE, ZedoUSBLib_REBUILD_BINFILE(Input('3', Bytes(n, 0x11)).c_str(), out.c_str(),
+                                                                    1, 4))
+            << n;
+        EXPECT_EQ(good, Read(out)) << n;
+    }
+    // The code is one of its own.
+    for (int nOther : {ZEDOUSB_OK, ZEDOUSB_ERR_DEVICE, ZEDOUSB_ERR_NOT_LOADED, ZEDOUSB_ERR_ARGUMENT, ZEDOUSB_ERR_FILE,
+                       ZEDOUSB_ERR_CHIP_TYPE, ZEDOUSB_ERR_OS})
+        EXPECT_NE(nOther, ZEDOUSB_ERR_TOO_LARGE);
+}
+
+// The output is replaced only by a whole image: a failed rebuild leaves an earlier image, or the
+// input named as the output, as it was, and no file of its own behind. The output may name the
+// input: the input is read whole before anything is written.
+TEST_F(Firmware, OutputIsReplacedOnlyByAWholeImage)
+{
+    const std::string in = Input('2', {1, 2, 3});
+    const std::string out = dir + "out.bin";
+    ASSERT_EQ(0, ZedoUSBLib_REBUILD_BINFILE(in.c_str(), out.c_str(), 0, 3));
+    const Bytes good = Read(out);
+    ASSERT_EQ((Bytes{0x03, 0x00, 0x01, 0x02, 0x03, 0x3C, 0x06}), good);
+    ASSERT_EQ(0, ZedoUSBLib_REBUILD_BINFILE(in.c_str(), in.c_str(), 0, 3));
+    EXPECT_EQ(good, Read(in));
+
+    const Bytes body(5000, 0x42);
+    Write(in, body);
+    {
+        CFailingWrites failing;
+        CDeviceIo* pOld = SetDeviceIo(&failing);
+        int nResult = ZedoUSBLib_REBUILD_BINFILE(in.c_str(), out.c_str(), 1, 3);
+        SetDeviceIo(pOld);
+        EXPECT_EQ(-1, nResult);
+    }
+    EXPECT_EQ(good, Read(out));
+    {
+        CFailingWrites failing;
+        CDeviceIo* pOld = SetDeviceIo(&failing);
+        int nResult = ZedoUSBLib_REBUILD_BINFILE(in.c_str(), in.c_str(), 1, 3);
+        SetDeviceIo(pOld);
+        EXPECT_EQ(-1, nResult);
+    }
+    EXPECT_EQ(body, Read(in));
+
+    // Only the files the test made are left in the folder.
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dir + "*").c_str(), &fd);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    do {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.push_back(fd.cFileName);
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ((std::vector<std::string>{"fw_2abcdefg.bin", "out.bin"}), names);
 }
 
 TEST_F(Firmware, FailuresLeaveNoOutput)

@@ -106,6 +106,30 @@ TEST_F(Partition, RealignsAPartitionAtSector63AndRereadsTheTableAfterTheWrite)
     }
 }
 
+// A partition at sector 63 too small to keep a sector once moved to 64 and cut to whole
+// 64-sector units (0 sectors would wrap to 0xFFFFFFC0): sector 0 stays as the tool wrote it and
+// the partitioning has failed. One of 65 sectors keeps 64.
+TEST_F(Partition, RealignmentOfAPartitionWithoutSectorsIsRefused)
+{
+    struct Case {
+        unsigned long long count;   // sectors the tool gives the partition
+        BYTE result;
+        DWORD start, sectors;       // the entry afterwards
+    } cases[] = {{0, 0, 63, 0}, {64, 0, 63, 64}, {65, 1, 64, 64}};
+    DWORD disk = 2;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.count);
+        model.AddDisk(disk, 512, 63 + c.count);
+        model.diskpartStart = 63;
+        EXPECT_EQ(c.result, utility.vCreatePartition(static_cast<BYTE>(disk), 0));
+        std::vector<BYTE> mbr = model.ReadDisk(disk, 0, 512);
+        EXPECT_EQ(c.start, Le32(mbr, 454));
+        EXPECT_EQ(c.sectors, Le32(mbr, 458));
+        EXPECT_EQ(c.result, model.Disk(disk).sector0Writes);
+        ++disk;
+    }
+}
+
 TEST_F(Partition, PartitionAt2048IsWrittenBackUnchanged)
 {
     model.AddDisk(2, 512, 1002048);

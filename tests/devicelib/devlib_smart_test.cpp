@@ -116,6 +116,53 @@ TEST_F(Ata, FailedStatusCopiesNothing)
     EXPECT_EQ(0x77, buffer[511]);
 }
 
+// Answers shorter than what a reader uses are failures, never pages or sizes padded with zeros:
+// IDENTIFY, the SMART pages and the private page through the pass-through, and the disk size.
+TEST_F(Ata, ShortAnswersAreFailures)
+{
+    model.AddDisk(2, 512, 1000000);
+    BYTE buffer[512];
+    ASSERT_EQ(1, utility.bSendIdentifyATAPassThrough(2, buffer, 512));
+    model.Disk(2).shortReplies[0xEC] = 511;
+    EXPECT_EQ(0, utility.bSendIdentifyATAPassThrough(2, buffer, 512));
+
+    model.Disk(2).shortReplies[0xB0] = 100;
+    memset(buffer, 0x77, sizeof(buffer));
+    EXPECT_EQ(0, ZedoUSBLib_GetSmartAttribute(2, reinterpret_cast<char*>(buffer)));
+    EXPECT_EQ(0, ZedoUSBLib_ReadSmartLog(2, reinterpret_cast<char*>(buffer), 0x80));
+    // Nothing of the cut answer was handed over.
+    EXPECT_EQ(0u, buffer[0] | buffer[1] | buffer[2] | buffer[3]);
+    EXPECT_EQ(Bytes(508, 0x77), Bytes(buffer + 4, buffer + 512));
+    // Writing a page moves nothing back and is not affected.
+    EXPECT_EQ(1, ZedoUSBLib_WriteSmartLog(2, reinterpret_cast<char*>(buffer), 0x80));
+
+    char page[512];
+    memset(page, 0x3C, sizeof(page));
+    ASSERT_EQ(1, ZedoUSBLib_vReadWriteSmartLogPage_LastSector(2, 1, page));
+    model.Disk(2).shortReplies[0x25] = 256;
+    EXPECT_EQ(0, ZedoUSBLib_vReadWriteSmartLogPage_LastSector(2, 0, page));
+}
+
+// A disk-geometry answer that stops before the disk size gives no size: without the check the
+// size read as 0 and the private page "past the capacity" was sector 0, the partition table.
+TEST_F(Ata, GeometryWithoutTheDiskSizeGivesNoSize)
+{
+    model.AddDisk(2, 512, 1000000);
+    model.shortControls[0x000700A0] = 24;   // the geometry record alone
+    const Bytes mbr = model.ReadDisk(2, 0, 512);
+    char page[512];
+    memset(page, 0x3C, sizeof(page));
+    EXPECT_EQ(0, ZedoUSBLib_vReadWriteSmartLogPage_LastSector(2, 1, page));
+    EXPECT_EQ(mbr, model.ReadDisk(2, 0, 512));
+    EXPECT_TRUE(model.AtaCommands().empty());
+    EXPECT_EQ(0xFFFFFFFFu, utility.vGetDiskPhysicalSize(2));
+    EXPECT_EQ(0x7FFFFFFFu, utility.vCheckFileSystemCapacity(2));
+
+    model.shortControls.clear();
+    EXPECT_EQ(488u, utility.vGetDiskPhysicalSize(2));
+    EXPECT_EQ(1u, utility.vCheckFileSystemCapacity(2));
+}
+
 TEST_F(Ata, SixteenByteBlocks)
 {
     model.AddDisk(2, 512, 1000000);
