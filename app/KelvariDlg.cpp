@@ -447,8 +447,9 @@ void CKelvariDlg::OnLButtonUp(UINT nFlags, CPoint point)
 
 BOOL CKelvariDlg::PreTranslateMessage(MSG* pMsg)
 {
-    // Esc never closes the main window; other messages carrying 27 pass.
-    if (AfxIsKeyMessageFor(pMsg, VK_ESCAPE))
+    // Esc never closes the main window; other messages carrying 27 pass. Neither does Ctrl+Break,
+    // which the dialog manager takes for Esc (its character, Ctrl+C, passes).
+    if (AfxIsKeyMessageFor(pMsg, VK_ESCAPE) || (pMsg->message == WM_KEYDOWN && pMsg->wParam == VK_CANCEL))
         return TRUE;
     for (HWND h : m_hToolTip) {
         if (h) {
