@@ -325,3 +325,63 @@ TEST_F(MainWindowInput, EscapeNeverClosesTheMainWindowButStillEndsThePopupsOverI
     EXPECT_EQ(passwordBefore, LineWith(ReadBytes(strSettings), "<SetPassword>"));
     EXPECT_TRUE(::IsWindowVisible(hMain));
 }
+
+TEST_F(MainWindowInput, ChangeMessagesThatTheShellDidNotSendAreIgnored)
+{
+    const CSelectionFiles files(strData);
+    const std::string nestedBefore = ReadBytes(files.NestedPath());
+    const std::string flatBefore = ReadBytes(files.FlatPath());
+    ASSERT_NE(std::string::npos, flatBefore.find("chosen"));
+
+    // What another program can post: small numbers, null, pointers to nothing, bytes that are no
+    // item lists, and item lists of the chosen folder that look as the shell's would.
+    LPITEMIDLIST pidlChosen = ::ILCreateFromPathW(strChosen);
+    LPITEMIDLIST pidlRoot = ::ILCreateFromPathW(root.Path());
+    ASSERT_NE(nullptr, pidlChosen);
+    ASSERT_NE(nullptr, pidlRoot);
+    LPCITEMIDLIST lists[2] = {pidlChosen, pidlRoot};
+    BYTE junk[64];
+    memset(junk, 0xFF, sizeof(junk));
+    const LPARAM self = (LPARAM)::GetCurrentProcessId();
+    struct Forged {
+        WPARAM wParam;
+        LPARAM lParam;
+    } forged[] = {
+        {0x10, SHCNE_RMDIR},
+        {0x10, 0},
+        {0x10, SHCNE_DELETE},
+        {0, SHCNE_RMDIR},
+        {0, self},
+        {(WPARAM)0xDEADBEE0, SHCNE_UPDATEDIR},
+        {(WPARAM)junk, SHCNE_RENAMEFOLDER},
+        {(WPARAM)junk, self},
+        {(WPARAM)lists, SHCNE_RMDIR},
+        {(WPARAM)lists, SHCNE_DELETE},
+        {(WPARAM)lists, SHCNE_RENAMEFOLDER},
+        {(WPARAM)lists, SHCNE_DRIVEREMOVED},
+        {(WPARAM)lists, self},
+    };
+    for (const Forged& f : forged) {
+        ::PostMessageW(hMain, WM_SHELL_NOTIFY, f.wParam, f.lParam);
+        Pump(40);
+        ASSERT_TRUE(::IsWindow(hMain)) << std::hex << f.wParam << " " << f.lParam;
+    }
+    Pump(200);
+    ::ILFree(pidlChosen);
+    ::ILFree(pidlRoot);
+    EXPECT_TRUE(::IsWindowVisible(hMain));
+    EXPECT_EQ(nestedBefore, ReadBytes(files.NestedPath()));
+    EXPECT_EQ(flatBefore, ReadBytes(files.FlatPath()));
+
+    // The shell's own word still counts: the chosen folder deleted through the shell leaves the
+    // selection.
+    SHFILEOPSTRUCTW op = {};
+    CString strFrom = strChosen;
+    strFrom.AppendChar(L'\0');
+    op.wFunc = FO_DELETE;
+    op.pFrom = strFrom;
+    op.fFlags = FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
+    ASSERT_EQ(0, ::SHFileOperationW(&op));
+    ::SHChangeNotify(SHCNE_RMDIR, SHCNF_PATHW | SHCNF_FLUSH, (const wchar_t*)strChosen, nullptr);
+    EXPECT_TRUE(PumpUntil([&] { return ReadBytes(files.FlatPath()).find("chosen") == std::string::npos; }, 5000));
+}
