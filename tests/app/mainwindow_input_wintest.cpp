@@ -12,6 +12,7 @@
 #include "PasswordSetDlg.h"
 #include "SelectionFiles.h"
 #include "SetDialog.h"
+#include "TreeShared.h"
 #include "usb_fake_disk.h"
 #include "wintest_util.h"
 
@@ -303,8 +304,18 @@ TEST_F(MainWindowInput, EscapeNeverClosesTheMainWindowButStillEndsThePopupsOverI
     if (HasFatalFailure())
         return;
 
-    // A message of the page panel: the start with no target disk is refused with a message.
+    // A list dropped down on the backup page takes Escape itself: the list closes, nothing else.
     Box()->OnBnClickedBackupPage();
+    ASSERT_NE(nullptr, g_hDestComboWnd);
+    ::SetFocus(g_hDestComboWnd);
+    ::SendMessageW(g_hDestComboWnd, CB_SHOWDROPDOWN, TRUE, 0);
+    ASSERT_TRUE(::SendMessageW(g_hDestComboWnd, CB_GETDROPPEDSTATE, 0, 0));
+    EscapeAt(g_hDestComboWnd, "dropped-down destination list");
+    if (HasFatalFailure())
+        return;
+    EXPECT_FALSE(::SendMessageW(g_hDestComboWnd, CB_GETDROPPEDSTATE, 0, 0));
+
+    // A message of the page panel: the start with no target disk is refused with a message.
     EXPECT_TRUE(EscapeEnds([&] { Box()->SendMessage(WM_COMMAND, MAKEWPARAM(IDC_ACTION_START, BN_CLICKED)); },
                            IsPopupOf<CMakeSureDlg>));
     EXPECT_EQ(0, Box()->m_bBackupRunning);
