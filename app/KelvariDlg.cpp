@@ -83,6 +83,48 @@ CString PathFromIDList(LPCITEMIDLIST pidl)
     return CString(buf);
 }
 
+// True when the n bytes at p lie in committed memory that this process may read.
+bool IsReadable(const void* p, size_t n)
+{
+    const BYTE* pByte = static_cast<const BYTE*>(p);
+    const BYTE* pEnd = pByte + n;
+    while (pByte < pEnd) {
+        MEMORY_BASIC_INFORMATION mbi = {};
+        if (!::VirtualQuery(pByte, &mbi, sizeof(mbi)) || mbi.State != MEM_COMMIT)
+            return false;
+        const DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                                PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+        if (!(mbi.Protect & kReadable) || (mbi.Protect & PAGE_GUARD))
+            return false;
+        pByte = static_cast<const BYTE*>(mbi.BaseAddress) + mbi.RegionSize;
+    }
+    return true;
+}
+
+// The path of an item-identifier list that the shell handed over, or empty text when there is
+// none or the list does not lie whole in readable memory.
+CString CheckedPathFromIDList(LPCITEMIDLIST pidl)
+{
+    if (!pidl)
+        return CString();
+    // An item list longer than this is no event's.
+    const size_t kMaxListBytes = 64 * 1024;
+    const BYTE* p = reinterpret_cast<const BYTE*>(pidl);
+    size_t nOffset = 0;
+    for (;;) {
+        USHORT cb = 0;
+        if (nOffset + sizeof(cb) > kMaxListBytes || !IsReadable(p + nOffset, sizeof(cb)))
+            return CString();
+        memcpy(&cb, p + nOffset, sizeof(cb));
+        if (cb == 0)
+            break;
+        if (cb < sizeof(cb) || !IsReadable(p + nOffset, cb))
+            return CString();
+        nOffset += cb;
+    }
+    return PathFromIDList(pidl);
+}
+
 bool IsBridgeDiskDrive(const CString& strDrive)
 {
     for (int i = 0; i < g_arrUSBDevice.GetSize(); ++i) {
@@ -214,8 +256,8 @@ BOOL CKelvariDlg::OnInitDialog()
     if (FAILED(::SHGetSpecialFolderLocation(m_hWnd, CSIDL_DRIVES, &pidlDrives)) || !pidlDrives)
         return FALSE;
     SHChangeNotifyEntry entry = {pidlDrives, TRUE};
-    m_nShellNotifyId = ::SHChangeNotifyRegister(m_hWnd, SHCNRF_ShellLevel, SHCNE_ALLEVENTS, WM_SHELL_NOTIFY, 1,
-                                                &entry);
+    m_nShellNotifyId = ::SHChangeNotifyRegister(m_hWnd, SHCNRF_ShellLevel | SHCNRF_NewDelivery, SHCNE_ALLEVENTS,
+                                                WM_SHELL_NOTIFY, 1, &entry);
     ::CoTaskMemFree(pidlDrives);
     return m_nShellNotifyId ? TRUE : FALSE;
 }
@@ -447,8 +489,9 @@ void CKelvariDlg::OnLButtonUp(UINT nFlags, CPoint point)
 
 BOOL CKelvariDlg::PreTranslateMessage(MSG* pMsg)
 {
-    // Esc never closes the main window; other messages carrying 27 pass.
-    if (AfxIsKeyMessageFor(pMsg, VK_ESCAPE))
+    // Esc never closes the main window; other messages carrying 27 pass. Neither does Ctrl+Break,
+    // which the dialog manager takes for Esc (its character, Ctrl+C, passes).
+    if (AfxIsKeyMessageFor(pMsg, VK_ESCAPE) || (pMsg->message == WM_KEYDOWN && pMsg->wParam == VK_CANCEL))
         return TRUE;
     for (HWND h : m_hToolTip) {
         if (h) {
@@ -592,10 +635,23 @@ void CKelvariDlg::OnTrayShow() { ShowWindow(SW_SHOW); }
 
 LRESULT CKelvariDlg::OnShellNotify(WPARAM wParam, LPARAM lParam)
 {
-    auto* pidls = (LPCITEMIDLIST*)wParam;
-    CString a = pidls ? PathFromIDList(pidls[0]) : CString();
-    CString b = pidls ? PathFromIDList(pidls[1]) : CString();
-    HandleShellEvent((LONG)(lParam & ~SHCNE_INTERRUPT), a, b);
+    // The registration asks for the shell's new delivery: wParam is a block that the shell shares
+    // from its process (lParam), and only the shell's lock opens it. Anything else that arrives
+    // under this message (another program can post it) is not the shell's and is ignored.
+    if (!m_nShellNotifyId || !wParam)
+        return 0;
+    PIDLIST_ABSOLUTE* pidls = nullptr;
+    LONG lEvent = 0;
+    HANDLE hLock = ::SHChangeNotification_Lock((HANDLE)wParam, (DWORD)lParam, &pidls, &lEvent);
+    if (!hLock)
+        return 0;
+    CString a, b;
+    if (pidls && IsReadable(pidls, 2 * sizeof(*pidls))) {
+        a = CheckedPathFromIDList(pidls[0]);
+        b = CheckedPathFromIDList(pidls[1]);
+    }
+    ::SHChangeNotification_Unlock(hLock);
+    HandleShellEvent(lEvent & ~SHCNE_INTERRUPT, a, b);
     return 1;
 }
 

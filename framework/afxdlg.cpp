@@ -89,12 +89,39 @@ BOOL CDialog::OnCommand(WPARAM wParam, LPARAM lParam)
     return FALSE;
 }
 
+namespace {
+
+// A dialog placed as a control inside another dialog (a page, a tab): the dialog manager acts for
+// the outermost dialog of such a chain.
+bool IsNestedDialog(HWND hWnd)
+{
+    const DWORD style = (DWORD)::GetWindowLongW(hWnd, GWL_STYLE);
+    if ((style & (WS_CHILD | DS_CONTROL)) != (WS_CHILD | DS_CONTROL))
+        return false;
+    HWND hParent = ::GetParent(hWnd);
+    return hParent && ::GetClassLongPtrW(hParent, GCW_ATOM) == (ULONG_PTR)(WORD)(ULONG_PTR)WC_DIALOG;
+}
+
+// The control the key goes to takes it itself (a dropped-down list, an edit that handles it).
+bool ControlWantsKey(MSG* pMsg)
+{
+    return pMsg->hwnd && (::SendMessageW(pMsg->hwnd, WM_GETDLGCODE, pMsg->wParam, (LPARAM)pMsg) & DLGC_WANTMESSAGE);
+}
+
+}  // namespace
+
 BOOL CDialog::PreTranslateMessage(MSG* pMsg)
 {
     // Keyboard navigation of the dialog (Tab, Enter, Esc, mnemonics).
-    if (pMsg->message >= WM_KEYFIRST && pMsg->message <= WM_KEYLAST)
-        return ::IsDialogMessageW(m_hWnd, pMsg);
-    return FALSE;
+    if (pMsg->message < WM_KEYFIRST || pMsg->message > WM_KEYLAST)
+        return FALSE;
+    // Esc inside a nested dialog would have the dialog manager cancel the outermost dialog at
+    // once, before the filters of the dialogs that hold this one have seen the key. It goes on up
+    // to the holding dialog instead, which handles it, filters it or cancels itself.
+    if (pMsg->message == WM_KEYDOWN && (pMsg->wParam == VK_ESCAPE || pMsg->wParam == VK_CANCEL) &&
+        IsNestedDialog(m_hWnd) && !ControlWantsKey(pMsg))
+        return FALSE;
+    return ::IsDialogMessageW(m_hWnd, pMsg);
 }
 
 void CDialog::EndDialog(int nResult)

@@ -341,6 +341,20 @@ TEST_F(MainDialog, RealShellNotificationReachesTheTrees)
     EXPECT_TRUE(PumpUntil([&] { return !t.source.calls.empty(); }, 5000));
     ASSERT_FALSE(t.source.calls.empty());
     EXPECT_EQ(expected, t.source.calls[0]);
+    t.Clear();
+
+    // A file made in the watched folder, then renamed: both of the event's paths come through.
+    CString strFile = strFolder + L"\\note.txt", strRenamed = strFolder + L"\\renamed.txt";
+    ASSERT_TRUE(WriteBytes(strFile, "text"));
+    ::SHChangeNotify(SHCNE_CREATE, SHCNF_PATHW | SHCNF_FLUSH, (const wchar_t*)strFile, nullptr);
+    EXPECT_TRUE(PumpUntil([&] { return !t.source.calls.empty(); }, 5000));
+    EXPECT_EQ(std::vector<std::string>{"created " + Narrow(strFile)}, t.source.calls);
+    t.Clear();
+    ASSERT_TRUE(::MoveFileW(strFile, strRenamed));
+    ::SHChangeNotify(SHCNE_RENAMEITEM, SHCNF_PATHW | SHCNF_FLUSH, (const wchar_t*)strFile,
+                     (const wchar_t*)strRenamed);
+    EXPECT_TRUE(PumpUntil([&] { return !t.source.calls.empty(); }, 5000));
+    EXPECT_EQ(std::vector<std::string>{"renamed " + Narrow(strFile) + " " + Narrow(strRenamed)}, t.source.calls);
 }
 
 TEST_F(MainDialog, DeviceChangeBurstGivesOneRefreshAfterTheLastChange)
