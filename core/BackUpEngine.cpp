@@ -617,11 +617,13 @@ void CBackUpEngine::WaitWhilePaused()
 
 void CBackUpEngine::AddFailLine(const CString& strPath, DWORD dwError)
 {
+    // The path as the user knows it, whichever form the call was made with.
+    const CString line = DisplayPath(strPath) + L";" + FormatSystemError(dwError);
     CCopyLane& lane = Lane();
     if (lane.pFails)
-        lane.pFails->push_back(strPath + L";" + FormatSystemError(dwError));
+        lane.pFails->push_back(line);
     else if (m_pFailList)
-        m_pFailList->InsertStringAndSelect(strPath + L";" + FormatSystemError(dwError));
+        m_pFailList->InsertStringAndSelect(line);
 }
 
 void CBackUpEngine::AddFile(const CString& strPath, ULONGLONG nSize)
@@ -985,7 +987,8 @@ bool CBackUpEngine::BackUpListedFile(INT_PTR i, const CString& strStoreFolder)
     HoldWhilePaused();
     if (m_bCancel)
         return false;
-    CString source = m_arrFiles[i];
+    // A listed path in the long-path form is copied as the path it stands for.
+    CString source = DisplayPath(m_arrFiles[i]);
     if (!IsDrivePath(source)) {
         AddFailLine(source, ERROR_BAD_PATHNAME);
         return true;
