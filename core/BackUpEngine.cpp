@@ -1228,6 +1228,99 @@ bool IsWriteSideError(DWORD err)
            err == ERROR_WRITE_FAULT;
 }
 
+// Reads a source in chunks of COPY_CHUNK into two buffers in turn on a thread of its own, one
+// chunk ahead of the caller, who writes the other. The reading stops at the end of the file,
+// at a failed read, or when the caller stops it (Stop, or the destructor, which wait for it).
+class CReadAhead {
+public:
+    CReadAhead(HANDLE hSource, BYTE* pFirst, BYTE* pSecond) : m_hSource(hSource)
+    {
+        m_slot[0].pBuffer = pFirst;
+        m_slot[1].pBuffer = pSecond;
+    }
+    ~CReadAhead() { Stop(); }
+    CReadAhead(const CReadAhead&) = delete;
+    CReadAhead& operator=(const CReadAhead&) = delete;
+
+    // False when the thread cannot run; the caller then reads by itself.
+    bool Start()
+    {
+        m_hFree = CreateSemaphoreW(nullptr, 2, 2, nullptr);
+        m_hFilled = CreateSemaphoreW(nullptr, 0, 2, nullptr);
+        if (m_hFree && m_hFilled)
+            m_hThread = CreateThread(nullptr, 64 * 1024, ThreadProc, this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+        if (!m_hThread)
+            CloseEvents();
+        return m_hThread != nullptr;
+    }
+    // The next chunk: its bytes and length (0 at the end of the file); false with the error of
+    // a read that failed. The chunk handed out before is free again from this call on.
+    bool Next(const BYTE*& p, DWORD& got, DWORD& err)
+    {
+        if (m_nTaken > 0)
+            ReleaseSemaphore(m_hFree, 1, nullptr);
+        WaitForSingleObject(m_hFilled, INFINITE);
+        const Slot& s = m_slot[m_nTaken++ % 2];
+        p = s.pBuffer;
+        got = s.nGot;
+        err = s.dwError;
+        return s.bRead;
+    }
+    void Stop()
+    {
+        if (!m_hThread)
+            return;
+        m_bStop = true;
+        ReleaseSemaphore(m_hFree, 2, nullptr);
+        WaitForSingleObject(m_hThread, INFINITE);
+        CloseHandle(m_hThread);
+        m_hThread = nullptr;
+        CloseEvents();
+    }
+
+private:
+    struct Slot {
+        BYTE* pBuffer = nullptr;
+        DWORD nGot = 0;
+        DWORD dwError = 0;
+        bool bRead = false;
+    };
+    static DWORD WINAPI ThreadProc(LPVOID pParam)
+    {
+        CReadAhead& self = *static_cast<CReadAhead*>(pParam);
+        for (unsigned k = 0;; ++k) {
+            WaitForSingleObject(self.m_hFree, INFINITE);
+            if (self.m_bStop)
+                break;
+            Slot& s = self.m_slot[k % 2];
+            s.nGot = 0;
+            s.bRead = ReadFile(self.m_hSource, s.pBuffer, CBackUpEngine::COPY_CHUNK, &s.nGot, nullptr) != FALSE;
+            s.dwError = s.bRead ? 0 : GetLastError();
+            const bool bEnd = !s.bRead || s.nGot == 0;
+            ReleaseSemaphore(self.m_hFilled, 1, nullptr);
+            if (bEnd)
+                break;
+        }
+        return 0;
+    }
+    void CloseEvents()
+    {
+        if (m_hFree)
+            CloseHandle(m_hFree);
+        if (m_hFilled)
+            CloseHandle(m_hFilled);
+        m_hFree = m_hFilled = nullptr;
+    }
+
+    HANDLE m_hSource;
+    HANDLE m_hThread = nullptr;
+    HANDLE m_hFree = nullptr;     // buffers the reader may fill
+    HANDLE m_hFilled = nullptr;   // buffers read and not yet handed out
+    std::atomic<bool> m_bStop{false};
+    Slot m_slot[2];
+    unsigned m_nTaken = 0;
+};
+
 } // namespace
 
 void CBackUpEngine::EnterTargetFolder(const CString& strFolder)
@@ -1441,24 +1534,36 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
             }
         }
     } else {
-        if (!lane.pCopyBuffer) {
+        const bool bLarge = size > COPY_CHUNK;
+        if (!lane.pCopyBuffer || (bLarge && !lane.pAheadBuffer)) {
             try {
-                lane.pCopyBuffer.reset(new BYTE[COPY_CHUNK]);
+                if (!lane.pCopyBuffer)
+                    lane.pCopyBuffer.reset(new BYTE[COPY_CHUNK]);
+                if (bLarge && !lane.pAheadBuffer)
+                    lane.pAheadBuffer.reset(new BYTE[COPY_CHUNK]);
             } catch (const std::bad_alloc&) {
-                ok = FALSE;
-                err = ERROR_NOT_ENOUGH_MEMORY;
+                if (!lane.pCopyBuffer) {
+                    ok = FALSE;
+                    err = ERROR_NOT_ENOUGH_MEMORY;
+                }
             }
         }
+        // A larger file is read a chunk ahead of its writes, on a thread of its own, so that
+        // reading and writing overlap; without that thread the chunks are read here.
+        CReadAhead ahead(hSource, lane.pCopyBuffer.get(), lane.pAheadBuffer.get());
+        const bool bAhead = ok && bLarge && lane.pAheadBuffer && ahead.Start();
         while (ok) {
             DWORD got = 0;
-            if (!ReadFile(hSource, lane.pCopyBuffer.get(), COPY_CHUNK, &got, nullptr)) {
+            const BYTE* p = lane.pCopyBuffer.get();
+            if (bAhead ? !ahead.Next(p, got, err)
+                       : !ReadFile(hSource, lane.pCopyBuffer.get(), COPY_CHUNK, &got, nullptr)) {
                 ok = FALSE;
-                err = GetLastError();
+                if (!bAhead)
+                    err = GetLastError();
                 break;
             }
             if (got == 0)
                 break;
-            const BYTE* p = lane.pCopyBuffer.get();
             for (DWORD left = got; left > 0;) {
                 DWORD written = 0;
                 const BOOL wrote = g_pfnWriteBlock(hTemp, p, left, &written, nullptr);
@@ -1496,6 +1601,7 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
                 break;
             }
         }
+        ahead.Stop();
         closeSource();
         // On the disk before it is stamped and named: a copy carrying the source's time is
         // never compared again, so it must not be one that a crash can leave empty.

@@ -171,6 +171,7 @@ private:
         // becomes the current one (0 once taken).
         ULONGLONG nSize = 0;
         std::unique_ptr<BYTE[]> pCopyBuffer;
+        std::unique_ptr<BYTE[]> pAheadBuffer;   // the second buffer of a larger file's copy
         CString strEnteredFolder;           // upper case; the folder EnterTargetFolder listed last
         std::set<CString> setEnteredNames;  // upper case; names present in it then
         CString strMadeFolder;              // the folder MakeTargetFolders made sure of last
