@@ -3,11 +3,16 @@
 # on the same generated trees inside the Wine prefix's C: drive.
 #   big:   1 file of 1 GiB          -> MB/s
 #   small: 20,000 files of 8 KiB    -> files/s
-# Every run starts with an empty target and its time includes a final sync, so that what the
-# tool wrote has reached the disk; the tools take turns, ${BENCH_REPEAT:-3} rounds, and the
-# summary gives the median time of each tool, and the median of the per-round ratios (each
-# round's tools ran under the same load). The load average is printed before and after. Usage: BUILD_DIR=build [BENCH_REPEAT=2] [BENCH_KEEP=1] [BENCH_SETS="big small"]
-#   [BENCH_LANES=N] [WINEPREFIX=<an existing prefix>] bash bench/backup_bench.sh
+# Every run starts with an empty target. Each run is timed twice: until the tool has ended
+# ("unsynced"), and until a sync after it has ended ("synced": what the tool wrote has reached
+# the disk; the engine flushes every copy itself, the other tools leave that to the sync). The
+# tools take turns, ${BENCH_REPEAT:-3} rounds, and the summary gives, for each of the two
+# timings, the median time of each tool and the median of the per-round ratios (each round's
+# tools ran under the same load). The load average is printed before and after. Usage:
+#   BUILD_DIR=build [BENCH_REPEAT=2] [BENCH_KEEP=1] [BENCH_SETS="big small"] [BENCH_LANES=N]
+#   [BENCH_PROGRAM=<another backup_bench.exe>] [WINEPREFIX=<an existing prefix>]
+#   bash bench/backup_bench.sh
+# BENCH_PROGRAM measures another build of the engine (an older one, say) with the same trees.
 # On a machine without 32-bit support the 64-bit build (see tools/wine-env.sh) runs under 64-bit
 # Wine, and so does the xcopy it is measured against.
 set -eu
@@ -24,6 +29,7 @@ else
   zul_prepare_prefix "$WINEPREFIX"
 fi
 bin=$(zul_run_build "$build")/bin
+engine_exe=${BENCH_PROGRAM:-$bin/backup_bench.exe}
 server=$(dirname "$(command -v "$wine")")/wineserver
 [ -x "$server" ] || server=wineserver
 timeout -k 5 20 "$server" -p </dev/null >/dev/null 2>&1 || true
@@ -63,9 +69,10 @@ results=()
 run() {
   local name=$1 set=$2; shift 2
   rm -rf "$base/out"; mkdir -p "$base/out"; sync
-  local t0 t1 rc=0
+  local t0 tend t1 rc=0
   t0=$(now)
   "$@" >"$base/out.log" 2>&1 || rc=$?
+  tend=$(now)
   sync
   t1=$(now)
   local files bytes
@@ -78,8 +85,9 @@ run() {
   if [ "$files" != "$want_files" ] || [ "$bytes" != "$want_bytes" ]; then
     note="INCOMPLETE ($files files, $bytes bytes; exit $rc)"
   fi
-  results+=("$set $name $t0 $t1 $want_files $want_bytes $note")
-  printf '%-6s %-9s %8.2f s %s\n' "$set" "$name" "$(echo "$t1 - $t0" | bc)" "$note"
+  results+=("$set $name $t0 $tend $t1 $want_files $want_bytes $note")
+  printf '%-6s %-9s %8.2f s synced %8.2f s unsynced %s\n' "$set" "$name" "$(echo "$t1 - $t0" | bc)" \
+    "$(echo "$tend - $t0" | bc)" "$note"
 }
 
 # Some Wine versions ship robocopy as a stub that copies nothing: try it on one small file.
@@ -99,9 +107,9 @@ echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 for set in ${BENCH_SETS:-big small}; do
  for round in $(seq "$repeat"); do
-  run engine "$set" timeout -k 10 1800 "$wine" "$bin/backup_bench.exe" $lanes_arg "$win\\$set" "$win\\out"
+  run engine "$set" timeout -k 10 1800 "$wine" "$engine_exe" $lanes_arg "$win\\$set" "$win\\out"
   if [ "${BENCH_ONE_LANE:-0}" = 1 ]; then
-    run engine-1 "$set" timeout -k 10 1800 "$wine" "$bin/backup_bench.exe" --lanes 1 "$win\\$set" "$win\\out"
+    run engine-1 "$set" timeout -k 10 1800 "$wine" "$engine_exe" --lanes 1 "$win\\$set" "$win\\out"
   fi
   run xcopy "$set" timeout -k 10 1800 "$wine" xcopy "$win\\$set" "$win\\out\\$set\\" /E /K /H /I /Y /Q
   if [ $have_robocopy = 1 ]; then
@@ -117,7 +125,8 @@ rm -rf "$base/out" "$base/out.log"
 
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
-printf '%s\n' "${results[@]}" | awk '
+summary() {   # summary synced|unsynced
+printf '%s\n' "${results[@]}" | awk -v which="$1" '
 function median(list,   n, a, i, j, t) {
   n = split(list, a, " ")
   for (i = 2; i <= n; i++) { t = a[i]; for (j = i - 1; j >= 1 && a[j] > t; j--) a[j+1] = a[j]; a[j+1] = t }
@@ -125,8 +134,8 @@ function median(list,   n, a, i, j, t) {
 }
 {
   set=$1; name=$2; if (name == "cp") { name = "cp -a"; off=1 } else off=0
-  t0=$(3+off); t1=$(4+off); files=$(5+off); bytes=$(6+off)
-  s=t1-t0; key=set SUBSEP name
+  t0=$(3+off); tend=$(4+off); t1=$(5+off); files=$(6+off); bytes=$(7+off)
+  s=(which == "synced" ? t1 : tend)-t0; key=set SUBSEP name
   round[key]++; r=round[key]
   secs[key]=secs[key] " " s; at[key SUBSEP r]=s
   nfiles[set]=files; nbytes[set]=bytes
@@ -134,6 +143,10 @@ function median(list,   n, a, i, j, t) {
   if (!(name in seen)) { seen[name]=1; order[++n]=name }
 }
 END {
+  if (which == "synced")
+    print "until the data is on the disk (each tool, then a sync):"
+  else
+    print "until the tool has ended (no sync; the engine still flushes every copy):"
   printf "%-9s %10s %10s %14s %10s   (medians)\n", "tool", "big s", "big MB/s", "small files/s", "small s"
   for (i=1; i<=n; i++) { t=order[i]
     bs = ("big" SUBSEP t) in secs ? median(secs["big" SUBSEP t]) : 0
@@ -150,4 +163,8 @@ END {
         printf "engine speed / %-7s %-6s rounds:%s   median %.2f\n", t, set, list, median(list)
     }
   }
+  print ""
 }'
+}
+summary synced
+summary unsynced

@@ -6,10 +6,13 @@
 #include <memory>
 #include <vector>
 
+#include "LongPath.h"
 #include "SharedFunctions.h"
 #include "WriteQueue.h"
 
 ZulCopyFileFunc CBackUpEngine::s_pfnCopyFile = ::CopyFileExW;
+CBackUpEngine::FlushFileFunc CBackUpEngine::s_pfnFlushFile = ::FlushFileBuffers;
+bool CBackUpEngine::s_bSystemCopyAlways = false;
 int CBackUpEngine::s_nCopyLanes = 0;
 
 // The progress timer reads the byte counters while the worker writes them; on a 32-bit
@@ -80,7 +83,7 @@ bool SameTime(const FILETIME& a, const FILETIME& b)
 
 bool FileExists(const CString& strPath)
 {
-    DWORD a = GetFileAttributesW(strPath);
+    DWORD a = GetFileAttributesW(ExtendedPath(strPath));
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -88,14 +91,15 @@ bool FileExists(const CString& strPath)
 // gets its attributes back and the error stays the deletion's.
 bool RemoveFile(const CString& strPath)
 {
-    DWORD attrs = GetFileAttributesW(strPath);
+    const CString path = ExtendedPath(strPath);
+    DWORD attrs = GetFileAttributesW(path);
     if (attrs == INVALID_FILE_ATTRIBUTES)
         return GetLastError() == ERROR_FILE_NOT_FOUND;
-    SetFileAttributesW(strPath, FILE_ATTRIBUTE_NORMAL);
-    if (DeleteFileW(strPath))
+    SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+    if (DeleteFileW(path))
         return true;
     DWORD err = GetLastError();
-    SetFileAttributesW(strPath, attrs);
+    SetFileAttributesW(path, attrs);
     SetLastError(err);
     return false;
 }
@@ -103,8 +107,9 @@ bool RemoveFile(const CString& strPath)
 // Moves the finished temporary copy over the final name in one step, so that the final name
 // always holds either the old or the new complete file. A read-only (or hidden or system)
 // old file refuses to be replaced until its attributes are cleared.
-bool MoveIntoPlace(const CString& strTemp, const CString& strFinal)
+bool MoveIntoPlace(const CString& strTempPath, const CString& strFinalPath)
 {
+    const CString strTemp = ExtendedPath(strTempPath), strFinal = ExtendedPath(strFinalPath);
     const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
     if (MoveFileExW(strTemp, strFinal, flags))
         return true;
@@ -132,10 +137,6 @@ CString TempNameIn(const CString& strFolder)
     static std::atomic<unsigned> counter{0};
     CString s;
     s.Format(L"%ls\\~zu%lx_%x.tmp", strFolder.GetString(), GetCurrentProcessId(), counter++);
-    // The temporary name may be longer than the final one; near the path length limit the
-    // long-path form keeps it usable wherever the final name is.
-    if (s.GetLength() >= MAX_PATH && IsDrivePath(s))
-        s.Insert(0, L"\\\\?\\");
     return s;
 }
 
@@ -206,10 +207,11 @@ bool IsExistsError(DWORD err)
 }
 
 // Gives the target the times and attributes of the source.
-void CopySourceState(const CString& strSource, const CString& strTarget)
+void CopySourceState(const CString& strSource, const CString& strTargetPath)
 {
+    const CString strTarget = ExtendedPath(strTargetPath);
     WIN32_FILE_ATTRIBUTE_DATA d;
-    if (!GetFileAttributesExW(strSource, GetFileExInfoStandard, &d))
+    if (!GetFileAttributesExW(ExtendedPath(strSource), GetFileExInfoStandard, &d))
         return;
     const DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                            FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY |
@@ -279,13 +281,13 @@ bool SettleIntoPlace(const CString& strSource, const CString& strTemp, const CSt
     HANDLE h = hTemp;
     if (pEntry)
         d = *pEntry;
-    const bool bEntry = pEntry || GetFileAttributesExW(strSource, GetFileExInfoStandard, &d);
+    const bool bEntry = pEntry || GetFileAttributesExW(ExtendedPath(strSource), GetFileExInfoStandard, &d);
     if (!bEntry && h != INVALID_HANDLE_VALUE) {
         CloseHandle(h);
         h = INVALID_HANDLE_VALUE;
     }
     if (bEntry && h == INVALID_HANDLE_VALUE)
-        h = CreateFileW(strTemp, FILE_WRITE_ATTRIBUTES | DELETE,
+        h = CreateFileW(ExtendedPath(strTemp), FILE_WRITE_ATTRIBUTES | DELETE,
                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -298,8 +300,10 @@ bool SettleIntoPlace(const CString& strSource, const CString& strTemp, const CSt
         CopySourceState(strSource, strTemp);
         return MoveIntoPlace(strTemp, strFinal);
     }
-    // The rename replaces the old copy in one step, as the move by name does.
-    const DWORD nameBytes = static_cast<DWORD>(strFinal.GetLength()) * sizeof(wchar_t);
+    // The rename replaces the old copy in one step, as the move by name does. The name is
+    // taken as it stands, like every other name of the copy.
+    const CString finalName = ExtendedPath(strFinal);
+    const DWORD nameBytes = static_cast<DWORD>(finalName.GetLength()) * sizeof(wchar_t);
     // Room for the name and a terminating zero, which some systems read the name up to.
     alignas(FILE_RENAME_INFO) BYTE onStack[sizeof(FILE_RENAME_INFO) + 2 * MAX_PATH + 2];
     std::vector<BYTE> onHeap;
@@ -314,7 +318,7 @@ bool SettleIntoPlace(const CString& strSource, const CString& strTemp, const CSt
     rename->ReplaceIfExists = TRUE;
     rename->RootDirectory = nullptr;
     rename->FileNameLength = nameBytes;
-    std::memcpy(rename->FileName, strFinal.GetString(), nameBytes);
+    std::memcpy(rename->FileName, finalName.GetString(), nameBytes);
     const bool moved = SetFileInformationByHandle(h, FileRenameInfo, rename, bufferBytes) != FALSE;
     CloseHandle(h);
     return moved || MoveIntoPlace(strTemp, strFinal);
@@ -358,6 +362,48 @@ bool EntryOf(HANDLE h, WIN32_FILE_ATTRIBUTE_DATA& d)
     return true;
 }
 
+// Puts what was written to a copy on the disk: the stream of the handle and, with bStreams,
+// every further data stream of the file at strPath (each stream is flushed through a handle
+// of its own). False with the error when any of them cannot be flushed.
+bool FlushCopy(HANDLE h, const CString& strPath, bool bStreams)
+{
+    if (!CBackUpEngine::s_pfnFlushFile(h)) {
+        if (GetLastError() == ERROR_SUCCESS)
+            SetLastError(ERROR_WRITE_FAULT);
+        return false;
+    }
+    if (!bStreams)
+        return true;
+    std::vector<BYTE> buffer(4096);
+    while (!GetFileInformationByHandleEx(h, FileStreamInfo, buffer.data(), static_cast<DWORD>(buffer.size()))) {
+        if (GetLastError() != ERROR_MORE_DATA || buffer.size() >= (1u << 22))
+            return true;   // a file system that cannot list streams has none besides the main one
+        buffer.resize(buffer.size() * 4);
+    }
+    const CString path = ExtendedPath(strPath);
+    for (size_t at = 0;;) {
+        const FILE_STREAM_INFO* info = reinterpret_cast<const FILE_STREAM_INFO*>(buffer.data() + at);
+        const CString name(info->StreamName, static_cast<int>(info->StreamNameLength / sizeof(wchar_t)));
+        if (!name.IsEmpty() && name.CompareNoCase(L"::$DATA") != 0) {
+            HANDLE hStream = CreateFileW(path + name, GENERIC_WRITE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (hStream == INVALID_HANDLE_VALUE)
+                return false;
+            const bool flushed = CBackUpEngine::s_pfnFlushFile(hStream) != FALSE;
+            const DWORD err = flushed ? ERROR_SUCCESS : GetLastError();
+            CloseHandle(hStream);
+            if (!flushed) {
+                SetLastError(err == ERROR_SUCCESS ? ERROR_WRITE_FAULT : err);
+                return false;
+            }
+        }
+        if (!info->NextEntryOffset)
+            return true;
+        at += info->NextEntryOffset;
+    }
+}
+
 } // namespace
 
 bool IsFolder(const CString& strPath)
@@ -369,11 +415,11 @@ bool IsFolder(const CString& strPath)
         return false;
     if (s.GetLength() == 2 && s[1] == L':') {
         // A drive as letter and colon: a file find cannot name the root itself.
-        DWORD a = GetFileAttributesW(s + L"\\");
+        DWORD a = GetFileAttributesW(ExtendedPath(s + L"\\"));
         return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
     }
     WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW(s, &fd);
+    HANDLE h = FindFirstFileW(ExtendedPath(s), &fd);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     FindClose(h);
@@ -571,11 +617,13 @@ void CBackUpEngine::WaitWhilePaused()
 
 void CBackUpEngine::AddFailLine(const CString& strPath, DWORD dwError)
 {
+    // The path as the user knows it, whichever form the call was made with.
+    const CString line = DisplayPath(strPath) + L";" + FormatSystemError(dwError);
     CCopyLane& lane = Lane();
     if (lane.pFails)
-        lane.pFails->push_back(strPath + L";" + FormatSystemError(dwError));
+        lane.pFails->push_back(line);
     else if (m_pFailList)
-        m_pFailList->InsertStringAndSelect(strPath + L";" + FormatSystemError(dwError));
+        m_pFailList->InsertStringAndSelect(line);
 }
 
 void CBackUpEngine::AddFile(const CString& strPath, ULONGLONG nSize)
@@ -665,7 +713,7 @@ bool CBackUpEngine::IsCompressedCopy(const CString& strStoredPath)
 
 bool CBackUpEngine::StartsWithCopyMarker(const CString& strPath)
 {
-    HANDLE h = CreateFileW(strPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+    HANDLE h = CreateFileW(ExtendedPath(strPath), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
@@ -863,7 +911,7 @@ bool CBackUpEngine::OpenPlainSource(const CString& strSource)
     CCopyLane& lane = Lane();
     lane.bSourceEntry = false;
     lane.CloseSource();
-    HANDLE h = CreateFileW(strSource, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    HANDLE h = CreateFileW(ExtendedPath(strSource), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (h == INVALID_HANDLE_VALUE || !EntryOf(h, lane.sourceEntry)) {
         DWORD err = GetLastError();
@@ -893,7 +941,7 @@ bool CBackUpEngine::TakeSourceSize(const CString& strSource, DWORD* pMarker)
         // The size alone comes from the file's entry: one call instead of an open, a query
         // and a close; the copy takes its times and attributes from the same entry. A file
         // that cannot be read fails in the copy, with its fail line there.
-        if (!GetFileAttributesExW(strSource, GetFileExInfoStandard, &lane.sourceEntry)) {
+        if (!GetFileAttributesExW(ExtendedPath(strSource), GetFileExInfoStandard, &lane.sourceEntry)) {
             AddFailLine(strSource, GetLastError());
             return false;
         }
@@ -902,7 +950,7 @@ bool CBackUpEngine::TakeSourceSize(const CString& strSource, DWORD* pMarker)
         lane.bSourceEntry = true;
         return true;
     }
-    HANDLE h = CreateFileW(strSource, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    HANDLE h = CreateFileW(ExtendedPath(strSource), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         AddFailLine(strSource, GetLastError());
@@ -939,7 +987,8 @@ bool CBackUpEngine::BackUpListedFile(INT_PTR i, const CString& strStoreFolder)
     HoldWhilePaused();
     if (m_bCancel)
         return false;
-    CString source = m_arrFiles[i];
+    // A listed path in the long-path form is copied as the path it stands for.
+    CString source = DisplayPath(m_arrFiles[i]);
     if (!IsDrivePath(source)) {
         AddFailLine(source, ERROR_BAD_PATHNAME);
         return true;
@@ -1163,7 +1212,8 @@ BOOL CBackUpEngine::CopyPlain(const CString& strSource, const CString& strTempTa
     m_dwLastCopyStream = 0;
     BOOL bCancel = FALSE;
     // The temporary target is an empty file of this run's own, so it may be overwritten.
-    if (s_pfnCopyFile(strSource, strTempTarget, BackUpCopyProgress, this, &bCancel, COPY_FILE_RESTARTABLE))
+    if (s_pfnCopyFile(ExtendedPath(strSource), ExtendedPath(strTempTarget), BackUpCopyProgress, this, &bCancel,
+                      COPY_FILE_RESTARTABLE))
         return TRUE;
     dwError = GetLastError();
     return FALSE;
@@ -1177,6 +1227,99 @@ bool IsWriteSideError(DWORD err)
     return err == ERROR_DISK_FULL || err == ERROR_HANDLE_DISK_FULL || err == ERROR_WRITE_PROTECT ||
            err == ERROR_WRITE_FAULT;
 }
+
+// Reads a source in chunks of COPY_CHUNK into two buffers in turn on a thread of its own, one
+// chunk ahead of the caller, who writes the other. The reading stops at the end of the file,
+// at a failed read, or when the caller stops it (Stop, or the destructor, which wait for it).
+class CReadAhead {
+public:
+    CReadAhead(HANDLE hSource, BYTE* pFirst, BYTE* pSecond) : m_hSource(hSource)
+    {
+        m_slot[0].pBuffer = pFirst;
+        m_slot[1].pBuffer = pSecond;
+    }
+    ~CReadAhead() { Stop(); }
+    CReadAhead(const CReadAhead&) = delete;
+    CReadAhead& operator=(const CReadAhead&) = delete;
+
+    // False when the thread cannot run; the caller then reads by itself.
+    bool Start()
+    {
+        m_hFree = CreateSemaphoreW(nullptr, 2, 2, nullptr);
+        m_hFilled = CreateSemaphoreW(nullptr, 0, 2, nullptr);
+        if (m_hFree && m_hFilled)
+            m_hThread = CreateThread(nullptr, 64 * 1024, ThreadProc, this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+        if (!m_hThread)
+            CloseEvents();
+        return m_hThread != nullptr;
+    }
+    // The next chunk: its bytes and length (0 at the end of the file); false with the error of
+    // a read that failed. The chunk handed out before is free again from this call on.
+    bool Next(const BYTE*& p, DWORD& got, DWORD& err)
+    {
+        if (m_nTaken > 0)
+            ReleaseSemaphore(m_hFree, 1, nullptr);
+        WaitForSingleObject(m_hFilled, INFINITE);
+        const Slot& s = m_slot[m_nTaken++ % 2];
+        p = s.pBuffer;
+        got = s.nGot;
+        err = s.dwError;
+        return s.bRead;
+    }
+    void Stop()
+    {
+        if (!m_hThread)
+            return;
+        m_bStop = true;
+        ReleaseSemaphore(m_hFree, 2, nullptr);
+        WaitForSingleObject(m_hThread, INFINITE);
+        CloseHandle(m_hThread);
+        m_hThread = nullptr;
+        CloseEvents();
+    }
+
+private:
+    struct Slot {
+        BYTE* pBuffer = nullptr;
+        DWORD nGot = 0;
+        DWORD dwError = 0;
+        bool bRead = false;
+    };
+    static DWORD WINAPI ThreadProc(LPVOID pParam)
+    {
+        CReadAhead& self = *static_cast<CReadAhead*>(pParam);
+        for (unsigned k = 0;; ++k) {
+            WaitForSingleObject(self.m_hFree, INFINITE);
+            if (self.m_bStop)
+                break;
+            Slot& s = self.m_slot[k % 2];
+            s.nGot = 0;
+            s.bRead = ReadFile(self.m_hSource, s.pBuffer, CBackUpEngine::COPY_CHUNK, &s.nGot, nullptr) != FALSE;
+            s.dwError = s.bRead ? 0 : GetLastError();
+            const bool bEnd = !s.bRead || s.nGot == 0;
+            ReleaseSemaphore(self.m_hFilled, 1, nullptr);
+            if (bEnd)
+                break;
+        }
+        return 0;
+    }
+    void CloseEvents()
+    {
+        if (m_hFree)
+            CloseHandle(m_hFree);
+        if (m_hFilled)
+            CloseHandle(m_hFilled);
+        m_hFree = m_hFilled = nullptr;
+    }
+
+    HANDLE m_hSource;
+    HANDLE m_hThread = nullptr;
+    HANDLE m_hFree = nullptr;     // buffers the reader may fill
+    HANDLE m_hFilled = nullptr;   // buffers read and not yet handed out
+    std::atomic<bool> m_bStop{false};
+    Slot m_slot[2];
+    unsigned m_nTaken = 0;
+};
 
 } // namespace
 
@@ -1238,7 +1381,7 @@ HANDLE CBackUpEngine::CreateTempIn(const CString& strFolder, const CString& strF
     bool bRemade = false;
     for (int tries = 0;; ++tries) {
         strTemp = TempNameIn(strFolder);
-        HANDLE h = CreateFileW(strTemp, dwAccess, 0, nullptr, CREATE_NEW, dwFlags, nullptr);
+        HANDLE h = CreateFileW(ExtendedPath(strTemp), dwAccess, 0, nullptr, CREATE_NEW, dwFlags, nullptr);
         if (h != INVALID_HANDLE_VALUE)
             return h;
         DWORD err = GetLastError();
@@ -1316,7 +1459,7 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
     HANDLE hSource = lane.hSource;
     const bool bOwnSource = hSource == INVALID_HANDLE_VALUE;
     if (bOwnSource) {
-        hSource = CreateFileW(strSource, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+        hSource = CreateFileW(ExtendedPath(strSource), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (hSource == INVALID_HANDLE_VALUE) {
             AddFailLine(strSource, GetLastError());
@@ -1342,8 +1485,8 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
     const ULONGLONG size = (static_cast<ULONGLONG>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
     // Whether the source's drive can tell its streams is asked once a run.
     const int drive = IsDrivePath(strSource) ? (towupper(strSource[0]) - L'A') & 31 : 26;
-    bool bLegacy = false;
-    if (!(m_nNoStreamInfoDrives & (1u << drive))) {
+    bool bLegacy = s_bSystemCopyAlways;
+    if (!bLegacy && !(m_nNoStreamInfoDrives & (1u << drive))) {
         bool bUnsupported = false;
         bLegacy = HasFurtherStreams(hSource, bUnsupported);
         if (bUnsupported)
@@ -1376,25 +1519,51 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
         done = m_nStreamCopyCounted;
         LeaveCriticalSection(&m_csStreamCopy);
         bWriteSide = IsWriteSideError(err);
-    } else {
-        if (!lane.pCopyBuffer) {
-            try {
-                lane.pCopyBuffer.reset(new BYTE[COPY_CHUNK]);
-            } catch (const std::bad_alloc&) {
-                ok = FALSE;
-                err = ERROR_NOT_ENOUGH_MEMORY;
-            }
-        }
-        while (ok) {
-            DWORD got = 0;
-            if (!ReadFile(hSource, lane.pCopyBuffer.get(), COPY_CHUNK, &got, nullptr)) {
+        if (ok) {
+            // The system's copy has closed the file and given it the source's attributes: it
+            // is opened again, writable, to be flushed (every stream) and settled.
+            const CString tempPath = ExtendedPath(temp);
+            SetFileAttributesW(tempPath, FILE_ATTRIBUTE_NORMAL);
+            hTemp = CreateFileW(tempPath, GENERIC_WRITE | DELETE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (hTemp == INVALID_HANDLE_VALUE || !FlushCopy(hTemp, temp, true)) {
                 ok = FALSE;
                 err = GetLastError();
+                bWriteSide = true;
+            }
+        }
+    } else {
+        const bool bLarge = size > COPY_CHUNK;
+        if (!lane.pCopyBuffer || (bLarge && !lane.pAheadBuffer)) {
+            try {
+                if (!lane.pCopyBuffer)
+                    lane.pCopyBuffer.reset(new BYTE[COPY_CHUNK]);
+                if (bLarge && !lane.pAheadBuffer)
+                    lane.pAheadBuffer.reset(new BYTE[COPY_CHUNK]);
+            } catch (const std::bad_alloc&) {
+                if (!lane.pCopyBuffer) {
+                    ok = FALSE;
+                    err = ERROR_NOT_ENOUGH_MEMORY;
+                }
+            }
+        }
+        // A larger file is read a chunk ahead of its writes, on a thread of its own, so that
+        // reading and writing overlap; without that thread the chunks are read here.
+        CReadAhead ahead(hSource, lane.pCopyBuffer.get(), lane.pAheadBuffer.get());
+        const bool bAhead = ok && bLarge && lane.pAheadBuffer && ahead.Start();
+        while (ok) {
+            DWORD got = 0;
+            const BYTE* p = lane.pCopyBuffer.get();
+            if (bAhead ? !ahead.Next(p, got, err)
+                       : !ReadFile(hSource, lane.pCopyBuffer.get(), COPY_CHUNK, &got, nullptr)) {
+                ok = FALSE;
+                if (!bAhead)
+                    err = GetLastError();
                 break;
             }
             if (got == 0)
                 break;
-            const BYTE* p = lane.pCopyBuffer.get();
             for (DWORD left = got; left > 0;) {
                 DWORD written = 0;
                 const BOOL wrote = g_pfnWriteBlock(hTemp, p, left, &written, nullptr);
@@ -1432,7 +1601,15 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
                 break;
             }
         }
+        ahead.Stop();
         closeSource();
+        // On the disk before it is stamped and named: a copy carrying the source's time is
+        // never compared again, so it must not be one that a crash can leave empty.
+        if (ok && !FlushCopy(hTemp, temp, false)) {
+            ok = FALSE;
+            err = GetLastError();
+            bWriteSide = true;
+        }
     }
     if (ok) {
         // A copy that counted less than the whole file (or nothing at all) still ends at the
@@ -1536,9 +1713,9 @@ void CBackUpEngine::MakeTargetFolders(const CString& strTarget, const CString& s
             }
         }
         if (!from.IsEmpty()) {
-            DWORD attrs = GetFileAttributesW(from);
+            DWORD attrs = GetFileAttributesW(ExtendedPath(from));
             if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY))
-                SetFileAttributesW(folder, attrs);
+                SetFileAttributesW(ExtendedPath(folder), attrs);
         }
     };
     // The files of a folder mostly come one after another: its chain is made sure of once.
@@ -1552,20 +1729,20 @@ void CBackUpEngine::MakeTargetFolders(const CString& strTarget, const CString& s
         return;
     lane.strMadeFolder.Empty();
     // Most often the chain exists, or only its last folder is missing: one call for either.
-    bool bLeafMade = CreateDirectoryW(leaf, nullptr) != FALSE;
+    bool bLeafMade = CreateDirectoryW(ExtendedPath(leaf), nullptr) != FALSE;
     if (!bLeafMade && GetLastError() != ERROR_ALREADY_EXISTS) {
         // Further folders are missing: the chain from the top, the file name never a folder.
         for (int pos = strTarget.Find(L'\\', colon + 2); pos > 0 && pos <= last;
              pos = strTarget.Find(L'\\', pos + 1)) {
             CString folder = strTarget.Left(pos);
-            if (!CreateDirectoryW(folder, nullptr))
+            if (!CreateDirectoryW(ExtendedPath(folder), nullptr))
                 continue; // exists already (keeps its attributes) or cannot be made
             if (pos == last)
                 bLeafMade = true;
             else
                 mirrorAttributes(folder);
         }
-        if (!bLeafMade && GetFileAttributesW(leaf) == INVALID_FILE_ATTRIBUTES)
+        if (!bLeafMade && GetFileAttributesW(ExtendedPath(leaf)) == INVALID_FILE_ATTRIBUTES)
             return;   // cannot be made: the copy reports it
     }
     if (bLeafMade) {
@@ -1580,10 +1757,10 @@ void CBackUpEngine::MakeTargetFolders(const CString& strTarget, const CString& s
 void CBackUpEngine::CopyFileTimes(const CString& strSource, const CString& strTarget)
 {
     WIN32_FILE_ATTRIBUTE_DATA d;
-    if (!GetFileAttributesExW(strSource, GetFileExInfoStandard, &d))
+    if (!GetFileAttributesExW(ExtendedPath(strSource), GetFileExInfoStandard, &d))
         return;
     // Existing only: setting times must never create the file.
-    HANDLE h = CreateFileW(strTarget, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    HANDLE h = CreateFileW(ExtendedPath(strTarget), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return;

@@ -143,6 +143,13 @@ public:
     // The copy of sources with further data streams: always the system's CopyFileExW in the
     // program; tests may put a stand-in here.
     static ZulCopyFileFunc s_pfnCopyFile;
+    // Puts a finished copy's data on the disk before it gets its times and its final name:
+    // always FlushFileBuffers in the program; tests may put a stand-in here.
+    typedef BOOL(WINAPI* FlushFileFunc)(HANDLE hFile);
+    static FlushFileFunc s_pfnFlushFile;
+    // Tests: every plain copy goes through s_pfnCopyFile, as a source with further data
+    // streams does (the test machines have no file system with such streams).
+    static bool s_bSystemCopyAlways;
     // Files a plain backup copies at once (each on its own thread, the worker being one of
     // them): 0 (the default) for up to three, as many as the machine has processors; 1 for
     // one file after the other. Files larger than one piece are always copied alone.
@@ -164,6 +171,7 @@ private:
         // becomes the current one (0 once taken).
         ULONGLONG nSize = 0;
         std::unique_ptr<BYTE[]> pCopyBuffer;
+        std::unique_ptr<BYTE[]> pAheadBuffer;   // the second buffer of a larger file's copy
         CString strEnteredFolder;           // upper case; the folder EnterTargetFolder listed last
         std::set<CString> setEnteredNames;  // upper case; names present in it then
         CString strMadeFolder;              // the folder MakeTargetFolders made sure of last

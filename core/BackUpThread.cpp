@@ -2,6 +2,7 @@
 
 #include "BackUpEngine.h"
 #include "DataFiles.h"
+#include "LongPath.h"
 #include "XmlDocument.h"
 
 #include <windows.h>
@@ -125,7 +126,7 @@ void RunBackUpOrRestore(CBackUpEngine& engine, const CString& strAppDir, const C
     // written for, whichever branch ran.
     engine.m_bScanning = 0;
     engine.m_bCancel = 1;
-    ::DeleteFileW(strRestoreList);
+    ::DeleteFileW(ExtendedPath(strRestoreList));
     engine.m_bDone = 1;
     g_bBackUpThreadDone = 1;
 }

@@ -18,6 +18,7 @@
 
 #include "BackUpEngine.h"
 #include "CompressLZ77.h"
+#include "LongPath.h"
 #include "WriteQueue.h"
 
 CBackUpEngine* g_pBackUpEngine = nullptr;
@@ -84,7 +85,7 @@ bool ReadAll(HANDLE h, BYTE* p, DWORD n, DWORD& dwError)
 
 HANDLE OpenSource(const CString& strPath)
 {
-    return CreateFileW(strPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    return CreateFileW(ExtendedPath(strPath), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
 }
 
@@ -92,11 +93,24 @@ HANDLE OpenSource(const CString& strPath)
 // file can survive behind the new content.
 HANDLE CreateTarget(const CString& strPath)
 {
-    return CreateFileW(strPath, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+    return CreateFileW(ExtendedPath(strPath), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
 }
 
+// Puts the copy on the disk before it is stamped and named; write-through alone leaves that to
+// the drive. False with the error (never 0) when it cannot.
+bool FlushTarget(HANDLE h, DWORD& dwError)
+{
+    if (CBackUpEngine::s_pfnFlushFile(h))
+        return true;
+    dwError = GetLastError();
+    if (dwError == ERROR_SUCCESS)
+        dwError = ERROR_WRITE_FAULT;
+    return false;
+}
+
 } // namespace
+
 bool CBackUpEngine::OpenCopyHandles(const CString& strSource, const CString& strTempTarget,
                                     const CString& strTarget)
 {
@@ -271,13 +285,16 @@ DWORD WINAPI WriteQueueThreadProc(LPVOID pParam)
 {
     CopyRing& ring = *static_cast<CopyRing*>(pParam);
     CBackUpEngine* engine = ring.pEngine;
+    bool bComplete = false;
     EnterCriticalSection(&g_csWriteQueue);
     for (;;) {
         if (engine->m_bCancel)
             break;   // the blocks held are dropped
         const ULONGLONG first = ring.nWritten;
-        if (first == ring.nRead && g_bWriteQueueClosed)
-            break;   // every block is written
+        if (first == ring.nRead && g_bWriteQueueClosed) {
+            bComplete = true;   // every block is written
+            break;
+        }
         const CopyRing::State state = first < ring.nRead ? ring.At(first).state : CopyRing::Waiting;
         if (state == CopyRing::Failed) {
             ring.bCodeFailed = true;
@@ -329,6 +346,11 @@ DWORD WINAPI WriteQueueThreadProc(LPVOID pParam)
     WakeAllConditionVariable(&ring.cvFree);
     WakeAllConditionVariable(&ring.cvWork);
     LeaveCriticalSection(&g_csWriteQueue);
+    // The whole copy on the disk before the producer counts it made (a failed flush is a
+    // failed write: the producer reports it and the copy is not used).
+    DWORD dwFlushError = 0;
+    if (bComplete && !engine->m_bCancel && !FlushTarget(ring.hTarget, dwFlushError))
+        ring.dwError = dwFlushError;
     CloseHandle(ring.hTarget);
     ring.hTarget = INVALID_HANDLE_VALUE;
     SetEvent(g_hWriteDoneEvent);   // last access to the ring: the producer may return now
@@ -662,6 +684,16 @@ BOOL CBackUpEngine::RestoreCompressedFile(const CString& strSource, const CStrin
         }
         m_nFileDoneBytes += s + 4;
         m_nDoneBytes += s + 4;
+        // Only the last block holds fewer than 65536 bytes: a short block with more after it
+        // means blocks were lost or the copy was pieced together wrongly.
+        if (n < kBlock && remaining > 0) {
+            AddFailLine(strSource, ERROR_FILE_CORRUPT);
+            return finish(FALSE);
+        }
+    }
+    if (!FlushTarget(hTarget, dwError)) {
+        AddFailLine(strTarget, dwError);
+        return finish(FALSE);
     }
     return finish(TRUE);
 }

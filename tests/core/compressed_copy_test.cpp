@@ -542,6 +542,17 @@ TEST(CompressedCopyTest, DamagedOrCutCopiesAreFailLinesAndKeepTheUsersFile)
     bigHeader[secondHeader + 2] = (char)0xFF;   // stored length beyond the end of the file
     bigHeader[secondHeader + 3] = (char)0xFF;
     damaged.push_back({"length past the end", bigHeader.substr(0, secondHeader + 4 + 1000)});
+    // Every block but the last holds 65536 bytes: a shorter one with more after it means blocks
+    // are missing, each block being whole and well-formed.
+    auto storedBlock = [](const std::string& bytes) {
+        const size_t n = bytes.size();
+        std::string header = {(char)(n & 0xFF), (char)(n >> 8), (char)(n & 0xFF), (char)(n >> 8)};
+        return header + bytes;
+    };
+    damaged.push_back({"short block before full ones", good.substr(0, 4) + storedBlock(original.substr(0, 500)) +
+                                                            good.substr(4)});
+    damaged.push_back({"two short blocks", good.substr(0, 4) + storedBlock(original.substr(0, 300)) +
+                                                storedBlock(original.substr(300, 200))});
 
     const std::string users = "the user's own newer file";
     for (const auto& d : damaged) {

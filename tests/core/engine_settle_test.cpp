@@ -1,13 +1,16 @@
 // The end of every copied file: the new copy takes the source's times and attributes and replaces
 // the old copy in one step, whatever attributes the old copy has, and no temporary file stays.
 // A source that changes while it is being copied is not taken for copied by the next run.
+// Every copy is on the disk before it is stamped and named.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "BackUpEngine.h"
+#include "SharedFunctions.h"
 #include "engine_test_support.h"
 
 namespace {
@@ -102,4 +105,224 @@ TEST(EngineSettleTest, ASourceThatChangesDuringItsCopyIsCopiedAgainByTheNextRun)
     RunBackUp(engine, root, {src}, changedOnly, &fails);
     EXPECT_EQ(TestCopy::nCalls, 1);
     EXPECT_EQ(Time100ns(LastWriteOf(StoredName(root, path))), Time100ns(LastWriteOf(path)));
+}
+
+namespace {
+
+// A stand-in for the engine's flush: notes what the copy looked like when it was flushed, how
+// many flushes were under way at once, and fails on demand.
+struct WatchedFlushes {
+    struct Seen {
+        CString name;          // the file's path as the system names it then
+        ULONGLONG size = 0;
+        ULONGLONG lastWrite = 0;
+    };
+    static CRITICAL_SECTION cs;
+    static std::vector<Seen> seen;
+    static int nNow, nMost;
+    static DWORD dwFail;        // the error of every flush, 0 for none
+    static bool bWaitForCompany; // hold each flush until another one runs beside it (a while at most)
+
+    static BOOL WINAPI Flush(HANDLE h)
+    {
+        Seen s;
+        wchar_t name[1024] = {};
+        if (GetFinalPathNameByHandleW(h, name, 1024, FILE_NAME_NORMALIZED) < 1024)
+            s.name = name;
+        LARGE_INTEGER size{};
+        GetFileSizeEx(h, &size);
+        s.size = static_cast<ULONGLONG>(size.QuadPart);
+        FILETIME ft{};
+        GetFileTime(h, nullptr, nullptr, &ft);
+        s.lastWrite = Time100ns(ft);
+        EnterCriticalSection(&cs);
+        seen.push_back(s);
+        if (++nNow > nMost)
+            nMost = nNow;
+        LeaveCriticalSection(&cs);
+        for (int waited = 0; bWaitForCompany && waited < 200; ++waited) {
+            EnterCriticalSection(&cs);
+            const bool company = nMost > 1;
+            LeaveCriticalSection(&cs);
+            if (company)
+                break;
+            Sleep(5);
+        }
+        const BOOL ok = dwFail ? FALSE : ::FlushFileBuffers(h);
+        EnterCriticalSection(&cs);
+        --nNow;
+        LeaveCriticalSection(&cs);
+        if (dwFail)
+            SetLastError(dwFail);
+        return ok;
+    }
+
+    WatchedFlushes()
+    {
+        InitializeCriticalSection(&cs);
+        Clear();
+        m_nLanes = CBackUpEngine::s_nCopyLanes;
+        CBackUpEngine::s_pfnFlushFile = Flush;
+    }
+    ~WatchedFlushes()
+    {
+        CBackUpEngine::s_pfnFlushFile = ::FlushFileBuffers;
+        CBackUpEngine::s_bSystemCopyAlways = false;
+        CBackUpEngine::s_nCopyLanes = m_nLanes;
+        DeleteCriticalSection(&cs);
+    }
+    static void Clear()
+    {
+        seen.clear();
+        nNow = nMost = 0;
+        dwFail = 0;
+        bWaitForCompany = false;
+    }
+
+private:
+    int m_nLanes;
+};
+
+CRITICAL_SECTION WatchedFlushes::cs;
+std::vector<WatchedFlushes::Seen> WatchedFlushes::seen;
+int WatchedFlushes::nNow = 0, WatchedFlushes::nMost = 0;
+DWORD WatchedFlushes::dwFail = 0;
+bool WatchedFlushes::bWaitForCompany = false;
+
+std::string Show(const std::vector<CString>& lines)
+{
+    std::string s;
+    for (const CString& line : lines)
+        s += std::string(CStringA(line).GetString()) + "\n";
+    return s;
+}
+
+} // namespace
+
+// Each way a copy is made: the engine's own plain copy (one file at a time, and several files
+// at once), the system's copy used for files with further data streams, the compressed backup,
+// and both restores. Every copy is flushed once, complete, while it still has its temporary
+// name and before it gets the source's times; a flush that fails is a failed copy.
+TEST(EngineSettleTest, EveryCopyIsFlushedWholeBeforeItIsStampedAndNamed)
+{
+    struct Way {
+        const char* what;
+        bool bRestore, bCompress, bSystemCopy;
+        int nLanes;
+    };
+    const Way ways[] = {
+        {"plain backup", false, false, false, 1},
+        {"plain backup in lanes", false, false, false, 3},
+        {"system copy", false, false, true, 1},
+        {"compressed backup", false, true, false, 1},
+        {"plain restore", true, false, false, 1},
+        {"compressed restore", true, true, false, 1},
+    };
+    const size_t sizes[] = {0, 700, 65536 + 3000, 3 * 65536, 9000, 1200};
+    const ULONGLONG kTime = 132000000000000000ull;
+    WatchedFlushes flushes;
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.what);
+        CTempTree t;
+        const CString src = t.Path(L"src"), root = t.Path(L"dst");
+        MakeFolders(src);
+        std::vector<CString> paths;
+        for (size_t i = 0; i < sizeof sizes / sizeof sizes[0]; ++i) {
+            CString path;
+            path.Format(L"%ls\\f%u.bin", src.GetString(), static_cast<unsigned>(i));
+            WriteFileBytes(path, Pattern(sizes[i], static_cast<unsigned>(i)));
+            SetLastWrite(path, kTime + i);
+            paths.push_back(path);
+        }
+        const CString suffix = way.bCompress ? L".zip" : L"";
+        RunOptions opt;
+        opt.bCompress = way.bCompress;
+        CBackUpEngine::s_nCopyLanes = way.nLanes;
+        CBackUpEngine::s_bSystemCopyAlways = way.bSystemCopy;
+        CBackUpEngine engine;
+
+        // The store as a restore finds it (a backup replaces it).
+        {
+            CCapturedFailList fails;
+            RunBackUp(engine, root, {src}, opt, &fails);
+            ASSERT_TRUE(fails.lines.empty()) << Show(fails.lines);
+        }
+        // A backup has new contents to store; a restore finds the user's own files.
+        std::vector<std::string> kept;   // what each file the run writes holds before it
+        std::vector<CString> written;    // the files the run writes
+        for (size_t i = 0; i < paths.size(); ++i) {
+            written.push_back(way.bRestore ? paths[i] : StoredName(root, paths[i]) + suffix);
+            WriteFileBytes(paths[i], way.bRestore ? std::string("the user's own newer file")
+                                                  : Pattern(sizes[i], static_cast<unsigned>(50 + i)));
+            SetLastWrite(paths[i], kTime + i);
+            kept.push_back(ReadFileBytes(written.back()));
+        }
+        auto run = [&](CCapturedFailList& fails) {
+            WatchedFlushes::seen.clear();
+            if (way.bRestore)
+                RunRestore(engine, root, {StoredName(root, src)}, RunOptions{}, &fails);
+            else
+                RunBackUp(engine, root, {src}, opt, &fails);
+        };
+
+        // A flush that fails: every file is a fail line, keeps what it held, and no temporary
+        // copy stays.
+        WatchedFlushes::dwFail = ERROR_WRITE_FAULT;
+        {
+            CCapturedFailList fails;
+            run(fails);
+            std::vector<CString> expected;
+            for (size_t i = 0; i < paths.size(); ++i) {
+                // A backup's plain copy names the source, like any failed write of it.
+                const CString& named = way.bRestore || way.bCompress ? written[i] : paths[i];
+                expected.push_back(named + L";" + FormatSystemError(ERROR_WRITE_FAULT));
+            }
+            std::sort(fails.lines.begin(), fails.lines.end());
+            std::sort(expected.begin(), expected.end());
+            EXPECT_EQ(fails.lines, expected);
+            EXPECT_EQ(WatchedFlushes::seen.size(), paths.size());
+            EXPECT_EQ(engine.m_nDoneFiles, 0);
+            for (size_t i = 0; i < paths.size(); ++i)
+                EXPECT_TRUE(ReadFileBytes(written[i]) == kept[i]) << CStringA(written[i]).GetString();
+            EXPECT_TRUE(Temporaries(t.Root()).empty());
+        }
+
+        // Flushes that succeed: once per file, before the rename and the times.
+        WatchedFlushes::dwFail = 0;
+        WatchedFlushes::bWaitForCompany = way.nLanes > 1;
+        WatchedFlushes::nMost = 0;
+        CCapturedFailList fails;
+        run(fails);
+        EXPECT_TRUE(fails.lines.empty()) << Show(fails.lines);
+        ASSERT_EQ(WatchedFlushes::seen.size(), paths.size());
+        std::vector<ULONGLONG> flushedSizes, finalSizes;
+        for (const WatchedFlushes::Seen& s : WatchedFlushes::seen) {
+            const CString name = s.name.Mid(s.name.ReverseFind(L'\\') + 1);
+            EXPECT_EQ(name.Left(3), L"~zu") << CStringA(s.name).GetString();
+            EXPECT_EQ(name.Right(4), L".tmp") << CStringA(s.name).GetString();
+            // (The system's copy gives its file the source's times itself.)
+            if (!way.bSystemCopy) {
+                EXPECT_TRUE(s.lastWrite < kTime || s.lastWrite > kTime + paths.size()) << CStringA(s.name).GetString();
+            }
+            flushedSizes.push_back(s.size);
+        }
+        for (const CString& path : written)
+            finalSizes.push_back(ReadFileBytes(path).size());
+        std::sort(flushedSizes.begin(), flushedSizes.end());
+        std::sort(finalSizes.begin(), finalSizes.end());
+        EXPECT_EQ(flushedSizes, finalSizes);
+        for (size_t i = 0; i < paths.size(); ++i)
+            EXPECT_EQ(Time100ns(LastWriteOf(written[i])), kTime + i);
+        if (way.bRestore || !way.bCompress) {
+            for (size_t i = 0; i < paths.size(); ++i) {
+                const std::string want = Pattern(sizes[i], static_cast<unsigned>(way.bRestore ? i : 50 + i));
+                EXPECT_TRUE(ReadFileBytes(written[i]) == want) << CStringA(written[i]).GetString();
+            }
+        }
+        // The lanes flush side by side: none waits for another's flush.
+        if (way.nLanes > 1) {
+            EXPECT_GE(WatchedFlushes::nMost, 2);
+        }
+        EXPECT_TRUE(Temporaries(t.Root()).empty());
+    }
 }

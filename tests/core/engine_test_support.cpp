@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "BackUpEngine.h"
+#include "LongPath.h"
 #include "WriteQueue.h"
 
 std::function<void(const wchar_t*, ULONGLONG)> TestCopy::OnPiece;
@@ -27,13 +28,13 @@ CTempTree::~CTempTree()
 void MakeFolders(const CString& strPath)
 {
     for (int pos = strPath.Find(L'\\', 3); pos > 0; pos = strPath.Find(L'\\', pos + 1))
-        CreateDirectoryW(strPath.Left(pos), nullptr);
-    CreateDirectoryW(strPath, nullptr);
+        CreateDirectoryW(ExtendedPath(strPath.Left(pos)), nullptr);
+    CreateDirectoryW(ExtendedPath(strPath), nullptr);
 }
 
 void WriteFileBytes(const CString& strPath, const std::string& bytes)
 {
-    HANDLE h = CreateFileW(strPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+    HANDLE h = CreateFileW(ExtendedPath(strPath), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return;
@@ -46,7 +47,7 @@ void WriteFileBytes(const CString& strPath, const std::string& bytes)
 std::string ReadFileBytes(const CString& strPath)
 {
     std::string out;
-    HANDLE h = CreateFileW(strPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE h = CreateFileW(ExtendedPath(strPath), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return "<missing>";
@@ -60,23 +61,24 @@ std::string ReadFileBytes(const CString& strPath)
 
 bool Exists(const CString& strPath)
 {
-    return GetFileAttributesW(strPath) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(ExtendedPath(strPath)) != INVALID_FILE_ATTRIBUTES;
 }
 
 DWORD AttributesOf(const CString& strPath)
 {
-    return GetFileAttributesW(strPath);
+    return GetFileAttributesW(ExtendedPath(strPath));
 }
 
 FILETIME LastWriteOf(const CString& strPath)
 {
     WIN32_FILE_ATTRIBUTE_DATA d{};
-    GetFileAttributesExW(strPath, GetFileExInfoStandard, &d);
+    GetFileAttributesExW(ExtendedPath(strPath), GetFileExInfoStandard, &d);
     return d.ftLastWriteTime;
 }
 
-void SetLastWrite(const CString& strPath, ULONGLONG nTime100ns)
+void SetLastWrite(const CString& strPathAsGiven, ULONGLONG nTime100ns)
 {
+    const CString strPath = ExtendedPath(strPathAsGiven);
     DWORD attrs = GetFileAttributesW(strPath);
     SetFileAttributesW(strPath, FILE_ATTRIBUTE_NORMAL);
     HANDLE h = CreateFileW(strPath, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -89,8 +91,9 @@ void SetLastWrite(const CString& strPath, ULONGLONG nTime100ns)
     SetFileAttributesW(strPath, attrs);
 }
 
-void RemoveTree(const CString& strPath)
+void RemoveTree(const CString& strPathAsGiven)
 {
+    const CString strPath = ExtendedPath(strPathAsGiven);
     DWORD attrs = GetFileAttributesW(strPath);
     if (attrs == INVALID_FILE_ATTRIBUTES)
         return;
@@ -117,7 +120,7 @@ std::vector<CString> ListFolder(const CString& strPath)
 {
     std::vector<CString> names;
     WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW(strPath + L"\\*", &fd);
+    HANDLE h = FindFirstFileW(ExtendedPath(strPath) + L"\\*", &fd);
     if (h == INVALID_HANDLE_VALUE)
         return names;
     do {

@@ -31,7 +31,8 @@ private:
     CString m_strRoot;
 };
 
-// File system helpers; paths are absolute.
+// File system helpers; paths are absolute and are taken as they stand (through the long-path
+// form), so names such as "foo." or "aux" and paths of any length name exactly that file.
 void MakeFolders(const CString& strPath);
 void WriteFileBytes(const CString& strPath, const std::string& bytes);
 std::string ReadFileBytes(const CString& strPath);
