@@ -133,12 +133,38 @@ bool MoveIntoPlace(const CString& strTemp, const CString& strFinal)
 // for a file that is already there (the copy is made with "fail if it exists"). In the
 // long-path form, as the temporary name may be longer than the final one and take any name
 // the folder's own name may.
+// The record of the temporary copies this process makes while a run has it open (see
+// CBackUpEngine::RecordTempFolder): one a process, as the names are.
+struct TempRecord {
+    SRWLOCK lock = SRWLOCK_INIT;
+    HANDLE hFile = INVALID_HANDLE_VALUE;
+    CString strPath;
+    std::vector<CString> names;   // every name noted since it was opened
+};
+TempRecord g_tempRecord;
+
+// Notes a temporary name in the record before the file is made.
+void NoteTempName(const CString& strTemp)
+{
+    AcquireSRWLockExclusive(&g_tempRecord.lock);
+    if (g_tempRecord.hFile != INVALID_HANDLE_VALUE) {
+        g_tempRecord.names.push_back(strTemp);
+        const CString line = strTemp + L"\r\n";
+        DWORD written = 0;
+        WriteFile(g_tempRecord.hFile, line.GetString(), static_cast<DWORD>(line.GetLength() * sizeof(wchar_t)),
+                  &written, nullptr);
+    }
+    ReleaseSRWLockExclusive(&g_tempRecord.lock);
+}
+
 CString TempNameIn(const CString& strFolder)
 {
     static std::atomic<unsigned> counter{0};
     CString s;
     s.Format(L"%ls\\~zu%lx_%x.tmp", strFolder.GetString(), GetCurrentProcessId(), counter++);
-    return ExtendedPath(s);
+    s = ExtendedPath(s);
+    NoteTempName(s);
+    return s;
 }
 
 // True for a name TempNameIn makes: "~zu", the process id and a counter in hex, ".tmp".
@@ -847,6 +873,7 @@ void CBackUpEngine::CollectBackUpFiles(const CString& strPath, const CString& st
         m_bDone = 1;
         return;
     }
+    ClearEndedRunsOnce();
     // The target's own store is never backed up into itself.
     const CString store = NormalStoreFolder(strStoreFolder);
     if (IsInStore(strPath, store))
@@ -973,6 +1000,7 @@ void CBackUpEngine::CollectFolderFiles(const CString& strPath)
         m_bDone = 1;
         return;
     }
+    ClearEndedRunsOnce();
     if (IsFolder(strPath)) {
         WalkStoreFolder(strPath);
         return;
@@ -1424,7 +1452,7 @@ void CBackUpEngine::EnterTargetFolder(const CString& strFolder)
         return;
     lane.strEnteredFolder = key;
     lane.setEnteredNames.clear();
-    // The copy that follows makes its temporary file here.
+    // The copy that follows makes its temporary file here: the run's record is open first.
     RecordTempFolder(strFolder);
     // A restore needs no names; a folder this run has just made has none.
     if (m_bRestore || key == lane.strNewFolder)
@@ -1446,7 +1474,7 @@ void CBackUpEngine::EnterTargetFolder(const CString& strFolder)
 
 namespace {
 
-// The lines of a record of temporary copies: UTF-16 text, one folder a line.
+// The lines of a record of temporary copies: UTF-16 text, one temporary name a line.
 std::vector<CString> ReadRecordLines(const CString& strRecord)
 {
     std::vector<CString> lines;
@@ -1474,88 +1502,35 @@ std::vector<CString> ReadRecordLines(const CString& strRecord)
             line += c;
         }
     }
-    // A line cut short by an ended run has no line end; it is no folder to clear.
+    // A line cut short by an ended run has no line end; it names nothing to clear.
     return lines;
-}
-
-// Removes the temporary copies of process pid in the folder (long-path form); false when one
-// of them could not be removed.
-bool RemoveTempCopiesOf(const CString& strFolder, DWORD pid)
-{
-    CString pattern;
-    pattern.Format(L"~zu%lx_*.tmp", pid);
-    WIN32_FIND_DATAW fd;
-    HANDLE hFind = FindFirstFileW(JoinPath(strFolder, pattern), &fd);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return true;
-    bool all = true;
-    do {
-        DWORD owner = 0;
-        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsEngineTempName(fd.cFileName, &owner) ||
-            owner != pid)
-            continue;
-        if (!RemoveFile(JoinPath(strFolder, fd.cFileName)))
-            all = false;
-    } while (FindNextFileW(hFind, &fd));
-    FindClose(hFind);
-    return all;
-}
-
-// True when the folder (long-path form) holds a temporary copy of process pid.
-bool HasTempCopiesOf(const CString& strFolder, DWORD pid)
-{
-    CString pattern;
-    pattern.Format(L"~zu%lx_*.tmp", pid);
-    WIN32_FIND_DATAW fd;
-    HANDLE hFind = FindFirstFileW(JoinPath(strFolder, pattern), &fd);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return false;
-    bool found = false;
-    do {
-        DWORD owner = 0;
-        found = !(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsEngineTempName(fd.cFileName, &owner) &&
-                owner == pid;
-    } while (!found && FindNextFileW(hFind, &fd));
-    FindClose(hFind);
-    return found;
 }
 
 } // namespace
 
-void CBackUpEngine::RecordTempFolder(const CString& strFolder)
+void CBackUpEngine::RecordTempFolder(const CString&)
 {
-    AcquireSRWLockExclusive(&m_srwTempRecord);
-    if (!m_bTempRecordOpened) {
-        m_bTempRecordOpened = true;
-        // One record for each process: its id and creation time tell a later run whether it
-        // has ended. A record a former run of this process kept is added to.
-        const CString store = m_strTargetRoot.IsEmpty() ? CString() : m_strTargetRoot + L"\\" + kStoreName;
-        if (!store.IsEmpty()) {
-            ClearEndedRuns(store);
-            CString name;
-            name.Format(L"TempCopies_%lx_%llx.log", GetCurrentProcessId(),
-                        static_cast<unsigned long long>(ProcessCreationTime(GetCurrentProcess())));
-            m_strTempRecord = JoinPath(ExtendedPath(store), name);
-            // Write-through: a folder is on the disk in the record before a copy is made in it.
-            m_hTempRecord = CreateFileW(m_strTempRecord, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH,
-                                        nullptr);
-            if (m_hTempRecord == INVALID_HANDLE_VALUE)
-                m_strTempRecord.Empty();   // no record: a killed run's copies stay where they are
-        }
+    if (m_bTempRecordOpened)
+        return;
+    m_bTempRecordOpened = true;
+    // One record for each process: its id and creation time tell a later run whether it has
+    // ended. A record a former run of this process kept is added to.
+    if (m_strTargetRoot.IsEmpty())
+        return;   // no record: a killed run's copies stay where they are
+    const CString store = m_strTargetRoot + L"\\" + kStoreName;
+    ClearEndedRuns(store);
+    CString name;
+    name.Format(L"TempCopies_%lx_%llx.log", GetCurrentProcessId(),
+                static_cast<unsigned long long>(ProcessCreationTime(GetCurrentProcess())));
+    AcquireSRWLockExclusive(&g_tempRecord.lock);
+    if (g_tempRecord.hFile == INVALID_HANDLE_VALUE) {
+        g_tempRecord.strPath = JoinPath(ExtendedPath(store), name);
+        g_tempRecord.hFile = CreateFileW(g_tempRecord.strPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        g_tempRecord.names.clear();
+        m_bTempRecordOwner = g_tempRecord.hFile != INVALID_HANDLE_VALUE;
     }
-    if (m_hTempRecord != INVALID_HANDLE_VALUE) {
-        CString line = ExtendedPath(strFolder);
-        CString key(line);
-        key.MakeUpper();
-        if (m_mapRecordedFolders.emplace(key, line).second) {
-            line += L"\r\n";
-            DWORD written = 0;
-            WriteFile(m_hTempRecord, line.GetString(), static_cast<DWORD>(line.GetLength() * sizeof(wchar_t)),
-                      &written, nullptr);
-        }
-    }
-    ReleaseSRWLockExclusive(&m_srwTempRecord);
+    ReleaseSRWLockExclusive(&g_tempRecord.lock);
 }
 
 void CBackUpEngine::ClearEndedRuns(const CString& strStore)
@@ -1566,44 +1541,58 @@ void CBackUpEngine::ClearEndedRuns(const CString& strStore)
     if (hFind == INVALID_HANDLE_VALUE)
         return;
     std::vector<CString> ended;
-    std::vector<DWORD> pids;
     do {
         DWORD pid = 0;
         ULONGLONG created = 0;
         if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsTempRecordName(fd.cFileName, &pid, &created) &&
-            pid != GetCurrentProcessId() && !ProcessMayBeRunning(pid, created)) {
+            pid != GetCurrentProcessId() && !ProcessMayBeRunning(pid, created))
             ended.push_back(JoinPath(store, fd.cFileName));
-            pids.push_back(pid);
-        }
     } while (FindNextFileW(hFind, &fd));
     FindClose(hFind);
-    for (size_t i = 0; i < ended.size(); ++i) {
+    for (const CString& record : ended) {
+        // Exactly the names the ended run made, where they are still there.
         bool all = true;
-        for (const CString& folder : ReadRecordLines(ended[i]))
-            all = RemoveTempCopiesOf(folder, pids[i]) && all;
+        for (const CString& temp : ReadRecordLines(record)) {
+            const int slash = temp.ReverseFind(L'\\');
+            if (IsEngineTempName(temp.Mid(slash + 1)) && !RemoveFile(temp))
+                all = false;
+        }
         if (all)
-            RemoveFile(ended[i]);
+            RemoveFile(record);
     }
+}
+
+void CBackUpEngine::ClearEndedRunsOnce()
+{
+    // Before anything is collected: a store walk must not meet what an ended run left.
+    if (m_bEndedRunsCleared || m_strTargetRoot.IsEmpty())
+        return;
+    m_bEndedRunsCleared = true;
+    ClearEndedRuns(m_strTargetRoot + L"\\" + kStoreName);
 }
 
 void CBackUpEngine::EndTempRecord()
 {
-    AcquireSRWLockExclusive(&m_srwTempRecord);
-    if (m_hTempRecord != INVALID_HANDLE_VALUE) {
-        CloseHandle(m_hTempRecord);
-        m_hTempRecord = INVALID_HANDLE_VALUE;
+    m_bTempRecordOpened = false;
+    m_bEndedRunsCleared = false;
+    if (!m_bTempRecordOwner)
+        return;
+    m_bTempRecordOwner = false;
+    AcquireSRWLockExclusive(&g_tempRecord.lock);
+    if (g_tempRecord.hFile != INVALID_HANDLE_VALUE) {
+        CloseHandle(g_tempRecord.hFile);
+        g_tempRecord.hFile = INVALID_HANDLE_VALUE;
         // A copy whose temporary file could not be removed keeps the record for a later run.
         bool left = false;
-        for (const auto& folder : m_mapRecordedFolders)
-            if ((left = HasTempCopiesOf(folder.second, GetCurrentProcessId())) == true)
+        for (const CString& temp : g_tempRecord.names)
+            if ((left = GetFileAttributesW(temp) != INVALID_FILE_ATTRIBUTES) == true)
                 break;
         if (!left)
-            RemoveFile(m_strTempRecord);
+            RemoveFile(g_tempRecord.strPath);
     }
-    m_strTempRecord.Empty();
-    m_mapRecordedFolders.clear();
-    m_bTempRecordOpened = false;
-    ReleaseSRWLockExclusive(&m_srwTempRecord);
+    g_tempRecord.names.clear();
+    g_tempRecord.strPath.Empty();
+    ReleaseSRWLockExclusive(&g_tempRecord.lock);
 }
 
 bool CBackUpEngine::MayExist(const CString& strPath)

@@ -256,19 +256,21 @@ private:
     // run has just created is empty and is not listed). Every folder a run writes temporary
     // copies into is noted in the run's record first (RecordTempFolder).
     void EnterTargetFolder(const CString& strFolder);
-    // The record of a run's temporary copies: a file in the store folder of the target root,
-    // "TempCopies_<process id>_<process creation time>.log" (both in hex), holding one folder
-    // a line (UTF-16, long-path form) in which this process makes its temporary copies
-    // ("~zu<process id>_<counter>.tmp"). The first record of a run clears, first of all, what
-    // the records of ended runs name: their own temporary copies in their own folders, and
-    // nothing else; a user's file of such a name elsewhere is the user's.
+    // The record of the temporary copies a process makes: a file in the store folder of the
+    // target root, "TempCopies_<process id>_<process creation time>.log" (both in hex), that
+    // names every temporary copy ("~zu<process id>_<counter>.tmp") the process makes while a run
+    // has it open, one full name (long-path form, UTF-16) a line, noted before the copy is
+    // made. The first entry of a run into a target folder opens it. A run clears, before it
+    // collects, exactly what the records of ended runs name and is still there; a user's file
+    // of such a name anywhere else is the user's. (A record cut short by a power cut may miss
+    // its last names: such a copy stays where it is.)
     void RecordTempFolder(const CString& strFolder);
     void ClearEndedRuns(const CString& strStore);
-    SRWLOCK m_srwTempRecord = SRWLOCK_INIT;
-    HANDLE m_hTempRecord = INVALID_HANDLE_VALUE;
-    CString m_strTempRecord;                 // its path, while open
-    bool m_bTempRecordOpened = false;        // tried this run
-    std::map<CString, CString> m_mapRecordedFolders;  // upper case to the folder as recorded
+    // The same for the store of the target root, once a run, before the run collects.
+    void ClearEndedRunsOnce();
+    bool m_bEndedRunsCleared = false;
+    bool m_bTempRecordOpened = false;   // tried this run
+    bool m_bTempRecordOwner = false;    // this engine opened the process's record
     // True when the file may exist: its name was in its folder when the folder was entered.
     bool MayExist(const CString& strPath);
     // The name of the other form of a stored file in this run's mode (plain or ".zip").
