@@ -135,11 +135,19 @@ DWORD RunEndedChild(const CString& strSpec)
     CString command;
     command.Format(L"\"%ls\" --gtest_filter=EngineStoreChild.*", exe);
     SetEnvironmentVariableW(kEndedRunVariable, strSpec);
+    // The child's own test report would read as this program's.
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE hNul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                              OPEN_EXISTING, 0, nullptr);
     STARTUPINFOW si{};
     si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = si.hStdOutput = si.hStdError = hNul;
     PROCESS_INFORMATION pi{};
-    BOOL started = CreateProcessW(nullptr, command.GetBuffer(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    BOOL started = CreateProcessW(nullptr, command.GetBuffer(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
     command.ReleaseBuffer();
+    if (hNul != INVALID_HANDLE_VALUE)
+        CloseHandle(hNul);
     SetEnvironmentVariableW(kEndedRunVariable, nullptr);
     if (!started)
         return 0;
