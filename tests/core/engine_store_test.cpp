@@ -128,13 +128,13 @@ namespace {
 // environment: "b" or "r", the target root and the selection, separated by "|".
 const wchar_t kEndedRunVariable[] = L"ZUL_ENGINE_ENDED_RUN";
 
-DWORD RunEndedChild(const CString& strSpec)
+DWORD RunEndedChild(const CString& strRun)
 {
     wchar_t exe[MAX_PATH + 1] = {};
     GetModuleFileNameW(nullptr, exe, MAX_PATH);
     CString command;
     command.Format(L"\"%ls\" --gtest_filter=EngineStoreChild.*", exe);
-    SetEnvironmentVariableW(kEndedRunVariable, strSpec);
+    SetEnvironmentVariableW(kEndedRunVariable, strRun);
     // The child's own test report would read as this program's.
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE hNul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
@@ -163,10 +163,10 @@ DWORD RunEndedChild(const CString& strSpec)
 
 TEST(EngineStoreChild, RunEndedInTheMiddleOfACopy)
 {
-    wchar_t spec[4096] = {};
-    if (!GetEnvironmentVariableW(kEndedRunVariable, spec, 4096))
+    wchar_t run[4096] = {};
+    if (!GetEnvironmentVariableW(kEndedRunVariable, run, 4096))
         GTEST_SKIP() << "the half of another test";
-    CString s(spec);
+    CString s(run);
     const CString root = s.Mid(2, s.Find(L'|', 2) - 2), path = s.Mid(s.Find(L'|', 2) + 1);
     CUseTestCopy useTestCopy;
     TestCopy::OnPiece = [](const wchar_t*, ULONGLONG nDone) {
