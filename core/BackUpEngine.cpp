@@ -13,6 +13,8 @@
 ZulCopyFileFunc CBackUpEngine::s_pfnCopyFile = ::CopyFileExW;
 CBackUpEngine::FlushFileFunc CBackUpEngine::s_pfnFlushFile = ::FlushFileBuffers;
 bool CBackUpEngine::s_bSystemCopyAlways = false;
+ZulFindFirstFunc CBackUpEngine::s_pfnFindFirstFile = ::FindFirstFileW;
+ZulFindNextFunc CBackUpEngine::s_pfnFindNextFile = ::FindNextFileW;
 int CBackUpEngine::s_nCopyLanes = 0;
 
 // The progress timer reads the byte counters while the worker writes them; on a 32-bit
@@ -67,8 +69,9 @@ bool LastWriteTimeOf(const CString& strPath, FILETIME& ft)
 {
     if (strPath.IsEmpty() || strPath.FindOneOf(L"*?") >= 0)
         return false;
+    // A file find: it reads the entry also of a file that someone holds open exclusively.
     WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW(strPath, &fd);
+    HANDLE h = FindFirstFileW(ExtendedPath(strPath), &fd);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     FindClose(h);
@@ -130,13 +133,41 @@ bool MoveIntoPlace(const CString& strTempPath, const CString& strFinalPath)
     return false;
 }
 
+// The record of the temporary copies this process makes while a run has it open (see
+// CBackUpEngine::RecordTempFolder): one a process, as the names are.
+struct TempRecord {
+    SRWLOCK lock = SRWLOCK_INIT;
+    HANDLE hFile = INVALID_HANDLE_VALUE;
+    CString strPath;
+    std::vector<CString> names;   // every name noted since it was opened
+};
+TempRecord g_tempRecord;
+
+// Notes a temporary name in the record before the file is made.
+void NoteTempName(const CString& strTemp)
+{
+    AcquireSRWLockExclusive(&g_tempRecord.lock);
+    if (g_tempRecord.hFile != INVALID_HANDLE_VALUE) {
+        g_tempRecord.names.push_back(strTemp);
+        const CString line = strTemp + L"\r\n";
+        DWORD written = 0;
+        WriteFile(g_tempRecord.hFile, line.GetString(), static_cast<DWORD>(line.GetLength() * sizeof(wchar_t)),
+                  &written, nullptr);
+    }
+    ReleaseSRWLockExclusive(&g_tempRecord.lock);
+}
+
 // A name for a new copy in the target's folder: unique within this process, and never used
-// for a file that is already there (the copy is made with "fail if it exists").
+// for a file that is already there (the copy is made with "fail if it exists"). In the
+// long-path form, as the temporary name may be longer than the final one and take any name
+// the folder's own name may.
 CString TempNameIn(const CString& strFolder)
 {
     static std::atomic<unsigned> counter{0};
     CString s;
     s.Format(L"%ls\\~zu%lx_%x.tmp", strFolder.GetString(), GetCurrentProcessId(), counter++);
+    s = ExtendedPath(s);
+    NoteTempName(s);
     return s;
 }
 
@@ -162,17 +193,28 @@ bool IsEngineTempName(const wchar_t* name, DWORD* pProcessId = nullptr)
     return true;
 }
 
-// A process that may still be writing its temporary copies. Only a process id the system
-// does not know is taken for ended; anything else (no right to look, say) counts as running.
-bool ProcessMayBeRunning(DWORD pid)
+// The creation time of a process as one number; 0 when it cannot be read.
+ULONGLONG ProcessCreationTime(HANDLE hProcess)
 {
-    if (pid == GetCurrentProcessId())
-        return true;
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(hProcess, &created, &exited, &kernel, &user))
+        return 0;
+    return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+// A process that may still be writing its temporary copies: the process of that id, started
+// at that time. Only a process id the system does not know, or one that now belongs to a
+// process started at another time, is taken for ended; anything else (no right to look, say)
+// counts as running.
+bool ProcessMayBeRunning(DWORD pid, ULONGLONG nCreated)
+{
     HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     if (!h)
         return GetLastError() != ERROR_INVALID_PARAMETER;
     DWORD code = 0;
-    bool running = !GetExitCodeProcess(h, &code) || code == STILL_ACTIVE;
+    const ULONGLONG created = ProcessCreationTime(h);
+    bool running = (created == 0 || created == nCreated) &&
+                   (!GetExitCodeProcess(h, &code) || code == STILL_ACTIVE);
     CloseHandle(h);
     return running;
 }
@@ -456,6 +498,7 @@ CBackUpEngine::CBackUpEngine()
 
 CBackUpEngine::~CBackUpEngine()
 {
+    EndTempRecord();
     CloseSourceFile();
     m_lane.CloseSource();
     if (m_hMutex)
@@ -651,6 +694,36 @@ void CBackUpEngine::AddCopyProgress(DWORD dwStreamNumber, ULONGLONG nStreamBytes
 // ---------------------------------------------------------------------------------------------
 // Names, extensions and the store layout
 
+namespace {
+
+// What may stand between the items of a typed extension list.
+bool IsListSeparator(wchar_t c)
+{
+    return c == L',' || c == L';' || c == 0xFF0C;   // the last: the full-width comma
+}
+
+// One typed item as the bare extension it stands for, in upper case: " .pdf", "*.pdf" and
+// "PDF" all give "PDF".
+CString BareExtension(CString item)
+{
+    item.Trim();
+    int skip = 0;
+    while (skip < item.GetLength() && (item[skip] == L'*' || item[skip] == L'.'))
+        ++skip;
+    item.Delete(0, skip);
+    item.Trim();
+    item.MakeUpper();
+    return item;
+}
+
+// True when the name ends with ".zip" in any letter case and has something before it.
+bool EndsWithZip(const CString& strName)
+{
+    return strName.GetLength() > 4 && strName.Right(4).CompareNoCase(L".zip") == 0;
+}
+
+} // namespace
+
 CString CBackUpEngine::GetExtension(const CString& strName)
 {
     int dot = strName.ReverseFind(L'.');
@@ -667,21 +740,23 @@ bool CBackUpEngine::PassesFilter(const CString& strName) const
 
 bool CBackUpEngine::IsInExtensionList(const CString& strList, const CString& strExtension)
 {
-    CString list(strList), ext(strExtension);
-    list.MakeUpper();
+    CString ext(strExtension);
     ext.MakeUpper();
-    if (!list.IsEmpty() && list[0] == L',')
+    if (!strList.IsEmpty() && strList[0] == L',') {
+        CString list(strList);
+        list.MakeUpper();
         return list == ext;
-    int start = 0;
-    for (;;) {
-        int comma = list.Find(L',', start);
-        CString item = comma < 0 ? list.Mid(start) : list.Mid(start, comma - start);
-        if (item == ext)
-            return true;
-        if (comma < 0)
-            return false;
-        start = comma + 1;
     }
+    const int n = strList.GetLength();
+    for (int start = 0; start <= n;) {
+        int end = start;
+        while (end < n && !IsListSeparator(strList[end]))
+            ++end;
+        if (BareExtension(strList.Mid(start, end - start)) == ext)
+            return true;
+        start = end + 1;
+    }
+    return false;
 }
 
 int CBackUpEngine::IsNotSystemFolder(const CString& strName)
@@ -713,8 +788,8 @@ bool CBackUpEngine::IsCompressedCopy(const CString& strStoredPath)
 
 bool CBackUpEngine::StartsWithCopyMarker(const CString& strPath)
 {
-    HANDLE h = CreateFileW(ExtendedPath(strPath), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(ExtendedPath(strPath), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     DWORD marker = 0, got = 0;
@@ -725,11 +800,123 @@ bool CBackUpEngine::StartsWithCopyMarker(const CString& strPath)
 
 bool CBackUpEngine::StoredTimeOf(const CString& strStoredPath, FILETIME& ft)
 {
-    return LastWriteTimeOf(strStoredPath, ft) || LastWriteTimeOf(strStoredPath + L".zip", ft);
+    return LastWriteTimeOf(strStoredPath, ft);
+}
+
+bool CBackUpEngine::IsStoredCopyCurrent(const CString& strSource, const FILETIME& ftSource,
+                                        const CString& strStored,
+                                        const std::map<CString, FILETIME>* pStoredTimes,
+                                        const std::set<CString>* pSourceNames)
+{
+    const int slash = strStored.ReverseFind(L'\\');
+    const CString storedFolder = strStored.Left(slash + 1);
+    const CString sourceFolder = strSource.Left(strSource.ReverseFind(L'\\') + 1);
+    const CString name = strStored.Mid(slash + 1);
+    // The time of the stored file of that name, when there is one.
+    auto storedTime = [&](const CString& strName, FILETIME& ft) {
+        if (!pStoredTimes)
+            return StoredTimeOf(storedFolder + strName, ft);
+        CString key(strName);
+        key.MakeUpper();
+        auto it = pStoredTimes->find(key);
+        if (it == pStoredTimes->end())
+            return false;
+        ft = it->second;
+        return true;
+    };
+    // True when the source folder holds a file of that name.
+    auto sourceHas = [&](const CString& strName) {
+        if (!pSourceNames)
+            return FileExists(ExtendedPath(sourceFolder + strName));
+        CString key(strName);
+        key.MakeUpper();
+        return pSourceNames->count(key) != 0;
+    };
+
+    // "n.zip" in the store is both the compressed copy of "n" and the plain copy of "n.zip";
+    // only the marker at its start and the source files present tell them apart.
+    FILETIME ft;
+    if (!m_bCompress) {
+        if (storedTime(name, ft)) {
+            if (!SameTime(ft, ftSource))
+                return false;
+            // A stored "n.zip" with the marker that this file lacks is the compressed copy of
+            // "n", not a copy of this file.
+            return !(EndsWithZip(name) && StartsWithCopyMarker(storedFolder + name) &&
+                     !StartsWithCopyMarker(strSource));
+        }
+        // The compressed copy of an earlier run: "n.zip", unless a source "n.zip" owns that
+        // name or it is no compressed copy at all.
+        return storedTime(name + L".zip", ft) && SameTime(ft, ftSource) && !sourceHas(name + L".zip") &&
+               StartsWithCopyMarker(storedFolder + name + L".zip");
+    }
+    if (storedTime(name + L".zip", ft)) {
+        if (!SameTime(ft, ftSource))
+            return false;
+        // Beside a source "n.zip", a stored "n.zip" without the marker is that file's plain copy.
+        return !sourceHas(name + L".zip") || StartsWithCopyMarker(storedFolder + name + L".zip");
+    }
+    // The plain copy of an earlier run: "n", unless this file is "m.zip" and the stored "n" can
+    // be the compressed copy of a source "m", present now or deleted since (it then carries
+    // the marker).
+    if (!storedTime(name, ft) || !SameTime(ft, ftSource))
+        return false;
+    return !(EndsWithZip(name) &&
+             (sourceHas(name.Left(name.GetLength() - 4)) || StartsWithCopyMarker(storedFolder + name)));
+}
+
+bool CBackUpEngine::IsRestoreTargetCurrent(const CString& strStored, const FILETIME& ftStored)
+{
+    // The same choice of target as the restore loop makes.
+    CString target = StorePathToSourcePath(strStored);
+    if (target.IsEmpty())
+        return false;
+    if (target.GetLength() > 4 && target.Right(4) == L".zip" && StartsWithCopyMarker(strStored))
+        target = target.Left(target.GetLength() - 4);
+    FILETIME ft;
+    return LastWriteTimeOf(target, ft) && SameTime(ft, ftStored);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Collection
+
+namespace {
+
+// One entry of a folder listing, as the walks keep it.
+struct WalkEntry {
+    CString strName;
+    DWORD dwAttributes;
+    DWORD dwReparseTag;
+    FILETIME ftLastWrite;
+    ULONGLONG nSize;
+};
+
+// A folder the walks go into: any folder but a link or a junction (a reparse point whose tag
+// is a name surrogate). Those lead to folders that are backed up where they really are, or
+// back up the tree itself; placeholders and the like hold the folder's own files. A reparse
+// point without a tag (some systems show links so) is taken for a link.
+bool IsWalkedFolder(const WalkEntry& e)
+{
+    return !(e.dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+           (e.dwReparseTag != 0 && !IsReparseTagNameSurrogate(e.dwReparseTag));
+}
+
+} // namespace
+
+void CBackUpEngine::ReportUnlistedFolder(const CString& strFolder, DWORD dwError)
+{
+    // A drive root without any entry has no "." either: "no file found" there is an empty folder.
+    if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_NO_MORE_FILES) {
+        CString root(strFolder);
+        if (root.GetLength() == 2)
+            root += L"\\";
+        DWORD attrs = GetFileAttributesW(ExtendedPath(root));
+        if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY))
+            return;
+        dwError = attrs == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY;
+    }
+    AddFailLine(DisplayPath(strFolder), dwError);
+}
 
 void CBackUpEngine::CollectBackUpFiles(const CString& strPath, const CString& strStoreFolder)
 {
@@ -737,20 +924,28 @@ void CBackUpEngine::CollectBackUpFiles(const CString& strPath, const CString& st
         m_bDone = 1;
         return;
     }
+    ClearEndedRunsOnce();
     // The target's own store is never backed up into itself.
     const CString store = NormalStoreFolder(strStoreFolder);
     if (IsInStore(strPath, store))
         return;
     if (strPath.GetLength() > 3 && !IsFolder(strPath)) {
-        // One selected file.
+        // One selected file, or a selection that has gone since (a file or a folder): that
+        // is said, whatever the filter and the comparison would have made of it.
+        if (GetFileAttributesW(ExtendedPath(strPath)) == INVALID_FILE_ATTRIBUTES) {
+            AddFailLine(DisplayPath(strPath), GetLastError());
+            return;
+        }
         CString name = strPath.Mid(strPath.ReverseFind(L'\\') + 1);
         if (!PassesFilter(name))
             return;
         if (m_bChangedOnly) {
-            FILETIME stored{}, source{};
-            StoredTimeOf(strStoreFolder + L"\\" + RemoveFirstColon(strPath), stored);
-            LastWriteTimeOf(strPath, source);
-            if (SameTime(stored, source))
+            // Only a file whose time can be read is compared; any other is opened below and
+            // reported.
+            FILETIME source{};
+            if (LastWriteTimeOf(strPath, source) &&
+                IsStoredCopyCurrent(strPath, source, strStoreFolder + L"\\" + RemoveFirstColon(strPath),
+                                    nullptr, nullptr))
                 return;
         }
         AddSelectedFile(strPath, FILE_SHARE_READ);
@@ -761,51 +956,93 @@ void CBackUpEngine::CollectBackUpFiles(const CString& strPath, const CString& st
     WalkBackUpFolder(strPath, strStoreFolder, store);
 }
 
+namespace {
+
+// Lists a folder (long-path form, no trailing backslash needed) into entries; false with the
+// error when the listing could not begin or could not be finished.
+bool ListFolder(const CString& strFolder, std::vector<WalkEntry>& entries, DWORD& dwError)
+{
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = CBackUpEngine::s_pfnFindFirstFile(JoinPath(strFolder, L"*"), &fd);
+    if (hFind == INVALID_HANDLE_VALUE) {
+        dwError = GetLastError();
+        return false;
+    }
+    do {
+        if (IsDots(fd.cFileName))
+            continue;
+        entries.push_back(WalkEntry{fd.cFileName, fd.dwFileAttributes, fd.dwReserved0, fd.ftLastWriteTime,
+                                    (static_cast<ULONGLONG>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow});
+    } while (CBackUpEngine::s_pfnFindNextFile(hFind, &fd));
+    dwError = GetLastError();
+    FindClose(hFind);
+    return dwError == ERROR_NO_MORE_FILES;
+}
+
+} // namespace
+
 void CBackUpEngine::WalkBackUpFolder(const CString& walked, const CString& strStoreFolder,
                                      const CString& strStore)
 {
-    WIN32_FIND_DATAW fd;
-    HANDLE hFind = FindFirstFileW(JoinPath(walked.GetLength() <= 2 ? walked + L"\\" : walked, L"*.*"), &fd);
-    if (hFind == INVALID_HANDLE_VALUE)
+    std::vector<WalkEntry> entries;
+    DWORD err = 0;
+    if (!ListFolder(ExtendedPath(walked.GetLength() <= 2 ? walked + L"\\" : walked), entries, err)) {
+        ReportUnlistedFolder(walked, err);
+        // What was listed before a device error is still collected.
+    }
+    if (entries.empty())
         return;
     bool atSystemRoot = walked.GetLength() < 3 && walked.CompareNoCase(m_strSystemDrive) == 0;
-    do {
+    // "Skip unchanged" compares with the stored folder's listing, and asks which files lie
+    // beside each other here.
+    std::map<CString, FILETIME> storedTimes;
+    std::set<CString> sourceNames;
+    const CString storedFolder = JoinPath(strStoreFolder + L"\\" + RemoveFirstColon(walked), L"");
+    if (m_bChangedOnly) {
+        std::vector<WalkEntry> stored;
+        DWORD storedErr = 0;
+        ListFolder(ExtendedPath(storedFolder), stored, storedErr);
+        for (const WalkEntry& e : stored) {
+            if (e.dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                continue;
+            CString key(e.strName);
+            key.MakeUpper();
+            storedTimes[key] = e.ftLastWrite;
+        }
+        for (const WalkEntry& e : entries) {
+            if (e.dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                continue;
+            CString key(e.strName);
+            key.MakeUpper();
+            sourceNames.insert(key);
+        }
+    }
+    for (const WalkEntry& e : entries) {
         if (m_bCancel) {
             m_bDone = 1;
             break;
         }
-        const wchar_t* name = fd.cFileName;
-        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) && !IsSystemFolderName(name))
+        const CString& name = e.strName;
+        if ((e.dwAttributes & FILE_ATTRIBUTE_SYSTEM) && !IsSystemFolderName(name))
             continue;
         CString child = JoinPath(walked, name);
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (IsDots(name))
-                continue;
+        if (e.dwAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (atSystemRoot && !IsNotSystemFolder(name))
                 continue;
-            // Junctions and folder links are not followed: they lead to folders that are
-            // backed up where they really are, or back up the tree itself.
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            if (!IsWalkedFolder(e))
                 continue;
             if (IsInStore(child, strStore))
                 continue;
             WalkBackUpFolder(child, strStoreFolder, strStore);
             continue;
         }
-        // A copy left by an interrupted run is not the user's file.
-        if (IsEngineTempName(name))
-            continue;
         if (!PassesFilter(name))
             continue;
-        if (m_bChangedOnly) {
-            FILETIME stored{};
-            if (StoredTimeOf(strStoreFolder + L"\\" + RemoveFirstColon(child), stored) &&
-                SameTime(stored, fd.ftLastWriteTime))
-                continue;
-        }
-        AddFile(child, (static_cast<ULONGLONG>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow);
-    } while (FindNextFileW(hFind, &fd));
-    FindClose(hFind);
+        if (m_bChangedOnly &&
+            IsStoredCopyCurrent(child, e.ftLastWrite, storedFolder + name, &storedTimes, &sourceNames))
+            continue;
+        AddFile(child, e.nSize);
+    }
 }
 
 void CBackUpEngine::CollectFolderFiles(const CString& strPath)
@@ -814,19 +1051,16 @@ void CBackUpEngine::CollectFolderFiles(const CString& strPath)
         m_bDone = 1;
         return;
     }
+    ClearEndedRunsOnce();
     if (IsFolder(strPath)) {
         WalkStoreFolder(strPath);
         return;
     }
 
-    // One selected stored file.
+    // One selected stored file (one that has gone since is reported by the open below).
     if (m_bChangedOnly) {
-        CString source = StorePathToSourcePath(strPath);
-        FILETIME ftSource{}, ftStored{};
-        bool have = LastWriteTimeOf(source, ftSource);
-        if (!have && source.GetLength() > 4 && source.Right(4) == L".zip")
-            have = LastWriteTimeOf(source.Left(source.GetLength() - 4), ftSource);
-        if (have && LastWriteTimeOf(strPath, ftStored) && SameTime(ftSource, ftStored))
+        FILETIME ftStored{};
+        if (LastWriteTimeOf(strPath, ftStored) && IsRestoreTargetCurrent(strPath, ftStored))
             return;
     }
     // Read-only and existing only: a selection that has gone stale must not create a file
@@ -836,9 +1070,10 @@ void CBackUpEngine::CollectFolderFiles(const CString& strPath)
 
 void CBackUpEngine::AddSelectedFile(const CString& strPath, DWORD dwShare)
 {
-    HANDLE h = CreateFileW(strPath, GENERIC_READ, dwShare, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(ExtendedPath(strPath), GENERIC_READ, dwShare, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        AddFailLine(strPath, GetLastError());
+        AddFailLine(DisplayPath(strPath), GetLastError());
         return;
     }
     LARGE_INTEGER size{};
@@ -847,52 +1082,81 @@ void CBackUpEngine::AddSelectedFile(const CString& strPath, DWORD dwShare)
     AddFile(strPath, static_cast<ULONGLONG>(size.QuadPart));
 }
 
+namespace {
+
+// True when the folder is a store folder: its last name is "VEZORI".
+bool IsStoreFolderPath(const CString& strPath)
+{
+    CString s(strPath);
+    while (EndsWithBackslash(s))
+        s.Delete(s.GetLength() - 1, 1);
+    return s.Mid(s.ReverseFind(L'\\') + 1).CompareNoCase(kStoreName) == 0;
+}
+
+// The name of a record of temporary copies (see CBackUpEngine::RecordTempFolder), with the
+// process id and creation time it holds.
+bool IsTempRecordName(const wchar_t* name, DWORD* pPid = nullptr, ULONGLONG* pCreated = nullptr)
+{
+    if (_wcsnicmp(name, L"TempCopies_", 11) != 0)
+        return false;
+    const wchar_t* p = name + 11;
+    auto hex = [&p](ULONGLONG& value, int maxDigits) {
+        int digits = 0;
+        for (value = 0; iswxdigit(*p) && digits < maxDigits; ++p, ++digits)
+            value = value * 16 + (iswdigit(*p) ? *p - L'0' : (towlower(*p) - L'a' + 10));
+        return digits > 0 && !iswxdigit(*p);
+    };
+    ULONGLONG pid = 0, created = 0;
+    if (!hex(pid, 8) || *p++ != L'_' || !hex(created, 16) || _wcsicmp(p, L".log") != 0)
+        return false;
+    if (pPid)
+        *pPid = static_cast<DWORD>(pid);
+    if (pCreated)
+        *pCreated = created;
+    return true;
+}
+
+} // namespace
+
 void CBackUpEngine::WalkStoreFolder(const CString& strPath)
 {
-    WIN32_FIND_DATAW fd;
-    HANDLE hFind = FindFirstFileW(JoinPath(strPath, L"*.*"), &fd);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return;
-    do {
+    std::vector<WalkEntry> entries;
+    DWORD err = 0;
+    if (!ListFolder(ExtendedPath(strPath.GetLength() <= 2 ? strPath + L"\\" : strPath), entries, err))
+        ReportUnlistedFolder(strPath, err);
+    const bool bStoreRoot = IsStoreFolderPath(strPath);
+    for (const WalkEntry& e : entries) {
         if (m_bCancel) {
             m_bDone = 1;
             break;
         }
-        const wchar_t* name = fd.cFileName;
+        const CString& name = e.strName;
         CString child = JoinPath(strPath, name);
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (IsDots(name))
+        if (e.dwAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (strPath.GetLength() < 3 && (name.CompareNoCase(L"System Volume Information") == 0 ||
+                                            name.CompareNoCase(L"RECYCLER") == 0))
                 continue;
-            if (strPath.GetLength() < 3 && (_wcsicmp(name, L"System Volume Information") == 0 ||
-                                            _wcsicmp(name, L"RECYCLER") == 0))
+            if (strPath.GetLength() < 4 && name.CompareNoCase(kStoreName) == 0)
                 continue;
-            if (strPath.GetLength() < 4 && _wcsicmp(name, kStoreName) == 0)
-                continue;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            if (!IsWalkedFolder(e))
                 continue;
             WalkStoreFolder(child);
             continue;
         }
-        if (IsEngineTempName(name))
+        // The records of temporary copies lie beside the drive-letter folders, where no
+        // stored file does.
+        if (bStoreRoot && IsTempRecordName(name))
             continue;
-        if (m_bChangedOnly) {
-            CString source = StorePathToSourcePath(child);
-            FILETIME ft{};
-            bool have = LastWriteTimeOf(source, ft);
-            if (!have && source.GetLength() > 4 && source.Right(4) == L".zip")
-                have = LastWriteTimeOf(source.Left(source.GetLength() - 4), ft);
-            if (have && SameTime(ft, fd.ftLastWriteTime))
-                continue;
-        }
-        AddFile(child, (static_cast<ULONGLONG>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow);
-    } while (FindNextFileW(hFind, &fd));
-    FindClose(hFind);
+        if (m_bChangedOnly && IsRestoreTargetCurrent(child, e.ftLastWrite))
+            continue;
+        AddFile(child, e.nSize);
+    }
 }
 
 void CBackUpEngine::ListStoreDrives(const CString& strStoreFolder)
 {
     WIN32_FIND_DATAW fd;
-    HANDLE hFind = FindFirstFileW(JoinPath(strStoreFolder, L"*.*"), &fd);
+    HANDLE hFind = FindFirstFileW(JoinPath(ExtendedPath(strStoreFolder), L"*"), &fd);
     if (hFind == INVALID_HANDLE_VALUE)
         return;
     do {
@@ -979,6 +1243,7 @@ void CBackUpEngine::BackUpFileList(const CString& strStoreFolder)
             if (!BackUpListedFile(i, strStoreFolder))
                 break;
     }
+    EndTempRecord();
     m_bDone = 1;
 }
 
@@ -1179,6 +1444,7 @@ void CBackUpEngine::RestoreFileList()
         CopyOneFile(source, target);
         m_bMarkerKnown = false;
     }
+    EndTempRecord();
     m_bDone = 1;
 }
 
@@ -1332,32 +1598,147 @@ void CBackUpEngine::EnterTargetFolder(const CString& strFolder)
         return;
     lane.strEnteredFolder = key;
     lane.setEnteredNames.clear();
-    if (key == lane.strNewFolder)
-        return;   // made empty by this run: nothing stale, no other forms
-    // A backup notes every name (for the other-form test); a restore only looks for stale
-    // copies among the user's files.
-    const bool bNames = !m_bRestore;
+    // The copy that follows makes its temporary file here: the run's record is open first.
+    RecordTempFolder(strFolder);
+    // A restore needs no names; a folder this run has just made has none.
+    if (m_bRestore || key == lane.strNewFolder)
+        return;
     WIN32_FIND_DATAW fd;
-    HANDLE hFind = FindFirstFileExW(JoinPath(strFolder, bNames ? L"*" : L"~zu*.tmp"), FindExInfoBasic,
-                                    &fd, FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    HANDLE hFind = FindFirstFileExW(JoinPath(ExtendedPath(strFolder), L"*"), FindExInfoBasic, &fd,
+                                    FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
     if (hFind == INVALID_HANDLE_VALUE)
         return;
     do {
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
-        DWORD pid = 0;
-        if (IsEngineTempName(fd.cFileName, &pid)) {
-            if (!ProcessMayBeRunning(pid))
-                RemoveFile(JoinPath(strFolder, fd.cFileName));
-            continue;
-        }
-        if (bNames) {
-            CString name(fd.cFileName);
-            name.MakeUpper();
-            lane.setEnteredNames.insert(name);
-        }
+        CString name(fd.cFileName);
+        name.MakeUpper();
+        lane.setEnteredNames.insert(name);
     } while (FindNextFileW(hFind, &fd));
     FindClose(hFind);
+}
+
+namespace {
+
+// The lines of a record of temporary copies: UTF-16 text, one temporary name a line.
+std::vector<CString> ReadRecordLines(const CString& strRecord)
+{
+    std::vector<CString> lines;
+    HANDLE h = CreateFileW(ExtendedPath(strRecord), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return lines;
+    LARGE_INTEGER size{};
+    std::vector<wchar_t> text;
+    if (GetFileSizeEx(h, &size) && size.QuadPart > 0 && size.QuadPart < (64 << 20)) {
+        text.resize(static_cast<size_t>(size.QuadPart) / sizeof(wchar_t) + 1);
+        DWORD got = 0;
+        if (!ReadFile(h, text.data(), static_cast<DWORD>(size.QuadPart), &got, nullptr))
+            got = 0;
+        text.resize(got / sizeof(wchar_t));
+    }
+    CloseHandle(h);
+    CString line;
+    for (wchar_t c : text) {
+        if (c == L'\r' || c == L'\n') {
+            if (!line.IsEmpty())
+                lines.push_back(line);
+            line.Empty();
+        } else {
+            line += c;
+        }
+    }
+    // A line cut short by an ended run has no line end; it names nothing to clear.
+    return lines;
+}
+
+} // namespace
+
+void CBackUpEngine::RecordTempFolder(const CString&)
+{
+    if (m_bTempRecordOpened)
+        return;
+    m_bTempRecordOpened = true;
+    // One record for each process: its id and creation time tell a later run whether it has
+    // ended. A record a former run of this process kept is added to.
+    if (m_strTargetRoot.IsEmpty())
+        return;   // no record: a killed run's copies stay where they are
+    const CString store = m_strTargetRoot + L"\\" + kStoreName;
+    ClearEndedRuns(store);
+    CString name;
+    name.Format(L"TempCopies_%lx_%llx.log", GetCurrentProcessId(),
+                static_cast<unsigned long long>(ProcessCreationTime(GetCurrentProcess())));
+    AcquireSRWLockExclusive(&g_tempRecord.lock);
+    if (g_tempRecord.hFile == INVALID_HANDLE_VALUE) {
+        g_tempRecord.strPath = JoinPath(ExtendedPath(store), name);
+        g_tempRecord.hFile = CreateFileW(g_tempRecord.strPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        g_tempRecord.names.clear();
+        m_bTempRecordOwner = g_tempRecord.hFile != INVALID_HANDLE_VALUE;
+    }
+    ReleaseSRWLockExclusive(&g_tempRecord.lock);
+}
+
+void CBackUpEngine::ClearEndedRuns(const CString& strStore)
+{
+    const CString store = ExtendedPath(strStore);
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = FindFirstFileW(JoinPath(store, L"TempCopies_*.log"), &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return;
+    std::vector<CString> ended;
+    do {
+        DWORD pid = 0;
+        ULONGLONG created = 0;
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsTempRecordName(fd.cFileName, &pid, &created) &&
+            pid != GetCurrentProcessId() && !ProcessMayBeRunning(pid, created))
+            ended.push_back(JoinPath(store, fd.cFileName));
+    } while (FindNextFileW(hFind, &fd));
+    FindClose(hFind);
+    for (const CString& record : ended) {
+        // Exactly the names the ended run made, where they are still there.
+        bool all = true;
+        for (const CString& temp : ReadRecordLines(record)) {
+            const int slash = temp.ReverseFind(L'\\');
+            if (IsEngineTempName(temp.Mid(slash + 1)) && !RemoveFile(temp))
+                all = false;
+        }
+        if (all)
+            RemoveFile(record);
+    }
+}
+
+void CBackUpEngine::ClearEndedRunsOnce()
+{
+    // Before anything is collected: a store walk must not meet what an ended run left.
+    if (m_bEndedRunsCleared || m_strTargetRoot.IsEmpty())
+        return;
+    m_bEndedRunsCleared = true;
+    ClearEndedRuns(m_strTargetRoot + L"\\" + kStoreName);
+}
+
+void CBackUpEngine::EndTempRecord()
+{
+    m_bTempRecordOpened = false;
+    m_bEndedRunsCleared = false;
+    if (!m_bTempRecordOwner)
+        return;
+    m_bTempRecordOwner = false;
+    AcquireSRWLockExclusive(&g_tempRecord.lock);
+    if (g_tempRecord.hFile != INVALID_HANDLE_VALUE) {
+        CloseHandle(g_tempRecord.hFile);
+        g_tempRecord.hFile = INVALID_HANDLE_VALUE;
+        // A copy whose temporary file could not be removed keeps the record for a later run.
+        bool left = false;
+        for (const CString& temp : g_tempRecord.names)
+            if ((left = GetFileAttributesW(temp) != INVALID_FILE_ATTRIBUTES) == true)
+                break;
+        if (!left)
+            RemoveFile(g_tempRecord.strPath);
+    }
+    g_tempRecord.names.clear();
+    g_tempRecord.strPath.Empty();
+    ReleaseSRWLockExclusive(&g_tempRecord.lock);
 }
 
 bool CBackUpEngine::MayExist(const CString& strPath)
@@ -1661,21 +2042,21 @@ BOOL CBackUpEngine::PrepareTarget(const CString& strTarget, const CString& strSo
     // other form: "x.zip" is also the plain copy of a file "x.zip", and the compressed copy
     // of "x" is also named "x.zip".
     CString other = OtherFormOf(strTarget);
-    if (other.IsEmpty() || !MayExist(other) || !FileExists(other))
+    if (other.IsEmpty() || !MayExist(other) || !FileExists(ExtendedPath(other)))
         return TRUE;
     if (!m_bCompress) {
         // Plain "n" beside "n.zip": that is also where a file "n.zip" of the same folder is
         // stored, and a copy without the marker is no compressed copy of anything.
-        if (FileExists(strSource + L".zip") || !IsCompressedCopy(other))
+        if (FileExists(ExtendedPath(strSource + L".zip")) || !IsCompressedCopy(other))
             return TRUE;
     } else if (other.GetLength() > 4 && other.Right(4).CompareNoCase(L".zip") == 0) {
         // Compressed "n.zip.zip" beside "n.zip": that is also the compressed copy of a file "n"
         // of the same folder, present now or deleted since (then it carries the marker).
         CString sibling = strSource.Left(strSource.GetLength() - 4);
-        if (FileExists(sibling) || StartsWithCopyMarker(other))
+        if (FileExists(ExtendedPath(sibling)) || StartsWithCopyMarker(other))
             return TRUE;
     }
-    return RemoveFile(other);
+    return RemoveFile(ExtendedPath(other));
 }
 
 void CBackUpEngine::MakeTargetFolders(const CString& strTarget, const CString& strSource)

@@ -11,6 +11,7 @@
 // kernel mutex for every small file costs more than copying it).
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <set>
 #include <vector>
@@ -25,6 +26,9 @@
 typedef BOOL(WINAPI* ZulCopyFileFunc)(LPCWSTR pszSource, LPCWSTR pszTarget,
                                       LPPROGRESS_ROUTINE pfnProgress, LPVOID pData,
                                       LPBOOL pbCancel, DWORD dwFlags);
+// The folder listing of the collectors, with the system's FindFirstFileW/FindNextFileW contract.
+typedef HANDLE(WINAPI* ZulFindFirstFunc)(LPCWSTR pszPattern, LPWIN32_FIND_DATAW pData);
+typedef BOOL(WINAPI* ZulFindNextFunc)(HANDLE hFind, LPWIN32_FIND_DATAW pData);
 
 // True when the path, with one trailing "\" removed, names an existing folder.
 bool IsFolder(const CString& strPath);
@@ -74,6 +78,9 @@ public:
     // ...\VEZORI\<letter>\<something>.
     static CString StorePathToSourcePath(const CString& strStorePath);
     static CString GetExtension(const CString& strName);
+    // The list holds extensions separated by ",", ";" or the full-width comma; each item is
+    // taken as a user means it: " .pdf", "*.pdf" and "PDF" all stand for "pdf". Case is
+    // ignored. A list that begins with "," is one item as a whole.
     static bool IsInExtensionList(const CString& strList, const CString& strExtension);
     // True when the name passes m_strFileTypes (always, when it is empty).
     bool PassesFilter(const CString& strName) const;
@@ -156,6 +163,15 @@ public:
     static int s_nCopyLanes;
     // Bytes read and written at a time by the plain copy (1 MiB).
     enum { COPY_CHUNK = 1 << 20 };
+    // The folder listing of the collectors' walks: the system's in the program; tests may put
+    // stand-ins here (to meet folder links, placeholders or device errors).
+    static ZulFindFirstFunc s_pfnFindFirstFile;
+    static ZulFindNextFunc s_pfnFindNextFile;
+
+    // The record of the temporary copies of a run (see EnterTargetFolder): the list loops end
+    // it when the run's copying is over. It is removed once none of this run's temporary
+    // copies is left, else kept for a later run to clear them.
+    void EndTempRecord();
 
 private:
     // What one file copy in progress keeps for itself. The worker thread copies with m_lane;
@@ -243,20 +259,53 @@ private:
     BOOL CopyThroughTemp(const CString& strSource, const CString& strFinal, bool bCompressed,
                          bool bRestoreSide);
     void FileStarted(const CString& strSource);
-    // Entering a target folder: lists it once, removing the temporary copies an ended run
-    // left there and noting the names present, so that the test for the other form of each
-    // stored file needs no call into the system. A folder this run has just created is empty
-    // and is not listed.
+    // Entering a target folder: a backup lists it once, noting the names present, so that the
+    // test for the other form of each stored file needs no call into the system (a folder this
+    // run has just created is empty and is not listed). Every folder a run writes temporary
+    // copies into is noted in the run's record first (RecordTempFolder).
     void EnterTargetFolder(const CString& strFolder);
+    // The record of the temporary copies a process makes: a file in the store folder of the
+    // target root, "TempCopies_<process id>_<process creation time>.log" (both in hex), that
+    // names every temporary copy ("~zu<process id>_<counter>.tmp") the process makes while a run
+    // has it open, one full name (long-path form, UTF-16) a line, noted before the copy is
+    // made. The first entry of a run into a target folder opens it. A run clears, before it
+    // collects, exactly what the records of ended runs name and is still there; a user's file
+    // of such a name anywhere else is the user's. (A record cut short by a power cut may miss
+    // its last names: such a copy stays where it is.)
+    void RecordTempFolder(const CString& strFolder);
+    void ClearEndedRuns(const CString& strStore);
+    // The same for the store of the target root, once a run, before the run collects.
+    void ClearEndedRunsOnce();
+    bool m_bEndedRunsCleared = false;
+    bool m_bTempRecordOpened = false;   // tried this run
+    bool m_bTempRecordOwner = false;    // this engine opened the process's record
     // True when the file may exist: its name was in its folder when the folder was entered.
     bool MayExist(const CString& strPath);
     // The name of the other form of a stored file in this run's mode (plain or ".zip").
     CString OtherFormOf(const CString& strTarget) const;
-    // Folder walks by absolute paths; folder links are never followed.
+    // Folder walks by absolute paths; folder links and junctions are never followed, other
+    // folders with reparse points (placeholders of files kept elsewhere) are walked. A folder
+    // that cannot be listed is a fail line with the system's text.
     // strStore is the store folder in the form IsInStore compares with; it is never walked.
     void WalkBackUpFolder(const CString& strWalked, const CString& strStoreFolder, const CString& strStore);
     void WalkStoreFolder(const CString& strPath);
+    // A listing the walks could not finish (or begin): a fail line for the folder, unless the
+    // folder is only empty.
+    void ReportUnlistedFolder(const CString& strFolder, DWORD dwError);
+    // The last-write time of one stored file.
     bool StoredTimeOf(const CString& strStoredPath, FILETIME& ft);
+    // "Skip unchanged" of a backup: true when the stored copy of this source file has its
+    // last-write time. The copy compared with is the file's own form in this run's mode
+    // ("n" plain, "n.zip" compressed); the other form only where no other source file of the
+    // folder can own that name. pStoredTimes: the stored folder's files by upper-case name,
+    // when the walk has listed it; pSourceNames: the upper-case names of the source folder's
+    // files, when the walk has them. Without them the file system is asked.
+    bool IsStoredCopyCurrent(const CString& strSource, const FILETIME& ftSource, const CString& strStored,
+                             const std::map<CString, FILETIME>* pStoredTimes,
+                             const std::set<CString>* pSourceNames);
+    // "Skip unchanged" of a restore: true when the file the stored copy would be restored to
+    // (the name without ".zip" for a compressed copy) has the stored copy's last-write time.
+    bool IsRestoreTargetCurrent(const CString& strStored, const FILETIME& ftStored);
     void AddFile(const CString& strPath, ULONGLONG nSize);
     // A file selected by itself is opened (existing only) to count it; one that cannot be
     // opened is a fail line.

@@ -150,8 +150,13 @@ TEST(EngineCopyTest, SkipUnchangedComparesWithTheStoredCopyOfEitherForm)
     RunBackUp(engine, root, {src + L"\\a.txt"}, changed, &fails);
     EXPECT_EQ(engine.m_nTotalFiles, 0);
 
-    // A stored copy that exists only in the ".zip" form is compared by its time too.
-    ASSERT_TRUE(MoveFileW(storedSrc + L"\\noext", storedSrc + L"\\noext.zip"));
+    // A stored copy that exists only in the ".zip" form (a compressed run's) is compared by
+    // its time too.
+    RunOptions compress;
+    compress.bCompress = true;
+    RunBackUp(engine, root, {src + L"\\noext"}, compress, &fails);
+    ASSERT_FALSE(Exists(storedSrc + L"\\noext"));
+    ASSERT_TRUE(Exists(storedSrc + L"\\noext.zip"));
     SetLastWrite(src + L"\\a.txt", kJan2020 + 999 * kHour);
     RunBackUp(engine, root, {src}, changed, &fails);
     ASSERT_EQ(engine.m_arrFiles.GetSize(), 1);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "BackUpEngine.h"
 #include "SharedFunctions.h"
 #include "engine_test_support.h"
@@ -119,38 +121,193 @@ TEST(EngineStoreTest, BackUpOfAFolderHoldingTheStoreLeavesTheStoreOut)
     EXPECT_TRUE(fails.lines.empty());
 }
 
-// A run that was killed leaves its temporary copies behind; they are neither backed up nor
-// restored, and the next run writing into their folder removes them. A temporary copy of a
-// run still going (this process) is left alone.
-TEST(EngineStoreTest, TemporaryCopiesOfAnInterruptedRunAreNotCollectedAndAreCleared)
+namespace {
+
+// The child half of the interrupted-run test: a backup or a restore that ends its process in
+// the middle of its copy of a file larger than a few pieces. The parent names the run in the
+// environment: "b" or "r", the target root and the selection, separated by "|".
+const wchar_t kEndedRunVariable[] = L"ZUL_ENGINE_ENDED_RUN";
+
+DWORD RunEndedChild(const CString& strRun)
+{
+    wchar_t exe[MAX_PATH + 1] = {};
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    CString command;
+    command.Format(L"\"%ls\" --gtest_filter=EngineStoreChild.*", exe);
+    SetEnvironmentVariableW(kEndedRunVariable, strRun);
+    // The child's own test report would read as this program's.
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE hNul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                              OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = si.hStdOutput = si.hStdError = hNul;
+    PROCESS_INFORMATION pi{};
+    BOOL started = CreateProcessW(nullptr, command.GetBuffer(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    command.ReleaseBuffer();
+    if (hNul != INVALID_HANDLE_VALUE)
+        CloseHandle(hNul);
+    SetEnvironmentVariableW(kEndedRunVariable, nullptr);
+    if (!started)
+        return 0;
+    WaitForSingleObject(pi.hProcess, 120000);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return code;
+}
+
+} // namespace
+
+TEST(EngineStoreChild, RunEndedInTheMiddleOfACopy)
+{
+    wchar_t run[4096] = {};
+    if (!GetEnvironmentVariableW(kEndedRunVariable, run, 4096))
+        GTEST_SKIP() << "the half of another test";
+    CString s(run);
+    const CString root = s.Mid(2, s.Find(L'|', 2) - 2), path = s.Mid(s.Find(L'|', 2) + 1);
+    CUseTestCopy useTestCopy;
+    TestCopy::OnPiece = [](const wchar_t*, ULONGLONG nDone) {
+        if (nDone >= 3 * TestCopy::PieceSize)
+            TerminateProcess(GetCurrentProcess(), 3);
+    };
+    CBackUpEngine engine;
+    CCapturedFailList fails;
+    if (s[0] == L'b')
+        RunBackUp(engine, root, {path}, RunOptions{}, &fails);
+    else
+        RunRestore(engine, root, {path}, RunOptions{}, &fails);
+    TerminateProcess(GetCurrentProcess(), 4);   // the copy did not reach its middle
+}
+
+// A user's files named like the engine's temporary copies are backed up and restored like any
+// other. A run that was killed leaves its temporary copies behind; the next run clears those,
+// and only those, on the backup and on the restore side.
+TEST(EngineStoreTest, TemporaryCopiesOfAnEndedRunAreClearedAndUsersFilesOfSuchNamesKept)
 {
     CTempTree t;
     CString src = t.Path(L"src"), root = t.Path(L"dst");
     MakeFolders(src);
-    WriteFileBytes(src + L"\\a.txt", "aaaa");
-    WriteFileBytes(src + L"\\" + DeadTempName(), "half a copy");
+    const std::string big = Pattern(100000, 5);
+    WriteFileBytes(src + L"\\big.bin", big);
     CString live;
     live.Format(L"~zu%lx_fffff.tmp", GetCurrentProcessId());
-    WriteFileBytes(src + L"\\" + live, "a copy being written");
+    std::vector<CString> userNames{DeadTempName(), live};
+    std::sort(userNames.begin(), userNames.end());
+    std::vector<CString> expected{L"big.bin", userNames[0], userNames[1]};
+    for (const CString& name : userNames)
+        WriteFileBytes(src + L"\\" + name, CStringA(name).GetString());
     CString stored = StoredName(root, src);
-    MakeFolders(stored);
-    WriteFileBytes(stored + L"\\" + DeadTempName(), "half a stored copy");
+
+    // A backup killed in the middle of its copy of big.bin.
+    ASSERT_EQ(RunEndedChild(L"b|" + root + L"|" + src), 3u);
+    std::vector<CString> left;
+    for (const CString& name : ListFolder(stored))
+        if (std::find(userNames.begin(), userNames.end(), name) == userNames.end() && name != L"big.bin")
+            left.push_back(name);
+    ASSERT_EQ(left.size(), 1u) << "the killed run left no temporary copy";
 
     CUseTestCopy useTestCopy;
     CBackUpEngine engine;
     CCapturedFailList fails;
     RunBackUp(engine, root, {src}, RunOptions{}, &fails);
     EXPECT_TRUE(fails.lines.empty()) << CStringA(FirstLine(fails)).GetString();
-    EXPECT_EQ(engine.m_nTotalFiles, 1);
-    EXPECT_EQ(ListFolder(stored), std::vector<CString>{L"a.txt"});
+    EXPECT_EQ(engine.m_nTotalFiles, 3);
+    EXPECT_EQ(ListFolder(stored), expected);
 
-    // The restore walk leaves a stray temporary copy in the store out, and the restore
-    // clears the one left in the user's folder.
-    WriteFileBytes(stored + L"\\" + DeadTempName(), "half a stored copy");
+    // A restore killed in the middle of its copy back of big.bin; the next restore clears its
+    // temporary copy in the user's folder and restores the user's files of such names.
+    RemoveTree(src);
+    ASSERT_EQ(RunEndedChild(L"r|" + root + L"|" + stored), 3u);
+    left.clear();
+    for (const CString& name : ListFolder(src))
+        if (std::find(userNames.begin(), userNames.end(), name) == userNames.end())
+            left.push_back(name);
+    ASSERT_EQ(left.size(), 1u) << "the killed restore left no temporary copy";
     RunRestore(engine, root, {stored}, RunOptions{}, &fails);
     EXPECT_TRUE(fails.lines.empty()) << CStringA(FirstLine(fails)).GetString();
-    EXPECT_EQ(engine.m_nTotalFiles, 1);
-    EXPECT_EQ(ListFolder(src), (std::vector<CString>{L"a.txt", live}));
+    EXPECT_EQ(ListFolder(src), expected);
+    EXPECT_EQ(ReadFileBytes(src + L"\\big.bin"), big);
+    for (const CString& name : userNames)
+        EXPECT_EQ(ReadFileBytes(src + L"\\" + name), CStringA(name).GetString());
+    // Nothing of the ended runs is left beside the store's drive folder either.
+    EXPECT_EQ(ListFolder(root + L"\\VEZORI").size(), 1u);
+}
+
+// "x" and "x.zip" with "skip unchanged": each file is compared with its own copy, never with
+// the other file's, whichever mode stored what; every file comes back on a restore.
+TEST(EngineStoreTest, SkipUnchangedKeepsAFileAndItsZipNamesakeApart)
+{
+    CUseTestCopy useTestCopy;
+    const ULONGLONG kTime = 0x01D5000000000000ull;
+    struct Case {
+        const char* what;
+        bool bFirstCompress, bSecondCompress;
+        bool bSameTime;   // the later "x.zip" has the time of "x"
+    };
+    for (const Case& c : {Case{"compressed x, then x.zip in a plain run", true, false, false},
+                          Case{"compressed x, then x.zip of the same time, plain run", true, false, true},
+                          Case{"compressed x, then x.zip of the same time, compressed run", true, true, true},
+                          Case{"plain x, then x.zip of the same time, compressed run", false, true, true},
+                          Case{"plain x, then x.zip of the same time, plain run", false, false, true}}) {
+        SCOPED_TRACE(c.what);
+        CTempTree t;
+        CString src = t.Path(L"src"), root = t.Path(L"dst");
+        MakeFolders(src);
+        const std::string x = Pattern(20000, 7), xzip = "PK\x03\x04" + Pattern(3000, 8);
+        WriteFileBytes(src + L"\\x", x);
+        SetLastWrite(src + L"\\x", kTime);
+        CBackUpEngine engine;
+        CCapturedFailList fails;
+        RunOptions first, second;
+        first.bCompress = c.bFirstCompress;
+        second.bCompress = c.bSecondCompress;
+        first.bChangedOnly = second.bChangedOnly = true;
+        RunBackUp(engine, root, {src}, first, &fails);
+        WriteFileBytes(src + L"\\x.zip", xzip);
+        SetLastWrite(src + L"\\x.zip", c.bSameTime ? kTime : kTime + 10000000);
+        for (int run = 0; run < 2; ++run)
+            RunBackUp(engine, root, {src}, second, &fails);
+        // A run after the first that skipped x in another mode copies x again in this one;
+        // the store holds one copy of each file.
+        EXPECT_TRUE(fails.lines.empty()) << CStringA(FirstLine(fails)).GetString();
+        EXPECT_EQ(engine.m_nTotalFiles, 0) << "the second run with the same files copied again";
+
+        RemoveTree(src);
+        RunRestore(engine, root, {StoredName(root, src)}, RunOptions{}, &fails);
+        EXPECT_TRUE(fails.lines.empty()) << CStringA(FirstLine(fails)).GetString();
+        EXPECT_EQ(ReadFileBytes(src + L"\\x"), x);
+        EXPECT_EQ(ReadFileBytes(src + L"\\x.zip"), xzip);
+
+    }
+
+    // A restore with "skip unchanged" compares a compressed copy with the file it restores to,
+    // not with a namesake "x.zip" of the copy's time.
+    CTempTree t;
+    CString src = t.Path(L"src"), root = t.Path(L"dst");
+    MakeFolders(src);
+    const std::string x = Pattern(20000, 9);
+    WriteFileBytes(src + L"\\x", x);
+    SetLastWrite(src + L"\\x", kTime);
+    CBackUpEngine engine;
+    CCapturedFailList fails;
+    RunOptions compress;
+    compress.bCompress = true;
+    RunBackUp(engine, root, {src}, compress, &fails);
+    WriteFileBytes(src + L"\\x", "changed since");
+    WriteFileBytes(src + L"\\x.zip", "a namesake");
+    SetLastWrite(src + L"\\x.zip", kTime);
+    RunOptions restoreChanged;
+    restoreChanged.bChangedOnly = true;
+    RunRestore(engine, root, {StoredName(root, src)}, restoreChanged, &fails);
+    EXPECT_TRUE(fails.lines.empty()) << CStringA(FirstLine(fails)).GetString();
+    EXPECT_EQ(ReadFileBytes(src + L"\\x"), x);
+    EXPECT_EQ(ReadFileBytes(src + L"\\x.zip"), "a namesake");
+    // Restored and unchanged since: the next restore skips it.
+    RunRestore(engine, root, {StoredName(root, src)}, restoreChanged, &fails);
+    EXPECT_EQ(engine.m_nTotalFiles, 0);
 }
 
 // A restore that cannot write its target names the target in its fail line.
