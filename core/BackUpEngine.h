@@ -165,7 +165,7 @@ public:
     enum { COPY_CHUNK = 1 << 20 };
     // A plain copy larger than this is flushed on a thread of its own each time this much more
     // has been written, while the copy goes on, so that its final flush finds little left.
-    enum { FLUSH_BEHIND = 64 << 20 };
+    enum { FLUSH_BEHIND = 32 << 20 };
     // The folder listing of the collectors' walks: the system's in the program; tests may put
     // stand-ins here (to meet folder links, placeholders or device errors).
     static ZulFindFirstFunc s_pfnFindFirstFile;
