@@ -1587,6 +1587,84 @@ private:
     unsigned m_nTaken = 0;
 };
 
+// Flushes a file on a thread of its own while its copy goes on writing it, so that the writes
+// reach the disk behind the copy and the copy's final flush has little left to do. The copy
+// asks (Request) as it grows; a request while a flush is under way is not taken. Every
+// request taken is flushed, also when Stop comes right after it. A flush that fails ends the
+// flushing; its error stays (Error).
+class CFlushBehind {
+public:
+    explicit CFlushBehind(HANDLE hFile) : m_hFile(hFile) {}
+    ~CFlushBehind() { Stop(); }
+    CFlushBehind(const CFlushBehind&) = delete;
+    CFlushBehind& operator=(const CFlushBehind&) = delete;
+
+    // False when the thread cannot run; the copy's final flush then does it all.
+    bool Start()
+    {
+        m_hWake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (m_hWake)
+            m_hThread = CreateThread(nullptr, 64 * 1024, ThreadProc, this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+        if (!m_hThread && m_hWake) {
+            CloseHandle(m_hWake);
+            m_hWake = nullptr;
+        }
+        return m_hThread != nullptr;
+    }
+    // Asks for a flush of what has been written so far; false when one is still under way (or
+    // one has failed, or the thread is not running).
+    bool Request()
+    {
+        if (!m_hThread || m_bBusy.exchange(true))
+            return false;
+        SetEvent(m_hWake);
+        return true;
+    }
+    // The error of the flush that failed; 0 while none has.
+    DWORD Error() const { return m_dwError; }
+    // Waits for the flush under way, if any, and for the thread's end.
+    void Stop()
+    {
+        if (!m_hThread)
+            return;
+        m_bStop = true;
+        SetEvent(m_hWake);
+        WaitForSingleObject(m_hThread, INFINITE);
+        CloseHandle(m_hThread);
+        m_hThread = nullptr;
+        CloseHandle(m_hWake);
+        m_hWake = nullptr;
+    }
+
+private:
+    static DWORD WINAPI ThreadProc(LPVOID pParam)
+    {
+        CFlushBehind& self = *static_cast<CFlushBehind*>(pParam);
+        for (;;) {
+            WaitForSingleObject(self.m_hWake, INFINITE);
+            if (self.m_bBusy) {
+                if (!CBackUpEngine::s_pfnFlushFile(self.m_hFile)) {
+                    const DWORD err = GetLastError();
+                    // Busy for good: no further request is taken.
+                    self.m_dwError = err == ERROR_SUCCESS ? static_cast<DWORD>(ERROR_WRITE_FAULT) : err;
+                    break;
+                }
+                self.m_bBusy = false;
+            }
+            if (self.m_bStop)
+                break;
+        }
+        return 0;
+    }
+
+    HANDLE m_hFile;
+    HANDLE m_hThread = nullptr;
+    HANDLE m_hWake = nullptr;
+    std::atomic<bool> m_bBusy{false};   // a flush asked for and not yet done
+    std::atomic<bool> m_bStop{false};
+    std::atomic<DWORD> m_dwError{0};
+};
+
 } // namespace
 
 void CBackUpEngine::EnterTargetFolder(const CString& strFolder)
@@ -1933,6 +2011,10 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
         // reading and writing overlap; without that thread the chunks are read here.
         CReadAhead ahead(hSource, lane.pCopyBuffer.get(), lane.pAheadBuffer.get());
         const bool bAhead = ok && bLarge && lane.pAheadBuffer && ahead.Start();
+        // A copy of more than FLUSH_BEHIND bytes is flushed behind its writes as it goes.
+        CFlushBehind behind(hTemp);
+        const bool bBehind = ok && size > FLUSH_BEHIND && behind.Start();
+        ULONGLONG flushAskedAt = 0;
         while (ok) {
             DWORD got = 0;
             const BYTE* p = lane.pCopyBuffer.get();
@@ -1965,6 +2047,16 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
             done += got;
             AddFileDone(lane, got);
             m_nDoneBytes += got;
+            if (bBehind) {
+                if (const DWORD flushErr = behind.Error()) {
+                    ok = FALSE;
+                    err = flushErr;
+                    bWriteSide = true;
+                    break;
+                }
+                if (done - flushAskedAt >= FLUSH_BEHIND && behind.Request())
+                    flushAskedAt = done;
+            }
             if (m_bCancel) {
                 ok = FALSE;
                 err = ERROR_REQUEST_ABORTED;
@@ -1983,7 +2075,13 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
             }
         }
         ahead.Stop();
+        behind.Stop();
         closeSource();
+        if (ok && behind.Error()) {
+            ok = FALSE;
+            err = behind.Error();
+            bWriteSide = true;
+        }
         // On the disk before it is stamped and named: a copy carrying the source's time is
         // never compared again, so it must not be one that a crash can leave empty.
         if (ok && !FlushCopy(hTemp, temp, false)) {

@@ -163,6 +163,9 @@ public:
     static int s_nCopyLanes;
     // Bytes read and written at a time by the plain copy (1 MiB).
     enum { COPY_CHUNK = 1 << 20 };
+    // A plain copy larger than this is flushed on a thread of its own each time this much more
+    // has been written, while the copy goes on, so that its final flush finds little left.
+    enum { FLUSH_BEHIND = 32 << 20 };
     // The folder listing of the collectors' walks: the system's in the program; tests may put
     // stand-ins here (to meet folder links, placeholders or device errors).
     static ZulFindFirstFunc s_pfnFindFirstFile;
@@ -244,8 +247,9 @@ private:
     bool OpenPlainSource(const CString& strSource);
     void CloseSourceFile();
     // The plain copy: reads the source in COPY_CHUNK pieces into a new temporary file beside
-    // strFinal, gives it the source's times and attributes and renames it over strFinal, all
-    // through the one handle of the temporary file. Pauses and cancels between pieces.
+    // strFinal, flushes it, gives it the source's times and attributes and renames it over
+    // strFinal, all through the one handle of the temporary file. Pauses and cancels between
+    // pieces. A flush that fails, also one made while the copy goes on, fails the copy.
     BOOL CopyPlainFile(const CString& strSource, const CString& strFinal, const CString& strFolder,
                        bool bRestoreSide, bool bEntry);
     // Creates a new, empty temporary file in the folder (never someone else's), with the given

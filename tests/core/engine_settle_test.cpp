@@ -121,6 +121,7 @@ struct WatchedFlushes {
     static std::vector<Seen> seen;
     static int nNow, nMost;
     static DWORD dwFail;        // the error of every flush, 0 for none
+    static ULONGLONG nFailBelow; // with dwFail, only flushes of files shorter than this fail (0: all)
     static bool bWaitForCompany; // hold each flush until another one runs beside it (a while at most)
 
     static BOOL WINAPI Flush(HANDLE h)
@@ -148,11 +149,12 @@ struct WatchedFlushes {
                 break;
             Sleep(5);
         }
-        const BOOL ok = dwFail ? FALSE : ::FlushFileBuffers(h);
+        const bool bFail = dwFail && (!nFailBelow || s.size < nFailBelow);
+        const BOOL ok = bFail ? FALSE : ::FlushFileBuffers(h);
         EnterCriticalSection(&cs);
         --nNow;
         LeaveCriticalSection(&cs);
-        if (dwFail)
+        if (bFail)
             SetLastError(dwFail);
         return ok;
     }
@@ -176,6 +178,7 @@ struct WatchedFlushes {
         seen.clear();
         nNow = nMost = 0;
         dwFail = 0;
+        nFailBelow = 0;
         bWaitForCompany = false;
     }
 
@@ -187,6 +190,7 @@ CRITICAL_SECTION WatchedFlushes::cs;
 std::vector<WatchedFlushes::Seen> WatchedFlushes::seen;
 int WatchedFlushes::nNow = 0, WatchedFlushes::nMost = 0;
 DWORD WatchedFlushes::dwFail = 0;
+ULONGLONG WatchedFlushes::nFailBelow = 0;
 bool WatchedFlushes::bWaitForCompany = false;
 
 std::string Show(const std::vector<CString>& lines)
@@ -323,6 +327,90 @@ TEST(EngineSettleTest, EveryCopyIsFlushedWholeBeforeItIsStampedAndNamed)
         if (way.nLanes > 1) {
             EXPECT_GE(WatchedFlushes::nMost, 2);
         }
+        EXPECT_TRUE(Temporaries(t.Root()).empty());
+    }
+}
+
+// A large copy is also flushed while it is being written, each time a good part more of it has
+// been written, and whole at its end; a flush on the way that fails fails the copy just like
+// a failed final flush, for a backup and for a restore.
+TEST(EngineSettleTest, ALargeCopyIsFlushedOnTheWayAndAFailedFlushOnTheWayFailsIt)
+{
+    const size_t kSize = CBackUpEngine::FLUSH_BEHIND + 3 * CBackUpEngine::COPY_CHUNK + 5;
+    CTempTree t;
+    const CString src = t.Path(L"src"), root = t.Path(L"dst");
+    MakeFolders(src);
+    const CString path = src + L"\\large.bin", stored = StoredName(root, path);
+    const std::string first = Pattern(kSize, 1);
+    WriteFileBytes(path, first);
+
+    WatchedFlushes flushes;
+    CUseTestCopy pieces;
+    // Once the copy has written past the point where it asks for a flush, it waits (a while at
+    // most) until a flush has come: that flush finds a copy that is not whole yet.
+    bool bWaited = false;
+    TestCopy::OnPiece = [&](const wchar_t*, ULONGLONG done) {
+        if (bWaited || done <= CBackUpEngine::FLUSH_BEHIND)
+            return;
+        bWaited = true;
+        for (int waited = 0; waited < 400; ++waited) {
+            EnterCriticalSection(&WatchedFlushes::cs);
+            const bool bFlushed = !WatchedFlushes::seen.empty();
+            LeaveCriticalSection(&WatchedFlushes::cs);
+            if (bFlushed)
+                break;
+            Sleep(5);
+        }
+    };
+    CBackUpEngine engine;
+    auto run = [&](bool bRestore, CCapturedFailList& fails) {
+        WatchedFlushes::seen.clear();
+        bWaited = false;
+        if (bRestore)
+            RunRestore(engine, root, {StoredName(root, src)}, RunOptions{}, &fails);
+        else
+            RunBackUp(engine, root, {src}, RunOptions{}, &fails);
+    };
+
+    // Flushes that succeed: at least one on the way, the last one of the whole copy, all of
+    // them while it has its temporary name.
+    {
+        CCapturedFailList fails;
+        run(false, fails);
+        EXPECT_TRUE(fails.lines.empty()) << Show(fails.lines);
+        ASSERT_GE(WatchedFlushes::seen.size(), 2u);
+        EXPECT_LT(WatchedFlushes::seen.front().size, kSize);
+        EXPECT_EQ(WatchedFlushes::seen.back().size, kSize);
+        for (const WatchedFlushes::Seen& s : WatchedFlushes::seen) {
+            const CString name = s.name.Mid(s.name.ReverseFind(L'\\') + 1);
+            EXPECT_EQ(name.Left(3), L"~zu") << CStringA(s.name).GetString();
+        }
+        EXPECT_TRUE(ReadFileBytes(stored) == first);
+        EXPECT_EQ(engine.m_nDoneFiles, 1);
+    }
+
+    // Only the flush on the way fails: the file is a fail line, nothing takes the final name
+    // and no temporary copy stays.
+    WatchedFlushes::dwFail = ERROR_WRITE_FAULT;
+    WatchedFlushes::nFailBelow = kSize;
+    const CString failLine = path + L";" + FormatSystemError(ERROR_WRITE_FAULT);
+    {
+        WriteFileBytes(path, Pattern(kSize, 2));
+        CCapturedFailList fails;
+        run(false, fails);
+        EXPECT_EQ(Show(fails.lines), Show({failLine}));
+        EXPECT_EQ(engine.m_nDoneFiles, 0);
+        EXPECT_TRUE(ReadFileBytes(stored) == first);
+        EXPECT_TRUE(Temporaries(t.Root()).empty());
+    }
+    {
+        // A restore names the file it writes, and leaves the user's file as it was.
+        WriteFileBytes(path, "the user's own newer file");
+        CCapturedFailList fails;
+        run(true, fails);
+        EXPECT_EQ(Show(fails.lines), Show({failLine}));
+        EXPECT_EQ(engine.m_nDoneFiles, 0);
+        EXPECT_TRUE(ReadFileBytes(path) == "the user's own newer file");
         EXPECT_TRUE(Temporaries(t.Root()).empty());
     }
 }
