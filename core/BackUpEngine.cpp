@@ -1,5 +1,6 @@
 #include "BackUpEngine.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwctype>
 #include <functional>
@@ -134,7 +135,7 @@ bool MoveIntoPlace(const CString& strTempPath, const CString& strFinalPath)
 }
 
 // The record of the temporary copies this process makes while a run has it open (see
-// CBackUpEngine::RecordTempFolder): one a process, as the names are.
+// CBackUpEngine::OpenTempRecord): one a process, as the names are.
 struct TempRecord {
     SRWLOCK lock = SRWLOCK_INIT;
     HANDLE hFile = INVALID_HANDLE_VALUE;
@@ -171,26 +172,32 @@ CString TempNameIn(const CString& strFolder)
     return s;
 }
 
+// Reads a number of one to nMaxDigits hex digits at p and moves p past it; false when there
+// are none, or more.
+bool ReadHex(const wchar_t*& p, int nMaxDigits, ULONGLONG& value)
+{
+    int digits = 0;
+    for (value = 0; iswxdigit(*p) && digits < nMaxDigits; ++p, ++digits)
+        value = value * 16 + (iswdigit(*p) ? *p - L'0' : (towlower(*p) - L'a' + 10));
+    return digits > 0 && !iswxdigit(*p);
+}
+
 // True for a name TempNameIn makes: "~zu", the process id and a counter in hex, ".tmp".
-bool IsEngineTempName(const wchar_t* name, DWORD* pProcessId = nullptr)
+bool IsEngineTempName(const wchar_t* name)
 {
     if (_wcsnicmp(name, L"~zu", 3) != 0)
         return false;
     const wchar_t* p = name + 3;
-    DWORD pid = 0;
-    int digits = 0;
-    for (; iswxdigit(*p); ++p, ++digits)
-        pid = pid * 16 + (iswdigit(*p) ? *p - L'0' : (towlower(*p) - L'a' + 10));
-    if (digits == 0 || digits > 8 || *p++ != L'_')
-        return false;
-    digits = 0;
-    for (; iswxdigit(*p); ++p)
-        ++digits;
-    if (digits == 0 || digits > 8 || _wcsicmp(p, L".tmp") != 0)
-        return false;
-    if (pProcessId)
-        *pProcessId = pid;
-    return true;
+    ULONGLONG pid = 0, counter = 0;
+    return ReadHex(p, 8, pid) && *p++ == L'_' && ReadHex(p, 8, counter) && _wcsicmp(p, L".tmp") == 0;
+}
+
+// The name in upper case: the key of the walks' name sets and maps.
+CString UpperName(const CString& strName)
+{
+    CString s(strName);
+    s.MakeUpper();
+    return s;
 }
 
 // The creation time of a process as one number; 0 when it cannot be read.
@@ -409,11 +416,8 @@ bool EntryOf(HANDLE h, WIN32_FILE_ATTRIBUTE_DATA& d)
 // of its own). False with the error when any of them cannot be flushed.
 bool FlushCopy(HANDLE h, const CString& strPath, bool bStreams)
 {
-    if (!CBackUpEngine::s_pfnFlushFile(h)) {
-        if (GetLastError() == ERROR_SUCCESS)
-            SetLastError(ERROR_WRITE_FAULT);
+    if (!CBackUpEngine::FlushToDisk(h))
         return false;
-    }
     if (!bStreams)
         return true;
     std::vector<BYTE> buffer(4096);
@@ -432,11 +436,11 @@ bool FlushCopy(HANDLE h, const CString& strPath, bool bStreams)
                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
             if (hStream == INVALID_HANDLE_VALUE)
                 return false;
-            const bool flushed = CBackUpEngine::s_pfnFlushFile(hStream) != FALSE;
-            const DWORD err = flushed ? ERROR_SUCCESS : GetLastError();
+            const bool flushed = CBackUpEngine::FlushToDisk(hStream);
+            const DWORD err = GetLastError();
             CloseHandle(hStream);
             if (!flushed) {
-                SetLastError(err == ERROR_SUCCESS ? ERROR_WRITE_FAULT : err);
+                SetLastError(err);
                 return false;
             }
         }
@@ -447,6 +451,15 @@ bool FlushCopy(HANDLE h, const CString& strPath, bool bStreams)
 }
 
 } // namespace
+
+bool CBackUpEngine::FlushToDisk(HANDLE hFile)
+{
+    if (s_pfnFlushFile(hFile))
+        return true;
+    if (GetLastError() == ERROR_SUCCESS)
+        SetLastError(ERROR_WRITE_FAULT);
+    return false;
+}
 
 bool IsFolder(const CString& strPath)
 {
@@ -798,11 +811,6 @@ bool CBackUpEngine::StartsWithCopyMarker(const CString& strPath)
     return ok && got == 4 && marker == 0xFFFFFFFFu;
 }
 
-bool CBackUpEngine::StoredTimeOf(const CString& strStoredPath, FILETIME& ft)
-{
-    return LastWriteTimeOf(strStoredPath, ft);
-}
-
 bool CBackUpEngine::IsStoredCopyCurrent(const CString& strSource, const FILETIME& ftSource,
                                         const CString& strStored,
                                         const std::map<CString, FILETIME>* pStoredTimes,
@@ -815,10 +823,8 @@ bool CBackUpEngine::IsStoredCopyCurrent(const CString& strSource, const FILETIME
     // The time of the stored file of that name, when there is one.
     auto storedTime = [&](const CString& strName, FILETIME& ft) {
         if (!pStoredTimes)
-            return StoredTimeOf(storedFolder + strName, ft);
-        CString key(strName);
-        key.MakeUpper();
-        auto it = pStoredTimes->find(key);
+            return LastWriteTimeOf(storedFolder + strName, ft);
+        auto it = pStoredTimes->find(UpperName(strName));
         if (it == pStoredTimes->end())
             return false;
         ft = it->second;
@@ -827,10 +833,8 @@ bool CBackUpEngine::IsStoredCopyCurrent(const CString& strSource, const FILETIME
     // True when the source folder holds a file of that name.
     auto sourceHas = [&](const CString& strName) {
         if (!pSourceNames)
-            return FileExists(ExtendedPath(sourceFolder + strName));
-        CString key(strName);
-        key.MakeUpper();
-        return pSourceNames->count(key) != 0;
+            return FileExists(sourceFolder + strName);
+        return pSourceNames->count(UpperName(strName)) != 0;
     };
 
     // "n.zip" in the store is both the compressed copy of "n" and the plain copy of "n.zip";
@@ -915,7 +919,7 @@ void CBackUpEngine::ReportUnlistedFolder(const CString& strFolder, DWORD dwError
             return;
         dwError = attrs == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY;
     }
-    AddFailLine(DisplayPath(strFolder), dwError);
+    AddFailLine(strFolder, dwError);
 }
 
 void CBackUpEngine::CollectBackUpFiles(const CString& strPath, const CString& strStoreFolder)
@@ -933,7 +937,7 @@ void CBackUpEngine::CollectBackUpFiles(const CString& strPath, const CString& st
         // One selected file, or a selection that has gone since (a file or a folder): that
         // is said, whatever the filter and the comparison would have made of it.
         if (GetFileAttributesW(ExtendedPath(strPath)) == INVALID_FILE_ATTRIBUTES) {
-            AddFailLine(DisplayPath(strPath), GetLastError());
+            AddFailLine(strPath, GetLastError());
             return;
         }
         CString name = strPath.Mid(strPath.ReverseFind(L'\\') + 1);
@@ -1005,16 +1009,12 @@ void CBackUpEngine::WalkBackUpFolder(const CString& walked, const CString& strSt
         for (const WalkEntry& e : stored) {
             if (e.dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 continue;
-            CString key(e.strName);
-            key.MakeUpper();
-            storedTimes[key] = e.ftLastWrite;
+            storedTimes[UpperName(e.strName)] = e.ftLastWrite;
         }
         for (const WalkEntry& e : entries) {
             if (e.dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 continue;
-            CString key(e.strName);
-            key.MakeUpper();
-            sourceNames.insert(key);
+            sourceNames.insert(UpperName(e.strName));
         }
     }
     for (const WalkEntry& e : entries) {
@@ -1073,7 +1073,7 @@ void CBackUpEngine::AddSelectedFile(const CString& strPath, DWORD dwShare)
     HANDLE h = CreateFileW(ExtendedPath(strPath), GENERIC_READ, dwShare, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
-        AddFailLine(DisplayPath(strPath), GetLastError());
+        AddFailLine(strPath, GetLastError());
         return;
     }
     LARGE_INTEGER size{};
@@ -1093,21 +1093,15 @@ bool IsStoreFolderPath(const CString& strPath)
     return s.Mid(s.ReverseFind(L'\\') + 1).CompareNoCase(kStoreName) == 0;
 }
 
-// The name of a record of temporary copies (see CBackUpEngine::RecordTempFolder), with the
+// The name of a record of temporary copies (see CBackUpEngine::OpenTempRecord), with the
 // process id and creation time it holds.
 bool IsTempRecordName(const wchar_t* name, DWORD* pPid = nullptr, ULONGLONG* pCreated = nullptr)
 {
     if (_wcsnicmp(name, L"TempCopies_", 11) != 0)
         return false;
     const wchar_t* p = name + 11;
-    auto hex = [&p](ULONGLONG& value, int maxDigits) {
-        int digits = 0;
-        for (value = 0; iswxdigit(*p) && digits < maxDigits; ++p, ++digits)
-            value = value * 16 + (iswdigit(*p) ? *p - L'0' : (towlower(*p) - L'a' + 10));
-        return digits > 0 && !iswxdigit(*p);
-    };
     ULONGLONG pid = 0, created = 0;
-    if (!hex(pid, 8) || *p++ != L'_' || !hex(created, 16) || _wcsicmp(p, L".log") != 0)
+    if (!ReadHex(p, 8, pid) || *p++ != L'_' || !ReadHex(p, 16, created) || _wcsicmp(p, L".log") != 0)
         return false;
     if (pPid)
         *pPid = static_cast<DWORD>(pid);
@@ -1643,10 +1637,9 @@ private:
         for (;;) {
             WaitForSingleObject(self.m_hWake, INFINITE);
             if (self.m_bBusy) {
-                if (!CBackUpEngine::s_pfnFlushFile(self.m_hFile)) {
-                    const DWORD err = GetLastError();
+                if (!CBackUpEngine::FlushToDisk(self.m_hFile)) {
                     // Busy for good: no further request is taken.
-                    self.m_dwError = err == ERROR_SUCCESS ? static_cast<DWORD>(ERROR_WRITE_FAULT) : err;
+                    self.m_dwError = GetLastError();
                     break;
                 }
                 self.m_bBusy = false;
@@ -1677,7 +1670,7 @@ void CBackUpEngine::EnterTargetFolder(const CString& strFolder)
     lane.strEnteredFolder = key;
     lane.setEnteredNames.clear();
     // The copy that follows makes its temporary file here: the run's record is open first.
-    RecordTempFolder(strFolder);
+    OpenTempRecord();
     // A restore needs no names; a folder this run has just made has none.
     if (m_bRestore || key == lane.strNewFolder)
         return;
@@ -1732,7 +1725,7 @@ std::vector<CString> ReadRecordLines(const CString& strRecord)
 
 } // namespace
 
-void CBackUpEngine::RecordTempFolder(const CString&)
+void CBackUpEngine::OpenTempRecord()
 {
     if (m_bTempRecordOpened)
         return;
@@ -1741,8 +1734,8 @@ void CBackUpEngine::RecordTempFolder(const CString&)
     // ended. A record a former run of this process kept is added to.
     if (m_strTargetRoot.IsEmpty())
         return;   // no record: a killed run's copies stay where they are
+    ClearEndedRunsOnce();
     const CString store = m_strTargetRoot + L"\\" + kStoreName;
-    ClearEndedRuns(store);
     CString name;
     name.Format(L"TempCopies_%lx_%llx.log", GetCurrentProcessId(),
                 static_cast<unsigned long long>(ProcessCreationTime(GetCurrentProcess())));
@@ -1807,10 +1800,9 @@ void CBackUpEngine::EndTempRecord()
         CloseHandle(g_tempRecord.hFile);
         g_tempRecord.hFile = INVALID_HANDLE_VALUE;
         // A copy whose temporary file could not be removed keeps the record for a later run.
-        bool left = false;
-        for (const CString& temp : g_tempRecord.names)
-            if ((left = GetFileAttributesW(temp) != INVALID_FILE_ATTRIBUTES) == true)
-                break;
+        const bool left = std::any_of(g_tempRecord.names.begin(), g_tempRecord.names.end(), [](const CString& temp) {
+            return GetFileAttributesW(temp) != INVALID_FILE_ATTRIBUTES;
+        });
         if (!left)
             RemoveFile(g_tempRecord.strPath);
     }
@@ -2140,21 +2132,21 @@ BOOL CBackUpEngine::PrepareTarget(const CString& strTarget, const CString& strSo
     // other form: "x.zip" is also the plain copy of a file "x.zip", and the compressed copy
     // of "x" is also named "x.zip".
     CString other = OtherFormOf(strTarget);
-    if (other.IsEmpty() || !MayExist(other) || !FileExists(ExtendedPath(other)))
+    if (other.IsEmpty() || !MayExist(other) || !FileExists(other))
         return TRUE;
     if (!m_bCompress) {
         // Plain "n" beside "n.zip": that is also where a file "n.zip" of the same folder is
         // stored, and a copy without the marker is no compressed copy of anything.
-        if (FileExists(ExtendedPath(strSource + L".zip")) || !IsCompressedCopy(other))
+        if (FileExists(strSource + L".zip") || !IsCompressedCopy(other))
             return TRUE;
     } else if (other.GetLength() > 4 && other.Right(4).CompareNoCase(L".zip") == 0) {
         // Compressed "n.zip.zip" beside "n.zip": that is also the compressed copy of a file "n"
         // of the same folder, present now or deleted since (then it carries the marker).
         CString sibling = strSource.Left(strSource.GetLength() - 4);
-        if (FileExists(ExtendedPath(sibling)) || StartsWithCopyMarker(other))
+        if (FileExists(sibling) || StartsWithCopyMarker(other))
             return TRUE;
     }
-    return RemoveFile(ExtendedPath(other));
+    return RemoveFile(other);
 }
 
 void CBackUpEngine::MakeTargetFolders(const CString& strTarget, const CString& strSource)

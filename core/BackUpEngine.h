@@ -154,6 +154,8 @@ public:
     // always FlushFileBuffers in the program; tests may put a stand-in here.
     typedef BOOL(WINAPI* FlushFileFunc)(HANDLE hFile);
     static FlushFileFunc s_pfnFlushFile;
+    // Flushes through s_pfnFlushFile; false with a last error that is never 0 when it fails.
+    static bool FlushToDisk(HANDLE hFile);
     // Tests: every plain copy goes through s_pfnCopyFile, as a source with further data
     // streams does (the test machines have no file system with such streams).
     static bool s_bSystemCopyAlways;
@@ -265,8 +267,8 @@ private:
     void FileStarted(const CString& strSource);
     // Entering a target folder: a backup lists it once, noting the names present, so that the
     // test for the other form of each stored file needs no call into the system (a folder this
-    // run has just created is empty and is not listed). Every folder a run writes temporary
-    // copies into is noted in the run's record first (RecordTempFolder).
+    // run has just created is empty and is not listed). The run's record of temporary copies is
+    // open before the first copy is made (OpenTempRecord).
     void EnterTargetFolder(const CString& strFolder);
     // The record of the temporary copies a process makes: a file in the store folder of the
     // target root, "TempCopies_<process id>_<process creation time>.log" (both in hex), that
@@ -276,7 +278,7 @@ private:
     // collects, exactly what the records of ended runs name and is still there; a user's file
     // of such a name anywhere else is the user's. (A record cut short by a power cut may miss
     // its last names: such a copy stays where it is.)
-    void RecordTempFolder(const CString& strFolder);
+    void OpenTempRecord();
     void ClearEndedRuns(const CString& strStore);
     // The same for the store of the target root, once a run, before the run collects.
     void ClearEndedRunsOnce();
@@ -296,8 +298,6 @@ private:
     // A listing the walks could not finish (or begin): a fail line for the folder, unless the
     // folder is only empty.
     void ReportUnlistedFolder(const CString& strFolder, DWORD dwError);
-    // The last-write time of one stored file.
-    bool StoredTimeOf(const CString& strStoredPath, FILETIME& ft);
     // "Skip unchanged" of a backup: true when the stored copy of this source file has its
     // last-write time. The copy compared with is the file's own form in this run's mode
     // ("n" plain, "n.zip" compressed); the other form only where no other source file of the

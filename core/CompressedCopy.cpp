@@ -101,11 +101,9 @@ HANDLE CreateTarget(const CString& strPath)
 // the drive. False with the error (never 0) when it cannot.
 bool FlushTarget(HANDLE h, DWORD& dwError)
 {
-    if (CBackUpEngine::s_pfnFlushFile(h))
+    if (CBackUpEngine::FlushToDisk(h))
         return true;
     dwError = GetLastError();
-    if (dwError == ERROR_SUCCESS)
-        dwError = ERROR_WRITE_FAULT;
     return false;
 }
 
