@@ -79,7 +79,7 @@ std::vector<HWND> ShownControls(HWND hPage)
     std::vector<HWND> found;
     ::EnumChildWindows(
         hPage,
-        [](HWND h, LPARAM lParam) -> BOOL {
+        [](HWND h, LPARAM lParam) CALLBACK -> BOOL {
             std::wstring cls = ClassOf(h);
             if (cls != L"#32770" && _wcsicmp(cls.c_str(), L"Static") != 0 && ::IsWindowVisible(h) &&
                 ::IsWindowEnabled(h))
