@@ -557,6 +557,9 @@ BOOL CPropressDlg::StartOperation()
         m_engine.m_strFileTypes = m_pPanel ? m_pPanel->m_strFileTypeFilter : CString();
         m_engine.m_bRestore = m_bBackUp ? 0 : 1;
         m_engine.m_strTargetRoot = m_strTargetPath;
+        // The worker cannot ask the string table: the text of a run that runs out of memory
+        // goes with the engine.
+        m_engine.m_strMemoryFailText = GetLanguageTextOr(L"SelectionTooLarge", kSelectionTooLargeText);
         m_hThread = (HANDLE)_beginthreadex(nullptr, 0, BackUpWorker, &m_engine, 0, nullptr);
         if (!m_hThread) {
             m_engine.m_bCancel = 1;

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <cwctype>
+#include <exception>
 #include <functional>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "LongPath.h"
@@ -17,6 +19,8 @@ bool CBackUpEngine::s_bSystemCopyAlways = false;
 ZulFindFirstFunc CBackUpEngine::s_pfnFindFirstFile = ::FindFirstFileW;
 ZulFindNextFunc CBackUpEngine::s_pfnFindNextFile = ::FindNextFileW;
 int CBackUpEngine::s_nCopyLanes = 0;
+const wchar_t kSelectionTooLargeText[] =
+    L"The selection is too large for the memory of this computer; the run was stopped and nothing more was copied.";
 
 // The progress timer reads the byte counters while the worker writes them; on a 32-bit
 // machine they must not be split into two 32-bit halves.
@@ -31,6 +35,47 @@ int g_nEngines = 0;
 thread_local void* t_pLane = nullptr;
 // Files copied at once by a plain backup at most, by default.
 const int kDefaultCopyLanes = 3;
+
+// Holds a critical section for its scope, also when the scope is left by an exception.
+class CSectionHold {
+public:
+    explicit CSectionHold(CRITICAL_SECTION& cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
+    ~CSectionHold() { LeaveCriticalSection(&m_cs); }
+    CSectionHold(const CSectionHold&) = delete;
+    CSectionHold& operator=(const CSectionHold&) = delete;
+
+private:
+    CRITICAL_SECTION& m_cs;
+};
+
+// Runs its action when its scope is left by an exception (memory running out), and only then:
+// the ordinary ways out of a copy clean up after themselves. The action must not allocate.
+template <class Action>
+class COnUnwind {
+public:
+    explicit COnUnwind(Action action) : m_action(action), m_nExceptions(std::uncaught_exceptions()) {}
+    ~COnUnwind()
+    {
+        if (std::uncaught_exceptions() > m_nExceptions)
+            m_action();
+    }
+    COnUnwind(const COnUnwind&) = delete;
+    COnUnwind& operator=(const COnUnwind&) = delete;
+
+private:
+    Action m_action;
+    int m_nExceptions;
+};
+
+// Removes a temporary copy whose name is in the long-path form already (as TempNameIn makes
+// it), without a call that allocates; a copy moved into place meanwhile is not there any more.
+void DropTempCopy(const CString& strTemp)
+{
+    if (strTemp.IsEmpty())
+        return;
+    SetFileAttributesW(strTemp, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(strTemp);
+}
 
 bool IsDots(const wchar_t* name)
 {
@@ -322,12 +367,14 @@ FILE_BASIC_INFO BasicInfoOf(const WIN32_FILE_ATTRIBUTE_DATA& d)
 // pEntry: the source's entry when the caller has read it already (before the copy, so that a
 // source changed during the copy keeps a newer time than its stored copy and goes again).
 // hTemp: the temporary copy's handle when the caller holds one with write-attribute and
-// delete access; it is closed here.
+// delete access, else INVALID_HANDLE_VALUE; a handle opened here is kept in it too. It is closed
+// here and set to INVALID_HANDLE_VALUE as it is, so that a caller cleaning up after an exception
+// (memory running out on the way) closes what is still open, and nothing twice.
 bool SettleIntoPlace(const CString& strSource, const CString& strTemp, const CString& strFinal,
-                     const WIN32_FILE_ATTRIBUTE_DATA* pEntry, HANDLE hTemp = INVALID_HANDLE_VALUE)
+                     const WIN32_FILE_ATTRIBUTE_DATA* pEntry, HANDLE& hTemp)
 {
     WIN32_FILE_ATTRIBUTE_DATA d;
-    HANDLE h = hTemp;
+    HANDLE& h = hTemp;
     if (pEntry)
         d = *pEntry;
     const bool bEntry = pEntry || GetFileAttributesExW(ExtendedPath(strSource), GetFileExInfoStandard, &d);
@@ -346,6 +393,7 @@ bool SettleIntoPlace(const CString& strSource, const CString& strTemp, const CSt
     FILE_BASIC_INFO bi = BasicInfoOf(d);
     if (!SetFileInformationByHandle(h, FileBasicInfo, &bi, sizeof bi)) {
         CloseHandle(h);
+        h = INVALID_HANDLE_VALUE;
         CopySourceState(strSource, strTemp);
         return MoveIntoPlace(strTemp, strFinal);
     }
@@ -370,6 +418,7 @@ bool SettleIntoPlace(const CString& strSource, const CString& strTemp, const CSt
     std::memcpy(rename->FileName, finalName.GetString(), nameBytes);
     const bool moved = SetFileInformationByHandle(h, FileRenameInfo, rename, bufferBytes) != FALSE;
     CloseHandle(h);
+    h = INVALID_HANDLE_VALUE;
     return moved || MoveIntoPlace(strTemp, strFinal);
 }
 
@@ -494,7 +543,7 @@ DWORD CALLBACK BackUpCopyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER,
     return pEngine->m_bCancel ? PROGRESS_CANCEL : PROGRESS_CONTINUE;
 }
 
-CBackUpEngine::CBackUpEngine()
+CBackUpEngine::CBackUpEngine() : m_strMemoryFailText(kSelectionTooLargeText)
 {
     InitializeCriticalSection(&m_csCurrentFile);
     InitializeCriticalSection(&m_csStreamCopy);
@@ -569,25 +618,25 @@ void CBackUpEngine::Reset()
 
 CString CBackUpEngine::GetCurrentFileName()
 {
-    EnterCriticalSection(&m_csCurrentFile);
-    CString s(m_strCurrentFile.GetString(), m_strCurrentFile.GetLength());
-    LeaveCriticalSection(&m_csCurrentFile);
-    return s;
+    CSectionHold hold(m_csCurrentFile);
+    return CString(m_strCurrentFile.GetString(), m_strCurrentFile.GetLength());
 }
 
 void CBackUpEngine::SetCurrentFile(const CString& strSource)
 {
-    EnterCriticalSection(&m_csCurrentFile);
-    m_strCurrentFile = strSource;
-    LeaveCriticalSection(&m_csCurrentFile);
+    // Copied before the lock: a copy that cannot be made leaves the lock free.
+    CString name(strSource);
+    CSectionHold hold(m_csCurrentFile);
+    m_strCurrentFile = std::move(name);
 }
 
 void CBackUpEngine::FileStarted(const CString& strSource)
 {
     CCopyLane& lane = Lane();
+    CString name(strSource);
     EnterCriticalSection(&m_csCurrentFile);
     m_nCurrentLane = lane.nId;
-    m_strCurrentFile = strSource;
+    m_strCurrentFile = std::move(name);
     m_nFileBytes = lane.nSize;
     m_nFileDoneBytes = 0;
     m_bFileStarted = 1;
@@ -614,14 +663,13 @@ void CBackUpEngine::SetFileDone(const CCopyLane& lane, ULONGLONG n)
 bool CBackUpEngine::ReadFileProgress(ULONGLONG& nDone, ULONGLONG& nSize, CString* pNewName)
 {
     bool bStarted = false;
-    EnterCriticalSection(&m_csCurrentFile);
+    CSectionHold hold(m_csCurrentFile);
     nDone = m_nFileDoneBytes;
     nSize = m_nFileBytes;
     if (pNewName && m_bFileStarted.exchange(0)) {
         *pNewName = CString(m_strCurrentFile.GetString(), m_strCurrentFile.GetLength());
         bStarted = true;
     }
-    LeaveCriticalSection(&m_csCurrentFile);
     return bStarted;
 }
 
@@ -680,6 +728,30 @@ void CBackUpEngine::AddFailLine(const CString& strPath, DWORD dwError)
         lane.pFails->push_back(line);
     else if (m_pFailList)
         m_pFailList->InsertStringAndSelect(line);
+}
+
+void CBackUpEngine::EndOutOfMemory()
+{
+    m_bCancel = 1;
+    // The list is what fills the memory of a large selection: it goes first (storage and all),
+    // so that what follows finds room again.
+    m_arrFiles = CStringArray();
+    m_lane.CloseSource();
+    m_lane.pFails = nullptr;
+    m_bMarkerKnown = false;
+    m_bLanes = false;
+    try {
+        EndTempRecord();
+    } catch (const std::bad_alloc&) {
+        // The record stays for a later run to clear.
+    }
+    try {
+        if (m_pFailList)
+            m_pFailList->InsertStringAndSelect(m_strTargetRoot + L";" + m_strMemoryFailText);
+    } catch (const std::bad_alloc&) {
+        // Not even the line fits: the run ends without it.
+    }
+    m_bDone = 1;
 }
 
 void CBackUpEngine::AddFile(const CString& strPath, ULONGLONG nSize)
@@ -1261,10 +1333,18 @@ bool CBackUpEngine::BackUpListedFile(INT_PTR i, const CString& strStoreFolder)
                            lane.sourceEntry.nFileSizeLow;
     const bool bLarge = size > COPY_CHUNK;
     BeginFileCopy(bLarge);
-    MakeTargetFolders(target, source);
-    // The copy arrives with the source's times and attributes (see CopyThroughTemp).
-    CopyOneFile(source, target);
-    EndFileCopy(bLarge);
+    {
+        // The disk turn is given back also when memory runs out during the copy: the other
+        // lanes would wait for it for ever.
+        struct CTurnBack {
+            CBackUpEngine& engine;
+            bool bLarge;
+            ~CTurnBack() { engine.EndFileCopy(bLarge); }
+        } turnBack{*this, bLarge};
+        MakeTargetFolders(target, source);
+        // The copy arrives with the source's times and attributes (see CopyThroughTemp).
+        CopyOneFile(source, target);
+    }
     lane.CloseSource();
     CloseSourceFile();
     return true;
@@ -1352,6 +1432,8 @@ void CBackUpEngine::BackUpInLanes(const CString& strStoreFolder, int nLanes)
     for (INT_PTR i = 0; i < n; ++i)
         finished[i] = false;
     std::atomic<INT_PTR> next{0};
+    // Set by a lane that ran out of memory: the run stops, and the worker ends it as failed.
+    std::atomic<bool> bLaneOutOfMemory{false};
     m_nSmallCopies = m_nLargeWaiting = 0;
     m_bLargeCopy = false;
     m_bLanes = true;
@@ -1376,23 +1458,10 @@ void CBackUpEngine::BackUpInLanes(const CString& strStoreFolder, int nLanes)
 
     std::vector<std::unique_ptr<CCopyLane>> lanes;
     std::vector<std::unique_ptr<LaneThread>> threads;
-    for (int k = 1; k < nLanes; ++k) {
-        auto lane = std::make_unique<CCopyLane>();
-        lane->nId = k;
-        CCopyLane* pLane = lane.get();
-        auto thread = std::make_unique<LaneThread>();
-        thread->run = [this, pLane, &copyFiles] {
-            t_pLane = pLane;
-            copyFiles(*pLane, nullptr);
-            pLane->Clear();
-            t_pLane = nullptr;
-        };
-        thread->hThread = CreateThread(nullptr, 256 * 1024, LaneThreadProc, thread.get(), 0, nullptr);
-        if (!thread->hThread)
-            break;   // fewer lanes, then
-        lanes.push_back(std::move(lane));
-        threads.push_back(std::move(thread));
-    }
+    // Room for every lane before the first starts: once one runs, keeping a further one in
+    // the lists must not fail.
+    lanes.reserve(static_cast<size_t>(nLanes));
+    threads.reserve(static_cast<size_t>(nLanes));
 
     INT_PTR passed = 0;
     auto passOn = [&](bool bAll) {
@@ -1404,13 +1473,46 @@ void CBackUpEngine::BackUpInLanes(const CString& strStoreFolder, int nLanes)
             std::vector<CString>().swap(lines);
         }
     };
-    copyFiles(m_lane, [&] { passOn(false); });
+    // Memory that runs out on this thread while lanes run stops them all; they are joined
+    // before the exception goes on to the worker's end of the run.
+    bool bOutOfMemory = false;
+    try {
+        for (int k = 1; k < nLanes; ++k) {
+            auto lane = std::make_unique<CCopyLane>();
+            lane->nId = k;
+            CCopyLane* pLane = lane.get();
+            auto thread = std::make_unique<LaneThread>();
+            thread->run = [this, pLane, &copyFiles, &bLaneOutOfMemory] {
+                t_pLane = pLane;
+                try {
+                    copyFiles(*pLane, nullptr);
+                } catch (const std::bad_alloc&) {
+                    bLaneOutOfMemory = true;
+                    m_bCancel = 1;   // no lane starts a further file
+                }
+                pLane->Clear();
+                t_pLane = nullptr;
+            };
+            thread->hThread = CreateThread(nullptr, 256 * 1024, LaneThreadProc, thread.get(), 0, nullptr);
+            if (!thread->hThread)
+                break;   // fewer lanes, then
+            lanes.push_back(std::move(lane));
+            threads.push_back(std::move(thread));
+        }
+        copyFiles(m_lane, [&] { passOn(false); });
+    } catch (const std::bad_alloc&) {
+        bOutOfMemory = true;
+        m_bCancel = 1;
+        m_lane.pFails = nullptr;
+    }
     for (auto& thread : threads) {
         WaitForSingleObject(thread->hThread, INFINITE);
         CloseHandle(thread->hThread);
     }
-    passOn(true);
     m_bLanes = false;
+    passOn(true);
+    if (bOutOfMemory || bLaneOutOfMemory)
+        throw std::bad_alloc();
 }
 
 void CBackUpEngine::RestoreFileList()
@@ -1878,6 +1980,18 @@ BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& str
         return FALSE;
     }
     CloseHandle(hTemp);
+    hTemp = INVALID_HANDLE_VALUE;
+    // Memory that runs out from here on leaves neither the copy nor an open handle behind: the
+    // copies below keep theirs in m_hSourceFile/m_hTargetFile until they close them.
+    COnUnwind dropTemp([&] {
+        CloseSourceFile();
+        if (m_hTargetFile != INVALID_HANDLE_VALUE)
+            CloseHandle(m_hTargetFile);
+        m_hTargetFile = INVALID_HANDLE_VALUE;
+        if (hTemp != INVALID_HANDLE_VALUE)
+            CloseHandle(hTemp);
+        DropTempCopy(temp);
+    });
 
     BOOL ok = bRestoreSide ? RestoreCompressedFile(strSource, temp, strFinal)
                            : BackUpCompressedFile(strSource, temp, strFinal);
@@ -1890,7 +2004,7 @@ BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& str
         RemoveFile(temp);
         return FALSE;
     }
-    if (!SettleIntoPlace(strSource, temp, strFinal, bEntry ? &lane.sourceEntry : nullptr)) {
+    if (!SettleIntoPlace(strSource, temp, strFinal, bEntry ? &lane.sourceEntry : nullptr, hTemp)) {
         AddFailLine(strFinal, GetLastError());
         RemoveFile(temp);
         return FALSE;
@@ -1922,6 +2036,7 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
             CloseHandle(hSource);
         else
             lane.CloseSource();
+        hSource = INVALID_HANDLE_VALUE;
     };
     WIN32_FILE_ATTRIBUTE_DATA entry;
     if (bEntry) {
@@ -1953,6 +2068,14 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
         closeSource();
         return FALSE;
     }
+    // Memory that runs out from here on leaves neither the copy nor an open handle behind.
+    COnUnwind dropTemp([&] {
+        if (bOwnSource && hSource != INVALID_HANDLE_VALUE)
+            CloseHandle(hSource);
+        if (hTemp != INVALID_HANDLE_VALUE)
+            CloseHandle(hTemp);
+        DropTempCopy(temp);
+    });
 
     BOOL ok = TRUE;
     DWORD err = 0;
@@ -1964,11 +2087,12 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
         CloseHandle(hTemp);
         hTemp = INVALID_HANDLE_VALUE;
         closeSource();
-        EnterCriticalSection(&m_csStreamCopy);
-        m_nStreamCopyCounted = 0;
-        ok = CopyPlain(strSource, temp, err);
-        done = m_nStreamCopyCounted;
-        LeaveCriticalSection(&m_csStreamCopy);
+        {
+            CSectionHold hold(m_csStreamCopy);
+            m_nStreamCopyCounted = 0;
+            ok = CopyPlain(strSource, temp, err);
+            done = m_nStreamCopyCounted;
+        }
         bWriteSide = IsWriteSideError(err);
         if (ok) {
             // The system's copy has closed the file and given it the source's attributes: it
@@ -2098,6 +2222,7 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
     if (!ok || m_bCancel) {
         if (hTemp != INVALID_HANDLE_VALUE)
             CloseHandle(hTemp);
+        hTemp = INVALID_HANDLE_VALUE;
         RemoveFile(temp);
         return FALSE;
     }

@@ -39,6 +39,10 @@ DWORD CALLBACK BackUpCopyProgress(LARGE_INTEGER TotalFileSize, LARGE_INTEGER Tot
                                   DWORD dwStreamNumber, DWORD dwCallbackReason,
                                   HANDLE hSourceFile, HANDLE hDestinationFile, LPVOID lpData);
 
+// The built-in English text of the fail line of a run that ran out of memory (language key
+// "SelectionTooLarge").
+extern const wchar_t kSelectionTooLargeText[];
+
 class CBackUpEngine {
 public:
     CBackUpEngine();
@@ -106,6 +110,15 @@ public:
 
     // Fail line: path, ";" and the system's text for the error.
     void AddFailLine(const CString& strPath, DWORD dwError);
+    // The end of a run that ran out of memory while it collected or copied (a std::bad_alloc
+    // reached the worker; the copy under way has removed its temporary file and every other
+    // copy thread has ended): the file list is freed, the record of temporary copies ended, and
+    // the fail line "<target root>;" m_strMemoryFailText added, when memory allows even that.
+    // m_bCancel and m_bDone are set.
+    void EndOutOfMemory();
+    // The text of that fail line: kSelectionTooLargeText until the progress dialog gives the
+    // one of its string table (the worker cannot ask the tables). Reset keeps it.
+    CString m_strMemoryFailText;
     // Waits while paused; returns at once when there is no pause event.
     void WaitWhilePaused();
     // The same before each file of a backup, asking the event no more often than every

@@ -5,6 +5,7 @@
 #include "LongPath.h"
 #include "XmlDocument.h"
 
+#include <new>
 #include <windows.h>
 
 std::atomic<int> g_bBackUpThreadDone{0};
@@ -58,9 +59,49 @@ bool ReadSetting(CXmlDocument& doc, const wchar_t* pszName, CString& strValue)
     return true;
 }
 
+// The end of every run, stopped or not: the engine's end flags, and the restore list deleted
+// (it is only valid for the run it was written for, whichever branch ran). strRestoreList is
+// its name in the long-path form when the run could make it, else it is made here as far as
+// memory allows.
+void EndRun(CBackUpEngine& engine, const CString& strAppDir, const CString& strRestoreList)
+{
+    engine.m_bScanning = 0;
+    engine.m_bCancel = 1;
+    if (!strRestoreList.IsEmpty()) {
+        ::DeleteFileW(strRestoreList);
+    } else {
+        try {
+            ::DeleteFileW(ExtendedPath(JoinPath(strAppDir, kRestoreListFile)));
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    engine.m_bDone = 1;
+    g_bBackUpThreadDone = 1;
+}
+
+void CollectAndCopy(CBackUpEngine& engine, const CString& strAppDir, const CString& strDataFolder);
+
 } // namespace
 
 void RunBackUpOrRestore(CBackUpEngine& engine, const CString& strAppDir, const CString& strDataFolder)
+{
+    // A selection too large for the memory ends the run as failed, with a fail line that says
+    // so, instead of ending the program. The copy under way has removed its temporary file and
+    // the copy threads have ended when the exception arrives here. The restore list's name is
+    // made first, so that its deletion at the end needs no memory.
+    CString strRestoreList;
+    try {
+        strRestoreList = ExtendedPath(JoinPath(strAppDir, kRestoreListFile));
+        CollectAndCopy(engine, strAppDir, strDataFolder);
+    } catch (const std::bad_alloc&) {
+        engine.EndOutOfMemory();
+    }
+    EndRun(engine, strAppDir, strRestoreList);
+}
+
+namespace {
+
+void CollectAndCopy(CBackUpEngine& engine, const CString& strAppDir, const CString& strDataFolder)
 {
     // The settings and selection files are replaced whole in one move by their writers, so a
     // load here sees either the old or the new file. A file that does not load counts as
@@ -121,19 +162,23 @@ void RunBackUpOrRestore(CBackUpEngine& engine, const CString& strAppDir, const C
             engine.BackUpFileList(strStore);
         }
     }
-
-    // The end of every run, stopped or not. The restore list is only valid for the run it was
-    // written for, whichever branch ran.
-    engine.m_bScanning = 0;
-    engine.m_bCancel = 1;
-    ::DeleteFileW(ExtendedPath(strRestoreList));
-    engine.m_bDone = 1;
-    g_bBackUpThreadDone = 1;
 }
+
+} // namespace
 
 void __cdecl BackUpThreadProc(void* pEngine)
 {
     if (!pEngine)
         return;
-    RunBackUpOrRestore(*static_cast<CBackUpEngine*>(pEngine), g_strAppDir, GetDataFolder());
+    CBackUpEngine& engine = *static_cast<CBackUpEngine*>(pEngine);
+    CString strDataFolder;
+    try {
+        strDataFolder = GetDataFolder();
+    } catch (const std::bad_alloc&) {
+        // Nothing is collected: the run ends at once, as failed.
+        engine.EndOutOfMemory();
+        EndRun(engine, g_strAppDir, CString());
+        return;
+    }
+    RunBackUpOrRestore(engine, g_strAppDir, strDataFolder);
 }

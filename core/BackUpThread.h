@@ -4,7 +4,9 @@
 // filter, fail list, pause event). It reads the two options it needs from the settings file and
 // the user's selection from a selection file, lets the engine collect and copy, and marks the
 // end of the run in the engine (m_bCancel and m_bDone both 1) and in g_bBackUpThreadDone. It has
-// no window; the progress dialog polls the engine's fields.
+// no window; the progress dialog polls the engine's fields. A run whose memory runs out while it
+// collects or copies ends the same way, as failed, with the engine's fail line that says so
+// (CBackUpEngine::EndOutOfMemory); the program goes on.
 
 #include "afx.h"
 

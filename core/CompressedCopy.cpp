@@ -119,8 +119,9 @@ bool CBackUpEngine::OpenCopyHandles(const CString& strSource, const CString& str
     }
     HANDLE hTarget = CreateTarget(strTempTarget);
     if (hTarget == INVALID_HANDLE_VALUE) {
-        AddFailLine(strTarget, GetLastError());
-        CloseHandle(hSource);
+        const DWORD err = GetLastError();
+        CloseHandle(hSource);   // first: the fail line may find no memory
+        AddFailLine(strTarget, err);
         return false;
     }
     m_hSourceFile = hSource;

@@ -69,6 +69,7 @@ inline constexpr const wchar_t* kLanguageKeys[] = {
     L"BackupFailed",
     L"RestoreFailed",
     L"ThreadFailed",
+    L"SelectionTooLarge",
     // Backup page and its trees
     L"BackupTitle",
     L"Partitions",
