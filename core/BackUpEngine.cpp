@@ -9,6 +9,7 @@
 
 #include "LongPath.h"
 #include "SharedFunctions.h"
+#include "TempCopyRecord.h"
 #include "WriteQueue.h"
 
 ZulCopyFileFunc CBackUpEngine::s_pfnCopyFile = ::CopyFileExW;
@@ -134,96 +135,12 @@ bool MoveIntoPlace(const CString& strTempPath, const CString& strFinalPath)
     return false;
 }
 
-// The record of the temporary copies this process makes while a run has it open (see
-// CBackUpEngine::OpenTempRecord): one a process, as the names are.
-struct TempRecord {
-    SRWLOCK lock = SRWLOCK_INIT;
-    HANDLE hFile = INVALID_HANDLE_VALUE;
-    CString strPath;
-    std::vector<CString> names;   // every name noted since it was opened
-};
-TempRecord g_tempRecord;
-
-// Notes a temporary name in the record before the file is made.
-void NoteTempName(const CString& strTemp)
-{
-    AcquireSRWLockExclusive(&g_tempRecord.lock);
-    if (g_tempRecord.hFile != INVALID_HANDLE_VALUE) {
-        g_tempRecord.names.push_back(strTemp);
-        const CString line = strTemp + L"\r\n";
-        DWORD written = 0;
-        WriteFile(g_tempRecord.hFile, line.GetString(), static_cast<DWORD>(line.GetLength() * sizeof(wchar_t)),
-                  &written, nullptr);
-    }
-    ReleaseSRWLockExclusive(&g_tempRecord.lock);
-}
-
-// A name for a new copy in the target's folder: unique within this process, and never used
-// for a file that is already there (the copy is made with "fail if it exists"). In the
-// long-path form, as the temporary name may be longer than the final one and take any name
-// the folder's own name may.
-CString TempNameIn(const CString& strFolder)
-{
-    static std::atomic<unsigned> counter{0};
-    CString s;
-    s.Format(L"%ls\\~zu%lx_%x.tmp", strFolder.GetString(), GetCurrentProcessId(), counter++);
-    s = ExtendedPath(s);
-    NoteTempName(s);
-    return s;
-}
-
-// Reads a number of one to nMaxDigits hex digits at p and moves p past it; false when there
-// are none, or more.
-bool ReadHex(const wchar_t*& p, int nMaxDigits, ULONGLONG& value)
-{
-    int digits = 0;
-    for (value = 0; iswxdigit(*p) && digits < nMaxDigits; ++p, ++digits)
-        value = value * 16 + (iswdigit(*p) ? *p - L'0' : (towlower(*p) - L'a' + 10));
-    return digits > 0 && !iswxdigit(*p);
-}
-
-// True for a name TempNameIn makes: "~zu", the process id and a counter in hex, ".tmp".
-bool IsEngineTempName(const wchar_t* name)
-{
-    if (_wcsnicmp(name, L"~zu", 3) != 0)
-        return false;
-    const wchar_t* p = name + 3;
-    ULONGLONG pid = 0, counter = 0;
-    return ReadHex(p, 8, pid) && *p++ == L'_' && ReadHex(p, 8, counter) && _wcsicmp(p, L".tmp") == 0;
-}
-
 // The name in upper case: the key of the walks' name sets and maps.
 CString UpperName(const CString& strName)
 {
     CString s(strName);
     s.MakeUpper();
     return s;
-}
-
-// The creation time of a process as one number; 0 when it cannot be read.
-ULONGLONG ProcessCreationTime(HANDLE hProcess)
-{
-    FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(hProcess, &created, &exited, &kernel, &user))
-        return 0;
-    return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
-}
-
-// A process that may still be writing its temporary copies: the process of that id, started
-// at that time. Only a process id the system does not know, or one that now belongs to a
-// process started at another time, is taken for ended; anything else (no right to look, say)
-// counts as running.
-bool ProcessMayBeRunning(DWORD pid, ULONGLONG nCreated)
-{
-    HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    if (!h)
-        return GetLastError() != ERROR_INVALID_PARAMETER;
-    DWORD code = 0;
-    const ULONGLONG created = ProcessCreationTime(h);
-    bool running = (created == 0 || created == nCreated) &&
-                   (!GetExitCodeProcess(h, &code) || code == STILL_ACTIVE);
-    CloseHandle(h);
-    return running;
 }
 
 // The store folder as a path prefix: no trailing backslash, no doubled one after a root.
@@ -1093,23 +1010,6 @@ bool IsStoreFolderPath(const CString& strPath)
     return s.Mid(s.ReverseFind(L'\\') + 1).CompareNoCase(kStoreName) == 0;
 }
 
-// The name of a record of temporary copies (see CBackUpEngine::OpenTempRecord), with the
-// process id and creation time it holds.
-bool IsTempRecordName(const wchar_t* name, DWORD* pPid = nullptr, ULONGLONG* pCreated = nullptr)
-{
-    if (_wcsnicmp(name, L"TempCopies_", 11) != 0)
-        return false;
-    const wchar_t* p = name + 11;
-    ULONGLONG pid = 0, created = 0;
-    if (!ReadHex(p, 8, pid) || *p++ != L'_' || !ReadHex(p, 16, created) || _wcsicmp(p, L".log") != 0)
-        return false;
-    if (pPid)
-        *pPid = static_cast<DWORD>(pid);
-    if (pCreated)
-        *pCreated = created;
-    return true;
-}
-
 } // namespace
 
 void CBackUpEngine::WalkStoreFolder(const CString& strPath)
@@ -1139,7 +1039,7 @@ void CBackUpEngine::WalkStoreFolder(const CString& strPath)
         }
         // The records of temporary copies lie beside the drive-letter folders, where no
         // stored file does.
-        if (bStoreRoot && IsTempRecordName(name))
+        if (bStoreRoot && CTempCopyRecord::IsRecordName(name))
             continue;
         if (m_bChangedOnly && IsRestoreTargetCurrent(child, e.ftLastWrite))
             continue;
@@ -1689,94 +1589,24 @@ void CBackUpEngine::EnterTargetFolder(const CString& strFolder)
     FindClose(hFind);
 }
 
-namespace {
-
-// The lines of a record of temporary copies: UTF-16 text, one temporary name a line.
-std::vector<CString> ReadRecordLines(const CString& strRecord)
-{
-    std::vector<CString> lines;
-    HANDLE h = CreateFileW(ExtendedPath(strRecord), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return lines;
-    LARGE_INTEGER size{};
-    std::vector<wchar_t> text;
-    if (GetFileSizeEx(h, &size) && size.QuadPart > 0 && size.QuadPart < (64 << 20)) {
-        text.resize(static_cast<size_t>(size.QuadPart) / sizeof(wchar_t) + 1);
-        DWORD got = 0;
-        if (!ReadFile(h, text.data(), static_cast<DWORD>(size.QuadPart), &got, nullptr))
-            got = 0;
-        text.resize(got / sizeof(wchar_t));
-    }
-    CloseHandle(h);
-    CString line;
-    for (wchar_t c : text) {
-        if (c == L'\r' || c == L'\n') {
-            if (!line.IsEmpty())
-                lines.push_back(line);
-            line.Empty();
-        } else {
-            line += c;
-        }
-    }
-    // A line cut short by an ended run has no line end; it names nothing to clear.
-    return lines;
-}
-
-} // namespace
-
 void CBackUpEngine::OpenTempRecord()
 {
-    if (m_bTempRecordOpened)
+    if (m_bTempRecordOpened.load(std::memory_order_acquire))
         return;
-    m_bTempRecordOpened = true;
-    // One record for each process: its id and creation time tell a later run whether it has
-    // ended. A record a former run of this process kept is added to.
-    if (m_strTargetRoot.IsEmpty())
-        return;   // no record: a killed run's copies stay where they are
-    ClearEndedRunsOnce();
-    const CString store = m_strTargetRoot + L"\\" + kStoreName;
-    CString name;
-    name.Format(L"TempCopies_%lx_%llx.log", GetCurrentProcessId(),
-                static_cast<unsigned long long>(ProcessCreationTime(GetCurrentProcess())));
-    AcquireSRWLockExclusive(&g_tempRecord.lock);
-    if (g_tempRecord.hFile == INVALID_HANDLE_VALUE) {
-        g_tempRecord.strPath = JoinPath(ExtendedPath(store), name);
-        g_tempRecord.hFile = CreateFileW(g_tempRecord.strPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        g_tempRecord.names.clear();
-        m_bTempRecordOwner = g_tempRecord.hFile != INVALID_HANDLE_VALUE;
-    }
-    ReleaseSRWLockExclusive(&g_tempRecord.lock);
-}
-
-void CBackUpEngine::ClearEndedRuns(const CString& strStore)
-{
-    const CString store = ExtendedPath(strStore);
-    WIN32_FIND_DATAW fd;
-    HANDLE hFind = FindFirstFileW(JoinPath(store, L"TempCopies_*.log"), &fd);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return;
-    std::vector<CString> ended;
-    do {
-        DWORD pid = 0;
-        ULONGLONG created = 0;
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsTempRecordName(fd.cFileName, &pid, &created) &&
-            pid != GetCurrentProcessId() && !ProcessMayBeRunning(pid, created))
-            ended.push_back(JoinPath(store, fd.cFileName));
-    } while (FindNextFileW(hFind, &fd));
-    FindClose(hFind);
-    for (const CString& record : ended) {
-        // Exactly the names the ended run made, where they are still there.
-        bool all = true;
-        for (const CString& temp : ReadRecordLines(record)) {
-            const int slash = temp.ReverseFind(L'\\');
-            if (IsEngineTempName(temp.Mid(slash + 1)) && !RemoveFile(temp))
-                all = false;
+    // The copy lanes of a backup come here together: one opens the record (the store folder
+    // is there once a copy has made its folders), the others wait until it is open, so that
+    // no lane makes a temporary file the record does not name.
+    AcquireSRWLockExclusive(&m_srwTempRecord);
+    if (!m_bTempRecordOpened.load(std::memory_order_relaxed)) {
+        // One record for each process: its id and creation time tell a later run whether it
+        // has ended. A record a former run of this process kept is taken up.
+        if (!m_strTargetRoot.IsEmpty()) {
+            ClearEndedRunsOnce();
+            m_bTempRecordOwner = CTempCopyRecord::OfProcess().Open(m_strTargetRoot + L"\\" + kStoreName);
         }
-        if (all)
-            RemoveFile(record);
+        m_bTempRecordOpened.store(true, std::memory_order_release);
     }
+    ReleaseSRWLockExclusive(&m_srwTempRecord);
 }
 
 void CBackUpEngine::ClearEndedRunsOnce()
@@ -1785,7 +1615,7 @@ void CBackUpEngine::ClearEndedRunsOnce()
     if (m_bEndedRunsCleared || m_strTargetRoot.IsEmpty())
         return;
     m_bEndedRunsCleared = true;
-    ClearEndedRuns(m_strTargetRoot + L"\\" + kStoreName);
+    CTempCopyRecord::ClearEndedRuns(m_strTargetRoot + L"\\" + kStoreName);
 }
 
 void CBackUpEngine::EndTempRecord()
@@ -1795,20 +1625,7 @@ void CBackUpEngine::EndTempRecord()
     if (!m_bTempRecordOwner)
         return;
     m_bTempRecordOwner = false;
-    AcquireSRWLockExclusive(&g_tempRecord.lock);
-    if (g_tempRecord.hFile != INVALID_HANDLE_VALUE) {
-        CloseHandle(g_tempRecord.hFile);
-        g_tempRecord.hFile = INVALID_HANDLE_VALUE;
-        // A copy whose temporary file could not be removed keeps the record for a later run.
-        const bool left = std::any_of(g_tempRecord.names.begin(), g_tempRecord.names.end(), [](const CString& temp) {
-            return GetFileAttributesW(temp) != INVALID_FILE_ATTRIBUTES;
-        });
-        if (!left)
-            RemoveFile(g_tempRecord.strPath);
-    }
-    g_tempRecord.names.clear();
-    g_tempRecord.strPath.Empty();
-    ReleaseSRWLockExclusive(&g_tempRecord.lock);
+    CTempCopyRecord::OfProcess().Close();
 }
 
 bool CBackUpEngine::MayExist(const CString& strPath)
@@ -1829,13 +1646,17 @@ HANDLE CBackUpEngine::CreateTempIn(const CString& strFolder, const CString& strF
                                    CString& strTemp)
 {
     // "Fail if it exists": nobody else's file is ever taken over.
+    CTempCopyRecord& record = CTempCopyRecord::OfProcess();
     bool bRemade = false;
     for (int tries = 0;; ++tries) {
-        strTemp = TempNameIn(strFolder);
-        HANDLE h = CreateFileW(ExtendedPath(strTemp), dwAccess, 0, nullptr, CREATE_NEW, dwFlags, nullptr);
+        if (!record.NewTempName(strFolder, strTemp))
+            return INVALID_HANDLE_VALUE;   // a copy the record cannot name is not made
+        HANDLE h = CreateFileW(strTemp, dwAccess, 0, nullptr, CREATE_NEW, dwFlags, nullptr);
         if (h != INVALID_HANDLE_VALUE)
             return h;
         DWORD err = GetLastError();
+        // Not made by this run (a file of that name may be someone else's): not in the record.
+        record.Strike(strTemp);
         if (err == ERROR_PATH_NOT_FOUND && !bRemade) {
             // The folder has gone since this run made sure of it: make it again.
             bRemade = true;

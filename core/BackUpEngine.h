@@ -270,20 +270,19 @@ private:
     // run has just created is empty and is not listed). The run's record of temporary copies is
     // open before the first copy is made (OpenTempRecord).
     void EnterTargetFolder(const CString& strFolder);
-    // The record of the temporary copies a process makes: a file in the store folder of the
-    // target root, "TempCopies_<process id>_<process creation time>.log" (both in hex), that
-    // names every temporary copy ("~zu<process id>_<counter>.tmp") the process makes while a run
-    // has it open, one full name (long-path form, UTF-16) a line, noted before the copy is
-    // made. The first entry of a run into a target folder opens it. A run clears, before it
-    // collects, exactly what the records of ended runs name and is still there; a user's file
-    // of such a name anywhere else is the user's. (A record cut short by a power cut may miss
-    // its last names: such a copy stays where it is.)
+    // The record of the temporary copies of this process (see CTempCopyRecord): it names every
+    // temporary copy the process makes while a run has it open, noted before the copy is made.
+    // The first entry of a run into a target folder opens it; copy lanes entering at once wait
+    // for it. A run clears, before it collects, exactly what the records of ended runs name and
+    // is still there; a user's file of such a name anywhere else is the user's.
     void OpenTempRecord();
-    void ClearEndedRuns(const CString& strStore);
-    // The same for the store of the target root, once a run, before the run collects.
+    // Clears what the records of ended runs in the store of the target root name
+    // (CTempCopyRecord::ClearEndedRuns), once a run, before the run collects.
     void ClearEndedRunsOnce();
     bool m_bEndedRunsCleared = false;
-    bool m_bTempRecordOpened = false;   // tried this run
+    // Tried this run: set once the record is open (or cannot be), under m_srwTempRecord.
+    std::atomic<bool> m_bTempRecordOpened{false};
+    SRWLOCK m_srwTempRecord = SRWLOCK_INIT;
     bool m_bTempRecordOwner = false;    // this engine opened the process's record
     // True when the file may exist: its name was in its folder when the folder was entered.
     bool MayExist(const CString& strPath);
