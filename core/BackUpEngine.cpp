@@ -548,7 +548,8 @@ void CBackUpEngine::CCopyLane::Clear()
     bSourceEntry = false;
     nSize = 0;
     strEnteredFolder.Empty();
-    setEnteredNames.clear();
+    mapEnteredNames.clear();
+    bEnteredListed = false;
     strMadeFolder.Empty();
     strNewFolder.Empty();
     pFails = nullptr;
@@ -712,8 +713,7 @@ CString CBackUpEngine::StorePathToSourcePath(const CString& strStorePath)
 
 bool CBackUpEngine::IsCompressedCopy(const CString& strStoredPath)
 {
-    int n = strStoredPath.GetLength();
-    return n >= 4 && strStoredPath.Right(4) == L".zip" && StartsWithCopyMarker(strStoredPath);
+    return EndsWithZip(strStoredPath) && StartsWithCopyMarker(strStoredPath);
 }
 
 bool CBackUpEngine::StartsWithCopyMarker(const CString& strPath)
@@ -792,7 +792,7 @@ bool CBackUpEngine::IsRestoreTargetCurrent(const CString& strStored, const FILET
     CString target = StorePathToSourcePath(strStored);
     if (target.IsEmpty())
         return false;
-    if (target.GetLength() > 4 && target.Right(4) == L".zip" && StartsWithCopyMarker(strStored))
+    if (EndsWithZip(target) && StartsWithCopyMarker(strStored))
         target = target.Left(target.GetLength() - 4);
     FILETIME ft;
     return LastWriteTimeOf(target, ft) && SameTime(ft, ftStored);
@@ -1329,7 +1329,7 @@ void CBackUpEngine::RestoreFileList()
         DWORD marker = 0;
         if (!TakeSourceSize(source, &marker))
             continue;
-        if (marker == 0xFFFFFFFFu && target.GetLength() > 4 && target.Right(4) == L".zip")
+        if (marker == 0xFFFFFFFFu && EndsWithZip(target))
             target = target.Left(target.GetLength() - 4);
         MakeTargetFolders(target, source);
         // The copy arrives with the source's times and attributes (see CopyThroughTemp).
@@ -1359,8 +1359,7 @@ BOOL CBackUpEngine::RestoreFile(const CString& strSource, const CString& strTarg
 {
     FileStarted(strSource);
     // The list loop has read the first word already; a caller of its own has not.
-    const bool bCompressed = m_bMarkerKnown ? m_dwSourceMarker == 0xFFFFFFFFu && strSource.GetLength() >= 4 &&
-                                                  strSource.Right(4) == L".zip"
+    const bool bCompressed = m_bMarkerKnown ? m_dwSourceMarker == 0xFFFFFFFFu && EndsWithZip(strSource)
                                             : IsCompressedCopy(strSource);
     m_bMarkerKnown = false;
     return CopyThroughTemp(strSource, strTarget, bCompressed, true);
@@ -1568,7 +1567,8 @@ void CBackUpEngine::EnterTargetFolder(const CString& strFolder)
     if (key == lane.strEnteredFolder)
         return;
     lane.strEnteredFolder = key;
-    lane.setEnteredNames.clear();
+    lane.mapEnteredNames.clear();
+    lane.bEnteredListed = false;
     // The copy that follows makes its temporary file here: the run's record is open first.
     OpenTempRecord();
     // A restore needs no names; a folder this run has just made has none.
@@ -1582,10 +1582,9 @@ void CBackUpEngine::EnterTargetFolder(const CString& strFolder)
     do {
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
-        CString name(fd.cFileName);
-        name.MakeUpper();
-        lane.setEnteredNames.insert(name);
+        lane.mapEnteredNames.emplace(UpperName(fd.cFileName), CString(fd.cFileName));
     } while (FindNextFileW(hFind, &fd));
+    lane.bEnteredListed = GetLastError() == ERROR_NO_MORE_FILES;
     FindClose(hFind);
 }
 
@@ -1638,7 +1637,53 @@ bool CBackUpEngine::MayExist(const CString& strPath)
         return true;   // not the listed folder: ask the file system
     CString name = strPath.Mid(slash + 1);
     name.MakeUpper();
-    return lane.setEnteredNames.count(name) != 0;
+    return lane.mapEnteredNames.count(name) != 0;
+}
+
+bool CBackUpEngine::MayHoldOtherCase(const CString& strFinal)
+{
+    const CCopyLane& lane = Lane();
+    const int slash = strFinal.ReverseFind(L'\\');
+    const CString folder = UpperName(strFinal.Left(slash < 0 ? 0 : slash));
+    if (folder == lane.strNewFolder)
+        return false;   // made by this run: every name in it is one this run gave
+    if (!lane.bEnteredListed || folder != lane.strEnteredFolder)
+        return true;
+    const CString name = strFinal.Mid(slash + 1);
+    auto it = lane.mapEnteredNames.find(UpperName(name));
+    return it != lane.mapEnteredNames.end() && it->second != name;
+}
+
+void CBackUpEngine::TakeFinalCase(const CString& strFinal)
+{
+    if (!MayHoldOtherCase(strFinal))
+        return;
+    const CString finalPath = ExtendedPath(strFinal);
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = FindFirstFileW(finalPath, &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return;
+    FindClose(hFind);
+    const int slash = finalPath.ReverseFind(L'\\');
+    const CString name = finalPath.Mid(slash + 1);
+    if (name == fd.cFileName || name.CompareNoCase(fd.cFileName) != 0)
+        return;
+    // The replaced file's name stayed on. While any case of the name is taken, no rename can
+    // give it another, so the new copy goes aside for a moment, under a temporary name the
+    // record notes with the final name it waits for (a later run puts it there when this one
+    // ends before it does), and then to its name.
+    const CString folder = finalPath.Left(slash);
+    const CString held = folder + L"\\" + fd.cFileName;
+    CTempCopyRecord& record = CTempCopyRecord::OfProcess();
+    CString aside;
+    if (!record.NewTempName(folder, aside, finalPath))
+        return;
+    if (!MoveFileExW(held, aside, MOVEFILE_WRITE_THROUGH)) {
+        record.Strike(aside);
+        return;
+    }
+    if (!MoveFileExW(aside, finalPath, MOVEFILE_WRITE_THROUGH))
+        MoveFileExW(aside, held, MOVEFILE_WRITE_THROUGH);   // back under the name it had
 }
 
 HANDLE CBackUpEngine::CreateTempIn(const CString& strFolder, const CString& strFinal,
@@ -1716,6 +1761,7 @@ BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& str
         RemoveFile(temp);
         return FALSE;
     }
+    TakeFinalCase(strFinal);
     if (!PrepareTarget(strFinal, strSource)) {
         // The new copy is in place; only the other form could not be removed.
         DWORD err = GetLastError();
@@ -1927,6 +1973,7 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
         RemoveFile(temp);
         return FALSE;
     }
+    TakeFinalCase(strFinal);
     if (!PrepareTarget(strFinal, strSource)) {
         // The new copy is in place; only the other form could not be removed.
         DWORD e = GetLastError();
@@ -1939,7 +1986,7 @@ CString CBackUpEngine::OtherFormOf(const CString& strTarget) const
 {
     if (!m_bCompress)
         return strTarget + L".zip";
-    if (strTarget.GetLength() > 4 && strTarget.Right(4) == L".zip")
+    if (EndsWithZip(strTarget))
         return strTarget.Left(strTarget.GetLength() - 4);
     return CString();
 }

@@ -85,8 +85,8 @@ public:
     // True when the name passes m_strFileTypes (always, when it is empty).
     bool PassesFilter(const CString& strName) const;
     static int IsNotSystemFolder(const CString& strName);
-    // A stored file is a compressed copy when its name ends with ".zip" (exact case)
-    // and its first four bytes are 0xFFFFFFFF.
+    // A stored file is a compressed copy when its name ends with ".zip" (in any letter case, as
+    // the file system compares names) and its first four bytes are 0xFFFFFFFF.
     static bool IsCompressedCopy(const CString& strStoredPath);
     // True when the file begins with the compressed copy's marker, whatever its name.
     static bool StartsWithCopyMarker(const CString& strPath);
@@ -194,7 +194,10 @@ private:
         std::unique_ptr<BYTE[]> pCopyBuffer;
         std::unique_ptr<BYTE[]> pAheadBuffer;   // the second buffer of a larger file's copy
         CString strEnteredFolder;           // upper case; the folder EnterTargetFolder listed last
-        std::set<CString> setEnteredNames;  // upper case; names present in it then
+        // The names present in it then, by their upper case; bEnteredListed when the listing
+        // was finished.
+        std::map<CString, CString> mapEnteredNames;
+        bool bEnteredListed = false;
         CString strMadeFolder;              // the folder MakeTargetFolders made sure of last
         CString strNewFolder;               // upper case; the last folder this lane created empty
         // When set, fail lines are kept here; the worker passes them on in list order.
@@ -286,6 +289,11 @@ private:
     bool m_bTempRecordOwner = false;    // this engine opened the process's record
     // True when the file may exist: its name was in its folder when the folder was entered.
     bool MayExist(const CString& strPath);
+    // A copy renamed over a file whose name differs from its own only in letter case keeps
+    // that file's name on some file systems. The copy just moved to strFinal gets the name as
+    // the engine gave it. A name whose folder listing shows no other case of it is left alone.
+    void TakeFinalCase(const CString& strFinal);
+    bool MayHoldOtherCase(const CString& strFinal);
     // The name of the other form of a stored file in this run's mode (plain or ".zip").
     CString OtherFormOf(const CString& strTarget) const;
     // Folder walks by absolute paths; folder links and junctions are never followed, other

@@ -276,14 +276,6 @@ bool CTempCopyRecord::Open(const CString& strStoreFolder)
     return opened;
 }
 
-bool CTempCopyRecord::IsOpen()
-{
-    AcquireSRWLockShared(&m_lock);
-    const bool open = m_hFile != INVALID_HANDLE_VALUE;
-    ReleaseSRWLockShared(&m_lock);
-    return open;
-}
-
 void CTempCopyRecord::Close()
 {
     AcquireSRWLockExclusive(&m_lock);

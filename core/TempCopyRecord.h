@@ -37,7 +37,6 @@ public:
     // names and is still there is removed now, and names that stay are kept. True when this
     // call opened it.
     bool Open(const CString& strStoreFolder);
-    bool IsOpen();
     // Closes the record; it is removed when none of the files it names is left.
     void Close();
 
