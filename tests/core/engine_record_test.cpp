@@ -213,3 +213,34 @@ TEST(EngineRecordTest, LongRecordOfAnEndedRunIsReadWhole)
     EXPECT_EQ(ListFolder(src), std::vector<CString>{L"f.txt"});
     EXPECT_TRUE(Records(root).empty());
 }
+
+// A run that ended while a finished copy stood aside, waiting for its final name (see the
+// letter case of names): the next run gives it that name; a copy whose name another file has
+// taken meanwhile goes, the other file stays.
+TEST(EngineRecordTest, FinishedCopyOfAnEndedRunWaitingForItsNameGetsIt)
+{
+    CTempTree t;
+    const CString src = t.Path(L"src"), root = t.Path(L"dst");
+    MakeFolders(src);
+    WriteFileBytes(src + L"\\other.txt", "other");
+    CUseTestCopy useTestCopy;
+    CBackUpEngine engine;
+    CCapturedFailList fails;
+    RunBackUp(engine, root, {src}, RunOptions{}, &fails);
+    const CString stored = StoredName(root, src);
+    const CString aside = stored + L"\\~zu7ffffff0_7.tmp", taken = stored + L"\\~zu7ffffff0_8.tmp";
+    WriteFileBytes(aside, "finished copy");
+    WriteFileBytes(taken, "finished, too late");
+    const std::wstring prefix = L"\\\\?\\";
+    WriteEndedRecord(root, prefix + aside.GetString() + L"|" + prefix + stored.GetString() + L"\\Name.txt\r\n" +
+                               prefix + taken.GetString() + L"|" + prefix + stored.GetString() + L"\\other.txt\r\n");
+
+    RemoveTree(src);
+    RunRestore(engine, root, {stored}, RunOptions{}, &fails);
+    EXPECT_TRUE(fails.lines.empty()) << Show(fails.lines);
+    EXPECT_EQ(ListFolder(stored), (std::vector<CString>{L"Name.txt", L"other.txt"}));
+    EXPECT_EQ(ListFolder(src), (std::vector<CString>{L"Name.txt", L"other.txt"}));
+    EXPECT_EQ(ReadFileBytes(src + L"\\Name.txt"), "finished copy");
+    EXPECT_EQ(ReadFileBytes(src + L"\\other.txt"), "other");
+    EXPECT_TRUE(Records(root).empty());
+}
