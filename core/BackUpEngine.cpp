@@ -11,6 +11,7 @@
 
 #include "LongPath.h"
 #include "SharedFunctions.h"
+#include "TempCopyRecord.h"
 #include "WriteQueue.h"
 
 ZulCopyFileFunc CBackUpEngine::s_pfnCopyFile = ::CopyFileExW;
@@ -179,96 +180,12 @@ bool MoveIntoPlace(const CString& strTempPath, const CString& strFinalPath)
     return false;
 }
 
-// The record of the temporary copies this process makes while a run has it open (see
-// CBackUpEngine::OpenTempRecord): one a process, as the names are.
-struct TempRecord {
-    SRWLOCK lock = SRWLOCK_INIT;
-    HANDLE hFile = INVALID_HANDLE_VALUE;
-    CString strPath;
-    std::vector<CString> names;   // every name noted since it was opened
-};
-TempRecord g_tempRecord;
-
-// Notes a temporary name in the record before the file is made.
-void NoteTempName(const CString& strTemp)
-{
-    AcquireSRWLockExclusive(&g_tempRecord.lock);
-    if (g_tempRecord.hFile != INVALID_HANDLE_VALUE) {
-        g_tempRecord.names.push_back(strTemp);
-        const CString line = strTemp + L"\r\n";
-        DWORD written = 0;
-        WriteFile(g_tempRecord.hFile, line.GetString(), static_cast<DWORD>(line.GetLength() * sizeof(wchar_t)),
-                  &written, nullptr);
-    }
-    ReleaseSRWLockExclusive(&g_tempRecord.lock);
-}
-
-// A name for a new copy in the target's folder: unique within this process, and never used
-// for a file that is already there (the copy is made with "fail if it exists"). In the
-// long-path form, as the temporary name may be longer than the final one and take any name
-// the folder's own name may.
-CString TempNameIn(const CString& strFolder)
-{
-    static std::atomic<unsigned> counter{0};
-    CString s;
-    s.Format(L"%ls\\~zu%lx_%x.tmp", strFolder.GetString(), GetCurrentProcessId(), counter++);
-    s = ExtendedPath(s);
-    NoteTempName(s);
-    return s;
-}
-
-// Reads a number of one to nMaxDigits hex digits at p and moves p past it; false when there
-// are none, or more.
-bool ReadHex(const wchar_t*& p, int nMaxDigits, ULONGLONG& value)
-{
-    int digits = 0;
-    for (value = 0; iswxdigit(*p) && digits < nMaxDigits; ++p, ++digits)
-        value = value * 16 + (iswdigit(*p) ? *p - L'0' : (towlower(*p) - L'a' + 10));
-    return digits > 0 && !iswxdigit(*p);
-}
-
-// True for a name TempNameIn makes: "~zu", the process id and a counter in hex, ".tmp".
-bool IsEngineTempName(const wchar_t* name)
-{
-    if (_wcsnicmp(name, L"~zu", 3) != 0)
-        return false;
-    const wchar_t* p = name + 3;
-    ULONGLONG pid = 0, counter = 0;
-    return ReadHex(p, 8, pid) && *p++ == L'_' && ReadHex(p, 8, counter) && _wcsicmp(p, L".tmp") == 0;
-}
-
 // The name in upper case: the key of the walks' name sets and maps.
 CString UpperName(const CString& strName)
 {
     CString s(strName);
     s.MakeUpper();
     return s;
-}
-
-// The creation time of a process as one number; 0 when it cannot be read.
-ULONGLONG ProcessCreationTime(HANDLE hProcess)
-{
-    FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(hProcess, &created, &exited, &kernel, &user))
-        return 0;
-    return (static_cast<ULONGLONG>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
-}
-
-// A process that may still be writing its temporary copies: the process of that id, started
-// at that time. Only a process id the system does not know, or one that now belongs to a
-// process started at another time, is taken for ended; anything else (no right to look, say)
-// counts as running.
-bool ProcessMayBeRunning(DWORD pid, ULONGLONG nCreated)
-{
-    HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    if (!h)
-        return GetLastError() != ERROR_INVALID_PARAMETER;
-    DWORD code = 0;
-    const ULONGLONG created = ProcessCreationTime(h);
-    bool running = (created == 0 || created == nCreated) &&
-                   (!GetExitCodeProcess(h, &code) || code == STILL_ACTIVE);
-    CloseHandle(h);
-    return running;
 }
 
 // The store folder as a path prefix: no trailing backslash, no doubled one after a root.
@@ -679,7 +596,8 @@ void CBackUpEngine::CCopyLane::Clear()
     bSourceEntry = false;
     nSize = 0;
     strEnteredFolder.Empty();
-    setEnteredNames.clear();
+    mapEnteredNames.clear();
+    bEnteredListed = false;
     strMadeFolder.Empty();
     strNewFolder.Empty();
     pFails = nullptr;
@@ -867,8 +785,7 @@ CString CBackUpEngine::StorePathToSourcePath(const CString& strStorePath)
 
 bool CBackUpEngine::IsCompressedCopy(const CString& strStoredPath)
 {
-    int n = strStoredPath.GetLength();
-    return n >= 4 && strStoredPath.Right(4) == L".zip" && StartsWithCopyMarker(strStoredPath);
+    return EndsWithZip(strStoredPath) && StartsWithCopyMarker(strStoredPath);
 }
 
 bool CBackUpEngine::StartsWithCopyMarker(const CString& strPath)
@@ -947,7 +864,7 @@ bool CBackUpEngine::IsRestoreTargetCurrent(const CString& strStored, const FILET
     CString target = StorePathToSourcePath(strStored);
     if (target.IsEmpty())
         return false;
-    if (target.GetLength() > 4 && target.Right(4) == L".zip" && StartsWithCopyMarker(strStored))
+    if (EndsWithZip(target) && StartsWithCopyMarker(strStored))
         target = target.Left(target.GetLength() - 4);
     FILETIME ft;
     return LastWriteTimeOf(target, ft) && SameTime(ft, ftStored);
@@ -1165,23 +1082,6 @@ bool IsStoreFolderPath(const CString& strPath)
     return s.Mid(s.ReverseFind(L'\\') + 1).CompareNoCase(kStoreName) == 0;
 }
 
-// The name of a record of temporary copies (see CBackUpEngine::OpenTempRecord), with the
-// process id and creation time it holds.
-bool IsTempRecordName(const wchar_t* name, DWORD* pPid = nullptr, ULONGLONG* pCreated = nullptr)
-{
-    if (_wcsnicmp(name, L"TempCopies_", 11) != 0)
-        return false;
-    const wchar_t* p = name + 11;
-    ULONGLONG pid = 0, created = 0;
-    if (!ReadHex(p, 8, pid) || *p++ != L'_' || !ReadHex(p, 16, created) || _wcsicmp(p, L".log") != 0)
-        return false;
-    if (pPid)
-        *pPid = static_cast<DWORD>(pid);
-    if (pCreated)
-        *pCreated = created;
-    return true;
-}
-
 } // namespace
 
 void CBackUpEngine::WalkStoreFolder(const CString& strPath)
@@ -1211,7 +1111,7 @@ void CBackUpEngine::WalkStoreFolder(const CString& strPath)
         }
         // The records of temporary copies lie beside the drive-letter folders, where no
         // stored file does.
-        if (bStoreRoot && IsTempRecordName(name))
+        if (bStoreRoot && CTempCopyRecord::IsRecordName(name))
             continue;
         if (m_bChangedOnly && IsRestoreTargetCurrent(child, e.ftLastWrite))
             continue;
@@ -1531,7 +1431,7 @@ void CBackUpEngine::RestoreFileList()
         DWORD marker = 0;
         if (!TakeSourceSize(source, &marker))
             continue;
-        if (marker == 0xFFFFFFFFu && target.GetLength() > 4 && target.Right(4) == L".zip")
+        if (marker == 0xFFFFFFFFu && EndsWithZip(target))
             target = target.Left(target.GetLength() - 4);
         MakeTargetFolders(target, source);
         // The copy arrives with the source's times and attributes (see CopyThroughTemp).
@@ -1561,8 +1461,7 @@ BOOL CBackUpEngine::RestoreFile(const CString& strSource, const CString& strTarg
 {
     FileStarted(strSource);
     // The list loop has read the first word already; a caller of its own has not.
-    const bool bCompressed = m_bMarkerKnown ? m_dwSourceMarker == 0xFFFFFFFFu && strSource.GetLength() >= 4 &&
-                                                  strSource.Right(4) == L".zip"
+    const bool bCompressed = m_bMarkerKnown ? m_dwSourceMarker == 0xFFFFFFFFu && EndsWithZip(strSource)
                                             : IsCompressedCopy(strSource);
     m_bMarkerKnown = false;
     return CopyThroughTemp(strSource, strTarget, bCompressed, true);
@@ -1770,7 +1669,8 @@ void CBackUpEngine::EnterTargetFolder(const CString& strFolder)
     if (key == lane.strEnteredFolder)
         return;
     lane.strEnteredFolder = key;
-    lane.setEnteredNames.clear();
+    lane.mapEnteredNames.clear();
+    lane.bEnteredListed = false;
     // The copy that follows makes its temporary file here: the run's record is open first.
     OpenTempRecord();
     // A restore needs no names; a folder this run has just made has none.
@@ -1784,101 +1684,30 @@ void CBackUpEngine::EnterTargetFolder(const CString& strFolder)
     do {
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
-        CString name(fd.cFileName);
-        name.MakeUpper();
-        lane.setEnteredNames.insert(name);
+        lane.mapEnteredNames.emplace(UpperName(fd.cFileName), CString(fd.cFileName));
     } while (FindNextFileW(hFind, &fd));
+    lane.bEnteredListed = GetLastError() == ERROR_NO_MORE_FILES;
     FindClose(hFind);
 }
-
-namespace {
-
-// The lines of a record of temporary copies: UTF-16 text, one temporary name a line.
-std::vector<CString> ReadRecordLines(const CString& strRecord)
-{
-    std::vector<CString> lines;
-    HANDLE h = CreateFileW(ExtendedPath(strRecord), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return lines;
-    LARGE_INTEGER size{};
-    std::vector<wchar_t> text;
-    if (GetFileSizeEx(h, &size) && size.QuadPart > 0 && size.QuadPart < (64 << 20)) {
-        text.resize(static_cast<size_t>(size.QuadPart) / sizeof(wchar_t) + 1);
-        DWORD got = 0;
-        if (!ReadFile(h, text.data(), static_cast<DWORD>(size.QuadPart), &got, nullptr))
-            got = 0;
-        text.resize(got / sizeof(wchar_t));
-    }
-    CloseHandle(h);
-    CString line;
-    for (wchar_t c : text) {
-        if (c == L'\r' || c == L'\n') {
-            if (!line.IsEmpty())
-                lines.push_back(line);
-            line.Empty();
-        } else {
-            line += c;
-        }
-    }
-    // A line cut short by an ended run has no line end; it names nothing to clear.
-    return lines;
-}
-
-} // namespace
 
 void CBackUpEngine::OpenTempRecord()
 {
-    if (m_bTempRecordOpened)
+    if (m_bTempRecordOpened.load(std::memory_order_acquire))
         return;
-    m_bTempRecordOpened = true;
-    // One record for each process: its id and creation time tell a later run whether it has
-    // ended. A record a former run of this process kept is added to.
-    if (m_strTargetRoot.IsEmpty())
-        return;   // no record: a killed run's copies stay where they are
-    ClearEndedRunsOnce();
-    const CString store = m_strTargetRoot + L"\\" + kStoreName;
-    CString name;
-    name.Format(L"TempCopies_%lx_%llx.log", GetCurrentProcessId(),
-                static_cast<unsigned long long>(ProcessCreationTime(GetCurrentProcess())));
-    AcquireSRWLockExclusive(&g_tempRecord.lock);
-    if (g_tempRecord.hFile == INVALID_HANDLE_VALUE) {
-        g_tempRecord.strPath = JoinPath(ExtendedPath(store), name);
-        g_tempRecord.hFile = CreateFileW(g_tempRecord.strPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        g_tempRecord.names.clear();
-        m_bTempRecordOwner = g_tempRecord.hFile != INVALID_HANDLE_VALUE;
-    }
-    ReleaseSRWLockExclusive(&g_tempRecord.lock);
-}
-
-void CBackUpEngine::ClearEndedRuns(const CString& strStore)
-{
-    const CString store = ExtendedPath(strStore);
-    WIN32_FIND_DATAW fd;
-    HANDLE hFind = FindFirstFileW(JoinPath(store, L"TempCopies_*.log"), &fd);
-    if (hFind == INVALID_HANDLE_VALUE)
-        return;
-    std::vector<CString> ended;
-    do {
-        DWORD pid = 0;
-        ULONGLONG created = 0;
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsTempRecordName(fd.cFileName, &pid, &created) &&
-            pid != GetCurrentProcessId() && !ProcessMayBeRunning(pid, created))
-            ended.push_back(JoinPath(store, fd.cFileName));
-    } while (FindNextFileW(hFind, &fd));
-    FindClose(hFind);
-    for (const CString& record : ended) {
-        // Exactly the names the ended run made, where they are still there.
-        bool all = true;
-        for (const CString& temp : ReadRecordLines(record)) {
-            const int slash = temp.ReverseFind(L'\\');
-            if (IsEngineTempName(temp.Mid(slash + 1)) && !RemoveFile(temp))
-                all = false;
+    // The copy lanes of a backup come here together: one opens the record (the store folder
+    // is there once a copy has made its folders), the others wait until it is open, so that
+    // no lane makes a temporary file the record does not name.
+    AcquireSRWLockExclusive(&m_srwTempRecord);
+    if (!m_bTempRecordOpened.load(std::memory_order_relaxed)) {
+        // One record for each process: its id and creation time tell a later run whether it
+        // has ended. A record a former run of this process kept is taken up.
+        if (!m_strTargetRoot.IsEmpty()) {
+            ClearEndedRunsOnce();
+            m_bTempRecordOwner = CTempCopyRecord::OfProcess().Open(m_strTargetRoot + L"\\" + kStoreName);
         }
-        if (all)
-            RemoveFile(record);
+        m_bTempRecordOpened.store(true, std::memory_order_release);
     }
+    ReleaseSRWLockExclusive(&m_srwTempRecord);
 }
 
 void CBackUpEngine::ClearEndedRunsOnce()
@@ -1887,7 +1716,7 @@ void CBackUpEngine::ClearEndedRunsOnce()
     if (m_bEndedRunsCleared || m_strTargetRoot.IsEmpty())
         return;
     m_bEndedRunsCleared = true;
-    ClearEndedRuns(m_strTargetRoot + L"\\" + kStoreName);
+    CTempCopyRecord::ClearEndedRuns(m_strTargetRoot + L"\\" + kStoreName);
 }
 
 void CBackUpEngine::EndTempRecord()
@@ -1897,20 +1726,7 @@ void CBackUpEngine::EndTempRecord()
     if (!m_bTempRecordOwner)
         return;
     m_bTempRecordOwner = false;
-    AcquireSRWLockExclusive(&g_tempRecord.lock);
-    if (g_tempRecord.hFile != INVALID_HANDLE_VALUE) {
-        CloseHandle(g_tempRecord.hFile);
-        g_tempRecord.hFile = INVALID_HANDLE_VALUE;
-        // A copy whose temporary file could not be removed keeps the record for a later run.
-        const bool left = std::any_of(g_tempRecord.names.begin(), g_tempRecord.names.end(), [](const CString& temp) {
-            return GetFileAttributesW(temp) != INVALID_FILE_ATTRIBUTES;
-        });
-        if (!left)
-            RemoveFile(g_tempRecord.strPath);
-    }
-    g_tempRecord.names.clear();
-    g_tempRecord.strPath.Empty();
-    ReleaseSRWLockExclusive(&g_tempRecord.lock);
+    CTempCopyRecord::OfProcess().Close();
 }
 
 bool CBackUpEngine::MayExist(const CString& strPath)
@@ -1923,7 +1739,53 @@ bool CBackUpEngine::MayExist(const CString& strPath)
         return true;   // not the listed folder: ask the file system
     CString name = strPath.Mid(slash + 1);
     name.MakeUpper();
-    return lane.setEnteredNames.count(name) != 0;
+    return lane.mapEnteredNames.count(name) != 0;
+}
+
+bool CBackUpEngine::MayHoldOtherCase(const CString& strFinal)
+{
+    const CCopyLane& lane = Lane();
+    const int slash = strFinal.ReverseFind(L'\\');
+    const CString folder = UpperName(strFinal.Left(slash < 0 ? 0 : slash));
+    if (folder == lane.strNewFolder)
+        return false;   // made by this run: every name in it is one this run gave
+    if (!lane.bEnteredListed || folder != lane.strEnteredFolder)
+        return true;
+    const CString name = strFinal.Mid(slash + 1);
+    auto it = lane.mapEnteredNames.find(UpperName(name));
+    return it != lane.mapEnteredNames.end() && it->second != name;
+}
+
+void CBackUpEngine::TakeFinalCase(const CString& strFinal)
+{
+    if (!MayHoldOtherCase(strFinal))
+        return;
+    const CString finalPath = ExtendedPath(strFinal);
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = FindFirstFileW(finalPath, &fd);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return;
+    FindClose(hFind);
+    const int slash = finalPath.ReverseFind(L'\\');
+    const CString name = finalPath.Mid(slash + 1);
+    if (name == fd.cFileName || name.CompareNoCase(fd.cFileName) != 0)
+        return;
+    // The replaced file's name stayed on. While any case of the name is taken, no rename can
+    // give it another, so the new copy goes aside for a moment, under a temporary name the
+    // record notes with the final name it waits for (a later run puts it there when this one
+    // ends before it does), and then to its name.
+    const CString folder = finalPath.Left(slash);
+    const CString held = folder + L"\\" + fd.cFileName;
+    CTempCopyRecord& record = CTempCopyRecord::OfProcess();
+    CString aside;
+    if (!record.NewTempName(folder, aside, finalPath))
+        return;
+    if (!MoveFileExW(held, aside, MOVEFILE_WRITE_THROUGH)) {
+        record.Strike(aside);
+        return;
+    }
+    if (!MoveFileExW(aside, finalPath, MOVEFILE_WRITE_THROUGH))
+        MoveFileExW(aside, held, MOVEFILE_WRITE_THROUGH);   // back under the name it had
 }
 
 HANDLE CBackUpEngine::CreateTempIn(const CString& strFolder, const CString& strFinal,
@@ -1931,13 +1793,17 @@ HANDLE CBackUpEngine::CreateTempIn(const CString& strFolder, const CString& strF
                                    CString& strTemp)
 {
     // "Fail if it exists": nobody else's file is ever taken over.
+    CTempCopyRecord& record = CTempCopyRecord::OfProcess();
     bool bRemade = false;
     for (int tries = 0;; ++tries) {
-        strTemp = TempNameIn(strFolder);
-        HANDLE h = CreateFileW(ExtendedPath(strTemp), dwAccess, 0, nullptr, CREATE_NEW, dwFlags, nullptr);
+        if (!record.NewTempName(strFolder, strTemp))
+            return INVALID_HANDLE_VALUE;   // a copy the record cannot name is not made
+        HANDLE h = CreateFileW(strTemp, dwAccess, 0, nullptr, CREATE_NEW, dwFlags, nullptr);
         if (h != INVALID_HANDLE_VALUE)
             return h;
         DWORD err = GetLastError();
+        // Not made by this run (a file of that name may be someone else's): not in the record.
+        record.Strike(strTemp);
         if (err == ERROR_PATH_NOT_FOUND && !bRemade) {
             // The folder has gone since this run made sure of it: make it again.
             bRemade = true;
@@ -2009,6 +1875,7 @@ BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& str
         RemoveFile(temp);
         return FALSE;
     }
+    TakeFinalCase(strFinal);
     if (!PrepareTarget(strFinal, strSource)) {
         // The new copy is in place; only the other form could not be removed.
         DWORD err = GetLastError();
@@ -2231,6 +2098,7 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
         RemoveFile(temp);
         return FALSE;
     }
+    TakeFinalCase(strFinal);
     if (!PrepareTarget(strFinal, strSource)) {
         // The new copy is in place; only the other form could not be removed.
         DWORD e = GetLastError();
@@ -2243,7 +2111,7 @@ CString CBackUpEngine::OtherFormOf(const CString& strTarget) const
 {
     if (!m_bCompress)
         return strTarget + L".zip";
-    if (strTarget.GetLength() > 4 && strTarget.Right(4) == L".zip")
+    if (EndsWithZip(strTarget))
         return strTarget.Left(strTarget.GetLength() - 4);
     return CString();
 }

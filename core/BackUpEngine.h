@@ -89,8 +89,8 @@ public:
     // True when the name passes m_strFileTypes (always, when it is empty).
     bool PassesFilter(const CString& strName) const;
     static int IsNotSystemFolder(const CString& strName);
-    // A stored file is a compressed copy when its name ends with ".zip" (exact case)
-    // and its first four bytes are 0xFFFFFFFF.
+    // A stored file is a compressed copy when its name ends with ".zip" (in any letter case, as
+    // the file system compares names) and its first four bytes are 0xFFFFFFFF.
     static bool IsCompressedCopy(const CString& strStoredPath);
     // True when the file begins with the compressed copy's marker, whatever its name.
     static bool StartsWithCopyMarker(const CString& strPath);
@@ -207,7 +207,10 @@ private:
         std::unique_ptr<BYTE[]> pCopyBuffer;
         std::unique_ptr<BYTE[]> pAheadBuffer;   // the second buffer of a larger file's copy
         CString strEnteredFolder;           // upper case; the folder EnterTargetFolder listed last
-        std::set<CString> setEnteredNames;  // upper case; names present in it then
+        // The names present in it then, by their upper case; bEnteredListed when the listing
+        // was finished.
+        std::map<CString, CString> mapEnteredNames;
+        bool bEnteredListed = false;
         CString strMadeFolder;              // the folder MakeTargetFolders made sure of last
         CString strNewFolder;               // upper case; the last folder this lane created empty
         // When set, fail lines are kept here; the worker passes them on in list order.
@@ -283,23 +286,27 @@ private:
     // run has just created is empty and is not listed). The run's record of temporary copies is
     // open before the first copy is made (OpenTempRecord).
     void EnterTargetFolder(const CString& strFolder);
-    // The record of the temporary copies a process makes: a file in the store folder of the
-    // target root, "TempCopies_<process id>_<process creation time>.log" (both in hex), that
-    // names every temporary copy ("~zu<process id>_<counter>.tmp") the process makes while a run
-    // has it open, one full name (long-path form, UTF-16) a line, noted before the copy is
-    // made. The first entry of a run into a target folder opens it. A run clears, before it
-    // collects, exactly what the records of ended runs name and is still there; a user's file
-    // of such a name anywhere else is the user's. (A record cut short by a power cut may miss
-    // its last names: such a copy stays where it is.)
+    // The record of the temporary copies of this process (see CTempCopyRecord): it names every
+    // temporary copy the process makes while a run has it open, noted before the copy is made.
+    // The first entry of a run into a target folder opens it; copy lanes entering at once wait
+    // for it. A run clears, before it collects, exactly what the records of ended runs name and
+    // is still there; a user's file of such a name anywhere else is the user's.
     void OpenTempRecord();
-    void ClearEndedRuns(const CString& strStore);
-    // The same for the store of the target root, once a run, before the run collects.
+    // Clears what the records of ended runs in the store of the target root name
+    // (CTempCopyRecord::ClearEndedRuns), once a run, before the run collects.
     void ClearEndedRunsOnce();
     bool m_bEndedRunsCleared = false;
-    bool m_bTempRecordOpened = false;   // tried this run
+    // Tried this run: set once the record is open (or cannot be), under m_srwTempRecord.
+    std::atomic<bool> m_bTempRecordOpened{false};
+    SRWLOCK m_srwTempRecord = SRWLOCK_INIT;
     bool m_bTempRecordOwner = false;    // this engine opened the process's record
     // True when the file may exist: its name was in its folder when the folder was entered.
     bool MayExist(const CString& strPath);
+    // A copy renamed over a file whose name differs from its own only in letter case keeps
+    // that file's name on some file systems. The copy just moved to strFinal gets the name as
+    // the engine gave it. A name whose folder listing shows no other case of it is left alone.
+    void TakeFinalCase(const CString& strFinal);
+    bool MayHoldOtherCase(const CString& strFinal);
     // The name of the other form of a stored file in this run's mode (plain or ".zip").
     CString OtherFormOf(const CString& strTarget) const;
     // Folder walks by absolute paths; folder links and junctions are never followed, other

@@ -354,23 +354,35 @@ TEST(EngineCopyTest, RestoreTakesTheCompressedPathOnlyForMarkedZipNames)
     CTempTree t;
     CString src = t.Path(L"src"), root = t.Path(L"dst");
     CString storedFolder = StoredName(root, src);
-    MakeFolders(storedFolder);
-    const std::string marker("\xFF\xFF\xFF\xFF", 4);
-    WriteFileBytes(storedFolder + L"\\plain.zip", "PK\x03\x04 a real archive");
-    WriteFileBytes(storedFolder + L"\\upper.ZIP", marker + "abc");
-    WriteFileBytes(storedFolder + L"\\coded.zip", marker);
-    EXPECT_FALSE(CBackUpEngine::IsCompressedCopy(storedFolder + L"\\plain.zip"));
-    EXPECT_FALSE(CBackUpEngine::IsCompressedCopy(storedFolder + L"\\upper.ZIP"));
-    EXPECT_TRUE(CBackUpEngine::IsCompressedCopy(storedFolder + L"\\coded.zip"));
-
     CBackUpEngine engine;
     CCapturedFailList fails;
+    // A compressed copy whose name ends in ".ZIP": the file system's names have no letter case.
+    MakeFolders(src);
+    WriteFileBytes(src + L"\\upper", "upper's bytes");
+    RunOptions compress;
+    compress.bCompress = true;
+    RunBackUp(engine, root, {src + L"\\upper"}, compress, &fails);
+    const std::string coded = ReadFileBytes(storedFolder + L"\\upper.zip");
+    ASSERT_TRUE(DeleteFileW(storedFolder + L"\\upper.zip"));
+    WriteFileBytes(storedFolder + L"\\upper.ZIP", coded);
+    RemoveTree(src);
+
+    const std::string marker("\xFF\xFF\xFF\xFF", 4);
+    WriteFileBytes(storedFolder + L"\\plain.zip", "PK\x03\x04 a real archive");
+    WriteFileBytes(storedFolder + L"\\marked.bin", marker + "abc");
+    WriteFileBytes(storedFolder + L"\\coded.zip", marker);
+    EXPECT_FALSE(CBackUpEngine::IsCompressedCopy(storedFolder + L"\\plain.zip"));
+    EXPECT_FALSE(CBackUpEngine::IsCompressedCopy(storedFolder + L"\\marked.bin"));
+    EXPECT_TRUE(CBackUpEngine::IsCompressedCopy(storedFolder + L"\\upper.ZIP"));
+    EXPECT_TRUE(CBackUpEngine::IsCompressedCopy(storedFolder + L"\\coded.zip"));
+
     RunRestore(engine, root, {storedFolder}, RunOptions{}, &fails);
     // Names that are not compressed copies come back unchanged, under their own names.
     EXPECT_EQ(ReadFileBytes(src + L"\\plain.zip"), "PK\x03\x04 a real archive");
-    EXPECT_EQ(ReadFileBytes(src + L"\\upper.ZIP"), marker + "abc");
-    // The compressed copy (the marker alone: an empty file) comes back as "coded".
+    EXPECT_EQ(ReadFileBytes(src + L"\\marked.bin"), marker + "abc");
+    // The compressed copies come back as "upper" and "coded" (the marker alone: an empty file).
     EXPECT_TRUE(fails.lines.empty()) << CStringA(fails.lines.empty() ? CString() : fails.lines[0]).GetString();
-    EXPECT_EQ(ListFolder(src), (std::vector<CString>{L"coded", L"plain.zip", L"upper.ZIP"}));
+    EXPECT_EQ(ListFolder(src), (std::vector<CString>{L"coded", L"marked.bin", L"plain.zip", L"upper"}));
     EXPECT_EQ(ReadFileBytes(src + L"\\coded"), "");
+    EXPECT_EQ(ReadFileBytes(src + L"\\upper"), "upper's bytes");
 }

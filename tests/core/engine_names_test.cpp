@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -166,5 +167,89 @@ TEST(EngineNamesTest, FailLinesNameLongAndOddPathsAsTheUserKnowsThem)
                                                gone[1] + L";" + FormatSystemError(ERROR_FILE_NOT_FOUND)};
         EXPECT_EQ(fails.lines, expected) << (bCompress ? "compressed" : "plain");
         EXPECT_FALSE(Exists(StoredName(root, src + L"\\foo")));
+    }
+}
+
+namespace {
+
+// A backup run of every file in src, plain or compressed.
+void BackUpFolder(CBackUpEngine& engine, const CString& root, const CString& src, bool bCompress,
+                  CCapturedFailList& fails)
+{
+    RunOptions opt;
+    opt.bCompress = bCompress;
+    RunBackUp(engine, root, {src}, opt, &fails);
+}
+
+std::vector<CString> Sorted(std::vector<CString> names)
+{
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+// Names are the file system's: "a.zip", "a.ZIP" and "A.Zip" are one name to it. A file "a"
+// beside an archive of such a name, after any mix of plain and compressed runs: the store holds
+// the last run's copies under the names the engine gave them, and every stored file restores
+// to its own file, the folder as a whole and each stored file chosen alone.
+TEST(EngineNamesTest, ZipNamesInAnyLetterCaseRestoreToTheirOwnFiles)
+{
+    CUseTestCopy useTestCopy;
+    const std::string a = Pattern(30000, 11), archive = "PK\x03\x04" + Pattern(4000, 12);
+    const char* mixes[] = {"P", "C", "PP", "PC", "CP", "CC", "PPC", "PCP", "PCC", "CPP", "CPC", "CCP"};
+    for (const wchar_t* zipName : {L"a.zip", L"a.ZIP", L"A.Zip"}) {
+        for (const char* mix : mixes) {
+            SCOPED_TRACE(std::string(CStringA(zipName).GetString()) + " " + mix);
+            CTempTree t;
+            const CString src = t.Path(L"src"), root = t.Path(L"dst");
+            MakeFolders(src);
+            WriteFileBytes(src + L"\\a", a);
+            WriteFileBytes(src + L"\\" + zipName, archive);
+            ASSERT_EQ(ListFolder(src), Sorted({L"a", zipName}));
+
+            CBackUpEngine engine;
+            CCapturedFailList fails;
+            for (const char* run = mix; *run; ++run)
+                BackUpFolder(engine, root, src, *run == 'C', fails);
+            ASSERT_TRUE(fails.lines.empty()) << Show(fails.lines);
+            const bool bLastCompressed = mix[strlen(mix) - 1] == 'C';
+            const CString stored = StoredName(root, src);
+            // What each stored file is the copy of.
+            struct Copy {
+                CString stored, file;
+                const std::string* bytes;
+            };
+            std::vector<Copy> copies = bLastCompressed
+                                           ? std::vector<Copy>{{L"a.zip", L"a", &a},
+                                                               {CString(zipName) + L".zip", zipName, &archive}}
+                                           : std::vector<Copy>{{L"a", L"a", &a}, {zipName, zipName, &archive}};
+            EXPECT_EQ(ListFolder(stored), Sorted({copies[0].stored, copies[1].stored}));
+            EXPECT_TRUE(Temporaries(root).empty());
+
+            RemoveTree(src);
+            RunRestore(engine, root, {stored}, RunOptions{}, &fails);
+            EXPECT_TRUE(fails.lines.empty()) << Show(fails.lines);
+            EXPECT_EQ(ListFolder(src), Sorted({L"a", zipName}));
+            EXPECT_TRUE(ReadFileBytes(src + L"\\a") == a);
+            EXPECT_TRUE(ReadFileBytes(src + L"\\" + zipName) == archive);
+
+            // One stored file chosen alone brings back its own file, over a changed one, and
+            // leaves the other file as it is.
+            for (const Copy& copy : copies) {
+                SCOPED_TRACE(CStringA(copy.stored).GetString());
+                WriteFileBytes(src + L"\\a", "changed a");
+                WriteFileBytes(src + L"\\" + zipName, "changed archive");
+                RunRestore(engine, root, {stored + L"\\" + copy.stored}, RunOptions{}, &fails);
+                EXPECT_TRUE(fails.lines.empty()) << Show(fails.lines);
+                EXPECT_EQ(engine.m_nDoneFiles, 1);
+                EXPECT_EQ(ListFolder(src), Sorted({L"a", zipName}));
+                const bool bArchive = copy.file != L"a";
+                EXPECT_TRUE(ReadFileBytes(src + L"\\a") == (bArchive ? std::string("changed a") : a));
+                EXPECT_TRUE(ReadFileBytes(src + L"\\" + zipName) ==
+                            (bArchive ? archive : std::string("changed archive")));
+            }
+            EXPECT_TRUE(Temporaries(t.Root()).empty());
+        }
     }
 }

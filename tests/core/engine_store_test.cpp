@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "BackUpEngine.h"
 #include "SharedFunctions.h"
+#include "TempCopyRecord.h"
 #include "engine_test_support.h"
 
 namespace {
@@ -128,7 +130,8 @@ namespace {
 // environment: "b" or "r", the target root and the selection, separated by "|".
 const wchar_t kEndedRunVariable[] = L"ZUL_ENGINE_ENDED_RUN";
 
-DWORD RunEndedChild(const CString& strRun)
+// beforeRun: called with the child's process id before the child runs.
+DWORD RunEndedChild(const CString& strRun, const std::function<void(DWORD)>& beforeRun = nullptr)
 {
     wchar_t exe[MAX_PATH + 1] = {};
     GetModuleFileNameW(nullptr, exe, MAX_PATH);
@@ -144,13 +147,18 @@ DWORD RunEndedChild(const CString& strRun)
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = si.hStdOutput = si.hStdError = hNul;
     PROCESS_INFORMATION pi{};
-    BOOL started = CreateProcessW(nullptr, command.GetBuffer(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    BOOL started = CreateProcessW(nullptr, command.GetBuffer(), nullptr, nullptr, TRUE, beforeRun ? CREATE_SUSPENDED : 0,
+                                  nullptr, nullptr, &si, &pi);
     command.ReleaseBuffer();
     if (hNul != INVALID_HANDLE_VALUE)
         CloseHandle(hNul);
     SetEnvironmentVariableW(kEndedRunVariable, nullptr);
     if (!started)
         return 0;
+    if (beforeRun) {
+        beforeRun(pi.dwProcessId);
+        ResumeThread(pi.hThread);
+    }
     WaitForSingleObject(pi.hProcess, 120000);
     DWORD code = 0;
     GetExitCodeProcess(pi.hProcess, &code);
@@ -335,4 +343,140 @@ TEST(EngineStoreTest, RestoreThatCannotWriteItsTargetNamesTheTarget)
     EXPECT_EQ(FailPaths(fails), (std::vector<CString>{src + L"\\sub\\f.txt", src + L"\\sub\\g.txt"}));
     EXPECT_EQ(ReadFileBytes(src + L"\\sub"), "in the way");
     EXPECT_EQ(engine.m_nDoneFiles, 0);
+}
+
+namespace {
+
+// A temporary copy name as the engine makes them, for the given process and counter.
+CString TempNameOf(DWORD pid, unsigned counter)
+{
+    CString s;
+    s.Format(L"~zu%lx_%x.tmp", pid, counter);
+    return s;
+}
+
+// The records of temporary copies at the store's top.
+std::vector<CString> Records(const CString& root)
+{
+    std::vector<CString> out;
+    for (const CString& name : ListFolder(root + L"\\VEZORI"))
+        if (name.Left(11).CompareNoCase(L"TempCopies_") == 0)
+            out.push_back(name);
+    return out;
+}
+
+// The id the engine takes for this process's own while a test acts as a process that has been
+// given an ended one's id.
+DWORD g_nOwnId = 0;
+
+DWORD WINAPI OwnIdForTest()
+{
+    return g_nOwnId;
+}
+
+class CUseProcessId {
+public:
+    explicit CUseProcessId(DWORD pid)
+    {
+        g_nOwnId = pid;
+        CTempCopyRecord::s_pfnProcessId = OwnIdForTest;
+    }
+    ~CUseProcessId() { CTempCopyRecord::s_pfnProcessId = ::GetCurrentProcessId; }
+};
+
+} // namespace
+
+// User's files that carry the names a run's next temporary copies would have, beside its copies
+// in the store and at the place a restore writes to: the run makes its copies under other names,
+// and the files survive the clearing of that run once it has been killed.
+TEST(EngineStoreTest, UsersFilesNamedLikeTheNextTemporaryCopiesOfARunSurviveIt)
+{
+    CTempTree t;
+    CString src = t.Path(L"src"), root = t.Path(L"dst");
+    MakeFolders(src);
+    const std::string big = Pattern(100000, 6);
+    WriteFileBytes(src + L"\\big.bin", big);
+    CUseTestCopy useTestCopy;
+    CBackUpEngine engine;
+    CCapturedFailList fails;
+    RunBackUp(engine, root, {src}, RunOptions{}, &fails);
+    ASSERT_TRUE(fails.lines.empty()) << CStringA(FirstLine(fails)).GetString();
+    const CString stored = StoredName(root, src);
+
+    // A backup killed in the middle of its copy of big.bin, with the user's files of its first
+    // temporary names in the source folder and in the store (an earlier backup stored them).
+    std::vector<CString> names;
+    ASSERT_EQ(RunEndedChild(L"b|" + root + L"|" + src,
+                            [&](DWORD pid) {
+                                for (unsigned k = 0; k < 4; ++k) {
+                                    names.push_back(TempNameOf(pid, k));
+                                    WriteFileBytes(src + L"\\" + names.back(), "user's " + std::to_string(k));
+                                    WriteFileBytes(stored + L"\\" + names.back(), "user's " + std::to_string(k));
+                                }
+                            }),
+              3u);
+    // The restore clears the killed run, and brings back every file it stored.
+    RemoveTree(src);
+    RunRestore(engine, root, {stored}, RunOptions{}, &fails);
+    EXPECT_TRUE(fails.lines.empty()) << CStringA(FirstLine(fails)).GetString();
+    std::vector<CString> expected{names.begin(), names.end()};
+    expected.push_back(L"big.bin");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(ListFolder(src), expected);
+    EXPECT_EQ(ListFolder(stored), expected);
+    for (unsigned k = 0; k < names.size(); ++k)
+        EXPECT_EQ(ReadFileBytes(src + L"\\" + names[k]), "user's " + std::to_string(k));
+    EXPECT_EQ(ReadFileBytes(src + L"\\big.bin"), big);
+
+    // A restore killed in the middle of big.bin, with user's files of its first temporary
+    // names (never backed up) in the folder it restores to.
+    names.clear();
+    ASSERT_EQ(RunEndedChild(L"r|" + root + L"|" + stored + L"\\big.bin",
+                            [&](DWORD pid) {
+                                for (unsigned k = 0; k < 4; ++k) {
+                                    names.push_back(TempNameOf(pid, k));
+                                    WriteFileBytes(src + L"\\" + names.back(), "new " + std::to_string(k));
+                                }
+                            }),
+              3u);
+    RunRestore(engine, root, {stored + L"\\big.bin"}, RunOptions{}, &fails);
+    EXPECT_TRUE(fails.lines.empty()) << CStringA(FirstLine(fails)).GetString();
+    for (unsigned k = 0; k < names.size(); ++k)
+        EXPECT_EQ(ReadFileBytes(src + L"\\" + names[k]), "new " + std::to_string(k));
+    EXPECT_EQ(ReadFileBytes(src + L"\\big.bin"), big);
+    EXPECT_EQ(ListFolder(src).size(), expected.size() + names.size());
+    EXPECT_TRUE(Records(root).empty());
+}
+
+// Process ids are given out again. A killed backup whose id the current process now has is an
+// ended run all the same: its temporary copy is cleared, and a restore brings back only the
+// user's files.
+TEST(EngineStoreTest, KilledRunWhoseIdTheCurrentProcessHasIsCleared)
+{
+    CTempTree t;
+    CString src = t.Path(L"src"), root = t.Path(L"dst");
+    MakeFolders(src);
+    const std::string big = Pattern(100000, 8);
+    WriteFileBytes(src + L"\\big.bin", big);
+    WriteFileBytes(src + L"\\small.txt", "small");
+    CUseTestCopy useTestCopy;
+    CBackUpEngine engine;
+    CCapturedFailList fails;
+    RunBackUp(engine, root, {src}, RunOptions{}, &fails);
+    ASSERT_TRUE(fails.lines.empty()) << CStringA(FirstLine(fails)).GetString();
+    const CString stored = StoredName(root, src);
+
+    DWORD childId = 0;
+    ASSERT_EQ(RunEndedChild(L"b|" + root + L"|" + src, [&](DWORD pid) { childId = pid; }), 3u);
+    ASSERT_EQ(Temporaries(root).size(), 1u) << "the killed run left no temporary copy";
+    ASSERT_EQ(Records(root).size(), 1u);
+
+    CUseProcessId sameId(childId);
+    RemoveTree(src);
+    RunRestore(engine, root, {stored}, RunOptions{}, &fails);
+    EXPECT_TRUE(fails.lines.empty()) << CStringA(FirstLine(fails)).GetString();
+    EXPECT_EQ(ListFolder(src), (std::vector<CString>{L"big.bin", L"small.txt"}));
+    EXPECT_EQ(ReadFileBytes(src + L"\\big.bin"), big);
+    EXPECT_TRUE(Temporaries(root).empty());
+    EXPECT_TRUE(Records(root).empty());
 }
