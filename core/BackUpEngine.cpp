@@ -1697,7 +1697,7 @@ void CBackUpEngine::OpenTempRecord()
     // The copy lanes of a backup come here together: one opens the record (the store folder
     // is there once a copy has made its folders), the others wait until it is open, so that
     // no lane makes a temporary file the record does not name.
-    AcquireSRWLockExclusive(&m_srwTempRecord);
+    CExclusiveHold hold(m_srwTempRecord);
     if (!m_bTempRecordOpened.load(std::memory_order_relaxed)) {
         // One record for each process: its id and creation time tell a later run whether it
         // has ended. A record a former run of this process kept is taken up.
@@ -1707,7 +1707,6 @@ void CBackUpEngine::OpenTempRecord()
         }
         m_bTempRecordOpened.store(true, std::memory_order_release);
     }
-    ReleaseSRWLockExclusive(&m_srwTempRecord);
 }
 
 void CBackUpEngine::ClearEndedRunsOnce()

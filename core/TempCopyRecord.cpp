@@ -239,11 +239,9 @@ bool CTempCopyRecord::Open(const CString& strStoreFolder)
     name.Format(L"%ls%lx_%llx.log", kRecordPrefix, s_pfnProcessId(),
                 static_cast<unsigned long long>(ProcessCreationTime(GetCurrentProcess())));
     const CString path = JoinPath(ExtendedPath(strStoreFolder), name);
-    AcquireSRWLockExclusive(&m_lock);
-    if (m_hFile != INVALID_HANDLE_VALUE) {
-        ReleaseSRWLockExclusive(&m_lock);
+    CExclusiveHold hold(m_lock);
+    if (m_hFile != INVALID_HANDLE_VALUE)
         return false;
-    }
     m_strPath = path;
     m_entries.clear();
     // Kept by an earlier run of this process, whose copying is over: what it names and is
@@ -272,13 +270,12 @@ bool CTempCopyRecord::Open(const CString& strStoreFolder)
     const bool opened = m_hFile != INVALID_HANDLE_VALUE;
     if (!opened)
         m_entries.clear();
-    ReleaseSRWLockExclusive(&m_lock);
     return opened;
 }
 
 void CTempCopyRecord::Close()
 {
-    AcquireSRWLockExclusive(&m_lock);
+    CExclusiveHold hold(m_lock);
     if (m_hFile != INVALID_HANDLE_VALUE) {
         CloseHandle(m_hFile);
         m_hFile = INVALID_HANDLE_VALUE;
@@ -292,7 +289,6 @@ void CTempCopyRecord::Close()
     std::vector<Entry>().swap(m_entries);
     m_strPath.Empty();
     m_bKeep = false;
-    ReleaseSRWLockExclusive(&m_lock);
 }
 
 bool CTempCopyRecord::NewTempName(const CString& strFolder, CString& strTemp, const CString& strWaitsFor)
@@ -306,30 +302,30 @@ bool CTempCopyRecord::NewTempName(const CString& strFolder, CString& strTemp, co
     CString line = strTemp;
     if (!strWaitsFor.IsEmpty())
         line += L"|" + ExtendedPath(strWaitsFor);
+    line += L"\r\n";
     bool noted = true;
-    AcquireSRWLockExclusive(&m_lock);
+    CExclusiveHold hold(m_lock);
     if (m_hFile != INVALID_HANDLE_VALUE) {
-        // A line written only in part is written over by the next one.
+        // Room for the entry before its line is on the disk: once it is, keeping it in the
+        // list cannot fail. A line written only in part is written over by the next one.
+        m_entries.reserve(m_entries.size() + 1);
         Entry e;
         e.strTemp = strTemp;
         e.nOffset = m_nEnd;
-        e.nChars = line.GetLength();
-        noted = WriteAt(m_nEnd, line + L"\r\n");
+        e.nChars = line.GetLength() - 2;
+        noted = WriteAt(m_nEnd, line);
         if (noted) {
-            m_nEnd += static_cast<LONGLONG>(line.GetLength() + 2) * sizeof(wchar_t);
-            m_entries.push_back(e);
+            m_nEnd += static_cast<LONGLONG>(line.GetLength()) * sizeof(wchar_t);
+            m_entries.push_back(std::move(e));
         }
     }
-    const DWORD err = GetLastError();
-    ReleaseSRWLockExclusive(&m_lock);
-    SetLastError(err);
     return noted;
 }
 
 void CTempCopyRecord::Strike(const CString& strTemp)
 {
     const DWORD err = GetLastError();
-    AcquireSRWLockExclusive(&m_lock);
+    CExclusiveHold hold(m_lock);
     // The name was noted a moment ago: it is near the end.
     for (size_t i = m_entries.size(); i-- > 0;) {
         Entry& e = m_entries[i];
@@ -339,7 +335,6 @@ void CTempCopyRecord::Strike(const CString& strTemp)
             m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(i));
         break;
     }
-    ReleaseSRWLockExclusive(&m_lock);
     SetLastError(err);
 }
 

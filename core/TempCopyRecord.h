@@ -27,6 +27,19 @@
 
 #include "afxstr.h"
 
+// Holds a slim lock exclusively for its scope, also when the scope is left by an exception
+// (memory running out on the way): the next run must not wait for it for ever.
+class CExclusiveHold {
+public:
+    explicit CExclusiveHold(SRWLOCK& lock) : m_lock(lock) { AcquireSRWLockExclusive(&m_lock); }
+    ~CExclusiveHold() { ReleaseSRWLockExclusive(&m_lock); }
+    CExclusiveHold(const CExclusiveHold&) = delete;
+    CExclusiveHold& operator=(const CExclusiveHold&) = delete;
+
+private:
+    SRWLOCK& m_lock;
+};
+
 class CTempCopyRecord {
 public:
     // The record of this process: one a process, as the temporary names are.

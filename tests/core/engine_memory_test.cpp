@@ -14,9 +14,13 @@
 #include "engine_test_support.h"
 
 #include <gtest/gtest.h>
+
+// The replacements of operator new and delete below pair malloc with free themselves.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #include <process.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <new>
@@ -32,8 +36,14 @@ std::atomic<long> g_nAllowed{0};
 std::atomic<bool> g_bKeepFailing{false};
 std::atomic<int> g_nFailures{0};
 
+// The thread whose allocations are counted (0: none), and how many it has made.
+std::atomic<DWORD> g_dwCountThread{0};
+std::atomic<long> g_nCounted{0};
+
 bool AllocationFails()
 {
+    if (g_dwCountThread.load(std::memory_order_relaxed) == ::GetCurrentThreadId())
+        ++g_nCounted;
     const DWORD t = g_dwFailThread.load(std::memory_order_relaxed);
     if (t == 0 || t != ::GetCurrentThreadId())
         return false;
@@ -55,6 +65,7 @@ void ArmFailure(DWORD dwThread, long nAllowed, bool bKeepFailing)
 void Disarm()
 {
     g_dwFailThread = 0;
+    g_dwCountThread = 0;
 }
 
 void* Allocate(std::size_t n)
@@ -452,5 +463,59 @@ TEST_F(EngineMemoryTest, RestoreThatRunsOutOfMemoryKeepsTheUsersFile)
     EXPECT_TRUE(Content(failed, true) == ReadFileBytes(m_strSource + L"\\" + m_files[failed]));
     EXPECT_EQ(1u, restored);
     EXPECT_TRUE(Temporaries(m_strTarget).empty());
+    ExpectRunsAgain();
+}
+
+TEST_F(EngineMemoryTest, MemoryRunningOutAtAnyAllocationOfACopyEndsTheRunCleanly)
+{
+    CBackUpEngine::s_nCopyLanes = 1;
+    Run(false);
+    ASSERT_TRUE(m_sink.lines.empty());
+
+    // The allocations the worker makes from the first copy's flush to the second's: moving the
+    // first copy into place, then everything the second needs before its data is on the disk
+    // (its folders, its temporary name and the record's note of it, its handles and buffers).
+    WriteSources(false);
+    long nCycle = 0;
+    {
+        int flushes = 0;
+        g_onFlush = [&](HANDLE) {
+            ++flushes;
+            if (flushes == 1) {
+                g_nCounted = 0;
+                g_dwCountThread = ::GetCurrentThreadId();
+            } else if (flushes == 2) {
+                nCycle = g_nCounted;
+                g_dwCountThread = 0;
+            }
+        };
+        Run(false);
+        ASSERT_TRUE(m_sink.lines.empty());
+        ASSERT_GT(nCycle, 0);
+    }
+
+    // Each of them fails once in turn. Every run ends with the fail line and nothing
+    // half-written, every stored copy is one whole version of its file, and the next run finds
+    // no lock held or list left over by the failed one.
+    for (long nAllowed = 0; nAllowed < nCycle; ++nAllowed) {
+        SCOPED_TRACE(testing::Message() << "allocation " << nAllowed << " of " << nCycle);
+        if (nAllowed == 0)
+            std::printf("failing each of the %ld allocations of a copy in turn\n", nCycle);
+        WriteSources((nAllowed & 1) == 0);
+        int flushes = 0;
+        g_onFlush = [&](HANDLE) {
+            if (++flushes == 1)
+                ArmFailure(::GetCurrentThreadId(), nAllowed, false);
+        };
+        Run(false);
+        ExpectRanOutOfMemory(m_strTarget);
+        for (size_t k = 0; k < m_files.size(); ++k) {
+            const std::string stored = ReadFileBytes(Stored(k));
+            EXPECT_TRUE(stored == Content(k, false) || stored == Content(k, true))
+                << CStringA(m_files[k]).GetString() << ": " << stored.size() << " bytes";
+        }
+        if (HasFailure())
+            break;
+    }
     ExpectRunsAgain();
 }
