@@ -6,10 +6,16 @@
 # Every run starts with an empty target. Each run is timed twice: until the tool has ended
 # ("unsynced"), and until a sync after it has ended ("synced": what the tool wrote has reached
 # the disk; the engine flushes every copy itself, the other tools leave that to the sync). The
-# tools take turns, ${BENCH_REPEAT:-3} rounds, and the summary gives, for each of the two
-# timings, the median time of each tool and the median of the per-round ratios (each round's
-# tools ran under the same load). The load average is printed before and after. Usage:
-#   BUILD_DIR=build [BENCH_REPEAT=2] [BENCH_KEEP=1] [BENCH_SETS="big small"] [BENCH_LANES=N]
+# tools take turns, ${BENCH_REPEAT:-5} rounds of each set after a warm-up round that is not
+# counted, and the summary gives, for each of the two timings, the median time of each tool and
+# the median of the per-round ratios (each round's tools ran under the same load). The load
+# average is printed before and after.
+# Every round gives the tools the same footing: the tool that runs first after the trees are made
+# or after the previous copies are deleted pays for that writeback (a first round of the large
+# file took two to three times as long as the later ones), so the warm-up round takes that cost,
+# and the order of the tools turns by one place from round to round, so that each runs first
+# as often as the others. Usage:
+#   BUILD_DIR=build [BENCH_REPEAT=3] [BENCH_KEEP=1] [BENCH_SETS="big small"] [BENCH_LANES=N]
 #   [BENCH_PROGRAM=<another backup_bench.exe>] [WINEPREFIX=<an existing prefix>]
 #   bash bench/backup_bench.sh
 # BENCH_PROGRAM measures another build of the engine (an older one, say) with the same trees.
@@ -21,7 +27,7 @@ build=${BUILD_DIR:-$root/build}
 case $build in /*) ;; *) build=$PWD/$build ;; esac   # Wine needs an absolute prefix
 . "$root/tools/wine-env.sh"
 wine=$ZUL_WINE
-[ -f "$(zul_run_build "$build")/bin/backup_bench.exe" ] || BUILD_DIR=$build bash "$root/tools/build.sh"
+[ -f "$(zul_run_build "$build")/bin/backup_bench.exe" ] || BUILD_DIR=$build bash "$root/tools/build.sh" --tests
 if [ -n "${WINEPREFIX:-}" ] && [ -f "$WINEPREFIX/system.reg" ]; then
   export WINEPREFIX
 else
@@ -64,6 +70,8 @@ fi
 
 now() { date +%s.%N; }
 results=()
+label=""     # the round being run, for the lines printed as it goes
+counted=1    # 0 in the warm-up round: its times are printed but left out of the summary
 
 # run NAME SET COMMAND...: empties the target, runs the command, syncs, checks the copy.
 run() {
@@ -85,9 +93,9 @@ run() {
   if [ "$files" != "$want_files" ] || [ "$bytes" != "$want_bytes" ]; then
     note="INCOMPLETE ($files files, $bytes bytes; exit $rc)"
   fi
-  results+=("$set $name $t0 $tend $t1 $want_files $want_bytes $note")
-  printf '%-6s %-9s %8.2f s synced %8.2f s unsynced %s\n' "$set" "$name" "$(echo "$t1 - $t0" | bc)" \
-    "$(echo "$tend - $t0" | bc)" "$note"
+  [ "$counted" = 1 ] && results+=("$set $name $t0 $tend $t1 $want_files $want_bytes $note")
+  printf '%-8s %-6s %-9s %8.2f s synced %8.2f s unsynced %s\n' "$label" "$set" "$name" \
+    "$(echo "$t1 - $t0" | bc)" "$(echo "$tend - $t0" | bc)" "$note"
 }
 
 # Some Wine versions ship robocopy as a stub that copies nothing: try it on one small file.
@@ -98,24 +106,39 @@ if [ -f "$WINEPREFIX/drive_c/windows/system32/robocopy.exe" ]; then
   [ -f "$base/probe-out/p.txt" ] && have_robocopy=1
   rm -rf "$base/probe" "$base/probe-out"
 fi
-repeat=${BENCH_REPEAT:-3}
+repeat=${BENCH_REPEAT:-5}
 # BENCH_LANES=N: the engine copies N files at once (1: one after the other); unset: its default.
 # BENCH_ONE_LANE=1: each round also runs the engine copying one file at a time ("engine-1").
 lanes_arg=""
 [ -n "${BENCH_LANES:-}" ] && lanes_arg="--lanes $BENCH_LANES"
-echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+tools=(engine)
+[ "${BENCH_ONE_LANE:-0}" = 1 ] && tools+=(engine-1)
+tools+=(xcopy)
+[ $have_robocopy = 1 ] && tools+=(robocopy)
+tools+=("cp -a")
 
+# tool NAME SET: one run of that tool on that set.
+tool() {
+  case $1 in
+    engine) run engine "$2" timeout -k 10 1800 "$wine" "$engine_exe" $lanes_arg "$win\\$2" "$win\\out" ;;
+    engine-1) run engine-1 "$2" timeout -k 10 1800 "$wine" "$engine_exe" --lanes 1 "$win\\$2" "$win\\out" ;;
+    xcopy) run xcopy "$2" timeout -k 10 1800 "$wine" xcopy "$win\\$2" "$win\\out\\$2\\" /E /K /H /I /Y /Q ;;
+    robocopy) run robocopy "$2" timeout -k 10 1800 "$wine" robocopy "$win\\$2" "$win\\out\\$2" /E ;;
+    "cp -a") run "cp -a" "$2" cp -a "$base/$2" "$base/out/" ;;
+  esac
+}
+
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "rounds: 1 warm-up (not counted) and $repeat counted of each set; the order of the tools turns by one each round"
+n=${#tools[@]}
 for set in ${BENCH_SETS:-big small}; do
- for round in $(seq "$repeat"); do
-  run engine "$set" timeout -k 10 1800 "$wine" "$engine_exe" $lanes_arg "$win\\$set" "$win\\out"
-  if [ "${BENCH_ONE_LANE:-0}" = 1 ]; then
-    run engine-1 "$set" timeout -k 10 1800 "$wine" "$engine_exe" --lanes 1 "$win\\$set" "$win\\out"
-  fi
-  run xcopy "$set" timeout -k 10 1800 "$wine" xcopy "$win\\$set" "$win\\out\\$set\\" /E /K /H /I /Y /Q
-  if [ $have_robocopy = 1 ]; then
-    run robocopy "$set" timeout -k 10 1800 "$wine" robocopy "$win\\$set" "$win\\out\\$set" /E
-  fi
-  run "cp -a" "$set" cp -a "$base/$set" "$base/out/"
+ for round in $(seq 0 "$repeat"); do
+  if [ "$round" = 0 ]; then label=warm-up counted=0; else label="round $round" counted=1; fi
+  # The warm-up and the first round in the order above, then one place on each round.
+  turn=$(( round > 0 ? round - 1 : 0 ))
+  for i in $(seq 0 $((n - 1))); do
+    tool "${tools[$(( (turn + i) % n ))]}" "$set"
+  done
  done
 done
 [ $have_robocopy = 1 ] || echo "robocopy: Wine's robocopy here is missing or copies nothing (a stub): left out"

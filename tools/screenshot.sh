@@ -6,9 +6,13 @@
 # action per shot that the capture asks of the running main program first: none, about
 # (the About box) or tray (the tray icon's menu). The capture runs inside Wine (GDI+), so it
 # sees exactly what the program drew; it covers the program's windows and open menus.
+# It builds the programs that ship first, and PROGRAM too when it is a program of the build (the
+# start prompt, a shot program), and nothing else.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
+case $build in /*) ;; *) build=$PWD/$build ;; esac
+base=$build
 out=$build/screenshots
 times="0.8 3"
 actions=""
@@ -30,6 +34,13 @@ zul_prepare_prefix "$WINEPREFIX"
 mkdir -p "$out" "$build/tools"
 out=$(cd "$out" && pwd)
 case $prog in /*) ;; *) prog=$PWD/$prog ;; esac
+extra=()
+case $prog in
+  "$build/bin/"*.exe)
+    name=$(basename "$prog" .exe)
+    case $name in "KVR ZUL"|ZULTray) ;; *) extra=("$name") ;; esac ;;
+esac
+BUILD_DIR=$base bash "$root/tools/build.sh" --programs "${extra[@]}" >&2
 shot=$build/tools/zulshot.exe
 if [ ! -f "$shot" ] || [ "$root/tools/zulshot.cpp" -nt "$shot" ]; then
   "$ZUL_ARCH"-w64-mingw32-g++ -O2 -municode -static -o "$shot" "$root/tools/zulshot.cpp" -lgdiplus -lgdi32 -luser32

@@ -4,8 +4,10 @@
 #
 # The window tests share one desktop and run one at a time; the window-free test programs run
 # beside them. The native checks, the fuzzers and (where the tests run from the 64-bit build) the
-# 32-bit build of what ships run at a lower priority at the same time, on the processors the
-# Windows tests leave idle. Their reports follow the Windows tests' report.
+# 32-bit build of every program, the test and benchmark programs included (compiled, not run),
+# run at a lower priority at the same time, on the processors the Windows tests leave idle. Their
+# reports follow the Windows tests' report; a 32-bit build that fails shows the compiler's messages
+# and counts as a failure in the totals.
 set -eu -o pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 t0=$(date +%s)
@@ -37,9 +39,9 @@ beside() {
   bg+=($!)
   eval "pid_$name=$!"
 }
-pid_ship=""; pid_native=""; pid_fuzz=""
+pid_build32=""; pid_native=""; pid_fuzz=""
 if [ "$ZUL_ARCH" = x86_64 ]; then
-  beside ship "the 32-bit build of what ships" bash "$root/tools/build.sh" --ship
+  beside build32 "the 32-bit build of every program" bash "$root/tools/build.sh" --i686
 fi
 if [ -f "$root/tests/native/run.sh" ]; then
   beside native "the native checks" bash "$root/tests/native/run.sh"
@@ -92,12 +94,15 @@ else
   failed=$((failed + 1))
 fi
 
-if [ -n "$pid_ship" ]; then
-  if wait "$pid_ship"; then
-    tail -n 1 "$logs/ship.log"
+if [ -n "$pid_build32" ]; then
+  if wait "$pid_build32"; then
+    tail -n 1 "$logs/build32.log"
   else
-    cat "$logs/ship.log"
-    echo "test: the 32-bit build of what ships failed"
+    # The compiler's and the linker's messages, without the build's progress lines.
+    grep -v -E '^\[ *[0-9]+%\] (Building|Linking|Built target|Generating|Copying|Scanning)|^(Consolidate compiler generated dependencies|Scanning dependencies) ' \
+      "$logs/build32.log" || true
+    echo "test: the 32-bit build failed (it compiles every program, the tests included); its errors:"
+    grep -E ': (fatal )?error|undefined reference|^make.*\*\*\*' "$logs/build32.log" | head -n 20 || true
     failed=$((failed + 1))
   fi
 fi

@@ -12,7 +12,14 @@ fake=$top/repo
 mkdir -p "$fake/tools" "$fake/tests/native" "$fake/fuzz" "$top/bin"
 cp "$root/tools/test.sh" "$fake/tools/"
 echo 'exit 0' >"$fake/tools/setup.sh"
-echo 'if [ "${1:-}" = --ship ]; then echo "ship build"; exit "${SHIP_RC:-0}"; fi' >"$fake/tools/build.sh"
+cat >"$fake/tools/build.sh" <<'EOF'
+case ${1:-} in
+  --i686|--ship)
+    echo "[ 50%] Building CXX object tests/app/CMakeFiles/x.dir/x.cpp.obj"
+    [ "${BUILD32_RC:-0}" -eq 0 ] || echo "x.cpp:82:9: error: invalid conversion (32-bit only)"
+    exit "${BUILD32_RC:-0}" ;;
+esac
+EOF
 cat >"$fake/tools/wine-env.sh" <<'EOF'
 export ZUL_ARCH=x86_64
 zul_run_build() { echo "$1/x64"; }
@@ -71,8 +78,25 @@ expect "total: 8 passed, 1 failed" 1
 run fuzz-stops-early FUZZ_OUT='fuzz: building one_fuzz\n' FUZZ_RC=1
 expect "total: 7 passed, 1 failed" 1
 
-run ship-fails SHIP_RC=2
+run build32-fails BUILD32_RC=2
 expect "total: 8 passed, 1 failed" 1
+# The compiler's message of a failing 32-bit build is shown, its progress lines are not.
+if ! grep -q '^x.cpp:82:9: error: invalid conversion (32-bit only)$' <<<"$out"; then
+  echo "test_totals_check: build32-fails: the compiler's message is not shown"
+  echo "$out" | sed 's/^/    /'
+  fails=$((fails + 1))
+fi
+if grep -q 'Building CXX object' <<<"$out"; then
+  echo "test_totals_check: build32-fails: the build's progress lines are shown"
+  fails=$((fails + 1))
+fi
+# A 32-bit build that passes shows only the line with its time.
+run build32-passes
+if grep -q -E 'error|Building CXX' <<<"$out"; then
+  echo "test_totals_check: build32-passes: the 32-bit build's log is shown"
+  echo "$out" | sed 's/^/    /'
+  fails=$((fails + 1))
+fi
 
 run ctest-without-summary CTEST_OUT='Segmentation fault\n' CTEST_RC=139
 expect "total: 3 passed, 1 failed" 1

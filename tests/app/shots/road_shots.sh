@@ -2,11 +2,14 @@
 # Makes the README's pictures of the main window at work (docs/screenshots/backup-page-filled,
 # progress-running, progress-result, page-quick, page-backup, page-manage, page-settings .png):
 #   bash tests/app/shots/road_shots.sh          # BUILD_DIR=build unless set
-# The program sets up the road tests' scene and saves each picture itself.
+# The program sets up the road tests' scene and saves each picture itself. Only it and the
+# programs that ship are built first.
 set -eu
 root=$(cd "$(dirname "$0")/../../.." && pwd)
 build=${BUILD_DIR:-$root/build}
+case $build in /*) ;; *) build=$PWD/$build ;; esac
 . "$root/tools/wine-env.sh"
+BUILD_DIR=$build bash "$root/tools/build.sh" --programs road_shots
 build=$(zul_run_build "$build")
 export WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
 zul_prepare_prefix "$WINEPREFIX"
