@@ -308,7 +308,8 @@ bool CTempCopyRecord::NewTempName(const CString& strFolder, CString& strTemp, co
     if (m_hFile != INVALID_HANDLE_VALUE) {
         // Room for the entry before its line is on the disk: once it is, keeping it in the
         // list cannot fail. A line written only in part is written over by the next one.
-        m_entries.reserve(m_entries.size() + 1);
+        if (m_entries.size() == m_entries.capacity())
+            m_entries.reserve(m_entries.size() * 2 + 16);
         Entry e;
         e.strTemp = strTemp;
         e.nOffset = m_nEnd;
