@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "DataFiles.h"
 #include "LongPath.h"
 
 CTempCopyRecord::ProcessIdFunc CTempCopyRecord::s_pfnProcessId = ::GetCurrentProcessId;
@@ -18,12 +19,6 @@ const wchar_t kRecordPrefix[] = L"TempCopies_";
 const DWORD kReadChunk = 1 << 20;
 // A line longer than any path names nothing.
 const size_t kMaxLine = 32768 * 2 + 2;
-
-CString JoinPath(const CString& strFolder, const wchar_t* name)
-{
-    return !strFolder.IsEmpty() && strFolder[strFolder.GetLength() - 1] == L'\\' ? strFolder + name
-                                                                                : strFolder + L"\\" + name;
-}
 
 bool IsGoneError(DWORD err)
 {
