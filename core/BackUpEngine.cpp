@@ -68,8 +68,8 @@ private:
     int m_nExceptions;
 };
 
-// Removes a temporary copy whose name is in the long-path form already (as TempNameIn makes
-// it), without a call that allocates; a copy moved into place meanwhile is not there any more.
+// Removes a temporary copy whose name is in the long-path form already (as
+// CTempCopyRecord::NewTempName makes it), without a call that allocates; a copy moved into place meanwhile is not there any more.
 void DropTempCopy(const CString& strTemp)
 {
     if (strTemp.IsEmpty())

@@ -21,16 +21,6 @@ std::string Show(const std::vector<CString>& lines)
     return s;
 }
 
-// The records of temporary copies at the store's top.
-std::vector<CString> Records(const CString& root)
-{
-    std::vector<CString> out;
-    for (const CString& name : ListFolder(root + L"\\VEZORI"))
-        if (name.Left(11).CompareNoCase(L"TempCopies_") == 0)
-            out.push_back(name);
-    return out;
-}
-
 // The text of a file as UTF-16.
 std::wstring TextOf(const CString& strPath)
 {

@@ -355,16 +355,6 @@ CString TempNameOf(DWORD pid, unsigned counter)
     return s;
 }
 
-// The records of temporary copies at the store's top.
-std::vector<CString> Records(const CString& root)
-{
-    std::vector<CString> out;
-    for (const CString& name : ListFolder(root + L"\\VEZORI"))
-        if (name.Left(11).CompareNoCase(L"TempCopies_") == 0)
-            out.push_back(name);
-    return out;
-}
-
 // The id the engine takes for this process's own while a test acts as a process that has been
 // given an ended one's id.
 DWORD g_nOwnId = 0;

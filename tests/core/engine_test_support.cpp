@@ -168,6 +168,15 @@ std::vector<CString> Temporaries(const CString& folder)
     return out;
 }
 
+std::vector<CString> Records(const CString& root)
+{
+    std::vector<CString> out;
+    for (const CString& name : ListFolder(root + L"\\VEZORI"))
+        if (name.Left(11).CompareNoCase(L"TempCopies_") == 0)
+            out.push_back(name);
+    return out;
+}
+
 std::string Pattern(size_t n, unsigned seed)
 {
     std::string s(n, '\0');

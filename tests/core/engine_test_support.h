@@ -49,6 +49,8 @@ std::vector<CString> ListTree(const CString& strPath);
 CString StoredName(const CString& root, const CString& source);
 // The engine's temporary files left anywhere below a folder.
 std::vector<CString> Temporaries(const CString& folder);
+// The records of temporary copies at the top of the store of a target root.
+std::vector<CString> Records(const CString& root);
 std::string Pattern(size_t n, unsigned seed);
 
 // A stand-in for the engine's block writes (g_pfnWriteBlock): it writes in pieces of PieceSize
