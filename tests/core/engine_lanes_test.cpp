@@ -130,6 +130,21 @@ struct SlowThenFastFailures {
 std::atomic<DWORD> SlowThenFastFailures::nSlow{0};
 std::atomic<DWORD> SlowThenFastFailures::nFast{0};
 
+// A write that cancels the engine's run at the 40th write call, on whichever lane makes it.
+struct CancelAtWrite {
+    static CBackUpEngine* pEngine;
+    static std::atomic<int> nWrites;
+    static BOOL WINAPI Write(HANDLE hFile, LPCVOID pBuffer, DWORD nBytes, LPDWORD pnWritten,
+                             LPOVERLAPPED pOverlapped)
+    {
+        if (++nWrites == 40)
+            pEngine->m_bCancel = 1;
+        return ::WriteFile(hFile, pBuffer, nBytes, pnWritten, pOverlapped);
+    }
+};
+CBackUpEngine* CancelAtWrite::pEngine = nullptr;
+std::atomic<int> CancelAtWrite::nWrites{0};
+
 } // namespace
 
 TEST(EngineLanesTest, SeveralFilesAtOnceStoreEveryFileWholeAndCountEveryByte)
@@ -242,15 +257,13 @@ TEST(EngineLanesTest, CancelMidwayStopsEveryThreadAndLeavesOnlyWholeOldOrNewCopi
     ASSERT_EQ(engine.m_nDoneFiles, static_cast<int>(sources.size()));
 
     BuildSmallFiles(src, 5, 60, 2);   // new contents and times for every file
-    std::atomic<bool> stop{false};
-    std::thread canceller([&] {
-        while (!stop && engine.m_nDoneFiles < 40)
-            Sleep(0);
-        engine.m_bCancel = 1;
-    });
+    // The cancel comes from inside the 40th write, so that it falls in the middle of the run
+    // however fast the machine copies (a thread watching the count may wake only at the end).
+    CancelAtWrite::pEngine = &engine;
+    CancelAtWrite::nWrites = 0;
+    g_pfnWriteBlock = CancelAtWrite::Write;
     RunBackUp(engine, root, {src}, RunOptions{}, &fails);
-    stop = true;
-    canceller.join();
+    g_pfnWriteBlock = ::WriteFile;
 
     EXPECT_EQ(engine.m_bDone, 1);
     EXPECT_TRUE(Temporaries(root).empty());
