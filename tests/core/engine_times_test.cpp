@@ -121,6 +121,9 @@ TEST(EngineTimesTest, SkipUnchangedOnCoarseStoresCopiesOnlyWhatChanged)
 
             RunBackUp(engine, root, {src}, opt, &fails);
             EXPECT_EQ(engine.m_nTotalFiles, 0);
+            // A file chosen by itself is compared the same way.
+            RunBackUp(engine, root, {src + L"\\" + SourceName(5)}, opt, &fails);
+            EXPECT_EQ(engine.m_nTotalFiles, 0);
             KeepTimesAsStore(store, grid);
 
             // Three files change; each time lies exactly one step of the grid from its stored
