@@ -11,6 +11,7 @@
 
 #include "LongPath.h"
 #include "SharedFunctions.h"
+#include "StoreTimes.h"
 #include "TempCopyRecord.h"
 #include "WriteQueue.h"
 
@@ -124,11 +125,6 @@ bool LastWriteTimeOf(const CString& strPath, FILETIME& ft)
     FindClose(h);
     ft = fd.ftLastWriteTime;
     return true;
-}
-
-bool SameTime(const FILETIME& a, const FILETIME& b)
-{
-    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
 }
 
 bool FileExists(const CString& strPath)
@@ -831,7 +827,7 @@ bool CBackUpEngine::IsStoredCopyCurrent(const CString& strSource, const FILETIME
     FILETIME ft;
     if (!m_bCompress) {
         if (storedTime(name, ft)) {
-            if (!SameTime(ft, ftSource))
+            if (!StoredTimeMatches(ft, ftSource))
                 return false;
             // A stored "n.zip" with the marker that this file lacks is the compressed copy of
             // "n", not a copy of this file.
@@ -840,11 +836,11 @@ bool CBackUpEngine::IsStoredCopyCurrent(const CString& strSource, const FILETIME
         }
         // The compressed copy of an earlier run: "n.zip", unless a source "n.zip" owns that
         // name or it is no compressed copy at all.
-        return storedTime(name + L".zip", ft) && SameTime(ft, ftSource) && !sourceHas(name + L".zip") &&
+        return storedTime(name + L".zip", ft) && StoredTimeMatches(ft, ftSource) && !sourceHas(name + L".zip") &&
                StartsWithCopyMarker(storedFolder + name + L".zip");
     }
     if (storedTime(name + L".zip", ft)) {
-        if (!SameTime(ft, ftSource))
+        if (!StoredTimeMatches(ft, ftSource))
             return false;
         // Beside a source "n.zip", a stored "n.zip" without the marker is that file's plain copy.
         return !sourceHas(name + L".zip") || StartsWithCopyMarker(storedFolder + name + L".zip");
@@ -852,7 +848,7 @@ bool CBackUpEngine::IsStoredCopyCurrent(const CString& strSource, const FILETIME
     // The plain copy of an earlier run: "n", unless this file is "m.zip" and the stored "n" can
     // be the compressed copy of a source "m", present now or deleted since (it then carries
     // the marker).
-    if (!storedTime(name, ft) || !SameTime(ft, ftSource))
+    if (!storedTime(name, ft) || !StoredTimeMatches(ft, ftSource))
         return false;
     return !(EndsWithZip(name) &&
              (sourceHas(name.Left(name.GetLength() - 4)) || StartsWithCopyMarker(storedFolder + name)));
@@ -867,7 +863,7 @@ bool CBackUpEngine::IsRestoreTargetCurrent(const CString& strStored, const FILET
     if (EndsWithZip(target) && StartsWithCopyMarker(strStored))
         target = target.Left(target.GetLength() - 4);
     FILETIME ft;
-    return LastWriteTimeOf(target, ft) && SameTime(ft, ftStored);
+    return LastWriteTimeOf(target, ft) && StoredTimeMatches(ftStored, ft);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -319,7 +319,7 @@ private:
     // folder is only empty.
     void ReportUnlistedFolder(const CString& strFolder, DWORD dwError);
     // "Skip unchanged" of a backup: true when the stored copy of this source file has its
-    // last-write time. The copy compared with is the file's own form in this run's mode
+    // last-write time, as far as the store's file system keeps it (StoredTimeMatches). The copy compared with is the file's own form in this run's mode
     // ("n" plain, "n.zip" compressed); the other form only where no other source file of the
     // folder can own that name. pStoredTimes: the stored folder's files by upper-case name,
     // when the walk has listed it; pSourceNames: the upper-case names of the source folder's
@@ -328,7 +328,8 @@ private:
                              const std::map<CString, FILETIME>* pStoredTimes,
                              const std::set<CString>* pSourceNames);
     // "Skip unchanged" of a restore: true when the file the stored copy would be restored to
-    // (the name without ".zip" for a compressed copy) has the stored copy's last-write time.
+    // (the name without ".zip" for a compressed copy) has the stored copy's last-write time, as
+    // far as the store's file system keeps it (StoredTimeMatches).
     bool IsRestoreTargetCurrent(const CString& strStored, const FILETIME& ftStored);
     void AddFile(const CString& strPath, ULONGLONG nSize);
     // A file selected by itself is opened (existing only) to count it; one that cannot be
