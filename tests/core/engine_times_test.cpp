@@ -145,8 +145,9 @@ TEST(EngineTimesTest, SkipUnchangedOnCoarseStoresCopiesOnlyWhatChanged)
                                                     src + L"\\" + SourceName(27)}));
             EXPECT_EQ(engine.m_nDoneFiles, 3);
             KeepTimesAsStore(store, grid);
-            if (!bCompress)
+            if (!bCompress) {
                 EXPECT_EQ(ReadFileBytes(storedSrc + SourceName(11)), "changed 11");
+            }
 
             // The restore compares the user's files (the source times) with the stored ones.
             RunRestore(engine, root, {StoredName(root, src)}, opt, &fails);
