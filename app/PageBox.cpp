@@ -2,6 +2,7 @@
 
 #include "BackUpTreeCtrl.h"
 #include "DataFiles.h"
+#include "DiskCopy.h"
 #include "LanguageText.h"
 #include "MemDC.h"
 #include "OtherSetDlg.h"
@@ -154,6 +155,7 @@ void CPageBox::LoadLanguageText()
         L"SourceDiskIsGreater", L"Source disk's Capacity is greater than the target disk, please re-select");
     m_strDeletePartitions = GetLanguageTextOr(L"DeleteAllPartitions",
                                               L"Please delete all partitions on the destination disk, then back up!");
+    m_strSectorSizes = DiskCopySectorSizeTemplate();
     m_strDiskCopyTitle = GetLanguageTextOr(L"DiskCopyTitle", L"Disk Copy");
     m_strDiskCopyPrompt = GetLanguageTextOr(L"DiskCopyMessage", L"Determine to copy the selected disk\uFF1F");
     m_strDiskGone = GetLanguageTextOr(L"DiskCopyDiskGone", L"The selected disk is no longer attached, please reselect!");
@@ -672,6 +674,7 @@ void CPageBox::StartDiskCopy(const CString& strTarget)
     const int nTargetNumber = FindCheckedDeviceNumber(g_hDestTreeWnd);
     CString strSourcePath, strTargetPath;
     ULONGLONG nSourceBytes = 0, nTargetBytes = 0;
+    DWORD nSourceSector = 0, nTargetSector = 0;
     CString strTargetLetters;
     {
         CDeviceListLock lock;
@@ -685,10 +688,19 @@ void CPageBox::StartDiskCopy(const CString& strTarget)
         strTargetPath = g_arrUSBDevice[ti].m_strDevicePath;
         nSourceBytes = g_arrUSBDevice[si].GetCapacity();
         nTargetBytes = g_arrUSBDevice[ti].GetCapacity();
+        nSourceSector = g_arrUSBDevice[si].m_geometry.BytesPerSector;
+        nTargetSector = g_arrUSBDevice[ti].m_geometry.BytesPerSector;
         strTargetLetters = g_arrUSBDevice[ti].GetDriveLetters();
     }
     if (nSourceBytes > nTargetBytes) {
         CMakeSureDlg dlg(m_strDiskCopyTitle, m_strSourceGreater, 0);
+        RunPrompt(dlg);
+        RefuseBackupStart();
+        return;
+    }
+    // A sector size not known yet is left for the copy itself to ask the disk.
+    if (nSourceSector && nTargetSector && nSourceSector != nTargetSector) {
+        CMakeSureDlg dlg(m_strDiskCopyTitle, FormatSectorSizes(m_strSectorSizes, nSourceSector, nTargetSector), 0);
         RunPrompt(dlg);
         RefuseBackupStart();
         return;

@@ -122,6 +122,7 @@ public:
     CString m_strVolumNotFormat, m_strBackupTitle, m_strBackupPrompt, m_strProgressBackup, m_strProgressRestore;
     CString m_strRestoreTitle, m_strRestorePrompt, m_strNoRestoreDisk, m_strChoseRestoreFile;
     CString m_strChoseSourceDisk, m_strSameDisk, m_strSourceGreater, m_strDeletePartitions;
+    CString m_strSectorSizes;   // a %u for each sector size, the source's then the target's
     CString m_strDiskCopyTitle, m_strDiskCopyPrompt, m_strDiskGone;
 
     BOOL PreTranslateMessage(MSG* pMsg) override;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "DeviceIo.h"
+#include "LanguageText.h"
 #include "SharedFunctions.h"
 #include "USBDevice.h"
 
@@ -17,6 +18,10 @@ namespace {
 // A cylinder larger than this is not a geometry any disk reports; refusing it keeps a
 // corrupt answer from turning into a huge allocation or a truncated 32-bit read length.
 constexpr ULONGLONG kMaxStepBytes = 256ull * 1024 * 1024;
+
+const wchar_t kSectorSizesEnglish[] =
+    L"The two disks have different sector sizes (source %u bytes, target %u bytes); a disk cannot be cloned onto "
+    L"one of another sector size. Nothing was written.";
 
 void StoreCopied(DiskCopyJob* pJob, ULONGLONG nBytes)
 {
@@ -378,6 +383,24 @@ bool CopyDisk(DiskCopyJob* pJob, HANDLE hSource, HANDLE hTarget, bool bOverlappe
                      static_cast<long long>(pJob->m_nTargetBytes), static_cast<long long>(nTotal));
         return false;
     }
+    // Sector for sector onto a disk of another sector size is no copy: every table on the disk
+    // counts in sectors, and a cylinder need not be whole sectors of the target. The target is
+    // asked the way the source was, before anything of it is touched.
+    DISK_GEOMETRY target = {};
+    if (!DeviceIo().IoControl(hTarget, IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &target, sizeof(target),
+                              &nReturned) ||
+        nReturned < sizeof(target) || target.BytesPerSector == 0) {
+        DebugMessage(2, L"The geometry of the target disk cannot be read, error=%lu. Nothing was copied.",
+                     GetLastError());
+        return false;
+    }
+    if (target.BytesPerSector != geometry.BytesPerSector) {
+        const CString strTemplate =
+            pJob->m_strSectorSizeText.IsEmpty() ? CString(kSectorSizesEnglish) : pJob->m_strSectorSizeText;
+        DebugMessage(2, L"%ls",
+                     FormatSectorSizes(strTemplate, geometry.BytesPerSector, target.BytesPerSector).GetString());
+        return false;
+    }
 
     CopyPlan plan = {hSource, hTarget, nTotal, static_cast<DWORD>(nCylinder)};
     CHeapBuffer first(plan.nStep);
@@ -413,6 +436,30 @@ void EndJob(DiskCopyJob* pJob, bool bSuccess)
 
 } // namespace
 
+CString DiskCopySectorSizeTemplate()
+{
+    return GetLanguageTextOr(L"DiskCopySectorSizes", kSectorSizesEnglish);
+}
+
+CString FormatSectorSizes(const CString& strTemplate, DWORD nSourceBytes, DWORD nTargetBytes)
+{
+    // Filled in by hand rather than as a format, so that a table's text can never be read as
+    // one with other arguments.
+    CString strText = strTemplate;
+    const DWORD sizes[] = {nSourceBytes, nTargetBytes};
+    int nFrom = 0;
+    for (DWORD nSize : sizes) {
+        int nAt = strText.Find(L"%u", nFrom);
+        if (nAt < 0)
+            break;
+        CString strNumber;
+        strNumber.Format(L"%lu", nSize);
+        strText = strText.Left(nAt) + strNumber + strText.Mid(nAt + 2);
+        nFrom = nAt + strNumber.GetLength();
+    }
+    return strText;
+}
+
 ULONGLONG DiskCopyJob::GetCopiedBytes() const
 {
     auto* p = const_cast<volatile LONGLONG*>(reinterpret_cast<const volatile LONGLONG*>(&m_nCopiedBytes));
@@ -433,6 +480,7 @@ bool PrepareDiskCopyJob(DiskCopyJob* pJob, int nSourceIndex, int nTargetIndex)
     pJob->m_strSourcePath.Empty();
     pJob->m_strTargetPath.Empty();
     pJob->m_nTargetBytes = 0;
+    pJob->m_strSectorSizeText = DiskCopySectorSizeTemplate();
 
     CUSBDevice source, target;
     bool bValid = false;

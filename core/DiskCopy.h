@@ -19,6 +19,9 @@ struct DiskCopyJob {
     CString m_strSourcePath;
     CString m_strTargetPath;
     ULONGLONG m_nTargetBytes = 0;  // target capacity
+    // The refusal of disks of different sector sizes, taken from the string table on the
+    // user-interface thread (a %u for each size); the built-in English text when empty.
+    CString m_strSectorSizeText;
 
     // The copied byte count, read whole while the worker may be updating it.
     ULONGLONG GetCopiedBytes() const;
@@ -34,6 +37,13 @@ extern HANDLE g_hDiskCopyPauseEvent;
 // when that exists; the caller may already hold it). False, with the job marked ended
 // unsuccessful, for an index outside the list or the same disk twice.
 bool PrepareDiskCopyJob(DiskCopyJob* pJob, int nSourceIndex, int nTargetIndex);
+
+// The text refusing a clone between disks of different logical sector sizes, in the active
+// language, with a %u for each size (the source's, then the target's). On the user-interface
+// thread only, as the string table is.
+CString DiskCopySectorSizeTemplate();
+// The template with the two sizes in place of its %u marks.
+CString FormatSectorSizes(const CString& strTemplate, DWORD nSourceBytes, DWORD nTargetBytes);
 
 // The worker, started with _beginthreadex and a pointer to a prepared job. Reading the
 // next cylinder overlaps the writing of the current one.

@@ -48,6 +48,7 @@ inline constexpr const wchar_t* kLanguageKeys[] = {
     L"DiskCopyTitle",
     L"DiskCopyMessage",
     L"DiskCopyDiskGone",
+    L"DiskCopySectorSizes",
     // Progress dialog
     L"ProgressTotal",
     L"HaveUseTime",

@@ -42,11 +42,80 @@ struct OneExtent {
 };
 static_assert(sizeof(OneExtent) == 32, "one-extent answer is 32 bytes");
 
+// An MBR entry holds a partition's start and length in 32 bits, and the system keeps an MBR
+// partition within the disk's first 2^32 sectors: on a larger disk the rest would lie outside
+// any partition.
+const unsigned long long kMbrReachSectors = 0x100000000ull;
+// What the partition tool may leave unused after the last partition: its end aligned to 1 MiB,
+// and on a GPT disk the backup table (33 sectors).
+const unsigned long long kToolTailAlignment = 0x100000;
+const unsigned long long kBackupTableSectors = 33;
+
 bool VolumeName(char cLetter, char* pszName, DWORD dwChars)
 {
     char szMountPoint[4] = {cLetter, ':', '\\', 0};
     pszName[0] = 0;
     return DeviceIo().VolumeNameForMountPoint(szMountPoint, pszName, dwChars) && pszName[0];
+}
+
+// IOCTL_DISK_GET_DRIVE_LAYOUT_EX with a buffer of 192 bytes plus 144 bytes per earlier attempt,
+// grown while the answer says it is too small; the entries that came back.
+bool ReadDriveLayout(HANDLE hDisk, std::vector<PARTITION_INFORMATION_EX>* pEntries)
+{
+    pEntries->clear();
+    for (int nAttempt = 0; nAttempt < 64; ++nAttempt) {
+        std::vector<BYTE> buffer(192 + 144 * size_t(nAttempt));
+        DWORD dwReturned = 0;
+        if (!DeviceIo().Control(hDisk, ZEDO_IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, buffer.data(),
+                                static_cast<DWORD>(buffer.size()), &dwReturned)) {
+            DWORD dwError = GetLastError();
+            if ((dwError == ERROR_INSUFFICIENT_BUFFER && dwReturned == 0) || dwError == ERROR_MORE_DATA)
+                continue;
+            return false;
+        }
+        auto* pLayout = reinterpret_cast<DRIVE_LAYOUT_INFORMATION_EX*>(buffer.data());
+        const size_t nRoom = (buffer.size() - offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry)) /
+                             sizeof(PARTITION_INFORMATION_EX);
+        const size_t nEntries = pLayout->PartitionCount < nRoom ? pLayout->PartitionCount : nRoom;
+        pEntries->assign(pLayout->PartitionEntry, pLayout->PartitionEntry + nEntries);
+        return true;
+    }
+    return false;
+}
+
+// True when the partitions the system now knows on the disk reach its end, but for what the
+// tool leaves to alignment: a disk partitioned only in part is not a prepared disk.
+bool PartitionsCoverDisk(DWORD dwDisk)
+{
+    const char* const kFn = "CUtility::vCreatePartition";
+    unsigned long long ullSize = 0;
+    DWORD dwBytesPerSector = 0;
+    if (!DiskUtil::DiskGeometry(dwDisk, &ullSize, &dwBytesPerSector) || dwBytesPerSector == 0) {
+        ZLOG(kFn, "disk %lu: size unreadable after partitioning, dwErrorCode : %lu", dwDisk, GetLastError());
+        return false;
+    }
+    HANDLE hDisk = DeviceIo().OpenDisk(DiskPath(dwDisk).c_str(), 0, kShareAll, FILE_FLAG_NO_BUFFERING);
+    if (hDisk == INVALID_HANDLE_VALUE)
+        return false;
+    std::vector<PARTITION_INFORMATION_EX> entries;
+    const bool bRead = ReadDriveLayout(hDisk, &entries);
+    DeviceIo().CloseDevice(hDisk);
+    unsigned long long ullEnd = 0;
+    for (const PARTITION_INFORMATION_EX& entry : entries) {
+        if (entry.PartitionNumber == 0 || entry.PartitionLength.QuadPart <= 0 || entry.StartingOffset.QuadPart < 0)
+            continue;
+        const unsigned long long ullPartitionEnd =
+            static_cast<unsigned long long>(entry.StartingOffset.QuadPart) +
+            static_cast<unsigned long long>(entry.PartitionLength.QuadPart);
+        if (ullPartitionEnd > ullEnd)
+            ullEnd = ullPartitionEnd;
+    }
+    const unsigned long long ullSlack = kToolTailAlignment + kBackupTableSectors * dwBytesPerSector;
+    const bool bCovers = bRead && ullEnd > 0 && ullEnd <= ullSize && ullSize - ullEnd <= ullSlack;
+    if (!bCovers)
+        ZLOG(kFn, "disk %lu: partitions end at byte %llu of %llu: the disk is not partitioned whole", dwDisk, ullEnd,
+             ullSize);
+    return bCovers;
 }
 
 } // namespace
@@ -60,6 +129,12 @@ bool DiskUtil::LetterHasVolume(char cLetter)
 }
 
 bool DiskUtil::DiskOfLetter(char cLetter, DWORD* pdwDisk)
+{
+    unsigned long long ullLength = 0;
+    return VolumeExtent(cLetter, pdwDisk, &ullLength);
+}
+
+bool DiskUtil::VolumeExtent(char cLetter, DWORD* pdwDisk, unsigned long long* pullLength)
 {
     char szVolume[512];
     if (!VolumeName(cLetter, szVolume, sizeof(szVolume)))
@@ -78,6 +153,7 @@ bool DiskUtil::DiskOfLetter(char cLetter, DWORD* pdwDisk)
     if (!bOk || extents.NumberOfDiskExtents < 1 || dwReturned < sizeof(extents))
         return false;
     *pdwDisk = extents.DiskNumber;
+    *pullLength = static_cast<unsigned long long>(extents.ExtentLength);
     return true;
 }
 
@@ -167,25 +243,11 @@ DWORD CUtility::vGetPartitionCount(BYTE ucDisk)
     if (hDisk == INVALID_HANDLE_VALUE)
         return 0x7FFFFFFF;
     DWORD dwResult = 0x7FFFFFFF;
-    for (int nAttempt = 0; nAttempt < 64; ++nAttempt) {
-        std::vector<BYTE> buffer(192 + 144 * size_t(nAttempt));
-        DWORD dwReturned = 0;
-        if (!DeviceIo().Control(hDisk, ZEDO_IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, buffer.data(),
-                                static_cast<DWORD>(buffer.size()), &dwReturned)) {
-            DWORD dwError = GetLastError();
-            if ((dwError == ERROR_INSUFFICIENT_BUFFER && dwReturned == 0) || dwError == ERROR_MORE_DATA)
-                continue;
-            break;
-        }
-        auto* pLayout = reinterpret_cast<DRIVE_LAYOUT_INFORMATION_EX*>(buffer.data());
-        const size_t nRoom = (buffer.size() - offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry)) /
-                             sizeof(PARTITION_INFORMATION_EX);
-        const size_t nEntries = pLayout->PartitionCount < nRoom ? pLayout->PartitionCount : nRoom;
-        for (size_t i = 0; i < nEntries; ++i)
-            if (pLayout->PartitionEntry[i].PartitionNumber != 0)
-                dwResult = pLayout->PartitionEntry[i].PartitionNumber;
-        break;
-    }
+    std::vector<PARTITION_INFORMATION_EX> entries;
+    if (ReadDriveLayout(hDisk, &entries))
+        for (const PARTITION_INFORMATION_EX& entry : entries)
+            if (entry.PartitionNumber != 0)
+                dwResult = entry.PartitionNumber;
     DeviceIo().CloseDevice(hDisk);
     return dwResult;
 }
@@ -297,6 +359,20 @@ BYTE CUtility::vCreatePartition(BYTE ucDisk, BYTE ucStyle)
     const char* const kFn = "CUtility::vCreatePartition";
     BYTE ucResult = 0;
     try {
+        // Refused before the tool wipes anything: a disk whose size is unknown cannot be seen to be
+        // partitioned whole, and MBR does not reach past 2^32 sectors (whatever their size).
+        unsigned long long ullSize = 0;
+        DWORD dwBytesPerSector = 0;
+        if (!DiskUtil::DiskGeometry(ucDisk, &ullSize, &dwBytesPerSector) || dwBytesPerSector == 0) {
+            ZLOG(kFn, "disk %d: size unreadable, not partitioned, dwErrorCode : %lu", ucDisk, GetLastError());
+            return 0;
+        }
+        const unsigned long long ullSectors = ullSize / dwBytesPerSector;
+        if (ucStyle == 0 && ullSectors > kMbrReachSectors) {
+            ZLOG(kFn, "disk %d: %llu sectors of %lu bytes, more than MBR reaches (%llu sectors): refused, use GPT",
+                 ucDisk, ullSectors, dwBytesPerSector, kMbrReachSectors);
+            return 0;
+        }
         if (!vSetDiskPartSetupInfo(ucDisk, ucStyle)) {
             vDelDiskPartSetupInfo(ucDisk);
             return 0;
@@ -370,6 +446,8 @@ BYTE CUtility::vCreatePartition(BYTE ucDisk, BYTE ucStyle)
             }
             // The system reads the partition table again only now, after any rewrite of sector 0.
             UpdateDiskProperties(ucDisk);
+            if (ucResult && !PartitionsCoverDisk(ucDisk))
+                ucResult = 0;
         }
     } catch (...) {
         ZLOG(kFn, "exception, dwErrorCode : %lu", GetLastError());
@@ -393,13 +471,21 @@ BYTE CUtility::vLowLevelFormatTracks(BYTE ucDisk, BYTE ucDriveLetter, BYTE ucPar
         ZLOG(kFn, "disk %d: %llu bytes, class %lu", ucDisk, ullSize, dwClass);
 
         DWORD dwDiskOfLetter = 0xFFFFFFFF;
+        unsigned long long ullVolumeBytes = 0;
         if (ucDriveLetter == 0x7F || !DiskUtil::LetterHasVolume(cLetter) ||
-            !DiskUtil::DiskOfLetter(cLetter, &dwDiskOfLetter) || dwDiskOfLetter != ucDisk ||
+            !DiskUtil::VolumeExtent(cLetter, &dwDiskOfLetter, &ullVolumeBytes) || dwDiskOfLetter != ucDisk ||
             DiskUtil::IsSystemDisk(ucDisk) || dwClass == 0x7FFFFFFF) {
             ZLOG(kFn, "refused: letter 0x%02X on disk %ld", ucDriveLetter, static_cast<long>(dwDiskOfLetter));
             return 0;
         }
-        const bool bFat32 = dwClass == 1 && ucFileSystem != 0;
+        // FAT32 counts a volume's sectors in 32 bits (the formatter stops short of all ones), so a
+        // larger volume gets NTFS, as a disk of 8 TiB or more does, whatever its sectors' size.
+        const unsigned long long ullVolumeSectors = dwBytesPerSector ? ullVolumeBytes / dwBytesPerSector : 0;
+        const bool bFat32Fits = ullVolumeSectors < fat32::kMaxTotalSectors;
+        if (ucFileSystem != 0 && !bFat32Fits)
+            ZLOG(kFn, "volume of %llu sectors of %lu bytes is too large for FAT32: NTFS", ullVolumeSectors,
+                 dwBytesPerSector);
+        const bool bFat32 = dwClass == 1 && ucFileSystem != 0 && bFat32Fits;
         const char* const pszFileSystem = bFat32 ? "FAT32" : "NTFS";
 
         BYTE ucResult = 0;

@@ -11,6 +11,8 @@ namespace DiskUtil {
 // The disk number of the first extent of a letter's volume; false when the letter has no volume
 // or the volume lies on no disk.
 bool DiskOfLetter(char cLetter, DWORD* pdwDisk);
+// The same, with the length in bytes of that first extent.
+bool VolumeExtent(char cLetter, DWORD* pdwDisk, unsigned long long* pullLength);
 // True when the letter has a volume at all.
 bool LetterHasVolume(char cLetter);
 // The disk that holds the system folder; false when it cannot be told.

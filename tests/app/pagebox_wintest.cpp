@@ -634,7 +634,7 @@ protected:
         g_hDeviceListMutex = nullptr;
     }
 
-    FakeDiskConfig& AddDisk(int n, ULONGLONG nSize)
+    FakeDiskConfig& AddDisk(int n, ULONGLONG nSize, DWORD nBytesPerSector = 512)
     {
         FakeDiskConfig d;
         d.strDevicePath.Format(L"\\\\?\\usbstor#disk&ven_fake#panel%d#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}", n);
@@ -645,18 +645,19 @@ protected:
         d.geometry.MediaType = FixedMedia;
         d.geometry.TracksPerCylinder = 4;
         d.geometry.SectorsPerTrack = 8;
-        d.geometry.BytesPerSector = 512;
-        d.geometry.Cylinders.QuadPart = nSize / (4 * 8 * 512);
+        d.geometry.BytesPerSector = nBytesPerSector;
+        d.geometry.Cylinders.QuadPart = nSize / (4 * 8 * nBytesPerSector);
+        d.nBlockLength = nBytesPerSector;
         EXPECT_TRUE(WritePatternImage(d.strImagePath, nSize, 0x2000 + n));
         m_stack.AddDisk(d);
         return m_stack.Disk(m_nDisks++);
     }
 
     // Disks 1 and 2 listed; device 1 chosen in the source tree, device 2 in the destination.
-    void ChooseDisks(ULONGLONG nSource, ULONGLONG nTarget)
+    void ChooseDisks(ULONGLONG nSource, ULONGLONG nTarget, DWORD nTargetSector = 512)
     {
         m_src = &AddDisk(1, nSource);
-        m_dst = &AddDisk(2, nTarget);
+        m_dst = &AddDisk(2, nTarget, nTargetSector);
         CUSBDevice::EnumUSBDevices(g_arrUSBDevice);
         ASSERT_EQ(2, g_arrUSBDevice.GetSize());
         SelectEverything();
@@ -737,6 +738,20 @@ TEST_F(PageBoxDiskCopyTest, ChosenDiskGoneOrReplacedDuringThePromptIsRefused)
     EXPECT_EQ((std::vector<CString>{kStartCopy, kGone}), g_messages);
     ExpectIdle();
     EXPECT_EQ(CPropressDlg::END_NONE, m_pBox->m_pProgressDlg->m_nEnd);
+    EXPECT_TRUE(before == ReadWholeFile(m_dst->strImagePath));
+}
+
+TEST_F(PageBoxDiskCopyTest, DisksOfDifferentSectorSizesAreRefusedBeforeThePrompt)
+{
+    const ULONGLONG nSize = 4 * 16384;
+    ASSERT_NO_FATAL_FAILURE(OpenPanel());
+    ASSERT_NO_FATAL_FAILURE(ChooseDisks(nSize, nSize, 4096));
+    const std::vector<BYTE> before = ReadWholeFile(m_dst->strImagePath);
+    m_pBox->OnBnClickedBackup();
+    EXPECT_EQ(std::vector<CString>{L"The two disks have different sector sizes (source 512 bytes, target 4096 bytes); "
+                                   L"a disk cannot be cloned onto one of another sector size. Nothing was written."},
+              g_messages);
+    ExpectIdle();
     EXPECT_TRUE(before == ReadWholeFile(m_dst->strImagePath));
 }
 

@@ -24,7 +24,7 @@ protected:
     }
 
     // A bridge disk of nSize bytes filled with a pattern, with the given cylinder shape.
-    FakeDiskConfig& AddDisk(int n, ULONGLONG nSize, DWORD nTracks, DWORD nSectors)
+    FakeDiskConfig& AddDisk(int n, ULONGLONG nSize, DWORD nTracks, DWORD nSectors, DWORD nBytesPerSector = kSector)
     {
         FakeDiskConfig d;
         d.strDevicePath.Format(L"\\\\?\\usbstor#disk&ven_fake#clone%d#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}", n);
@@ -35,8 +35,9 @@ protected:
         d.geometry.MediaType = FixedMedia;
         d.geometry.TracksPerCylinder = nTracks;
         d.geometry.SectorsPerTrack = nSectors;
-        d.geometry.BytesPerSector = kSector;
-        d.geometry.Cylinders.QuadPart = nSize / (ULONGLONG(nTracks) * nSectors * kSector);
+        d.geometry.BytesPerSector = nBytesPerSector;
+        d.geometry.Cylinders.QuadPart = nSize / (ULONGLONG(nTracks) * nSectors * nBytesPerSector);
+        d.nBlockLength = nBytesPerSector;
         EXPECT_TRUE(WritePatternImage(d.strImagePath, nSize, 0x1000 + n));
         m_stack.AddDisk(d);
         return m_stack.Disk(m_nDisks++);
@@ -231,6 +232,57 @@ TEST_P(UsbCloneTest, RefusedBeforeTheFirstWrite)
     }
     EXPECT_EQ(ReadWholeFile(small.strImagePath), smallBefore);
     EXPECT_EQ(ReadWholeFile(unmeasured.strImagePath), unmeasuredBefore);
+}
+
+// Copied sector for sector onto a disk of another sector size, a disk's tables point at the wrong
+// places (and a cylinder need not be whole sectors of the target): refused before the target is
+// touched, naming both sizes. Disks of 4096-byte sectors are still cloned onto a larger one.
+TEST_P(UsbCloneTest, DisksOfDifferentSectorSizesAreRefusedBeforeAnythingIsTouched)
+{
+    const ULONGLONG nSize = 60 * 4096;   // whole cylinders of 3 x 5 x 512 bytes and of 4 x 8 x 512
+    struct Case {
+        DWORD nSourceSector, nTracks, nSectors, nTargetSector;
+    } cases[] = {{4096, 4, 8, 512}, {512, 3, 5, 4096}, {512, 4, 8, 4096}};
+    std::vector<CString> targets;
+    int n = 1;
+    for (const Case& c : cases) {
+        AddDisk(n++, nSize, c.nTracks, c.nSectors, c.nSourceSector);
+        FakeDiskConfig& target = AddDisk(n++, nSize, 4, 8, c.nTargetSector);
+        target.volumes = L"TUV"[targets.size()];
+        target.volumeRanges[target.volumes[0]] = {8 * 4096, 16 * 4096};
+        targets.push_back(target.strImagePath);
+    }
+    FakeDiskConfig src = AddDisk(n++, nSize, 4, 8, 4096);
+    FakeDiskConfig larger = AddDisk(n++, nSize + 8 * 4096, 4, 8, 4096);
+    std::vector<std::vector<BYTE>> before;
+    for (const CString& strPath : targets)
+        before.push_back(ReadWholeFile(strPath));
+    CUSBDevice::EnumUSBDevices(g_arrUSBDevice);
+    ASSERT_EQ(g_arrUSBDevice.GetSize(), n - 1);
+
+    for (size_t i = 0; i < targets.size(); ++i) {
+        SCOPED_TRACE(i);
+        size_t nBefore = m_messages.Count();
+        DiskCopyJob job;
+        ASSERT_TRUE(PrepareDiskCopyJob(&job, int(2 * i), int(2 * i + 1)));
+        Run(job);
+        ExpectEnded(job, 0);
+        EXPECT_EQ(job.GetCopiedBytes(), 0u);
+        EXPECT_EQ(ReadWholeFile(targets[i]), before[i]);
+        EXPECT_FALSE(m_stack.VolumeDismounted(2 * i + 1, L"TUV"[i]));
+        auto texts = m_messages.Texts();
+        ASSERT_EQ(texts.size(), nBefore + 1);
+        CString strSizes;
+        strSizes.Format(L"source %lu bytes, target %lu bytes", cases[i].nSourceSector, cases[i].nTargetSector);
+        EXPECT_GE(texts.back().Find(strSizes), 0) << CStringA(texts.back()).GetString();
+    }
+
+    DiskCopyJob job;
+    ASSERT_TRUE(PrepareDiskCopyJob(&job, n - 3, n - 2));
+    Run(job);
+    ExpectEnded(job, 1);
+    std::vector<BYTE> srcAfter = ReadWholeFile(src.strImagePath), dstAfter = ReadWholeFile(larger.strImagePath);
+    EXPECT_TRUE(SameBytes(srcAfter, 0, dstAfter, 0, size_t(nSize)));
 }
 
 // Sizes and cylinders whose arithmetic overflows 64 bits are refused, not wrapped around: a

@@ -193,8 +193,20 @@ bool CDiskModel::ImageIo(ModelDisk& disk, bool bWrite, unsigned long long offset
     if (!SetFilePointerEx(disk.image, at, nullptr, FILE_BEGIN))
         return false;
     DWORD done = 0;
-    if (bWrite)
+    if (bWrite) {
+        // Zeros over zeros are not written, so that an image of terabytes stays sparse while a
+        // format clears its file allocation tables.
+        const BYTE* data = static_cast<const BYTE*>(p);
+        if (std::all_of(data, data + length, [](BYTE b) { return b == 0; })) {
+            std::vector<BYTE> old(length);
+            if (ReadFile(disk.image, old.data(), length, &done, nullptr) &&
+                std::all_of(old.begin(), old.begin() + done, [](BYTE b) { return b == 0; }))
+                return true;
+            if (!SetFilePointerEx(disk.image, at, nullptr, FILE_BEGIN))
+                return false;
+        }
         return WriteFile(disk.image, p, length, &done, nullptr) && done == length;
+    }
     if (!ReadFile(disk.image, p, length, &done, nullptr))
         return false;
     memset(static_cast<BYTE*>(p) + done, 0, length - done);
@@ -724,9 +736,11 @@ void CDiskModel::RunDiskpart(const std::string& script)
             if (disk->gpt) {
                 // The system's reserved partition comes first.
                 disk->layout.push_back({34, 128 * mib - 34, 0, 1});
-                disk->layout.push_back({129 * mib, disk->sectors - 130 * mib, 0, 2});
+                disk->layout.push_back({129 * mib, disk->sectors - 130 * mib - diskpartShortBy, 0, 2});
             } else {
-                const unsigned long long count = disk->sectors - diskpartStart;
+                // The tool keeps an MBR partition within the sectors a 32-bit entry reaches.
+                const unsigned long long end = std::min(disk->sectors, 0x100000000ull);
+                const unsigned long long count = end - diskpartStart - std::min(diskpartShortBy, end - diskpartStart);
                 WriteMbrEntry(*disk, 0, diskpartStart, count, 0x07, false);
                 ReadLayout(*disk);
             }

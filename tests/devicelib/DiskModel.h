@@ -122,6 +122,7 @@ public:
     // Tools and the clock.
     std::map<std::string, ToolBehaviour> tools;      // by file name, e.g. "diskpart.exe"
     unsigned long long diskpartStart = 63;           // where the partition tool puts an MBR partition
+    unsigned long long diskpartShortBy = 0;          // sectors it leaves unused before the disk's end
     long long clock = 0;                             // fake performance counter, 1 MHz
     bool realClock = false;                          // use the system's counter instead
     long long readTicksPerMiB = 0;                   // the clock's advance per MiB moved

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 
 #include "DiskModel.h"
 #include "DiskUtility.h"
@@ -18,11 +19,126 @@ DWORD Le32(const std::vector<BYTE>& v, size_t at)
     return x;
 }
 
+const unsigned long long kTB = 1000000000000ull;
+const unsigned long long kMiB = 1ull << 20;
+const unsigned long long kGiB = 1ull << 30;
+const unsigned long long kTiB = 1ull << 40;
+
+// The volume behind a letter as a file of its own, written as the formatter writes the volume, so
+// that the system's tools can judge it as they would a device.
+class VolumeImage {
+public:
+    VolumeImage(CDiskModel& model, char letter) : m_model(model), m_letter(letter)
+    {
+        m_path = model.Folder() + "\\volume-" + letter + ".img";
+        m_file = CreateFileA(m_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        LARGE_INTEGER size;
+        size.QuadPart = static_cast<LONGLONG>(model.VolumeLength(letter));
+        SetFilePointerEx(m_file, size, nullptr, FILE_BEGIN);
+        SetEndOfFile(m_file);
+        model.onVolumeTransfer = [this](bool bWrite, unsigned long long offset, DWORD length) {
+            if (!bWrite)
+                return;
+            const ModelVolumeInfo& volume = m_model.Volume(m_letter);
+            std::vector<BYTE> data = m_model.ReadDisk(volume.disk, m_model.VolumeOffset(m_letter) + offset, length);
+            for (BYTE b : data) {
+                if (b) {
+                    LARGE_INTEGER at;
+                    at.QuadPart = static_cast<LONGLONG>(offset);
+                    DWORD done = 0;
+                    SetFilePointerEx(m_file, at, nullptr, FILE_BEGIN);
+                    WriteFile(m_file, data.data(), length, &done, nullptr);
+                    break;
+                }
+            }
+        };
+    }
+    ~VolumeImage()
+    {
+        m_model.onVolumeTransfer = nullptr;
+        if (m_file != INVALID_HANDLE_VALUE)
+            CloseHandle(m_file);
+        DeleteFileA(m_path.c_str());
+    }
+
+    // Runs fsck.fat -n on the image; its exit code, or -1 when it could not be run. Under Wine only:
+    // the tool is a program of the host, started through the shell, whose end is seen by the file
+    // holding its exit code.
+    int CheckedByFsck(std::string* pOutput)
+    {
+        FlushFileBuffers(m_file);
+        typedef char*(CDECL * UnixName)(LPCWSTR);
+        auto unixName = reinterpret_cast<UnixName>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+        if (!unixName)
+            return -1;
+        auto unix = [&](const std::string& path) {
+            std::wstring wide(path.begin(), path.end());
+            char* p = unixName(wide.c_str());
+            std::string result = p ? p : "";
+            if (p)
+                HeapFree(GetProcessHeap(), 0, p);
+            return result;
+        };
+        const std::string out = m_path + ".out", rc = m_path + ".rc";
+        const std::string unixOut = unix(out), unixRc = unix(rc);
+        std::string command = "Z:\\bin\\sh -c \"PATH=/usr/sbin:/sbin:/usr/bin:/bin; fsck.fat -n '" + unix(m_path) + "' >'" + unixOut +
+                              "' 2>&1; echo $? >'" + unixRc + ".part'; mv '" + unixRc + ".part' '" + unixRc + "'\"";
+        DeleteFileA(rc.c_str());
+        STARTUPINFOA si = {};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi = {};
+        std::vector<char> line(command.begin(), command.end());
+        line.push_back(0);
+        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+            return -1;
+        if (pi.hProcess)
+            CloseHandle(pi.hProcess);
+        if (pi.hThread)
+            CloseHandle(pi.hThread);
+        int code = -1;
+        for (int i = 0; i < 6000 && code < 0; ++i) {
+            FILE* f = fopen(rc.c_str(), "r");
+            if (f) {
+                if (fscanf(f, "%d", &code) != 1)
+                    code = -1;
+                fclose(f);
+            } else {
+                Sleep(50);
+            }
+        }
+        if (FILE* f = fopen(out.c_str(), "r")) {
+            char buffer[4096];
+            size_t n = fread(buffer, 1, sizeof(buffer), f);
+            pOutput->assign(buffer, n);
+            fclose(f);
+        }
+        DeleteFileA(out.c_str());
+        DeleteFileA(rc.c_str());
+        return code;
+    }
+
+private:
+    CDiskModel& m_model;
+    char m_letter;
+    std::string m_path;
+    HANDLE m_file = INVALID_HANDLE_VALUE;
+};
+
 class Partition : public ::testing::Test {
 protected:
     CDiskModel model;
     CDiskModelScope scope{model};
     CUtility utility;
+
+    // The letter the partition tool gave the disk's volume; 0 when none.
+    char LetterOf(DWORD disk)
+    {
+        for (char c = 'D'; c <= 'X'; ++c)
+            if (model.HasVolume(c) && model.Volume(c).disk == disk)
+                return c;
+        return 0;
+    }
 
     std::string LastScript()
     {
@@ -252,6 +368,84 @@ TEST_F(Partition, FormatGuards)
     EXPECT_EQ(g, model.ReadDisk(2, 2048 * 512, 4096));
     EXPECT_EQ("", model.FileSystemOf('H'));
     EXPECT_TRUE(model.ToolCalls().empty());
+}
+
+// MBR reaches 2^32 sectors, whatever their size: on a larger disk the style is refused before the
+// tool wipes anything; a disk of exactly 2^32 sectors is still partitioned whole.
+TEST_F(Partition, MbrIsRefusedOnADiskItCannotCover)
+{
+    struct Case {
+        DWORD bps;
+        unsigned long long sectors;
+    } cases[] = {{512, 3 * kTB / 512}, {512, 4 * kTB / 512}, {4096, 18 * kTB / 4096}, {512, 0x100000001ull}};
+    DWORD disk = 2;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sectors);
+        model.AddDisk(disk, c.bps, c.sectors);
+        const char letter = static_cast<char>('K' + disk);
+        model.AddVolume(letter, disk, 2048, 1000000);
+        model.WriteDisk(disk, 2048ull * c.bps, std::vector<BYTE>(c.bps, 0xA5));
+        const std::vector<BYTE> before = model.ReadDisk(disk, 0, 2049 * c.bps);
+        EXPECT_EQ(0, utility.vCreatePartition(static_cast<BYTE>(disk), 0));
+        EXPECT_EQ(before, model.ReadDisk(disk, 0, 2049 * c.bps));
+        EXPECT_TRUE(model.HasVolume(letter));
+        ++disk;
+    }
+    EXPECT_TRUE(model.ToolCalls().empty());
+
+    model.AddDisk(disk, 512, 0x100000000ull);
+    ASSERT_EQ(1, utility.vCreatePartition(static_cast<BYTE>(disk), 0));
+    std::vector<BYTE> mbr = model.ReadDisk(disk, 0, 512);
+    EXPECT_EQ(64u, Le32(mbr, 454));
+    EXPECT_EQ(0xFFFFFFC0u, Le32(mbr, 458));   // up to the disk's last sector
+}
+
+// A tool that leaves part of the disk outside its partition has not prepared the disk.
+TEST_F(Partition, APartitionEndingShortOfTheDiskIsAFailure)
+{
+    model.diskpartShortBy = 4096;   // 2 MiB of 512-byte sectors
+    model.AddDisk(2, 512, 4000000);
+    EXPECT_EQ(0, utility.vCreatePartition(2, 0));
+    model.AddDisk(3, 512, 4000000);
+    EXPECT_EQ(0, utility.vCreatePartition(3, 1));
+    model.diskpartShortBy = 0;
+    EXPECT_EQ(1, utility.vCreatePartition(3, 1));
+}
+
+// The size class follows the volume's sectors: FAT32 below 2^32 of them, of either size; NTFS past
+// that, as on a disk of 8 TiB or more. Every FAT32 volume made must pass the system's checker.
+TEST_F(Partition, Fat32WhereTheVolumeCountsItsSectorsIn32BitsNtfsBeyond)
+{
+    struct Case {
+        DWORD bps;
+        unsigned long long bytes;
+        BYTE style;
+        const char* fileSystem;
+    } cases[] = {{512, 2 * kTiB + kGiB, 1, "NTFS"},
+                 {512, 3 * kTB, 1, "NTFS"},
+                 {512, 2 * kTiB - kMiB, 0, "FAT32"},
+                 {4096, 4 * kTB, 1, "FAT32"}};
+    DWORD disk = 2;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        model.AddDisk(disk, c.bps, c.bytes / c.bps);
+        ASSERT_EQ(1, utility.vCreatePartition(static_cast<BYTE>(disk), c.style));
+        const char letter = LetterOf(disk);
+        ASSERT_NE(0, letter);
+        std::unique_ptr<VolumeImage> image;
+        if (std::string(c.fileSystem) == "FAT32")
+            image.reset(new VolumeImage(model, letter));
+        EXPECT_EQ(1, utility.vLowLevelFormatTracks(static_cast<BYTE>(disk), static_cast<BYTE>(letter), c.style, 1));
+        EXPECT_EQ(c.fileSystem, model.FileSystemOf(letter));
+        EXPECT_EQ("NewDisk", model.LabelOf(letter));
+        if (image) {
+            std::string output;
+            const int code = image->CheckedByFsck(&output);
+            EXPECT_EQ(0, code) << output;
+            EXPECT_NE(std::string::npos, output.find(" files, 1/")) << output;
+        }
+        ++disk;
+    }
 }
 
 TEST_F(Partition, ExportsReachTheUtilities)
