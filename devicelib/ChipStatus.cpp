@@ -54,7 +54,7 @@ int GetChipClass(CZedoUSBDev* pDev, HANDLE hDevice, bool bReport)
         ZLOG("GetChipClass", "Read Chip Type Failed ! (%d)", nCode);
         if (bReport)
             ZedoErrorBox("Read Chip Type Failed ! (%d)", nCode);
-        return -1;
+        return ZEDOUSB_ERR_DEVICE;
     }
     return ChipClassFromId(ucId);
 }
@@ -62,7 +62,7 @@ int GetChipClass(CZedoUSBDev* pDev, HANDLE hDevice, bool bReport)
 int CZedoUSBLib::QT60X_GetZULStatus(HANDLE hDevice)
 {
     if (!m_pUSBDev)
-        return -2;
+        return ZEDOUSB_ERR_NOT_LOADED;
     // The status is polled by a watcher thread: a failed read is answered by its code alone, so a
     // removed enclosure never leaves a modal box on that thread.
     int nClass = GetChipClass(m_pUSBDev, hDevice, false);
@@ -73,9 +73,9 @@ int CZedoUSBLib::QT60X_GetZULStatus(HANDLE hDevice)
     }
     BYTE ucValue = 0;
     if (ReadRegisterByte(m_pUSBDev, hDevice, wFirst, &ucValue) != 0 || (ucValue & 1))
-        return -1;
+        return ZEDOUSB_ERR_DEVICE;
     if (ReadRegisterByte(m_pUSBDev, hDevice, wSecond, &ucValue) != 0)
-        return -1;
+        return ZEDOUSB_ERR_DEVICE;
     return ucValue & 1;
 }
 
@@ -83,28 +83,28 @@ extern "C" ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_bGetChipType(BYTE ucIndex)
 {
     try {
         if (!g_pUSBLib)
-            return -2;
+            return ZEDOUSB_ERR_NOT_LOADED;
         USBDevList_ list = {};
         int nResult = ZedoUSBLib_OpenDev(&list);
         if (nResult != 0 || list.nCount <= 0) {
             ZedoErrorBox("Open Device Failed ! (Device Num = %d)", list.nCount);
             ZedoUSBLib_CloseDev(&list);
-            return -1;
+            return ZEDOUSB_ERR_DEVICE;
         }
         if (ucIndex >= list.nCount) {
             ZedoUSBLib_CloseDev(&list);
-            return -3;
+            return ZEDOUSB_ERR_ARGUMENT;
         }
         BYTE ucId = 0;
         int nCode = ZedoUSBLib_QT60X_AccessRegister(list.Entry[ucIndex].hDevice, 0, kChipIdRegister, &ucId, 1);
         if (nCode != 0) {
             ZedoErrorBox("Read Chip Type Failed ! (%d)", nCode);
             ZedoUSBLib_CloseDev(&list);
-            return -1;
+            return ZEDOUSB_ERR_DEVICE;
         }
         ZedoUSBLib_CloseDev(&list);
         return ChipTypeFromId(ucId);
     } catch (...) {
-        return -1;
+        return ZEDOUSB_ERR_DEVICE;
     }
 }

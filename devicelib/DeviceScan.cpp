@@ -63,22 +63,9 @@ void vGetDriveLetters(DWORD dwDeviceNumber, char szLetters[16])
         HANDLE hVolume = DeviceIo().OpenDevice(szVolume, GENERIC_READ, kShareAll);
         if (hVolume == INVALID_HANDLE_VALUE)
             continue;
-        // Room for one extent: a volume that spans several disks fails the request and is skipped.
-        struct {
-            DWORD NumberOfDiskExtents;
-            DWORD Padding;
-            DWORD DiskNumber;
-            DWORD Padding2;
-            LONGLONG StartingOffset;
-            LONGLONG ExtentLength;
-        } extents = {};
-        static_assert(sizeof(extents) == 32, "one-extent answer is 32 bytes");
-        DWORD dwReturned = 0;
-        BOOL bOk = DeviceIo().Control(hVolume, ZEDO_IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, &extents,
-                                      sizeof(extents), &dwReturned);
-        // A volume without extents lies on no disk at all.
-        if (bOk && extents.NumberOfDiskExtents >= 1 && dwReturned >= sizeof(extents) &&
-            extents.DiskNumber == dwDeviceNumber && nLetters < 15)
+        // A volume that spans several disks, or lies on none, is skipped.
+        ZedoVolumeExtent extent;
+        if (ZedoQueryVolumeExtent(hVolume, &extent) && extent.DiskNumber == dwDeviceNumber && nLetters < 15)
             szResult[nLetters++] = c;
         DeviceIo().CloseDevice(hVolume);
     }
@@ -101,7 +88,7 @@ bool GetDevicePathByGUID(const GUID& guidClass, DWORD dwIndex, char* pszPath, DW
 // and fills the whole entry; the short scan fills only the handle and the device number.
 int CZedoUSBDev2K::ScanPass(USBDevList_* pList, const char* pszFormat, bool bReadChipId, bool bFullEntry, int& nNext)
 {
-    int nResult = -2;
+    int nResult = ZEDOUSB_ERR_NOT_LOADED;
     for (int n = 0; n < 20; ++n) {
         char szPath[64];
         snprintf(szPath, sizeof(szPath), pszFormat, n);
@@ -135,9 +122,9 @@ int CZedoUSBDev2K::ScanPass(USBDevList_* pList, const char* pszFormat, bool bRea
 int CZedoUSBDev2K::SCSI_OpenDev(USBDevList_* pList)
 {
     if (!pList)
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     int nNext = 0;
-    int nResult = -2;
+    int nResult = ZEDOUSB_ERR_NOT_LOADED;
     if (ScanPass(pList, "\\\\.\\physicaldrive%d", true, true, nNext) == 0)
         nResult = 0;
     if (ScanPass(pList, "\\\\.\\CDROM%d", true, true, nNext) == 0)
@@ -172,7 +159,7 @@ int CZedoUSBDev2K::SCSI_OpenDev(USBDevList_* pList)
 int CZedoUSBDev2K::SCSI_OpenVirtualCD(USBDevList_* pList)
 {
     if (!pList)
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     int nNext = 0;
     int nResult = ScanPass(pList, "\\\\.\\PhysicalDrive%d", false, false, nNext);
     pList->nCount = nNext;
@@ -182,7 +169,7 @@ int CZedoUSBDev2K::SCSI_OpenVirtualCD(USBDevList_* pList)
 int CZedoUSBDev2K::SCSI_CloseDev(USBDevList_* pList)
 {
     if (!pList || pList->nCount < 0 || pList->nCount > ZEDOUSB_MAX_DEVICES)
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     for (int k = 0; k < pList->nCount; ++k) {
         if (pList->Entry[k].hDevice) {
             DeviceIo().CloseDevice(pList->Entry[k].hDevice);

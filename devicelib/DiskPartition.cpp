@@ -31,16 +31,6 @@ std::string DiskPath(DWORD dwDisk)
     return szPath;
 }
 
-// Answer of IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS with room for one extent.
-struct OneExtent {
-    DWORD NumberOfDiskExtents;
-    DWORD Padding;
-    DWORD DiskNumber;
-    DWORD Padding2;
-    LONGLONG StartingOffset;
-    LONGLONG ExtentLength;
-};
-static_assert(sizeof(OneExtent) == 32, "one-extent answer is 32 bytes");
 
 // An MBR entry holds a partition's start and length in 32 bits, and the system keeps an MBR
 // partition within the disk's first 2^32 sectors: on a larger disk the rest would lie outside
@@ -145,15 +135,13 @@ bool DiskUtil::VolumeExtent(char cLetter, DWORD* pdwDisk, unsigned long long* pu
     HANDLE hVolume = DeviceIo().OpenDevice(szVolume, GENERIC_READ, kShareAll);
     if (hVolume == INVALID_HANDLE_VALUE)
         return false;
-    OneExtent extents = {};
-    DWORD dwReturned = 0;
-    BOOL bOk = DeviceIo().Control(hVolume, ZEDO_IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, &extents,
-                                  sizeof(extents), &dwReturned);
+    ZedoVolumeExtent extent;
+    const bool bOk = ZedoQueryVolumeExtent(hVolume, &extent);
     DeviceIo().CloseDevice(hVolume);
-    if (!bOk || extents.NumberOfDiskExtents < 1 || dwReturned < sizeof(extents))
+    if (!bOk)
         return false;
-    *pdwDisk = extents.DiskNumber;
-    *pullLength = static_cast<unsigned long long>(extents.ExtentLength);
+    *pdwDisk = extent.DiskNumber;
+    *pullLength = static_cast<unsigned long long>(extent.ExtentLength);
     return true;
 }
 

@@ -1,6 +1,7 @@
 // Firmware image rebuild. Needs neither a loaded library nor a device.
 #include "FirmwareImage.h"
 #include "ZedoDeviceIo.h"
+#include "ZedoUSBLib.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -131,27 +132,27 @@ DWORD Crc32(const BYTE* pData, size_t nLength)
 int RebuildFirmwareImage(const char* pszInput, const char* pszOutput, int nAddCrc, int nChipType)
 {
     if (!pszInput || !pszOutput || !*pszOutput)
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     const FirmwareImageType type = FirmwareTypeFromPath(pszInput);
     if (type.nChipType != nChipType)
-        return -5;
+        return ZEDOUSB_ERR_CHIP_TYPE;
 
     std::vector<BYTE> body;
     {
         CFileHandle input(CreateFileA(pszInput, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!input.Valid())
-            return -4;
+            return ZEDOUSB_ERR_FILE;
         LARGE_INTEGER size = {};
         if (!GetFileSizeEx(input.Get(), &size) || size.QuadPart < 0)
-            return -1;
+            return ZEDOUSB_ERR_DEVICE;
         // The length word has 16 bits: a longer body would be described as a shorter one.
         if (size.QuadPart > kFirmwareBodyMax)
-            return -7;
+            return ZEDOUSB_ERR_TOO_LARGE;
         try {
             body.resize(static_cast<size_t>(size.QuadPart));
         } catch (...) {
-            return -1;
+            return ZEDOUSB_ERR_DEVICE;
         }
         size_t nRead = 0;
         while (nRead < body.size()) {
@@ -162,7 +163,7 @@ int RebuildFirmwareImage(const char* pszInput, const char* pszOutput, int nAddCr
             nRead += dwGot;
         }
         if (nRead < body.size())
-            return -1;
+            return ZEDOUSB_ERR_DEVICE;
     }
     ZLOG("ZedoUSBLib_REBUILD_BINFILE", "QEN_DBG: RdBytes[%d]bytes, [%d]KB", static_cast<int>(body.size()),
          static_cast<int>(body.size() / 1024));
@@ -187,7 +188,7 @@ int RebuildFirmwareImage(const char* pszInput, const char* pszOutput, int nAddCr
     std::string temporary;
     HANDLE hTemporary = CreateTemporaryBeside(pszOutput, &temporary);
     if (hTemporary == INVALID_HANDLE_VALUE)
-        return -1;
+        return ZEDOUSB_ERR_DEVICE;
     bool bOk;
     {
         CFileHandle output(hTemporary);
@@ -199,7 +200,7 @@ int RebuildFirmwareImage(const char* pszInput, const char* pszOutput, int nAddCr
     if (!bOk) {
         ZLOG("ZedoUSBLib_REBUILD_BINFILE", "QEN_DBG: %s not written, dwErrorCode : %lu", pszOutput, GetLastError());
         DeleteFileA(temporary.c_str());
-        return -1;
+        return ZEDOUSB_ERR_DEVICE;
     }
     const size_t nWritten = sizeof(header) + body.size() + nTrailer;
     ZLOG("ZedoUSBLib_REBUILD_BINFILE", "QEN_DBG: WrBytes[%d]bytes, [%d]KB", static_cast<int>(nWritten),

@@ -110,7 +110,7 @@ int CZedoUSBLib::CreateDevice()
     m_nOSVersion = GetOSVersionType();
     if (m_nOSVersion != 16 && m_nOSVersion != 32) {
         ZedoErrorBox("OS doesn't support.");
-        return -6;
+        return ZEDOUSB_ERR_OS;
     }
     m_pUSBDev = new CZedoUSBDev2K;
     return 0;
@@ -118,7 +118,7 @@ int CZedoUSBLib::CreateDevice()
 
 int CZedoUSBLib::OpenDev(USBDevList_* pList)
 {
-    return Guarded("CZedoUSBLib::OpenDev", -1, [&] {
+    return Guarded("CZedoUSBLib::OpenDev", ZEDOUSB_ERR_DEVICE, [&]() -> int {
         int nResult = CreateDevice();
         return nResult != 0 ? nResult : m_pUSBDev->SCSI_OpenDev(pList);
     });
@@ -126,7 +126,7 @@ int CZedoUSBLib::OpenDev(USBDevList_* pList)
 
 int CZedoUSBLib::OpenVirtualCD(USBDevList_* pList)
 {
-    return Guarded("CZedoUSBLib::OpenVirtualCD", -1, [&] {
+    return Guarded("CZedoUSBLib::OpenVirtualCD", ZEDOUSB_ERR_DEVICE, [&]() -> int {
         int nResult = CreateDevice();
         return nResult != 0 ? nResult : m_pUSBDev->SCSI_OpenVirtualCD(pList);
     });
@@ -134,9 +134,9 @@ int CZedoUSBLib::OpenVirtualCD(USBDevList_* pList)
 
 int CZedoUSBLib::CloseDev(USBDevList_* pList)
 {
-    return Guarded("CZedoUSBLib::CloseDev", -1, [&] {
+    return Guarded("CZedoUSBLib::CloseDev", ZEDOUSB_ERR_DEVICE, [&]() -> int {
         if (!m_pUSBDev)
-            return -2;
+            return ZEDOUSB_ERR_NOT_LOADED;
         int nResult = m_pUSBDev->SCSI_CloseDev(pList);
         delete m_pUSBDev;
         m_pUSBDev = nullptr;
@@ -158,7 +158,7 @@ BYTE CZedoUSBLib::vScanUSBPort()
 
 // Every member below reaches the device object: -2 without one.
 #define ZEDO_MEMBER(name, call)                                                                                \
-    return Guarded("CZedoUSBLib::" name, -1, [&] { return m_pUSBDev ? m_pUSBDev->call : -2; })
+    return Guarded("CZedoUSBLib::" name, ZEDOUSB_ERR_DEVICE, [&]() -> int { return m_pUSBDev ? m_pUSBDev->call : ZEDOUSB_ERR_NOT_LOADED; })
 
 int CZedoUSBLib::ReadSerEEPROM(HANDLE h, BYTE a, BYTE* p) { ZEDO_MEMBER("ReadSerEEPROM", SCSI_ReadSerEEPROM(h, a, p)); }
 int CZedoUSBLib::WriteSerEEPROM(HANDLE h, BYTE a, BYTE v) { ZEDO_MEMBER("WriteSerEEPROM", SCSI_WriteSerEEPROM(h, a, v)); }
@@ -232,14 +232,14 @@ extern "C" {
 
 ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_Load(void)
 {
-    return Guarded("ZedoUSBLib_Load", -1, [] {
+    return Guarded("ZedoUSBLib_Load", ZEDOUSB_ERR_DEVICE, []() -> int {
         CLibraryUse use(true);
         if (g_pUSBLib)
             return 0;
         int nOS = GetOSVersionType();
         if (nOS != 1 && nOS != 2 && nOS != 16 && nOS != 32) {
             ZedoErrorBox("OS doesn't support");
-            return -6;
+            return ZEDOUSB_ERR_OS;
         }
         CZedoUSBLib* pLib = new CZedoUSBLib;
         pLib->m_pUSBDev = new CZedoUSBDev2K;
@@ -252,10 +252,10 @@ ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_Load(void)
 
 ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_Unload(void)
 {
-    return Guarded("ZedoUSBLib_Unload", -1, [] {
+    return Guarded("ZedoUSBLib_Unload", ZEDOUSB_ERR_DEVICE, []() -> int {
         CLibraryUse use(true);
         if (!g_pUSBLib)
-            return -2;
+            return ZEDOUSB_ERR_NOT_LOADED;
         delete g_pUSBLib->m_pUSBDev;
         g_pUSBLib->m_pUSBDev = nullptr;
         delete g_pUSBLib;
@@ -273,66 +273,66 @@ ZEDOUSB_API int ZEDOUSB_CALL KZedoUSBLib_KT60X(void)
 // The list exports use the loaded library's device object directly: they neither make nor delete it.
 ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_OpenDev(USBDevList_* pList)
 {
-    return Guarded("ZedoUSBLib_OpenDev", -1, [&] {
+    return Guarded("ZedoUSBLib_OpenDev", ZEDOUSB_ERR_DEVICE, [&]() -> int {
         CLibraryUse use(false);
         if (!g_pUSBLib || !g_pUSBLib->m_pUSBDev)
-            return -2;
+            return ZEDOUSB_ERR_NOT_LOADED;
         if (!pList)
-            return -3;
+            return ZEDOUSB_ERR_ARGUMENT;
         return g_pUSBLib->m_pUSBDev->SCSI_OpenDev(pList);
     });
 }
 
 ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_OpenVirtualCD(USBDevList_* pList)
 {
-    return Guarded("ZedoUSBLib_OpenVirtualCD", -1, [&] {
+    return Guarded("ZedoUSBLib_OpenVirtualCD", ZEDOUSB_ERR_DEVICE, [&]() -> int {
         CLibraryUse use(false);
         if (!g_pUSBLib || !g_pUSBLib->m_pUSBDev)
-            return -2;
+            return ZEDOUSB_ERR_NOT_LOADED;
         if (!pList)
-            return -3;
+            return ZEDOUSB_ERR_ARGUMENT;
         return g_pUSBLib->m_pUSBDev->SCSI_OpenVirtualCD(pList);
     });
 }
 
 ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_CloseDev(USBDevList_* pList)
 {
-    return Guarded("ZedoUSBLib_CloseDev", -1, [&] {
+    return Guarded("ZedoUSBLib_CloseDev", ZEDOUSB_ERR_DEVICE, [&]() -> int {
         CLibraryUse use(false);
         if (!g_pUSBLib || !g_pUSBLib->m_pUSBDev)
-            return -2;
+            return ZEDOUSB_ERR_NOT_LOADED;
         if (!pList || ListCountBad(pList))
-            return -3;
+            return ZEDOUSB_ERR_ARGUMENT;
         return g_pUSBLib->m_pUSBDev->SCSI_CloseDev(pList);
     });
 }
 
 ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_GetUSBPortNum(USBDevList_* pList, BYTE ucIndex, char* pszDescription)
 {
-    return Guarded("ZedoUSBLib_GetUSBPortNum", 0, [&] {
+    return Guarded("ZedoUSBLib_GetUSBPortNum", 0, [&]() -> int {
         CLibraryUse use(false);
         if (!g_pUSBLib)
-            return -2;
+            return ZEDOUSB_ERR_NOT_LOADED;
         if (!pList || !pszDescription || ListCountBad(pList))
-            return -3;
+            return ZEDOUSB_ERR_ARGUMENT;
         return g_pUSBLib->GetUSBPortNum(pList, ucIndex, pszDescription);
     });
 }
 
 ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_GetZULStatus(HANDLE hDevice)
 {
-    return Guarded("ZedoUSBLib_GetZULStatus", -1, [&] {
+    return Guarded("ZedoUSBLib_GetZULStatus", ZEDOUSB_ERR_DEVICE, [&]() -> int {
         CLibraryUse use(false);
         if (!g_pUSBLib)
-            return -2;
+            return ZEDOUSB_ERR_NOT_LOADED;
         return g_pUSBLib->QT60X_GetZULStatus(hDevice);
     });
 }
 
 #define ZEDO_EXPORT(name, call)                                                                                \
-    return Guarded(name, -1, [&] {                                                                             \
+    return Guarded(name, ZEDOUSB_ERR_DEVICE, [&]() -> int {                                                                             \
         CLibraryUse use(false);                                                                                \
-        return g_pUSBLib ? g_pUSBLib->call : -2;                                                               \
+        return g_pUSBLib ? g_pUSBLib->call : ZEDOUSB_ERR_NOT_LOADED;                                                             \
     })
 
 ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_QT60X_AccessRegister(HANDLE h, BYTE rw, WORD a, BYTE* p, DWORD n)
@@ -385,7 +385,7 @@ ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_SCSI3E71_GetDiskStatus(HANDLE h, BYTE* s
 // the first Load, or a null record or flag array, fails.
 ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_GetConfig(USBDevConfig_* pConfig, int* pFlags)
 {
-    return Guarded("ZedoUSBLib_GetConfig", 0, [&] {
+    return Guarded("ZedoUSBLib_GetConfig", 0, [&]() -> int {
         if (!g_pUtility || !pConfig || !pFlags)
             return 0;
         return Utility_GetConfig(pConfig, pFlags);
@@ -395,7 +395,7 @@ ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_GetConfig(USBDevConfig_* pConfig, int* p
 ZEDOUSB_API int ZEDOUSB_CALL Zedo_SafeRemoveUSB(const char* pszVendorId, const char* pszProductId,
                                                 const char* pszSerialNumber)
 {
-    return Guarded("Zedo_SafeRemoveUSB", 0, [&] {
+    return Guarded("Zedo_SafeRemoveUSB", 0, [&]() -> int {
         if (!g_pUtility || !pszVendorId || !pszProductId)
             return 0;
         int nResult = Utility_vSafeRemoveUSB(pszVendorId, pszProductId, pszSerialNumber);
@@ -408,7 +408,7 @@ ZEDOUSB_API int ZEDOUSB_CALL Zedo_SafeRemoveUSB(const char* pszVendorId, const c
 ZEDOUSB_API int ZEDOUSB_CALL ZedoUSBLib_REBUILD_BINFILE(const char* pszInput, const char* pszOutput, int nAddCrc,
                                                         int nChipType)
 {
-    return Guarded("ZedoUSBLib_REBUILD_BINFILE", -1,
+    return Guarded("ZedoUSBLib_REBUILD_BINFILE", ZEDOUSB_ERR_DEVICE,
                    [&] { return RebuildFirmwareImage(pszInput, pszOutput, nAddCrc, nChipType); });
 }
 

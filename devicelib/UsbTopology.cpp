@@ -237,7 +237,7 @@ int GetHubPortOfDevice(const std::string& hubName, const char* pszText, ULONG* p
 int CZedoUSBDev2K::SCSI_GetUSBPortNum(USBDevList_* pList, BYTE ucIndex, char* pszDescription)
 {
     if (!pList || !pszDescription || pList->nCount < 0 || pList->nCount > ZEDOUSB_MAX_DEVICES)
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     memset(pszDescription, 0, 512);
     if (ucIndex >= pList->nCount)
         return 0;

@@ -220,20 +220,10 @@ char CUtility::vGetLogicalAddressFromPhysicalAddress(DWORD dwDiskNumber)
         HANDLE hVolume = DeviceIo().OpenDevice(szVolume, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
         if (ZedoBadHandle(hVolume))
             continue;
-        struct {
-            DWORD NumberOfDiskExtents;
-            DWORD Padding;
-            DWORD DiskNumber;
-            DWORD Padding2;
-            LONGLONG StartingOffset;
-            LONGLONG ExtentLength;
-        } extents = {};
-        DWORD dwReturned = 0;
-        BOOL bOk = DeviceIo().Control(hVolume, ZEDO_IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, &extents,
-                                      sizeof(extents), &dwReturned);
+        ZedoVolumeExtent extent;
+        const bool bOnDisk = ZedoQueryVolumeExtent(hVolume, &extent) && extent.DiskNumber == dwDiskNumber;
         DeviceIo().CloseDevice(hVolume);
-        if (bOk && extents.NumberOfDiskExtents >= 1 && dwReturned >= sizeof(extents) &&
-            extents.DiskNumber == dwDiskNumber)
+        if (bOnDisk)
             return c;
     }
     return 0x7F;

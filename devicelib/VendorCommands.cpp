@@ -97,7 +97,7 @@ int InPieces(unsigned long long total, Send send)
     while (done < total) {
         DWORD piece = static_cast<DWORD>(std::min<unsigned long long>(total - done, kPiece));
         if (send(static_cast<DWORD>(done), piece, index) != 0)
-            return -1;
+            return ZEDOUSB_ERR_DEVICE;
         done += piece;
         ++index;
     }
@@ -109,7 +109,7 @@ int InPieces(unsigned long long total, Send send)
 int CZedoUSBDev2K::SCSI_ReadSerEEPROM(HANDLE hDevice, BYTE ucAddress, BYTE* pValue)
 {
     if (HandleMissing(hDevice, kBox) || !pValue)
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     ZedoScsiCommand cmd = Command(0xE3);
     cmd.Cdb[5] = ucAddress;
     BufferedIn(cmd, pValue, 1);
@@ -123,7 +123,7 @@ int CZedoUSBDev2K::SCSI_WriteSerEEPROM(HANDLE hDevice, BYTE ucAddress, BYTE ucVa
     cmd.Cdb[5] = ucAddress;
     BufferedOut(cmd, &ucValue, 1);
     cmd.OutLength = ZEDO_DATA_OFFSET + 1;
-    int nResult = ZedoBadHandle(hDevice) ? -1 : ZedoSendCommand(hDevice, cmd);
+    int nResult = ZedoBadHandle(hDevice) ? ZEDOUSB_ERR_DEVICE : ZedoSendCommand(hDevice, cmd);
     // The EEPROM needs its write cycle before the next command.
     Sleep(10);
     return nResult;
@@ -132,7 +132,7 @@ int CZedoUSBDev2K::SCSI_WriteSerEEPROM(HANDLE hDevice, BYTE ucAddress, BYTE ucVa
 int CZedoUSBDev2K::SCSI_WritePageRdnt(HANDLE hDevice, BYTE ucArg, DWORD dwArg, BYTE* pBuffer, DWORD dwLength)
 {
     if (HandleMissing(hDevice, "SCSI_WritePageRdnt") || BufferMissing(pBuffer, dwLength))
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     return InPieces(dwLength, [&](DWORD offset, DWORD piece, DWORD) {
         ZedoScsiCommand cmd = Command(0xEF);
         cmd.Cdb[1] = ucArg;
@@ -145,7 +145,7 @@ int CZedoUSBDev2K::SCSI_WritePageRdnt(HANDLE hDevice, BYTE ucArg, DWORD dwArg, B
 int CZedoUSBDev2K::SCSI_VendRead(HANDLE hDevice, BYTE ucArg, BYTE* pBuffer, DWORD dwLength)
 {
     if (HandleMissing(hDevice, kNoBox) || BufferMissing(pBuffer, dwLength) || dwLength > kPiece)
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     ZedoScsiCommand cmd = Command(0xE7);
     cmd.Cdb[1] = ucArg;
     PutBE32(cmd.Cdb + 2, dwLength);
@@ -156,7 +156,7 @@ int CZedoUSBDev2K::SCSI_VendRead(HANDLE hDevice, BYTE ucArg, BYTE* pBuffer, DWOR
 int CZedoUSBDev2K::SCSI_VendWrite(HANDLE hDevice, BYTE ucArg, BYTE* pBuffer, DWORD dwLength)
 {
     if (HandleMissing(hDevice, kNoBox) || BufferMissing(pBuffer, dwLength) || dwLength > kMaxIndexedTransfer)
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     return InPieces(dwLength, [&](DWORD offset, DWORD piece, DWORD index) {
         ZedoScsiCommand cmd = Command(0xE6);
         cmd.Cdb[1] = ucArg;
@@ -171,7 +171,7 @@ int CZedoUSBDev2K::SCSI_VendWrite(HANDLE hDevice, BYTE ucArg, BYTE* pBuffer, DWO
 int CZedoUSBDev2K::SCSI_Restart(HANDLE hDevice)
 {
     if (HandleMissing(hDevice, kBox))
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     ZedoScsiCommand cmd = Command(0xE9);
     return ZedoSendCommand(hDevice, cmd);
 }
@@ -179,7 +179,7 @@ int CZedoUSBDev2K::SCSI_Restart(HANDLE hDevice)
 int CZedoUSBDev2K::SCSI_GetNANDInfo(HANDLE hDevice, BYTE* pBuffer, DWORD dwLength)
 {
     if (HandleMissing(hDevice, kBox) || BufferMissing(pBuffer, dwLength) || dwLength > kPiece)
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     if (dwLength)
         memset(pBuffer, 0, dwLength);
     ZedoScsiCommand cmd = Command(0xEE);
@@ -191,7 +191,7 @@ int CZedoUSBDev2K::SCSI_GetNANDInfo(HANDLE hDevice, BYTE* pBuffer, DWORD dwLengt
 int CZedoUSBDev2K::SCSI_EraseNANDData(HANDLE hDevice, BYTE ucArg, DWORD dwArg)
 {
     if (HandleMissing(hDevice, kBox))
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     ZedoScsiCommand cmd = Command(0xEB);
     cmd.Cdb[1] = ucArg;
     PutBE16(cmd.Cdb + 4, dwArg & 0xFFFF);
@@ -255,7 +255,7 @@ int LbaTransfer(HANDLE hDevice, BYTE op, BYTE dataIn, DWORD dwLBA, DWORD dwBlock
         Direct(cmd, dataIn, pBuffer + static_cast<size_t>(dwDone) * 512, dwPiece * 512);
         cmd.TimeOut = 5;
         if (ZedoSendCommand(hDevice, cmd) != 0)
-            return -1;
+            return ZEDOUSB_ERR_DEVICE;
         dwDone += dwPiece;
     }
     return 0;
@@ -272,7 +272,7 @@ int CZedoUSBDev2K::SCSI_WriteNANDData(HANDLE hDevice, BYTE ucArg, DWORD dwArg, B
                                       int nFlag)
 {
     if (HandleMissing(hDevice, "SCSI_WriteNANDData") || BufferMissing(pBuffer, dwLength))
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     return NandTransfer(hDevice, 0xED, ZEDO_DATA_OUT, ucArg, dwArg, pBuffer, dwLength, nFlag);
 }
 
@@ -280,42 +280,42 @@ int CZedoUSBDev2K::SCSI_ReadNANDData(HANDLE hDevice, BYTE ucArg, DWORD dwArg, BY
                                      int nFlag)
 {
     if (HandleMissing(hDevice, "SCSI_ReadNANDData") || BufferMissing(pBuffer, dwLength))
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     return NandTransfer(hDevice, 0xEC, ZEDO_DATA_IN, ucArg, dwArg, pBuffer, dwLength, nFlag);
 }
 
 int CZedoUSBDev2K::SCSI_ReceiveDRAMData(HANDLE hDevice, BYTE* pBuffer, DWORD dwLength)
 {
     if (HandleMissing(hDevice, "SCSI_ReceiveDRAMData") || BufferMissing(pBuffer, dwLength))
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     return DramTransfer(hDevice, 0xEC, ZEDO_DATA_IN, 8, pBuffer, dwLength);
 }
 
 int CZedoUSBDev2K::SCSI_TransferDRAMData(HANDLE hDevice, BYTE* pBuffer, DWORD dwLength)
 {
     if (HandleMissing(hDevice, "SCSI_TransferDRAMData") || BufferMissing(pBuffer, dwLength))
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     return DramTransfer(hDevice, 0xEB, ZEDO_DATA_OUT, 60, pBuffer, dwLength);
 }
 
 int CZedoUSBDev2K::SCSI_ReceiveData(HANDLE hDevice, BYTE ucArg, BYTE* pBuffer, DWORD dwLength)
 {
     if (HandleMissing(hDevice, kNoBox) || BufferMissing(pBuffer, dwLength) || dwLength > kMaxIndexedTransfer)
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     return IndexedTransfer(hDevice, 0xE8, ZEDO_DATA_IN, 3, ucArg, pBuffer, dwLength);
 }
 
 int CZedoUSBDev2K::SCSI_TransferData(HANDLE hDevice, BYTE ucArg, BYTE* pBuffer, DWORD dwLength)
 {
     if (HandleMissing(hDevice, kNoBox) || BufferMissing(pBuffer, dwLength) || dwLength > kMaxIndexedTransfer)
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     return IndexedTransfer(hDevice, 0xEA, ZEDO_DATA_OUT, 60, ucArg, pBuffer, dwLength);
 }
 
 int CZedoUSBDev2K::SCSI_GetPlatformInfo(HANDLE hDevice, BYTE ucArg, BYTE* pBuffer, WORD wLength)
 {
     if (HandleMissing(hDevice, kBox) || BufferMissing(pBuffer, wLength))
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     if (wLength)
         memset(pBuffer, 0, wLength);
     ZedoScsiCommand cmd = Command(0xE5);
@@ -328,28 +328,28 @@ int CZedoUSBDev2K::SCSI_GetPlatformInfo(HANDLE hDevice, BYTE ucArg, BYTE* pBuffe
 int CZedoUSBDev2K::SCSI_ReadLBA(HANDLE hDevice, DWORD dwLBA, DWORD dwBlocks, BYTE* pBuffer)
 {
     if (HandleMissing(hDevice, "SCSI_ReadLBA") || LbaRangeBad(dwLBA, dwBlocks) || BufferMissing(pBuffer, dwBlocks))
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     return LbaTransfer(hDevice, 0x28, ZEDO_DATA_IN, dwLBA, dwBlocks, pBuffer);
 }
 
 int CZedoUSBDev2K::SCSI_WriteLBA(HANDLE hDevice, DWORD dwLBA, DWORD dwBlocks, BYTE* pBuffer)
 {
     if (HandleMissing(hDevice, "SCSI_WriteLBA") || LbaRangeBad(dwLBA, dwBlocks) || BufferMissing(pBuffer, dwBlocks))
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     return LbaTransfer(hDevice, 0x2A, ZEDO_DATA_OUT, dwLBA, dwBlocks, pBuffer);
 }
 
 int CZedoUSBDev2K::SCSI_ReadCapacity(HANDLE hDevice, DWORD* pdwBlocks, DWORD* pdwBlockLength)
 {
     if (HandleMissing(hDevice, "SCSI_ReadCapacity") || !pdwBlocks || !pdwBlockLength)
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     BYTE data[8] = {};
     ZedoScsiCommand cmd = Command(0x25);
     BufferedIn(cmd, data, sizeof(data));
     if (ZedoSendCommand(hDevice, cmd) != 0) {
         *pdwBlocks = 0;
         *pdwBlockLength = 0;
-        return -1;
+        return ZEDOUSB_ERR_DEVICE;
     }
     DWORD dwLast = (DWORD(data[0]) << 24) | (DWORD(data[1]) << 16) | (DWORD(data[2]) << 8) | data[3];
     if (dwLast == 0xFFFFFFFF) {
@@ -357,7 +357,7 @@ int CZedoUSBDev2K::SCSI_ReadCapacity(HANDLE hDevice, DWORD* pdwBlocks, DWORD* pd
         // would read as an empty disk.
         *pdwBlocks = 0;
         *pdwBlockLength = 0;
-        return -1;
+        return ZEDOUSB_ERR_DEVICE;
     }
     *pdwBlocks = dwLast + 1;
     *pdwBlockLength = (DWORD(data[4]) << 24) | (DWORD(data[5]) << 16) | (DWORD(data[6]) << 8) | data[7];
@@ -367,7 +367,7 @@ int CZedoUSBDev2K::SCSI_ReadCapacity(HANDLE hDevice, DWORD* pdwBlocks, DWORD* pd
 int CZedoUSBDev2K::SCSI_ExecProc(HANDLE hDevice, DWORD dwArg, WORD wLength, BYTE* pBuffer)
 {
     if (HandleMissing(hDevice, "SCSI_ExecProc") || BufferMissing(pBuffer, wLength))
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     ZedoScsiCommand cmd = Command(0xE2);
     PutBE32(cmd.Cdb + 2, dwArg);
     PutBE16(cmd.Cdb + 7, wLength);
@@ -383,7 +383,7 @@ int CZedoUSBDev2K::SCSI3E71_AccessHardDisk(HANDLE hDevice, BYTE ucRW, unsigned l
     if (HandleMissing(hDevice, kNoBox) || dwSectors > 64 || ullLBA >= (1ULL << 48) ||
         ullLBA + dwSectors > (1ULL << 48) ||
         BufferMissing(pBuffer, dwSectors))
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     // A sector count of 0 would mean 65536 sectors to the drive: nothing to send.
     if (dwSectors == 0)
         return 0;
@@ -410,7 +410,7 @@ namespace {
 int NoDataCommand(HANDLE hDevice, BYTE op, BYTE arg, DWORD outLength)
 {
     if (HandleMissing(hDevice, kNoBox))
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     ZedoScsiCommand cmd = Command(op);
     cmd.Cdb[1] = arg;
     cmd.InLength = ZEDO_REQUEST_SIZE;
@@ -432,7 +432,7 @@ int CZedoUSBDev2K::SCSI3E71_HideDisk(HANDLE hDevice)
 int CZedoUSBDev2K::SCSI3E71_GetDiskStatus(HANDLE hDevice, BYTE* pStatus)
 {
     if (HandleMissing(hDevice, kBox) || !pStatus)
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     ZedoScsiCommand cmd = Command(0xEA);
     BufferedIn(cmd, pStatus, 1);
     return ZedoSendCommand(hDevice, cmd);
@@ -441,7 +441,7 @@ int CZedoUSBDev2K::SCSI3E71_GetDiskStatus(HANDLE hDevice, BYTE* pStatus)
 int CZedoUSBDev2K::SCSI_QT60X_AtaPassThrougth(HANDLE hDevice, BYTE* pBuffer, DWORD dwLength)
 {
     if (HandleMissing(hDevice, kNoBox) || !pBuffer || dwLength != 512)
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     static const BYTE kIdentify[12] = {0xA1, 0x08, 0x0D, 0x01, 0x00, 0xFF, 0x00, 0x00, 0x00, 0xEC, 0x00, 0x00};
     BYTE data[512] = {};
     ZedoScsiCommand cmd = Command(0xA1);
@@ -462,7 +462,7 @@ int CZedoUSBDev2K::SCSI_QT60X_AtaPassThrougth(HANDLE hDevice, BYTE* pBuffer, DWO
 int CZedoUSBDev2K::SCSI_QT60X_AccessConfigEEPROM(HANDLE hDevice, BYTE ucRW, BYTE* pBuffer, DWORD dwLength)
 {
     if (HandleMissing(hDevice, kNoBox) || !pBuffer || dwLength != 128)
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     ZedoScsiCommand cmd = Command(ucRW == 0 ? 0xE0 : 0xE1, 6);
     if (ucRW == 0) {
         BufferedIn(cmd, pBuffer, 128);
@@ -479,7 +479,7 @@ int CZedoUSBDev2K::SCSI_QT60X_AccessRegister(HANDLE hDevice, BYTE ucRW, WORD wAd
                                              DWORD dwLength)
 {
     if (HandleMissing(hDevice, kNoBox) || !pBuffer || dwLength == 0 || dwLength > 256)
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     if (ucRW == 1) {
         // One register byte a command; the value travels in the command block.
         ZedoScsiCommand cmd = Command(0xE5, 6);
@@ -506,7 +506,7 @@ int CZedoUSBDev2K::SCSI_QT60X_AccessRegister(HANDLE hDevice, BYTE ucRW, WORD wAd
 int CZedoUSBDev2K::SCSI_QT60X_AccessFirmwareEEPROM(HANDLE hDevice, BYTE ucRW, BYTE* pBuffer, DWORD dwLength)
 {
     if (HandleMissing(hDevice, kNoBox) || BufferMissing(pBuffer, dwLength))
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     return InPieces(dwLength, [&](DWORD offset, DWORD piece, DWORD) {
         ZedoScsiCommand cmd = Command(ucRW == 0 ? 0xE2 : 0xE3, 6);
         if (ucRW == 0) {
@@ -533,7 +533,7 @@ int CZedoUSBDev2K::SCSI_QT60X_CPURST(HANDLE hDevice)
 int CZedoUSBDev2K::SCSI_Inquiry(HANDLE hDevice, BYTE* pBuffer, BYTE ucLength)
 {
     if (BufferMissing(pBuffer, ucLength))
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     if (ucLength)
         memset(pBuffer, 0, ucLength);
     ZedoScsiCommand cmd = Command(0x12);

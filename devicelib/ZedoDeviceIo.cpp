@@ -1,6 +1,7 @@
 // The system side of the library: device opening, I/O control, message boxes, the pass-through
 // transport shared by every command.
 #include "ZedoDeviceIo.h"
+#include "ZedoUSBLib.h"
 
 #include <cfgmgr32.h>
 #include <setupapi.h>
@@ -281,7 +282,7 @@ void ZedoDebugLog(const char*, ...)
 int ZedoSendCommand(HANDLE hDevice, const ZedoScsiCommand& cmd)
 {
     if (cmd.DataLength > ZEDO_DATA_AREA || (cmd.DataLength != 0 && cmd.Data == nullptr))
-        return -3;
+        return ZEDOUSB_ERR_ARGUMENT;
     ZedoPassThroughHeader header = {};
     header.Length = sizeof(ZedoPassThroughHeader);
     header.CdbLength = cmd.CdbLength;
@@ -310,7 +311,7 @@ int ZedoSendCommand(HANDLE hDevice, const ZedoScsiCommand& cmd)
             request.assign(ZEDO_REQUEST_SIZE, 0);
         } catch (...) {
             ZLOG("ZedoSendCommand", "no memory for the request block");
-            return -1;
+            return ZEDOUSB_ERR_DEVICE;
         }
         header.DataBuffer = ZEDO_DATA_OFFSET;
         memcpy(request.data(), &header, sizeof(header));
@@ -329,7 +330,7 @@ int ZedoSendCommand(HANDLE hDevice, const ZedoScsiCommand& cmd)
         ZLOG("ZedoSendCommand", "op 0x%02X failed: bResult=%d ScsiStatus=0x%02X dwErrorCode=%lu", cmd.Cdb[0],
              bOk, header.ScsiStatus, dwError);
         SetLastError(dwError);
-        return -1;
+        return ZEDOUSB_ERR_DEVICE;
     }
     // The stack reports in DataTransferLength how many bytes the device really sent. Every reader
     // of the library uses all the bytes it asks for, so an answer that came up short is a failure,
@@ -338,7 +339,16 @@ int ZedoSendCommand(HANDLE hDevice, const ZedoScsiCommand& cmd)
         ZLOG("ZedoSendCommand", "op 0x%02X answered %lu of %lu bytes", cmd.Cdb[0], header.DataTransferLength,
              cmd.DataLength);
         SetLastError(ERROR_INVALID_DATA);
-        return -1;
+        return ZEDOUSB_ERR_DEVICE;
     }
     return 0;
+}
+
+bool ZedoQueryVolumeExtent(HANDLE hVolume, ZedoVolumeExtent* pExtent)
+{
+    *pExtent = {};
+    DWORD dwReturned = 0;
+    const BOOL bOk = DeviceIo().Control(hVolume, ZEDO_IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, pExtent,
+                                        sizeof(*pExtent), &dwReturned);
+    return bOk && pExtent->NumberOfDiskExtents >= 1 && dwReturned >= sizeof(*pExtent);
 }

@@ -143,3 +143,19 @@ int ZedoSendCommand(HANDLE hDevice, const ZedoScsiCommand& cmd);
 
 // A null handle or the invalid-handle value.
 inline bool ZedoBadHandle(HANDLE h) { return h == nullptr || h == INVALID_HANDLE_VALUE; }
+
+// The answer of IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS with room for one extent, as the storage
+// stack lays it out: a volume that spans several disks fails the request.
+struct ZedoVolumeExtent {
+    DWORD NumberOfDiskExtents;
+    DWORD Padding;
+    DWORD DiskNumber;
+    DWORD Padding2;
+    LONGLONG StartingOffset;
+    LONGLONG ExtentLength;
+};
+static_assert(sizeof(ZedoVolumeExtent) == 32, "one-extent answer is 32 bytes");
+
+// The one disk extent of an open volume, asked through DeviceIo(); false for a volume that lies
+// on no disk or on several, or when the request fails.
+bool ZedoQueryVolumeExtent(HANDLE hVolume, ZedoVolumeExtent* pExtent);
