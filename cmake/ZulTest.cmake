@@ -19,7 +19,8 @@ endfunction()
 # zul_add_test_dir(LIBS lib...)
 #   Every <name>_test.cpp and <name>_wintest.cpp in the current folder is one test
 #   program; every other .cpp there is support code linked into each of them.
-#   A <name>.rc beside a test source is compiled into that program.
+#   A <name>.rc beside a test source is compiled into that program. The helpers every folder
+#   shares (tests/support) are linked into all of them.
 function(zul_add_test_dir)
   cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
   zul_setup_gtest()
@@ -34,7 +35,7 @@ function(zul_add_test_dir)
   if(support)
     set(supportlib ${area}_testsupport)
     add_library(${supportlib} STATIC ${support})
-    target_link_libraries(${supportlib} PUBLIC ${ARG_LIBS} gtest gmock)
+    target_link_libraries(${supportlib} PUBLIC ${ARG_LIBS} zul_testsupport gtest gmock)
     target_include_directories(${supportlib} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   endif()
   foreach(src ${tests})
@@ -44,7 +45,7 @@ function(zul_add_test_dir)
       set(extra ${CMAKE_CURRENT_SOURCE_DIR}/${name}.rc)
     endif()
     add_executable(${name} ${src} ${extra})
-    target_link_libraries(${name} PRIVATE ${supportlib} ${ARG_LIBS} gtest_main gtest gmock)
+    target_link_libraries(${name} PRIVATE ${supportlib} ${ARG_LIBS} zul_testsupport gtest_main gtest gmock)
     target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
     add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 600

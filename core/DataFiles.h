@@ -32,7 +32,8 @@ extern const wchar_t kRestoreListFile[];  // "restoreTempPath.xml"
 
 // The per-user data folder, g_strAppDir + g_strUserName (no trailing backslash).
 CString GetDataFolder();
-// strFolder + "\" + pszName; no second backslash when the folder already ends with one.
+// strFolder + "\" + pszName; no second backslash when the folder already ends with one, and
+// the name alone for an empty folder (a relative name stays relative).
 CString JoinPath(const CString& strFolder, const wchar_t* pszName);
 
 // Moves a file that exists but does not load to "<path>.bad" (replacing an older one), or copies

@@ -1,5 +1,7 @@
 #include "ShellIo.h"
 
+#include "afxhandle.h"
+
 #include <exdisp.h>
 #include <shldisp.h>
 #include <shlguid.h>
@@ -35,13 +37,13 @@ void SafeRelease(T*& p)
 // True when the process runs with raised (administrator) rights.
 bool IsProcessElevated()
 {
-    HANDLE hToken = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &hToken))
+    HANDLE hRaw = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &hRaw))
         return false;
+    CKernelHandle token(hRaw);
     TOKEN_ELEVATION elevation = {};
     DWORD cb = 0;
-    BOOL bOk = ::GetTokenInformation(hToken, TokenElevation, &elevation, sizeof(elevation), &cb);
-    ::CloseHandle(hToken);
+    BOOL bOk = ::GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof(elevation), &cb);
     return bOk && elevation.TokenIsElevated;
 }
 
@@ -161,8 +163,10 @@ public:
         DWORD dwError = GetLastError();
         strLine.ReleaseBuffer();
         if (bOk) {
-            CloseHandle(pi.hThread);
-            CloseHandle(pi.hProcess);
+            // The program runs on by itself; its handles are given back before the caller's
+            // error code is put back, so that their closing cannot change it.
+            CKernelHandle thread(pi.hThread);
+            CKernelHandle process(pi.hProcess);
         }
         SetLastError(dwError);
         return bOk;
@@ -329,8 +333,8 @@ bool ListHasUserEntries(const wchar_t* pszFolder)
         strPattern += L'\\';
     strPattern += L"*.*";
     WIN32_FIND_DATAW fd;
-    HANDLE h = ::FindFirstFileW(strPattern, &fd);
-    if (h == INVALID_HANDLE_VALUE)
+    CFindHandle h(::FindFirstFileW(strPattern, &fd));
+    if (!h)
         return false;
     bool bFound = false;
     do {
@@ -339,8 +343,7 @@ bool ListHasUserEntries(const wchar_t* pszFolder)
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM)
             continue;
         bFound = true;
-    } while (!bFound && ::FindNextFileW(h, &fd));
-    ::FindClose(h);
+    } while (!bFound && ::FindNextFileW(h.Get(), &fd));
     return bFound;
 }
 std::atomic<IShellIo*> g_pShellIo{nullptr};

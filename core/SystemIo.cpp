@@ -1,5 +1,7 @@
 #include "SystemIo.h"
 
+#include "afxhandle.h"
+
 #include <wtsapi32.h>
 #include <atomic>
 
@@ -9,15 +11,15 @@ class CRealSystemIo final : public ISystemIo {
 public:
     BOOL ShutDown(UINT uFlags, DWORD dwReason) override
     {
-        HANDLE hToken = nullptr;
-        if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &hToken)) {
+        HANDLE hRaw = nullptr;
+        if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &hRaw)) {
+            CKernelHandle token(hRaw);
             TOKEN_PRIVILEGES tp = {};
             if (LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &tp.Privileges[0].Luid)) {
                 tp.PrivilegeCount = 1;
                 tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-                AdjustTokenPrivileges(hToken, FALSE, &tp, 0, nullptr, nullptr);
+                AdjustTokenPrivileges(token.Get(), FALSE, &tp, 0, nullptr, nullptr);
             }
-            CloseHandle(hToken);
         }
         return ::ExitWindowsEx(uFlags, dwReason);
     }

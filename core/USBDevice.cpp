@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "DeviceIo.h"
+#include "afxhandle.h"
 
 CArray<CUSBDevice> g_arrUSBDevice;
 HANDLE g_hDeviceListMutex = nullptr;
@@ -60,14 +61,11 @@ class CDeviceHandle {
 public:
     CDeviceHandle(const CString& strPath, DWORD dwAccess)
         : m_h(DeviceIo().OpenDevice(strPath, dwAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0)) {}
-    ~CDeviceHandle() { if (IsOpen()) CloseHandle(m_h); }
-    CDeviceHandle(const CDeviceHandle&) = delete;
-    CDeviceHandle& operator=(const CDeviceHandle&) = delete;
-    bool IsOpen() const { return m_h != INVALID_HANDLE_VALUE && m_h != nullptr; }
-    HANDLE Get() const { return m_h; }
+    bool IsOpen() const { return m_h.IsValid(); }
+    HANDLE Get() const { return m_h.Get(); }
 
 private:
-    HANDLE m_h;
+    CKernelHandle m_h;
 };
 
 // 8-bit text of a fixed-size field, up to its first zero byte and never past its end.

@@ -518,14 +518,154 @@ bool IsValidName(const wchar_t* p)
     return true;
 }
 
+// A CDATA section holding the value; a "]]>" inside is split across two sections, since
+// no escape exists within one.
+CString CDataSection(const wchar_t* pszValue)
+{
+    CString strValue(pszValue);
+    std::wstring v = strValue.str(), out = L"<![CDATA[";
+    for (size_t i = 0; i < v.size(); ++i) {
+        if (v.compare(i, 3, L"]]>") == 0) {
+            out += L"]]]]><![CDATA[>";
+            i += 2;
+        } else {
+            out += v[i];
+        }
+    }
+    out += L"]]>";
+    return CString(out);
+}
+
+// A new element's text and the lengths its position record takes.
+struct CNewElement {
+    CString strText;       // the element, then "\r\n" unless line breaks are off
+    int nElemLen = 0;      // the element alone
+    int nStartTagLen = 0;
+    int nEndTagLen = 0;
+    int nRecFlags = 0;
+};
+
+CNewElement NewElementText(const wchar_t* pszName, const wchar_t* pszValue, int nFlags)
+{
+    const int nName = static_cast<int>(wcslen(pszName));
+    CNewElement e;
+    e.strText = L"<";
+    e.strText += pszName;
+    if (nFlags & CXmlDocument::ADD_NO_END_TAG) {
+        e.strText += L">";
+        e.nStartTagLen = nName + 2;
+        e.nRecFlags = XREC_UNENDED;
+    } else if (pszValue && *pszValue) {
+        e.strText += L">";
+        if (nFlags & CXmlDocument::ADD_CDATA)
+            e.strText += CDataSection(pszValue);
+        else
+            e.strText += CXmlDocument::EscapeText(pszValue, nFlags & CXmlDocument::ADD_KEEP_REFS);
+        e.strText += L"</";
+        e.strText += pszName;
+        e.strText += L">";
+        e.nStartTagLen = nName + 2;
+        e.nEndTagLen = nName + 3;
+    } else {
+        e.strText += (nFlags & CXmlDocument::ADD_SPACED_EMPTY) ? L" />" : L"/>";
+        e.nStartTagLen = e.strText.GetLength();
+    }
+    e.nElemLen = e.strText.GetLength();
+    if (!(nFlags & CXmlDocument::ADD_NO_LINEBREAK))
+        e.strText += L"\r\n";
+    return e;
+}
+
+// One edit of the text: nDeleteLen units at nSplice are replaced by strInsert, and the new
+// element's "<" lands at nOffset.
+struct CSplice {
+    int nSplice = 0;
+    int nDeleteLen = 0;
+    int nOffset = 0;
+    CString strInsert;
+    bool bOpenParent = false;   // the parent had no end tag and gets one now
+};
+
+// Beside a sibling. After it, the splice moves over the whitespace that follows, so the new
+// element lines up where the next one started and the sibling's line break stays its own.
+CSplice SpliceBesideSibling(const CXmlPosRecord& ref, const CString& strText, const CNewElement& e, bool bBefore,
+                            bool bBreaks)
+{
+    CSplice sp;
+    if (bBefore) {
+        sp.nSplice = ref.nStart;
+    } else {
+        const wchar_t* p = strText.GetString();
+        const int nText = strText.GetLength();
+        sp.nSplice = ref.nStart + ref.nLength;
+        if (bBreaks) {
+            int j = sp.nSplice;
+            while (j < nText && XmlIsSpace(p[j]))
+                ++j;
+            if (j < nText && p[j] == L'<')
+                sp.nSplice = j;
+        }
+    }
+    sp.nOffset = sp.nSplice;
+    sp.strInsert = e.strText;
+    return sp;
+}
+
+// The first child of a parent, or one put at either end of its content.
+CSplice SpliceIntoParent(const CXmlPosRecord& par, const CString& strParentName, const CNewElement& e, bool bBefore,
+                         bool bBreaks)
+{
+    CSplice sp;
+    if (par.nEndTagLen > 0) {
+        int nContentStart = par.nStart + par.nStartTagLen;
+        int nContentEnd = par.nStart + par.nLength - par.nEndTagLen;
+        if (nContentStart == nContentEnd) {
+            // <p></p>: the child goes on a line of its own.
+            sp.nSplice = nContentStart;
+            sp.strInsert = bBreaks ? CString(L"\r\n") : CString();
+            sp.nOffset = sp.nSplice + sp.strInsert.GetLength();
+            sp.strInsert += e.strText;
+        } else {
+            sp.nSplice = bBefore ? nContentStart : nContentEnd;
+            sp.nOffset = sp.nSplice;
+            sp.strInsert = e.strText;
+        }
+        return sp;
+    }
+    // <p/> becomes <p>, the new element, </p>; an unended <p> gets its end tag.
+    sp.bOpenParent = true;
+    int nTagEnd = par.nStart + par.nStartTagLen - 1;   // its ">"
+    if (par.nFlags & XREC_UNENDED) {
+        sp.nSplice = nTagEnd;
+    } else {
+        sp.nSplice = nTagEnd - 1;                       // the "/"
+        sp.nDeleteLen = 1;
+    }
+    sp.strInsert = bBreaks ? CString(L">\r\n") : CString(L">");
+    sp.nOffset = sp.nSplice + sp.strInsert.GetLength();
+    sp.strInsert += e.strText;
+    sp.strInsert += L"</";
+    sp.strInsert += strParentName;
+    return sp;
+}
+
+// The record of a parent SpliceIntoParent opened: its start tag lost its "/" (an unended one
+// had none) and it has an end tag now.
+void MarkParentOpened(CXmlPosRecord& par, int nParentNameLen)
+{
+    if (!(par.nFlags & XREC_UNENDED))
+        par.nStartTagLen -= 1;
+    par.nEndTagLen = nParentNameLen + 3;
+    par.nFlags &= ~XREC_UNENDED;
+}
+
 } // namespace
 
 bool CXmlDocument::AddElement(const wchar_t* pszName, const wchar_t* pszValue, int nFlags)
 {
     if (!IsValidName(pszName))
         return false;
-    bool bValue = pszValue && *pszValue;
-    if ((nFlags & ADD_NO_END_TAG) && bValue)
+    if ((nFlags & ADD_NO_END_TAG) && pszValue && *pszValue)
         return false;
     const bool bBefore = (nFlags & ADD_BEFORE) != 0;
     const bool bBreaks = (nFlags & ADD_NO_LINEBREAK) == 0;
@@ -552,130 +692,38 @@ bool CXmlDocument::AddElement(const wchar_t* pszName, const wchar_t* pszValue, i
             return false;
         if (posRef && (!Rec(posRef) || (*m_pPosTree)[posRef].posParent != posParent))
             posRef = 0;
-
-        // The new element's text.
-        const int nName = static_cast<int>(wcslen(pszName));
-        CString strElem(L"<");
-        strElem += pszName;
-        int nStartTagLen, nEndTagLen = 0, nRecFlags = 0;
-        if (nFlags & ADD_NO_END_TAG) {
-            strElem += L">";
-            nStartTagLen = nName + 2;
-            nRecFlags = XREC_UNENDED;
-        } else if (bValue) {
-            strElem += L">";
-            if (nFlags & ADD_CDATA) {
-                CString strValue(pszValue);
-                std::wstring v = strValue.str(), out = L"<![CDATA[";
-                for (size_t i = 0; i < v.size(); ++i) {
-                    if (v.compare(i, 3, L"]]>") == 0) {
-                        out += L"]]]]><![CDATA[>";
-                        i += 2;
-                    } else {
-                        out += v[i];
-                    }
-                }
-                out += L"]]>";
-                strElem += CString(out);
-            } else {
-                strElem += EscapeText(pszValue, nFlags & ADD_KEEP_REFS);
-            }
-            strElem += L"</";
-            strElem += pszName;
-            strElem += L">";
-            nStartTagLen = nName + 2;
-            nEndTagLen = nName + 3;
-        } else {
-            strElem += (nFlags & ADD_SPACED_EMPTY) ? L" />" : L"/>";
-            nStartTagLen = strElem.GetLength();
-        }
-        const int nElemLen = strElem.GetLength();
-        if (bBreaks)
-            strElem += L"\r\n";
+        const CNewElement elem = NewElementText(pszName, pszValue, nFlags);
 
         // Take the record first so that running out of memory changes nothing.
         int posNew = NewRecord();
         CXmlPosTree& t = *m_pPosTree;
-        const wchar_t* p = m_strDocText.GetString();
-        const int nText = m_strDocText.GetLength();
-        int nOffset;              // where the new element's "<" lands
-        CString strInsert;        // what is spliced in at nSplice
-        int nSplice, nDeleteLen = 0;
-        bool bOpenParent = false; // the parent had no end tag and gets one now
-
         if (!posRef && bBefore && FirstChild(posParent))
             posRef = FirstChild(posParent);
+        CSplice sp;
+        CString strParentName;
         if (posRef) {
-            const CXmlPosRecord& ref = t[posRef];
-            if (bBefore) {
-                nSplice = ref.nStart;
-            } else {
-                nSplice = ref.nStart + ref.nLength;
-                if (bBreaks) {
-                    int j = nSplice;
-                    while (j < nText && XmlIsSpace(p[j]))
-                        ++j;
-                    if (j < nText && p[j] == L'<')
-                        nSplice = j;
-                }
-            }
-            nOffset = nSplice;
-            strInsert = strElem;
+            sp = SpliceBesideSibling(t[posRef], m_strDocText, elem, bBefore, bBreaks);
         } else if (posParent == 0) {
-            nSplice = bBefore ? 0 : nText;
-            nOffset = nSplice;
-            strInsert = strElem;
+            sp.nSplice = bBefore ? 0 : m_strDocText.GetLength();
+            sp.nOffset = sp.nSplice;
+            sp.strInsert = elem.strText;
         } else {
-            const CXmlPosRecord& par = t[posParent];
-            if (par.nEndTagLen > 0) {
-                int nContentStart = par.nStart + par.nStartTagLen;
-                int nContentEnd = par.nStart + par.nLength - par.nEndTagLen;
-                if (nContentStart == nContentEnd) {
-                    nSplice = nContentStart;
-                    strInsert = bBreaks ? CString(L"\r\n") : CString();
-                    nOffset = nSplice + strInsert.GetLength();
-                    strInsert += strElem;
-                } else {
-                    nSplice = bBefore ? nContentStart : nContentEnd;
-                    nOffset = nSplice;
-                    strInsert = strElem;
-                }
-            } else {
-                // <p/> becomes <p>, the new element, </p>; an unended <p> gets its end tag.
-                bOpenParent = true;
-                int nTagEnd = par.nStart + par.nStartTagLen - 1;   // its ">"
-                if (par.nFlags & XREC_UNENDED) {
-                    nSplice = nTagEnd;
-                } else {
-                    nSplice = nTagEnd - 1;                          // the "/"
-                    nDeleteLen = 1;
-                }
-                strInsert = bBreaks ? CString(L">\r\n") : CString(L">");
-                nOffset = nSplice + strInsert.GetLength();
-                strInsert += strElem;
-                strInsert += L"</";
-                strInsert += GetTagNameAt(posParent);
-            }
+            strParentName = GetTagNameAt(posParent);
+            sp = SpliceIntoParent(t[posParent], strParentName, elem, bBefore, bBreaks);
         }
 
         // Insert first: if that runs out of memory the text is unchanged.
-        m_strDocText.Insert(nSplice, strInsert);
-        m_strDocText.Delete(nSplice + strInsert.GetLength(), nDeleteLen);
-        const int nDelta = strInsert.GetLength() - nDeleteLen;
-        AdjustOffsets(posParent, nSplice, nDelta);
-        if (bOpenParent) {
-            CXmlPosRecord& par = t[posParent];
-            if (!(par.nFlags & XREC_UNENDED))
-                par.nStartTagLen -= 1;
-            par.nEndTagLen = GetTagNameAt(posParent).GetLength() + 3;
-            par.nFlags &= ~XREC_UNENDED;
-        }
+        m_strDocText.Insert(sp.nSplice, sp.strInsert);
+        m_strDocText.Delete(sp.nSplice + sp.strInsert.GetLength(), sp.nDeleteLen);
+        AdjustOffsets(posParent, sp.nSplice, sp.strInsert.GetLength() - sp.nDeleteLen);
+        if (sp.bOpenParent)
+            MarkParentOpened(t[posParent], strParentName.GetLength());
         CXmlPosRecord& r = t[posNew];
-        r.nStart = nOffset;
-        r.nLength = nElemLen;
-        r.nStartTagLen = nStartTagLen;
-        r.nEndTagLen = nEndTagLen;
-        r.nFlags = nRecFlags;
+        r.nStart = sp.nOffset;
+        r.nLength = elem.nElemLen;
+        r.nStartTagLen = elem.nStartTagLen;
+        r.nEndTagLen = elem.nEndTagLen;
+        r.nFlags = elem.nRecFlags;
         LinkAfter(posNew, posParent, posRef, bBefore);
         if (nFlags & ADD_AS_CHILD) {
             m_posChild = posNew;

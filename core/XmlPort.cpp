@@ -12,44 +12,57 @@ const unsigned long long kMaxFileBytes = 1ULL << 30;
 
 #ifdef _WIN32
 
+#include "afxhandle.h"
+
 #include <windows.h>
 
 namespace XmlPort {
 
+namespace {
+
+// A replacing write's temporary file, deleted when the write gives up before the final move.
+struct CRemoveUnlessMoved {
+    std::wstring strPath;
+    bool bMoved = false;
+    ~CRemoveUnlessMoved()
+    {
+        if (!bMoved && !strPath.empty())
+            DeleteFileW(strPath.c_str());
+    }
+};
+
+} // namespace
+
 bool ReadWholeFile(const wchar_t* pszPath, std::string& bytes, unsigned& nError)
 {
     bytes.clear();
-    HANDLE h = CreateFileW(pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
+    CKernelHandle h(CreateFileW(pszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!h) {
         nError = GetLastError();
         return false;
     }
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(h, &size)) {
+    if (!GetFileSizeEx(h.Get(), &size)) {
         nError = GetLastError();
-        CloseHandle(h);
         return false;
     }
     if (static_cast<unsigned long long>(size.QuadPart) > kMaxFileBytes) {
         nError = ERROR_NOT_ENOUGH_MEMORY;
-        CloseHandle(h);
         return false;
     }
     try {
         bytes.resize(static_cast<size_t>(size.QuadPart));
     } catch (const std::bad_alloc&) {
         nError = ERROR_NOT_ENOUGH_MEMORY;
-        CloseHandle(h);
         return false;
     }
     size_t nDone = 0;
     while (nDone < bytes.size()) {
         DWORD nChunk = static_cast<DWORD>(bytes.size() - nDone > (1u << 24) ? (1u << 24) : bytes.size() - nDone);
         DWORD nRead = 0;
-        if (!ReadFile(h, &bytes[nDone], nChunk, &nRead, nullptr)) {
+        if (!ReadFile(h.Get(), &bytes[nDone], nChunk, &nRead, nullptr)) {
             nError = GetLastError();
-            CloseHandle(h);
             bytes.clear();
             return false;
         }
@@ -58,7 +71,6 @@ bool ReadWholeFile(const wchar_t* pszPath, std::string& bytes, unsigned& nError)
         nDone += nRead;
     }
     bytes.resize(nDone);
-    CloseHandle(h);
     return true;
 }
 
@@ -66,56 +78,44 @@ bool WriteFileReplacing(const wchar_t* pszPath, const char* pData, size_t nSize,
 {
     nStage = 0;
     std::wstring strPath(pszPath);
-    size_t nSlash = strPath.find_last_of(L"\\/");
-    std::wstring strFolder = nSlash == std::wstring::npos ? std::wstring(L".") : strPath.substr(0, nSlash + 1);
-    if (strFolder.size() > 1 && (strFolder.back() == L'\\' || strFolder.back() == L'/') &&
-        !(strFolder.size() == 3 && strFolder[1] == L':'))
-        strFolder.pop_back();
-    // A temporary file in the same folder, so that the final move stays on one volume.
+    // A temporary file in the same folder, so that the final move stays on one volume. The
+    // remover is declared before the handle so that the handle is closed first on the way out:
+    // an open file could not be deleted.
+    CRemoveUnlessMoved temp;
     std::wstring strTemp;
-    HANDLE h = INVALID_HANDLE_VALUE;
-    for (unsigned n = 0; n < 100 && h == INVALID_HANDLE_VALUE; ++n) {
+    CKernelHandle h;
+    for (unsigned n = 0; n < 100 && !h; ++n) {
         wchar_t szSuffix[48];
         wsprintfW(szSuffix, L".%lu.%u.tmp", GetCurrentProcessId(), (GetTickCount() + n * 7919u) & 0xFFFFFu);
         strTemp = strPath + szSuffix;
-        h = CreateFileW(strTemp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
+        h.Reset(CreateFileW(strTemp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!h && GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
             break;
     }
-    if (h == INVALID_HANDLE_VALUE) {
+    if (!h) {
         nError = GetLastError();
         return false;
     }
+    temp.strPath = strTemp;   // only now ours: a name that existed belongs to someone else
     nStage = 1;
     size_t nDone = 0;
     while (nDone < nSize) {
         DWORD nChunk = static_cast<DWORD>(nSize - nDone > (1u << 24) ? (1u << 24) : nSize - nDone);
         DWORD nWritten = 0;
-        if (!WriteFile(h, pData + nDone, nChunk, &nWritten, nullptr) || nWritten == 0) {
+        if (!WriteFile(h.Get(), pData + nDone, nChunk, &nWritten, nullptr) || nWritten == 0) {
             nError = GetLastError();
-            CloseHandle(h);
-            DeleteFileW(strTemp.c_str());
             return false;
         }
         nDone += nWritten;
     }
     nStage = 2;
-    if (!FlushFileBuffers(h)) {
+    // The close is checked too: it can report a write the system could not finish.
+    if (!FlushFileBuffers(h.Get()) || !h.Close() ||
+        !MoveFileExW(strTemp.c_str(), pszPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         nError = GetLastError();
-        CloseHandle(h);
-        DeleteFileW(strTemp.c_str());
         return false;
     }
-    if (!CloseHandle(h)) {
-        nError = GetLastError();
-        DeleteFileW(strTemp.c_str());
-        return false;
-    }
-    if (!MoveFileExW(strTemp.c_str(), pszPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        nError = GetLastError();
-        DeleteFileW(strTemp.c_str());
-        return false;
-    }
+    temp.bMoved = true;
     return true;
 }
 

@@ -57,27 +57,8 @@ public:
     }
     BOOL SetLabel(const wchar_t*, const wchar_t*) override { return FALSE; }
     bool FolderHasEntries(const wchar_t* pszFolder) override;
-
-    // The shell namespace and the rest come from the system.
-    HRESULT EnumComputerFolder(HWND h, std::vector<LPITEMIDLIST>& children) override
-    {
-        return SystemShellIo().EnumComputerFolder(h, children);
-    }
-    BOOL PathFromIDList(LPCITEMIDLIST pidl, wchar_t* pszPath) override
-    {
-        return SystemShellIo().PathFromIDList(pidl, pszPath);
-    }
-    DWORD_PTR IDListInfo(LPCITEMIDLIST pidl, SHFILEINFOW* psfi, UINT uFlags) override
-    {
-        return SystemShellIo().IDListInfo(pidl, psfi, uFlags);
-    }
-    UINT TrackMenu(HMENU, UINT, int, int, HWND) override { return 0; }
-    HRESULT CreateLink(const wchar_t* a, const wchar_t* b) override { return SystemShellIo().CreateLink(a, b); }
-    HRESULT ResolveLink(const wchar_t* a, CString& s) override { return SystemShellIo().ResolveLink(a, s); }
-    HRESULT ExecuteAsDesktopUser(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*, int) override
-    {
-        return E_NOTIMPL;
-    }
+    // The shell namespace, menus, shortcuts and the desktop user's launches: the interface's
+    // own answers (the system's, no menu choice, nothing started through the desktop).
 };
 
 class CSystemIoDouble : public ISystemIo {

@@ -14,6 +14,7 @@
 #include "tree_test_support.h"
 #include "usb_fake_disk.h"
 #include "../core/LangTestFolder.h"
+#include "test_pump.h"
 
 #include <dbt.h>
 #include <gtest/gtest.h>
@@ -201,21 +202,7 @@ private:
     HANDLE m_hReached = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
 };
 
-bool PumpUntil(const std::function<bool()>& done, DWORD nMs)
-{
-    DWORD dwStart = ::GetTickCount();
-    while (!done()) {
-        if (::GetTickCount() - dwStart > nMs)
-            return false;
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
-        ::Sleep(5);
-    }
-    return true;
-}
+using testsupport::PumpUntil;
 
 class BackUpPage : public ::testing::Test {
 protected:

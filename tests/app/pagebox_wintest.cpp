@@ -14,6 +14,7 @@
 #include "USBDevice.h"
 #include "UsbTreeCtrl.h"
 #include "XmlDocument.h"
+#include "backup_folders.h"
 #include "tree_test_support.h"
 #include "usb_fake_disk.h"
 #include "wintest_util.h"
@@ -111,7 +112,7 @@ protected:
         for (int i = 0; i < 3; ++i) {
             CString strName;
             strName.Format(L"%ls\\f%d.txt", (const wchar_t*)m_strSource, i);
-            ASSERT_TRUE(WriteText(strName, std::string(3000, (char)('a' + i))));
+            ASSERT_TRUE(WriteBytes(strName, std::string(3000, (char)('a' + i))));
         }
         SelectForBackup(m_strSource);
 
@@ -199,13 +200,7 @@ protected:
 
     void SelectForBackup(const CString& strPath)
     {
-        CXmlDocument doc;
-        doc.AddElement(L"filepath");
-        doc.EnterElement();
-        doc.AddElement(L"path");
-        doc.SetAttributeAt(doc.GetCurrentPos(), L"path", strPath);
-        doc.LeaveElement();
-        ASSERT_TRUE(doc.SaveFile(JoinPath(m_strData, kFullPathFile)));
+        ASSERT_TRUE(testsupport::WritePathList(JoinPath(m_strData, kFullPathFile), {strPath}));
     }
 
     bool WaitForEnd() { return PumpUntil([&] { return m_pBox->m_pProgressDlg->m_nEnd != CPropressDlg::END_NONE; }, 30000); }
@@ -246,7 +241,7 @@ protected:
         for (int i = 0; i < n; ++i) {
             CString strName;
             strName.Format(L"%ls\\r%03d.txt", (const wchar_t*)strStored, i);
-            ASSERT_TRUE(WriteText(strName, std::string(512, (char)('a' + i % 26))));
+            ASSERT_TRUE(WriteBytes(strName, std::string(512, (char)('a' + i % 26))));
         }
     }
 
@@ -469,7 +464,7 @@ TEST_F(PageBoxTest, NoSecondStartWhilePromptIsOpenOrOperationRuns)
     ASSERT_TRUE(WaitForEnd());
     EXPECT_EQ(CPropressDlg::END_QUICK, m_pBox->m_pProgressDlg->m_nEnd);
     EXPECT_EQ(std::vector<CString>{kBackupDone}, g_messages);
-    EXPECT_TRUE(Exists(StoredCopy(L"f0.txt")) || Exists(StoredCopy(L"f0.txt.zip")));
+    EXPECT_TRUE(FileExists(StoredCopy(L"f0.txt")) || FileExists(StoredCopy(L"f0.txt.zip")));
     ExpectIdle();
 }
 
@@ -571,7 +566,7 @@ TEST_F(PageBoxTest, CancelledRunsGiveFocusBackAndKeepTheStoreFolderAsSet)
     ::ResetEvent(pProgress->m_engine.m_hPauseEvent);
     EXPECT_TRUE(pProgress->IsRunning());
     EXPECT_EQ(1, m_pBox->m_bRestoreRunning);
-    EXPECT_TRUE(Exists(m_strApp + kRestoreListFile))
+    EXPECT_TRUE(FileExists(m_strApp + kRestoreListFile))
         << (g_bBackUpThreadDone ? "the run had ended before it was held" : "the list is gone while the run lives");
     pProgress->OnBnClickedCancel();
     EXPECT_EQ((std::vector<CString>{L"Restore the selected files?", L"Cancel the restore operation?"}), g_messages);
@@ -584,7 +579,7 @@ TEST_F(PageBoxTest, CancelledRunsGiveFocusBackAndKeepTheStoreFolderAsSet)
     // The held run stopped among its files, and its list went with it.
     ASSERT_TRUE(pProgress->WaitForWorker(20000));
     EXPECT_LT(pProgress->m_engine.m_nDoneFiles.load(), kStoredFiles);
-    EXPECT_FALSE(Exists(m_strApp + kRestoreListFile));
+    EXPECT_FALSE(FileExists(m_strApp + kRestoreListFile));
     EXPECT_TRUE(m_power.calls.empty());
 
     // After a whole backup the store is hidden again, a file-management tree shows the target

@@ -13,8 +13,9 @@
 #include "ProgressDlg.h"
 #include "SettingsStore.h"
 #include "WriteQueue.h"
-#include "XmlDocument.h"
 #include "../core/LangTestFolder.h"
+#include "backup_folders.h"
+#include "test_pump.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +29,6 @@
 
 using langtest::FileExists;
 using langtest::ReadBytes;
-using langtest::TempFolder;
 using langtest::WriteBytes;
 
 namespace {
@@ -68,22 +68,7 @@ void CALLBACK AnswerProc(HWND, UINT, UINT_PTR, DWORD)
     ::PostMessageW(hPrompt, WM_COMMAND, MAKEWPARAM(nId, BN_CLICKED), (LPARAM)::GetDlgItem(hPrompt, nId));
 }
 
-// Pumps messages until the predicate holds or the time is up.
-bool PumpUntil(const std::function<bool()>& done, DWORD nMs = 20000)
-{
-    DWORD dwStart = ::GetTickCount();
-    while (!done()) {
-        if (::GetTickCount() - dwStart > nMs)
-            return false;
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
-        ::Sleep(1);
-    }
-    return true;
-}
+using testsupport::PumpUntil;
 
 // Free space as the test sets it; a negative value makes the query fail.
 class CFreeSpaceShell : public CShellIoTable {
@@ -154,18 +139,8 @@ class ProgressTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_strApp = m_root.Dir() + L"app\\";
-        m_strData = m_strApp + L"user";
-        m_strSource = m_root / L"src";
-        m_strTarget = m_root / L"dst";
-        ASSERT_TRUE(langtest::MakeFolder(m_strApp));
-        ASSERT_TRUE(langtest::MakeFolder(m_strData));
-        ASSERT_TRUE(langtest::MakeFolder(m_strTarget));
+        ASSERT_TRUE(m_folders.Open());
         ASSERT_TRUE(langtest::MakeFolder(m_strSource));
-        CXmlDocument settings;
-        ASSERT_TRUE(WriteDefaultSettings(settings, m_strData));
-        g_strAppDir = m_strApp;
-        g_strUserName = L"user";
         g_messages.clear();
         g_answer = nullptr;
         g_hAnswered = nullptr;
@@ -179,8 +154,6 @@ protected:
         EXPECT_TRUE(m_dlg.WaitForWorker(20000));
         m_dlg.DestroyWindow();
         m_parent.DestroyWindow();
-        g_strAppDir.Empty();
-        g_strUserName.Empty();
     }
 
     void MakeFiles(int nCount, size_t nSize)
@@ -195,15 +168,7 @@ protected:
 
     void SelectForBackup(std::initializer_list<CString> paths)
     {
-        CXmlDocument doc;
-        doc.AddElement(L"filepath");
-        doc.EnterElement();
-        for (const CString& p : paths) {
-            doc.AddElement(L"path");
-            doc.SetAttributeAt(doc.GetCurrentPos(), L"path", p);
-        }
-        doc.LeaveElement();
-        ASSERT_TRUE(doc.SaveFile(JoinPath(m_strData, kFullPathFile)));
+        ASSERT_TRUE(testsupport::WritePathList(JoinPath(m_strData, kFullPathFile), paths));
     }
 
     CString StorePath(const CString& strSource) const
@@ -254,8 +219,11 @@ protected:
         return szText;
     }
 
-    TempFolder m_root{L"progress"};
-    CString m_strApp, m_strData, m_strSource, m_strTarget;
+    testsupport::CBackupFolders m_folders{L"progress"};
+    const CString& m_strApp = m_folders.strApp;
+    const CString& m_strData = m_folders.strData;
+    const CString& m_strSource = m_folders.strSource;
+    const CString& m_strTarget = m_folders.strTarget;
     UINT_PTR m_nAnswerTimer = 0;
     CBusyHost m_parent;
     CPropressDlg m_dlg;
@@ -300,13 +268,7 @@ TEST_F(ProgressTest, BackupRunsToItsResultAndGivesTheSlotBack)
 
     // A restore of the store brings a deleted file back.
     ASSERT_TRUE(::DeleteFileW(m_strSource + L"\\f001.bin"));
-    CXmlDocument list;
-    list.AddElement(L"filepath");
-    list.EnterElement();
-    list.AddElement(L"path");
-    list.SetAttributeAt(list.GetCurrentPos(), L"path", m_strTarget + L"\\VEZORI");
-    list.LeaveElement();
-    ASSERT_TRUE(list.SaveFile(JoinPath(m_strApp, kRestoreListFile)));
+    ASSERT_TRUE(testsupport::WritePathList(JoinPath(m_strApp, kRestoreListFile), {m_strTarget + L"\\VEZORI"}));
     g_messages.clear();
     ASSERT_TRUE(m_dlg.InitOperation(FALSE, FALSE, L"File Restore", FALSE, m_strTarget, -1, -1));
     ASSERT_TRUE(m_dlg.StartOperation());

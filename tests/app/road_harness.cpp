@@ -13,30 +13,6 @@
 
 namespace road {
 
-bool PumpUntil(const std::function<bool()>& done, DWORD nMs)
-{
-    DWORD dwStart = ::GetTickCount();
-    // The condition is asked after every message: a window with a 1 ms timer and repaints
-    // keeps the queue from ever running dry while it works.
-    while (!done()) {
-        if (::GetTickCount() - dwStart > nMs)
-            return false;
-        MSG msg;
-        if (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-            continue;
-        }
-        ::Sleep(1);
-    }
-    return true;
-}
-
-void Pump(DWORD nMs)
-{
-    PumpUntil([] { return false; }, nMs);
-}
-
 // ---------------------------------------------------------------------------------------
 // Drive letter of the prefix
 // ---------------------------------------------------------------------------------------
@@ -304,23 +280,6 @@ CString DestinationText()
     wchar_t sz[64] = {};
     ::GetWindowTextW(g_hDestComboWnd, sz, 64);
     return sz;
-}
-
-HTREEITEM OpenTreePath(CBackUpTreeCtrl& tree, HTREEITEM hRootItem, const CString& strRoot, const CString& strPath)
-{
-    HTREEITEM h = hRootItem;
-    CString strRest = strPath.Mid(strRoot.GetLength());
-    CString strSoFar = strRoot;
-    int nStart = 0;
-    while (h && nStart < strRest.GetLength()) {
-        CString strPart = strRest.Tokenize(L"\\", nStart);
-        if (strPart.IsEmpty())
-            break;
-        tree.Expand(h, TVE_EXPAND);
-        strSoFar += strPart + L"\\";
-        h = tree.FindListedItem(strSoFar);
-    }
-    return h;
 }
 
 bool CheckSourcePath(const CString& strPath)

@@ -13,6 +13,8 @@
 #include "../core/LangTestFolder.h"
 #include "../core/usb_fake_disk.h"
 #include "road_enclosure.h"
+#include "test_pump.h"
+#include "tree_test_support.h"
 
 #include <functional>
 #include <memory>
@@ -21,10 +23,8 @@
 
 namespace road {
 
-// Pumps the thread's messages until the predicate holds or the time is up.
-bool PumpUntil(const std::function<bool()>& done, DWORD nMs = 20000);
-// Pumps for a while.
-void Pump(DWORD nMs);
+using testsupport::Pump;
+using testsupport::PumpUntil;
 
 // A free drive letter of the running Wine prefix mapped to a folder for the life of the object:
 // the prefix's own link under "dosdevices" (so files reach the folder) and the system's device
@@ -127,9 +127,7 @@ void RunCountDown(HWND hPrompt);
 CBackUpTreeCtrl* SourceTree();
 CUsbTreeCtrl* DestTree();
 CString DestinationText();
-// Expands a tree from an item listed for a root path ("C:\") down to a path below it, the way a
-// user opens the folders, and returns the path's item (null when it is not listed).
-HTREEITEM OpenTreePath(CBackUpTreeCtrl& tree, HTREEITEM hRootItem, const CString& strRoot, const CString& strPath);
+using treetest::OpenTreePath;
 // Clicks the check box of a path's item in the source tree (C:\... below the computer item).
 bool CheckSourcePath(const CString& strPath);
 // Clicks the check box of a path's item in the destination tree (below its drive root item).

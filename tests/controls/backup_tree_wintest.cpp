@@ -59,7 +59,7 @@ protected:
                                   L"B\\b1.txt", L"C.txt",     L"D\\d1.txt",   L"D\\E\\e1.txt",
                                   L"D\\E\\e2.txt", L"temp\\t.txt"};
         for (const wchar_t* f : files)
-            ASSERT_TRUE(WriteText(m_strDrive + L"\\" + f, Narrow(f)));
+            ASSERT_TRUE(WriteBytes(m_strDrive + L"\\" + f, Narrow(f)));
         m_shell.displayNames[W(L"")] = (L"(" + Drive() + L") Store").str();
         m_shell.fileSystems[W(L"")] = L"NTFS";
         ASSERT_TRUE(m_host.CreateHost());
@@ -321,7 +321,7 @@ TEST_F(SourceTreeTest, ChecksPropagateAndAreWrittenAtOnce)
     EXPECT_EQ(TCS_MIXED, m_tree->GetCheck(m_tree->m_hRootItem));
     EXPECT_EQ((std::vector<std::wstring>{W(L"")}), FlatEntries());
     EXPECT_EQ("<filepath>\r\n<path path=\"" + CStringA(P(L"")).str() + "\"/>\r\n</filepath>\r\n",
-              ReadText(Files().NestedPath()));
+              ReadBytes(Files().NestedPath()));
 
     // A child of the checked drive unchecked: its siblings become separate entries.
     Click(P(L"A\\S\\T"));
@@ -338,8 +338,8 @@ TEST_F(SourceTreeTest, ChecksPropagateAndAreWrittenAtOnce)
     Click(P(L""));   // mixed -> checked
     Click(P(L""));   // checked -> unchecked
     EXPECT_EQ(TCS_FIXED, m_tree->GetCheck(m_tree->m_hRootItem));
-    EXPECT_FALSE(Exists(Files().NestedPath()));
-    EXPECT_FALSE(Exists(Files().FlatPath()));
+    EXPECT_FALSE(FileExists(Files().NestedPath()));
+    EXPECT_FALSE(FileExists(Files().FlatPath()));
     EXPECT_TRUE(m_reports.files.empty());
 }
 
@@ -347,7 +347,7 @@ TEST_F(SourceTreeTest, ClicksOnRootLabelsAndFixedItemsChangeNothing)
 {
     EXPECT_EQ(1, m_tree->ClickStateIcon(m_tree->m_hRootItem));
     EXPECT_EQ(TCS_FIXED, m_tree->GetCheck(m_tree->m_hRootItem));
-    EXPECT_FALSE(Exists(Files().NestedPath()));
+    EXPECT_FALSE(FileExists(Files().NestedPath()));
     // A drive item whose letter is unknown has no path: a click on it writes nothing.
     HTREEITEM hBare = m_tree->InsertItem(TVIF_TEXT | TVIF_PARAM | TVIF_STATE, L"X", 0, 0,
                                          INDEXTOSTATEIMAGEMASK(TCS_UNCHECKED), TVIS_STATEIMAGEMASK, 0,
@@ -355,7 +355,7 @@ TEST_F(SourceTreeTest, ClicksOnRootLabelsAndFixedItemsChangeNothing)
     EXPECT_EQ(CString(), m_tree->GetItemPath(hBare));
     EXPECT_EQ(1, m_tree->ClickStateIcon(hBare));
     EXPECT_EQ(TCS_UNCHECKED, m_tree->GetCheck(hBare));
-    EXPECT_FALSE(Exists(Files().NestedPath()));
+    EXPECT_FALSE(FileExists(Files().NestedPath()));
     EXPECT_EQ(TCS_FIXED, m_tree->GetCheck(m_tree->m_hRootItem));
 }
 
@@ -592,7 +592,7 @@ TEST_F(SourceTreeTest, ShellEventsOnADriveListedWithoutItsMediumKeepItsSelection
 
     // A file created there: the drive is listed with the images the files give, not shown
     // with the new file alone.
-    ASSERT_TRUE(WriteText(P(L"new.txt"), "n"));
+    ASSERT_TRUE(WriteBytes(P(L"new.txt"), "n"));
     EXPECT_EQ(1, m_tree->AddSelPath(P(L"new.txt")));
     EXPECT_TRUE(m_tree->ShowsContents(hDrive));
     EXPECT_EQ(TCS_MIXED, m_tree->GetCheck(hDrive));
@@ -636,7 +636,7 @@ TEST_F(SourceTreeTest, ShellEventsBelowFoldersNotListed)
     // The last selected file goes: nothing is selected, the images follow.
     ASSERT_TRUE(::DeleteFileW(P(L"D\\d1.txt")));
     EXPECT_EQ(1, m_tree->RemoveSelPath(P(L"D\\d1.txt")));
-    EXPECT_FALSE(Exists(Files().FlatPath()));
+    EXPECT_FALSE(FileExists(Files().FlatPath()));
     EXPECT_EQ(TCS_UNCHECKED, m_tree->GetCheck(hD));
     EXPECT_EQ(TCS_UNCHECKED, Image(P(L"")));
     EXPECT_EQ(TCS_FIXED, m_tree->GetCheck(m_tree->m_hRootItem));
@@ -647,7 +647,7 @@ TEST_F(SourceTreeTest, ShellEventsCreateMoveAndRename)
     // Created in a checked, expanded folder: shown checked, the folder's entry stays.
     Click(P(L"A"));
     Expand(Open(P(L"A")));
-    ASSERT_TRUE(WriteText(P(L"A\\new.txt"), "n"));
+    ASSERT_TRUE(WriteBytes(P(L"A\\new.txt"), "n"));
     // The main window reaches the tree through its window handle.
     IShellChangeSink* pSink = dynamic_cast<IShellChangeSink*>(CWnd::FromHandlePermanent(g_hSourceTreeWnd));
     ASSERT_NE(nullptr, pSink);
@@ -661,7 +661,7 @@ TEST_F(SourceTreeTest, ShellEventsCreateMoveAndRename)
     EXPECT_EQ(TCS_CHECKED, Image(P(L"A\\new.txt")));
     EXPECT_EQ((std::vector<std::wstring>{W(L"A")}), FlatEntries());
     // Created inside a folder not listed yet: nothing to show now.
-    ASSERT_TRUE(WriteText(P(L"D\\E\\late.txt"), "l"));
+    ASSERT_TRUE(WriteBytes(P(L"D\\E\\late.txt"), "l"));
     EXPECT_EQ(0, m_tree->AddSelPath(P(L"D\\E\\late.txt")));
 
     // A move to another folder is a remove and an add.
@@ -699,7 +699,7 @@ TEST_F(SourceTreeTest, ShellEventsCreateMoveAndRename)
 TEST_F(SourceTreeTest, FailedWritesAreReportedAndTheTreeFollowsTheFile)
 {
     Click(P(L"B"));
-    ASSERT_TRUE(Exists(Files().FlatPath()));
+    ASSERT_TRUE(FileExists(Files().FlatPath()));
     // The flat file held open without sharing cannot be replaced: the write fails, the tree
     // goes back to what the files hold.
     HANDLE hHold = ::CreateFileW(Files().FlatPath(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -716,9 +716,9 @@ TEST_F(SourceTreeTest, FailedWritesAreReportedAndTheTreeFollowsTheFile)
     Click(P(L"A\\a1.txt"));
     ASSERT_EQ(1u, m_reports.files.size());
     ASSERT_TRUE(::SetFileAttributesW(Files().NestedPath(), FILE_ATTRIBUTE_READONLY));
-    const std::string strBefore = ReadText(Files().NestedPath());
+    const std::string strBefore = ReadBytes(Files().NestedPath());
     Click(P(L"C.txt"));
-    if (ReadText(Files().NestedPath()) == strBefore) {
+    if (ReadBytes(Files().NestedPath()) == strBefore) {
         EXPECT_EQ(2u, m_reports.files.size());
         EXPECT_EQ(TCS_UNCHECKED, Image(P(L"C.txt")));
     } else {
@@ -729,9 +729,9 @@ TEST_F(SourceTreeTest, FailedWritesAreReportedAndTheTreeFollowsTheFile)
     ExpectFilesAgree();
 
     // An unloadable nested file is kept aside and replaced by what the tree shows.
-    ASSERT_TRUE(WriteText(Files().NestedPath(), "<filepath><path"));
+    ASSERT_TRUE(WriteBytes(Files().NestedPath(), "<filepath><path"));
     Click(P(L"F"));
-    EXPECT_EQ("<filepath><path", ReadText(Files().NestedPath() + L".bad"));
+    EXPECT_EQ("<filepath><path", ReadBytes(Files().NestedPath() + L".bad"));
     EXPECT_EQ(TCS_CHECKED, Image(P(L"F")));
     ExpectFilesAgree();
 }
@@ -749,7 +749,7 @@ TEST_F(SourceTreeTest, SystemFoldersOfTheSystemDriveAreNeverListed)
     }
     // On another drive a "Windows" folder is listed even with the system attribute.
     ASSERT_TRUE(MakeFolder(P(L"Windows")));
-    ASSERT_TRUE(WriteText(P(L"sys.bin"), "s"));
+    ASSERT_TRUE(WriteBytes(P(L"sys.bin"), "s"));
     if (!DosAttributesWork(m_strDrive))
         GTEST_SKIP() << "this file system keeps no system attribute";
     ::SetFileAttributesW(P(L"Windows"), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM);
@@ -780,7 +780,7 @@ TEST_F(SourceTreeTest, PlainShellOperationsOfTheTreeBase)
     EXPECT_EQ((DWORD_PTR)1, m_tree->GetItemData(m_tree->FindListedItem(P(L"B\\b1.txt"))));
 
     // Created, renamed, moved and deleted entries; nothing happens inside unlisted folders.
-    ASSERT_TRUE(WriteText(P(L"B\\n.zip"), "z"));
+    ASSERT_TRUE(WriteBytes(P(L"B\\n.zip"), "z"));
     EXPECT_EQ(1, m_tree->AddPathItem(P(L"B\\n.zip")));
     EXPECT_EQ(0, m_tree->AddPathItem(P(L"B\\n.zip")));
     EXPECT_EQ((DWORD_PTR)1, m_tree->GetItemData(m_tree->FindListedItem(P(L"B\\n.zip"))));   // a file
@@ -795,7 +795,7 @@ TEST_F(SourceTreeTest, PlainShellOperationsOfTheTreeBase)
     EXPECT_EQ(1, m_tree->RemovePathItem(P(L"m.zip")));
     EXPECT_EQ(0, m_tree->RemovePathItemIf(P(L"m.zip")));
     // A changed archive refreshes the folder that holds it.
-    ASSERT_TRUE(WriteText(P(L"B\\pack.rar"), "r"));
+    ASSERT_TRUE(WriteBytes(P(L"B\\pack.rar"), "r"));
     EXPECT_EQ(1, m_tree->RefreshPathItem(P(L"B\\pack.rar")));
     EXPECT_NE(nullptr, m_tree->FindListedItem(P(L"B\\pack.rar")));
 

@@ -8,15 +8,6 @@
 
 namespace {
 
-COLORREF ImagePixel(UINT id, int x, int y)
-{
-    CImage img;
-    if (!LoadPngResource(id, img))
-        return CLR_INVALID;
-    const BYTE* p = static_cast<const BYTE*>(img.GetPixelAddress(x, y));
-    return RGB(p[2], p[1], p[0]);
-}
-
 class CClickCounter : public CHostWnd {
 public:
     int clicks = 0;

@@ -106,7 +106,7 @@ TEST_F(CManageTreeTest, RenamingAFileGoesThroughTheShellAndRelistsItsFolder)
     ASSERT_TRUE(tree.BeginEdit(hA, strEdit));
     EXPECT_TRUE(tree.EndEdit(hA, L"  b.txt "));
     EXPECT_EQ("payload", ReadBytes(temp / L"b.txt"));
-    EXPECT_FALSE(Exists(a));
+    EXPECT_FALSE(FileExists(a));
     EXPECT_NE(nullptr, FindChild(tree, hFolder, L"a.txt"));  // not inside the edit
     Pump(100);
     EXPECT_EQ(nullptr, FindChild(tree, hFolder, L"a.txt"));

@@ -8,19 +8,6 @@
 
 #include <vector>
 
-namespace {
-
-COLORREF ImagePixel(UINT id, int x, int y)
-{
-    CImage img;
-    if (!LoadPngResource(id, img))
-        return CLR_INVALID;
-    const BYTE* p = static_cast<const BYTE*>(img.GetPixelAddress(x, y));
-    return RGB(p[2], p[1], p[0]);
-}
-
-}  // namespace
-
 TEST(SplashTest, RunsOnItsOwnThreadIgnoresClicksAndEndsWhenAsked)
 {
     CSplash splash;

@@ -3,79 +3,21 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include <atomic>
-
-namespace {
-std::atomic<int> g_nFolder{0};
-
-void RemoveTree(const CString& strPath)
-{
-    WIN32_FIND_DATAW fd;
-    HANDLE h = ::FindFirstFileW(strPath + L"\\*", &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            CString name(fd.cFileName);
-            if (name == L"." || name == L"..")
-                continue;
-            CString full = strPath + L"\\" + name;
-            ::SetFileAttributesW(full, FILE_ATTRIBUTE_NORMAL);
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(full);
-            else
-                ::DeleteFileW(full);
-        } while (::FindNextFileW(h, &fd));
-        ::FindClose(h);
-    }
-    ::RemoveDirectoryW(strPath);
-}
-} // namespace
-
-CTempFolder::CTempFolder()
-{
-    wchar_t szTemp[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, szTemp);
-    wchar_t szLong[MAX_PATH] = {};
-    if (::GetLongPathNameW(szTemp, szLong, MAX_PATH))
-        wcscpy(szTemp, szLong);
-    m_strPath.Format(L"%lszul_manage_%lu_%d", szTemp, ::GetCurrentProcessId(), ++g_nFolder);
-    RemoveTree(m_strPath);
-    ::CreateDirectoryW(m_strPath, nullptr);
-}
-
-CTempFolder::~CTempFolder() { RemoveTree(m_strPath); }
+CTempFolder::CTempFolder() : testsupport::CTempFolder(L"manage") {}
 
 CString CTempFolder::MakeFolder(const wchar_t* pszName) const
 {
     CString p = *this / pszName;
-    ::CreateDirectoryW(p, nullptr);
+    testsupport::MakeFolder(p);
     return p;
 }
 
 CString CTempFolder::MakeFile(const wchar_t* pszName, const std::string& bytes) const
 {
     CString p = *this / pszName;
-    HANDLE h = ::CreateFileW(p, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD n = 0;
-    ::WriteFile(h, bytes.data(), (DWORD)bytes.size(), &n, nullptr);
-    ::CloseHandle(h);
+    testsupport::WriteBytes(p, bytes);
     return p;
 }
-
-std::string ReadBytes(const CString& strPath)
-{
-    HANDLE h = ::CreateFileW(strPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return "<missing>";
-    std::string s;
-    char buf[4096];
-    DWORD n = 0;
-    while (::ReadFile(h, buf, sizeof(buf), &n, nullptr) && n)
-        s.append(buf, n);
-    ::CloseHandle(h);
-    return s;
-}
-
-bool Exists(const CString& strPath) { return ::GetFileAttributesW(strPath) != INVALID_FILE_ATTRIBUTES; }
 
 CString ItemText(HWND hTree, HTREEITEM hItem)
 {

@@ -3,25 +3,21 @@
 // tree items laid out like the management trees (computer root, drives "(X:)", folders).
 
 #include "afxwin.h"
+#include "test_files.h"
 
 #include <string>
 
 // A fresh folder under the temporary folder, removed with everything in it at the end.
-class CTempFolder {
+class CTempFolder : public testsupport::CTempFolder {
 public:
     CTempFolder();
-    ~CTempFolder();
-    const CString& Path() const { return m_strPath; }  // no trailing backslash
-    CString operator/(const wchar_t* pszName) const { return m_strPath + L"\\" + pszName; }
     CString MakeFolder(const wchar_t* pszName) const;
     CString MakeFile(const wchar_t* pszName, const std::string& bytes) const;
-
-private:
-    CString m_strPath;
 };
 
-std::string ReadBytes(const CString& strPath);
-bool Exists(const CString& strPath);
+// A file's bytes; "<missing>" when it cannot be opened.
+inline std::string ReadBytes(const CString& strPath) { return testsupport::ReadBytes(strPath, "<missing>"); }
+using testsupport::FileExists;
 
 // The item of a path ("C:\a\b"), made with its drive and folders under the root as needed.
 // The drive item reads "Local Disk (C:)".

@@ -1,68 +1,19 @@
 #include "tree_test_support.h"
 
+#include "InitTreeCtrl.h"
+#include "afxhandle.h"
+
 #include <algorithm>
 #include <cstdio>
 
 namespace treetest {
 
-bool MakeFolder(const CString& strPath)
-{
-    return ::CreateDirectoryW(strPath, nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS;
-}
-
-bool WriteText(const CString& strPath, const std::string& text)
-{
-    HANDLE h = ::CreateFileW(strPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD n = 0;
-    BOOL ok = text.empty() || ::WriteFile(h, text.data(), (DWORD)text.size(), &n, nullptr);
-    ::CloseHandle(h);
-    return ok && n == text.size();
-}
-
-std::string ReadText(const CString& strPath)
-{
-    std::string out;
-    HANDLE h = ::CreateFileW(strPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return out;
-    char buf[4096];
-    DWORD n = 0;
-    while (::ReadFile(h, buf, sizeof(buf), &n, nullptr) && n)
-        out.append(buf, n);
-    ::CloseHandle(h);
-    return out;
-}
-
-bool Exists(const CString& strPath) { return ::GetFileAttributesW(strPath) != INVALID_FILE_ATTRIBUTES; }
-
-bool RemoveTree(const CString& strPath)
-{
-    DWORD dwAttr = ::GetFileAttributesW(strPath);
-    if (dwAttr == INVALID_FILE_ATTRIBUTES)
-        return true;
-    ::SetFileAttributesW(strPath, FILE_ATTRIBUTE_NORMAL);
-    if (!(dwAttr & FILE_ATTRIBUTE_DIRECTORY))
-        return ::DeleteFileW(strPath) != FALSE;
-    WIN32_FIND_DATAW fd;
-    HANDLE hFind = ::FindFirstFileW(strPath + L"\\*", &fd);
-    if (hFind != INVALID_HANDLE_VALUE) {
-        do {
-            if (wcscmp(fd.cFileName, L".") != 0 && wcscmp(fd.cFileName, L"..") != 0)
-                RemoveTree(strPath + L"\\" + fd.cFileName);
-        } while (::FindNextFileW(hFind, &fd));
-        ::FindClose(hFind);
-    }
-    return ::RemoveDirectoryW(strPath) != FALSE;
-}
-
 static void CollectFiles(const CString& strBase, const CString& strRel, std::vector<std::wstring>& out)
 {
     WIN32_FIND_DATAW fd;
     CString strDir = strRel.IsEmpty() ? strBase : strBase + L"\\" + strRel;
-    HANDLE hFind = ::FindFirstFileW(strDir + L"\\*", &fd);
-    if (hFind == INVALID_HANDLE_VALUE)
+    CFindHandle hFind(::FindFirstFileW(strDir + L"\\*", &fd));
+    if (!hFind)
         return;
     do {
         CString strName(fd.cFileName);
@@ -75,8 +26,7 @@ static void CollectFiles(const CString& strBase, const CString& strRel, std::vec
             strChild.MakeUpper();
             out.push_back(strChild.str());
         }
-    } while (::FindNextFileW(hFind, &fd));
-    ::FindClose(hFind);
+    } while (::FindNextFileW(hFind.Get(), &fd));
 }
 
 std::vector<std::wstring> FilesBelow(const CString& strFolder)
@@ -86,18 +36,6 @@ std::vector<std::wstring> FilesBelow(const CString& strFolder)
     std::sort(out.begin(), out.end());
     return out;
 }
-
-CTempDir::CTempDir(const wchar_t* pszTag)
-{
-    wchar_t szTemp[MAX_PATH + 1] = {};
-    ::GetTempPathW(MAX_PATH, szTemp);
-    static LONG s_nNext = 0;
-    m_strPath.Format(L"%lszt_%ls_%lu_%ld", szTemp, pszTag, ::GetCurrentProcessId(), ::InterlockedIncrement(&s_nNext));
-    RemoveTree(m_strPath);
-    ::CreateDirectoryW(m_strPath, nullptr);
-}
-
-CTempDir::~CTempDir() { RemoveTree(m_strPath); }
 
 namespace {
 
@@ -165,7 +103,7 @@ bool CMappedDrive::ShowsFolder(wchar_t ch) const
     CString strMarker;
     strMarker.Format(L"drive_claim_%lu.tmp", ::GetCurrentProcessId());
     CString strInFolder = m_strTarget + L"\\" + strMarker;
-    if (!WriteText(strInFolder, "claim"))
+    if (!WriteBytes(strInFolder, "claim"))
         return false;
     CString strThrough;
     strThrough.Format(L"%lc:\\%ls", ch, strMarker.GetString());
@@ -210,15 +148,8 @@ const CMappedDrive* FreshDrive(wchar_t chPreferred, CString* pstrFolder)
     static CMappedDrive s_drive(s_folder.Path(), chPreferred);
     if (!s_drive.Ok())
         return nullptr;
-    WIN32_FIND_DATAW fd;
-    HANDLE hFind = ::FindFirstFileW(s_folder.Path() + L"\\*", &fd);
-    if (hFind != INVALID_HANDLE_VALUE) {
-        do {
-            if (wcscmp(fd.cFileName, L".") != 0 && wcscmp(fd.cFileName, L"..") != 0)
-                RemoveTree(s_folder.Path() + L"\\" + fd.cFileName);
-        } while (::FindNextFileW(hFind, &fd));
-        ::FindClose(hFind);
-    }
+    for (const CString& strName : testsupport::ListFolder(s_folder.Path()))
+        RemoveTree(s_folder.Path() + L"\\" + strName);
     if (pstrFolder)
         *pstrFolder = s_folder.Path();
     return &s_drive;
@@ -241,7 +172,7 @@ CString CMappedDrive::Drive() const
 bool DosAttributesWork(const CString& strFolder)
 {
     CString strProbe = strFolder + L"\\attr_probe.txt";
-    if (!WriteText(strProbe, "x"))
+    if (!WriteBytes(strProbe, "x"))
         return false;
     bool bOk = ::SetFileAttributesW(strProbe, FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN) &&
                (::GetFileAttributesW(strProbe) & FILE_ATTRIBUTE_SYSTEM);
@@ -362,19 +293,21 @@ BOOL CTreeHost::CreateHost()
     return CreateEx(0, nullptr, L"trees", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, CRect(0, 0, 700, 500), nullptr, 0);
 }
 
-void PumpMessages(DWORD ms)
+HTREEITEM OpenTreePath(CInitTreeCtrl& tree, HTREEITEM hRootItem, const CString& strRoot, const CString& strPath)
 {
-    DWORD end = ::GetTickCount() + ms;
-    MSG msg;
-    do {
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (!CWnd::WalkPreTranslateTree(nullptr, &msg)) {
-                ::TranslateMessage(&msg);
-                ::DispatchMessageW(&msg);
-            }
-        }
-        ::Sleep(1);
-    } while ((int)(end - ::GetTickCount()) > 0);
+    HTREEITEM h = hRootItem;
+    CString strRest = strPath.Mid(strRoot.GetLength());
+    CString strSoFar = strRoot;
+    int nStart = 0;
+    while (h && nStart < strRest.GetLength()) {
+        CString strPart = strRest.Tokenize(L"\\", nStart);
+        if (strPart.IsEmpty())
+            break;
+        tree.Expand(h, TVE_EXPAND);
+        strSoFar += strPart + L"\\";
+        h = tree.FindListedItem(strSoFar);
+    }
+    return h;
 }
 
 } // namespace treetest

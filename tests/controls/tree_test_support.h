@@ -6,33 +6,25 @@
 #include "ShellIo.h"
 #include "TreeShared.h"
 #include "afxwin.h"
+#include "test_files.h"
 
 #include <map>
 #include <string>
 #include <vector>
 
+class CInitTreeCtrl;
+
 namespace treetest {
 
-// File helpers (absolute paths).
-bool MakeFolder(const CString& strPath);
-bool WriteText(const CString& strPath, const std::string& text);
-std::string ReadText(const CString& strPath);
-bool Exists(const CString& strPath);
-bool RemoveTree(const CString& strPath);
+// File helpers (absolute paths) and a fresh folder below the temporary path, removed at the end.
+using testsupport::FileExists;
+using testsupport::MakeFolder;
+using testsupport::ReadBytes;
+using testsupport::RemoveTree;
+using testsupport::WriteBytes;
+typedef testsupport::CTempFolder CTempDir;
 // Relative paths of every file below a folder, sorted, upper-cased.
 std::vector<std::wstring> FilesBelow(const CString& strFolder);
-
-// A fresh folder below the temporary path, removed at the end.
-class CTempDir {
-public:
-    explicit CTempDir(const wchar_t* pszTag);
-    ~CTempDir();
-    const CString& Path() const { return m_strPath; }
-    CString operator/(const wchar_t* pszRel) const { return m_strPath + L"\\" + pszRel; }
-
-private:
-    CString m_strPath;
-};
 
 // A drive letter that stands for a folder while the object lives. The preferred letter is tried
 // first, then the other letters from D to Y after it; a letter already in use is passed over.
@@ -102,18 +94,7 @@ public:
     }
     BOOL StartProcess(const wchar_t*, const wchar_t*, const wchar_t*) override { return FALSE; }
     BOOL SetLabel(const wchar_t*, const wchar_t*) override { return FALSE; }
-    HRESULT EnumComputerFolder(HWND h, std::vector<LPITEMIDLIST>& children) override
-    {
-        return SystemShellIo().EnumComputerFolder(h, children);
-    }
-    BOOL PathFromIDList(LPCITEMIDLIST pidl, wchar_t* pszPath) override
-    {
-        return SystemShellIo().PathFromIDList(pidl, pszPath);
-    }
-    DWORD_PTR IDListInfo(LPCITEMIDLIST pidl, SHFILEINFOW* psfi, UINT uFlags) override
-    {
-        return SystemShellIo().IDListInfo(pidl, psfi, uFlags);
-    }
+    // The shell namespace comes from the system (the interface's own answer).
     // Menus answer with nMenuChoice (0: dismissed) instead of waiting for a person.
     UINT nMenuChoice = 0;
     int nMenusShown = 0;
@@ -124,10 +105,6 @@ public:
     }
     HRESULT CreateLink(const wchar_t*, const wchar_t*) override { return E_NOTIMPL; }
     HRESULT ResolveLink(const wchar_t*, CString&) override { return E_NOTIMPL; }
-    HRESULT ExecuteAsDesktopUser(const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*, int) override
-    {
-        return E_NOTIMPL;
-    }
 };
 
 // Records failed selection writes.
@@ -157,6 +134,8 @@ public:
     BOOL CreateHost();
 };
 
-void PumpMessages(DWORD ms);
+// Expands a tree from an item listed for a root path ("C:\") down to a path below it, the way a
+// user opens the folders, and returns the path's item (null when it is not listed).
+HTREEITEM OpenTreePath(CInitTreeCtrl& tree, HTREEITEM hRootItem, const CString& strRoot, const CString& strPath);
 
 } // namespace treetest

@@ -179,9 +179,9 @@ TEST_F(CTreeDropTest, RealCopyAndMoveEndWithTheBytesInTheRightPlace)
     ASSERT_TRUE(CTreeDropTarget::BeginDrag(source, Src(folderSub)));
     ASSERT_TRUE(DropOn(Dst(folderDst), MK_SHIFT));
     EXPECT_EQ(std::string("\x01\x02\x00\x03", 4), ReadBytes(folderDst + L"\\sub\\inner.bin"));
-    EXPECT_FALSE(Exists(folderSub));
+    EXPECT_FALSE(FileExists(folderSub));
     // Nothing else appeared beside the source.
-    EXPECT_FALSE(Exists(temp / L"inner.bin"));
+    EXPECT_FALSE(FileExists(temp / L"inner.bin"));
 }
 
 TEST_F(CTreeDropTest, NothingMovesAnywhereTheUserDidNotPoint)
@@ -248,7 +248,7 @@ TEST_F(CTreeDropTest, DroppingOnAProgramRunsItWithTheFile)
     ASSERT_EQ(1u, shell.launches.size());
     EXPECT_EQ(0, CString(shell.launches[0].file.c_str()).CompareNoCase(program));
     // The run effect never makes a shortcut or moves anything.
-    EXPECT_FALSE(Exists(temp / L"tool.exe\\notes.txt.lnk"));
+    EXPECT_FALSE(FileExists(temp / L"tool.exe\\notes.txt.lnk"));
     EXPECT_TRUE(shell.fileOps.empty());
     EXPECT_EQ("n", ReadBytes(plain));
     // A run asked for on something that is not a program does nothing.
@@ -261,20 +261,20 @@ TEST_F(CTreeDropTest, ShortcutsRoundTripAndNeverOverwrite)
     ASSERT_TRUE(CTreeDropTarget::BeginDrag(source, Src(fileA)));
     ASSERT_TRUE(DropOn(Dst(folderDst), MK_ALT));
     CString first = folderDst + L"\\a.txt.lnk";
-    ASSERT_TRUE(Exists(first));
+    ASSERT_TRUE(FileExists(first));
     EXPECT_EQ(0, CTreeDropTarget::ResolveShortcut(first).CompareNoCase(fileA));
     std::string firstBytes = ReadBytes(first);
 
     // The same again: a second, numbered shortcut; the first is untouched.
     ASSERT_TRUE(DropOn(Dst(folderDst), MK_ALT));
     CString second = folderDst + L"\\a.txt (2).lnk";
-    EXPECT_TRUE(Exists(second));
+    EXPECT_TRUE(FileExists(second));
     EXPECT_EQ(firstBytes, ReadBytes(first));
     // A file of that name that is no shortcut is kept as well.
     temp.MakeFile(L"dst\\a.txt (3).lnk", "mine");
     ASSERT_TRUE(DropOn(Dst(folderDst), MK_ALT));
     EXPECT_EQ("mine", ReadBytes(folderDst + L"\\a.txt (3).lnk"));
-    EXPECT_TRUE(Exists(folderDst + L"\\a.txt (4).lnk"));
+    EXPECT_TRUE(FileExists(folderDst + L"\\a.txt (4).lnk"));
     // The seam itself refuses to replace.
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_EXISTS), SystemShellIo().CreateLink(fileA, first));
 
@@ -283,7 +283,7 @@ TEST_F(CTreeDropTest, ShortcutsRoundTripAndNeverOverwrite)
     ASSERT_TRUE(DropOn(Dst(folderDst), MK_CONTROL));
     CString driveLink;
     driveLink.Format(L"%ls\\Local Disk (%lc).lnk", folderDst.GetString(), fileA[0]);
-    ASSERT_TRUE(Exists(driveLink));
+    ASSERT_TRUE(FileExists(driveLink));
     EXPECT_EQ(0, CTreeDropTarget::ResolveShortcut(driveLink).CompareNoCase(fileA.Left(3)));
     EXPECT_EQ(CString(L"C:\\x\\a_b.lnk"), CTreeDropTarget::ShortcutFileName(L"C:\\x", L"a/b", false));
     EXPECT_EQ(CString(L"C:\\Data (E).lnk"), CTreeDropTarget::ShortcutFileName(L"C:\\", L"Data (E:)", true));

@@ -43,7 +43,7 @@ protected:
         const wchar_t* files[] = {L"VEZORI\\C\\Data\\f.txt", L"VEZORI\\C\\Mixed\\g.txt", L"VEZORI\\C\\Mixed\\h.txt",
                                   L"VEZORI\\C\\a.txt", L"loose.txt"};
         for (const wchar_t* f : files)
-            ASSERT_TRUE(WriteText(m_strDrive + L"\\" + f, "x"));
+            ASSERT_TRUE(WriteBytes(m_strDrive + L"\\" + f, "x"));
         m_shell.displayNames[W(L"")] = (L"(" + Drive() + L") Backup").str();
         m_shell.fileSystems[W(L"")] = L"NTFS";
         m_shell.displayNames[W(L"VEZORI\\C\\A.TXT")] = L"a";   // extensions hidden
@@ -84,20 +84,7 @@ protected:
     HTREEITEM Open(const CString& strPath)
     {
         // Walk from the drive root, expanding on the way.
-        CString strRoot = P(L"");
-        HTREEITEM h = m_dest->GetDriveRootItem();
-        CString strRest = strPath.Mid(strRoot.GetLength());
-        CString strSoFar = strRoot;
-        int nStart = 0;
-        while (h && nStart < strRest.GetLength()) {
-            CString strPart = strRest.Tokenize(L"\\", nStart);
-            if (strPart.IsEmpty())
-                break;
-            m_dest->Expand(h, TVE_EXPAND);
-            strSoFar += strPart + L"\\";
-            h = m_dest->FindListedItem(strSoFar);
-        }
-        return h;
+        return OpenTreePath(*m_dest, m_dest->GetDriveRootItem(), P(L""), strPath);
     }
 
     std::vector<CString> TopTexts(CTreeCtrl& tree)
@@ -123,7 +110,7 @@ TEST_F(DestTreeTest, ShowsOnlyTheStoreBelowTheDriveRoot)
     EXPECT_EQ(nullptr, m_dest->GetNextSiblingItem(hStore));
 
     // Entries created in the drive root are not shown; the store's folders are, once.
-    ASSERT_TRUE(WriteText(P(L"new.txt"), "n"));
+    ASSERT_TRUE(WriteBytes(P(L"new.txt"), "n"));
     EXPECT_EQ(0, m_dest->AddSelPath(P(L"new.txt")));
     EXPECT_EQ(0, m_dest->AddSelPath(P(L"Other")));
     EXPECT_EQ(nullptr, m_dest->GetNextSiblingItem(hStore));
@@ -162,20 +149,20 @@ TEST_F(DestTreeTest, RestoreListHoldsExactlyTheCheckedItems)
     m_dest->ClickStateIcon(Open(P(L"VEZORI\\C\\Mixed\\g.txt")));
     EXPECT_EQ(TCS_MIXED, m_dest->GetCheck(Open(P(L"VEZORI\\C\\Mixed"))));
     EXPECT_EQ(TCS_MIXED, m_dest->GetCheck(m_dest->GetDriveRootItem()));
-    EXPECT_FALSE(Exists(m_app / L"restoreTempPath.xml"));   // nothing is written on a click
+    EXPECT_FALSE(FileExists(m_app / L"restoreTempPath.xml"));   // nothing is written on a click
     m_dest->m_bRestoreMode = 1;
     m_dest->SetListFile(L"restoreTempPath.xml");
     ASSERT_TRUE(m_dest->SaveSelection());
     EXPECT_EQ("<filepath>\r\n<path path=\"" + A(L"VEZORI\\C\\Data") + "\"/>\r\n<path path=\"" +
                   A(L"VEZORI\\C\\Mixed\\g.txt") + "\"/>\r\n</filepath>\r\n",
-              ReadText(m_app / L"restoreTempPath.xml"));
+              ReadBytes(m_app / L"restoreTempPath.xml"));
 
     // Everything checked: the drive root takes the common image, the list names the store.
     m_dest->ClickStateIcon(Open(P(L"VEZORI")));   // mixed -> checked
     EXPECT_EQ(TCS_CHECKED, m_dest->GetCheck(m_dest->GetDriveRootItem()));
     ASSERT_TRUE(m_dest->SaveSelection());
     EXPECT_EQ("<filepath>\r\n<path path=\"" + A(L"VEZORI") + "\"/>\r\n</filepath>\r\n",
-              ReadText(m_app / L"restoreTempPath.xml"));
+              ReadBytes(m_app / L"restoreTempPath.xml"));
 
     // A list that cannot be written stops the restore and is reported.
     HANDLE hHold = ::CreateFileW(m_app / L"restoreTempPath.xml", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -184,8 +171,8 @@ TEST_F(DestTreeTest, RestoreListHoldsExactlyTheCheckedItems)
     ::CloseHandle(hHold);
     EXPECT_EQ(1u, m_reports.files.size());
     // The user's own selection files are never touched by this tree.
-    EXPECT_FALSE(Exists(JoinPath(GetDataFolder(), kTreePathFile)));
-    EXPECT_FALSE(Exists(JoinPath(GetDataFolder(), kFullPathFile)));
+    EXPECT_FALSE(FileExists(JoinPath(GetDataFolder(), kTreePathFile)));
+    EXPECT_FALSE(FileExists(JoinPath(GetDataFolder(), kFullPathFile)));
 }
 
 TEST_F(DestTreeTest, DeleteStaysInsideTheStore)
@@ -196,8 +183,8 @@ TEST_F(DestTreeTest, DeleteStaysInsideTheStore)
     EXPECT_TRUE(m_dest->DeleteItemFiles(hFile));
     ASSERT_EQ(1u, m_shell.deletedLists.size());
     EXPECT_EQ(W(L"VEZORI\\C\\a.txt"), m_shell.deletedLists[0]);
-    EXPECT_FALSE(Exists(P(L"VEZORI\\C\\a.txt")));
-    EXPECT_TRUE(Exists(P(L"VEZORI\\C\\a")));   // the folder beside it is untouched
+    EXPECT_FALSE(FileExists(P(L"VEZORI\\C\\a.txt")));
+    EXPECT_TRUE(FileExists(P(L"VEZORI\\C\\a")));   // the folder beside it is untouched
 
     // Nothing is offered for the drive root, a path gone already, or a path outside the store.
     EXPECT_TRUE(m_dest->GetDeletablePath(m_dest->GetDriveRootItem()).IsEmpty());
@@ -205,7 +192,7 @@ TEST_F(DestTreeTest, DeleteStaysInsideTheStore)
     HTREEITEM hLoose = m_dest->InsertItem(L"loose.txt", m_dest->GetDriveRootItem());
     EXPECT_EQ(CString(P(L"loose.txt\\")), m_dest->GetItemPath(hLoose));
     EXPECT_FALSE(m_dest->DeleteItemFiles(hLoose));
-    EXPECT_TRUE(Exists(P(L"loose.txt")));
+    EXPECT_TRUE(FileExists(P(L"loose.txt")));
 
     // A path longer than the old fixed buffer: no shorter path that happens to exist is deleted.
     HTREEITEM hC = Open(P(L"VEZORI\\C"));
@@ -216,7 +203,7 @@ TEST_F(DestTreeTest, DeleteStaysInsideTheStore)
     EXPECT_TRUE(m_dest->GetDeletablePath(hLong).IsEmpty());
     EXPECT_FALSE(m_dest->DeleteItemFiles(hLong));
     EXPECT_EQ(1u, m_shell.deletedLists.size());
-    EXPECT_TRUE(Exists(P(L"VEZORI\\C\\") + strPrefixName));
+    EXPECT_TRUE(FileExists(P(L"VEZORI\\C\\") + strPrefixName));
 
     // The right-click menu: offered inside the store only, acting only on its command.
     HTREEITEM hG = Open(P(L"VEZORI\\C\\Mixed\\g.txt"));

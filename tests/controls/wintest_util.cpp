@@ -1,22 +1,9 @@
 #include "wintest_util.h"
 
+#include "SharedFunctions.h"
+
 #include <cstdlib>
 #include <string>
-
-void Pump(DWORD ms)
-{
-    DWORD end = ::GetTickCount() + ms;
-    MSG msg;
-    do {
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (!CWnd::WalkPreTranslateTree(nullptr, &msg)) {
-                ::TranslateMessage(&msg);
-                ::DispatchMessageW(&msg);
-            }
-        }
-        ::Sleep(2);
-    } while ((int)(end - ::GetTickCount()) > 0);
-}
 
 BEGIN_MESSAGE_MAP(CHostWnd, CWnd)
     ON_WM_ERASEBKGND()
@@ -94,6 +81,15 @@ bool Near(COLORREF a, COLORREF b, int tol)
 {
     return std::abs(GetRValue(a) - GetRValue(b)) <= tol && std::abs(GetGValue(a) - GetGValue(b)) <= tol &&
            std::abs(GetBValue(a) - GetBValue(b)) <= tol;
+}
+
+COLORREF ImagePixel(UINT id, int x, int y)
+{
+    CImage img;
+    if (!LoadPngResource(id, img))
+        return CLR_INVALID;
+    const BYTE* p = static_cast<const BYTE*>(img.GetPixelAddress(x, y));
+    return RGB(p[2], p[1], p[0]);
 }
 
 std::string ColorText(COLORREF c)

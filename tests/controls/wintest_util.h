@@ -2,23 +2,12 @@
 // Helpers of the window tests: a plain host window, message pumping and pixel reading.
 
 #include "afxwin.h"
+#include "test_pump.h"
 
 #include <cstdint>
 
-// Runs the thread's messages for about ms milliseconds.
-void Pump(DWORD ms);
-// Pumps until the condition holds or ms pass; true when it held.
-template <class F>
-bool PumpUntil(F cond, DWORD ms)
-{
-    DWORD end = ::GetTickCount() + ms;
-    while (!cond()) {
-        if ((int)(end - ::GetTickCount()) <= 0)
-            return false;
-        Pump(10);
-    }
-    return true;
-}
+using testsupport::Pump;
+using testsupport::PumpUntil;
 
 // A visible top-level popup filled with one colour.
 class CHostWnd : public CWnd {
@@ -52,5 +41,7 @@ private:
 COLORREF ScreenPixel(HWND hWnd, int x, int y);
 // Colours equal within a tolerance per channel.
 bool Near(COLORREF a, COLORREF b, int tol = 6);
+// The colour of a pixel of a PNG resource of the program; CLR_INVALID when it does not load.
+COLORREF ImagePixel(UINT id, int x, int y);
 // For failure messages: "(r,g,b)".
 std::string ColorText(COLORREF c);

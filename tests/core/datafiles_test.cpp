@@ -232,3 +232,11 @@ TEST(DataFiles, DefaultsDeleteOnlyTheMachineWideLogonValue)
     ::RegCloseKey(hUser);
     ::RegCloseKey(hMachine);
 }
+
+// A name in no folder stays a relative name: no separator is put in front of it.
+TEST(DataFiles, JoinPathPutsOneSeparatorBetween)
+{
+    EXPECT_EQ(CString(L"x"), JoinPath(CString(), L"x"));
+    EXPECT_EQ(CString(L"C:\\d\\x"), JoinPath(CString(L"C:\\d"), L"x"));
+    EXPECT_EQ(CString(L"C:\\d\\x"), JoinPath(CString(L"C:\\d\\"), L"x"));
+}

@@ -7,7 +7,7 @@
 #include "BackUpThread.h"
 #include "DataFiles.h"
 #include "LangTestFolder.h"
-#include "XmlDocument.h"
+#include "backup_folders.h"
 
 #include <gtest/gtest.h>
 #include <process.h>
@@ -16,7 +16,6 @@
 
 using langtest::FileExists;
 using langtest::ReadBytes;
-using langtest::TempFolder;
 using langtest::WriteBytes;
 
 namespace {
@@ -32,25 +31,10 @@ class WorkerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_strApp = m_root.Dir() + L"app\\";
-        m_strData = m_strApp + L"user";
-        m_strSource = m_root / L"src";
-        m_strTarget = m_root / L"dst";
-        ASSERT_TRUE(langtest::MakeFolder(m_strApp));
-        ASSERT_TRUE(langtest::MakeFolder(m_strData));
-        ASSERT_TRUE(langtest::MakeFolder(m_strTarget));
-        CXmlDocument settings;
-        ASSERT_TRUE(WriteDefaultSettings(settings, m_strData));   // skip unchanged, compress
+        ASSERT_TRUE(m_folders.Open());   // the default settings: skip unchanged, compress
         m_hPause = ::CreateEventW(nullptr, TRUE, TRUE, nullptr);
-        g_strAppDir = m_strApp;
-        g_strUserName = L"user";
     }
-    void TearDown() override
-    {
-        ::CloseHandle(m_hPause);
-        g_strAppDir.Empty();
-        g_strUserName.Empty();
-    }
+    void TearDown() override { ::CloseHandle(m_hPause); }
 
     void MakeSourceFiles()
     {
@@ -72,25 +56,12 @@ protected:
 
     void SetSetting(const wchar_t* pszName, const wchar_t* pszValue)
     {
-        CXmlDocument doc;
-        ASSERT_TRUE(doc.LoadFile(JoinPath(m_strData, kSettingsFile)));
-        doc.ResetPosition();
-        ASSERT_TRUE(doc.FindChildElement(pszName));
-        ASSERT_TRUE(doc.SetChildData(pszValue));
-        ASSERT_TRUE(doc.SaveFile(JoinPath(m_strData, kSettingsFile)));
+        ASSERT_TRUE(m_folders.SetSetting(pszName, pszValue));
     }
 
     static void WriteList(const CString& strPath, std::initializer_list<CString> paths)
     {
-        CXmlDocument doc;
-        doc.AddElement(L"filepath");
-        doc.EnterElement();
-        for (const CString& p : paths) {
-            doc.AddElement(L"path");
-            doc.SetAttributeAt(doc.GetCurrentPos(), L"path", p);
-        }
-        doc.LeaveElement();
-        ASSERT_TRUE(doc.SaveFile(strPath));
+        ASSERT_TRUE(testsupport::WritePathList(strPath, paths));
     }
 
     // Starts the worker the way the progress dialog does and waits for its end.
@@ -129,8 +100,12 @@ protected:
                 << CStringA(f.first.c_str()).GetString() << " differs";
     }
 
-    TempFolder m_root{L"worker"};
-    CString m_strApp, m_strData, m_strSource, m_strTarget;
+    testsupport::CBackupFolders m_folders{L"worker"};
+    const testsupport::CTempFolder& m_root = m_folders.root;
+    const CString& m_strApp = m_folders.strApp;
+    const CString& m_strData = m_folders.strData;
+    const CString& m_strSource = m_folders.strSource;
+    const CString& m_strTarget = m_folders.strTarget;
     std::vector<std::pair<std::wstring, std::string>> m_files;
     HANDLE m_hPause = nullptr;
     LinesSink m_sink;

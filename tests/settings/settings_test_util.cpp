@@ -6,21 +6,6 @@
 #include "XmlDocument.h"
 #include "res_settings.h"
 
-void Pump(DWORD ms)
-{
-    DWORD end = ::GetTickCount() + ms;
-    MSG msg;
-    do {
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (!CWnd::WalkPreTranslateTree(nullptr, &msg)) {
-                ::TranslateMessage(&msg);
-                ::DispatchMessageW(&msg);
-            }
-        }
-        ::Sleep(2);
-    } while ((int)(end - ::GetTickCount()) > 0);
-}
-
 BEGIN_MESSAGE_MAP(CTestMainWnd, CWnd)
     ON_WM_HOTKEY()
     ON_WM_ERASEBKGND()

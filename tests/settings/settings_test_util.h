@@ -6,6 +6,7 @@
 #include "LangTestFolder.h"
 #include "ProgramWide.h"
 #include "SettingsHost.h"
+#include "test_pump.h"
 
 #include <functional>
 #include <string>
@@ -13,19 +14,8 @@
 
 class CSetDialog;
 
-// Runs the thread's messages for about ms milliseconds.
-void Pump(DWORD ms);
-template <class F>
-bool PumpUntil(F cond, DWORD ms)
-{
-    DWORD end = ::GetTickCount() + ms;
-    while (!cond()) {
-        if ((int)(end - ::GetTickCount()) <= 0)
-            return false;
-        Pump(10);
-    }
-    return true;
-}
+using testsupport::Pump;
+using testsupport::PumpUntil;
 
 // A plain visible top-level window: the main window of the tests and the parent of pages.
 class CTestMainWnd : public CWnd {

@@ -10,6 +10,7 @@
 #include "SetDialog.h"
 #include "SettingsCommon.h"
 #include "XmlDocument.h"
+#include "backup_folders.h"
 #include "settings_test_util.h"
 
 #include <gtest/gtest.h>
@@ -223,13 +224,7 @@ TEST_F(PageTest, NextBackupFollowsTheTab)
     ASSERT_TRUE(langtest::MakeFolder(strSource));
     ASSERT_TRUE(langtest::MakeFolder(strTarget));
     ASSERT_TRUE(WriteBytes(strSource + L"\\a.txt", std::string(5000, 'a')));
-    CXmlDocument list;
-    list.AddElement(L"filepath");
-    list.EnterElement();
-    list.AddElement(L"path");
-    list.SetAttributeAt(list.GetCurrentPos(), L"path", strSource);
-    list.LeaveElement();
-    ASSERT_TRUE(list.SaveFile(JoinPath(GetDataFolder(), kFullPathFile)));
+    ASSERT_TRUE(testsupport::WritePathList(JoinPath(GetDataFolder(), kFullPathFile), {strSource}));
     CString strStored = strTarget + L"\\VEZORI\\" + strSource.Left(1) + strSource.Mid(2) + L"\\a.txt";
 
     HANDLE hPause = ::CreateEventW(nullptr, TRUE, TRUE, nullptr);

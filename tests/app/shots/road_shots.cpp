@@ -7,8 +7,7 @@
 
 #include "ProgressDlg.h"
 #include "QuickDialog.h"
-
-#include <gdiplus.h>
+#include "screen_shot.h"
 
 namespace {
 
@@ -22,23 +21,7 @@ bool Capture(RECT rc, const CString& strPath)
     ::InflateRect(&rc, 12, 12);
     RECT screen = {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
     ::IntersectRect(&rc, &rc, &screen);
-    int w = rc.right - rc.left, h = rc.bottom - rc.top;
-    HDC hScreen = ::GetDC(nullptr);
-    HDC mem = ::CreateCompatibleDC(hScreen);
-    HBITMAP bmp = ::CreateCompatibleBitmap(hScreen, w, h);
-    HGDIOBJ old = ::SelectObject(mem, bmp);
-    ::BitBlt(mem, 0, 0, w, h, hScreen, rc.left, rc.top, SRCCOPY);
-    ::SelectObject(mem, old);
-    bool bOk = false;
-    {
-        Gdiplus::Bitmap image(bmp, nullptr);
-        CLSID png = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
-        bOk = image.Save(strPath, &png, nullptr) == Gdiplus::Ok;
-    }
-    ::DeleteObject(bmp);
-    ::DeleteDC(mem);
-    ::ReleaseDC(nullptr, hScreen);
-    return bOk;
+    return testsupport::SaveScreenPng(rc, strPath);
 }
 
 // The program object the window classes expect, as in the tests.

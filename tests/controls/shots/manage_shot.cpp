@@ -2,25 +2,7 @@
 // from the computer folder, the first drive of the left tree opened.
 #include "afxole.h"
 #include "MangeDialog.h"
-
-namespace {
-
-class CShotWnd : public CWnd {
-protected:
-    BOOL OnEraseBkgnd(CDC* pDC)
-    {
-        CRect rc;
-        GetClientRect(&rc);
-        pDC->FillSolidRect(&rc, RGB(0x2C, 0x5A, 0x8C));
-        return TRUE;
-    }
-    DECLARE_MESSAGE_MAP()
-};
-BEGIN_MESSAGE_MAP(CShotWnd, CWnd)
-    ON_WM_ERASEBKGND()
-END_MESSAGE_MAP()
-
-} // namespace
+#include "screen_shot.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
@@ -28,7 +10,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     INITCOMMONCONTROLSEX icc = {sizeof(icc), 0xFF};
     ::InitCommonControlsEx(&icc);
     {
-        CShotWnd host;
+        testsupport::CShotBackdrop host;
         host.CreateEx(0, nullptr, L"KVR ZUL", WS_POPUP | WS_VISIBLE, CRect(20, 20, 20 + 582, 20 + 324), nullptr, 0);
         CMangeDialog page;
         page.CreatePage(&host, CRect(20, 20, 20 + 542, 20 + 284));

@@ -10,27 +10,16 @@
 #include "SettingsHost.h"
 #include "TimeSet.h"
 #include "XmlDocument.h"
-
-#include <gdiplus.h>
+#include "screen_shot.h"
+#include "test_pump.h"
 
 #include <string>
 
 namespace {
 
-class CShotWnd : public CWnd {
-protected:
-    BOOL OnEraseBkgnd(CDC* pDC)
-    {
-        CRect rc;
-        GetClientRect(&rc);
-        pDC->FillSolidRect(&rc, RGB(0x2C, 0x5A, 0x8C));
-        return TRUE;
-    }
-    DECLARE_MESSAGE_MAP()
-};
-BEGIN_MESSAGE_MAP(CShotWnd, CWnd)
-    ON_WM_ERASEBKGND()
-END_MESSAGE_MAP()
+using testsupport::CShotBackdrop;
+using testsupport::Pump;
+using testsupport::SaveScreenPng;
 
 class CShotHost : public ISettingsHost {
 public:
@@ -41,41 +30,6 @@ public:
     void UpdateBackupFolderHidden() override {}
     void ReportSettingsWriteFailure(const CString&) override {}
 };
-
-void PumpFor(DWORD ms)
-{
-    DWORD end = ::GetTickCount() + ms;
-    MSG msg;
-    while ((int)(end - ::GetTickCount()) > 0) {
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (!CWnd::WalkPreTranslateTree(nullptr, &msg)) {
-                ::TranslateMessage(&msg);
-                ::DispatchMessageW(&msg);
-            }
-        }
-        ::Sleep(10);
-    }
-}
-
-// Saves what the screen shows in the rectangle as a PNG.
-void Capture(const RECT& rc, const CString& strPath)
-{
-    int w = rc.right - rc.left, h = rc.bottom - rc.top;
-    HDC screen = ::GetDC(nullptr);
-    HDC mem = ::CreateCompatibleDC(screen);
-    HBITMAP bmp = ::CreateCompatibleBitmap(screen, w, h);
-    HGDIOBJ old = ::SelectObject(mem, bmp);
-    ::BitBlt(mem, 0, 0, w, h, screen, rc.left, rc.top, SRCCOPY);
-    ::SelectObject(mem, old);
-    {
-        Gdiplus::Bitmap image(bmp, nullptr);
-        CLSID png = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
-        image.Save(strPath, &png, nullptr);
-    }
-    ::DeleteObject(bmp);
-    ::DeleteDC(mem);
-    ::ReleaseDC(nullptr, screen);
-}
 
 // While a pop-up runs modally: after a moment, the shot, then the pop-up's own close command.
 CString g_strShotPath;
@@ -88,7 +42,7 @@ void CALLBACK PopupShotTimer(HWND, UINT, UINT_PTR nID, DWORD)
         return;
     ::KillTimer(nullptr, nID);
     HWND hPopup = ::GetActiveWindow();
-    Capture(g_rcShot, g_strShotPath);
+    SaveScreenPng(g_rcShot, g_strShotPath);
     if (hPopup)
         ::PostMessageW(hPopup, WM_COMMAND, MAKEWPARAM(g_nCloseId, BN_CLICKED), (LPARAM)::GetDlgItem(hPopup, g_nCloseId));
 }
@@ -128,7 +82,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR lpCmdLine, int)
     SaveDayTiming(L"Monday", 8, 30);
     SaveDayTiming(L"Friday", 18, 5);
 
-    CShotWnd main;
+    CShotBackdrop main;
     main.CreateEx(0, nullptr, L"KVR ZUL", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, CRect(100, 100, 680, 440), nullptr, 0);
     CShotHost host;
     host.m_pMain = &main;
@@ -157,7 +111,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR lpCmdLine, int)
                        : v == L"filetype"               ? CSetDialog::TAB_FILTER
                        : v == L"others"                 ? CSetDialog::TAB_OTHER
                                                         : CSetDialog::TAB_BACKUP);
-        PumpFor(strOut.empty() ? 200 : 1500);
+        Pump(strOut.empty() ? 200 : 1500);
         g_nTicks = 0;
         if (v == L"hotkey") {
             g_nCloseId = IDC_POPUP_CANCEL;
@@ -179,7 +133,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR lpCmdLine, int)
             CPasswordSetDlg dlg(&main);
             dlg.DoModal();
         } else if (!strOut.empty()) {
-            Capture(g_rcShot, g_strShotPath);
+            SaveScreenPng(g_rcShot, g_strShotPath);
         } else {
             MSG msg;
             while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
