@@ -12,6 +12,7 @@
 const wchar_t kEngineFolderName[] = L"~ZUL.work";
 
 CTempCopies::RandomFunc CTempCopies::s_pfnRandom = ::RtlGenRandom;
+CTempCopies::StepFunc CTempCopies::s_pfnStep = nullptr;
 
 namespace {
 
@@ -538,6 +539,8 @@ HANDLE CTempCopies::CreateBeside(const CString& strFolder, DWORD dwAccess, DWORD
         ReleaseSRWLockExclusive(&m_lock);
         if (!noted)
             return INVALID_HANDLE_VALUE;   // a file the record cannot name is not made
+        if (s_pfnStep)
+            s_pfnStep(kNoted);
         HANDLE h = CreateFileW(strTemp, dwAccess, 0, nullptr, CREATE_NEW, dwFlags, nullptr);
         if (h != INVALID_HANDLE_VALUE) {
             nSlot = at;
@@ -558,6 +561,8 @@ void CTempCopies::Gone(LONGLONG nSlot)
     if (nSlot < 0)
         return;
     const DWORD err = GetLastError();
+    if (s_pfnStep)
+        s_pfnStep(kGoing);
     const DWORD struck = kStruckTag;
     AcquireSRWLockExclusive(&m_lock);
     if (m_hRecord != INVALID_HANDLE_VALUE && WriteRecordAt(nSlot, &struck, sizeof struck) && --m_nLive == 0 &&

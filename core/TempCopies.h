@@ -91,6 +91,12 @@ public:
     // Random bytes: the system's in the program; tests may put a stand-in here.
     typedef BOOLEAN(WINAPI* RandomFunc)(PVOID pBuffer, ULONG nBytes);
     static RandomFunc s_pfnRandom;
+    // Called at the steps of a temporary beside a user's file: once its name is on the disk,
+    // before the file is made (kNoted), and once the file has been renamed or removed, before
+    // its name is struck (kGoing). None in the program; tests end a run there.
+    enum Step { kNoted = 1, kGoing = 2 };
+    typedef void(CALLBACK* StepFunc)(int nStep);
+    static StepFunc s_pfnStep;
 
 private:
     bool StartStoreRun();
