@@ -1758,6 +1758,18 @@ void CBackUpEngine::EndTempRecord()
     m_temps.EndRun();
 }
 
+bool CBackUpEngine::PlaceAgain(const CString& strTemp, const CString& strFinal, const CString& strSource,
+                               bool bRestoreSide)
+{
+    // A store's temporary lies apart from its final folder, which may have gone meanwhile:
+    // it is made again. (A restore's lies in that folder.)
+    if (bRestoreSide || GetLastError() != ERROR_PATH_NOT_FOUND)
+        return false;
+    Lane().strMadeFolder.Empty();
+    MakeTargetFolders(strFinal, strSource);
+    return MoveIntoPlace(strTemp, strFinal);
+}
+
 void CBackUpEngine::RemoveTemp(const CString& strTemp, LONGLONG nSlot)
 {
     if (RemoveFile(strTemp))
@@ -1905,7 +1917,8 @@ BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& str
         RemoveTemp(temp, slot);
         return FALSE;
     }
-    if (!SettleIntoPlace(strSource, temp, strFinal, bEntry ? &lane.sourceEntry : nullptr, hTemp)) {
+    if (!SettleIntoPlace(strSource, temp, strFinal, bEntry ? &lane.sourceEntry : nullptr, hTemp) &&
+        !PlaceAgain(temp, strFinal, strSource, bRestoreSide)) {
         AddFailLine(strFinal, GetLastError());
         RemoveTemp(temp, slot);
         return FALSE;
@@ -2136,7 +2149,7 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
         RemoveTemp(temp, slot);
         return FALSE;
     }
-    if (!SettleIntoPlace(strSource, temp, strFinal, &entry, hTemp)) {
+    if (!SettleIntoPlace(strSource, temp, strFinal, &entry, hTemp) && !PlaceAgain(temp, strFinal, strSource, bRestoreSide)) {
         AddFailLine(strFinal, GetLastError());
         RemoveTemp(temp, slot);
         return FALSE;

@@ -317,6 +317,9 @@ private:
     std::atomic<bool> m_bLaneOutOfMemory{false};
     // Removes a temporary copy of the run and, once it is gone, its name from the record.
     void RemoveTemp(const CString& strTemp, LONGLONG nSlot);
+    // After a failed move into place: the store's final folder made again and the move tried
+    // once more, where the folder had gone. False with the error otherwise.
+    bool PlaceAgain(const CString& strTemp, const CString& strFinal, const CString& strSource, bool bRestoreSide);
     // Of two entries of one folder whose names differ only in letter case, the first takes the
     // name (true); the second is a fail line and false.
     bool TakeName(std::set<CString>& taken, const CString& strPath, const CString& strName);
