@@ -268,7 +268,8 @@ TEST(EngineTempsTest, UsersFilesNamedLikeTheEnginesSurviveEveryRun)
         own.Format(L"~zu%lx_%x.tmp", GetCurrentProcessId(), k);
         fresh.Format(L"~zu20_%x.tmp", k);
         names.push_back(own);
-        names.push_back(fresh);
+        if (fresh != own)   // (this process may be the one of id 0x20)
+            names.push_back(fresh);
     }
     for (const wchar_t* name : {L"0", L"1", L"2", L"3", L"run.lock", L"0.name", L"~zu0123456789abcdef0123456789abcdef.tmp"})
         names.push_back(name);
@@ -277,7 +278,7 @@ TEST(EngineTempsTest, UsersFilesNamedLikeTheEnginesSurviveEveryRun)
     for (const CString& name : names)
         WriteFileBytes(src + L"\\" + name, "user's " + std::string(CStringA(name).GetString()));
     auto expectAll = [&](const CString& folder) {
-        EXPECT_EQ(ListTree(folder), names);
+        EXPECT_EQ(Show(ListTree(folder)), Show(names));
         for (const CString& name : names)
             EXPECT_EQ(ReadFileBytes(folder + L"\\" + name), "user's " + std::string(CStringA(name).GetString()))
                 << CStringA(name).GetString();
@@ -287,12 +288,13 @@ TEST(EngineTempsTest, UsersFilesNamedLikeTheEnginesSurviveEveryRun)
     CBackUpEngine engine;
     CCapturedFailList fails;
     RunBackUp(engine, root, {src}, RunOptions{}, &fails);
-    RunBackUp(engine, root, {src}, RunOptions{}, &fails);
     expectAll(stored);
     RemoveTree(src);
     RunRestore(engine, root, {stored}, RunOptions{}, &fails);
     expectAll(src);
-    // Restored again beside the files, backed up again.
+    expectAll(stored);
+    // Backed up again, restored again beside the files, and once more.
+    RunBackUp(engine, root, {src}, RunOptions{}, &fails);
     RunRestore(engine, root, {stored}, RunOptions{}, &fails);
     RunBackUp(engine, root, {src}, RunOptions{}, &fails);
     RunRestore(engine, root, {stored}, RunOptions{}, &fails);
