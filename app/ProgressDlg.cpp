@@ -560,6 +560,7 @@ BOOL CPropressDlg::StartOperation()
         // The worker cannot ask the string table: the text of a run that runs out of memory
         // goes with the engine.
         m_engine.m_strMemoryFailText = GetLanguageTextOr(L"SelectionTooLarge", kSelectionTooLargeText);
+        m_engine.m_strSameNameText = GetLanguageTextOr(L"SameNameInOtherCase", kSameNameInOtherCaseText);
         m_hThread = (HANDLE)_beginthreadex(nullptr, 0, BackUpWorker, &m_engine, 0, nullptr);
         if (!m_hThread) {
             m_engine.m_bCancel = 1;

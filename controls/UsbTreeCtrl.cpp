@@ -4,6 +4,7 @@
 #include "LanguageText.h"
 #include "SelectionFiles.h"
 #include "ShellIo.h"
+#include "TempCopies.h"
 
 #include <vector>
 
@@ -12,6 +13,16 @@ namespace {
 const wchar_t kStoreFolder[] = L"VEZORI";
 
 bool PathExists(const CString& strPath) { return ::GetFileAttributesW(strPath) != INVALID_FILE_ATTRIBUTES; }
+
+// The copy engine's own folder in the store holds nothing of the user's: never shown.
+bool IsEngineFolder(const CString& strParent, const CString& strName, const CString& strRootPath)
+{
+    CString parent(strParent);
+    if (!parent.IsEmpty() && parent[parent.GetLength() - 1] != L'\\')
+        parent += L"\\";
+    return strName.CompareNoCase(kEngineFolderName) == 0 &&
+           parent.CompareNoCase(strRootPath + kStoreFolder + L"\\") == 0;
+}
 
 } // namespace
 
@@ -150,10 +161,13 @@ void CUsbTreeCtrl::FillFolder(HTREEITEM hItem, CString strPath)
     if (hItem == GetDriveRootItem())
         return;   // the drive root shows the store folder only
     int nChild = ListedChildImage(GetCheck(hItem));
-    ListEntries(hItem, WithBackslash(strPath),
-                [nChild](const WIN32_FIND_DATAW& fd, const CString&, DWORD_PTR&, int& nCheck) {
+    const CString strFolder = WithBackslash(strPath);
+    const CString strRoot = m_strRootPath;
+    ListEntries(hItem, strFolder,
+                [nChild, &strFolder, &strRoot](const WIN32_FIND_DATAW& fd, const CString&, DWORD_PTR&, int& nCheck) {
                     nCheck = nChild;
-                    return (fd.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) == 0;
+                    return (fd.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) == 0 &&
+                           !IsEngineFolder(strFolder, fd.cFileName, strRoot);
                 });
 }
 
@@ -301,6 +315,8 @@ int CUsbTreeCtrl::AddSelPath(const CString& strPath)
     CString strName = LastName(strPath);
     if (strParent.CompareNoCase(m_strRootPath) == 0 && strName.CompareNoCase(kStoreFolder) != 0)
         return 0;   // only the store is shown in the drive root
+    if (IsEngineFolder(strParent, strName, m_strRootPath))
+        return 0;
     BOOL bUnlisted = FALSE;
     if (FindItemByPath(strPath, bUnlisted))
         return 0;

@@ -9,10 +9,11 @@
 #include <new>
 #include <vector>
 
+#include "DataFiles.h"
+#include "LegacyTempRecords.h"
 #include "LongPath.h"
 #include "SharedFunctions.h"
 #include "StoreTimes.h"
-#include "TempCopyRecord.h"
 #include "WriteQueue.h"
 
 ZulCopyFileFunc CBackUpEngine::s_pfnCopyFile = ::CopyFileExW;
@@ -23,6 +24,8 @@ ZulFindNextFunc CBackUpEngine::s_pfnFindNextFile = ::FindNextFileW;
 int CBackUpEngine::s_nCopyLanes = 0;
 const wchar_t kSelectionTooLargeText[] =
     L"The selection is too large for the memory of this computer; the run was stopped and nothing more was copied.";
+const wchar_t kSameNameInOtherCaseText[] =
+    L"A file of the same name in another letter case is stored; this one was not copied.";
 
 // The progress timer reads the byte counters while the worker writes them; on a 32-bit
 // machine they must not be split into two 32-bit halves.
@@ -69,14 +72,15 @@ private:
     int m_nExceptions;
 };
 
-// Removes a temporary copy whose name is in the long-path form already (as
-// CTempCopyRecord::NewTempName makes it), without a call that allocates; a copy moved into place meanwhile is not there any more.
-void DropTempCopy(const CString& strTemp)
+// Removes a temporary copy whose name is in the long-path form already (as CTempCopies makes
+// it), without a call that allocates; a copy moved into place meanwhile is not there any more.
+// True when it is gone.
+bool DropTempCopy(const CString& strTemp)
 {
     if (strTemp.IsEmpty())
-        return;
+        return false;
     SetFileAttributesW(strTemp, FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(strTemp);
+    return DeleteFileW(strTemp) || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
 bool IsDots(const wchar_t* name)
@@ -87,11 +91,6 @@ bool IsDots(const wchar_t* name)
 bool EndsWithBackslash(const CString& s)
 {
     return !s.IsEmpty() && s[s.GetLength() - 1] == L'\\';
-}
-
-CString JoinPath(const CString& strFolder, const wchar_t* name)
-{
-    return EndsWithBackslash(strFolder) ? strFolder + name : strFolder + L"\\" + name;
 }
 
 // "C:\dir\f" gives "C\dir\f": the path as it is mirrored below the store folder.
@@ -206,11 +205,6 @@ bool IsInStore(const CString& strPath, const CString& strStore)
     if (path.GetLength() < n || path.Left(n).CompareNoCase(strStore) != 0)
         return false;
     return path.GetLength() == n || path[n] == L'\\';
-}
-
-bool IsExistsError(DWORD err)
-{
-    return err == ERROR_FILE_EXISTS || err == ERROR_ALREADY_EXISTS;
 }
 
 // Gives the target the times and attributes of the source.
@@ -456,7 +450,8 @@ DWORD CALLBACK BackUpCopyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER,
     return pEngine->m_bCancel ? PROGRESS_CANCEL : PROGRESS_CONTINUE;
 }
 
-CBackUpEngine::CBackUpEngine() : m_strMemoryFailText(kSelectionTooLargeText)
+CBackUpEngine::CBackUpEngine()
+    : m_strMemoryFailText(kSelectionTooLargeText), m_strSameNameText(kSameNameInOtherCaseText)
 {
     InitializeCriticalSection(&m_csCurrentFile);
     InitializeCriticalSection(&m_csStreamCopy);
@@ -524,6 +519,7 @@ void CBackUpEngine::Reset()
     m_lane.Clear();
     m_nCurrentLane = 0;
     m_nNoStreamInfoDrives = 0;
+    m_bLaneOutOfMemory = false;
     wchar_t sysDir[MAX_PATH + 1] = {};
     UINT n = GetSystemDirectoryW(sysDir, MAX_PATH);
     m_strSystemDrive = CString(sysDir, n >= 2 && n <= MAX_PATH ? 2 : 0);
@@ -637,6 +633,20 @@ void CBackUpEngine::AddFailLine(const CString& strPath, DWORD dwError)
 {
     // The path as the user knows it, whichever form the call was made with.
     const CString line = DisplayPath(strPath) + L";" + FormatSystemError(dwError);
+    CCopyLane& lane = Lane();
+    if (lane.pFails)
+        lane.pFails->push_back(line);
+    else if (m_pFailList)
+        m_pFailList->InsertStringAndSelect(line);
+}
+
+void CBackUpEngine::AddCancelLine(const CString& strPath)
+{
+    if (!m_bLaneOutOfMemory) {
+        AddFailLine(strPath, ERROR_CANCELLED);
+        return;
+    }
+    const CString line = DisplayPath(strPath) + L";" + m_strMemoryFailText;
     CCopyLane& lane = Lane();
     if (lane.pFails)
         lane.pFails->push_back(line);
@@ -1002,6 +1012,8 @@ void CBackUpEngine::WalkBackUpFolder(const CString& walked, const CString& strSt
             sourceNames.insert(UpperName(e.strName));
         }
     }
+    // Names the store holds once: of two that differ only in letter case, the first is taken.
+    std::set<CString> taken;
     for (const WalkEntry& e : entries) {
         if (m_bCancel) {
             m_bDone = 1;
@@ -1018,10 +1030,14 @@ void CBackUpEngine::WalkBackUpFolder(const CString& walked, const CString& strSt
                 continue;
             if (IsInStore(child, strStore))
                 continue;
+            if (!TakeName(taken, child, name))
+                continue;
             WalkBackUpFolder(child, strStoreFolder, strStore);
             continue;
         }
         if (!PassesFilter(name))
+            continue;
+        if (!TakeName(taken, child, name))
             continue;
         if (m_bChangedOnly &&
             IsStoredCopyCurrent(child, e.ftLastWrite, storedFolder + name, &storedTimes, &sourceNames))
@@ -1087,6 +1103,7 @@ void CBackUpEngine::WalkStoreFolder(const CString& strPath)
     if (!ListFolder(ExtendedPath(strPath.GetLength() <= 2 ? strPath + L"\\" : strPath), entries, err))
         ReportUnlistedFolder(strPath, err);
     const bool bStoreRoot = IsStoreFolderPath(strPath);
+    std::set<CString> taken;
     for (const WalkEntry& e : entries) {
         if (m_bCancel) {
             m_bDone = 1;
@@ -1100,14 +1117,21 @@ void CBackUpEngine::WalkStoreFolder(const CString& strPath)
                 continue;
             if (strPath.GetLength() < 4 && name.CompareNoCase(kStoreName) == 0)
                 continue;
+            // The engine's own folder holds no stored file.
+            if (bStoreRoot && name.CompareNoCase(kEngineFolderName) == 0)
+                continue;
             if (!IsWalkedFolder(e))
+                continue;
+            if (!TakeName(taken, child, name))
                 continue;
             WalkStoreFolder(child);
             continue;
         }
-        // The records of temporary copies lie beside the drive-letter folders, where no
+        // Old records of temporary copies lie beside the drive-letter folders, where no
         // stored file does.
-        if (bStoreRoot && CTempCopyRecord::IsRecordName(name))
+        if (bStoreRoot && IsLegacyRecordName(name))
+            continue;
+        if (!TakeName(taken, child, name))
             continue;
         if (m_bChangedOnly && IsRestoreTargetCurrent(child, e.ftLastWrite))
             continue;
@@ -1122,8 +1146,9 @@ void CBackUpEngine::ListStoreDrives(const CString& strStoreFolder)
     if (hFind == INVALID_HANDLE_VALUE)
         return;
     do {
+        // (The engine's own folder has a longer name.)
         if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsDots(fd.cFileName) &&
-            fd.cFileName[0] && !fd.cFileName[1])
+            fd.cFileName[0] && !fd.cFileName[1] && _wcsicmp(fd.cFileName, kEngineFolderName) != 0)
             m_arrDriveRoots.Add(CString(fd.cFileName) + L":\\");
     } while (FindNextFileW(hFind, &fd));
     FindClose(hFind);
@@ -1197,6 +1222,9 @@ bool CBackUpEngine::TakeSourceSize(const CString& strSource, DWORD* pMarker)
 void CBackUpEngine::BackUpFileList(const CString& strStoreFolder)
 {
     m_lane.bPauseChecked = false;
+    // (Done already when the run collected: a list handed over by itself needs it too.)
+    ClearEndedRunsOnce();
+    SetTempStore(strStoreFolder);
     const int lanes = m_bCompress ? 1 : CopyLanesFor(m_arrFiles.GetSize());
     if (lanes > 1) {
         BackUpInLanes(strStoreFolder, lanes);
@@ -1384,6 +1412,7 @@ void CBackUpEngine::BackUpInLanes(const CString& strStoreFolder, int nLanes)
                     copyFiles(*pLane, nullptr);
                 } catch (const std::bad_alloc&) {
                     bLaneOutOfMemory = true;
+                    m_bLaneOutOfMemory = true;
                     m_bCancel = 1;   // no lane starts a further file
                 }
                 pLane->Clear();
@@ -1398,6 +1427,7 @@ void CBackUpEngine::BackUpInLanes(const CString& strStoreFolder, int nLanes)
         copyFiles(m_lane, [&] { passOn(false); });
     } catch (const std::bad_alloc&) {
         bOutOfMemory = true;
+        m_bLaneOutOfMemory = true;
         m_bCancel = 1;
         m_lane.pFails = nullptr;
     }
@@ -1413,6 +1443,7 @@ void CBackUpEngine::BackUpInLanes(const CString& strStoreFolder, int nLanes)
 
 void CBackUpEngine::RestoreFileList()
 {
+    ClearEndedRunsOnce();
     for (INT_PTR i = 0; i < m_arrFiles.GetSize(); ++i) {
         WaitWhilePaused();
         if (m_bCancel)
@@ -1667,8 +1698,6 @@ void CBackUpEngine::EnterTargetFolder(const CString& strFolder)
     lane.strEnteredFolder = key;
     lane.mapEnteredNames.clear();
     lane.bEnteredListed = false;
-    // The copy that follows makes its temporary file here: the run's record is open first.
-    OpenTempRecord();
     // A restore needs no names; a folder this run has just made has none.
     if (m_bRestore || key == lane.strNewFolder)
         return;
@@ -1686,42 +1715,74 @@ void CBackUpEngine::EnterTargetFolder(const CString& strFolder)
     FindClose(hFind);
 }
 
-void CBackUpEngine::OpenTempRecord()
+CString CBackUpEngine::TempRecordFolder() const
 {
-    if (m_bTempRecordOpened.load(std::memory_order_acquire))
+    if (!m_strTempRecordFolder.IsEmpty())
+        return m_strTempRecordFolder;
+    if (!g_strAppDir.IsEmpty())
+        return GetDataFolder();
+    wchar_t tmp[MAX_PATH + 1] = {};
+    const DWORD n = GetTempPathW(MAX_PATH, tmp);
+    return n > 0 && n <= MAX_PATH ? CString(tmp) + L"ZulEngine" : CString();
+}
+
+void CBackUpEngine::SetTempStore(const CString& strStoreFolder)
+{
+    if (m_bTempStoreSet || strStoreFolder.IsEmpty())
         return;
-    // The copy lanes of a backup come here together: one opens the record (the store folder
-    // is there once a copy has made its folders), the others wait until it is open, so that
-    // no lane makes a temporary file the record does not name.
-    CExclusiveHold hold(m_srwTempRecord);
-    if (!m_bTempRecordOpened.load(std::memory_order_relaxed)) {
-        // One record for each process: its id and creation time tell a later run whether it
-        // has ended. A record a former run of this process kept is taken up.
-        if (!m_strTargetRoot.IsEmpty()) {
-            ClearEndedRunsOnce();
-            m_bTempRecordOwner = CTempCopyRecord::OfProcess().Open(m_strTargetRoot + L"\\" + kStoreName);
-        }
-        m_bTempRecordOpened.store(true, std::memory_order_release);
-    }
+    m_temps.SetStoreFolder(strStoreFolder);
+    m_bTempStoreSet = true;
 }
 
 void CBackUpEngine::ClearEndedRunsOnce()
 {
-    // Before anything is collected: a store walk must not meet what an ended run left.
-    if (m_bEndedRunsCleared || m_strTargetRoot.IsEmpty())
+    // Before anything is collected: a store walk must not meet what an ended run left, and a
+    // copy an ended run left waiting for its name has that name before it is collected.
+    if (m_bEndedRunsCleared)
         return;
     m_bEndedRunsCleared = true;
-    CTempCopyRecord::ClearEndedRuns(m_strTargetRoot + L"\\" + kStoreName);
+    if (!m_strTargetRoot.IsEmpty())
+        SetTempStore(m_strTargetRoot + L"\\" + kStoreName);
+    m_temps.SetRecordFolder(TempRecordFolder());
+    m_temps.ClearEndedRuns();
 }
 
 void CBackUpEngine::EndTempRecord()
 {
-    m_bTempRecordOpened = false;
     m_bEndedRunsCleared = false;
-    if (!m_bTempRecordOwner)
-        return;
-    m_bTempRecordOwner = false;
-    CTempCopyRecord::OfProcess().Close();
+    m_bTempStoreSet = false;
+    m_temps.EndRun();
+}
+
+bool CBackUpEngine::PlaceAgain(const CString& strTemp, const CString& strFinal, const CString& strSource,
+                               bool bRestoreSide)
+{
+    // A store's temporary lies apart from its final folder, which may have gone meanwhile:
+    // it is made again. (A restore's lies in that folder.)
+    if (bRestoreSide || GetLastError() != ERROR_PATH_NOT_FOUND)
+        return false;
+    Lane().strMadeFolder.Empty();
+    MakeTargetFolders(strFinal, strSource);
+    return MoveIntoPlace(strTemp, strFinal);
+}
+
+void CBackUpEngine::RemoveTemp(const CString& strTemp, LONGLONG nSlot)
+{
+    if (RemoveFile(strTemp))
+        m_temps.Gone(nSlot);
+}
+
+bool CBackUpEngine::TakeName(std::set<CString>& taken, const CString& strPath, const CString& strName)
+{
+    if (taken.insert(UpperName(strName)).second)
+        return true;
+    const CString line = DisplayPath(strPath) + L";" + m_strSameNameText;
+    CCopyLane& lane = Lane();
+    if (lane.pFails)
+        lane.pFails->push_back(line);
+    else if (m_pFailList)
+        m_pFailList->InsertStringAndSelect(line);
+    return false;
 }
 
 bool CBackUpEngine::MayExist(const CString& strPath)
@@ -1753,7 +1814,7 @@ bool CBackUpEngine::MayHoldOtherCase(const CString& strFinal)
 
 void CBackUpEngine::TakeFinalCase(const CString& strFinal)
 {
-    if (!MayHoldOtherCase(strFinal))
+    if (m_bRestore || !MayHoldOtherCase(strFinal))
         return;
     const CString finalPath = ExtendedPath(strFinal);
     WIN32_FIND_DATAW fd;
@@ -1766,59 +1827,44 @@ void CBackUpEngine::TakeFinalCase(const CString& strFinal)
     if (name == fd.cFileName || name.CompareNoCase(fd.cFileName) != 0)
         return;
     // The replaced file's name stayed on. While any case of the name is taken, no rename can
-    // give it another, so the new copy goes aside for a moment, under a temporary name the
-    // record notes with the final name it waits for (a later run puts it there when this one
-    // ends before it does), and then to its name.
-    const CString folder = finalPath.Left(slash);
-    const CString held = folder + L"\\" + fd.cFileName;
-    CTempCopyRecord& record = CTempCopyRecord::OfProcess();
-    CString aside;
-    if (!record.NewTempName(folder, aside, finalPath))
-        return;
-    if (!MoveFileExW(held, aside, MOVEFILE_WRITE_THROUGH)) {
-        record.Strike(aside);
-        return;
-    }
-    if (!MoveFileExW(aside, finalPath, MOVEFILE_WRITE_THROUGH))
-        MoveFileExW(aside, held, MOVEFILE_WRITE_THROUGH);   // back under the name it had
+    // give it another: the stored copy goes aside for a moment and comes back under its name.
+    m_temps.TakeCase(finalPath.Left(slash) + L"\\" + fd.cFileName, finalPath);
 }
 
 HANDLE CBackUpEngine::CreateTempIn(const CString& strFolder, const CString& strFinal,
                                    const CString& strSource, DWORD dwAccess, DWORD dwFlags,
-                                   CString& strTemp)
+                                   bool bRestoreSide, CString& strTemp, LONGLONG& nSlot)
 {
-    // "Fail if it exists": nobody else's file is ever taken over.
-    CTempCopyRecord& record = CTempCopyRecord::OfProcess();
-    bool bRemade = false;
-    for (int tries = 0;; ++tries) {
-        if (!record.NewTempName(strFolder, strTemp))
-            return INVALID_HANDLE_VALUE;   // a copy the record cannot name is not made
-        HANDLE h = CreateFileW(strTemp, dwAccess, 0, nullptr, CREATE_NEW, dwFlags, nullptr);
-        if (h != INVALID_HANDLE_VALUE)
+    nSlot = -1;
+    if (!bRestoreSide) {
+        // In the run's own folder of the store of the final name.
+        if (!m_bTempStoreSet) {
+            CString upper(strFinal);
+            upper.MakeUpper();
+            const int at = upper.Find(L"\\VEZORI\\");
+            if (at > 0)
+                SetTempStore(strFinal.Left(at + 7));
+        }
+        return m_temps.CreateInStore(dwAccess, dwFlags, strTemp);
+    }
+    for (bool bRemade = false;;) {
+        HANDLE h = m_temps.CreateBeside(strFolder, dwAccess, dwFlags, strTemp, nSlot);
+        if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_PATH_NOT_FOUND || bRemade)
             return h;
-        DWORD err = GetLastError();
-        // Not made by this run (a file of that name may be someone else's): not in the record.
-        record.Strike(strTemp);
-        if (err == ERROR_PATH_NOT_FOUND && !bRemade) {
-            // The folder has gone since this run made sure of it: make it again.
-            bRemade = true;
-            Lane().strMadeFolder.Empty();
-            MakeTargetFolders(strFinal, strSource);
-            continue;
-        }
-        if (!IsExistsError(err) || tries >= 100) {
-            SetLastError(err);
-            return INVALID_HANDLE_VALUE;
-        }
+        // The folder has gone since this run made sure of it: make it again.
+        bRemade = true;
+        Lane().strMadeFolder.Empty();
+        MakeTargetFolders(strFinal, strSource);
     }
 }
 
 BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& strFinal,
                                     bool bCompressed, bool bRestoreSide)
 {
-    // The new copy is written beside the final name and only moved over it once complete,
-    // with its times and attributes: a failed or cancelled copy never costs the file that was
-    // there before, and the final name never holds a half-written file.
+    // The new copy is written to a temporary file (see CTempCopies) and only moved over the
+    // final name once complete, with its times and attributes: a failed or cancelled copy
+    // never costs the file that was there before, and the final name never holds a
+    // half-written file.
     // The entry read for this file by the list loop, taken once.
     CCopyLane& lane = Lane();
     const bool bEntry = lane.bSourceEntry;
@@ -1829,13 +1875,14 @@ BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& str
         return FALSE;
     }
     CString folder = strFinal.Left(slash);
-    // Copies that an interrupted run left in this folder go first.
     EnterTargetFolder(folder);
     if (!bCompressed)
         return CopyPlainFile(strSource, strFinal, folder, bRestoreSide, bEntry);
 
     CString temp;
-    HANDLE hTemp = CreateTempIn(folder, strFinal, strSource, GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL, temp);
+    LONGLONG slot = -1;
+    HANDLE hTemp = CreateTempIn(folder, strFinal, strSource, GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL, bRestoreSide,
+                                temp, slot);
     if (hTemp == INVALID_HANDLE_VALUE) {
         AddFailLine(strFinal, GetLastError());
         return FALSE;
@@ -1851,25 +1898,30 @@ BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& str
         m_hTargetFile = INVALID_HANDLE_VALUE;
         if (hTemp != INVALID_HANDLE_VALUE)
             CloseHandle(hTemp);
-        DropTempCopy(temp);
+        if (DropTempCopy(temp))
+            m_temps.Gone(slot);
     });
 
     BOOL ok = bRestoreSide ? RestoreCompressedFile(strSource, temp, strFinal)
                            : BackUpCompressedFile(strSource, temp, strFinal);
+    if (ok && m_bCancel) {
+        // Complete, but the run stops: it goes like any copy that did not complete.
+        AddCancelLine(strSource);
+        ok = FALSE;
+    }
     if (!ok) {
-        RemoveFile(temp);
+        RemoveTemp(temp, slot);
         return FALSE;
     }
-    m_nDoneFiles++;
-    if (m_bCancel) {
-        RemoveFile(temp);
-        return FALSE;
-    }
-    if (!SettleIntoPlace(strSource, temp, strFinal, bEntry ? &lane.sourceEntry : nullptr, hTemp)) {
+    if (!SettleIntoPlace(strSource, temp, strFinal, bEntry ? &lane.sourceEntry : nullptr, hTemp) &&
+        !PlaceAgain(temp, strFinal, strSource, bRestoreSide)) {
         AddFailLine(strFinal, GetLastError());
-        RemoveFile(temp);
+        RemoveTemp(temp, slot);
         return FALSE;
     }
+    m_temps.Gone(slot);
+    // Done once it has its final name.
+    m_nDoneFiles++;
     TakeFinalCase(strFinal);
     if (!PrepareTarget(strFinal, strSource)) {
         // The new copy is in place; only the other form could not be removed.
@@ -1922,8 +1974,9 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
     }
 
     CString temp;
+    LONGLONG slot = -1;
     HANDLE hTemp = CreateTempIn(strFolder, strFinal, strSource, GENERIC_WRITE | DELETE,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, temp);
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, bRestoreSide, temp, slot);
     if (hTemp == INVALID_HANDLE_VALUE) {
         // A restore that cannot write names the place it writes to.
         AddFailLine(bRestoreSide ? strFinal : strSource, GetLastError());
@@ -1936,7 +1989,8 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
             CloseHandle(hSource);
         if (hTemp != INVALID_HANDLE_VALUE)
             CloseHandle(hTemp);
-        DropTempCopy(temp);
+        if (DropTempCopy(temp))
+            m_temps.Gone(slot);
     });
 
     BOOL ok = TRUE;
@@ -2079,20 +2133,26 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
         // A cancelled copy is reported like any copy that did not complete.
         AddFailLine(bRestoreSide && bWriteSide ? strFinal : strSource, err);
     }
-    if (ok)
-        m_nDoneFiles++;
-    if (!ok || m_bCancel) {
+    if (ok && m_bCancel) {
+        // Complete, but the run stops: thrown away, and reported the same way.
+        AddCancelLine(strSource);
+        ok = FALSE;
+    }
+    if (!ok) {
         if (hTemp != INVALID_HANDLE_VALUE)
             CloseHandle(hTemp);
         hTemp = INVALID_HANDLE_VALUE;
-        RemoveFile(temp);
+        RemoveTemp(temp, slot);
         return FALSE;
     }
-    if (!SettleIntoPlace(strSource, temp, strFinal, &entry, hTemp)) {
+    if (!SettleIntoPlace(strSource, temp, strFinal, &entry, hTemp) && !PlaceAgain(temp, strFinal, strSource, bRestoreSide)) {
         AddFailLine(strFinal, GetLastError());
-        RemoveFile(temp);
+        RemoveTemp(temp, slot);
         return FALSE;
     }
+    m_temps.Gone(slot);
+    // Done once it has its final name.
+    m_nDoneFiles++;
     TakeFinalCase(strFinal);
     if (!PrepareTarget(strFinal, strSource)) {
         // The new copy is in place; only the other form could not be removed.

@@ -19,6 +19,7 @@
 
 #include "afx.h"
 #include "FailSink.h"
+#include "TempCopies.h"
 
 // A file copy with the system's CopyFileExW contract. The engine copies plain files itself
 // (see CopyPlainFile); this one is used for sources with more than one data stream, which
@@ -42,6 +43,9 @@ DWORD CALLBACK BackUpCopyProgress(LARGE_INTEGER TotalFileSize, LARGE_INTEGER Tot
 // The built-in English text of the fail line of a run that ran out of memory (language key
 // "SelectionTooLarge").
 extern const wchar_t kSelectionTooLargeText[];
+// The built-in English text of the fail line of a file whose name another file of its folder
+// has in another letter case (language key "SameNameInOtherCase").
+extern const wchar_t kSameNameInOtherCaseText[];
 
 class CBackUpEngine {
 public:
@@ -119,6 +123,18 @@ public:
     // The text of that fail line: kSelectionTooLargeText until the progress dialog gives the
     // one of its string table (the worker cannot ask the tables). Reset keeps it.
     CString m_strMemoryFailText;
+    // The text of the fail line of the second of two files of one folder whose names differ
+    // only in letter case (the store, and a restore's place, compare names as Windows does: the
+    // first is copied, the second not): kSameNameInOtherCaseText until the progress dialog
+    // gives the one of its string table. Reset keeps it.
+    CString m_strSameNameText;
+    // The folder of the record of a restore's temporary copies beside the user's files: the
+    // per-user data folder; the worker sets it. Empty: GetDataFolder, or where there is none,
+    // a folder of the system's temporary folder. Reset keeps it.
+    CString m_strTempRecordFolder;
+    // Fail line of a finished copy that is thrown away because the run stops: the text of
+    // ERROR_CANCELLED, or m_strMemoryFailText when another copy lane ran out of memory.
+    void AddCancelLine(const CString& strPath);
     // Waits while paused; returns at once when there is no pause event.
     void WaitWhilePaused();
     // The same before each file of a backup, asking the event no more often than every
@@ -186,9 +202,8 @@ public:
     static ZulFindFirstFunc s_pfnFindFirstFile;
     static ZulFindNextFunc s_pfnFindNextFile;
 
-    // The record of the temporary copies of a run (see EnterTargetFolder): the list loops end
-    // it when the run's copying is over. It is removed once none of this run's temporary
-    // copies is left, else kept for a later run to clear them.
+    // The end of a run's temporary copies (see CTempCopies): the list loops end them when the
+    // run's copying is over; what could not be removed stays for a later run to clear.
     void EndTempRecord();
 
 private:
@@ -273,8 +288,10 @@ private:
     // Creates a new, empty temporary file in the folder (never someone else's), with the given
     // access; makes the folder chain again when it has gone since. INVALID_HANDLE_VALUE with
     // the error when it cannot.
+    // bRestoreSide: beside the user's file (its slot in the record in nSlot); else in the
+    // run's folder of the store.
     HANDLE CreateTempIn(const CString& strFolder, const CString& strFinal, const CString& strSource,
-                        DWORD dwAccess, DWORD dwFlags, CString& strTemp);
+                        DWORD dwAccess, DWORD dwFlags, bool bRestoreSide, CString& strTemp, LONGLONG& nSlot);
     // Source drives (bit 0 for A, bit 26 for anything else) that cannot list a file's streams.
     std::atomic<DWORD> m_nNoStreamInfoDrives{0};
     // Copies strSource into a temporary file beside strFinal and moves it over strFinal.
@@ -283,28 +300,35 @@ private:
     void FileStarted(const CString& strSource);
     // Entering a target folder: a backup lists it once, noting the names present, so that the
     // test for the other form of each stored file needs no call into the system (a folder this
-    // run has just created is empty and is not listed). The run's record of temporary copies is
-    // open before the first copy is made (OpenTempRecord).
+    // run has just created is empty and is not listed).
     void EnterTargetFolder(const CString& strFolder);
-    // The record of the temporary copies of this process (see CTempCopyRecord): it names every
-    // temporary copy the process makes while a run has it open, noted before the copy is made.
-    // The first entry of a run into a target folder opens it; copy lanes entering at once wait
-    // for it. A run clears, before it collects, exactly what the records of ended runs name and
-    // is still there; a user's file of such a name anywhere else is the user's.
-    void OpenTempRecord();
-    // Clears what the records of ended runs in the store of the target root name
-    // (CTempCopyRecord::ClearEndedRuns), once a run, before the run collects.
+    // Clears what ended runs left in the store of the target root and in the record folder
+    // (CTempCopies::ClearEndedRuns), once a run, before the run collects.
     void ClearEndedRunsOnce();
     bool m_bEndedRunsCleared = false;
-    // Tried this run: set once the record is open (or cannot be), under m_srwTempRecord.
-    std::atomic<bool> m_bTempRecordOpened{false};
-    SRWLOCK m_srwTempRecord = SRWLOCK_INIT;
-    bool m_bTempRecordOwner = false;    // this engine opened the process's record
+    // Where every temporary copy of the run is made, and how it goes.
+    CTempCopies m_temps;
+    // The store folder of the run's temporaries is given to m_temps.
+    bool m_bTempStoreSet = false;
+    void SetTempStore(const CString& strStoreFolder);
+    CString TempRecordFolder() const;
+    // Set when a copy lane ran out of memory: the finished copies of the others go with the
+    // memory's fail text.
+    std::atomic<bool> m_bLaneOutOfMemory{false};
+    // Removes a temporary copy of the run and, once it is gone, its name from the record.
+    void RemoveTemp(const CString& strTemp, LONGLONG nSlot);
+    // After a failed move into place: the store's final folder made again and the move tried
+    // once more, where the folder had gone. False with the error otherwise.
+    bool PlaceAgain(const CString& strTemp, const CString& strFinal, const CString& strSource, bool bRestoreSide);
+    // Of two entries of one folder whose names differ only in letter case, the first takes the
+    // name (true); the second is a fail line and false.
+    bool TakeName(std::set<CString>& taken, const CString& strPath, const CString& strName);
     // True when the file may exist: its name was in its folder when the folder was entered.
     bool MayExist(const CString& strPath);
     // A copy renamed over a file whose name differs from its own only in letter case keeps
-    // that file's name on some file systems. The copy just moved to strFinal gets the name as
-    // the engine gave it. A name whose folder listing shows no other case of it is left alone.
+    // that file's name on some file systems. The stored copy just moved to strFinal gets the
+    // name as the engine gave it (CTempCopies::TakeCase). A name whose folder listing shows no
+    // other case of it is left alone. (A restore keeps the user's file's case.)
     void TakeFinalCase(const CString& strFinal);
     bool MayHoldOtherCase(const CString& strFinal);
     // The name of the other form of a stored file in this run's mode (plain or ".zip").

@@ -92,6 +92,8 @@ void RunBackUpOrRestore(CBackUpEngine& engine, const CString& strAppDir, const C
     CString strRestoreList;
     try {
         strRestoreList = ExtendedPath(JoinPath(strAppDir, kRestoreListFile));
+        // The record of a restore's temporary copies stays on this computer, with the user's data.
+        engine.m_strTempRecordFolder = strDataFolder;
         CollectAndCopy(engine, strAppDir, strDataFolder);
     } catch (const std::bad_alloc&) {
         engine.EndOutOfMemory();

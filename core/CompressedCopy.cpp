@@ -7,8 +7,8 @@
 // the coded block, or the source bytes themselves when coding does not make them smaller, in
 // which case the two length fields are equal.
 //
-// Both directions write into a temporary file that the caller moves over the final name only
-// when the copy is complete; every failure here ends in a fail line and FALSE, and the caller
+// Both directions write into a temporary file (see CTempCopies) that the caller moves over the
+// final name only when the copy is complete; every failure here ends in a fail line and FALSE, and the caller
 // removes the temporary file, so neither an older stored copy nor the user's file is lost.
 
 #include <cstring>
@@ -578,8 +578,11 @@ BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString
     CloseHandle(hSource);
     m_hSourceFile = m_hTargetFile = INVALID_HANDLE_VALUE;
 
-    if (m_bCancel)
+    if (m_bCancel) {
+        // A copy the run's stop cut short is reported like any copy that did not complete.
+        AddCancelLine(strSource);
         return FALSE;
+    }
     if (ring.dwError) {
         // A block that could not be written: the copy is incomplete.
         AddFailLine(strTarget, ring.dwError);
@@ -644,8 +647,10 @@ BOOL CBackUpEngine::RestoreCompressedFile(const CString& strSource, const CStrin
     ULONGLONG remaining = static_cast<ULONGLONG>(size.QuadPart) - 4;
     while (remaining > 0) {
         WaitWhilePaused();
-        if (m_bCancel)
+        if (m_bCancel) {
+            AddCancelLine(strSource);
             return finish(FALSE);
+        }
         BYTE header[4];
         if (remaining < 4) {
             AddFailLine(strSource, ERROR_FILE_CORRUPT);

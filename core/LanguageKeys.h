@@ -71,6 +71,7 @@ inline constexpr const wchar_t* kLanguageKeys[] = {
     L"RestoreFailed",
     L"ThreadFailed",
     L"SelectionTooLarge",
+    L"SameNameInOtherCase",
     // Backup page and its trees
     L"BackupTitle",
     L"Partitions",

@@ -143,6 +143,23 @@ TEST_F(DestTreeTest, ShowsOnlyTheStoreBelowTheDriveRoot)
     EXPECT_EQ(TCS_FIXED, m_dest->GetCheck(m_dest->GetChildItem(m_dest->GetDriveRootItem())));
 }
 
+// The copy engine's own folder in the store holds nothing of the user's and is never shown; a
+// user's folder of that name below a drive folder is.
+TEST_F(DestTreeTest, EnginesFolderInTheStoreIsNotShown)
+{
+    ASSERT_TRUE(MakeFolder(P(L"VEZORI\\~ZUL.work")));
+    ASSERT_TRUE(MakeFolder(P(L"VEZORI\\C\\~ZUL.work")));
+    HTREEITEM hStore = Open(P(L"VEZORI"));
+    ASSERT_NE(nullptr, hStore);
+    m_dest->Expand(hStore, TVE_EXPAND);
+    std::vector<CString> texts;
+    for (HTREEITEM h = m_dest->GetChildItem(hStore); h; h = m_dest->GetNextSiblingItem(h))
+        texts.push_back(m_dest->GetItemText(h));
+    EXPECT_EQ(std::vector<CString>{L"C"}, texts);
+    EXPECT_EQ(0, m_dest->AddSelPath(P(L"VEZORI\\~ZUL.work")));
+    EXPECT_NE(nullptr, Open(P(L"VEZORI\\C\\~ZUL.work")));
+}
+
 TEST_F(DestTreeTest, RestoreListHoldsExactlyTheCheckedItems)
 {
     m_dest->ClickStateIcon(Open(P(L"VEZORI\\C\\Data")));

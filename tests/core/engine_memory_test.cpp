@@ -10,6 +10,7 @@
 #include "BackUpThread.h"
 #include "DataFiles.h"
 #include "LangTestFolder.h"
+#include "TempCopies.h"
 #include "XmlDocument.h"
 #include "engine_test_support.h"
 
@@ -19,6 +20,7 @@
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #include <process.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -517,5 +519,137 @@ TEST_F(EngineMemoryTest, MemoryRunningOutAtAnyAllocationOfACopyEndsTheRunCleanly
         if (HasFailure())
             break;
     }
+    ExpectRunsAgain();
+}
+
+namespace {
+
+// Random values that make every second name a restore draws for a temporary the name of a
+// user's file: an even draw gives kClash, an odd one a value of its own.
+std::atomic<unsigned> g_nDraws{0};
+const BYTE kClash = 0x5A;
+
+BOOLEAN WINAPI ClashingRandom(PVOID pBuffer, ULONG nBytes)
+{
+    const unsigned n = g_nDraws++;
+    BYTE* p = static_cast<BYTE*>(pBuffer);
+    for (ULONG i = 0; i < nBytes; ++i)
+        p[i] = n % 2 == 0 ? kClash : static_cast<BYTE>(n >> (8 * (i % 4)));
+    return TRUE;
+}
+
+CString ClashName()
+{
+    CString hex;
+    for (int i = 0; i < 16; ++i)
+        hex += L"5a";
+    return L"~zu" + hex + L".tmp";
+}
+
+} // namespace
+
+// A restore beside user's files that carry the names of its temporaries (each name is drawn
+// again then), with memory running out at each allocation from one copy's flush to the next in
+// turn: making the next temporary, noting it, finding its name taken, dropping it, moving the
+// copy into place and striking its name. No run, neither the failing one nor the next that
+// clears it, removes a user's file.
+TEST_F(EngineMemoryTest, MemoryRunningOutAtEachStepOfARestoresTemporaryKeepsTheUsersFiles)
+{
+    CBackUpEngine::s_nCopyLanes = 1;
+    Run(false);
+    ASSERT_TRUE(m_sink.lines.empty());
+    std::vector<CString> clashes;
+    for (int f = 0; f < kFolders; ++f) {
+        clashes.push_back(m_strSource + L"\\" + FolderName(f) + L"\\" + ClashName());
+        ASSERT_TRUE(langtest::WriteBytes(clashes.back(), "the user's"));
+    }
+    struct CUseRandom {
+        CTempCopies::RandomFunc pfnWas = CTempCopies::s_pfnRandom;
+        CUseRandom() { CTempCopies::s_pfnRandom = ClashingRandom; }
+        ~CUseRandom() { CTempCopies::s_pfnRandom = pfnWas; }
+    } useRandom;
+    auto expectUsersFiles = [&] {
+        for (const CString& clash : clashes)
+            EXPECT_EQ(ReadFileBytes(clash), "the user's") << CStringA(clash).GetString();
+    };
+
+    long nCycle = 0;
+    {
+        WriteSources(true);
+        int flushes = 0;
+        g_onFlush = [&](HANDLE) {
+            ++flushes;
+            if (flushes == 1) {
+                g_nCounted = 0;
+                g_dwCountThread = ::GetCurrentThreadId();
+            } else if (flushes == 2) {
+                nCycle = g_nCounted;
+                g_dwCountThread = 0;
+            }
+        };
+        Run(true);
+        ASSERT_TRUE(m_sink.lines.empty()) << CStringA(m_sink.lines[0]).GetString();
+        ASSERT_GT(nCycle, 0);
+        expectUsersFiles();
+        std::printf("failing each of the %ld allocations of a restored copy in turn\n", nCycle);
+    }
+    for (long nAllowed = 0; nAllowed < nCycle; ++nAllowed) {
+        SCOPED_TRACE(testing::Message() << "allocation " << nAllowed << " of " << nCycle);
+        WriteSources(true);
+        int flushes = 0;
+        g_onFlush = [&](HANDLE) {
+            if (++flushes == 1)
+                ArmFailure(::GetCurrentThreadId(), nAllowed, false);
+        };
+        // (Each run first clears what the failed one before it left.)
+        Run(true);
+        ExpectRanOutOfMemory(m_strTarget);
+        expectUsersFiles();
+        std::vector<CString> left;
+        for (const CString& name : ListTree(m_strSource))
+            if (IsEngineTemporary(L"\\" + name) && name.Find(ClashName()) < 0)
+                left.push_back(name);
+        EXPECT_TRUE(left.empty()) << CStringA(left[0]).GetString();
+        if (HasFailure())
+            break;
+    }
+    Run(true);
+    EXPECT_TRUE(m_sink.lines.empty());
+    expectUsersFiles();
+    EXPECT_TRUE(ListTree(m_strData + L"\\Temporaries").empty());
+}
+
+// Several files at once; one copy thread runs out of memory while another's copy is complete
+// and not yet in place. That copy is thrown away with a fail line saying memory ran out, and
+// the done count holds only the copies that reached their names.
+TEST_F(EngineMemoryTest, FinishedCopyOfALaneThrownAwayWhenAnotherRunsOutOfMemoryIsAFailLine)
+{
+    CBackUpEngine::s_nCopyLanes = 3;
+    Run(false);
+    WriteSources(true);
+    std::atomic<int> flushes{0};
+    std::atomic<size_t> waiting{m_files.size()};
+    g_onFlush = [&](HANDLE hFile) {
+        const int n = ++flushes;
+        if (n == 1) {
+            for (int i = 0; i < 500 && flushes < 2; ++i)
+                ::Sleep(10);
+            ArmFailure(::GetCurrentThreadId(), 0, false);
+        } else if (n == 2) {
+            waiting = IndexOfNewSize(SizeOf(hFile));
+            for (int i = 0; i < 500 && !m_engine.m_bCancel; ++i)
+                ::Sleep(10);
+        }
+    };
+    Run(false);
+    ExpectRanOutOfMemory(m_strTarget);
+    ASSERT_LT(waiting.load(), m_files.size());
+    const CString line = m_strSource + L"\\" + m_files[waiting] + L";" + kFailText;
+    EXPECT_NE(std::find(m_sink.lines.begin(), m_sink.lines.end(), line), m_sink.lines.end());
+    EXPECT_TRUE(Content(waiting, false) == ReadFileBytes(Stored(waiting)));
+    int inPlace = 0;
+    for (size_t k = 0; k < m_files.size(); ++k)
+        inPlace += ReadFileBytes(Stored(k)) == Content(k, true);
+    EXPECT_EQ(m_engine.m_nDoneFiles, inPlace);
     ExpectRunsAgain();
 }

@@ -1,6 +1,8 @@
-// The record of temporary copies: every temporary file a run makes is named in it before it is
-// made, also with several copy lanes; a name stays until its file has gone, across the runs of
-// one process; and a record of an ended run is read whole, however long.
+// Where a run's temporary copies are, and who may clear them: every temporary file a backup
+// makes lies in a run folder of the store whose lock the run holds, also with several copy
+// lanes; a temporary that cannot be removed stays until its file has gone, across the runs of
+// one process; a finished copy an ended run left waiting for its name gets it; and an old
+// record of an ended run is read whole, however long, and cleared by its own rules.
 
 #include <gtest/gtest.h>
 
@@ -21,13 +23,6 @@ std::string Show(const std::vector<CString>& lines)
     return s;
 }
 
-// The text of a file as UTF-16.
-std::wstring TextOf(const CString& strPath)
-{
-    const std::string bytes = ReadFileBytes(strPath);
-    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
-}
-
 // A record as an ended process left it: its name (an id no process has) and its lines.
 void WriteEndedRecord(const CString& root, const std::wstring& text)
 {
@@ -36,8 +31,8 @@ void WriteEndedRecord(const CString& root, const std::wstring& text)
                    std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)));
 }
 
-// The flush of every copy, seen from the test: the copy's file must be named in the record of
-// this process when its data is flushed.
+// The flush of every copy, seen from the test: the copy's file must lie in a run folder of the
+// store whose lock is held (nobody else can take it) when its data is flushed.
 CString g_strRecordRoot;
 std::atomic<int> g_nFlushed{0}, g_nUnrecorded{0};
 
@@ -46,17 +41,23 @@ BOOL WINAPI FlushAndCheckRecorded(HANDLE hFile)
     alignas(8) BYTE buffer[4096];
     if (GetFileInformationByHandleEx(hFile, FileNameInfo, buffer, sizeof buffer - sizeof(wchar_t))) {
         const FILE_NAME_INFO* info = reinterpret_cast<const FILE_NAME_INFO*>(buffer);
-        std::wstring path(info->FileName, info->FileNameLength / sizeof(wchar_t));
-        const std::wstring name = path.substr(path.rfind(L'\\') + 1);
-        CString prefix;
-        prefix.Format(L"TempCopies_%lx_", GetCurrentProcessId());
-        bool recorded = false;
-        for (const CString& record : Records(g_strRecordRoot))
-            if (record.Left(prefix.GetLength()).CompareNoCase(prefix) == 0 &&
-                TextOf(g_strRecordRoot + L"\\VEZORI\\" + record).find(L"\\" + name + L"\r\n") != std::wstring::npos)
-                recorded = true;
+        const CString path = g_strRecordRoot.Left(2) +
+                             CString(info->FileName, static_cast<int>(info->FileNameLength / sizeof(wchar_t)));
+        const CString folder = path.Left(path.ReverseFind(L'\\'));
+        CString upper(folder);
+        upper.MakeUpper();
+        CString store(g_strRecordRoot + L"\\VEZORI\\~ZUL.WORK\\");
+        store.MakeUpper();
+        bool held = false;
+        if (upper.Left(store.GetLength()) == store) {
+            HANDLE h = CreateFileW(folder + L"\\run.lock", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+            held = h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
+            if (h != INVALID_HANDLE_VALUE)
+                CloseHandle(h);
+        }
         ++g_nFlushed;
-        if (!recorded)
+        if (!held)
             ++g_nUnrecorded;
     }
     return ::FlushFileBuffers(hFile);
@@ -82,9 +83,8 @@ public:
 
 } // namespace
 
-// Three copy lanes start together while the record is still being opened (the run first clears
-// what a long record of an ended run names): each lane's temporary files are named in the
-// record all the same.
+// Three copy lanes start together while the run first clears what a long old record of an
+// ended run names: each lane's temporary files lie in the run's own folder, whose lock it holds.
 TEST(EngineRecordTest, EveryTemporaryOfSeveralLanesIsRecordedBeforeItIsMade)
 {
     CTempTree t;
@@ -130,8 +130,8 @@ TEST(EngineRecordTest, EveryTemporaryOfSeveralLanesIsRecordedBeforeItIsMade)
     EXPECT_TRUE(Records(root).empty()) << Show(Records(root));
 }
 
-// A temporary file that cannot be removed keeps the record; the next run of the same process
-// keeps its name, removes it once it can and only then the record.
+// A temporary file that cannot be removed keeps its run folder; the next run of the same process
+// leaves it while it is held, removes it once it can and only then the run folder.
 TEST(EngineRecordTest, NameOfATemporaryLeftByARunStaysUntilItsFileHasGone)
 {
     CTempTree t;
@@ -151,16 +151,14 @@ TEST(EngineRecordTest, NameOfATemporaryLeftByARunStaysUntilItsFileHasGone)
     const std::vector<CString> left = Temporaries(root);
     ASSERT_EQ(left.size(), 1u) << "the temporary file could be removed";
     ASSERT_EQ(Records(root).size(), 1u) << Show(ListTree(root));
-    const CString leftName = left[0].Mid(left[0].ReverseFind(L'\\') + 1);
-    EXPECT_NE(TextOf(root + L"\\VEZORI\\" + Records(root)[0]).find(leftName.GetString()), std::wstring::npos);
+    EXPECT_EQ(left[0].Left(Records(root)[0].GetLength() + 8), L"VEZORI\\" + Records(root)[0] + L"\\");
 
-    // Still held: a run copies the file and keeps the record, with the name in it.
+    // Still held: a run copies the file and keeps that run folder, with the file in it.
     fails.lines.clear();
     RunBackUp(engine, root, {src}, RunOptions{}, &fails);
     EXPECT_TRUE(fails.lines.empty()) << Show(fails.lines);
     EXPECT_EQ(Temporaries(root), left);
-    ASSERT_EQ(Records(root).size(), 1u) << "the record went while its temporary file is there";
-    EXPECT_NE(TextOf(root + L"\\VEZORI\\" + Records(root)[0]).find(leftName.GetString()), std::wstring::npos);
+    ASSERT_EQ(Records(root).size(), 1u) << "the run folder went while its temporary file is there";
 
     // Let go: the next run clears it, and the record goes.
     CloseHandle(g_hHeld);
@@ -233,4 +231,55 @@ TEST(EngineRecordTest, FinishedCopyOfAnEndedRunWaitingForItsNameGetsIt)
     EXPECT_EQ(ReadFileBytes(src + L"\\Name.txt"), "finished copy");
     EXPECT_EQ(ReadFileBytes(src + L"\\other.txt"), "other");
     EXPECT_TRUE(Records(root).empty());
+}
+
+// Run folders that ended runs left in a store's engine folder, as a run leaves them when it is
+// killed: a finished copy waiting with its note for its final name gets it (also in a folder
+// that has gone since); one whose name another file holds now goes, the other file stays; a
+// half-made copy goes. A run folder whose lock is held is left as it is.
+TEST(EngineRecordTest, EndedRunFoldersAreClearedAndHeldOnesLeft)
+{
+    CTempTree t;
+    const CString src = t.Path(L"src"), root = t.Path(L"dst");
+    MakeFolders(src);
+    WriteFileBytes(src + L"\\other.txt", "other");
+    CUseTestCopy useTestCopy;
+    CBackUpEngine engine;
+    CCapturedFailList fails;
+    RunBackUp(engine, root, {src}, RunOptions{}, &fails);
+    const CString stored = StoredName(root, src);
+    const CString rel = stored.Mid(root.GetLength() + 8);   // below the store: "<letter>\\..."
+    auto note = [](const CString& path, const CString& text) {
+        WriteFileBytes(path, std::string(reinterpret_cast<const char*>(text.GetString()),
+                                         text.GetLength() * sizeof(wchar_t)));
+    };
+    const CString ended = root + L"\\VEZORI\\~ZUL.work\\0123456789abcdef0123456789abcdef";
+    MakeFolders(ended);
+    WriteFileBytes(ended + L"\\run.lock", "");
+    WriteFileBytes(ended + L"\\3", "finished copy");
+    note(ended + L"\\3.name", rel + L"\\Name.txt");
+    WriteFileBytes(ended + L"\\4", "finished, too late");
+    note(ended + L"\\4.name", rel + L"\\other.txt");
+    WriteFileBytes(ended + L"\\5", "new folder");
+    note(ended + L"\\5.name", rel + L"\\gone\\deeper.txt");
+    WriteFileBytes(ended + L"\\6", "half a copy");
+    const CString held = root + L"\\VEZORI\\~ZUL.work\\fedcba9876543210fedcba9876543210";
+    MakeFolders(held);
+    WriteFileBytes(held + L"\\0", "being written");
+    HANDLE hLock = CreateFileW(held + L"\\run.lock", GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, 0,
+                               nullptr);
+    ASSERT_NE(hLock, INVALID_HANDLE_VALUE);
+
+    RemoveTree(src);
+    RunRestore(engine, root, {stored}, RunOptions{}, &fails);
+    EXPECT_TRUE(fails.lines.empty()) << Show(fails.lines);
+    EXPECT_EQ(ListTree(stored), (std::vector<CString>{L"Name.txt", L"gone\\deeper.txt", L"other.txt"}));
+    EXPECT_EQ(ListTree(src), (std::vector<CString>{L"Name.txt", L"gone\\deeper.txt", L"other.txt"}));
+    EXPECT_EQ(ReadFileBytes(src + L"\\Name.txt"), "finished copy");
+    EXPECT_EQ(ReadFileBytes(src + L"\\other.txt"), "other");
+    EXPECT_FALSE(Exists(ended));
+    EXPECT_EQ(ListFolder(held), (std::vector<CString>{L"0", L"run.lock"}));
+    CloseHandle(hLock);
+    RunRestore(engine, root, {stored}, RunOptions{}, &fails);
+    EXPECT_TRUE(Records(root).empty()) << Show(Records(root));
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
+#include <cwctype>
 
 #include "BackUpEngine.h"
 #include "LongPath.h"
@@ -159,11 +161,21 @@ CString StoredName(const CString& root, const CString& source)
     return root + L"\\VEZORI\\" + s;
 }
 
+bool IsEngineTemporary(const CString& strPath)
+{
+    const CString name = strPath.Mid(strPath.ReverseFind(L'\\') + 1);
+    if (name.Find(L"~zu") >= 0)
+        return true;
+    CString upper(strPath);
+    upper.MakeUpper();
+    return upper.Find(L"\\~ZUL.WORK\\") >= 0 && name.CompareNoCase(L"run.lock") != 0;
+}
+
 std::vector<CString> Temporaries(const CString& folder)
 {
     std::vector<CString> out;
     for (const CString& name : ListTree(folder))
-        if (name.Find(L"~zu") >= 0)
+        if (IsEngineTemporary(L"\\" + name))
             out.push_back(name);
     return out;
 }
@@ -174,7 +186,106 @@ std::vector<CString> Records(const CString& root)
     for (const CString& name : ListFolder(root + L"\\VEZORI"))
         if (name.Left(11).CompareNoCase(L"TempCopies_") == 0)
             out.push_back(name);
+    for (const CString& name : ListFolder(root + L"\\VEZORI\\~ZUL.work"))
+        out.push_back(L"~ZUL.work\\" + name);
     return out;
+}
+
+CString TestRecordFolder()
+{
+    wchar_t tmp[MAX_PATH + 1] = {}, exe[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH, tmp);
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    CString name(exe);
+    name = name.Mid(name.ReverseFind(L'\\') + 1);
+    CString folder;
+    folder.Format(L"%lszul_records_%ls", tmp, name.GetString());
+    return folder;
+}
+
+std::vector<CString> UserRecords()
+{
+    return ListFolder(TestRecordFolder() + L"\\Temporaries");
+}
+
+namespace {
+
+typedef char*(CDECL* UnixNameFunc)(LPCWSTR pszPath);
+
+UnixNameFunc UnixNameOf()
+{
+    return reinterpret_cast<UnixNameFunc>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+}
+
+} // namespace
+
+CString UnixPathOf(const CString& strPath)
+{
+    UnixNameFunc f = UnixNameOf();
+    char* p = f ? f(strPath) : nullptr;
+    if (!p)
+        return CString();
+    CString out(p);
+    HeapFree(GetProcessHeap(), 0, p);
+    return out;
+}
+
+bool RunUnixShell(const CString& strScript)
+{
+    if (!UnixNameOf())
+        return false;
+    CString command = L"/bin/sh -c \"" + strScript + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(L"Z:\\bin\\sh", command.GetBuffer(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    command.ReleaseBuffer();
+    WaitForSingleObject(pi.hProcess, 30000);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    // The child of the Unix side tells nothing back: its work is seen by its result.
+    return true;
+}
+
+bool MapDriveLetter(wchar_t chLetter, const CString& strFolder)
+{
+    // The mount manager's request that gives a drive letter to a Unix folder.
+    struct UnixDrive {
+        ULONG size;
+        ULONG type;
+        ULONG fsType;
+        DWORD serial;
+        ULONGLONG unixDev;
+        WCHAR letter;
+        USHORT mountPointOffset;
+        USHORT deviceOffset;
+        USHORT labelOffset;
+    };
+    const DWORD kDefineUnixDrive = CTL_CODE('m', 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
+    std::string unixPath;
+    if (!strFolder.IsEmpty()) {
+        const CString u = UnixPathOf(strFolder);
+        if (u.IsEmpty())
+            return false;
+        unixPath = CStringA(u).GetString();
+    }
+    std::vector<BYTE> buffer(sizeof(UnixDrive) + unixPath.size() + 1);
+    UnixDrive* d = reinterpret_cast<UnixDrive*>(buffer.data());
+    d->size = static_cast<ULONG>(buffer.size());
+    d->type = unixPath.empty() ? DRIVE_NO_ROOT_DIR : DRIVE_FIXED;
+    d->letter = static_cast<WCHAR>(towlower(chLetter));
+    d->mountPointOffset = unixPath.empty() ? 0 : sizeof(UnixDrive);
+    std::memcpy(buffer.data() + sizeof(UnixDrive), unixPath.c_str(), unixPath.size() + 1);
+    HANDLE mgr = CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+    if (mgr == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD got = 0;
+    const BOOL ok = DeviceIoControl(mgr, kDefineUnixDrive, buffer.data(), d->size, nullptr, 0, &got, nullptr);
+    CloseHandle(mgr);
+    return ok != FALSE;
 }
 
 std::string Pattern(size_t n, unsigned seed)
@@ -240,6 +351,7 @@ static void Prepare(CBackUpEngine& engine, const CString& strTargetRoot, const R
     engine.m_bRestore = opt.bRestore;
     engine.m_bCompress = opt.bCompress;
     engine.m_bChangedOnly = opt.bChangedOnly;
+    engine.m_strTempRecordFolder = TestRecordFolder();
 }
 
 void RunBackUp(CBackUpEngine& engine, const CString& strTargetRoot,

@@ -47,10 +47,29 @@ std::vector<CString> ListFolder(const CString& strPath);
 std::vector<CString> ListTree(const CString& strPath);
 // Where a backup into root keeps its copy of source (C:\dir\f as root\VEZORI\C\dir\f).
 CString StoredName(const CString& root, const CString& source);
-// The engine's temporary files left anywhere below a folder.
+// The engine's temporary files left anywhere below a folder: names with "~zu" in them (a
+// restore's, and those of older versions), and every file in a store's engine folder but a
+// run's lock.
 std::vector<CString> Temporaries(const CString& folder);
-// The records of temporary copies at the top of the store of a target root.
+// True for a path of a temporary the engine makes (beside a user's file, or in a store's
+// engine folder).
+bool IsEngineTemporary(const CString& strPath);
+// What the store of a target root keeps of runs: old records of temporary copies at its top,
+// and the run folders in its engine folder.
 std::vector<CString> Records(const CString& root);
+// The folder the tests give the engine for the record of a restore's temporaries (one for
+// each test program, shared by a test and the runs it starts as children).
+CString TestRecordFolder();
+// The records of runs left in that folder.
+std::vector<CString> UserRecords();
+
+// Wine only: the Unix path of a file, empty elsewhere.
+CString UnixPathOf(const CString& strPath);
+// Wine only: runs a shell command line of the Unix side to its end; false when it cannot.
+bool RunUnixShell(const CString& strScript);
+// Wine only: gives the folder a drive letter as a disk of its own (letter "p", say), or takes
+// the letter away (empty folder); false when the system has no such service.
+bool MapDriveLetter(wchar_t chLetter, const CString& strFolder);
 std::string Pattern(size_t n, unsigned seed);
 
 // A stand-in for the engine's block writes (g_pfnWriteBlock): it writes in pieces of PieceSize

@@ -1,0 +1,129 @@
+#pragma once
+// The copy engine's temporary copies: where every file the engine makes can be, and when it
+// goes. A copy is always written to a temporary file first and renamed over its final name
+// once it is complete, so a final name holds the old or the new file whole, never a part.
+//
+// Store side (a backup writes into <target>\VEZORI):
+//  - Every temporary lives in the engine's own folder of the store, <store>\~ZUL.work (hidden;
+//    its name is longer than one character, so it is never a mirrored drive-letter folder),
+//    in a folder of the run named by a random 128-bit value (32 hex digits). No walk of the
+//    store enters the engine's folder: not the backup's compare, not the restore's collection,
+//    not the store's tree.
+//  - A run owns its run folder by "run.lock" in it, which it keeps open without sharing for
+//    the whole run; the system closes it however the process ends. Temporaries are named by a
+//    counter ("<n>", hex), created "fail if it exists", and renamed (same volume, write-through,
+//    replacing) to their final store name.
+//  - A finished copy whose stored name kept an older letter case is put under its own case in
+//    two moves: the note "<n>.name" (its final name relative to the store, UTF-16) is written
+//    and flushed first, then the copy moves aside to "<n>", then to its final name, then the
+//    note goes.
+//  - Nothing here depends on the drive letter or the computer: names are relative to the store.
+//
+// User side (a restore writes beside the user's files):
+//  - A temporary is "~zu<32 hex digits>.tmp" in the final file's folder, the digits a random
+//    128-bit value drawn for each name, created "fail if it exists" (another name is drawn when
+//    one exists). A user's file is never moved aside: the finished copy replaces it in one
+//    rename (where the file system keeps the old letter case on such a rename, it is kept).
+//  - Before it is created the name is noted, written through to the disk, in a record of the
+//    run: <record folder>\Temporaries\<32 hex digits>.rec, held open without sharing for the
+//    run (the record folder is the program's per-user data folder, so the next run on this
+//    computer finds it whether or not the disk is attached).
+//  - A name leaves the record the moment its file is renamed into place or removed: its entry
+//    is struck in place (a 4-byte write at an offset known since it was noted, from the stack).
+//    Nothing allocates between noting a name and making its file, or between renaming or
+//    removing the file and striking the name.
+//
+// Ended runs: a run (backup or restore, any process) clears, before it collects, what ended
+// runs left: a run folder of the store only once it can take its lock file (never one whose
+// lock is held); there a note's copy is put under its final name when nothing holds that name
+// (something that does was stored later: the copy waiting is older and goes), every other file
+// is removed, then the folder. A record in the record folder only once it can open it without
+// sharing; each name it holds that is still there (only names of the form above) is removed,
+// then the record. What cannot be removed stays, with its lock or record, for a later run.
+// Old records of the store ("TempCopies_<id>_<created>.log") are cleared once by the rules they
+// were written under (LegacyTempRecords.h).
+
+#include <atomic>
+#include <windows.h>
+
+#include "afxstr.h"
+
+// The engine's folder inside a store.
+extern const wchar_t kEngineFolderName[];
+
+class CTempCopies {
+public:
+    CTempCopies();
+    ~CTempCopies();
+    CTempCopies(const CTempCopies&) = delete;
+    CTempCopies& operator=(const CTempCopies&) = delete;
+
+    // The store of this run, and the folder the user side's record goes in. Set before a run;
+    // the first temporary made starts the run's folder or record.
+    void SetStoreFolder(const CString& strStoreFolder);
+    void SetRecordFolder(const CString& strRecordFolder);
+
+    // Clears what ended runs left in the store and in the record folder (see above).
+    void ClearEndedRuns();
+
+    // A new, empty temporary in this run's folder of the store, opened with the access and
+    // flags given. INVALID_HANDLE_VALUE with the error when it cannot be made.
+    HANDLE CreateInStore(DWORD dwAccess, DWORD dwFlags, CString& strTemp);
+
+    // A new, empty temporary in the folder (long-path form or not) beside a user's file, noted
+    // in the run's record first; nSlot is what Gone takes. INVALID_HANDLE_VALUE with the error
+    // when it cannot be noted or made.
+    HANDLE CreateBeside(const CString& strFolder, DWORD dwAccess, DWORD dwFlags, CString& strTemp,
+                        LONGLONG& nSlot);
+    // The temporary of that slot has been renamed into place or removed. Never allocates;
+    // a slot of -1 is nothing.
+    void Gone(LONGLONG nSlot);
+
+    // Gives the stored copy at strFinal (which holds the name in its older case, strHeld) the
+    // case of strFinal, through an aside in the run folder noted first. False when it stayed
+    // as it was.
+    bool TakeCase(const CString& strHeld, const CString& strFinal);
+
+    // The end of the run: its folder in the store goes once nothing of it is left, and its
+    // record goes once no name in it is left; either stays for a later run otherwise.
+    void EndRun();
+
+    // Random bytes: the system's in the program; tests may put a stand-in here.
+    typedef BOOLEAN(WINAPI* RandomFunc)(PVOID pBuffer, ULONG nBytes);
+    static RandomFunc s_pfnRandom;
+    // Called at the steps of a temporary beside a user's file: once its name is on the disk,
+    // before the file is made (kNoted), and once the file has been renamed or removed, before
+    // its name is struck (kGoing). None in the program; tests end a run there.
+    enum Step { kNoted = 1, kGoing = 2 };
+    typedef void(CALLBACK* StepFunc)(int nStep);
+    static StepFunc s_pfnStep;
+
+private:
+    bool StartStoreRun();
+    bool StartRecord();
+    void EndStoreRun();
+    void EndRecord();
+    // Writes all bytes at the offset of the record.
+    bool WriteRecordAt(LONGLONG nOffset, const void* p, DWORD nBytes);
+
+    CString m_strStore;          // long-path form
+    CString m_strRecordFolder;   // long-path form
+    SRWLOCK m_lock = SRWLOCK_INIT;
+
+    // Store side.
+    std::atomic<bool> m_bStoreRun{false};
+    bool m_bStoreRunTried = false;
+    DWORD m_dwStoreRunError = 0;
+    CString m_strRunFolder;      // long-path form, with a trailing backslash
+    HANDLE m_hLock = INVALID_HANDLE_VALUE;
+    std::atomic<unsigned> m_nCounter{0};
+
+    // User side.
+    bool m_bRecordTried = false;
+    DWORD m_dwRecordError = 0;
+    CString m_strRecord;
+    HANDLE m_hRecord = INVALID_HANDLE_VALUE;
+    LONGLONG m_nRecordEnd = 0;
+    int m_nLive = 0;             // names in the record not yet struck
+    BYTE* m_pEntry = nullptr;    // room for one entry, made when the record is
+};
