@@ -14,13 +14,10 @@
 #include "LongPath.h"
 #include "SharedFunctions.h"
 #include "StoreTimes.h"
+#include "SystemIo.h"
 #include "WriteQueue.h"
 
-ZulCopyFileFunc CBackUpEngine::s_pfnCopyFile = ::CopyFileExW;
-CBackUpEngine::FlushFileFunc CBackUpEngine::s_pfnFlushFile = ::FlushFileBuffers;
 bool CBackUpEngine::s_bSystemCopyAlways = false;
-ZulFindFirstFunc CBackUpEngine::s_pfnFindFirstFile = ::FindFirstFileW;
-ZulFindNextFunc CBackUpEngine::s_pfnFindNextFile = ::FindNextFileW;
 int CBackUpEngine::s_nCopyLanes = 0;
 const wchar_t kSelectionTooLargeText[] =
     L"The selection is too large for the memory of this computer; the run was stopped and nothing more was copied.";
@@ -410,7 +407,7 @@ bool FlushCopy(HANDLE h, const CString& strPath, bool bStreams)
 
 bool CBackUpEngine::FlushToDisk(HANDLE hFile)
 {
-    if (s_pfnFlushFile(hFile))
+    if (SystemIo().FlushFile(hFile))
         return true;
     if (GetLastError() == ERROR_SUCCESS)
         SetLastError(ERROR_WRITE_FAULT);
@@ -962,7 +959,7 @@ namespace {
 bool ListFolder(const CString& strFolder, std::vector<WalkEntry>& entries, DWORD& dwError)
 {
     WIN32_FIND_DATAW fd;
-    HANDLE hFind = CBackUpEngine::s_pfnFindFirstFile(JoinPath(strFolder, L"*"), &fd);
+    HANDLE hFind = SystemIo().FindFirst(JoinPath(strFolder, L"*"), &fd);
     if (hFind == INVALID_HANDLE_VALUE) {
         dwError = GetLastError();
         return false;
@@ -972,7 +969,7 @@ bool ListFolder(const CString& strFolder, std::vector<WalkEntry>& entries, DWORD
             continue;
         entries.push_back(WalkEntry{fd.cFileName, fd.dwFileAttributes, fd.dwReserved0, fd.ftLastWriteTime,
                                     (static_cast<ULONGLONG>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow});
-    } while (CBackUpEngine::s_pfnFindNextFile(hFind, &fd));
+    } while (SystemIo().FindNext(hFind, &fd));
     dwError = GetLastError();
     FindClose(hFind);
     return dwError == ERROR_NO_MORE_FILES;
@@ -1500,7 +1497,7 @@ BOOL CBackUpEngine::CopyPlain(const CString& strSource, const CString& strTempTa
     m_dwLastCopyStream = 0;
     BOOL bCancel = FALSE;
     // The temporary target is an empty file of this run's own, so it may be overwritten.
-    if (s_pfnCopyFile(ExtendedPath(strSource), ExtendedPath(strTempTarget), BackUpCopyProgress, this, &bCancel,
+    if (SystemIo().CopyWithStreams(ExtendedPath(strSource), ExtendedPath(strTempTarget), BackUpCopyProgress, this, &bCancel,
                       COPY_FILE_RESTARTABLE))
         return TRUE;
     dwError = GetLastError();
@@ -2061,7 +2058,7 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
                 break;
             for (DWORD left = got; left > 0;) {
                 DWORD written = 0;
-                const BOOL wrote = g_pfnWriteBlock(hTemp, p, left, &written, nullptr);
+                const BOOL wrote = SystemIo().WriteBlock(hTemp, p, left, &written, nullptr);
                 if (!wrote || written == 0) {
                     // A write that takes nothing is a full disk.
                     err = wrote ? ERROR_DISK_FULL : GetLastError();

@@ -21,16 +21,6 @@
 #include "FailSink.h"
 #include "TempCopies.h"
 
-// A file copy with the system's CopyFileExW contract. The engine copies plain files itself
-// (see CopyPlainFile); this one is used for sources with more than one data stream, which
-// only the system's copy carries over whole.
-typedef BOOL(WINAPI* ZulCopyFileFunc)(LPCWSTR pszSource, LPCWSTR pszTarget,
-                                      LPPROGRESS_ROUTINE pfnProgress, LPVOID pData,
-                                      LPBOOL pbCancel, DWORD dwFlags);
-// The folder listing of the collectors, with the system's FindFirstFileW/FindNextFileW contract.
-typedef HANDLE(WINAPI* ZulFindFirstFunc)(LPCWSTR pszPattern, LPWIN32_FIND_DATAW pData);
-typedef BOOL(WINAPI* ZulFindNextFunc)(HANDLE hFind, LPWIN32_FIND_DATAW pData);
-
 // True when the path, with one trailing "\" removed, names an existing folder.
 bool IsFolder(const CString& strPath);
 
@@ -176,16 +166,14 @@ public:
     // the same stream, so no counter goes backwards or wraps.
     void AddCopyProgress(DWORD dwStreamNumber, ULONGLONG nStreamBytesTransferred);
 
-    // The copy of sources with further data streams: always the system's CopyFileExW in the
-    // program; tests may put a stand-in here.
-    static ZulCopyFileFunc s_pfnCopyFile;
-    // Puts a finished copy's data on the disk before it gets its times and its final name:
-    // always FlushFileBuffers in the program; tests may put a stand-in here.
-    typedef BOOL(WINAPI* FlushFileFunc)(HANDLE hFile);
-    static FlushFileFunc s_pfnFlushFile;
-    // Flushes through s_pfnFlushFile; false with a last error that is never 0 when it fails.
+    // The engine's file-system calls whose faults tests bring about (the copy of sources with
+    // further data streams, the flush, the walks' listing, the block writes, the writer thread,
+    // the random names) go through SystemIo() (SystemIo.h); tests install doubles there.
+    //
+    // Puts a finished copy's data on the disk before it gets its times and its final name;
+    // false with a last error that is never 0 when it fails.
     static bool FlushToDisk(HANDLE hFile);
-    // Tests: every plain copy goes through s_pfnCopyFile, as a source with further data
+    // Tests: every plain copy goes through the system's copy, as a source with further data
     // streams does (the test machines have no file system with such streams).
     static bool s_bSystemCopyAlways;
     // Files a plain backup copies at once (each on its own thread, the worker being one of
@@ -197,10 +185,6 @@ public:
     // A plain copy larger than this is flushed on a thread of its own each time this much more
     // has been written, while the copy goes on, so that its final flush finds little left.
     enum { FLUSH_BEHIND = 32 << 20 };
-    // The folder listing of the collectors' walks: the system's in the program; tests may put
-    // stand-ins here (to meet folder links, placeholders or device errors).
-    static ZulFindFirstFunc s_pfnFindFirstFile;
-    static ZulFindNextFunc s_pfnFindNextFile;
 
     // The end of a run's temporary copies (see CTempCopies): the list loops end them when the
     // run's copying is over; what could not be removed stays for a later run to clear.

@@ -19,6 +19,7 @@
 #include "BackUpEngine.h"
 #include "CompressLZ77.h"
 #include "LongPath.h"
+#include "SystemIo.h"
 #include "WriteQueue.h"
 
 CBackUpEngine* g_pBackUpEngine = nullptr;
@@ -26,8 +27,6 @@ HANDLE g_hWriteDoneEvent = nullptr;
 CRITICAL_SECTION g_csWriteQueue;
 std::atomic<int> g_bWriteQueueClosed{0};
 int g_nWriteQueued = 0;
-ZulWriteFileFunc g_pfnWriteBlock = ::WriteFile;
-ZulCreateThreadFunc g_pfnCreateWriterThread = ::CreateThread;
 int g_nCoderThreads = 0;
 
 namespace {
@@ -47,7 +46,7 @@ bool WriteAll(HANDLE h, const BYTE* p, DWORD n, DWORD& dwError)
 {
     while (n > 0) {
         DWORD written = 0;
-        if (!g_pfnWriteBlock(h, p, n, &written, nullptr)) {
+        if (!SystemIo().WriteBlock(h, p, n, &written, nullptr)) {
             dwError = GetLastError();
             if (dwError == ERROR_SUCCESS)
                 dwError = ERROR_WRITE_FAULT;
@@ -474,7 +473,7 @@ BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString
     g_bWriteQueueClosed = 0;
     g_nWriteQueued = 0;
     LeaveCriticalSection(&g_csWriteQueue);
-    HANDLE hThread = g_pfnCreateWriterThread(nullptr, 0, WriteQueueThreadProc, &ring, 0, nullptr);
+    HANDLE hThread = SystemIo().StartThread(nullptr, 0, WriteQueueThreadProc, &ring, 0, nullptr);
     if (!hThread) {
         // Without a writer nothing would ever drain the ring: fail this file, not the run.
         const DWORD err = GetLastError();

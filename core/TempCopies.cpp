@@ -2,16 +2,15 @@
 
 #include <cstring>
 #include <cwctype>
-#include <ntsecapi.h>
 #include <set>
 #include <vector>
 
 #include "LegacyTempRecords.h"
 #include "LongPath.h"
+#include "SystemIo.h"
 
 const wchar_t kEngineFolderName[] = L"~ZUL.work";
 
-CTempCopies::RandomFunc CTempCopies::s_pfnRandom = ::RtlGenRandom;
 CTempCopies::StepFunc CTempCopies::s_pfnStep = nullptr;
 
 namespace {
@@ -62,7 +61,7 @@ bool RemoveAnyFile(const CString& strPath)
 bool DrawHex(CString& strHex)
 {
     BYTE bytes[16];
-    if (!CTempCopies::s_pfnRandom(bytes, sizeof bytes)) {
+    if (!SystemIo().RandomBytes(bytes, sizeof bytes)) {
         SetLastError(ERROR_GEN_FAILURE);
         return false;
     }

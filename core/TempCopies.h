@@ -88,9 +88,7 @@ public:
     // record goes once no name in it is left; either stays for a later run otherwise.
     void EndRun();
 
-    // Random bytes: the system's in the program; tests may put a stand-in here.
-    typedef BOOLEAN(WINAPI* RandomFunc)(PVOID pBuffer, ULONG nBytes);
-    static RandomFunc s_pfnRandom;
+    // Random bytes come from SystemIo().RandomBytes (SystemIo.h), where tests make names clash.
     // Called at the steps of a temporary beside a user's file: once its name is on the disk,
     // before the file is made (kNoted), and once the file has been renamed or removed, before
     // its name is struck (kGoing). None in the program; tests end a run there.

@@ -323,23 +323,13 @@ BOOL WINAPI TestCopy::Write(HANDLE hFile, LPCVOID pBuffer, DWORD nBytes, LPDWORD
     return TRUE;
 }
 
-CUseTestCopy::CUseTestCopy()
+CUseTestCopy::CUseTestCopy() : m_lanes(CBackUpEngine::s_nCopyLanes, 1)
 {
-    g_pfnWriteBlock = TestCopy::Write;
     TestCopy::OnPiece = nullptr;
     TestCopy::nCalls = 0;
-    // The pieces name the engine's current file, which is the file being written only while
-    // the engine copies one file at a time.
-    m_nLanes = CBackUpEngine::s_nCopyLanes;
-    CBackUpEngine::s_nCopyLanes = 1;
 }
 
-CUseTestCopy::~CUseTestCopy()
-{
-    g_pfnWriteBlock = ::WriteFile;
-    TestCopy::OnPiece = nullptr;
-    CBackUpEngine::s_nCopyLanes = m_nLanes;
-}
+CUseTestCopy::~CUseTestCopy() { TestCopy::OnPiece = nullptr; }
 
 static void Prepare(CBackUpEngine& engine, const CString& strTargetRoot, const RunOptions& opt,
                     CFailSink* pFail)
