@@ -275,29 +275,26 @@ FILE_BASIC_INFO BasicInfoOf(const WIN32_FILE_ATTRIBUTE_DATA& d)
 // here and set to INVALID_HANDLE_VALUE as it is, so that a caller cleaning up after an exception
 // (memory running out on the way) closes what is still open, and nothing twice.
 bool SettleIntoPlace(const CString& strSource, const CString& strTemp, const CString& strFinal,
-                     const WIN32_FILE_ATTRIBUTE_DATA* pEntry, HANDLE& hTemp)
+                     const WIN32_FILE_ATTRIBUTE_DATA* pEntry, CKernelHandle& hTemp)
 {
     WIN32_FILE_ATTRIBUTE_DATA d;
-    HANDLE& h = hTemp;
+    CKernelHandle& h = hTemp;
     if (pEntry)
         d = *pEntry;
     const bool bEntry = pEntry || GetFileAttributesExW(ExtendedPath(strSource), GetFileExInfoStandard, &d);
-    if (!bEntry && h != INVALID_HANDLE_VALUE) {
-        CloseHandle(h);
-        h = INVALID_HANDLE_VALUE;
-    }
-    if (bEntry && h == INVALID_HANDLE_VALUE)
-        h = CreateFileW(ExtendedPath(strTemp), FILE_WRITE_ATTRIBUTES | DELETE,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
+    if (!bEntry)
+        h.Close();
+    if (bEntry && !h)
+        h.Reset(CreateFileW(ExtendedPath(strTemp), FILE_WRITE_ATTRIBUTES | DELETE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) {
         CopySourceState(strSource, strTemp);
         return MoveIntoPlace(strTemp, strFinal);
     }
     FILE_BASIC_INFO bi = BasicInfoOf(d);
-    if (!SetFileInformationByHandle(h, FileBasicInfo, &bi, sizeof bi)) {
-        CloseHandle(h);
-        h = INVALID_HANDLE_VALUE;
+    if (!SetFileInformationByHandle(h.Get(), FileBasicInfo, &bi, sizeof bi)) {
+        h.Close();
         CopySourceState(strSource, strTemp);
         return MoveIntoPlace(strTemp, strFinal);
     }
@@ -320,9 +317,8 @@ bool SettleIntoPlace(const CString& strSource, const CString& strTemp, const CSt
     rename->RootDirectory = nullptr;
     rename->FileNameLength = nameBytes;
     std::memcpy(rename->FileName, finalName.GetString(), nameBytes);
-    const bool moved = SetFileInformationByHandle(h, FileRenameInfo, rename, bufferBytes) != FALSE;
-    CloseHandle(h);
-    h = INVALID_HANDLE_VALUE;
+    const bool moved = SetFileInformationByHandle(h.Get(), FileRenameInfo, rename, bufferBytes) != FALSE;
+    h.Close();
     return moved || MoveIntoPlace(strTemp, strFinal);
 }
 
@@ -593,12 +589,7 @@ void CBackUpEngine::CCopyLane::Clear()
     bPauseChecked = false;
 }
 
-void CBackUpEngine::CCopyLane::CloseSource()
-{
-    if (hSource != INVALID_HANDLE_VALUE)
-        CloseHandle(hSource);
-    hSource = INVALID_HANDLE_VALUE;
-}
+void CBackUpEngine::CCopyLane::CloseSource() { hSource.Close(); }
 
 CBackUpEngine::CCopyLane& CBackUpEngine::Lane()
 {
@@ -1159,27 +1150,21 @@ bool CBackUpEngine::OpenPlainSource(const CString& strSource)
     CCopyLane& lane = Lane();
     lane.bSourceEntry = false;
     lane.CloseSource();
-    HANDLE h = CreateFileW(ExtendedPath(strSource), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (h == INVALID_HANDLE_VALUE || !EntryOf(h, lane.sourceEntry)) {
+    CKernelHandle source(CreateFileW(ExtendedPath(strSource), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!source || !EntryOf(source.Get(), lane.sourceEntry)) {
         DWORD err = GetLastError();
-        if (h != INVALID_HANDLE_VALUE)
-            CloseHandle(h);
+        source.Close();
         AddFailLine(strSource, err);
         return false;
     }
-    lane.hSource = h;
+    lane.hSource = std::move(source);
     lane.nSize = (static_cast<ULONGLONG>(lane.sourceEntry.nFileSizeHigh) << 32) | lane.sourceEntry.nFileSizeLow;
     lane.bSourceEntry = true;
     return true;
 }
 
-void CBackUpEngine::CloseSourceFile()
-{
-    if (m_hSourceFile != INVALID_HANDLE_VALUE)
-        CloseHandle(m_hSourceFile);
-    m_hSourceFile = INVALID_HANDLE_VALUE;
-}
+void CBackUpEngine::CloseSourceFile() { m_hSourceFile.Close(); }
 
 bool CBackUpEngine::TakeSourceSize(const CString& strSource, DWORD* pMarker)
 {
@@ -1507,6 +1492,25 @@ BOOL CBackUpEngine::CopyPlain(const CString& strSource, const CString& strTempTa
 namespace {
 
 // Errors of a copy that lie with the file being written rather than the one being read.
+// Writes one chunk whole; false with the error (never 0) when it cannot. A write that takes
+// nothing is a full disk.
+bool WriteChunk(HANDLE hFile, const BYTE* p, DWORD nBytes, DWORD& dwError)
+{
+    for (DWORD left = nBytes; left > 0;) {
+        DWORD written = 0;
+        const BOOL wrote = SystemIo().WriteBlock(hFile, p, left, &written, nullptr);
+        if (!wrote || written == 0) {
+            dwError = wrote ? ERROR_DISK_FULL : GetLastError();
+            if (dwError == ERROR_SUCCESS)
+                dwError = ERROR_WRITE_FAULT;
+            return false;
+        }
+        p += written;
+        left -= written;
+    }
+    return true;
+}
+
 bool IsWriteSideError(DWORD err)
 {
     return err == ERROR_DISK_FULL || err == ERROR_HANDLE_DISK_FULL || err == ERROR_WRITE_PROTECT ||
@@ -1878,23 +1882,18 @@ BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& str
 
     CString temp;
     LONGLONG slot = -1;
-    HANDLE hTemp = CreateTempIn(folder, strFinal, strSource, GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL, bRestoreSide,
-                                temp, slot);
-    if (hTemp == INVALID_HANDLE_VALUE) {
+    CKernelHandle tempFile(CreateTempIn(folder, strFinal, strSource, GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL,
+                                        bRestoreSide, temp, slot));
+    if (!tempFile) {
         AddFailLine(strFinal, GetLastError());
         return FALSE;
     }
-    CloseHandle(hTemp);
-    hTemp = INVALID_HANDLE_VALUE;
+    tempFile.Close();   // the copies below open it again
     // Memory that runs out from here on leaves neither the copy nor an open handle behind: the
     // copies below keep theirs in m_hSourceFile/m_hTargetFile until they close them.
     COnUnwind dropTemp([&] {
         CloseSourceFile();
-        if (m_hTargetFile != INVALID_HANDLE_VALUE)
-            CloseHandle(m_hTargetFile);
-        m_hTargetFile = INVALID_HANDLE_VALUE;
-        if (hTemp != INVALID_HANDLE_VALUE)
-            CloseHandle(hTemp);
+        m_hTargetFile.Close();
         if (DropTempCopy(temp))
             m_temps.Gone(slot);
     });
@@ -1910,13 +1909,21 @@ BOOL CBackUpEngine::CopyThroughTemp(const CString& strSource, const CString& str
         RemoveTemp(temp, slot);
         return FALSE;
     }
-    if (!SettleIntoPlace(strSource, temp, strFinal, bEntry ? &lane.sourceEntry : nullptr, hTemp) &&
-        !PlaceAgain(temp, strFinal, strSource, bRestoreSide)) {
+    return PlaceFinishedCopy(strSource, temp, slot, strFinal, bEntry ? &lane.sourceEntry : nullptr, tempFile,
+                             bRestoreSide);
+}
+
+BOOL CBackUpEngine::PlaceFinishedCopy(const CString& strSource, const CString& strTemp, LONGLONG nSlot,
+                                      const CString& strFinal, const WIN32_FILE_ATTRIBUTE_DATA* pEntry,
+                                      CKernelHandle& hTemp, bool bRestoreSide)
+{
+    if (!SettleIntoPlace(strSource, strTemp, strFinal, pEntry, hTemp) &&
+        !PlaceAgain(strTemp, strFinal, strSource, bRestoreSide)) {
         AddFailLine(strFinal, GetLastError());
-        RemoveTemp(temp, slot);
+        RemoveTemp(strTemp, nSlot);
         return FALSE;
     }
-    m_temps.Gone(slot);
+    m_temps.Gone(nSlot);
     // Done once it has its final name.
     m_nDoneFiles++;
     TakeFinalCase(strFinal);
@@ -1932,231 +1939,204 @@ BOOL CBackUpEngine::CopyPlainFile(const CString& strSource, const CString& strFi
                                   const CString& strFolder, bool bRestoreSide, bool bEntry)
 {
     CCopyLane& lane = Lane();
-    HANDLE hSource = lane.hSource;
-    const bool bOwnSource = hSource == INVALID_HANDLE_VALUE;
-    if (bOwnSource) {
-        hSource = CreateFileW(ExtendedPath(strSource), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-        if (hSource == INVALID_HANDLE_VALUE) {
+    // The source OpenPlainSource opened into the lane, or one opened here; either is closed
+    // once it is read.
+    CKernelHandle source(lane.hSource.Release());
+    if (!source) {
+        source.Reset(CreateFileW(ExtendedPath(strSource), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!source) {
             AddFailLine(strSource, GetLastError());
             return FALSE;
         }
     }
-    auto closeSource = [&] {
-        if (bOwnSource)
-            CloseHandle(hSource);
-        else
-            lane.CloseSource();
-        hSource = INVALID_HANDLE_VALUE;
-    };
     WIN32_FILE_ATTRIBUTE_DATA entry;
     if (bEntry) {
         entry = lane.sourceEntry;
     } else {
-        if (!EntryOf(hSource, entry)) {
+        if (!EntryOf(source.Get(), entry)) {
             AddFailLine(strSource, GetLastError());
-            closeSource();
             return FALSE;
         }
     }
     const ULONGLONG size = (static_cast<ULONGLONG>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
-    // Whether the source's drive can tell its streams is asked once a run.
-    const int drive = IsDrivePath(strSource) ? (towupper(strSource[0]) - L'A') & 31 : 26;
-    bool bLegacy = s_bSystemCopyAlways;
-    if (!bLegacy && !(m_nNoStreamInfoDrives & (1u << drive))) {
-        bool bUnsupported = false;
-        bLegacy = HasFurtherStreams(hSource, bUnsupported);
-        if (bUnsupported)
-            m_nNoStreamInfoDrives.fetch_or(1u << drive);
-    }
+    const bool bSystemCopy = NeedsSystemCopy(strSource, source.Get());
 
     CString temp;
     LONGLONG slot = -1;
-    HANDLE hTemp = CreateTempIn(strFolder, strFinal, strSource, GENERIC_WRITE | DELETE,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, bRestoreSide, temp, slot);
-    if (hTemp == INVALID_HANDLE_VALUE) {
+    CKernelHandle tempFile(CreateTempIn(strFolder, strFinal, strSource, GENERIC_WRITE | DELETE,
+                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, bRestoreSide, temp, slot));
+    if (!tempFile) {
         // A restore that cannot write names the place it writes to.
         AddFailLine(bRestoreSide ? strFinal : strSource, GetLastError());
-        closeSource();
         return FALSE;
     }
     // Memory that runs out from here on leaves neither the copy nor an open handle behind.
     COnUnwind dropTemp([&] {
-        if (bOwnSource && hSource != INVALID_HANDLE_VALUE)
-            CloseHandle(hSource);
-        if (hTemp != INVALID_HANDLE_VALUE)
-            CloseHandle(hTemp);
+        source.Close();
+        tempFile.Close();
         if (DropTempCopy(temp))
             m_temps.Gone(slot);
     });
 
-    BOOL ok = TRUE;
-    DWORD err = 0;
-    bool bWriteSide = false;
-    // Bytes of this file counted in the progress so far.
-    ULONGLONG done = 0;
-    if (bLegacy) {
-        // Further data streams: the system's copy carries them over.
-        CloseHandle(hTemp);
-        hTemp = INVALID_HANDLE_VALUE;
-        closeSource();
-        {
-            CSectionHold hold(m_csStreamCopy);
-            m_nStreamCopyCounted = 0;
-            ok = CopyPlain(strSource, temp, err);
-            done = m_nStreamCopyCounted;
-        }
-        bWriteSide = IsWriteSideError(err);
-        if (ok) {
-            // The system's copy has closed the file and given it the source's attributes: it
-            // is opened again, writable, to be flushed (every stream) and settled.
-            const CString tempPath = ExtendedPath(temp);
-            SetFileAttributesW(tempPath, FILE_ATTRIBUTE_NORMAL);
-            hTemp = CreateFileW(tempPath, GENERIC_WRITE | DELETE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (hTemp == INVALID_HANDLE_VALUE || !FlushCopy(hTemp, temp, true)) {
-                ok = FALSE;
-                err = GetLastError();
-                bWriteSide = true;
-            }
-        }
-    } else {
-        const bool bLarge = size > COPY_CHUNK;
-        if (!lane.pCopyBuffer || (bLarge && !lane.pAheadBuffer)) {
-            try {
-                if (!lane.pCopyBuffer)
-                    lane.pCopyBuffer.reset(new BYTE[COPY_CHUNK]);
-                if (bLarge && !lane.pAheadBuffer)
-                    lane.pAheadBuffer.reset(new BYTE[COPY_CHUNK]);
-            } catch (const std::bad_alloc&) {
-                if (!lane.pCopyBuffer) {
-                    ok = FALSE;
-                    err = ERROR_NOT_ENOUGH_MEMORY;
-                }
-            }
-        }
-        // A larger file is read a chunk ahead of its writes, on a thread of its own, so that
-        // reading and writing overlap; without that thread the chunks are read here.
-        CReadAhead ahead(hSource, lane.pCopyBuffer.get(), lane.pAheadBuffer.get());
-        const bool bAhead = ok && bLarge && lane.pAheadBuffer && ahead.Start();
-        // A copy of more than FLUSH_BEHIND bytes is flushed behind its writes as it goes.
-        CFlushBehind behind(hTemp);
-        const bool bBehind = ok && size > FLUSH_BEHIND && behind.Start();
-        ULONGLONG flushAskedAt = 0;
-        while (ok) {
-            DWORD got = 0;
-            const BYTE* p = lane.pCopyBuffer.get();
-            if (bAhead ? !ahead.Next(p, got, err)
-                       : !ReadFile(hSource, lane.pCopyBuffer.get(), COPY_CHUNK, &got, nullptr)) {
-                ok = FALSE;
-                if (!bAhead)
-                    err = GetLastError();
-                break;
-            }
-            if (got == 0)
-                break;
-            for (DWORD left = got; left > 0;) {
-                DWORD written = 0;
-                const BOOL wrote = SystemIo().WriteBlock(hTemp, p, left, &written, nullptr);
-                if (!wrote || written == 0) {
-                    // A write that takes nothing is a full disk.
-                    err = wrote ? ERROR_DISK_FULL : GetLastError();
-                    if (err == ERROR_SUCCESS)
-                        err = ERROR_WRITE_FAULT;
-                    ok = FALSE;
-                    bWriteSide = true;
-                    break;
-                }
-                p += written;
-                left -= written;
-            }
-            if (!ok)
-                break;
-            done += got;
-            AddFileDone(lane, got);
-            m_nDoneBytes += got;
-            if (bBehind) {
-                if (const DWORD flushErr = behind.Error()) {
-                    ok = FALSE;
-                    err = flushErr;
-                    bWriteSide = true;
-                    break;
-                }
-                if (done - flushAskedAt >= FLUSH_BEHIND && behind.Request())
-                    flushAskedAt = done;
-            }
-            if (m_bCancel) {
-                ok = FALSE;
-                err = ERROR_REQUEST_ABORTED;
-                break;
-            }
-            // A short read is the end of a disk file; one that has grown is read on.
-            if (got < COPY_CHUNK && done >= size)
-                break;
-            // The plain copy pauses between pieces (the next file's start holds after the
-            // last one).
-            WaitWhilePaused();
-            if (m_bCancel) {
-                ok = FALSE;
-                err = ERROR_REQUEST_ABORTED;
-                break;
-            }
-        }
-        ahead.Stop();
-        behind.Stop();
-        closeSource();
-        if (ok && behind.Error()) {
-            ok = FALSE;
-            err = behind.Error();
-            bWriteSide = true;
-        }
-        // On the disk before it is stamped and named: a copy carrying the source's time is
-        // never compared again, so it must not be one that a crash can leave empty.
-        if (ok && !FlushCopy(hTemp, temp, false)) {
-            ok = FALSE;
-            err = GetLastError();
-            bWriteSide = true;
-        }
-    }
-    if (ok) {
+    CPlainCopy copy;
+    if (bSystemCopy)
+        CopyWithSystem(strSource, temp, source, tempFile, copy);
+    else
+        CopyInChunks(lane, source, tempFile, temp, size, copy);
+    if (copy.bOk) {
         // A copy that counted less than the whole file (or nothing at all) still ends at the
         // file's size, so the totals reach 100 %.
-        if (done < size) {
-            m_nDoneBytes += size - done;
+        if (copy.nDone < size) {
+            m_nDoneBytes += size - copy.nDone;
             SetFileDone(lane, size);
         }
     } else {
         // A cancelled copy is reported like any copy that did not complete.
-        AddFailLine(bRestoreSide && bWriteSide ? strFinal : strSource, err);
+        AddFailLine(bRestoreSide && copy.bWriteSide ? strFinal : strSource, copy.dwError);
     }
-    if (ok && m_bCancel) {
+    if (copy.bOk && m_bCancel) {
         // Complete, but the run stops: thrown away, and reported the same way.
         AddCancelLine(strSource);
-        ok = FALSE;
+        copy.bOk = false;
     }
-    if (!ok) {
-        if (hTemp != INVALID_HANDLE_VALUE)
-            CloseHandle(hTemp);
-        hTemp = INVALID_HANDLE_VALUE;
+    if (!copy.bOk) {
+        tempFile.Close();
         RemoveTemp(temp, slot);
         return FALSE;
     }
-    if (!SettleIntoPlace(strSource, temp, strFinal, &entry, hTemp) && !PlaceAgain(temp, strFinal, strSource, bRestoreSide)) {
-        AddFailLine(strFinal, GetLastError());
-        RemoveTemp(temp, slot);
-        return FALSE;
+    return PlaceFinishedCopy(strSource, temp, slot, strFinal, &entry, tempFile, bRestoreSide);
+}
+
+bool CBackUpEngine::NeedsSystemCopy(const CString& strSource, HANDLE hSource)
+{
+    // Whether the source's drive can tell its streams is asked once a run.
+    const int drive = IsDrivePath(strSource) ? (towupper(strSource[0]) - L'A') & 31 : 26;
+    bool bSystemCopy = s_bSystemCopyAlways;
+    if (!bSystemCopy && !(m_nNoStreamInfoDrives & (1u << drive))) {
+        bool bUnsupported = false;
+        bSystemCopy = HasFurtherStreams(hSource, bUnsupported);
+        if (bUnsupported)
+            m_nNoStreamInfoDrives.fetch_or(1u << drive);
     }
-    m_temps.Gone(slot);
-    // Done once it has its final name.
-    m_nDoneFiles++;
-    TakeFinalCase(strFinal);
-    if (!PrepareTarget(strFinal, strSource)) {
-        // The new copy is in place; only the other form could not be removed.
-        DWORD e = GetLastError();
-        AddFailLine(OtherFormOf(strFinal), e);
+    return bSystemCopy;
+}
+
+void CBackUpEngine::CopyWithSystem(const CString& strSource, const CString& strTemp, CKernelHandle& source,
+                                   CKernelHandle& tempFile, CPlainCopy& copy)
+{
+    // Further data streams: the system's copy carries them over.
+    tempFile.Close();
+    source.Close();
+    {
+        CSectionHold hold(m_csStreamCopy);
+        m_nStreamCopyCounted = 0;
+        copy.bOk = CopyPlain(strSource, strTemp, copy.dwError) != FALSE;
+        copy.nDone = m_nStreamCopyCounted;
     }
-    return TRUE;
+    copy.bWriteSide = IsWriteSideError(copy.dwError);
+    if (!copy.bOk)
+        return;
+    // The system's copy has closed the file and given it the source's attributes: it is
+    // opened again, writable, to be flushed (every stream) and settled.
+    const CString tempPath = ExtendedPath(strTemp);
+    SetFileAttributesW(tempPath, FILE_ATTRIBUTE_NORMAL);
+    tempFile.Reset(CreateFileW(tempPath, GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!tempFile || !FlushCopy(tempFile.Get(), strTemp, true)) {
+        copy.bOk = false;
+        copy.dwError = GetLastError();
+        copy.bWriteSide = true;
+    }
+}
+
+void CBackUpEngine::CopyInChunks(CCopyLane& lane, CKernelHandle& source, CKernelHandle& tempFile,
+                                 const CString& strTemp, ULONGLONG nSize, CPlainCopy& copy)
+{
+    const bool bLarge = nSize > COPY_CHUNK;
+    if (!lane.pCopyBuffer || (bLarge && !lane.pAheadBuffer)) {
+        try {
+            if (!lane.pCopyBuffer)
+                lane.pCopyBuffer.reset(new BYTE[COPY_CHUNK]);
+            if (bLarge && !lane.pAheadBuffer)
+                lane.pAheadBuffer.reset(new BYTE[COPY_CHUNK]);
+        } catch (const std::bad_alloc&) {
+            if (!lane.pCopyBuffer) {
+                copy.bOk = false;
+                copy.dwError = ERROR_NOT_ENOUGH_MEMORY;
+            }
+        }
+    }
+    const HANDLE hSource = source.Get(), hTemp = tempFile.Get();
+    // A larger file is read a chunk ahead of its writes, on a thread of its own, so that
+    // reading and writing overlap; without that thread the chunks are read here.
+    CReadAhead ahead(hSource, lane.pCopyBuffer.get(), lane.pAheadBuffer.get());
+    const bool bAhead = copy.bOk && bLarge && lane.pAheadBuffer && ahead.Start();
+    // A copy of more than FLUSH_BEHIND bytes is flushed behind its writes as it goes.
+    CFlushBehind behind(hTemp);
+    const bool bBehind = copy.bOk && nSize > FLUSH_BEHIND && behind.Start();
+    ULONGLONG flushAskedAt = 0;
+    DWORD& err = copy.dwError;
+    while (copy.bOk) {
+        DWORD got = 0;
+        const BYTE* p = lane.pCopyBuffer.get();
+        if (bAhead ? !ahead.Next(p, got, err) : !ReadFile(hSource, lane.pCopyBuffer.get(), COPY_CHUNK, &got, nullptr)) {
+            copy.bOk = false;
+            if (!bAhead)
+                err = GetLastError();
+            break;
+        }
+        if (got == 0)
+            break;
+        if (!WriteChunk(hTemp, p, got, err)) {
+            copy.bOk = false;
+            copy.bWriteSide = true;
+            break;
+        }
+        copy.nDone += got;
+        AddFileDone(lane, got);
+        m_nDoneBytes += got;
+        if (bBehind) {
+            if (const DWORD flushErr = behind.Error()) {
+                copy.bOk = false;
+                err = flushErr;
+                copy.bWriteSide = true;
+                break;
+            }
+            if (copy.nDone - flushAskedAt >= FLUSH_BEHIND && behind.Request())
+                flushAskedAt = copy.nDone;
+        }
+        if (m_bCancel) {
+            copy.bOk = false;
+            err = ERROR_REQUEST_ABORTED;
+            break;
+        }
+        // A short read is the end of a disk file; one that has grown is read on.
+        if (got < COPY_CHUNK && copy.nDone >= nSize)
+            break;
+        // The plain copy pauses between pieces (the next file's start holds after the last one).
+        WaitWhilePaused();
+        if (m_bCancel) {
+            copy.bOk = false;
+            err = ERROR_REQUEST_ABORTED;
+            break;
+        }
+    }
+    ahead.Stop();
+    behind.Stop();
+    source.Close();
+    if (copy.bOk && behind.Error()) {
+        copy.bOk = false;
+        err = behind.Error();
+        copy.bWriteSide = true;
+    }
+    // On the disk before it is stamped and named: a copy carrying the source's time is never
+    // compared again, so it must not be one that a crash can leave empty.
+    if (copy.bOk && !FlushCopy(hTemp, strTemp, false)) {
+        copy.bOk = false;
+        err = GetLastError();
+        copy.bWriteSide = true;
+    }
 }
 
 CString CBackUpEngine::OtherFormOf(const CString& strTarget) const

@@ -18,6 +18,7 @@
 #include <windows.h>
 
 #include "afx.h"
+#include "afxhandle.h"
 #include "FailSink.h"
 #include "TempCopies.h"
 
@@ -153,8 +154,8 @@ public:
     // Created and closed with the engine; the current file name itself is guarded by
     // m_csCurrentFile, which costs no call into the system when nobody else holds it.
     HANDLE m_hMutex = nullptr;
-    HANDLE m_hSourceFile = INVALID_HANDLE_VALUE;
-    HANDLE m_hTargetFile = INVALID_HANDLE_VALUE;
+    CKernelHandle m_hSourceFile;
+    CKernelHandle m_hTargetFile;
     std::atomic<int> m_bDone{0};
     CString m_strSystemDrive;
     HANDLE m_hPauseEvent = nullptr;
@@ -197,7 +198,7 @@ private:
         int nId = 0;
         // The source of a plain backup, opened by OpenPlainSource, with its entry (size, times,
         // attributes), which the copy's end gives to the stored copy.
-        HANDLE hSource = INVALID_HANDLE_VALUE;
+        CKernelHandle hSource;
         WIN32_FILE_ATTRIBUTE_DATA sourceEntry{};
         bool bSourceEntry = false;
         // The size of the file this lane measured last; it becomes m_nFileBytes when that file
@@ -269,6 +270,29 @@ private:
     // pieces. A flush that fails, also one made while the copy goes on, fails the copy.
     BOOL CopyPlainFile(const CString& strSource, const CString& strFinal, const CString& strFolder,
                        bool bRestoreSide, bool bEntry);
+    // The steps of a plain copy. How the bytes went: bOk, else the error and whether it was
+    // the target's; nDone, the bytes counted in the progress so far.
+    struct CPlainCopy {
+        bool bOk = true;
+        DWORD dwError = 0;
+        bool bWriteSide = false;
+        ULONGLONG nDone = 0;
+    };
+    // True when the source goes through the system's copy (further data streams, or
+    // s_bSystemCopyAlways).
+    bool NeedsSystemCopy(const CString& strSource, HANDLE hSource);
+    // The system's copy into the temporary (both handles closed for it; the temporary opened
+    // again and flushed after it).
+    void CopyWithSystem(const CString& strSource, const CString& strTemp, CKernelHandle& source,
+                        CKernelHandle& tempFile, CPlainCopy& copy);
+    // The engine's own copy in COPY_CHUNK pieces, read ahead and flushed behind for larger
+    // files; the source is closed and the temporary flushed at its end.
+    void CopyInChunks(CCopyLane& lane, CKernelHandle& source, CKernelHandle& tempFile, const CString& strTemp,
+                      ULONGLONG nSize, CPlainCopy& copy);
+    // A complete copy given its times and attributes and moved to its final name (or removed
+    // when it cannot be), counted, and the other form of the stored file removed.
+    BOOL PlaceFinishedCopy(const CString& strSource, const CString& strTemp, LONGLONG nSlot, const CString& strFinal,
+                           const WIN32_FILE_ATTRIBUTE_DATA* pEntry, CKernelHandle& hTemp, bool bRestoreSide);
     // Creates a new, empty temporary file in the folder (never someone else's), with the given
     // access; makes the folder chain again when it has gone since. INVALID_HANDLE_VALUE with
     // the error when it cannot.

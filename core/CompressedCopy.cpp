@@ -111,22 +111,43 @@ bool FlushTarget(HANDLE h, DWORD& dwError)
 bool CBackUpEngine::OpenCopyHandles(const CString& strSource, const CString& strTempTarget,
                                     const CString& strTarget)
 {
-    HANDLE hSource = OpenSource(strSource);
-    if (hSource == INVALID_HANDLE_VALUE) {
+    CKernelHandle source(OpenSource(strSource));
+    if (!source) {
         AddFailLine(strSource, GetLastError());
         return false;
     }
-    HANDLE hTarget = CreateTarget(strTempTarget);
-    if (hTarget == INVALID_HANDLE_VALUE) {
+    CKernelHandle target(CreateTarget(strTempTarget));
+    if (!target) {
         const DWORD err = GetLastError();
-        CloseHandle(hSource);   // first: the fail line may find no memory
+        source.Close();   // first: the fail line may find no memory
         AddFailLine(strTarget, err);
         return false;
     }
-    m_hSourceFile = hSource;
-    m_hTargetFile = hTarget;
+    m_hSourceFile = std::move(source);
+    m_hTargetFile = std::move(target);
     return true;
 }
+
+namespace {
+
+// Closes the engine's handles of a compressed copy however the copy of the file returns (the
+// target's only while it is the engine's: the writer thread closes it once it has it).
+class CCopyHandlesClosed {
+public:
+    explicit CCopyHandlesClosed(CBackUpEngine& engine) : m_engine(engine) {}
+    ~CCopyHandlesClosed()
+    {
+        m_engine.m_hSourceFile.Close();
+        m_engine.m_hTargetFile.Close();
+    }
+    CCopyHandlesClosed(const CCopyHandlesClosed&) = delete;
+    CCopyHandlesClosed& operator=(const CCopyHandlesClosed&) = delete;
+
+private:
+    CBackUpEngine& m_engine;
+};
+
+} // namespace
 
 namespace {
 
@@ -147,7 +168,7 @@ struct CopyRing {
         State state = Free;
     };
 
-    HANDLE hTarget = INVALID_HANDLE_VALUE;
+    CKernelHandle hTarget;   // the writer's from its start; it closes it at its end
     CBackUpEngine* pEngine = nullptr;
     size_t slots = 0;
     std::unique_ptr<BYTE[]> source;
@@ -323,7 +344,7 @@ DWORD WINAPI WriteQueueThreadProc(LPVOID pParam)
             nSource += rec.nSourceBytes;
         }
         DWORD dwError = 0;
-        if (!WriteAll(ring.hTarget, start, static_cast<DWORD>(at - start), dwError)) {
+        if (!WriteAll(ring.hTarget.Get(), start, static_cast<DWORD>(at - start), dwError)) {
             EnterCriticalSection(&g_csWriteQueue);
             ring.dwError = dwError;
             break;
@@ -347,10 +368,9 @@ DWORD WINAPI WriteQueueThreadProc(LPVOID pParam)
     // The whole copy on the disk before the producer counts it made (a failed flush is a
     // failed write: the producer reports it and the copy is not used).
     DWORD dwFlushError = 0;
-    if (bComplete && !engine->m_bCancel && !FlushTarget(ring.hTarget, dwFlushError))
+    if (bComplete && !engine->m_bCancel && !FlushTarget(ring.hTarget.Get(), dwFlushError))
         ring.dwError = dwFlushError;
-    CloseHandle(ring.hTarget);
-    ring.hTarget = INVALID_HANDLE_VALUE;
+    ring.hTarget.Close();
     SetEvent(g_hWriteDoneEvent);   // last access to the ring: the producer may return now
     return 0;
 }
@@ -435,26 +455,22 @@ BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString
 {
     if (!OpenCopyHandles(strSource, strTempTarget, strTarget))
         return FALSE;
-    HANDLE hSource = m_hSourceFile;
-    HANDLE hTarget = m_hTargetFile;
-    auto failBeforeWriter = [&](const CString& strPath, DWORD dwError) {
-        AddFailLine(strPath, dwError);
-        CloseHandle(hSource);
-        CloseHandle(hTarget);
-        m_hSourceFile = m_hTargetFile = INVALID_HANDLE_VALUE;
-        return FALSE;
-    };
+    CCopyHandlesClosed closed(*this);
+    const HANDLE hSource = m_hSourceFile.Get();
     LARGE_INTEGER size{};
     DWORD dwError = 0;
-    if (!GetFileSizeEx(hSource, &size))
-        return failBeforeWriter(strSource, GetLastError());
-    if (!WriteAll(hTarget, reinterpret_cast<const BYTE*>(&kMarker), 4, dwError))
-        return failBeforeWriter(strTarget, dwError);
+    if (!GetFileSizeEx(hSource, &size)) {
+        AddFailLine(strSource, GetLastError());
+        return FALSE;
+    }
+    if (!WriteAll(m_hTargetFile.Get(), reinterpret_cast<const BYTE*>(&kMarker), 4, dwError)) {
+        AddFailLine(strTarget, dwError);
+        return FALSE;
+    }
 
     ULONGLONG remaining = static_cast<ULONGLONG>(size.QuadPart);
     const ULONGLONG nBlocks = (remaining + kBlock - 1) / kBlock;
     CopyRing ring;
-    ring.hTarget = hTarget;
     ring.pEngine = this;
     ring.slots = nBlocks < ZUL_WRITE_RING ? static_cast<size_t>(nBlocks ? nBlocks : 1) : ZUL_WRITE_RING;
     std::unique_ptr<CoderWork> ownCoder;
@@ -463,7 +479,8 @@ BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString
         ring.records.reset(new BYTE[ring.slots * kRecord]);
         ring.slot.resize(ring.slots);
     } catch (const std::bad_alloc&) {
-        return failBeforeWriter(strSource, ERROR_NOT_ENOUGH_MEMORY);
+        AddFailLine(strSource, ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
     }
 
     // One writer at a time: wait until the previous one has finished, then start ours.
@@ -473,14 +490,18 @@ BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString
     g_bWriteQueueClosed = 0;
     g_nWriteQueued = 0;
     LeaveCriticalSection(&g_csWriteQueue);
-    HANDLE hThread = SystemIo().StartThread(nullptr, 0, WriteQueueThreadProc, &ring, 0, nullptr);
-    if (!hThread) {
+    // The target goes with the ring to the writer, which closes it.
+    ring.hTarget = std::move(m_hTargetFile);
+    CKernelHandle writer(SystemIo().StartThread(nullptr, 0, WriteQueueThreadProc, &ring, 0, nullptr));
+    if (!writer) {
         // Without a writer nothing would ever drain the ring: fail this file, not the run.
         const DWORD err = GetLastError();
         SetEvent(g_hWriteDoneEvent);
-        return failBeforeWriter(strTarget, err);
+        AddFailLine(strTarget, err);
+        ring.hTarget.Close();
+        return FALSE;
     }
-    CloseHandle(hThread);   // the end is handed over through g_hWriteDoneEvent
+    writer.Close();   // the end is handed over through g_hWriteDoneEvent
 
     DWORD dwReadError = 0;
     {
@@ -574,8 +595,7 @@ BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString
     const bool bCodeFailed = ring.bCodeFailed;
     const bool bStopped = ring.bStopped && ring.nWritten < ring.nRead;
     LeaveCriticalSection(&g_csWriteQueue);
-    CloseHandle(hSource);
-    m_hSourceFile = m_hTargetFile = INVALID_HANDLE_VALUE;
+    m_hSourceFile.Close();
 
     if (m_bCancel) {
         // A copy the run's stop cut short is reported like any copy that did not complete.
@@ -607,14 +627,9 @@ BOOL CBackUpEngine::RestoreCompressedFile(const CString& strSource, const CStrin
 {
     if (!OpenCopyHandles(strSource, strTempTarget, strTarget))
         return FALSE;
-    HANDLE hSource = m_hSourceFile;
-    HANDLE hTarget = m_hTargetFile;
-    auto finish = [&](BOOL ok) {
-        CloseHandle(hSource);
-        CloseHandle(hTarget);
-        m_hSourceFile = m_hTargetFile = INVALID_HANDLE_VALUE;
-        return ok;
-    };
+    CCopyHandlesClosed closed(*this);
+    const HANDLE hSource = m_hSourceFile.Get();
+    const HANDLE hTarget = m_hTargetFile.Get();
 
     // Every header and every block must be read whole and lie within the file; a damaged or
     // cut copy ends as a fail line for the stored file instead of running past its end.
@@ -622,13 +637,13 @@ BOOL CBackUpEngine::RestoreCompressedFile(const CString& strSource, const CStrin
     DWORD dwError = 0;
     if (!GetFileSizeEx(hSource, &size)) {
         AddFailLine(strSource, GetLastError());
-        return finish(FALSE);
+        return FALSE;
     }
     DWORD marker = 0;
     if (size.QuadPart < 4 || !ReadAll(hSource, reinterpret_cast<BYTE*>(&marker), 4, dwError) ||
         marker != kMarker) {
         AddFailLine(strSource, dwError ? dwError : ERROR_FILE_CORRUPT);
-        return finish(FALSE);
+        return FALSE;
     }
     m_nDoneBytes += 4;
     m_nFileDoneBytes = 4;
@@ -641,23 +656,23 @@ BOOL CBackUpEngine::RestoreCompressedFile(const CString& strSource, const CStrin
         expanded.reset(new BYTE[kBlock]);
     } catch (const std::bad_alloc&) {
         AddFailLine(strSource, ERROR_NOT_ENOUGH_MEMORY);
-        return finish(FALSE);
+        return FALSE;
     }
     ULONGLONG remaining = static_cast<ULONGLONG>(size.QuadPart) - 4;
     while (remaining > 0) {
         WaitWhilePaused();
         if (m_bCancel) {
             AddCancelLine(strSource);
-            return finish(FALSE);
+            return FALSE;
         }
         BYTE header[4];
         if (remaining < 4) {
             AddFailLine(strSource, ERROR_FILE_CORRUPT);
-            return finish(FALSE);
+            return FALSE;
         }
         if (!ReadAll(hSource, header, 4, dwError)) {
             AddFailLine(strSource, dwError == ERROR_HANDLE_EOF ? ERROR_FILE_CORRUPT : dwError);
-            return finish(FALSE);
+            return FALSE;
         }
         const DWORD sourceField = header[0] | header[1] << 8;
         const DWORD storedField = header[2] | header[3] << 8;
@@ -665,11 +680,11 @@ BOOL CBackUpEngine::RestoreCompressedFile(const CString& strSource, const CStrin
         const DWORD s = storedField ? storedField : n;
         if (static_cast<ULONGLONG>(s) + 4 > remaining) {
             AddFailLine(strSource, ERROR_FILE_CORRUPT);
-            return finish(FALSE);
+            return FALSE;
         }
         if (!ReadAll(hSource, stored.get(), s, dwError)) {
             AddFailLine(strSource, dwError == ERROR_HANDLE_EOF ? ERROR_FILE_CORRUPT : dwError);
-            return finish(FALSE);
+            return FALSE;
         }
         remaining -= 4 + static_cast<ULONGLONG>(s);
         const BYTE* data = stored.get();
@@ -677,13 +692,13 @@ BOOL CBackUpEngine::RestoreCompressedFile(const CString& strSource, const CStrin
             if (!coder->Decompress(expanded.get(), static_cast<int>(n), stored.get(),
                                   static_cast<int>(s))) {
                 AddFailLine(strSource, ERROR_FILE_CORRUPT);
-                return finish(FALSE);
+                return FALSE;
             }
             data = expanded.get();
         }
         if (!WriteAll(hTarget, data, n, dwError)) {
             AddFailLine(strTarget, dwError);
-            return finish(FALSE);
+            return FALSE;
         }
         m_nFileDoneBytes += s + 4;
         m_nDoneBytes += s + 4;
@@ -691,12 +706,12 @@ BOOL CBackUpEngine::RestoreCompressedFile(const CString& strSource, const CStrin
         // means blocks were lost or the copy was pieced together wrongly.
         if (n < kBlock && remaining > 0) {
             AddFailLine(strSource, ERROR_FILE_CORRUPT);
-            return finish(FALSE);
+            return FALSE;
         }
     }
     if (!FlushTarget(hTarget, dwError)) {
         AddFailLine(strTarget, dwError);
-        return finish(FALSE);
+        return FALSE;
     }
-    return finish(TRUE);
+    return TRUE;
 }
