@@ -450,6 +450,93 @@ private:
 
 } // namespace
 
+namespace {
+
+// The producer's part of a compressed backup: reads the file's blocks into the ring, many at a
+// time, and hands them to the coder threads, or codes them itself where none can run, until
+// the file is read, the run is cancelled or the writer stops. remaining: the bytes not read yet.
+void ReadAndCode(CBackUpEngine& engine, CopyRing& ring, HANDLE hSource, ULONGLONG& remaining, DWORD& dwReadError)
+{
+    std::unique_ptr<CoderWork> ownCoder;
+    // Without coder threads (one block, one processor, or none could start) the blocks
+    // are coded here, between reads.
+    CoderThreads coders(ring);
+    const int nThreads = CoderThreadsFor(remaining);
+    if (!nThreads || !coders.Start(nThreads)) {
+        ownCoder.reset(new (std::nothrow) CoderWork);
+        if (!ownCoder)
+            dwReadError = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    ULONGLONG nextRead = 0;
+    bool bPauseLooked = false;
+    ULONGLONG tPauseLooked = 0;
+    while (remaining > 0 && !dwReadError) {
+        // Room for a whole read: as many blocks as are left, up to kReadBlocks (the
+        // ring holds a multiple of kReadBlocks, or the whole file).
+        const ULONGLONG left = (remaining + kBlock - 1) / kBlock;
+        const ULONGLONG want = left < kReadBlocks ? left : kReadBlocks;
+        EnterCriticalSection(&g_csWriteQueue);
+        while (!ring.bStopped && ring.slots - (nextRead - ring.nWritten) < want) {
+            ring.bProducerAsleep = true;
+            SleepConditionVariableCS(&ring.cvFree, &g_csWriteQueue, INFINITE);
+            ring.bProducerAsleep = false;
+        }
+        const bool bStopped = ring.bStopped;
+        LeaveCriticalSection(&g_csWriteQueue);
+        if (bStopped)
+            break;
+        // Pause and cancel hold between blocks: here, before a read. A wait on the pause
+        // event is a call into the system, so it is made before the first read and then
+        // at most once a tick; the cancel flag is read before every read.
+        const ULONGLONG now = GetTickCount64();
+        if (!bPauseLooked || now - tPauseLooked >= kPauseLookMs) {
+            engine.WaitWhilePaused();
+            bPauseLooked = true;
+            tPauseLooked = GetTickCount64();
+        }
+        if (engine.m_bCancel)
+            break;
+        const ULONGLONG wantBytes = want * kBlock;
+        const DWORD bytes = static_cast<DWORD>(remaining < wantBytes ? remaining : wantBytes);
+        if (!ReadAll(hSource, ring.SourceOf(nextRead), bytes, dwReadError))
+            break;
+        remaining -= bytes;
+        if (!ownCoder) {
+            // Hand the blocks to the coders all at once.
+            EnterCriticalSection(&g_csWriteQueue);
+            for (DWORD at = 0; at < bytes; at += kBlock) {
+                CopyRing::Slot& s = ring.At(nextRead++);
+                s.rec.nSourceBytes = bytes - at < kBlock ? bytes - at : kBlock;
+                s.state = CopyRing::Waiting;
+            }
+            ring.nRead = nextRead;
+            g_nWriteQueued = static_cast<int>(ring.nRead - ring.nWritten);
+            if (ring.nCodersAsleep)
+                WakeAllConditionVariable(&ring.cvWork);
+            LeaveCriticalSection(&g_csWriteQueue);
+            continue;
+        }
+        for (DWORD at = 0; at < bytes; at += kBlock) {
+            if (at > 0 && engine.m_bCancel)
+                break;
+            const ULONGLONG block = nextRead++;
+            CopyRing::Slot& s = ring.At(block);
+            s.rec.nSourceBytes = bytes - at < kBlock ? bytes - at : kBlock;
+            const CopyRing::State state = ownCoder->Code(ring, block);
+            EnterCriticalSection(&g_csWriteQueue);
+            ring.nRead = ring.nTaken = nextRead;
+            g_nWriteQueued = static_cast<int>(ring.nRead - ring.nWritten);
+            ring.FinishLocked(block, state);
+            LeaveCriticalSection(&g_csWriteQueue);
+        }
+        if (engine.m_bCancel)
+            break;
+    }
+    // The coders code what was handed to them and end; the writer writes it.
+}
+
+} // namespace
+
 BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString& strTempTarget,
                                          const CString& strTarget)
 {
@@ -473,7 +560,6 @@ BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString
     CopyRing ring;
     ring.pEngine = this;
     ring.slots = nBlocks < ZUL_WRITE_RING ? static_cast<size_t>(nBlocks ? nBlocks : 1) : ZUL_WRITE_RING;
-    std::unique_ptr<CoderWork> ownCoder;
     try {
         ring.source.reset(new BYTE[ring.slots * kBlock]);
         ring.records.reset(new BYTE[ring.slots * kRecord]);
@@ -504,83 +590,7 @@ BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString
     writer.Close();   // the end is handed over through g_hWriteDoneEvent
 
     DWORD dwReadError = 0;
-    {
-        // Without coder threads (one block, one processor, or none could start) the blocks
-        // are coded here, between reads.
-        CoderThreads coders(ring);
-        const int nThreads = CoderThreadsFor(remaining);
-        if (!nThreads || !coders.Start(nThreads)) {
-            ownCoder.reset(new (std::nothrow) CoderWork);
-            if (!ownCoder)
-                dwReadError = ERROR_NOT_ENOUGH_MEMORY;
-        }
-        ULONGLONG nextRead = 0;
-        bool bPauseLooked = false;
-        ULONGLONG tPauseLooked = 0;
-        while (remaining > 0 && !dwReadError) {
-            // Room for a whole read: as many blocks as are left, up to kReadBlocks (the
-            // ring holds a multiple of kReadBlocks, or the whole file).
-            const ULONGLONG left = (remaining + kBlock - 1) / kBlock;
-            const ULONGLONG want = left < kReadBlocks ? left : kReadBlocks;
-            EnterCriticalSection(&g_csWriteQueue);
-            while (!ring.bStopped && ring.slots - (nextRead - ring.nWritten) < want) {
-                ring.bProducerAsleep = true;
-                SleepConditionVariableCS(&ring.cvFree, &g_csWriteQueue, INFINITE);
-                ring.bProducerAsleep = false;
-            }
-            const bool bStopped = ring.bStopped;
-            LeaveCriticalSection(&g_csWriteQueue);
-            if (bStopped)
-                break;
-            // Pause and cancel hold between blocks: here, before a read. A wait on the pause
-            // event is a call into the system, so it is made before the first read and then
-            // at most once a tick; the cancel flag is read before every read.
-            const ULONGLONG now = GetTickCount64();
-            if (!bPauseLooked || now - tPauseLooked >= kPauseLookMs) {
-                WaitWhilePaused();
-                bPauseLooked = true;
-                tPauseLooked = GetTickCount64();
-            }
-            if (m_bCancel)
-                break;
-            const ULONGLONG wantBytes = want * kBlock;
-            const DWORD bytes = static_cast<DWORD>(remaining < wantBytes ? remaining : wantBytes);
-            if (!ReadAll(hSource, ring.SourceOf(nextRead), bytes, dwReadError))
-                break;
-            remaining -= bytes;
-            if (!ownCoder) {
-                // Hand the blocks to the coders all at once.
-                EnterCriticalSection(&g_csWriteQueue);
-                for (DWORD at = 0; at < bytes; at += kBlock) {
-                    CopyRing::Slot& s = ring.At(nextRead++);
-                    s.rec.nSourceBytes = bytes - at < kBlock ? bytes - at : kBlock;
-                    s.state = CopyRing::Waiting;
-                }
-                ring.nRead = nextRead;
-                g_nWriteQueued = static_cast<int>(ring.nRead - ring.nWritten);
-                if (ring.nCodersAsleep)
-                    WakeAllConditionVariable(&ring.cvWork);
-                LeaveCriticalSection(&g_csWriteQueue);
-                continue;
-            }
-            for (DWORD at = 0; at < bytes; at += kBlock) {
-                if (at > 0 && m_bCancel)
-                    break;
-                const ULONGLONG block = nextRead++;
-                CopyRing::Slot& s = ring.At(block);
-                s.rec.nSourceBytes = bytes - at < kBlock ? bytes - at : kBlock;
-                const CopyRing::State state = ownCoder->Code(ring, block);
-                EnterCriticalSection(&g_csWriteQueue);
-                ring.nRead = ring.nTaken = nextRead;
-                g_nWriteQueued = static_cast<int>(ring.nRead - ring.nWritten);
-                ring.FinishLocked(block, state);
-                LeaveCriticalSection(&g_csWriteQueue);
-            }
-            if (m_bCancel)
-                break;
-        }
-        // The coders code what was handed to them and end; the writer writes it.
-    }
+    ReadAndCode(*this, ring, hSource, remaining, dwReadError);
 
     // Close the ring and wait for the writer to drain it and close the target.
     EnterCriticalSection(&g_csWriteQueue);
