@@ -46,6 +46,7 @@
 #include <atomic>
 #include <windows.h>
 
+#include "afxhandle.h"
 #include "afxstr.h"
 
 // The engine's folder inside a store.
@@ -113,14 +114,14 @@ private:
     bool m_bStoreRunTried = false;
     DWORD m_dwStoreRunError = 0;
     CString m_strRunFolder;      // long-path form, with a trailing backslash
-    HANDLE m_hLock = INVALID_HANDLE_VALUE;
+    CKernelHandle m_hLock;
     std::atomic<unsigned> m_nCounter{0};
 
     // User side.
     bool m_bRecordTried = false;
     DWORD m_dwRecordError = 0;
     CString m_strRecord;
-    HANDLE m_hRecord = INVALID_HANDLE_VALUE;
+    CKernelHandle m_hRecord;
     LONGLONG m_nRecordEnd = 0;
     int m_nLive = 0;             // names in the record not yet struck
     BYTE* m_pEntry = nullptr;    // room for one entry, made when the record is
