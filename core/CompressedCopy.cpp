@@ -418,20 +418,20 @@ public:
         for (int k = 0; k < n; ++k) {
             // A coder needs little stack; a small reservation spares the address space of a
             // 32-bit process.
-            HANDLE h = CreateThread(nullptr, 256 * 1024, CoderThreadProc, &m_ring,
-                                    STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-            if (!h)
+            CKernelHandle thread(CreateThread(nullptr, 256 * 1024, CoderThreadProc, &m_ring,
+                                              STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+            if (!thread)
                 break;
-            m_threads.push_back(h);
+            m_threads.push_back(std::move(thread));
         }
         return static_cast<int>(m_threads.size());
     }
     void Join()
     {
         Quit();
-        for (HANDLE h : m_threads) {
-            WaitForSingleObject(h, INFINITE);
-            CloseHandle(h);
+        for (CKernelHandle& thread : m_threads) {
+            WaitForSingleObject(thread.Get(), INFINITE);
+            thread.Close();
         }
         m_threads.clear();
     }
@@ -445,7 +445,7 @@ private:
         LeaveCriticalSection(&g_csWriteQueue);
     }
     CopyRing& m_ring;
-    std::vector<HANDLE> m_threads;
+    std::vector<CKernelHandle> m_threads;
 };
 
 } // namespace

@@ -209,7 +209,7 @@ namespace {
 // One further copy thread of a plain backup.
 struct LaneThread {
     std::function<void()> run;
-    HANDLE hThread = nullptr;
+    CKernelHandle hThread;
 };
 
 DWORD WINAPI LaneThreadProc(LPVOID pParam)
@@ -294,7 +294,7 @@ void CBackUpEngine::BackUpInLanes(const CString& strStoreFolder, int nLanes)
                 pLane->Clear();
                 t_pLane = nullptr;
             };
-            thread->hThread = CreateThread(nullptr, 256 * 1024, LaneThreadProc, thread.get(), 0, nullptr);
+            thread->hThread.Reset(CreateThread(nullptr, 256 * 1024, LaneThreadProc, thread.get(), 0, nullptr));
             if (!thread->hThread)
                 break;   // fewer lanes, then
             lanes.push_back(std::move(lane));
@@ -308,8 +308,8 @@ void CBackUpEngine::BackUpInLanes(const CString& strStoreFolder, int nLanes)
         m_lane.pFails = nullptr;
     }
     for (auto& thread : threads) {
-        WaitForSingleObject(thread->hThread, INFINITE);
-        CloseHandle(thread->hThread);
+        WaitForSingleObject(thread->hThread.Get(), INFINITE);
+        thread->hThread.Close();
     }
     m_bLanes = false;
     passOn(true);

@@ -122,43 +122,6 @@ const DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN 
                                 FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
                                 FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-// Gives the target the times and attributes of the source.
-void CopySourceState(const CString& strSource, const CString& strTargetPath)
-{
-    const CString strTarget = ExtendedPath(strTargetPath);
-    WIN32_FILE_ATTRIBUTE_DATA d;
-    if (!GetFileAttributesExW(ExtendedPath(strSource), GetFileExInfoStandard, &d))
-        return;
-    DWORD attrs = d.dwFileAttributes & kCopiedAttributes;
-    if (!attrs)
-        attrs = FILE_ATTRIBUTE_NORMAL;
-    HANDLE h = CreateFileW(strTarget, FILE_WRITE_ATTRIBUTES,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        SetFileAttributesW(strTarget, attrs);
-        return;
-    }
-    auto li = [](const FILETIME& ft) {
-        LARGE_INTEGER v;
-        v.LowPart = ft.dwLowDateTime;
-        v.HighPart = static_cast<LONG>(ft.dwHighDateTime);
-        return v;
-    };
-    FILE_BASIC_INFO bi{};
-    bi.CreationTime = li(d.ftCreationTime);
-    bi.LastAccessTime = li(d.ftLastAccessTime);
-    bi.LastWriteTime = li(d.ftLastWriteTime);
-    bi.FileAttributes = attrs;
-    // Times and attributes in one call; the two-step way where a file system refuses it.
-    bool done = SetFileInformationByHandle(h, FileBasicInfo, &bi, sizeof bi) != FALSE;
-    if (!done)
-        SetFileTime(h, &d.ftCreationTime, &d.ftLastAccessTime, &d.ftLastWriteTime);
-    CloseHandle(h);
-    if (!done)
-        SetFileAttributesW(strTarget, attrs);
-}
-
 // The source's times and attributes as the handle call takes them.
 FILE_BASIC_INFO BasicInfoOf(const WIN32_FILE_ATTRIBUTE_DATA& d)
 {
@@ -173,6 +136,29 @@ FILE_BASIC_INFO BasicInfoOf(const WIN32_FILE_ATTRIBUTE_DATA& d)
     if (!bi.FileAttributes)
         bi.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     return bi;
+}
+
+// Gives the target the times and attributes of the source.
+void CopySourceState(const CString& strSource, const CString& strTargetPath)
+{
+    const CString strTarget = ExtendedPath(strTargetPath);
+    WIN32_FILE_ATTRIBUTE_DATA d;
+    if (!GetFileAttributesExW(ExtendedPath(strSource), GetFileExInfoStandard, &d))
+        return;
+    FILE_BASIC_INFO bi = BasicInfoOf(d);
+    CKernelHandle target(CreateFileW(strTarget, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!target) {
+        SetFileAttributesW(strTarget, bi.FileAttributes);
+        return;
+    }
+    // Times and attributes in one call; the two-step way where a file system refuses it.
+    bool done = SetFileInformationByHandle(target.Get(), FileBasicInfo, &bi, sizeof bi) != FALSE;
+    if (!done)
+        SetFileTime(target.Get(), &d.ftCreationTime, &d.ftLastAccessTime, &d.ftLastWriteTime);
+    target.Close();
+    if (!done)
+        SetFileAttributesW(strTarget, bi.FileAttributes);
 }
 
 } // namespace
@@ -278,14 +264,14 @@ bool FlushCopy(HANDLE h, const CString& strPath, bool bStreams)
         const FILE_STREAM_INFO* info = reinterpret_cast<const FILE_STREAM_INFO*>(buffer.data() + at);
         const CString name(info->StreamName, static_cast<int>(info->StreamNameLength / sizeof(wchar_t)));
         if (!name.IsEmpty() && name.CompareNoCase(L"::$DATA") != 0) {
-            HANDLE hStream = CreateFileW(path + name, GENERIC_WRITE,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (hStream == INVALID_HANDLE_VALUE)
+            CKernelHandle stream(CreateFileW(path + name, GENERIC_WRITE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!stream)
                 return false;
-            const bool flushed = CBackUpEngine::FlushToDisk(hStream);
+            const bool flushed = CBackUpEngine::FlushToDisk(stream.Get());
             const DWORD err = GetLastError();
-            CloseHandle(hStream);
+            stream.Close();
             if (!flushed) {
                 SetLastError(err);
                 return false;
@@ -333,13 +319,13 @@ bool CBackUpEngine::IsCompressedCopy(const CString& strStoredPath)
 
 bool CBackUpEngine::StartsWithCopyMarker(const CString& strPath)
 {
-    HANDLE h = CreateFileW(ExtendedPath(strPath), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    CKernelHandle file(CreateFileW(ExtendedPath(strPath), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return false;
     DWORD marker = 0, got = 0;
-    BOOL ok = ReadFile(h, &marker, 4, &got, nullptr);
-    CloseHandle(h);
+    BOOL ok = ReadFile(file.Get(), &marker, 4, &got, nullptr);
+    file.Close();
     return ok && got == 4 && marker == 0xFFFFFFFFu;
 }
 
@@ -349,10 +335,8 @@ void CBackUpEngine::CopyFileTimes(const CString& strSource, const CString& strTa
     if (!GetFileAttributesExW(ExtendedPath(strSource), GetFileExInfoStandard, &d))
         return;
     // Existing only: setting times must never create the file.
-    HANDLE h = CreateFileW(ExtendedPath(strTarget), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return;
-    SetFileTime(h, &d.ftCreationTime, &d.ftLastAccessTime, &d.ftLastWriteTime);
-    CloseHandle(h);
+    CKernelHandle target(CreateFileW(ExtendedPath(strTarget), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (target)
+        SetFileTime(target.Get(), &d.ftCreationTime, &d.ftLastAccessTime, &d.ftLastWriteTime);
 }

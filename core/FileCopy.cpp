@@ -106,21 +106,21 @@ public:
     // False when the thread cannot run; the caller then reads by itself.
     bool Start()
     {
-        m_hFree = CreateSemaphoreW(nullptr, 2, 2, nullptr);
-        m_hFilled = CreateSemaphoreW(nullptr, 0, 2, nullptr);
+        m_hFree.Reset(CreateSemaphoreW(nullptr, 2, 2, nullptr));
+        m_hFilled.Reset(CreateSemaphoreW(nullptr, 0, 2, nullptr));
         if (m_hFree && m_hFilled)
-            m_hThread = CreateThread(nullptr, 64 * 1024, ThreadProc, this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+            m_hThread.Reset(CreateThread(nullptr, 64 * 1024, ThreadProc, this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
         if (!m_hThread)
             CloseEvents();
-        return m_hThread != nullptr;
+        return m_hThread.IsValid();
     }
     // The next chunk: its bytes and length (0 at the end of the file); false with the error of
     // a read that failed. The chunk handed out before is free again from this call on.
     bool Next(const BYTE*& p, DWORD& got, DWORD& err)
     {
         if (m_nTaken > 0)
-            ReleaseSemaphore(m_hFree, 1, nullptr);
-        WaitForSingleObject(m_hFilled, INFINITE);
+            ReleaseSemaphore(m_hFree.Get(), 1, nullptr);
+        WaitForSingleObject(m_hFilled.Get(), INFINITE);
         const Slot& s = m_slot[m_nTaken++ % 2];
         p = s.pBuffer;
         got = s.nGot;
@@ -132,10 +132,9 @@ public:
         if (!m_hThread)
             return;
         m_bStop = true;
-        ReleaseSemaphore(m_hFree, 2, nullptr);
-        WaitForSingleObject(m_hThread, INFINITE);
-        CloseHandle(m_hThread);
-        m_hThread = nullptr;
+        ReleaseSemaphore(m_hFree.Get(), 2, nullptr);
+        WaitForSingleObject(m_hThread.Get(), INFINITE);
+        m_hThread.Close();
         CloseEvents();
     }
 
@@ -150,7 +149,7 @@ private:
     {
         CReadAhead& self = *static_cast<CReadAhead*>(pParam);
         for (unsigned k = 0;; ++k) {
-            WaitForSingleObject(self.m_hFree, INFINITE);
+            WaitForSingleObject(self.m_hFree.Get(), INFINITE);
             if (self.m_bStop)
                 break;
             Slot& s = self.m_slot[k % 2];
@@ -158,7 +157,7 @@ private:
             s.bRead = ReadFile(self.m_hSource, s.pBuffer, CBackUpEngine::COPY_CHUNK, &s.nGot, nullptr) != FALSE;
             s.dwError = s.bRead ? 0 : GetLastError();
             const bool bEnd = !s.bRead || s.nGot == 0;
-            ReleaseSemaphore(self.m_hFilled, 1, nullptr);
+            ReleaseSemaphore(self.m_hFilled.Get(), 1, nullptr);
             if (bEnd)
                 break;
         }
@@ -166,17 +165,14 @@ private:
     }
     void CloseEvents()
     {
-        if (m_hFree)
-            CloseHandle(m_hFree);
-        if (m_hFilled)
-            CloseHandle(m_hFilled);
-        m_hFree = m_hFilled = nullptr;
+        m_hFree.Close();
+        m_hFilled.Close();
     }
 
     HANDLE m_hSource;
-    HANDLE m_hThread = nullptr;
-    HANDLE m_hFree = nullptr;     // buffers the reader may fill
-    HANDLE m_hFilled = nullptr;   // buffers read and not yet handed out
+    CKernelHandle m_hThread;
+    CKernelHandle m_hFree;     // buffers the reader may fill
+    CKernelHandle m_hFilled;   // buffers read and not yet handed out
     std::atomic<bool> m_bStop{false};
     Slot m_slot[2];
     unsigned m_nTaken = 0;
@@ -197,14 +193,12 @@ public:
     // False when the thread cannot run; the copy's final flush then does it all.
     bool Start()
     {
-        m_hWake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        m_hWake.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
         if (m_hWake)
-            m_hThread = CreateThread(nullptr, 64 * 1024, ThreadProc, this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-        if (!m_hThread && m_hWake) {
-            CloseHandle(m_hWake);
-            m_hWake = nullptr;
-        }
-        return m_hThread != nullptr;
+            m_hThread.Reset(CreateThread(nullptr, 64 * 1024, ThreadProc, this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+        if (!m_hThread)
+            m_hWake.Close();
+        return m_hThread.IsValid();
     }
     // Asks for a flush of what has been written so far; false when one is still under way (or
     // one has failed, or the thread is not running).
@@ -212,7 +206,7 @@ public:
     {
         if (!m_hThread || m_bBusy.exchange(true))
             return false;
-        SetEvent(m_hWake);
+        SetEvent(m_hWake.Get());
         return true;
     }
     // The error of the flush that failed; 0 while none has.
@@ -223,12 +217,10 @@ public:
         if (!m_hThread)
             return;
         m_bStop = true;
-        SetEvent(m_hWake);
-        WaitForSingleObject(m_hThread, INFINITE);
-        CloseHandle(m_hThread);
-        m_hThread = nullptr;
-        CloseHandle(m_hWake);
-        m_hWake = nullptr;
+        SetEvent(m_hWake.Get());
+        WaitForSingleObject(m_hThread.Get(), INFINITE);
+        m_hThread.Close();
+        m_hWake.Close();
     }
 
 private:
@@ -236,7 +228,7 @@ private:
     {
         CFlushBehind& self = *static_cast<CFlushBehind*>(pParam);
         for (;;) {
-            WaitForSingleObject(self.m_hWake, INFINITE);
+            WaitForSingleObject(self.m_hWake.Get(), INFINITE);
             if (self.m_bBusy) {
                 if (!CBackUpEngine::FlushToDisk(self.m_hFile)) {
                     // Busy for good: no further request is taken.
@@ -252,8 +244,8 @@ private:
     }
 
     HANDLE m_hFile;
-    HANDLE m_hThread = nullptr;
-    HANDLE m_hWake = nullptr;
+    CKernelHandle m_hThread;
+    CKernelHandle m_hWake;
     std::atomic<bool> m_bBusy{false};   // a flush asked for and not yet done
     std::atomic<bool> m_bStop{false};
     std::atomic<DWORD> m_dwError{0};

@@ -93,31 +93,6 @@ void SetLastWrite(const CString& strPathAsGiven, ULONGLONG nTime100ns)
     SetFileAttributesW(strPath, attrs);
 }
 
-void RemoveTree(const CString& strPathAsGiven)
-{
-    const CString strPath = ExtendedPath(strPathAsGiven);
-    DWORD attrs = GetFileAttributesW(strPath);
-    if (attrs == INVALID_FILE_ATTRIBUTES)
-        return;
-    SetFileAttributesW(strPath, FILE_ATTRIBUTE_NORMAL);
-    if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) {
-        DeleteFileW(strPath);
-        return;
-    }
-    if (!(attrs & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        WIN32_FIND_DATAW fd;
-        HANDLE h = FindFirstFileW(strPath + L"\\*", &fd);
-        if (h != INVALID_HANDLE_VALUE) {
-            do {
-                if (wcscmp(fd.cFileName, L".") && wcscmp(fd.cFileName, L".."))
-                    RemoveTree(strPath + L"\\" + fd.cFileName);
-            } while (FindNextFileW(h, &fd));
-            FindClose(h);
-        }
-    }
-    RemoveDirectoryW(strPath);
-}
-
 std::vector<CString> ListFolder(const CString& strPath)
 {
     std::vector<CString> names;

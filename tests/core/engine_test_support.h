@@ -11,6 +11,7 @@
 #include "afx.h"
 #include "FailSink.h"
 #include "SystemIo.h"
+#include "test_files.h"
 
 class CBackUpEngine;
 
@@ -41,7 +42,7 @@ bool Exists(const CString& strPath);
 DWORD AttributesOf(const CString& strPath);
 FILETIME LastWriteOf(const CString& strPath);
 void SetLastWrite(const CString& strPath, ULONGLONG nTime100ns);
-void RemoveTree(const CString& strPath);
+using testsupport::RemoveTree;
 // Names in a folder (no "." and ".."), sorted.
 std::vector<CString> ListFolder(const CString& strPath);
 // All file paths below a folder relative to it, sorted.
