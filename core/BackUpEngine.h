@@ -18,18 +18,9 @@
 #include <windows.h>
 
 #include "afx.h"
+#include "afxhandle.h"
 #include "FailSink.h"
 #include "TempCopies.h"
-
-// A file copy with the system's CopyFileExW contract. The engine copies plain files itself
-// (see CopyPlainFile); this one is used for sources with more than one data stream, which
-// only the system's copy carries over whole.
-typedef BOOL(WINAPI* ZulCopyFileFunc)(LPCWSTR pszSource, LPCWSTR pszTarget,
-                                      LPPROGRESS_ROUTINE pfnProgress, LPVOID pData,
-                                      LPBOOL pbCancel, DWORD dwFlags);
-// The folder listing of the collectors, with the system's FindFirstFileW/FindNextFileW contract.
-typedef HANDLE(WINAPI* ZulFindFirstFunc)(LPCWSTR pszPattern, LPWIN32_FIND_DATAW pData);
-typedef BOOL(WINAPI* ZulFindNextFunc)(HANDLE hFind, LPWIN32_FIND_DATAW pData);
 
 // True when the path, with one trailing "\" removed, names an existing folder.
 bool IsFolder(const CString& strPath);
@@ -163,8 +154,8 @@ public:
     // Created and closed with the engine; the current file name itself is guarded by
     // m_csCurrentFile, which costs no call into the system when nobody else holds it.
     HANDLE m_hMutex = nullptr;
-    HANDLE m_hSourceFile = INVALID_HANDLE_VALUE;
-    HANDLE m_hTargetFile = INVALID_HANDLE_VALUE;
+    CKernelHandle m_hSourceFile;
+    CKernelHandle m_hTargetFile;
     std::atomic<int> m_bDone{0};
     CString m_strSystemDrive;
     HANDLE m_hPauseEvent = nullptr;
@@ -176,16 +167,14 @@ public:
     // the same stream, so no counter goes backwards or wraps.
     void AddCopyProgress(DWORD dwStreamNumber, ULONGLONG nStreamBytesTransferred);
 
-    // The copy of sources with further data streams: always the system's CopyFileExW in the
-    // program; tests may put a stand-in here.
-    static ZulCopyFileFunc s_pfnCopyFile;
-    // Puts a finished copy's data on the disk before it gets its times and its final name:
-    // always FlushFileBuffers in the program; tests may put a stand-in here.
-    typedef BOOL(WINAPI* FlushFileFunc)(HANDLE hFile);
-    static FlushFileFunc s_pfnFlushFile;
-    // Flushes through s_pfnFlushFile; false with a last error that is never 0 when it fails.
+    // The engine's file-system calls whose faults tests bring about (the copy of sources with
+    // further data streams, the flush, the walks' listing, the block writes, the writer thread,
+    // the random names) go through SystemIo() (SystemIo.h); tests install doubles there.
+    //
+    // Puts a finished copy's data on the disk before it gets its times and its final name;
+    // false with a last error that is never 0 when it fails.
     static bool FlushToDisk(HANDLE hFile);
-    // Tests: every plain copy goes through s_pfnCopyFile, as a source with further data
+    // Tests: every plain copy goes through the system's copy, as a source with further data
     // streams does (the test machines have no file system with such streams).
     static bool s_bSystemCopyAlways;
     // Files a plain backup copies at once (each on its own thread, the worker being one of
@@ -197,10 +186,6 @@ public:
     // A plain copy larger than this is flushed on a thread of its own each time this much more
     // has been written, while the copy goes on, so that its final flush finds little left.
     enum { FLUSH_BEHIND = 32 << 20 };
-    // The folder listing of the collectors' walks: the system's in the program; tests may put
-    // stand-ins here (to meet folder links, placeholders or device errors).
-    static ZulFindFirstFunc s_pfnFindFirstFile;
-    static ZulFindNextFunc s_pfnFindNextFile;
 
     // The end of a run's temporary copies (see CTempCopies): the list loops end them when the
     // run's copying is over; what could not be removed stays for a later run to clear.
@@ -213,7 +198,7 @@ private:
         int nId = 0;
         // The source of a plain backup, opened by OpenPlainSource, with its entry (size, times,
         // attributes), which the copy's end gives to the stored copy.
-        HANDLE hSource = INVALID_HANDLE_VALUE;
+        CKernelHandle hSource;
         WIN32_FILE_ATTRIBUTE_DATA sourceEntry{};
         bool bSourceEntry = false;
         // The size of the file this lane measured last; it becomes m_nFileBytes when that file
@@ -285,6 +270,29 @@ private:
     // pieces. A flush that fails, also one made while the copy goes on, fails the copy.
     BOOL CopyPlainFile(const CString& strSource, const CString& strFinal, const CString& strFolder,
                        bool bRestoreSide, bool bEntry);
+    // The steps of a plain copy. How the bytes went: bOk, else the error and whether it was
+    // the target's; nDone, the bytes counted in the progress so far.
+    struct CPlainCopy {
+        bool bOk = true;
+        DWORD dwError = 0;
+        bool bWriteSide = false;
+        ULONGLONG nDone = 0;
+    };
+    // True when the source goes through the system's copy (further data streams, or
+    // s_bSystemCopyAlways).
+    bool NeedsSystemCopy(const CString& strSource, HANDLE hSource);
+    // The system's copy into the temporary (both handles closed for it; the temporary opened
+    // again and flushed after it).
+    void CopyWithSystem(const CString& strSource, const CString& strTemp, CKernelHandle& source,
+                        CKernelHandle& tempFile, CPlainCopy& copy);
+    // The engine's own copy in COPY_CHUNK pieces, read ahead and flushed behind for larger
+    // files; the source is closed and the temporary flushed at its end.
+    void CopyInChunks(CCopyLane& lane, CKernelHandle& source, CKernelHandle& tempFile, const CString& strTemp,
+                      ULONGLONG nSize, CPlainCopy& copy);
+    // A complete copy given its times and attributes and moved to its final name (or removed
+    // when it cannot be), counted, and the other form of the stored file removed.
+    BOOL PlaceFinishedCopy(const CString& strSource, const CString& strTemp, LONGLONG nSlot, const CString& strFinal,
+                           const WIN32_FILE_ATTRIBUTE_DATA* pEntry, CKernelHandle& hTemp, bool bRestoreSide);
     // Creates a new, empty temporary file in the folder (never someone else's), with the given
     // access; makes the folder chain again when it has gone since. INVALID_HANDLE_VALUE with
     // the error when it cannot.

@@ -604,6 +604,9 @@ int CCompressLZ77::CommonLength(int s, int i, int limit) const
     return n;
 }
 
+// Longer than the house limit on purpose: it is the coder's inner loop, run at every position
+// of every block, and split into calls it would pass the cursor and the candidates back and
+// forth in that loop; compressed backups are only as fast as this function.
 bool CCompressLZ77::FindLonger(int i, int t, int nKnown, Cursor& cur, int& nStart, int& nLength)
 {
     const int bound = i - t;   // newest start that leaves t bytes before position i

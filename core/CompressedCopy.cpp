@@ -19,6 +19,7 @@
 #include "BackUpEngine.h"
 #include "CompressLZ77.h"
 #include "LongPath.h"
+#include "SystemIo.h"
 #include "WriteQueue.h"
 
 CBackUpEngine* g_pBackUpEngine = nullptr;
@@ -26,8 +27,6 @@ HANDLE g_hWriteDoneEvent = nullptr;
 CRITICAL_SECTION g_csWriteQueue;
 std::atomic<int> g_bWriteQueueClosed{0};
 int g_nWriteQueued = 0;
-ZulWriteFileFunc g_pfnWriteBlock = ::WriteFile;
-ZulCreateThreadFunc g_pfnCreateWriterThread = ::CreateThread;
 int g_nCoderThreads = 0;
 
 namespace {
@@ -47,7 +46,7 @@ bool WriteAll(HANDLE h, const BYTE* p, DWORD n, DWORD& dwError)
 {
     while (n > 0) {
         DWORD written = 0;
-        if (!g_pfnWriteBlock(h, p, n, &written, nullptr)) {
+        if (!SystemIo().WriteBlock(h, p, n, &written, nullptr)) {
             dwError = GetLastError();
             if (dwError == ERROR_SUCCESS)
                 dwError = ERROR_WRITE_FAULT;
@@ -112,22 +111,43 @@ bool FlushTarget(HANDLE h, DWORD& dwError)
 bool CBackUpEngine::OpenCopyHandles(const CString& strSource, const CString& strTempTarget,
                                     const CString& strTarget)
 {
-    HANDLE hSource = OpenSource(strSource);
-    if (hSource == INVALID_HANDLE_VALUE) {
+    CKernelHandle source(OpenSource(strSource));
+    if (!source) {
         AddFailLine(strSource, GetLastError());
         return false;
     }
-    HANDLE hTarget = CreateTarget(strTempTarget);
-    if (hTarget == INVALID_HANDLE_VALUE) {
+    CKernelHandle target(CreateTarget(strTempTarget));
+    if (!target) {
         const DWORD err = GetLastError();
-        CloseHandle(hSource);   // first: the fail line may find no memory
+        source.Close();   // first: the fail line may find no memory
         AddFailLine(strTarget, err);
         return false;
     }
-    m_hSourceFile = hSource;
-    m_hTargetFile = hTarget;
+    m_hSourceFile = std::move(source);
+    m_hTargetFile = std::move(target);
     return true;
 }
+
+namespace {
+
+// Closes the engine's handles of a compressed copy however the copy of the file returns (the
+// target's only while it is the engine's: the writer thread closes it once it has it).
+class CCopyHandlesClosed {
+public:
+    explicit CCopyHandlesClosed(CBackUpEngine& engine) : m_engine(engine) {}
+    ~CCopyHandlesClosed()
+    {
+        m_engine.m_hSourceFile.Close();
+        m_engine.m_hTargetFile.Close();
+    }
+    CCopyHandlesClosed(const CCopyHandlesClosed&) = delete;
+    CCopyHandlesClosed& operator=(const CCopyHandlesClosed&) = delete;
+
+private:
+    CBackUpEngine& m_engine;
+};
+
+} // namespace
 
 namespace {
 
@@ -148,7 +168,7 @@ struct CopyRing {
         State state = Free;
     };
 
-    HANDLE hTarget = INVALID_HANDLE_VALUE;
+    CKernelHandle hTarget;   // the writer's from its start; it closes it at its end
     CBackUpEngine* pEngine = nullptr;
     size_t slots = 0;
     std::unique_ptr<BYTE[]> source;
@@ -324,7 +344,7 @@ DWORD WINAPI WriteQueueThreadProc(LPVOID pParam)
             nSource += rec.nSourceBytes;
         }
         DWORD dwError = 0;
-        if (!WriteAll(ring.hTarget, start, static_cast<DWORD>(at - start), dwError)) {
+        if (!WriteAll(ring.hTarget.Get(), start, static_cast<DWORD>(at - start), dwError)) {
             EnterCriticalSection(&g_csWriteQueue);
             ring.dwError = dwError;
             break;
@@ -348,10 +368,9 @@ DWORD WINAPI WriteQueueThreadProc(LPVOID pParam)
     // The whole copy on the disk before the producer counts it made (a failed flush is a
     // failed write: the producer reports it and the copy is not used).
     DWORD dwFlushError = 0;
-    if (bComplete && !engine->m_bCancel && !FlushTarget(ring.hTarget, dwFlushError))
+    if (bComplete && !engine->m_bCancel && !FlushTarget(ring.hTarget.Get(), dwFlushError))
         ring.dwError = dwFlushError;
-    CloseHandle(ring.hTarget);
-    ring.hTarget = INVALID_HANDLE_VALUE;
+    ring.hTarget.Close();
     SetEvent(g_hWriteDoneEvent);   // last access to the ring: the producer may return now
     return 0;
 }
@@ -399,20 +418,20 @@ public:
         for (int k = 0; k < n; ++k) {
             // A coder needs little stack; a small reservation spares the address space of a
             // 32-bit process.
-            HANDLE h = CreateThread(nullptr, 256 * 1024, CoderThreadProc, &m_ring,
-                                    STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-            if (!h)
+            CKernelHandle thread(CreateThread(nullptr, 256 * 1024, CoderThreadProc, &m_ring,
+                                              STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+            if (!thread)
                 break;
-            m_threads.push_back(h);
+            m_threads.push_back(std::move(thread));
         }
         return static_cast<int>(m_threads.size());
     }
     void Join()
     {
         Quit();
-        for (HANDLE h : m_threads) {
-            WaitForSingleObject(h, INFINITE);
-            CloseHandle(h);
+        for (CKernelHandle& thread : m_threads) {
+            WaitForSingleObject(thread.Get(), INFINITE);
+            thread.Close();
         }
         m_threads.clear();
     }
@@ -426,8 +445,95 @@ private:
         LeaveCriticalSection(&g_csWriteQueue);
     }
     CopyRing& m_ring;
-    std::vector<HANDLE> m_threads;
+    std::vector<CKernelHandle> m_threads;
 };
+
+} // namespace
+
+namespace {
+
+// The producer's part of a compressed backup: reads the file's blocks into the ring, many at a
+// time, and hands them to the coder threads, or codes them itself where none can run, until
+// the file is read, the run is cancelled or the writer stops. remaining: the bytes not read yet.
+void ReadAndCode(CBackUpEngine& engine, CopyRing& ring, HANDLE hSource, ULONGLONG& remaining, DWORD& dwReadError)
+{
+    std::unique_ptr<CoderWork> ownCoder;
+    // Without coder threads (one block, one processor, or none could start) the blocks
+    // are coded here, between reads.
+    CoderThreads coders(ring);
+    const int nThreads = CoderThreadsFor(remaining);
+    if (!nThreads || !coders.Start(nThreads)) {
+        ownCoder.reset(new (std::nothrow) CoderWork);
+        if (!ownCoder)
+            dwReadError = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    ULONGLONG nextRead = 0;
+    bool bPauseLooked = false;
+    ULONGLONG tPauseLooked = 0;
+    while (remaining > 0 && !dwReadError) {
+        // Room for a whole read: as many blocks as are left, up to kReadBlocks (the
+        // ring holds a multiple of kReadBlocks, or the whole file).
+        const ULONGLONG left = (remaining + kBlock - 1) / kBlock;
+        const ULONGLONG want = left < kReadBlocks ? left : kReadBlocks;
+        EnterCriticalSection(&g_csWriteQueue);
+        while (!ring.bStopped && ring.slots - (nextRead - ring.nWritten) < want) {
+            ring.bProducerAsleep = true;
+            SleepConditionVariableCS(&ring.cvFree, &g_csWriteQueue, INFINITE);
+            ring.bProducerAsleep = false;
+        }
+        const bool bStopped = ring.bStopped;
+        LeaveCriticalSection(&g_csWriteQueue);
+        if (bStopped)
+            break;
+        // Pause and cancel hold between blocks: here, before a read. A wait on the pause
+        // event is a call into the system, so it is made before the first read and then
+        // at most once a tick; the cancel flag is read before every read.
+        const ULONGLONG now = GetTickCount64();
+        if (!bPauseLooked || now - tPauseLooked >= kPauseLookMs) {
+            engine.WaitWhilePaused();
+            bPauseLooked = true;
+            tPauseLooked = GetTickCount64();
+        }
+        if (engine.m_bCancel)
+            break;
+        const ULONGLONG wantBytes = want * kBlock;
+        const DWORD bytes = static_cast<DWORD>(remaining < wantBytes ? remaining : wantBytes);
+        if (!ReadAll(hSource, ring.SourceOf(nextRead), bytes, dwReadError))
+            break;
+        remaining -= bytes;
+        if (!ownCoder) {
+            // Hand the blocks to the coders all at once.
+            EnterCriticalSection(&g_csWriteQueue);
+            for (DWORD at = 0; at < bytes; at += kBlock) {
+                CopyRing::Slot& s = ring.At(nextRead++);
+                s.rec.nSourceBytes = bytes - at < kBlock ? bytes - at : kBlock;
+                s.state = CopyRing::Waiting;
+            }
+            ring.nRead = nextRead;
+            g_nWriteQueued = static_cast<int>(ring.nRead - ring.nWritten);
+            if (ring.nCodersAsleep)
+                WakeAllConditionVariable(&ring.cvWork);
+            LeaveCriticalSection(&g_csWriteQueue);
+            continue;
+        }
+        for (DWORD at = 0; at < bytes; at += kBlock) {
+            if (at > 0 && engine.m_bCancel)
+                break;
+            const ULONGLONG block = nextRead++;
+            CopyRing::Slot& s = ring.At(block);
+            s.rec.nSourceBytes = bytes - at < kBlock ? bytes - at : kBlock;
+            const CopyRing::State state = ownCoder->Code(ring, block);
+            EnterCriticalSection(&g_csWriteQueue);
+            ring.nRead = ring.nTaken = nextRead;
+            g_nWriteQueued = static_cast<int>(ring.nRead - ring.nWritten);
+            ring.FinishLocked(block, state);
+            LeaveCriticalSection(&g_csWriteQueue);
+        }
+        if (engine.m_bCancel)
+            break;
+    }
+    // The coders code what was handed to them and end; the writer writes it.
+}
 
 } // namespace
 
@@ -436,35 +542,31 @@ BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString
 {
     if (!OpenCopyHandles(strSource, strTempTarget, strTarget))
         return FALSE;
-    HANDLE hSource = m_hSourceFile;
-    HANDLE hTarget = m_hTargetFile;
-    auto failBeforeWriter = [&](const CString& strPath, DWORD dwError) {
-        AddFailLine(strPath, dwError);
-        CloseHandle(hSource);
-        CloseHandle(hTarget);
-        m_hSourceFile = m_hTargetFile = INVALID_HANDLE_VALUE;
-        return FALSE;
-    };
+    CCopyHandlesClosed closed(*this);
+    const HANDLE hSource = m_hSourceFile.Get();
     LARGE_INTEGER size{};
     DWORD dwError = 0;
-    if (!GetFileSizeEx(hSource, &size))
-        return failBeforeWriter(strSource, GetLastError());
-    if (!WriteAll(hTarget, reinterpret_cast<const BYTE*>(&kMarker), 4, dwError))
-        return failBeforeWriter(strTarget, dwError);
+    if (!GetFileSizeEx(hSource, &size)) {
+        AddFailLine(strSource, GetLastError());
+        return FALSE;
+    }
+    if (!WriteAll(m_hTargetFile.Get(), reinterpret_cast<const BYTE*>(&kMarker), 4, dwError)) {
+        AddFailLine(strTarget, dwError);
+        return FALSE;
+    }
 
     ULONGLONG remaining = static_cast<ULONGLONG>(size.QuadPart);
     const ULONGLONG nBlocks = (remaining + kBlock - 1) / kBlock;
     CopyRing ring;
-    ring.hTarget = hTarget;
     ring.pEngine = this;
     ring.slots = nBlocks < ZUL_WRITE_RING ? static_cast<size_t>(nBlocks ? nBlocks : 1) : ZUL_WRITE_RING;
-    std::unique_ptr<CoderWork> ownCoder;
     try {
         ring.source.reset(new BYTE[ring.slots * kBlock]);
         ring.records.reset(new BYTE[ring.slots * kRecord]);
         ring.slot.resize(ring.slots);
     } catch (const std::bad_alloc&) {
-        return failBeforeWriter(strSource, ERROR_NOT_ENOUGH_MEMORY);
+        AddFailLine(strSource, ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
     }
 
     // One writer at a time: wait until the previous one has finished, then start ours.
@@ -474,93 +576,21 @@ BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString
     g_bWriteQueueClosed = 0;
     g_nWriteQueued = 0;
     LeaveCriticalSection(&g_csWriteQueue);
-    HANDLE hThread = g_pfnCreateWriterThread(nullptr, 0, WriteQueueThreadProc, &ring, 0, nullptr);
-    if (!hThread) {
+    // The target goes with the ring to the writer, which closes it.
+    ring.hTarget = std::move(m_hTargetFile);
+    CKernelHandle writer(SystemIo().StartThread(nullptr, 0, WriteQueueThreadProc, &ring, 0, nullptr));
+    if (!writer) {
         // Without a writer nothing would ever drain the ring: fail this file, not the run.
         const DWORD err = GetLastError();
         SetEvent(g_hWriteDoneEvent);
-        return failBeforeWriter(strTarget, err);
+        AddFailLine(strTarget, err);
+        ring.hTarget.Close();
+        return FALSE;
     }
-    CloseHandle(hThread);   // the end is handed over through g_hWriteDoneEvent
+    writer.Close();   // the end is handed over through g_hWriteDoneEvent
 
     DWORD dwReadError = 0;
-    {
-        // Without coder threads (one block, one processor, or none could start) the blocks
-        // are coded here, between reads.
-        CoderThreads coders(ring);
-        const int nThreads = CoderThreadsFor(remaining);
-        if (!nThreads || !coders.Start(nThreads)) {
-            ownCoder.reset(new (std::nothrow) CoderWork);
-            if (!ownCoder)
-                dwReadError = ERROR_NOT_ENOUGH_MEMORY;
-        }
-        ULONGLONG nextRead = 0;
-        bool bPauseLooked = false;
-        ULONGLONG tPauseLooked = 0;
-        while (remaining > 0 && !dwReadError) {
-            // Room for a whole read: as many blocks as are left, up to kReadBlocks (the
-            // ring holds a multiple of kReadBlocks, or the whole file).
-            const ULONGLONG left = (remaining + kBlock - 1) / kBlock;
-            const ULONGLONG want = left < kReadBlocks ? left : kReadBlocks;
-            EnterCriticalSection(&g_csWriteQueue);
-            while (!ring.bStopped && ring.slots - (nextRead - ring.nWritten) < want) {
-                ring.bProducerAsleep = true;
-                SleepConditionVariableCS(&ring.cvFree, &g_csWriteQueue, INFINITE);
-                ring.bProducerAsleep = false;
-            }
-            const bool bStopped = ring.bStopped;
-            LeaveCriticalSection(&g_csWriteQueue);
-            if (bStopped)
-                break;
-            // Pause and cancel hold between blocks: here, before a read. A wait on the pause
-            // event is a call into the system, so it is made before the first read and then
-            // at most once a tick; the cancel flag is read before every read.
-            const ULONGLONG now = GetTickCount64();
-            if (!bPauseLooked || now - tPauseLooked >= kPauseLookMs) {
-                WaitWhilePaused();
-                bPauseLooked = true;
-                tPauseLooked = GetTickCount64();
-            }
-            if (m_bCancel)
-                break;
-            const ULONGLONG wantBytes = want * kBlock;
-            const DWORD bytes = static_cast<DWORD>(remaining < wantBytes ? remaining : wantBytes);
-            if (!ReadAll(hSource, ring.SourceOf(nextRead), bytes, dwReadError))
-                break;
-            remaining -= bytes;
-            if (!ownCoder) {
-                // Hand the blocks to the coders all at once.
-                EnterCriticalSection(&g_csWriteQueue);
-                for (DWORD at = 0; at < bytes; at += kBlock) {
-                    CopyRing::Slot& s = ring.At(nextRead++);
-                    s.rec.nSourceBytes = bytes - at < kBlock ? bytes - at : kBlock;
-                    s.state = CopyRing::Waiting;
-                }
-                ring.nRead = nextRead;
-                g_nWriteQueued = static_cast<int>(ring.nRead - ring.nWritten);
-                if (ring.nCodersAsleep)
-                    WakeAllConditionVariable(&ring.cvWork);
-                LeaveCriticalSection(&g_csWriteQueue);
-                continue;
-            }
-            for (DWORD at = 0; at < bytes; at += kBlock) {
-                if (at > 0 && m_bCancel)
-                    break;
-                const ULONGLONG block = nextRead++;
-                CopyRing::Slot& s = ring.At(block);
-                s.rec.nSourceBytes = bytes - at < kBlock ? bytes - at : kBlock;
-                const CopyRing::State state = ownCoder->Code(ring, block);
-                EnterCriticalSection(&g_csWriteQueue);
-                ring.nRead = ring.nTaken = nextRead;
-                g_nWriteQueued = static_cast<int>(ring.nRead - ring.nWritten);
-                ring.FinishLocked(block, state);
-                LeaveCriticalSection(&g_csWriteQueue);
-            }
-            if (m_bCancel)
-                break;
-        }
-        // The coders code what was handed to them and end; the writer writes it.
-    }
+    ReadAndCode(*this, ring, hSource, remaining, dwReadError);
 
     // Close the ring and wait for the writer to drain it and close the target.
     EnterCriticalSection(&g_csWriteQueue);
@@ -575,8 +605,7 @@ BOOL CBackUpEngine::BackUpCompressedFile(const CString& strSource, const CString
     const bool bCodeFailed = ring.bCodeFailed;
     const bool bStopped = ring.bStopped && ring.nWritten < ring.nRead;
     LeaveCriticalSection(&g_csWriteQueue);
-    CloseHandle(hSource);
-    m_hSourceFile = m_hTargetFile = INVALID_HANDLE_VALUE;
+    m_hSourceFile.Close();
 
     if (m_bCancel) {
         // A copy the run's stop cut short is reported like any copy that did not complete.
@@ -608,14 +637,9 @@ BOOL CBackUpEngine::RestoreCompressedFile(const CString& strSource, const CStrin
 {
     if (!OpenCopyHandles(strSource, strTempTarget, strTarget))
         return FALSE;
-    HANDLE hSource = m_hSourceFile;
-    HANDLE hTarget = m_hTargetFile;
-    auto finish = [&](BOOL ok) {
-        CloseHandle(hSource);
-        CloseHandle(hTarget);
-        m_hSourceFile = m_hTargetFile = INVALID_HANDLE_VALUE;
-        return ok;
-    };
+    CCopyHandlesClosed closed(*this);
+    const HANDLE hSource = m_hSourceFile.Get();
+    const HANDLE hTarget = m_hTargetFile.Get();
 
     // Every header and every block must be read whole and lie within the file; a damaged or
     // cut copy ends as a fail line for the stored file instead of running past its end.
@@ -623,13 +647,13 @@ BOOL CBackUpEngine::RestoreCompressedFile(const CString& strSource, const CStrin
     DWORD dwError = 0;
     if (!GetFileSizeEx(hSource, &size)) {
         AddFailLine(strSource, GetLastError());
-        return finish(FALSE);
+        return FALSE;
     }
     DWORD marker = 0;
     if (size.QuadPart < 4 || !ReadAll(hSource, reinterpret_cast<BYTE*>(&marker), 4, dwError) ||
         marker != kMarker) {
         AddFailLine(strSource, dwError ? dwError : ERROR_FILE_CORRUPT);
-        return finish(FALSE);
+        return FALSE;
     }
     m_nDoneBytes += 4;
     m_nFileDoneBytes = 4;
@@ -642,23 +666,23 @@ BOOL CBackUpEngine::RestoreCompressedFile(const CString& strSource, const CStrin
         expanded.reset(new BYTE[kBlock]);
     } catch (const std::bad_alloc&) {
         AddFailLine(strSource, ERROR_NOT_ENOUGH_MEMORY);
-        return finish(FALSE);
+        return FALSE;
     }
     ULONGLONG remaining = static_cast<ULONGLONG>(size.QuadPart) - 4;
     while (remaining > 0) {
         WaitWhilePaused();
         if (m_bCancel) {
             AddCancelLine(strSource);
-            return finish(FALSE);
+            return FALSE;
         }
         BYTE header[4];
         if (remaining < 4) {
             AddFailLine(strSource, ERROR_FILE_CORRUPT);
-            return finish(FALSE);
+            return FALSE;
         }
         if (!ReadAll(hSource, header, 4, dwError)) {
             AddFailLine(strSource, dwError == ERROR_HANDLE_EOF ? ERROR_FILE_CORRUPT : dwError);
-            return finish(FALSE);
+            return FALSE;
         }
         const DWORD sourceField = header[0] | header[1] << 8;
         const DWORD storedField = header[2] | header[3] << 8;
@@ -666,11 +690,11 @@ BOOL CBackUpEngine::RestoreCompressedFile(const CString& strSource, const CStrin
         const DWORD s = storedField ? storedField : n;
         if (static_cast<ULONGLONG>(s) + 4 > remaining) {
             AddFailLine(strSource, ERROR_FILE_CORRUPT);
-            return finish(FALSE);
+            return FALSE;
         }
         if (!ReadAll(hSource, stored.get(), s, dwError)) {
             AddFailLine(strSource, dwError == ERROR_HANDLE_EOF ? ERROR_FILE_CORRUPT : dwError);
-            return finish(FALSE);
+            return FALSE;
         }
         remaining -= 4 + static_cast<ULONGLONG>(s);
         const BYTE* data = stored.get();
@@ -678,13 +702,13 @@ BOOL CBackUpEngine::RestoreCompressedFile(const CString& strSource, const CStrin
             if (!coder->Decompress(expanded.get(), static_cast<int>(n), stored.get(),
                                   static_cast<int>(s))) {
                 AddFailLine(strSource, ERROR_FILE_CORRUPT);
-                return finish(FALSE);
+                return FALSE;
             }
             data = expanded.get();
         }
         if (!WriteAll(hTarget, data, n, dwError)) {
             AddFailLine(strTarget, dwError);
-            return finish(FALSE);
+            return FALSE;
         }
         m_nFileDoneBytes += s + 4;
         m_nDoneBytes += s + 4;
@@ -692,12 +716,12 @@ BOOL CBackUpEngine::RestoreCompressedFile(const CString& strSource, const CStrin
         // means blocks were lost or the copy was pieced together wrongly.
         if (n < kBlock && remaining > 0) {
             AddFailLine(strSource, ERROR_FILE_CORRUPT);
-            return finish(FALSE);
+            return FALSE;
         }
     }
     if (!FlushTarget(hTarget, dwError)) {
         AddFailLine(strTarget, dwError);
-        return finish(FALSE);
+        return FALSE;
     }
-    return finish(TRUE);
+    return TRUE;
 }

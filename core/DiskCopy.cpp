@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "DeviceIo.h"
+#include "afxhandle.h"
 #include "LanguageText.h"
 #include "SharedFunctions.h"
 #include "USBDevice.h"
@@ -90,16 +91,11 @@ public:
     CTargetVolumes() = default;
     CTargetVolumes(const CTargetVolumes&) = delete;
     CTargetVolumes& operator=(const CTargetVolumes&) = delete;
-    ~CTargetVolumes()
-    {
-        for (HANDLE h : m_handles)
-            CloseHandle(h);
-    }
     // False, with a message shown, when a volume of the disk cannot be taken over.
     bool LockAll(HANDLE hTarget);
 
 private:
-    std::vector<HANDLE> m_handles;
+    std::vector<CKernelHandle> m_handles;
 };
 
 // True when the volume lies (in part) on the disk of the given number.
@@ -156,25 +152,27 @@ bool CTargetVolumes::LockAll(HANDLE hTarget)
     for (const CString& strVolume : arrVolumes) {
         // Asking where a volume lies needs no access rights; a volume that cannot even be
         // asked is not one the system could be writing to.
-        HANDLE hQuery = DeviceIo().OpenDevice(strVolume, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
-        if (hQuery == INVALID_HANDLE_VALUE)
+        CKernelHandle query(DeviceIo().OpenDevice(strVolume, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0));
+        if (!query)
             continue;
-        bool bOnTarget = VolumeOnDisk(hQuery, sdn.DeviceNumber);
-        CloseHandle(hQuery);
+        bool bOnTarget = VolumeOnDisk(query.Get(), sdn.DeviceNumber);
+        query.Close();
         if (!bOnTarget)
             continue;
-        HANDLE hVolume = DeviceIo().OpenDevice(strVolume, GENERIC_READ | GENERIC_WRITE,
-                                               FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
+        CKernelHandle volume(DeviceIo().OpenDevice(strVolume, GENERIC_READ | GENERIC_WRITE,
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0));
+        const bool bOpened = volume.IsValid();
         DWORD nError = 0;
-        if (hVolume == INVALID_HANDLE_VALUE) {
+        if (!bOpened) {
             nError = GetLastError();
         } else {
-            m_handles.push_back(hVolume);
+            const HANDLE hVolume = volume.Get();
+            m_handles.push_back(std::move(volume));
             if (!DeviceIo().IoControl(hVolume, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &nReturned) ||
                 !DeviceIo().IoControl(hVolume, FSCTL_DISMOUNT_VOLUME, nullptr, 0, nullptr, 0, &nReturned))
                 nError = GetLastError();
         }
-        if (hVolume == INVALID_HANDLE_VALUE || nError) {
+        if (!bOpened || nError) {
             DebugMessage(2, L"The volume %ls on the target disk is in use and cannot be taken over for the copy: %ls "
                             L"Close the programs and windows using it and try again. Nothing was copied.",
                          VolumeDisplayName(strVolume).GetString(),
@@ -296,18 +294,15 @@ bool CopyOverlapped(DiskCopyJob* pJob, const CopyPlan& plan, BYTE* pFirst, BYTE*
     ra.pPlan = &plan;
     ra.slots[0].pData = pFirst;
     ra.slots[1].pData = pSecond;
-    ra.hFree = CreateSemaphoreW(nullptr, 2, 3, nullptr);
-    ra.hFilled = CreateSemaphoreW(nullptr, 0, 2, nullptr);
-    HANDLE hReader = nullptr;
-    if (ra.hFree && ra.hFilled)
-        hReader = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ReadAheadProc, &ra, 0, nullptr));
-    if (!hReader) {
-        if (ra.hFree)
-            CloseHandle(ra.hFree);
-        if (ra.hFilled)
-            CloseHandle(ra.hFilled);
+    CKernelHandle freeSlots(CreateSemaphoreW(nullptr, 2, 3, nullptr));
+    CKernelHandle filledSlots(CreateSemaphoreW(nullptr, 0, 2, nullptr));
+    ra.hFree = freeSlots.Get();
+    ra.hFilled = filledSlots.Get();
+    CKernelHandle reader;
+    if (freeSlots && filledSlots)
+        reader.Reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ReadAheadProc, &ra, 0, nullptr)));
+    if (!reader)
         return false;
-    }
 
     for (unsigned i = 0; nOffset < plan.nTotal; ++i) {
         if (!ContinueAtCylinder(pJob))
@@ -335,10 +330,7 @@ bool CopyOverlapped(DiskCopyJob* pJob, const CopyPlan& plan, BYTE* pFirst, BYTE*
 
     InterlockedExchange(&ra.bQuit, 1);
     ReleaseSemaphore(ra.hFree, 1, nullptr);
-    WaitForSingleObject(hReader, INFINITE);
-    CloseHandle(hReader);
-    CloseHandle(ra.hFree);
-    CloseHandle(ra.hFilled);
+    WaitForSingleObject(reader.Get(), INFINITE);
     return true;
 }
 
@@ -516,22 +508,23 @@ void RunDiskCopy(DiskCopyJob* pJob, bool bOverlapped)
         EndJob(pJob, false);
         return;
     }
-    HANDLE hSource = DeviceIo().OpenDevice(pJob->m_strSourcePath, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
-    if (hSource == INVALID_HANDLE_VALUE) {
+    CKernelHandle source(DeviceIo().OpenDevice(pJob->m_strSourcePath, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0));
+    if (!source) {
         EndJob(pJob, false);
         return;
     }
-    HANDLE hTarget = DeviceIo().OpenDevice(pJob->m_strTargetPath, GENERIC_READ | GENERIC_WRITE,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
-                                           FILE_FLAG_WRITE_THROUGH);
-    if (hTarget == INVALID_HANDLE_VALUE) {
-        CloseHandle(hSource);
+    CKernelHandle target(DeviceIo().OpenDevice(pJob->m_strTargetPath, GENERIC_READ | GENERIC_WRITE,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                                               FILE_FLAG_WRITE_THROUGH));
+    if (!target) {
+        source.Close();
         EndJob(pJob, false);
         return;
     }
-    bool bSuccess = CopyDisk(pJob, hSource, hTarget, bOverlapped);
-    CloseHandle(hSource);
-    CloseHandle(hTarget);
+    bool bSuccess = CopyDisk(pJob, source.Get(), target.Get(), bOverlapped);
+    // Closed before the job's end is told: the caller may open the disks again at once.
+    source.Close();
+    target.Close();
     EndJob(pJob, bSuccess);
 }
 

@@ -8,7 +8,12 @@
 #include <vector>
 #include <windows.h>
 
+#include "EngineFiles.h"
+#include "afxhandle.h"
 #include "LongPath.h"
+
+using copyengine::IsGoneError;
+using copyengine::RemoveIfThere;
 
 namespace {
 
@@ -17,28 +22,6 @@ const wchar_t kRecordPrefix[] = L"TempCopies_";
 const DWORD kReadChunk = 1 << 20;
 // A line longer than any path names nothing.
 const size_t kMaxLine = 32768 * 2 + 2;
-
-bool IsGoneError(DWORD err)
-{
-    return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
-}
-
-// Removes a file (long-path form), read-only or not; true when it is gone.
-bool RemoveIfThere(const CString& strPath)
-{
-    const DWORD attrs = GetFileAttributesW(strPath);
-    if (attrs == INVALID_FILE_ATTRIBUTES)
-        return IsGoneError(GetLastError());
-    if (attrs & FILE_ATTRIBUTE_DIRECTORY)
-        return false;
-    SetFileAttributesW(strPath, FILE_ATTRIBUTE_NORMAL);
-    if (DeleteFileW(strPath))
-        return true;
-    const DWORD err = GetLastError();
-    SetFileAttributesW(strPath, attrs);
-    SetLastError(err);
-    return false;
-}
 
 // Reads a number of one to nMaxDigits hex digits at p and moves p past it; false when there
 // are none, or more.
@@ -65,30 +48,27 @@ ULONGLONG ProcessCreationTime(HANDLE hProcess)
 // counts as running.
 bool ProcessMayBeRunning(DWORD pid, ULONGLONG nCreated)
 {
-    HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    if (!h)
+    CKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (!process)
         return GetLastError() != ERROR_INVALID_PARAMETER;
     DWORD code = 0;
-    const ULONGLONG created = ProcessCreationTime(h);
-    bool running = (created == 0 || created == nCreated) &&
-                   (!GetExitCodeProcess(h, &code) || code == STILL_ACTIVE);
-    CloseHandle(h);
-    return running;
+    const ULONGLONG created = ProcessCreationTime(process.Get());
+    return (created == 0 || created == nCreated) && (!GetExitCodeProcess(process.Get(), &code) || code == STILL_ACTIVE);
 }
 
 // Hands every complete line of a record to onLine, trimmed, struck (blank) lines left out.
 // False when the record cannot be read whole; a missing record has no lines.
 bool ReadRecordLines(const CString& strRecord, const std::function<void(const CString&)>& onLine)
 {
-    HANDLE h = CreateFileW(strRecord, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    CKernelHandle record(CreateFileW(strRecord, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!record)
         return IsGoneError(GetLastError());
+    const HANDLE h = record.Get();
     std::unique_ptr<BYTE[]> buffer;
     try {
         buffer.reset(new BYTE[kReadChunk + 2]);
     } catch (const std::bad_alloc&) {
-        CloseHandle(h);
         return false;
     }
     std::wstring line;
@@ -129,7 +109,7 @@ bool ReadRecordLines(const CString& strRecord, const std::function<void(const CS
         if (carried)
             buffer[0] = buffer[bytes - 1];
     }
-    CloseHandle(h);
+    record.Close();
     // A line cut short by an ended run has no line end: its file was never made.
     return whole;
 }
@@ -198,8 +178,8 @@ void ClearLegacyTempRecords(const CString& strStoreFolder)
     if (!store.IsEmpty() && store[store.GetLength() - 1] != L'\\')
         store += L"\\";
     WIN32_FIND_DATAW fd;
-    HANDLE hFind = FindFirstFileW(store + kRecordPrefix + L"*.log", &fd);
-    if (hFind == INVALID_HANDLE_VALUE)
+    CFindHandle find(FindFirstFileW(store + kRecordPrefix + L"*.log", &fd));
+    if (!find)
         return;
     std::vector<CString> ended;
     do {
@@ -212,8 +192,8 @@ void ClearLegacyTempRecords(const CString& strStoreFolder)
         ReadHex(p, 16, created);
         if (!ProcessMayBeRunning(static_cast<DWORD>(pid), created))
             ended.push_back(store + fd.cFileName);
-    } while (FindNextFileW(hFind, &fd));
-    FindClose(hFind);
+    } while (FindNextFileW(find.Get(), &fd));
+    find.Close();
     for (const CString& record : ended) {
         bool all = true;
         const bool whole = ReadRecordLines(record, [&all](const CString& line) {

@@ -48,4 +48,4 @@ ISystemIo& SystemIo()
     return p ? *p : g_realSystemIo;
 }
 
-void SetSystemIoForTesting(ISystemIo* pSystemIo) { g_pSystemIo.store(pSystemIo); }
+ISystemIo* SetSystemIoForTesting(ISystemIo* pSystemIo) { return g_pSystemIo.exchange(pSystemIo); }

@@ -2,16 +2,21 @@
 
 #include <cstring>
 #include <cwctype>
-#include <ntsecapi.h>
 #include <set>
 #include <vector>
 
+#include "EngineFiles.h"
 #include "LegacyTempRecords.h"
 #include "LongPath.h"
+#include "StoreNames.h"
+#include "SystemIo.h"
+
+using copyengine::IsDots;
+using copyengine::IsGoneError;
+using copyengine::RemoveIfThere;
 
 const wchar_t kEngineFolderName[] = L"~ZUL.work";
 
-CTempCopies::RandomFunc CTempCopies::s_pfnRandom = ::RtlGenRandom;
 CTempCopies::StepFunc CTempCopies::s_pfnStep = nullptr;
 
 namespace {
@@ -31,38 +36,11 @@ const DWORD kEntryBytes = kEntryHeader + kMaxNameChars * sizeof(wchar_t);
 // A record with no name left is cut back to nothing once it has grown to this size.
 const LONGLONG kRecordTrim = 64 * 1024;
 
-bool IsDots(const wchar_t* name)
-{
-    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
-}
-
-bool IsGoneError(DWORD err)
-{
-    return err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND;
-}
-
-// Removes a file (long-path form), read-only or not; true when it is gone.
-bool RemoveAnyFile(const CString& strPath)
-{
-    const DWORD attrs = GetFileAttributesW(strPath);
-    if (attrs == INVALID_FILE_ATTRIBUTES)
-        return IsGoneError(GetLastError());
-    if (attrs & FILE_ATTRIBUTE_DIRECTORY)
-        return false;
-    SetFileAttributesW(strPath, FILE_ATTRIBUTE_NORMAL);
-    if (DeleteFileW(strPath))
-        return true;
-    const DWORD err = GetLastError();
-    SetFileAttributesW(strPath, attrs);
-    SetLastError(err);
-    return false;
-}
-
 // 32 hex digits of a fresh random 128-bit value; false when the system gives none.
 bool DrawHex(CString& strHex)
 {
     BYTE bytes[16];
-    if (!CTempCopies::s_pfnRandom(bytes, sizeof bytes)) {
+    if (!SystemIo().RandomBytes(bytes, sizeof bytes)) {
         SetLastError(ERROR_GEN_FAILURE);
         return false;
     }
@@ -102,13 +80,12 @@ bool DeleteOnClose(HANDLE h)
 }
 
 // Closes a file this run holds and removes it.
-void CloseAndRemove(HANDLE& h, const CString& strPath)
+void CloseAndRemove(CKernelHandle& h, const CString& strPath)
 {
-    const bool marked = DeleteOnClose(h);
-    CloseHandle(h);
-    h = INVALID_HANDLE_VALUE;
+    const bool marked = DeleteOnClose(h.Get());
+    h.Close();
     if (!marked)
-        RemoveAnyFile(strPath);
+        RemoveIfThere(strPath);
 }
 
 // The whole content of an open file; false when it cannot be read.
@@ -136,14 +113,13 @@ std::vector<CString> FilesIn(const CString& strFolder)
 {
     std::vector<CString> names;
     WIN32_FIND_DATAW fd;
-    HANDLE hFind = FindFirstFileW(strFolder + L"*", &fd);
-    if (hFind == INVALID_HANDLE_VALUE)
+    CFindHandle find(FindFirstFileW(strFolder + L"*", &fd));
+    if (!find)
         return names;
     do {
         if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
             names.push_back(fd.cFileName);
-    } while (FindNextFileW(hFind, &fd));
-    FindClose(hFind);
+    } while (FindNextFileW(find.Get(), &fd));
     return names;
 }
 
@@ -182,24 +158,24 @@ bool SettleNote(const CString& strStore, const CString& strAside, const CString&
     if (GetFileAttributesW(strAside) == INVALID_FILE_ATTRIBUTES) {
         if (!IsGoneError(GetLastError()))
             return false;
-        return RemoveAnyFile(strNote);
+        return RemoveIfThere(strNote);
     }
     CString rel;
-    HANDLE h = CreateFileW(strNote, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    CKernelHandle note(CreateFileW(strNote, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!note)
         return false;
     std::vector<BYTE> bytes;
-    const bool read = ReadWhole(h, bytes);
-    CloseHandle(h);
+    const bool read = ReadWhole(note.Get(), bytes);
+    note.Close();
     if (!read)
         return false;
     rel = CString(reinterpret_cast<const wchar_t*>(bytes.data()), static_cast<int>(bytes.size() / sizeof(wchar_t)));
     if (!IsStoreRelative(rel))
-        return RemoveAnyFile(strAside) && RemoveAnyFile(strNote);
+        return RemoveIfThere(strAside) && RemoveIfThere(strNote);
     const CString final = strStore + L"\\" + rel;
     if (GetFileAttributesW(final) != INVALID_FILE_ATTRIBUTES)
-        return RemoveAnyFile(strAside) && RemoveAnyFile(strNote);
+        return RemoveIfThere(strAside) && RemoveIfThere(strNote);
     const DWORD err = GetLastError();
     if (!IsGoneError(err))
         return false;
@@ -207,12 +183,12 @@ bool SettleNote(const CString& strStore, const CString& strAside, const CString&
         MakeFoldersBelow(strStore, rel);
     if (!MoveFileExW(strAside, final, MOVEFILE_WRITE_THROUGH))
         return false;
-    return RemoveAnyFile(strNote);
+    return RemoveIfThere(strNote);
 }
 
 // Settles a run folder whose lock the caller holds: notes first, then every other file. The
 // lock and the folder go when nothing else is left; else the lock is let go for a later run.
-void SettleRunFolder(const CString& strStore, const CString& strRun, HANDLE& hLock)
+void SettleRunFolder(const CString& strStore, const CString& strRun, CKernelHandle& hLock)
 {
     const std::vector<CString> files = FilesIn(strRun);
     std::set<CString> kept;   // upper case
@@ -234,12 +210,11 @@ void SettleRunFolder(const CString& strStore, const CString& strRun, HANDLE& hLo
         upper.MakeUpper();
         if (name.CompareNoCase(kLockName) == 0 || kept.count(upper))
             continue;
-        if (!RemoveAnyFile(strRun + name))
+        if (!RemoveIfThere(strRun + name))
             all = false;
     }
     if (!all) {
-        CloseHandle(hLock);
-        hLock = INVALID_HANDLE_VALUE;
+        hLock.Close();
         return;
     }
     CloseAndRemove(hLock, strRun + kLockName);
@@ -276,24 +251,24 @@ void CTempCopies::ClearEndedRuns()
     if (!m_strStore.IsEmpty()) {
         const CString engine = m_strStore + L"\\" + kEngineFolderName + L"\\";
         WIN32_FIND_DATAW fd;
-        HANDLE hFind = FindFirstFileW(engine + L"*", &fd);
-        if (hFind != INVALID_HANDLE_VALUE) {
+        CFindHandle find(FindFirstFileW(engine + L"*", &fd));
+        if (find) {
             std::vector<CString> runs;
             do {
                 if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsDots(fd.cFileName))
                     runs.push_back(engine + fd.cFileName + L"\\");
-            } while (FindNextFileW(hFind, &fd));
-            FindClose(hFind);
+            } while (FindNextFileW(find.Get(), &fd));
+            find.Close();
             for (const CString& run : runs) {
                 if (m_bStoreRun && run.CompareNoCase(m_strRunFolder) == 0)
                     continue;
                 // Taken only when nobody holds it; a run starting in that folder meanwhile
                 // finds the lock made and draws another folder.
-                HANDLE hLock = CreateFileW(run + kLockName, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
-                                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-                if (hLock == INVALID_HANDLE_VALUE)
+                CKernelHandle lock(CreateFileW(run + kLockName, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                if (!lock)
                     continue;
-                SettleRunFolder(m_strStore, run, hLock);
+                SettleRunFolder(m_strStore, run, lock);
             }
             if (!m_bStoreRun)
                 RemoveDirectoryW(m_strStore + L"\\" + kEngineFolderName);
@@ -307,14 +282,14 @@ void CTempCopies::ClearEndedRuns()
             if (name.GetLength() <= suffix || name.Right(suffix).CompareNoCase(kRecordSuffix) != 0)
                 continue;
             const CString path = folder + name;
-            if (m_hRecord != INVALID_HANDLE_VALUE && path.CompareNoCase(m_strRecord) == 0)
+            if (m_hRecord.IsValid() && path.CompareNoCase(m_strRecord) == 0)
                 continue;
-            HANDLE h = CreateFileW(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (h == INVALID_HANDLE_VALUE)
+            CKernelHandle record(CreateFileW(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!record)
                 continue;   // a running run's record, or one that cannot be taken now
             std::vector<BYTE> bytes;
-            bool all = ReadWhole(h, bytes);
+            bool all = ReadWhole(record.Get(), bytes);
             for (size_t at = 0; all && at + kEntryHeader <= bytes.size();) {
                 DWORD tag, chars;
                 std::memcpy(&tag, bytes.data() + at, sizeof tag);
@@ -327,15 +302,15 @@ void CTempCopies::ClearEndedRuns()
                     const CString temp(reinterpret_cast<const wchar_t*>(bytes.data() + at + kEntryHeader),
                                        static_cast<int>(chars));
                     const int slash = temp.ReverseFind(L'\\');
-                    if (slash > 0 && IsBesideName(temp.GetString() + slash + 1) && !RemoveAnyFile(temp))
+                    if (slash > 0 && IsBesideName(temp.GetString() + slash + 1) && !RemoveIfThere(temp))
                         all = false;
                 }
                 at += kEntryHeader + chars * sizeof(wchar_t);
             }
             if (all)
-                CloseAndRemove(h, path);
+                CloseAndRemove(record, path);
             else
-                CloseHandle(h);
+                record.Close();
         }
     }
 }
@@ -371,14 +346,14 @@ bool CTempCopies::StartStoreRun()
                     break;
                 }
                 // Never shared, deleted by nobody else while held: the run's ownership.
-                HANDLE h = CreateFileW(run + kLockName, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr);
-                if (h == INVALID_HANDLE_VALUE) {
+                CKernelHandle lock(CreateFileW(run + kLockName, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+                if (!lock) {
                     err = GetLastError();
                     continue;   // a clearing run took the new folder for an ended one
                 }
                 m_strRunFolder = run;
-                m_hLock = h;
+                m_hLock = std::move(lock);
                 m_nCounter = 0;
                 started = true;
             }
@@ -425,23 +400,24 @@ bool CTempCopies::TakeCase(const CString& strHeld, const CString& strFinal)
     aside.Format(L"%ls%x", m_strRunFolder.GetString(), m_nCounter++);
     const CString note = aside + kNoteSuffix;
     // The note is on the disk before the copy leaves its name.
-    HANDLE h = CreateFileW(note, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH,
-                           nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    CKernelHandle noteFile(CreateFileW(note, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+    if (!noteFile)
         return false;
     const DWORD bytes = static_cast<DWORD>(rel.GetLength()) * sizeof(wchar_t);
     DWORD written = 0;
-    const bool noted = WriteFile(h, rel.GetString(), bytes, &written, nullptr) && written == bytes && FlushFileBuffers(h);
-    CloseHandle(h);
+    const bool noted = WriteFile(noteFile.Get(), rel.GetString(), bytes, &written, nullptr) && written == bytes &&
+                       FlushFileBuffers(noteFile.Get());
+    noteFile.Close();
     if (!noted || !MoveFileExW(held, aside, MOVEFILE_WRITE_THROUGH)) {
-        RemoveAnyFile(note);
+        RemoveIfThere(note);
         return false;
     }
     const bool moved = MoveFileExW(aside, final, MOVEFILE_WRITE_THROUGH) != FALSE;
     // Neither name takes it: it waits with its note, and the run's end puts it in place.
     if (!moved && !MoveFileExW(aside, held, MOVEFILE_WRITE_THROUGH))
         return false;
-    RemoveAnyFile(note);
+    RemoveIfThere(note);
     return moved;
 }
 
@@ -451,7 +427,7 @@ bool CTempCopies::WriteRecordAt(LONGLONG nOffset, const void* p, DWORD nBytes)
     at.Offset = static_cast<DWORD>(nOffset);
     at.OffsetHigh = static_cast<DWORD>(static_cast<ULONGLONG>(nOffset) >> 32);
     DWORD written = 0;
-    if (!WriteFile(m_hRecord, p, nBytes, &written, &at))
+    if (!WriteFile(m_hRecord.Get(), p, nBytes, &written, &at))
         return false;
     if (written != nBytes) {
         SetLastError(ERROR_DISK_FULL);
@@ -462,7 +438,7 @@ bool CTempCopies::WriteRecordAt(LONGLONG nOffset, const void* p, DWORD nBytes)
 
 bool CTempCopies::StartRecord()
 {
-    if (m_hRecord != INVALID_HANDLE_VALUE)
+    if (m_hRecord.IsValid())
         return true;
     if (m_bRecordTried) {
         SetLastError(m_dwRecordError);
@@ -487,16 +463,16 @@ bool CTempCopies::StartRecord()
         }
         const CString path = folder + L"\\" + hex + kRecordSuffix;
         // Written through: an entry is on the disk before the file it names is made.
-        HANDLE h = CreateFileW(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
-        if (h == INVALID_HANDLE_VALUE) {
+        CKernelHandle record(CreateFileW(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+        if (!record) {
             m_dwRecordError = GetLastError();
             if (m_dwRecordError == ERROR_FILE_EXISTS)
                 continue;
             break;
         }
         m_strRecord = path;
-        m_hRecord = h;
+        m_hRecord = std::move(record);
         m_nRecordEnd = 0;
         m_nLive = 0;
         return true;
@@ -565,10 +541,10 @@ void CTempCopies::Gone(LONGLONG nSlot)
         s_pfnStep(kGoing);
     const DWORD struck = kStruckTag;
     AcquireSRWLockExclusive(&m_lock);
-    if (m_hRecord != INVALID_HANDLE_VALUE && WriteRecordAt(nSlot, &struck, sizeof struck) && --m_nLive == 0 &&
+    if (m_hRecord.IsValid() && WriteRecordAt(nSlot, &struck, sizeof struck) && --m_nLive == 0 &&
         m_nRecordEnd >= kRecordTrim) {
         LARGE_INTEGER zero{};
-        if (SetFilePointerEx(m_hRecord, zero, nullptr, FILE_BEGIN) && SetEndOfFile(m_hRecord))
+        if (SetFilePointerEx(m_hRecord.Get(), zero, nullptr, FILE_BEGIN) && SetEndOfFile(m_hRecord.Get()))
             m_nRecordEnd = 0;
     }
     ReleaseSRWLockExclusive(&m_lock);
@@ -579,9 +555,7 @@ void CTempCopies::EndStoreRun()
 {
     if (m_bStoreRun) {
         SettleRunFolder(m_strStore, m_strRunFolder, m_hLock);
-        if (m_hLock != INVALID_HANDLE_VALUE)
-            CloseHandle(m_hLock);
-        m_hLock = INVALID_HANDLE_VALUE;
+        m_hLock.Close();
         RemoveDirectoryW(m_strStore + L"\\" + kEngineFolderName);
     }
     m_bStoreRun = false;
@@ -591,12 +565,11 @@ void CTempCopies::EndStoreRun()
 
 void CTempCopies::EndRecord()
 {
-    if (m_hRecord != INVALID_HANDLE_VALUE) {
+    if (m_hRecord.IsValid()) {
         if (m_nLive == 0)
             CloseAndRemove(m_hRecord, m_strRecord);
         else
-            CloseHandle(m_hRecord);   // names left: a later run removes their files
-        m_hRecord = INVALID_HANDLE_VALUE;
+            m_hRecord.Close();   // names left: a later run removes their files
     }
     delete[] m_pEntry;
     m_pEntry = nullptr;

@@ -46,6 +46,7 @@
 #include <atomic>
 #include <windows.h>
 
+#include "afxhandle.h"
 #include "afxstr.h"
 
 // The engine's folder inside a store.
@@ -88,9 +89,7 @@ public:
     // record goes once no name in it is left; either stays for a later run otherwise.
     void EndRun();
 
-    // Random bytes: the system's in the program; tests may put a stand-in here.
-    typedef BOOLEAN(WINAPI* RandomFunc)(PVOID pBuffer, ULONG nBytes);
-    static RandomFunc s_pfnRandom;
+    // Random bytes come from SystemIo().RandomBytes (SystemIo.h), where tests make names clash.
     // Called at the steps of a temporary beside a user's file: once its name is on the disk,
     // before the file is made (kNoted), and once the file has been renamed or removed, before
     // its name is struck (kGoing). None in the program; tests end a run there.
@@ -115,14 +114,14 @@ private:
     bool m_bStoreRunTried = false;
     DWORD m_dwStoreRunError = 0;
     CString m_strRunFolder;      // long-path form, with a trailing backslash
-    HANDLE m_hLock = INVALID_HANDLE_VALUE;
+    CKernelHandle m_hLock;
     std::atomic<unsigned> m_nCounter{0};
 
     // User side.
     bool m_bRecordTried = false;
     DWORD m_dwRecordError = 0;
     CString m_strRecord;
-    HANDLE m_hRecord = INVALID_HANDLE_VALUE;
+    CKernelHandle m_hRecord;
     LONGLONG m_nRecordEnd = 0;
     int m_nLive = 0;             // names in the record not yet struck
     BYTE* m_pEntry = nullptr;    // room for one entry, made when the record is

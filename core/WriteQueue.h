@@ -66,13 +66,5 @@ extern int g_nWriteQueued;
 // (CompressedCopy.cpp), which holds the target handle.
 DWORD WINAPI WriteQueueThreadProc(LPVOID pParam);
 
-// The two system calls of the compressed path that cannot be made to fail on demand: always
-// WriteFile and CreateThread in the program; tests put stand-ins here to see a failing block
-// write and a writer that cannot start.
-typedef BOOL(WINAPI* ZulWriteFileFunc)(HANDLE hFile, LPCVOID pBuffer, DWORD nBytes,
-                                       LPDWORD pnWritten, LPOVERLAPPED pOverlapped);
-typedef HANDLE(WINAPI* ZulCreateThreadFunc)(LPSECURITY_ATTRIBUTES pAttributes, SIZE_T nStack,
-                                            LPTHREAD_START_ROUTINE pfnStart, LPVOID pParam,
-                                            DWORD dwFlags, LPDWORD pdwThreadId);
-extern ZulWriteFileFunc g_pfnWriteBlock;
-extern ZulCreateThreadFunc g_pfnCreateWriterThread;
+// The block writes and the writer thread go through SystemIo().WriteBlock and StartThread
+// (SystemIo.h), where tests make a block write or the writer's start fail.

@@ -109,21 +109,15 @@ BOOL WINAPI SlowWrite(HANDLE hFile, LPCVOID pBuffer, DWORD nBytes, LPDWORD pnWri
     return ::WriteFile(hFile, pBuffer, nBytes, pnWritten, pOverlapped);
 }
 
-class CSlowLanes {
+class CSlowLanes : public CSystemIoOver {
 public:
-    CSlowLanes() : m_nOld(CBackUpEngine::s_nCopyLanes)
-    {
-        CBackUpEngine::s_nCopyLanes = 3;
-        g_pfnWriteBlock = SlowWrite;
-    }
-    ~CSlowLanes()
-    {
-        CBackUpEngine::s_nCopyLanes = m_nOld;
-        g_pfnWriteBlock = ::WriteFile;
-    }
+    CSlowLanes() : m_nOld(CBackUpEngine::s_nCopyLanes) { CBackUpEngine::s_nCopyLanes = 3; }
+    ~CSlowLanes() override { CBackUpEngine::s_nCopyLanes = m_nOld; }
+    BOOL WriteBlock(HANDLE h, LPCVOID p, DWORD n, LPDWORD pn, LPOVERLAPPED o) override { return SlowWrite(h, p, n, pn, o); }
 
 private:
     int m_nOld;
+    CScopedSystemIo m_install{*this};
 };
 
 // A child's rectangle in its parent's client coordinates.

@@ -87,7 +87,7 @@ RunOptions Compressed()
 }
 
 // Stand-ins for the block write and the thread start, installed for one test.
-struct Seams {
+struct Seams : CSystemIoOver {
     static std::atomic<int> writes;
     static int failAt;            // 1-based write that fails; 0: none
     static bool failShort;        // fail by writing nothing instead of returning FALSE
@@ -166,13 +166,15 @@ struct Seams {
         maxQueued = 0;
         pauseEvent = nullptr;
         pauseAt = 0;
-        g_pfnWriteBlock = Write;
     }
-    ~Seams()
+    BOOL WriteBlock(HANDLE h, LPCVOID p, DWORD n, LPDWORD pn, LPOVERLAPPED o) override { return Write(h, p, n, pn, o); }
+    HANDLE StartThread(LPSECURITY_ATTRIBUTES a, SIZE_T n, LPTHREAD_START_ROUTINE f, LPVOID p, DWORD d,
+                       LPDWORD pd) override
     {
-        g_pfnWriteBlock = ::WriteFile;
-        g_pfnCreateWriterThread = ::CreateThread;
+        return noThread ? NoThread(a, n, f, p, d, pd) : Below().StartThread(a, n, f, p, d, pd);
     }
+    bool noThread = false;        // the writer thread cannot start
+    CScopedSystemIo install{*this};
 };
 std::atomic<int> Seams::writes{0};
 int Seams::failAt = 0;
@@ -371,7 +373,7 @@ TEST_P(CompressedCopyCoders, CancelFailedWriteAndWriterStartKeepThePreviousCopy)
     // A writer that cannot start fails the file instead of hanging, and the next run works.
     {
         Seams seams;
-        g_pfnCreateWriterThread = Seams::NoThread;
+        seams.noThread = true;
         CCapturedFailList fails;
         RunBackUp(engine, root, {src}, Compressed(), &fails);
         EXPECT_EQ(FailPaths(fails), std::vector<CString>{zip});

@@ -237,16 +237,12 @@ BOOL WINAPI TestFindNext(HANDLE h, LPWIN32_FIND_DATAW pData)
     return TRUE;
 }
 
-struct CUseTestFind {
-    CUseTestFind()
+struct CUseTestFind : CSystemIoOver {
+    HANDLE FindFirst(LPCWSTR pszPattern, LPWIN32_FIND_DATAW pData) override { return TestFindFirst(pszPattern, pData); }
+    BOOL FindNext(HANDLE hFind, LPWIN32_FIND_DATAW pData) override { return TestFindNext(hFind, pData); }
+    CScopedSystemIo install{*this};
+    ~CUseTestFind() override
     {
-        CBackUpEngine::s_pfnFindFirstFile = TestFindFirst;
-        CBackUpEngine::s_pfnFindNextFile = TestFindNext;
-    }
-    ~CUseTestFind()
-    {
-        CBackUpEngine::s_pfnFindFirstFile = ::FindFirstFileW;
-        CBackUpEngine::s_pfnFindNextFile = ::FindNextFileW;
         s_placeholders.clear();
         s_failName.Empty();
         s_failAfterFirst = false;

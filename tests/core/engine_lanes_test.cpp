@@ -78,7 +78,7 @@ void ExpectStoredCopiesOf(const CString& root, const std::vector<CString>& sourc
 
 // A write that counts how many writes are under way at once, and stays a while in every
 // write of a whole piece, so that anything copied beside a larger file would show.
-struct WatchedWrites {
+struct WatchedWrites : CSystemIoOver {
     static std::atomic<int> nActive;
     static std::atomic<int> nBesideLarge;
     static BOOL WINAPI Write(HANDLE h, LPCVOID p, DWORD n, LPDWORD pn, LPOVERLAPPED o)
@@ -97,16 +97,16 @@ struct WatchedWrites {
     {
         nActive = 0;
         nBesideLarge = 0;
-        g_pfnWriteBlock = Write;
     }
-    ~WatchedWrites() { g_pfnWriteBlock = ::WriteFile; }
+    BOOL WriteBlock(HANDLE h, LPCVOID p, DWORD n, LPDWORD pn, LPOVERLAPPED o) override { return Write(h, p, n, pn, o); }
+    CScopedSystemIo install{*this};
 };
 std::atomic<int> WatchedWrites::nActive{0};
 std::atomic<int> WatchedWrites::nBesideLarge{0};
 
 // Writes of the first file's size fail after a while, writes of the second's at once, as on
 // a disk that fills up (the sizes tell the files apart).
-struct SlowThenFastFailures {
+struct SlowThenFastFailures : CSystemIoOver {
     static std::atomic<DWORD> nSlow, nFast;
     static BOOL WINAPI Write(HANDLE h, LPCVOID p, DWORD n, LPDWORD pn, LPOVERLAPPED o)
     {
@@ -123,15 +123,15 @@ struct SlowThenFastFailures {
     {
         nSlow = static_cast<DWORD>(ReadFileBytes(slow).size());
         nFast = static_cast<DWORD>(ReadFileBytes(fast).size());
-        g_pfnWriteBlock = Write;
     }
-    ~SlowThenFastFailures() { g_pfnWriteBlock = ::WriteFile; }
+    BOOL WriteBlock(HANDLE h, LPCVOID p, DWORD n, LPDWORD pn, LPOVERLAPPED o) override { return Write(h, p, n, pn, o); }
+    CScopedSystemIo install{*this};
 };
 std::atomic<DWORD> SlowThenFastFailures::nSlow{0};
 std::atomic<DWORD> SlowThenFastFailures::nFast{0};
 
 // A write that cancels the engine's run at the 40th write call, on whichever lane makes it.
-struct CancelAtWrite {
+struct CancelAtWrite : CSystemIoOver {
     static CBackUpEngine* pEngine;
     static std::atomic<int> nWrites;
     static BOOL WINAPI Write(HANDLE hFile, LPCVOID pBuffer, DWORD nBytes, LPDWORD pnWritten,
@@ -141,6 +141,8 @@ struct CancelAtWrite {
             pEngine->m_bCancel = 1;
         return ::WriteFile(hFile, pBuffer, nBytes, pnWritten, pOverlapped);
     }
+    BOOL WriteBlock(HANDLE h, LPCVOID p, DWORD n, LPDWORD pn, LPOVERLAPPED o) override { return Write(h, p, n, pn, o); }
+    CScopedSystemIo install{*this};
 };
 CBackUpEngine* CancelAtWrite::pEngine = nullptr;
 std::atomic<int> CancelAtWrite::nWrites{0};
@@ -261,9 +263,10 @@ TEST(EngineLanesTest, CancelMidwayStopsEveryThreadAndLeavesOnlyWholeOldOrNewCopi
     // however fast the machine copies (a thread watching the count may wake only at the end).
     CancelAtWrite::pEngine = &engine;
     CancelAtWrite::nWrites = 0;
-    g_pfnWriteBlock = CancelAtWrite::Write;
-    RunBackUp(engine, root, {src}, RunOptions{}, &fails);
-    g_pfnWriteBlock = ::WriteFile;
+    {
+        CancelAtWrite cancelAtWrite;
+        RunBackUp(engine, root, {src}, RunOptions{}, &fails);
+    }
 
     EXPECT_EQ(engine.m_bDone, 1);
     EXPECT_TRUE(Temporaries(root).empty());

@@ -6,6 +6,8 @@
 // is left, the file whose copy was under way keeps its earlier copy, nothing after it is copied,
 // and the engine runs again afterwards as if nothing had happened.
 
+#include <optional>
+
 #include "BackUpEngine.h"
 #include "BackUpThread.h"
 #include "DataFiles.h"
@@ -165,10 +167,7 @@ protected:
         m_hPause = ::CreateEventW(nullptr, TRUE, TRUE, nullptr);
         g_strAppDir = m_strApp;
         g_strUserName = L"user";
-        m_nLanes = CBackUpEngine::s_nCopyLanes;
-        CBackUpEngine::s_pfnFindFirstFile = ListFirst;
-        CBackUpEngine::s_pfnFindNextFile = ListNext;
-        CBackUpEngine::s_pfnFlushFile = Flush;
+        m_install.emplace(m_io);
         for (int f = 0; f < kFolders; ++f) {
             ASSERT_TRUE(langtest::MakeFolder(m_strSource + L"\\" + FolderName(f)));
             for (int i = 0; i < kFilesPerFolder; ++i)
@@ -182,10 +181,7 @@ protected:
         Disarm();
         g_onEntry = nullptr;
         g_onFlush = nullptr;
-        CBackUpEngine::s_pfnFindFirstFile = ::FindFirstFileW;
-        CBackUpEngine::s_pfnFindNextFile = ::FindNextFileW;
-        CBackUpEngine::s_pfnFlushFile = ::FlushFileBuffers;
-        CBackUpEngine::s_nCopyLanes = m_nLanes;
+        m_install.reset();
         ::CloseHandle(m_hPause);
         g_strAppDir.Empty();
         g_strUserName.Empty();
@@ -309,7 +305,14 @@ protected:
     HANDLE m_hPause = nullptr;
     CCapturedFailList m_sink;
     CBackUpEngine m_engine;
-    int m_nLanes = 0;
+    // The listings and flushes of the tests' runs, and the number of files they copy at once.
+    struct CListsAndFlushes : CSystemIoOver {
+        HANDLE FindFirst(LPCWSTR pszPattern, LPWIN32_FIND_DATAW pData) override { return ListFirst(pszPattern, pData); }
+        BOOL FindNext(HANDLE hFind, LPWIN32_FIND_DATAW pData) override { return ListNext(hFind, pData); }
+        BOOL FlushFile(HANDLE hFile) override { return Flush(hFile); }
+    } m_io;
+    std::optional<CScopedSystemIo> m_install;
+    CScopedSetting<int> m_lanes{CBackUpEngine::s_nCopyLanes, CBackUpEngine::s_nCopyLanes};
 };
 
 } // namespace
@@ -563,10 +566,9 @@ TEST_F(EngineMemoryTest, MemoryRunningOutAtEachStepOfARestoresTemporaryKeepsTheU
         clashes.push_back(m_strSource + L"\\" + FolderName(f) + L"\\" + ClashName());
         ASSERT_TRUE(langtest::WriteBytes(clashes.back(), "the user's"));
     }
-    struct CUseRandom {
-        CTempCopies::RandomFunc pfnWas = CTempCopies::s_pfnRandom;
-        CUseRandom() { CTempCopies::s_pfnRandom = ClashingRandom; }
-        ~CUseRandom() { CTempCopies::s_pfnRandom = pfnWas; }
+    struct CUseRandom : CSystemIoOver {
+        BOOLEAN RandomBytes(PVOID pBuffer, ULONG nBytes) override { return ClashingRandom(pBuffer, nBytes); }
+        CScopedSystemIo install{*this};
     } useRandom;
     auto expectUsersFiles = [&] {
         for (const CString& clash : clashes)

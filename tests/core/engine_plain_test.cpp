@@ -25,7 +25,7 @@ std::vector<CString> FailPaths(const CCapturedFailList& fails)
 }
 
 // A disk that fills up: every write of more than nLimit bytes into one file fails.
-struct FullDisk {
+struct FullDisk : CSystemIoOver {
     static std::atomic<ULONGLONG> nLimit;
     static BOOL WINAPI Write(HANDLE h, LPCVOID p, DWORD n, LPDWORD pn, LPOVERLAPPED o)
     {
@@ -41,9 +41,9 @@ struct FullDisk {
     FullDisk(ULONGLONG limit)
     {
         nLimit = limit;
-        g_pfnWriteBlock = Write;
     }
-    ~FullDisk() { g_pfnWriteBlock = ::WriteFile; }
+    BOOL WriteBlock(HANDLE h, LPCVOID p, DWORD n, LPDWORD pn, LPOVERLAPPED o) override { return Write(h, p, n, pn, o); }
+    CScopedSystemIo install{*this};
 };
 std::atomic<ULONGLONG> FullDisk::nLimit{0};
 

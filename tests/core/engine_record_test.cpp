@@ -75,12 +75,6 @@ BOOL WINAPI FlushFailsHoldingTheFile(HANDLE hFile)
     return FALSE;
 }
 
-class CUseFlush {
-public:
-    explicit CUseFlush(CBackUpEngine::FlushFileFunc pfn) { CBackUpEngine::s_pfnFlushFile = pfn; }
-    ~CUseFlush() { CBackUpEngine::s_pfnFlushFile = ::FlushFileBuffers; }
-};
-
 } // namespace
 
 // Three copy lanes start together while the run first clears what a long old record of an
@@ -105,8 +99,7 @@ TEST(EngineRecordTest, EveryTemporaryOfSeveralLanesIsRecordedBeforeItIsMade)
     }
     WriteEndedRecord(root, ended);
 
-    const int lanes = CBackUpEngine::s_nCopyLanes;
-    CBackUpEngine::s_nCopyLanes = 3;
+    CScopedSetting<int> lanes(CBackUpEngine::s_nCopyLanes, 3);
     g_strRecordRoot = root;
     g_nFlushed = g_nUnrecorded = 0;
     CBackUpEngine engine;
@@ -122,7 +115,6 @@ TEST(EngineRecordTest, EveryTemporaryOfSeveralLanesIsRecordedBeforeItIsMade)
             engine.m_arrFiles.Add(f);
         engine.BackUpFileList(root + L"\\VEZORI");
     }
-    CBackUpEngine::s_nCopyLanes = lanes;
     EXPECT_TRUE(fails.lines.empty()) << Show(fails.lines);
     EXPECT_EQ(g_nFlushed, 9);
     EXPECT_EQ(g_nUnrecorded, 0);

@@ -111,7 +111,7 @@ namespace {
 
 // A stand-in for the engine's flush: notes what the copy looked like when it was flushed, how
 // many flushes were under way at once, and fails on demand.
-struct WatchedFlushes {
+struct WatchedFlushes : CSystemIoOver {
     struct Seen {
         CString name;          // the file's path as the system names it then
         ULONGLONG size = 0;
@@ -163,16 +163,9 @@ struct WatchedFlushes {
     {
         InitializeCriticalSection(&cs);
         Clear();
-        m_nLanes = CBackUpEngine::s_nCopyLanes;
-        CBackUpEngine::s_pfnFlushFile = Flush;
     }
-    ~WatchedFlushes()
-    {
-        CBackUpEngine::s_pfnFlushFile = ::FlushFileBuffers;
-        CBackUpEngine::s_bSystemCopyAlways = false;
-        CBackUpEngine::s_nCopyLanes = m_nLanes;
-        DeleteCriticalSection(&cs);
-    }
+    ~WatchedFlushes() override { DeleteCriticalSection(&cs); }
+    BOOL FlushFile(HANDLE h) override { return Flush(h); }
     static void Clear()
     {
         seen.clear();
@@ -183,7 +176,10 @@ struct WatchedFlushes {
     }
 
 private:
-    int m_nLanes;
+    // The settings the ways of a test change go back with the flushes' stand-in.
+    CScopedSetting<int> m_lanes{CBackUpEngine::s_nCopyLanes, CBackUpEngine::s_nCopyLanes};
+    CScopedSetting<bool> m_systemCopy{CBackUpEngine::s_bSystemCopyAlways, false};
+    CScopedSystemIo m_install{*this};
 };
 
 CRITICAL_SECTION WatchedFlushes::cs;

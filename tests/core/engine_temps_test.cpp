@@ -16,6 +16,8 @@
 #include "BackUpEngine.h"
 #include "SharedFunctions.h"
 #include "TempCopies.h"
+#include <optional>
+
 #include "engine_test_support.h"
 
 namespace {
@@ -168,10 +170,11 @@ TEST(EngineTempsChild, Run)
     RunOptions opt;
     opt.bCompress = f[1] == L"c";
     CUseTestCopy useTestCopy;
+    std::optional<CUseFlush> flushSteps;
     if (mode == L's') {
         g_nStepsLeft = _wtoi(f[4]);
         CTempCopies::s_pfnStep = OnTempStep;
-        CBackUpEngine::s_pfnFlushFile = FlushStep;
+        flushSteps.emplace(FlushStep);
         TestCopy::OnPiece = [](const wchar_t*, ULONGLONG nDone) {
             if (nDone == TestCopy::PieceSize)
                 Step();
@@ -345,8 +348,7 @@ TEST(EngineTempsTest, FinishedCopiesThrownAwayAtAStopAreFailLinesNotDoneFiles)
             WriteFileBytes(path, Pattern(3000 + i, i));
             files.push_back(path);
         }
-        const int lanes = CBackUpEngine::s_nCopyLanes;
-        CBackUpEngine::s_nCopyLanes = way.nLanes;
+        CScopedSetting<int> lanes(CBackUpEngine::s_nCopyLanes, way.nLanes);
         CBackUpEngine engine;
         CCapturedFailList fails;
         RunOptions opt;
@@ -359,13 +361,13 @@ TEST(EngineTempsTest, FinishedCopiesThrownAwayAtAStopAreFailLinesNotDoneFiles)
         g_pStopped = &engine;
         g_nFlushes = 0;
         g_nStopAt = 2;
-        CBackUpEngine::s_pfnFlushFile = FlushThenStop;
-        if (way.bRestore)
-            RunRestore(engine, root, {StoredName(root, src)}, opt, &fails);
-        else
-            RunBackUp(engine, root, {src}, opt, &fails);
-        CBackUpEngine::s_pfnFlushFile = ::FlushFileBuffers;
-        CBackUpEngine::s_nCopyLanes = lanes;
+        {
+            CUseFlush flush(FlushThenStop);
+            if (way.bRestore)
+                RunRestore(engine, root, {StoredName(root, src)}, opt, &fails);
+            else
+                RunBackUp(engine, root, {src}, opt, &fails);
+        }
 
         int inPlace = 0, failed = 0, cancelled = 0;
         for (const CString& file : files) {

@@ -93,31 +93,6 @@ void SetLastWrite(const CString& strPathAsGiven, ULONGLONG nTime100ns)
     SetFileAttributesW(strPath, attrs);
 }
 
-void RemoveTree(const CString& strPathAsGiven)
-{
-    const CString strPath = ExtendedPath(strPathAsGiven);
-    DWORD attrs = GetFileAttributesW(strPath);
-    if (attrs == INVALID_FILE_ATTRIBUTES)
-        return;
-    SetFileAttributesW(strPath, FILE_ATTRIBUTE_NORMAL);
-    if (!(attrs & FILE_ATTRIBUTE_DIRECTORY)) {
-        DeleteFileW(strPath);
-        return;
-    }
-    if (!(attrs & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        WIN32_FIND_DATAW fd;
-        HANDLE h = FindFirstFileW(strPath + L"\\*", &fd);
-        if (h != INVALID_HANDLE_VALUE) {
-            do {
-                if (wcscmp(fd.cFileName, L".") && wcscmp(fd.cFileName, L".."))
-                    RemoveTree(strPath + L"\\" + fd.cFileName);
-            } while (FindNextFileW(h, &fd));
-            FindClose(h);
-        }
-    }
-    RemoveDirectoryW(strPath);
-}
-
 std::vector<CString> ListFolder(const CString& strPath)
 {
     std::vector<CString> names;
@@ -323,23 +298,13 @@ BOOL WINAPI TestCopy::Write(HANDLE hFile, LPCVOID pBuffer, DWORD nBytes, LPDWORD
     return TRUE;
 }
 
-CUseTestCopy::CUseTestCopy()
+CUseTestCopy::CUseTestCopy() : m_lanes(CBackUpEngine::s_nCopyLanes, 1)
 {
-    g_pfnWriteBlock = TestCopy::Write;
     TestCopy::OnPiece = nullptr;
     TestCopy::nCalls = 0;
-    // The pieces name the engine's current file, which is the file being written only while
-    // the engine copies one file at a time.
-    m_nLanes = CBackUpEngine::s_nCopyLanes;
-    CBackUpEngine::s_nCopyLanes = 1;
 }
 
-CUseTestCopy::~CUseTestCopy()
-{
-    g_pfnWriteBlock = ::WriteFile;
-    TestCopy::OnPiece = nullptr;
-    CBackUpEngine::s_nCopyLanes = m_nLanes;
-}
+CUseTestCopy::~CUseTestCopy() { TestCopy::OnPiece = nullptr; }
 
 static void Prepare(CBackUpEngine& engine, const CString& strTargetRoot, const RunOptions& opt,
                     CFailSink* pFail)

@@ -10,6 +10,8 @@
 
 #include "afx.h"
 #include "FailSink.h"
+#include "SystemIo.h"
+#include "test_files.h"
 
 class CBackUpEngine;
 
@@ -40,7 +42,7 @@ bool Exists(const CString& strPath);
 DWORD AttributesOf(const CString& strPath);
 FILETIME LastWriteOf(const CString& strPath);
 void SetLastWrite(const CString& strPath, ULONGLONG nTime100ns);
-void RemoveTree(const CString& strPath);
+using testsupport::RemoveTree;
 // Names in a folder (no "." and ".."), sorted.
 std::vector<CString> ListFolder(const CString& strPath);
 // All file paths below a folder relative to it, sorted.
@@ -72,7 +74,34 @@ bool RunUnixShell(const CString& strScript);
 bool MapDriveLetter(wchar_t chLetter, const CString& strFolder);
 std::string Pattern(size_t n, unsigned seed);
 
-// A stand-in for the engine's block writes (g_pfnWriteBlock): it writes in pieces of PieceSize
+// Gives a setting of the engine (CBackUpEngine::s_nCopyLanes, s_bSystemCopyAlways) a value for
+// the life of the object and puts the old one back, also when the test fails on the way.
+template <typename T>
+class CScopedSetting {
+public:
+    CScopedSetting(T& setting, T value) : m_setting(setting), m_old(setting) { m_setting = value; }
+    ~CScopedSetting() { m_setting = m_old; }
+    CScopedSetting(const CScopedSetting&) = delete;
+    CScopedSetting& operator=(const CScopedSetting&) = delete;
+
+private:
+    T& m_setting;
+    T m_old;
+};
+
+// Puts a stand-in in place of the engine's flush for the life of the object.
+class CUseFlush : public CSystemIoOver {
+public:
+    typedef BOOL(WINAPI* FlushFunc)(HANDLE hFile);
+    explicit CUseFlush(FlushFunc pfn) : m_pfn(pfn) {}
+    BOOL FlushFile(HANDLE hFile) override { return m_pfn(hFile); }
+
+private:
+    FlushFunc m_pfn;
+    CScopedSystemIo m_install{*this};
+};
+
+// A stand-in for the engine's block writes (SystemIo().WriteBlock): it writes in pieces of PieceSize
 // bytes and runs OnPiece after each, with the engine's current file and the running count of
 // bytes written to that file, so a test can act in the middle of a copy. nCalls counts the
 // files written (writes that begin at offset 0).
@@ -84,14 +113,21 @@ struct TestCopy {
                              LPOVERLAPPED pOverlapped);
 };
 
-// Installs the stand-in writes for the life of the object.
-class CUseTestCopy {
+// Installs the stand-in writes for the life of the object, with one copy lane: the pieces name
+// the engine's current file, which is the file being written only while the engine copies one
+// file at a time.
+class CUseTestCopy : public CSystemIoOver {
 public:
     CUseTestCopy();
-    ~CUseTestCopy();
+    ~CUseTestCopy() override;
+    BOOL WriteBlock(HANDLE hFile, LPCVOID pBuffer, DWORD nBytes, LPDWORD pnWritten, LPOVERLAPPED pOverlapped) override
+    {
+        return TestCopy::Write(hFile, pBuffer, nBytes, pnWritten, pOverlapped);
+    }
 
 private:
-    int m_nLanes;
+    CScopedSetting<int> m_lanes;
+    CScopedSystemIo m_install{*this};
 };
 
 // Drives the engine as the worker does: reset, options, collect, copy.
