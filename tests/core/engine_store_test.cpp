@@ -132,27 +132,8 @@ const wchar_t kEndedRunVariable[] = L"ZUL_ENGINE_ENDED_RUN";
 // beforeRun: called with the child's process id before the child runs.
 DWORD RunEndedChild(const CString& strRun, const std::function<void(DWORD)>& beforeRun = nullptr)
 {
-    wchar_t exe[MAX_PATH + 1] = {};
-    GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    CString command;
-    command.Format(L"\"%ls\" --gtest_filter=EngineStoreChild.*", exe);
-    SetEnvironmentVariableW(kEndedRunVariable, strRun);
-    // The child's own test report would read as this program's.
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE hNul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                              OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = si.hStdOutput = si.hStdError = hNul;
     PROCESS_INFORMATION pi{};
-    BOOL started = CreateProcessW(nullptr, command.GetBuffer(), nullptr, nullptr, TRUE, beforeRun ? CREATE_SUSPENDED : 0,
-                                  nullptr, nullptr, &si, &pi);
-    command.ReleaseBuffer();
-    if (hNul != INVALID_HANDLE_VALUE)
-        CloseHandle(hNul);
-    SetEnvironmentVariableW(kEndedRunVariable, nullptr);
-    if (!started)
+    if (!StartTestChild(L"EngineStoreChild.*", kEndedRunVariable, strRun, beforeRun ? CREATE_SUSPENDED : 0, pi))
         return 0;
     if (beforeRun) {
         beforeRun(pi.dwProcessId);

@@ -41,21 +41,6 @@ std::string Show(const std::vector<CString>& lines)
     return s;
 }
 
-// A folder's names in the order the system lists them (the order the engine's walks take).
-std::vector<CString> ListedOrder(const CString& strFolder)
-{
-    std::vector<CString> names;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW(strFolder + L"\\*", &fd);
-    if (h == INVALID_HANDLE_VALUE)
-        return names;
-    do {
-        if (wcscmp(fd.cFileName, L".") && wcscmp(fd.cFileName, L".."))
-            names.push_back(fd.cFileName);
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
-    return names;
-}
 
 // --- The child runs ---------------------------------------------------------------------------
 //
@@ -94,27 +79,11 @@ class CChild {
 public:
     explicit CChild(const CString& strRun)
     {
-        wchar_t exe[MAX_PATH + 1] = {};
-        GetModuleFileNameW(nullptr, exe, MAX_PATH);
-        CString command;
-        command.Format(L"\"%ls\" --gtest_filter=EngineTempsChild.*", exe);
-        SetEnvironmentVariableW(kChildVariable, strRun);
-        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        HANDLE hNul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                  OPEN_EXISTING, 0, nullptr);
-        STARTUPINFOW si{};
-        si.cb = sizeof si;
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = si.hStdOutput = si.hStdError = hNul;
         PROCESS_INFORMATION pi{};
-        if (CreateProcessW(nullptr, command.GetBuffer(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        if (StartTestChild(L"EngineTempsChild.*", kChildVariable, strRun, 0, pi)) {
             m_hProcess = pi.hProcess;
             CloseHandle(pi.hThread);
         }
-        command.ReleaseBuffer();
-        if (hNul != INVALID_HANDLE_VALUE)
-            CloseHandle(hNul);
-        SetEnvironmentVariableW(kChildVariable, nullptr);
     }
     ~CChild()
     {
@@ -405,7 +374,7 @@ TEST(EngineTempsTest, NamesThatDifferOnlyInCaseStoreTheFirstAndReportTheSecond)
     WriteFileBytes(src + L"\\twin", "lower");
     // Only the Unix side makes a second name of another case beside the first.
     MakeCaseTwin(src, L"twin", L"report.txt");
-    const std::vector<CString> order = ListedOrder(src);
+    const std::vector<CString> order = ListFolderAsListed(src);
     if (order.size() != 2 || order[0].CompareNoCase(order[1]) != 0)
         GTEST_SKIP() << "this system keeps no two names that differ only in case in one folder";
     const std::string firstText = order[0] == L"Report.txt" ? "upper" : "lower";
@@ -446,7 +415,7 @@ TEST(EngineTempsTest, NamesThatDifferOnlyInCaseStoreTheFirstAndReportTheSecond)
     WriteFileBytes(stored + L"\\Report.txt", "upper");
     WriteFileBytes(stored + L"\\twin", "lower");
     MakeCaseTwin(stored, L"twin", L"report.txt");
-    const std::vector<CString> storedOrder = ListedOrder(stored);
+    const std::vector<CString> storedOrder = ListFolderAsListed(stored);
     ASSERT_EQ(storedOrder.size(), 2u);
     CBackUpEngine engine;
     CCapturedFailList fails;
@@ -538,7 +507,7 @@ TEST(EngineTempsTest, RestoreKilledAtAnyStepOfReplacingAUsersFileLosesNothing)
         const DWORD code = child.Wait();
         ASSERT_TRUE(code == kKilled || code == kCompleted) << code;
         bCompleted = code == kCompleted;
-        std::vector<CString> names = ListedOrder(src);
+        std::vector<CString> names = ListFolderAsListed(src);
         std::sort(names.begin(), names.end());
         std::vector<CString> users;
         for (const CString& name : names)
@@ -550,7 +519,7 @@ TEST(EngineTempsTest, RestoreKilledAtAnyStepOfReplacingAUsersFileLosesNothing)
 
         RunRestore(engine, root, {stored}, RunOptions{}, &fails);
         EXPECT_TRUE(fails.lines.empty()) << Show(fails.lines);
-        names = ListedOrder(src);
+        names = ListFolderAsListed(src);
         std::sort(names.begin(), names.end());
         EXPECT_EQ(Show(names), Show({L"Data.BIN", L"note.txt"}));
         EXPECT_TRUE(ReadFileBytes(src + L"\\Data.BIN") == data);

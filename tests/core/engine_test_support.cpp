@@ -93,7 +93,7 @@ void SetLastWrite(const CString& strPathAsGiven, ULONGLONG nTime100ns)
     SetFileAttributesW(strPath, attrs);
 }
 
-std::vector<CString> ListFolder(const CString& strPath)
+std::vector<CString> ListFolderAsListed(const CString& strPath)
 {
     std::vector<CString> names;
     WIN32_FIND_DATAW fd;
@@ -105,6 +105,12 @@ std::vector<CString> ListFolder(const CString& strPath)
             names.push_back(fd.cFileName);
     } while (FindNextFileW(h, &fd));
     FindClose(h);
+    return names;
+}
+
+std::vector<CString> ListFolder(const CString& strPath)
+{
+    std::vector<CString> names = ListFolderAsListed(strPath);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -164,6 +170,32 @@ std::vector<CString> Records(const CString& root)
     for (const CString& name : ListFolder(root + L"\\VEZORI\\~ZUL.work"))
         out.push_back(L"~ZUL.work\\" + name);
     return out;
+}
+
+bool StartTestChild(const wchar_t* pszFilter, const wchar_t* pszVariable, const CString& strValue, DWORD dwFlags,
+                    PROCESS_INFORMATION& pi)
+{
+    wchar_t exe[MAX_PATH + 1] = {};
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    CString command;
+    command.Format(L"\"%ls\" --gtest_filter=%ls", exe, pszFilter);
+    SetEnvironmentVariableW(pszVariable, strValue);
+    // The child's own test report would read as this program's.
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE hNul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                              OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = si.hStdOutput = si.hStdError = hNul;
+    pi = PROCESS_INFORMATION{};
+    const BOOL started =
+        CreateProcessW(nullptr, command.GetBuffer(), nullptr, nullptr, TRUE, dwFlags, nullptr, nullptr, &si, &pi);
+    command.ReleaseBuffer();
+    if (hNul != INVALID_HANDLE_VALUE)
+        CloseHandle(hNul);
+    SetEnvironmentVariableW(pszVariable, nullptr);
+    return started != FALSE;
 }
 
 CString TestRecordFolder()

@@ -45,6 +45,8 @@ void SetLastWrite(const CString& strPath, ULONGLONG nTime100ns);
 using testsupport::RemoveTree;
 // Names in a folder (no "." and ".."), sorted.
 std::vector<CString> ListFolder(const CString& strPath);
+// The same in the order the system lists them (the order the engine's walks take).
+std::vector<CString> ListFolderAsListed(const CString& strPath);
 // All file paths below a folder relative to it, sorted.
 std::vector<CString> ListTree(const CString& strPath);
 // Where a backup into root keeps its copy of source (C:\dir\f as root\VEZORI\C\dir\f).
@@ -129,6 +131,12 @@ private:
     CScopedSetting<int> m_lanes;
     CScopedSystemIo m_install{*this};
 };
+
+// Starts this test program again, running only the tests pszFilter matches, with pszVariable set
+// to strValue in its environment (the child's half of a test reads it) and its output going
+// nowhere. dwFlags are CreateProcessW's; false when it could not start.
+bool StartTestChild(const wchar_t* pszFilter, const wchar_t* pszVariable, const CString& strValue, DWORD dwFlags,
+                    PROCESS_INFORMATION& pi);
 
 // Drives the engine as the worker does: reset, options, collect, copy.
 struct RunOptions {
