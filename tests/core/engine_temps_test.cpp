@@ -23,14 +23,11 @@
 namespace {
 
 // Wine only: renames a file to a name that differs from one beside it only in letter case,
-// through the Unix side (the only one that makes such a name); waits until it is done.
+// through the Unix side (the only one that makes such a name), and waits until it is done.
 void MakeCaseTwin(const CString& strFolder, const CString& strFrom, const CString& strTo)
 {
-    if (!RunUnixShell(L"mv '" + UnixPathOf(strFolder + L"\\" + strFrom) + L"' '" + UnixPathOf(strFolder) + L"/" +
-                      strTo + L"'"))
-        return;
-    for (int i = 0; i < 500 && Exists(strFolder + L"\\" + strFrom); ++i)
-        Sleep(10);
+    RunUnixShell(L"mv '" + UnixPathOf(strFolder + L"\\" + strFrom) + L"' '" + UnixPathOf(strFolder) + L"/" + strTo +
+                 L"'");
 }
 
 std::string Show(const std::vector<CString>& lines)

@@ -215,47 +215,6 @@ std::vector<CString> UserRecords()
     return ListFolder(TestRecordFolder() + L"\\Temporaries");
 }
 
-namespace {
-
-typedef char*(CDECL* UnixNameFunc)(LPCWSTR pszPath);
-
-UnixNameFunc UnixNameOf()
-{
-    return reinterpret_cast<UnixNameFunc>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
-}
-
-} // namespace
-
-CString UnixPathOf(const CString& strPath)
-{
-    UnixNameFunc f = UnixNameOf();
-    char* p = f ? f(strPath) : nullptr;
-    if (!p)
-        return CString();
-    CString out(p);
-    HeapFree(GetProcessHeap(), 0, p);
-    return out;
-}
-
-bool RunUnixShell(const CString& strScript)
-{
-    if (!UnixNameOf())
-        return false;
-    CString command = L"/bin/sh -c \"" + strScript + L"\"";
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(L"Z:\\bin\\sh", command.GetBuffer(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return false;
-    command.ReleaseBuffer();
-    WaitForSingleObject(pi.hProcess, 30000);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    // The child of the Unix side tells nothing back: its work is seen by its result.
-    return true;
-}
-
 bool MapDriveLetter(wchar_t chLetter, const CString& strFolder)
 {
     // The mount manager's request that gives a drive letter to a Unix folder.

@@ -10,6 +10,7 @@
 
 #include "afx.h"
 #include "FailSink.h"
+#include "test_unix.h"
 #include "SystemIo.h"
 #include "test_files.h"
 
@@ -67,10 +68,9 @@ CString TestRecordFolder();
 // The records of runs left in that folder.
 std::vector<CString> UserRecords();
 
-// Wine only: the Unix path of a file, empty elsewhere.
-CString UnixPathOf(const CString& strPath);
-// Wine only: runs a shell command line of the Unix side to its end; false when it cannot.
-bool RunUnixShell(const CString& strScript);
+// The host's paths and shell (Wine only): testsupport::UnixPathOf and RunUnixShell.
+using testsupport::RunUnixShell;
+using testsupport::UnixPathOf;
 // Wine only: gives the folder a drive letter as a disk of its own (letter "p", say), or takes
 // the letter away (empty folder); false when the system has no such service.
 bool MapDriveLetter(wchar_t chLetter, const CString& strFolder);

@@ -2,6 +2,8 @@
 // and formatting (FAT32 by the library's formatter, NTFS by the format tool) with the post-check.
 #include <gtest/gtest.h>
 
+#include "test_unix.h"
+
 #include <cstring>
 #include <memory>
 
@@ -61,61 +63,15 @@ public:
         DeleteFileA(m_path.c_str());
     }
 
-    // Runs fsck.fat -n on the image; its exit code, or -1 when it could not be run. Under Wine only:
-    // the tool is a program of the host, started through the shell, whose end is seen by the file
-    // holding its exit code.
+    // Runs fsck.fat -n on the image; its exit code, or -1 when it could not be run (under Wine only:
+    // the tool is a program of the host).
     int CheckedByFsck(std::string* pOutput)
     {
         FlushFileBuffers(m_file);
-        typedef char*(CDECL * UnixName)(LPCWSTR);
-        auto unixName = reinterpret_cast<UnixName>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
-        if (!unixName)
+        const CString image = testsupport::UnixPathOf(CString(m_path.c_str()));
+        if (image.IsEmpty())
             return -1;
-        auto unix = [&](const std::string& path) {
-            std::wstring wide(path.begin(), path.end());
-            char* p = unixName(wide.c_str());
-            std::string result = p ? p : "";
-            if (p)
-                HeapFree(GetProcessHeap(), 0, p);
-            return result;
-        };
-        const std::string out = m_path + ".out", rc = m_path + ".rc";
-        const std::string unixOut = unix(out), unixRc = unix(rc);
-        std::string command = "Z:\\bin\\sh -c \"PATH=/usr/sbin:/sbin:/usr/bin:/bin; fsck.fat -n '" + unix(m_path) + "' >'" + unixOut +
-                              "' 2>&1; echo $? >'" + unixRc + ".part'; mv '" + unixRc + ".part' '" + unixRc + "'\"";
-        DeleteFileA(rc.c_str());
-        STARTUPINFOA si = {};
-        si.cb = sizeof(si);
-        PROCESS_INFORMATION pi = {};
-        std::vector<char> line(command.begin(), command.end());
-        line.push_back(0);
-        if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-            return -1;
-        if (pi.hProcess)
-            CloseHandle(pi.hProcess);
-        if (pi.hThread)
-            CloseHandle(pi.hThread);
-        int code = -1;
-        for (int i = 0; i < 6000 && code < 0; ++i) {
-            FILE* f = fopen(rc.c_str(), "r");
-            if (f) {
-                if (fscanf(f, "%d", &code) != 1)
-                    code = -1;
-                fclose(f);
-            } else {
-                Sleep(50);
-            }
-        }
-        if (FILE* f = fopen(out.c_str(), "r")) {
-            char buffer[4096];
-            size_t n = fread(buffer, 1, sizeof(buffer), f);
-            pOutput->assign(buffer, n);
-            fclose(f);
-        }
-        DeleteFileA(out.c_str());
-        DeleteFileA(rc.c_str());
-        return code;
+        return testsupport::RunUnixShell(L"PATH=/usr/sbin:/sbin:/usr/bin:/bin; fsck.fat -n '" + image + L"'", pOutput);
     }
 
 private:
