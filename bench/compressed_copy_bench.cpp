@@ -20,7 +20,7 @@
 #include "BackUpEngine.h"
 #include "CompressLZ77.h"
 #include "WriteQueue.h"
-#include "../tests/core/lz77_corpus.cpp"
+#include "../tests/core/engine/lz77_corpus.cpp"
 
 using Clock = std::chrono::steady_clock;
 

@@ -15,8 +15,8 @@
 #include <zlib.h>
 
 #include "CompressLZ77.h"
-#include "../tests/core/lz77_corpus.cpp"
-#include "../tests/core/lz77_oracle.cpp"
+#include "../tests/core/engine/lz77_corpus.cpp"
+#include "../tests/core/engine/lz77_oracle.cpp"
 
 using namespace lz77corpus;
 using Clock = std::chrono::steady_clock;

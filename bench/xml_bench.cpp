@@ -4,10 +4,10 @@
 // C XML library as the peer and prints the ratios.
 
 #ifdef ZUL_BENCH_NATIVE
-#include "../core/XmlDocument.cpp"
-#include "../core/XmlEncoding.cpp"
-#include "../core/XmlParse.cpp"
-#include "../core/XmlPort.cpp"
+#include "../core/xml/XmlDocument.cpp"
+#include "../core/xml/XmlEncoding.cpp"
+#include "../core/xml/XmlParse.cpp"
+#include "../core/xml/XmlPort.cpp"
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xmlsave.h>

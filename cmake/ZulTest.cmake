@@ -30,7 +30,10 @@ function(zul_add_test_dir)
   if(tests)
     list(REMOVE_ITEM support ${tests})
   endif()
-  get_filename_component(area ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  # The folder's support library is named by its place under tests/: tests/core/engine gives
+  # core_engine_testsupport.
+  file(RELATIVE_PATH area ${CMAKE_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
+  string(REPLACE "/" "_" area "${area}")
   set(supportlib "")
   if(support)
     set(supportlib ${area}_testsupport)

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "../core/CompressLZ77.cpp"
+#include "../core/engine/CompressLZ77.cpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

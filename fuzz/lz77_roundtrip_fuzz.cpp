@@ -9,8 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include "../core/CompressLZ77.cpp"
-#include "../tests/core/lz77_oracle.cpp"
+#include "../core/engine/CompressLZ77.cpp"
+#include "../tests/core/engine/lz77_oracle.cpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -29,7 +29,7 @@ fuzz_one() {
   bin="$out/$base"
   echo "fuzz: building $base"
   if ! "$cxx" -std=c++20 -O1 -g -fsanitize=fuzzer,address \
-      -I"$root/core" -I"$root/framework" -I"$root/tests/core" "$src" -o "$bin" 2>&1; then
+      -I"$root/core/xml" -I"$root/core/engine" -I"$root/framework" -I"$root/tests/core/xml" -I"$root/tests/core/engine" "$src" -o "$bin" 2>&1; then
     echo "fuzz: $base does not build"
     return 1
   fi

@@ -4,11 +4,11 @@
 // Input: one control byte choosing how the rest is taken, the document bytes, and after a
 // 0xFF 0x00 separator (if any) a script of navigation and edit steps.
 
-#include "../core/XmlDocument.cpp"
-#include "../core/XmlEncoding.cpp"
-#include "../core/XmlParse.cpp"
-#include "../core/XmlPort.cpp"
-#include "../tests/core/XmlInspector.h"
+#include "../core/xml/XmlDocument.cpp"
+#include "../core/xml/XmlEncoding.cpp"
+#include "../core/xml/XmlParse.cpp"
+#include "../core/xml/XmlPort.cpp"
+#include "../tests/core/xml/XmlInspector.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -13,7 +13,7 @@
 #include "ProgressDlg.h"
 #include "tree_test_support.h"
 #include "usb_fake_disk.h"
-#include "../core/LangTestFolder.h"
+#include "LangTestFolder.h"
 #include "test_pump.h"
 
 #include <dbt.h>

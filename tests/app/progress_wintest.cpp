@@ -13,7 +13,7 @@
 #include "ProgressDlg.h"
 #include "SettingsStore.h"
 #include "WriteQueue.h"
-#include "../core/LangTestFolder.h"
+#include "LangTestFolder.h"
 #include "backup_folders.h"
 #include "test_pump.h"
 

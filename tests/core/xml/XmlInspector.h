@@ -2,7 +2,7 @@
 // Consistency checks of a CXmlDocument's position records against its text, shared by the
 // tests and the fuzzer: every live record must index exactly the element the text holds.
 
-#include "../../core/XmlInternal.h"
+#include "../../../core/xml/XmlInternal.h"
 
 #include <string>
 #include <vector>
