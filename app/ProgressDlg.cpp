@@ -561,6 +561,7 @@ BOOL CPropressDlg::StartOperation()
         // goes with the engine.
         m_engine.m_strMemoryFailText = GetLanguageTextOr(L"SelectionTooLarge", kSelectionTooLargeText);
         m_engine.m_strSameNameText = GetLanguageTextOr(L"SameNameInOtherCase", kSameNameInOtherCaseText);
+        m_engine.m_strRecordNotKeptText = GetLanguageTextOr(L"TempRecordNotKept", kTempRecordNotKeptText);
         m_hThread = (HANDLE)_beginthreadex(nullptr, 0, BackUpWorker, &m_engine, 0, nullptr);
         if (!m_hThread) {
             m_engine.m_bCancel = 1;

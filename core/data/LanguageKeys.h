@@ -72,6 +72,7 @@ inline constexpr const wchar_t* kLanguageKeys[] = {
     L"ThreadFailed",
     L"SelectionTooLarge",
     L"SameNameInOtherCase",
+    L"TempRecordNotKept",
     // Backup page and its trees
     L"BackupTitle",
     L"Partitions",

@@ -35,6 +35,9 @@ const wchar_t kSelectionTooLargeText[] =
 const wchar_t kSameNameInOtherCaseText[] =
     L"A file of the same name in another letter case is stored; this one was not copied.";
 
+const wchar_t kTempRecordNotKeptText[] =
+    L"Not restored, because the record of temporary copies could not be kept in %s: %s";
+
 // The progress timer reads the byte counters while the worker writes them; on a 32-bit
 // machine they must not be split into two 32-bit halves.
 static_assert(std::atomic<ULONGLONG>::is_always_lock_free, "64-bit counters must be lock-free");
@@ -60,7 +63,8 @@ DWORD CALLBACK BackUpCopyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER,
 }
 
 CBackUpEngine::CBackUpEngine()
-    : m_strMemoryFailText(kSelectionTooLargeText), m_strSameNameText(kSameNameInOtherCaseText)
+    : m_strMemoryFailText(kSelectionTooLargeText), m_strSameNameText(kSameNameInOtherCaseText),
+      m_strRecordNotKeptText(kTempRecordNotKeptText)
 {
     InitializeCriticalSection(&m_csCurrentFile);
     InitializeCriticalSection(&m_csStreamCopy);
@@ -101,6 +105,9 @@ CBackUpEngine::~CBackUpEngine()
 
 void CBackUpEngine::Reset()
 {
+    // Whatever way the last run ended, its temporaries do not steer this one (its store may be
+    // on a disk that has gone, or that the user has just chosen against).
+    EndTempRecord();
     m_arrFiles.RemoveAll();
     g_bWriteQueueClosed = 0;
     m_nTotalFiles = 0;
@@ -231,12 +238,33 @@ void CBackUpEngine::WaitWhilePaused()
 void CBackUpEngine::AddFailLine(const CString& strPath, DWORD dwError)
 {
     // The path as the user knows it, whichever form the call was made with.
-    const CString line = DisplayPath(strPath) + L";" + FormatSystemError(dwError);
+    const CString line =
+        DisplayPath(strPath) + L";" +
+        (dwError == CTempCopies::kRecordNotKept ? RecordNotKeptLine() : FormatSystemError(dwError));
     CCopyLane& lane = Lane();
     if (lane.pFails)
         lane.pFails->push_back(line);
     else if (m_pFailList)
         m_pFailList->InsertStringAndSelect(line);
+}
+
+CString CBackUpEngine::RecordNotKeptLine() const
+{
+    CString folder;
+    const DWORD dwWhy = m_temps.RecordNotKept(folder);
+    // Filled in by hand rather than as a format, so that a table's text can never be read as
+    // one with other arguments.
+    CString text = m_strRecordNotKeptText;
+    const CString parts[] = {DisplayPath(folder), FormatSystemError(dwWhy)};
+    int from = 0;
+    for (const CString& part : parts) {
+        const int at = text.Find(L"%s", from);
+        if (at < 0)
+            break;
+        text = text.Left(at) + part + text.Mid(at + 2);
+        from = at + part.GetLength();
+    }
+    return text;
 }
 
 void CBackUpEngine::AddCancelLine(const CString& strPath)

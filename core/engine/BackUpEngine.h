@@ -37,6 +37,10 @@ extern const wchar_t kSelectionTooLargeText[];
 // The built-in English text of the fail line of a file whose name another file of its folder
 // has in another letter case (language key "SameNameInOtherCase").
 extern const wchar_t kSameNameInOtherCaseText[];
+// The built-in English text of the fail line of a file a restore did not write because the
+// record of its temporary copies could not be kept (language key "TempRecordNotKept"): the
+// first "%s" is that record's folder, the second the system's reason.
+extern const wchar_t kTempRecordNotKeptText[];
 
 class CBackUpEngine {
 public:
@@ -121,8 +125,13 @@ public:
     CString m_strSameNameText;
     // The folder of the record of a restore's temporary copies beside the user's files: the
     // per-user data folder; the worker sets it. Empty: GetDataFolder, or where there is none,
-    // a folder of the system's temporary folder. Reset keeps it.
+    // a folder of the user's temporary folder, which also takes the record when this folder
+    // cannot. Reset keeps it.
     CString m_strTempRecordFolder;
+    // The text of the fail line of a file that was not restored because neither folder could
+    // keep that record: kTempRecordNotKeptText until the progress dialog gives the one of its
+    // string table. Reset keeps it.
+    CString m_strRecordNotKeptText;
     // Fail line of a finished copy that is thrown away because the run stops: the text of
     // ERROR_CANCELLED, or m_strMemoryFailText when another copy lane ran out of memory.
     void AddCancelLine(const CString& strPath);
@@ -187,8 +196,9 @@ public:
     // has been written, while the copy goes on, so that its final flush finds little left.
     enum { FLUSH_BEHIND = 32 << 20 };
 
-    // The end of a run's temporary copies (see CTempCopies): the list loops end them when the
-    // run's copying is over; what could not be removed stays for a later run to clear.
+    // The end of a run's temporary copies (see CTempCopies), however the run ends: the list
+    // loops, the worker's end and Reset end them, and nothing of the run's temporaries steers
+    // the next; what could not be removed stays for a later run to clear.
     void EndTempRecord();
 
 private:
@@ -316,10 +326,15 @@ private:
     bool m_bEndedRunsCleared = false;
     // Where every temporary copy of the run is made, and how it goes.
     CTempCopies m_temps;
+    // The text after "<file>;" of a file whose temporary was not made because the run's record
+    // could not be kept: m_strRecordNotKeptText with the record's folder and the reason.
+    CString RecordNotKeptLine() const;
     // The store folder of the run's temporaries is given to m_temps.
     bool m_bTempStoreSet = false;
     void SetTempStore(const CString& strStoreFolder);
-    CString TempRecordFolder() const;
+    // The record folders of a restore's temporaries: m_strTempRecordFolder (or its stand-in),
+    // then a folder of the user's temporary folder.
+    void TempRecordFolders(CString& strFirst, CString& strSecond) const;
     // Set when a copy lane ran out of memory: the finished copies of the others go with the
     // memory's fail text.
     std::atomic<bool> m_bLaneOutOfMemory{false};

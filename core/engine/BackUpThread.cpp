@@ -59,14 +59,21 @@ bool ReadSetting(CXmlDocument& doc, const wchar_t* pszName, CString& strValue)
     return true;
 }
 
-// The end of every run, stopped or not: the engine's end flags, and the restore list deleted
-// (it is only valid for the run it was written for, whichever branch ran). strRestoreList is
-// its name in the long-path form when the run could make it, else it is made here as far as
-// memory allows.
+// The end of every run, stopped or not: the run's temporaries ended, the engine's end flags,
+// and the restore list deleted (it is only valid for the run it was written for, whichever
+// branch ran). strRestoreList is its name in the long-path form when the run could make it,
+// else it is made here as far as memory allows.
 void EndRun(CBackUpEngine& engine, const CString& strAppDir, const CString& strRestoreList)
 {
     engine.m_bScanning = 0;
     engine.m_bCancel = 1;
+    // Before the end is seen: the user may take the disk away the moment it is, and a run
+    // cancelled while it collected has not reached the list loops that end them otherwise.
+    try {
+        engine.EndTempRecord();
+    } catch (const std::bad_alloc&) {
+        // What is left stays for a later run to clear.
+    }
     if (!strRestoreList.IsEmpty()) {
         ::DeleteFileW(strRestoreList);
     } else {

@@ -279,15 +279,19 @@ void CBackUpEngine::EnterTargetFolder(const CString& strFolder)
     lane.bEnteredListed = GetLastError() == ERROR_NO_MORE_FILES;
 }
 
-CString CBackUpEngine::TempRecordFolder() const
+void CBackUpEngine::TempRecordFolders(CString& strFirst, CString& strSecond) const
 {
-    if (!m_strTempRecordFolder.IsEmpty())
-        return m_strTempRecordFolder;
-    if (!g_strAppDir.IsEmpty())
-        return GetDataFolder();
+    // The second place is this user's on this computer too, and is there when the data folder
+    // cannot be made or written.
     wchar_t tmp[MAX_PATH + 1] = {};
     const DWORD n = GetTempPathW(MAX_PATH, tmp);
-    return n > 0 && n <= MAX_PATH ? CString(tmp) + L"ZulEngine" : CString();
+    strSecond = n > 0 && n <= MAX_PATH ? CString(tmp) + L"ZulEngine" : CString();
+    if (!m_strTempRecordFolder.IsEmpty())
+        strFirst = m_strTempRecordFolder;
+    else if (!g_strAppDir.IsEmpty())
+        strFirst = GetDataFolder();
+    else
+        strFirst = strSecond;
 }
 
 void CBackUpEngine::SetTempStore(const CString& strStoreFolder)
@@ -307,7 +311,9 @@ void CBackUpEngine::ClearEndedRunsOnce()
     m_bEndedRunsCleared = true;
     if (!m_strTargetRoot.IsEmpty())
         SetTempStore(m_strTargetRoot + L"\\" + kStoreName);
-    m_temps.SetRecordFolder(TempRecordFolder());
+    CString first, second;
+    TempRecordFolders(first, second);
+    m_temps.SetRecordFolders(first, second);
     m_temps.ClearEndedRuns();
 }
 

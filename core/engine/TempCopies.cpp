@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <cwctype>
+#include <new>
 #include <set>
 #include <vector>
 
@@ -238,12 +239,14 @@ void CTempCopies::SetStoreFolder(const CString& strStoreFolder)
     m_strStore = s;
 }
 
-void CTempCopies::SetRecordFolder(const CString& strRecordFolder)
+void CTempCopies::SetRecordFolders(const CString& strFirst, const CString& strSecond)
 {
-    CString s = ExtendedPath(strRecordFolder);
-    while (s.GetLength() > 7 && s[s.GetLength() - 1] == L'\\')
-        s.Delete(s.GetLength() - 1, 1);
-    m_strRecordFolder = s;
+    CString folders[2] = {ExtendedPath(strFirst), ExtendedPath(strSecond)};
+    for (CString& s : folders)
+        while (s.GetLength() > 7 && s[s.GetLength() - 1] == L'\\')
+            s.Delete(s.GetLength() - 1, 1);
+    m_strRecordFolder = folders[0];
+    m_strSecondRecordFolder = folders[1].CompareNoCase(folders[0]) == 0 ? CString() : folders[1];
 }
 
 void CTempCopies::ClearEndedRuns()
@@ -275,43 +278,49 @@ void CTempCopies::ClearEndedRuns()
         }
         ClearLegacyTempRecords(m_strStore);
     }
-    if (!m_strRecordFolder.IsEmpty()) {
-        const CString folder = m_strRecordFolder + L"\\" + kRecordsName + L"\\";
-        for (const CString& name : FilesIn(folder)) {
-            const int suffix = static_cast<int>(wcslen(kRecordSuffix));
-            if (name.GetLength() <= suffix || name.Right(suffix).CompareNoCase(kRecordSuffix) != 0)
-                continue;
-            const CString path = folder + name;
-            if (m_hRecord.IsValid() && path.CompareNoCase(m_strRecord) == 0)
-                continue;
-            CKernelHandle record(CreateFileW(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
-                                             FILE_ATTRIBUTE_NORMAL, nullptr));
-            if (!record)
-                continue;   // a running run's record, or one that cannot be taken now
-            std::vector<BYTE> bytes;
-            bool all = ReadWhole(record.Get(), bytes);
-            for (size_t at = 0; all && at + kEntryHeader <= bytes.size();) {
-                DWORD tag, chars;
-                std::memcpy(&tag, bytes.data() + at, sizeof tag);
-                std::memcpy(&chars, bytes.data() + at + sizeof tag, sizeof chars);
-                // An entry cut short was being written when the run ended: its file was
-                // never made, and nothing follows it.
-                if (chars == 0 || chars > kMaxNameChars || at + kEntryHeader + chars * sizeof(wchar_t) > bytes.size())
-                    break;
-                if (tag == kLiveTag) {
-                    const CString temp(reinterpret_cast<const wchar_t*>(bytes.data() + at + kEntryHeader),
-                                       static_cast<int>(chars));
-                    const int slash = temp.ReverseFind(L'\\');
-                    if (slash > 0 && IsBesideName(temp.GetString() + slash + 1) && !RemoveIfThere(temp))
-                        all = false;
-                }
-                at += kEntryHeader + chars * sizeof(wchar_t);
+    ClearRecordsIn(m_strRecordFolder);
+    ClearRecordsIn(m_strSecondRecordFolder);
+}
+
+void CTempCopies::ClearRecordsIn(const CString& strPlace)
+{
+    if (strPlace.IsEmpty())
+        return;
+    const CString folder = strPlace + L"\\" + kRecordsName + L"\\";
+    for (const CString& name : FilesIn(folder)) {
+        const int suffix = static_cast<int>(wcslen(kRecordSuffix));
+        if (name.GetLength() <= suffix || name.Right(suffix).CompareNoCase(kRecordSuffix) != 0)
+            continue;
+        const CString path = folder + name;
+        if (m_hRecord.IsValid() && path.CompareNoCase(m_strRecord) == 0)
+            continue;
+        CKernelHandle record(CreateFileW(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!record)
+            continue;   // a running run's record, or one that cannot be taken now
+        std::vector<BYTE> bytes;
+        bool all = ReadWhole(record.Get(), bytes);
+        for (size_t at = 0; all && at + kEntryHeader <= bytes.size();) {
+            DWORD tag, chars;
+            std::memcpy(&tag, bytes.data() + at, sizeof tag);
+            std::memcpy(&chars, bytes.data() + at + sizeof tag, sizeof chars);
+            // An entry cut short was being written when the run ended: its file was
+            // never made, and nothing follows it.
+            if (chars == 0 || chars > kMaxNameChars || at + kEntryHeader + chars * sizeof(wchar_t) > bytes.size())
+                break;
+            if (tag == kLiveTag) {
+                const CString temp(reinterpret_cast<const wchar_t*>(bytes.data() + at + kEntryHeader),
+                                   static_cast<int>(chars));
+                const int slash = temp.ReverseFind(L'\\');
+                if (slash > 0 && IsBesideName(temp.GetString() + slash + 1) && !RemoveIfThere(temp))
+                    all = false;
             }
-            if (all)
-                CloseAndRemove(record, path);
-            else
-                record.Close();
+            at += kEntryHeader + chars * sizeof(wchar_t);
         }
+        if (all)
+            CloseAndRemove(record, path);
+        else
+            record.Close();
     }
 }
 
@@ -436,49 +445,76 @@ bool CTempCopies::WriteRecordAt(LONGLONG nOffset, const void* p, DWORD nBytes)
     return true;
 }
 
-bool CTempCopies::StartRecord()
+bool CTempCopies::StartRecordIn(const CString& strPlace, DWORD& dwError)
 {
-    if (m_hRecord.IsValid())
-        return true;
-    if (m_bRecordTried) {
-        SetLastError(m_dwRecordError);
+    const CString folder = strPlace + L"\\" + kRecordsName;
+    // The place itself may not be there yet; nothing above it is made.
+    CreateDirectoryW(strPlace, nullptr);
+    if (!CreateDirectoryW(folder, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        dwError = GetLastError();
         return false;
     }
-    m_bRecordTried = true;
-    m_dwRecordError = ERROR_PATH_NOT_FOUND;
-    if (m_strRecordFolder.IsEmpty()) {
-        SetLastError(m_dwRecordError);
-        return false;
-    }
-    if (!m_pEntry)
-        m_pEntry = new BYTE[kEntryBytes];
-    const CString folder = m_strRecordFolder + L"\\" + kRecordsName;
-    CreateDirectoryW(m_strRecordFolder, nullptr);
-    CreateDirectoryW(folder, nullptr);
+    dwError = ERROR_FILE_EXISTS;
     for (int tries = 0; tries < 8; ++tries) {
         CString hex;
         if (!DrawHex(hex)) {
-            m_dwRecordError = GetLastError();
-            break;
+            dwError = GetLastError();
+            return false;
         }
         const CString path = folder + L"\\" + hex + kRecordSuffix;
         // Written through: an entry is on the disk before the file it names is made.
         CKernelHandle record(CreateFileW(path, GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
         if (!record) {
-            m_dwRecordError = GetLastError();
-            if (m_dwRecordError == ERROR_FILE_EXISTS)
+            dwError = GetLastError();
+            if (dwError == ERROR_FILE_EXISTS)
                 continue;
-            break;
+            return false;
         }
+        m_strRecordIn = folder;
         m_strRecord = path;
         m_hRecord = std::move(record);
         m_nRecordEnd = 0;
         m_nLive = 0;
         return true;
     }
-    SetLastError(m_dwRecordError);
     return false;
+}
+
+bool CTempCopies::StartRecord()
+{
+    if (m_hRecord.IsValid())
+        return true;
+    if (m_bRecordTried) {
+        SetLastError(kRecordNotKept);
+        return false;
+    }
+    m_bRecordTried = true;
+    m_dwRecordError = ERROR_PATH_NOT_FOUND;
+    m_strRecordIn.Empty();
+    if (!m_pEntry)
+        m_pEntry = new BYTE[kEntryBytes];
+    // The second place only takes the record the first cannot: what the user is told is the
+    // first place and its reason.
+    for (const CString* place : {&m_strRecordFolder, &m_strSecondRecordFolder}) {
+        if (place->IsEmpty())
+            continue;
+        DWORD err = 0;
+        if (StartRecordIn(*place, err))
+            return true;
+        if (m_strRecordIn.IsEmpty()) {
+            m_strRecordIn = *place + L"\\" + kRecordsName;
+            m_dwRecordError = err;
+        }
+    }
+    SetLastError(kRecordNotKept);
+    return false;
+}
+
+DWORD CTempCopies::RecordNotKept(CString& strFolder) const
+{
+    strFolder = m_strRecordIn;
+    return m_dwRecordError;
 }
 
 HANDLE CTempCopies::CreateBeside(const CString& strFolder, DWORD dwAccess, DWORD dwFlags, CString& strTemp,
@@ -511,10 +547,14 @@ HANDLE CTempCopies::CreateBeside(const CString& strFolder, DWORD dwAccess, DWORD
         if (noted) {
             m_nRecordEnd += bytes;
             ++m_nLive;
+        } else {
+            m_dwRecordError = GetLastError();
         }
         ReleaseSRWLockExclusive(&m_lock);
-        if (!noted)
+        if (!noted) {
+            SetLastError(kRecordNotKept);
             return INVALID_HANDLE_VALUE;   // a file the record cannot name is not made
+        }
         if (s_pfnStep)
             s_pfnStep(kNoted);
         HANDLE h = CreateFileW(strTemp, dwAccess, 0, nullptr, CREATE_NEW, dwFlags, nullptr);
@@ -554,9 +594,14 @@ void CTempCopies::Gone(LONGLONG nSlot)
 void CTempCopies::EndStoreRun()
 {
     if (m_bStoreRun) {
-        SettleRunFolder(m_strStore, m_strRunFolder, m_hLock);
-        m_hLock.Close();
-        RemoveDirectoryW(m_strStore + L"\\" + kEngineFolderName);
+        try {
+            SettleRunFolder(m_strStore, m_strRunFolder, m_hLock);
+            m_hLock.Close();
+            RemoveDirectoryW(m_strStore + L"\\" + kEngineFolderName);
+        } catch (const std::bad_alloc&) {
+            // What is left stays, its lock let go, for a later run; this run ends all the same.
+            m_hLock.Close();
+        }
     }
     m_bStoreRun = false;
     m_bStoreRunTried = false;
@@ -574,6 +619,8 @@ void CTempCopies::EndRecord()
     delete[] m_pEntry;
     m_pEntry = nullptr;
     m_bRecordTried = false;
+    m_dwRecordError = 0;
+    m_strRecordIn.Empty();
     m_strRecord.Empty();
     m_nLive = 0;
 }
@@ -582,4 +629,8 @@ void CTempCopies::EndRun()
 {
     EndStoreRun();
     EndRecord();
+    // The next run may be on another disk, or by another user's data folder.
+    m_strStore.Empty();
+    m_strRecordFolder.Empty();
+    m_strSecondRecordFolder.Empty();
 }

@@ -26,8 +26,10 @@
 //    rename (where the file system keeps the old letter case on such a rename, it is kept).
 //  - Before it is created the name is noted, written through to the disk, in a record of the
 //    run: <record folder>\Temporaries\<32 hex digits>.rec, held open without sharing for the
-//    run (the record folder is the program's per-user data folder, so the next run on this
-//    computer finds it whether or not the disk is attached).
+//    run. The record folder is the first of two places of this user on this computer that can
+//    hold it (so the next run here finds it whether or not the disk is attached): the program's
+//    per-user data folder, else a folder of the user's temporary folder. Where neither can, no
+//    temporary is made beside a user's file: each file fails, naming the first place and why.
 //  - A name leaves the record the moment its file is renamed into place or removed: its entry
 //    is struck in place (a 4-byte write at an offset known since it was noted, from the stack).
 //    Nothing allocates between noting a name and making its file, or between renaming or
@@ -37,7 +39,7 @@
 // runs left: a run folder of the store only once it can take its lock file (never one whose
 // lock is held); there a note's copy is put under its final name when nothing holds that name
 // (something that does was stored later: the copy waiting is older and goes), every other file
-// is removed, then the folder. A record in the record folder only once it can open it without
+// is removed, then the folder. A record in either record folder only once it can open it without
 // sharing; each name it holds that is still there (only names of the form above) is removed,
 // then the record. What cannot be removed stays, with its lock or record, for a later run.
 // Old records of the store ("TempCopies_<id>_<created>.log") are cleared once by the rules they
@@ -59,10 +61,11 @@ public:
     CTempCopies(const CTempCopies&) = delete;
     CTempCopies& operator=(const CTempCopies&) = delete;
 
-    // The store of this run, and the folder the user side's record goes in. Set before a run;
-    // the first temporary made starts the run's folder or record.
+    // The store of this run, and the two folders the user side's record may go in (the first
+    // that can hold it; the second may be empty or the same). Set before a run; the first
+    // temporary made starts the run's folder or record. The end of the run forgets them.
     void SetStoreFolder(const CString& strStoreFolder);
-    void SetRecordFolder(const CString& strRecordFolder);
+    void SetRecordFolders(const CString& strFirst, const CString& strSecond);
 
     // Clears what ended runs left in the store and in the record folder (see above).
     void ClearEndedRuns();
@@ -73,7 +76,7 @@ public:
 
     // A new, empty temporary in the folder (long-path form or not) beside a user's file, noted
     // in the run's record first; nSlot is what Gone takes. INVALID_HANDLE_VALUE with the error
-    // when it cannot be noted or made.
+    // when it cannot be made, or with kRecordNotKept when its name cannot be noted.
     HANDLE CreateBeside(const CString& strFolder, DWORD dwAccess, DWORD dwFlags, CString& strTemp,
                         LONGLONG& nSlot);
     // The temporary of that slot has been renamed into place or removed. Never allocates;
@@ -85,8 +88,16 @@ public:
     // as it was.
     bool TakeCase(const CString& strHeld, const CString& strFinal);
 
+    // The error of a temporary beside a user's file that was not made because no record folder
+    // could hold the run's record (a code of this program's own, never the system's). The
+    // folder it was to be in (the first place tried, or the record's own when writing to it
+    // failed) and the system's error are kept until the run ends.
+    static const DWORD kRecordNotKept = 0x20000000u | 0x5A55u;
+    DWORD RecordNotKept(CString& strFolder) const;
+
     // The end of the run: its folder in the store goes once nothing of it is left, and its
-    // record goes once no name in it is left; either stays for a later run otherwise.
+    // record goes once no name in it is left; either stays for a later run otherwise. Nothing
+    // of the run is kept: the next one starts from its own folders.
     void EndRun();
 
     // Random bytes come from SystemIo().RandomBytes (SystemIo.h), where tests make names clash.
@@ -100,13 +111,18 @@ public:
 private:
     bool StartStoreRun();
     bool StartRecord();
+    // A new record in the Temporaries folder of one record folder; false with the error.
+    bool StartRecordIn(const CString& strPlace, DWORD& dwError);
+    // What ended runs' records in the Temporaries folder of one record folder name.
+    void ClearRecordsIn(const CString& strPlace);
     void EndStoreRun();
     void EndRecord();
     // Writes all bytes at the offset of the record.
     bool WriteRecordAt(LONGLONG nOffset, const void* p, DWORD nBytes);
 
     CString m_strStore;          // long-path form
-    CString m_strRecordFolder;   // long-path form
+    CString m_strRecordFolder;   // long-path form, the first place
+    CString m_strSecondRecordFolder;   // long-path form; empty when it is the first
     SRWLOCK m_lock = SRWLOCK_INIT;
 
     // Store side.
@@ -119,7 +135,8 @@ private:
 
     // User side.
     bool m_bRecordTried = false;
-    DWORD m_dwRecordError = 0;
+    DWORD m_dwRecordError = 0;   // why the record could not be kept (the first place's reason)
+    CString m_strRecordIn;       // the folder of the record, or the first one tried
     CString m_strRecord;
     CKernelHandle m_hRecord;
     LONGLONG m_nRecordEnd = 0;

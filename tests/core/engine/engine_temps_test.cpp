@@ -10,14 +10,18 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "BackUpEngine.h"
+#include "BackUpThread.h"
+#include "DataFiles.h"
 #include "SharedFunctions.h"
 #include "TempCopies.h"
 #include <optional>
 
+#include "backup_folders.h"
 #include "engine_test_support.h"
 
 namespace {
@@ -526,4 +530,167 @@ TEST(EngineTempsTest, RestoreKilledAtAnyStepOfReplacingAUsersFileLosesNothing)
     }
     EXPECT_TRUE(bCompleted);
     std::printf("a restore killed at each of %d steps\n", steps - 1);
+}
+
+namespace {
+
+// A stop while the run collects: its first folder listing sets the engine's cancel flag, as the
+// progress dialog does.
+class CCancelAtListing : public CSystemIoOver {
+public:
+    explicit CCancelAtListing(CBackUpEngine& engine) : m_engine(engine) {}
+    HANDLE FindFirst(LPCWSTR pszPattern, LPWIN32_FIND_DATAW pData) override
+    {
+        m_engine.m_bCancel = 1;
+        return CSystemIoOver::FindFirst(pszPattern, pData);
+    }
+
+private:
+    CBackUpEngine& m_engine;
+    CScopedSystemIo m_install{*this};
+};
+
+// One run of the worker on this thread, prepared as the progress dialog prepares it.
+void RunWorker(CBackUpEngine& engine, bool bRestore, const CString& strRoot, const CString& strApp,
+               const CString& strData, CFailSink* pFail)
+{
+    engine.Reset();
+    engine.m_pFailList = pFail;
+    engine.m_strTargetRoot = strRoot;
+    engine.m_bRestore = bRestore ? 1 : 0;
+    RunBackUpOrRestore(engine, strApp, strData);
+}
+
+} // namespace
+
+// A backup cancelled while it collects, the user then choosing another disk: nothing of the
+// cancelled run is on the first disk or held open there (it can go at once), and the next run
+// clears what ended runs left on the second disk and stores every file there.
+TEST(EngineTempsTest, BackupCancelledWhileCollectingLeavesNothingToTheNextOnAnotherDisk)
+{
+    CTempTree t;
+    const CString src = t.Path(L"src"), first = t.Path(L"first"), second = t.Path(L"second");
+    const CString app = t.Path(L"app"), data = t.Path(L"app\\user");
+    MakeFolders(src);
+    MakeFolders(first);
+    MakeFolders(data);
+    WriteFileBytes(src + L"\\a.txt", "a");
+    WriteFileBytes(src + L"\\b.bin", Pattern(9000, 2));
+    ASSERT_TRUE(testsupport::WritePathList(JoinPath(data, kFullPathFile), {src}));
+    const CString ended = second + L"\\VEZORI\\~ZUL.work\\0123456789abcdef0123456789abcdef";
+    MakeFolders(ended);
+    WriteFileBytes(ended + L"\\run.lock", "");
+    WriteFileBytes(ended + L"\\0", "half a copy");
+
+    CBackUpEngine engine;
+    CCapturedFailList fails;
+    {
+        CCancelAtListing cancel(engine);
+        RunWorker(engine, false, first, app, data, &fails);
+    }
+    EXPECT_EQ(engine.m_nDoneFiles, 0);
+    EXPECT_EQ(Show(ListTree(first)), "");
+    EXPECT_TRUE(RemoveTree(first) && !Exists(first)) << "something of the cancelled run holds the disk";
+
+    RunBackUp(engine, second, {src}, RunOptions{}, &fails);
+    EXPECT_TRUE(fails.lines.empty()) << Show(fails.lines);
+    EXPECT_EQ(ListTree(StoredName(second, src)), (std::vector<CString>{L"a.txt", L"b.bin"}));
+    EXPECT_TRUE(Records(second).empty()) << Show(Records(second));
+    EXPECT_FALSE(Exists(first));
+}
+
+namespace {
+
+// The user's temporary folder (GetTempPathW) set to another for the life of the object.
+class CScopedTempFolder {
+public:
+    explicit CScopedTempFolder(const CString& strFolder)
+    {
+        wchar_t old[MAX_PATH + 1] = {};
+        m_bHad = GetEnvironmentVariableW(L"TMP", old, MAX_PATH) != 0;
+        m_strOld = old;
+        SetEnvironmentVariableW(L"TMP", strFolder);
+    }
+    ~CScopedTempFolder() { SetEnvironmentVariableW(L"TMP", m_bHad ? m_strOld.GetString() : nullptr); }
+
+private:
+    bool m_bHad = false;
+    CString m_strOld;
+};
+
+// The most records seen in a folder when a restore notes a name.
+CString g_strSecondRecords;
+int g_nSecondRecords = -1;
+
+void CALLBACK CountSecondRecords(int nStep)
+{
+    const int n = static_cast<int>(ListFolder(g_strSecondRecords).size());
+    if (nStep == CTempCopies::kNoted && n > g_nSecondRecords)
+        g_nSecondRecords = n;
+}
+
+} // namespace
+
+// A restore whose per-user data folder cannot be made keeps the record of its temporaries in a
+// folder of the user's temporary folder, where the clearing of ended runs looks too. Where that
+// cannot be made either, nothing is written beside the user's files, and each file's line says
+// where the record could not be kept and why.
+TEST(EngineTempsTest, RestoreKeepsItsRecordInTheTemporaryFolderWhenTheDataFolderCannotHoldIt)
+{
+    CTempTree t;
+    const CString src = t.Path(L"src"), root = t.Path(L"dst"), app = t.Path(L"app"), blocker = t.Path(L"file");
+    const CString data = blocker + L"\\user";   // below a file: never made
+    MakeFolders(src);
+    MakeFolders(app);
+    WriteFileBytes(blocker, "a file");
+    const std::string big = Pattern(9000, 3);
+    WriteFileBytes(src + L"\\a.txt", "a");
+    WriteFileBytes(src + L"\\b.bin", big);
+    CBackUpEngine engine;
+    CCapturedFailList fails;
+    RunBackUp(engine, root, {src}, RunOptions{}, &fails);
+    ASSERT_TRUE(fails.lines.empty()) << Show(fails.lines);
+    auto restore = [&](const CString& strTemp) {
+        ASSERT_TRUE(testsupport::WritePathList(JoinPath(app, kRestoreListFile), {StoredName(root, src)}));
+        WriteFileBytes(src + L"\\a.txt", "user's");
+        WriteFileBytes(src + L"\\b.bin", "user's");
+        fails.lines.clear();
+        CScopedTempFolder temp(strTemp);
+        RunWorker(engine, true, root, app, data, &fails);
+    };
+
+    // An ended run's record in the second place names a temporary it left beside a user's file.
+    const CString second = t.Path(L"tmp\\ZulEngine\\Temporaries");
+    const CString left = src + L"\\~zu0123456789abcdef0123456789abcdef.tmp";
+    WriteFileBytes(left, "half a copy");
+    MakeFolders(second);
+    std::string entry(8, '\0');
+    const DWORD header[2] = {0x5A554C31u, static_cast<DWORD>(left.GetLength())};
+    std::memcpy(&entry[0], header, sizeof header);
+    entry.append(reinterpret_cast<const char*>(left.GetString()), left.GetLength() * sizeof(wchar_t));
+    WriteFileBytes(second + L"\\fedcba9876543210fedcba9876543210.rec", entry);
+    g_strSecondRecords = second;
+    g_nSecondRecords = -1;
+    CTempCopies::s_pfnStep = CountSecondRecords;
+    restore(t.Path(L"tmp"));
+    CTempCopies::s_pfnStep = nullptr;
+    EXPECT_TRUE(fails.lines.empty()) << Show(fails.lines);
+    EXPECT_EQ(g_nSecondRecords, 1) << "the run's record was not in the second place";
+    EXPECT_EQ(ListFolder(src), (std::vector<CString>{L"a.txt", L"b.bin"}));
+    EXPECT_EQ(ReadFileBytes(src + L"\\a.txt"), "a");
+    EXPECT_TRUE(ReadFileBytes(src + L"\\b.bin") == big);
+    EXPECT_TRUE(ListFolder(second).empty()) << Show(ListFolder(second));
+
+    // Neither place can be made.
+    restore(blocker + L"\\tmp");
+    EXPECT_FALSE(CreateDirectoryW(data + L"\\Temporaries", nullptr));
+    const CString why = L": " + FormatSystemError(GetLastError());
+    const CString notKept = L";Not restored, because the record of temporary copies could not be kept in " + data +
+                            L"\\Temporaries" + why;
+    std::vector<CString> lines = fails.lines;
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(Show(lines), Show({src + L"\\a.txt" + notKept, src + L"\\b.bin" + notKept}));
+    EXPECT_EQ(ListFolder(src), (std::vector<CString>{L"a.txt", L"b.bin"}));
+    EXPECT_EQ(ReadFileBytes(src + L"\\a.txt"), "user's");
+    EXPECT_EQ(ReadFileBytes(src + L"\\b.bin"), "user's");
 }
