@@ -1,9 +1,11 @@
 // What a user of a USB disk meets around the engine's temporary copies: a backup killed in the
 // middle of a copy with the disk coming back under another letter, user's files named like the
 // engine's files, copies thrown away at a stop, names that differ only in letter case, a
-// restore beside another process's running backup, and a restore killed at any step of
-// replacing a user's file. Nothing the engine made is ever restored or left for good, and
-// nothing of the user's is removed, replaced or renamed by something the engine left.
+// restore beside another process's running backup, a restore killed at any step of
+// replacing a user's file, a backup cancelled while it collects before one to another disk,
+// and a restore whose data folder cannot hold the record of its temporaries. Nothing the
+// engine made is ever restored or left for good, and nothing of the user's is removed,
+// replaced or renamed by something the engine left.
 
 #include <gtest/gtest.h>
 
