@@ -365,19 +365,27 @@ private:
     // A listing the walks could not finish (or begin): a fail line for the folder, unless the
     // folder is only empty.
     void ReportUnlistedFolder(const CString& strFolder, DWORD dwError);
+    // A file's last-write time and size, as a folder listing gives them.
+    struct CFileStamp {
+        FILETIME ftLastWrite;
+        ULONGLONG nSize;
+    };
     // "Skip unchanged" of a backup: true when the stored copy of this source file has its
-    // last-write time, as far as the store's file system keeps it (StoredTimeMatches). The copy compared with is the file's own form in this run's mode
-    // ("n" plain, "n.zip" compressed); the other form only where no other source file of the
-    // folder can own that name. pStoredTimes: the stored folder's files by upper-case name,
-    // when the walk has listed it; pSourceNames: the upper-case names of the source folder's
-    // files, when the walk has them. Without them the file system is asked.
-    bool IsStoredCopyCurrent(const CString& strSource, const FILETIME& ftSource, const CString& strStored,
-                             const std::map<CString, FILETIME>* pStoredTimes,
+    // last-write time, as far as the store's file system keeps it (StoredTimeMatches), and, for
+    // a plain copy, its size too; a compressed copy's size says nothing of its source's, so
+    // there the time alone decides. The copy compared with is the file's own form in this run's
+    // mode ("n" plain, "n.zip" compressed); the other form only where no other source file of
+    // the folder can own that name. pStored: the stored folder's files by upper-case name, when
+    // the walk has listed it; pSourceNames: the upper-case names of the source folder's files,
+    // when the walk has them. Without them the file system is asked.
+    bool IsStoredCopyCurrent(const CString& strSource, const CFileStamp& source, const CString& strStored,
+                             const std::map<CString, CFileStamp>* pStored,
                              const std::set<CString>* pSourceNames);
     // "Skip unchanged" of a restore: true when the file the stored copy would be restored to
     // (the name without ".zip" for a compressed copy) has the stored copy's last-write time, as
-    // far as the store's file system keeps it (StoredTimeMatches).
-    bool IsRestoreTargetCurrent(const CString& strStored, const FILETIME& ftStored);
+    // far as the store's file system keeps it (StoredTimeMatches), and, for a plain copy, its
+    // size too (a compressed copy is compared by its time alone).
+    bool IsRestoreTargetCurrent(const CString& strStored, const CFileStamp& stored);
     void AddFile(const CString& strPath, ULONGLONG nSize);
     // A file selected by itself is opened (existing only) to count it; one that cannot be
     // opened is a fail line.

@@ -24,23 +24,39 @@
 
 using namespace copyengine;
 
-bool CBackUpEngine::IsStoredCopyCurrent(const CString& strSource, const FILETIME& ftSource,
-                                        const CString& strStored,
-                                        const std::map<CString, FILETIME>* pStoredTimes,
+namespace {
+
+// The last-write time and size of a file by a find, as LastWriteTimeOf reads the time.
+bool TimeAndSizeOf(const CString& strPath, FILETIME& ft, ULONGLONG& nSize)
+{
+    if (strPath.IsEmpty() || strPath.FindOneOf(L"*?") >= 0)
+        return false;
+    WIN32_FIND_DATAW fd;
+    if (!CFindHandle(FindFirstFileW(ExtendedPath(strPath), &fd)))
+        return false;
+    ft = fd.ftLastWriteTime;
+    nSize = (static_cast<ULONGLONG>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
+    return true;
+}
+
+} // namespace
+
+bool CBackUpEngine::IsStoredCopyCurrent(const CString& strSource, const CFileStamp& source,
+                                        const CString& strStored, const std::map<CString, CFileStamp>* pStored,
                                         const std::set<CString>* pSourceNames)
 {
     const int slash = strStored.ReverseFind(L'\\');
     const CString storedFolder = strStored.Left(slash + 1);
     const CString sourceFolder = strSource.Left(strSource.ReverseFind(L'\\') + 1);
     const CString name = strStored.Mid(slash + 1);
-    // The time of the stored file of that name, when there is one.
-    auto storedTime = [&](const CString& strName, FILETIME& ft) {
-        if (!pStoredTimes)
-            return LastWriteTimeOf(storedFolder + strName, ft);
-        auto it = pStoredTimes->find(UpperName(strName));
-        if (it == pStoredTimes->end())
+    // The time and size of the stored file of that name, when there is one.
+    auto storedStamp = [&](const CString& strName, CFileStamp& stamp) {
+        if (!pStored)
+            return TimeAndSizeOf(storedFolder + strName, stamp.ftLastWrite, stamp.nSize);
+        auto it = pStored->find(UpperName(strName));
+        if (it == pStored->end())
             return false;
-        ft = it->second;
+        stamp = it->second;
         return true;
     };
     // True when the source folder holds a file of that name.
@@ -49,13 +65,22 @@ bool CBackUpEngine::IsStoredCopyCurrent(const CString& strSource, const FILETIME
             return FileExists(sourceFolder + strName);
         return pSourceNames->count(UpperName(strName)) != 0;
     };
+    // A plain copy holds the source's bytes, so a size of its own is an edit that the times
+    // (2 s apart on FAT, 10 ms on exFAT, or a stored time that only lies on such a grid)
+    // can hide.
+    auto plainMatches = [&](const CFileStamp& stored) {
+        return stored.nSize == source.nSize && StoredTimeMatches(stored.ftLastWrite, source.ftLastWrite);
+    };
+    auto compressedMatches = [&](const CFileStamp& stored) {
+        return StoredTimeMatches(stored.ftLastWrite, source.ftLastWrite);
+    };
 
     // "n.zip" in the store is both the compressed copy of "n" and the plain copy of "n.zip";
     // only the marker at its start and the source files present tell them apart.
-    FILETIME ft;
+    CFileStamp stored;
     if (!m_bCompress) {
-        if (storedTime(name, ft)) {
-            if (!StoredTimeMatches(ft, ftSource))
+        if (storedStamp(name, stored)) {
+            if (!plainMatches(stored))
                 return false;
             // A stored "n.zip" with the marker that this file lacks is the compressed copy of
             // "n", not a copy of this file.
@@ -64,11 +89,11 @@ bool CBackUpEngine::IsStoredCopyCurrent(const CString& strSource, const FILETIME
         }
         // The compressed copy of an earlier run: "n.zip", unless a source "n.zip" owns that
         // name or it is no compressed copy at all.
-        return storedTime(name + L".zip", ft) && StoredTimeMatches(ft, ftSource) && !sourceHas(name + L".zip") &&
+        return storedStamp(name + L".zip", stored) && compressedMatches(stored) && !sourceHas(name + L".zip") &&
                StartsWithCopyMarker(storedFolder + name + L".zip");
     }
-    if (storedTime(name + L".zip", ft)) {
-        if (!StoredTimeMatches(ft, ftSource))
+    if (storedStamp(name + L".zip", stored)) {
+        if (!compressedMatches(stored))
             return false;
         // Beside a source "n.zip", a stored "n.zip" without the marker is that file's plain copy.
         return !sourceHas(name + L".zip") || StartsWithCopyMarker(storedFolder + name + L".zip");
@@ -76,22 +101,24 @@ bool CBackUpEngine::IsStoredCopyCurrent(const CString& strSource, const FILETIME
     // The plain copy of an earlier run: "n", unless this file is "m.zip" and the stored "n" can
     // be the compressed copy of a source "m", present now or deleted since (it then carries
     // the marker).
-    if (!storedTime(name, ft) || !StoredTimeMatches(ft, ftSource))
+    if (!storedStamp(name, stored) || !plainMatches(stored))
         return false;
     return !(EndsWithZip(name) &&
              (sourceHas(name.Left(name.GetLength() - 4)) || StartsWithCopyMarker(storedFolder + name)));
 }
 
-bool CBackUpEngine::IsRestoreTargetCurrent(const CString& strStored, const FILETIME& ftStored)
+bool CBackUpEngine::IsRestoreTargetCurrent(const CString& strStored, const CFileStamp& stored)
 {
     // The same choice of target as the restore loop makes.
     CString target = StorePathToSourcePath(strStored);
     if (target.IsEmpty())
         return false;
-    if (EndsWithZip(target) && StartsWithCopyMarker(strStored))
+    const bool bCompressed = EndsWithZip(target) && StartsWithCopyMarker(strStored);
+    if (bCompressed)
         target = target.Left(target.GetLength() - 4);
-    FILETIME ft;
-    return LastWriteTimeOf(target, ft) && StoredTimeMatches(ftStored, ft);
+    CFileStamp user;
+    return TimeAndSizeOf(target, user.ftLastWrite, user.nSize) && (bCompressed || user.nSize == stored.nSize) &&
+           StoredTimeMatches(stored.ftLastWrite, user.ftLastWrite);
 }
 
 namespace {
@@ -156,8 +183,8 @@ void CBackUpEngine::CollectBackUpFiles(const CString& strPath, const CString& st
         if (m_bChangedOnly) {
             // Only a file whose time can be read is compared; any other is opened below and
             // reported.
-            FILETIME source{};
-            if (LastWriteTimeOf(strPath, source) &&
+            CFileStamp source{};
+            if (TimeAndSizeOf(strPath, source.ftLastWrite, source.nSize) &&
                 IsStoredCopyCurrent(strPath, source, strStoreFolder + L"\\" + RemoveFirstColon(strPath),
                                     nullptr, nullptr))
                 return;
@@ -209,7 +236,7 @@ void CBackUpEngine::WalkBackUpFolder(const CString& walked, const CString& strSt
     bool atSystemRoot = walked.GetLength() < 3 && walked.CompareNoCase(m_strSystemDrive) == 0;
     // "Skip unchanged" compares with the stored folder's listing, and asks which files lie
     // beside each other here.
-    std::map<CString, FILETIME> storedTimes;
+    std::map<CString, CFileStamp> storedStamps;
     std::set<CString> sourceNames;
     const CString storedFolder = JoinPath(strStoreFolder + L"\\" + RemoveFirstColon(walked), L"");
     if (m_bChangedOnly) {
@@ -219,7 +246,7 @@ void CBackUpEngine::WalkBackUpFolder(const CString& walked, const CString& strSt
         for (const WalkEntry& e : stored) {
             if (e.dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 continue;
-            storedTimes[UpperName(e.strName)] = e.ftLastWrite;
+            storedStamps[UpperName(e.strName)] = CFileStamp{e.ftLastWrite, e.nSize};
         }
         for (const WalkEntry& e : entries) {
             if (e.dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
@@ -255,7 +282,8 @@ void CBackUpEngine::WalkBackUpFolder(const CString& walked, const CString& strSt
         if (!TakeName(taken, child, name))
             continue;
         if (m_bChangedOnly &&
-            IsStoredCopyCurrent(child, e.ftLastWrite, storedFolder + name, &storedTimes, &sourceNames))
+            IsStoredCopyCurrent(child, CFileStamp{e.ftLastWrite, e.nSize}, storedFolder + name, &storedStamps,
+                                &sourceNames))
             continue;
         AddFile(child, e.nSize);
     }
@@ -275,8 +303,8 @@ void CBackUpEngine::CollectFolderFiles(const CString& strPath)
 
     // One selected stored file (one that has gone since is reported by the open below).
     if (m_bChangedOnly) {
-        FILETIME ftStored{};
-        if (LastWriteTimeOf(strPath, ftStored) && IsRestoreTargetCurrent(strPath, ftStored))
+        CFileStamp stored{};
+        if (TimeAndSizeOf(strPath, stored.ftLastWrite, stored.nSize) && IsRestoreTargetCurrent(strPath, stored))
             return;
     }
     // Read-only and existing only: a selection that has gone stale must not create a file
@@ -335,7 +363,7 @@ void CBackUpEngine::WalkStoreFolder(const CString& strPath)
             continue;
         if (!TakeName(taken, child, name))
             continue;
-        if (m_bChangedOnly && IsRestoreTargetCurrent(child, e.ftLastWrite))
+        if (m_bChangedOnly && IsRestoreTargetCurrent(child, CFileStamp{e.ftLastWrite, e.nSize}))
             continue;
         AddFile(child, e.nSize);
     }

@@ -5,9 +5,12 @@
 // file's last-write time coarser than the 100 ns of a FILETIME: FAT32 to 2 seconds (Windows
 // rounds a time up to the next even second), exFAT to 10 ms. A stored copy given its source's
 // time therefore reads back a little off it, and "skip unchanged" must still know it for the
-// same time. The resolution is told from the stored time itself, not from the volume's file
-// system name: Wine reports its folders as NTFS, and a store reached through a mounted folder
-// may not say what it is.
+// same time. That leeway also lets an edit within it pass, so the time is never the whole
+// compare: a plain copy must have its source's size too, and only a compressed copy, whose
+// size says nothing of its source's, is judged by the time alone (CBackUpEngine's
+// IsStoredCopyCurrent and IsRestoreTargetCurrent). The resolution is told from the stored time
+// itself, not from the volume's file system name: Wine reports its folders as NTFS, and a store
+// reached through a mounted folder may not say what it is.
 
 #include <windows.h>
 
