@@ -24,23 +24,6 @@
 
 using namespace copyengine;
 
-namespace {
-
-// The last-write time and size of a file by a find, as LastWriteTimeOf reads the time.
-bool TimeAndSizeOf(const CString& strPath, FILETIME& ft, ULONGLONG& nSize)
-{
-    if (strPath.IsEmpty() || strPath.FindOneOf(L"*?") >= 0)
-        return false;
-    WIN32_FIND_DATAW fd;
-    if (!CFindHandle(FindFirstFileW(ExtendedPath(strPath), &fd)))
-        return false;
-    ft = fd.ftLastWriteTime;
-    nSize = (static_cast<ULONGLONG>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
-    return true;
-}
-
-} // namespace
-
 bool CBackUpEngine::IsStoredCopyCurrent(const CString& strSource, const CFileStamp& source,
                                         const CString& strStored, const std::map<CString, CFileStamp>* pStored,
                                         const std::set<CString>* pSourceNames)

@@ -35,7 +35,7 @@ bool DropTempCopy(const CString& strTemp)
     return DeleteFileW(strTemp) || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
-bool LastWriteTimeOf(const CString& strPath, FILETIME& ft)
+bool TimeAndSizeOf(const CString& strPath, FILETIME& ft, ULONGLONG& nSize)
 {
     if (strPath.IsEmpty() || strPath.FindOneOf(L"*?") >= 0)
         return false;
@@ -44,6 +44,7 @@ bool LastWriteTimeOf(const CString& strPath, FILETIME& ft)
     if (!CFindHandle(FindFirstFileW(ExtendedPath(strPath), &fd)))
         return false;
     ft = fd.ftLastWriteTime;
+    nSize = (static_cast<ULONGLONG>(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow;
     return true;
 }
 

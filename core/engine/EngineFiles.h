@@ -13,9 +13,9 @@ namespace copyengine {
 // True when it is gone.
 bool DropTempCopy(const CString& strTemp);
 
-// The last-write time of a file or folder by a find, which reads the entry also of a file that
+// The last-write time and size of a file by a find, which reads the entry also of a file that
 // someone holds open exclusively. False for a wildcard or a name that is not there.
-bool LastWriteTimeOf(const CString& strPath, FILETIME& ft);
+bool TimeAndSizeOf(const CString& strPath, FILETIME& ft, ULONGLONG& nSize);
 
 // A file (not a folder) of that name is there.
 bool FileExists(const CString& strPath);
