@@ -7,6 +7,7 @@
 #include "MemDC.h"
 #include "OtherSetDlg.h"
 #include "SettingsCommon.h"
+#include "StoreNames.h"
 #include "TreeShared.h"
 #include "USBDevice.h"
 #include "UsbTreeCtrl.h"
@@ -892,7 +893,7 @@ void CPageBox::UpdateBackupFolderHidden()
     if (!doc.LoadFile(JoinPath(GetDataFolder(), kSettingsFile)))
         return;
     bool bHide = GetSettingText(doc, L"HideBackupFiles") == L"1";
-    SetStoreFolderHidden(strDrive.Left(2) + L"\\VEZORI", bHide);
+    SetStoreFolderHidden(strDrive.Left(2) + L"\\" + copyengine::kStoreName, bHide);
 }
 
 void CPageBox::AddFileTypeFilter(const CString& strList)

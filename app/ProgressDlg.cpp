@@ -562,6 +562,7 @@ BOOL CPropressDlg::StartOperation()
         m_engine.m_strMemoryFailText = GetLanguageTextOr(L"SelectionTooLarge", kSelectionTooLargeText);
         m_engine.m_strSameNameText = GetLanguageTextOr(L"SameNameInOtherCase", kSameNameInOtherCaseText);
         m_engine.m_strRecordNotKeptText = GetLanguageTextOr(L"TempRecordNotKept", kTempRecordNotKeptText);
+        m_engine.m_strInTheWayText = GetLanguageTextOr(L"EngineFolderInTheWay", kEngineFolderInTheWayText);
         m_hThread = (HANDLE)_beginthreadex(nullptr, 0, BackUpWorker, &m_engine, 0, nullptr);
         if (!m_hThread) {
             m_engine.m_bCancel = 1;

@@ -4,13 +4,14 @@
 #include "LanguageText.h"
 #include "SelectionFiles.h"
 #include "ShellIo.h"
+#include "StoreNames.h"
 #include "TempCopies.h"
 
 #include <vector>
 
-namespace {
+using copyengine::kStoreName;
 
-const wchar_t kStoreFolder[] = L"VEZORI";
+namespace {
 
 bool PathExists(const CString& strPath) { return ::GetFileAttributesW(strPath) != INVALID_FILE_ATTRIBUTES; }
 
@@ -21,7 +22,7 @@ bool IsEngineFolder(const CString& strParent, const CString& strName, const CStr
     if (!parent.IsEmpty() && parent[parent.GetLength() - 1] != L'\\')
         parent += L"\\";
     return strName.CompareNoCase(kEngineFolderName) == 0 &&
-           parent.CompareNoCase(strRootPath + kStoreFolder + L"\\") == 0;
+           parent.CompareNoCase(strRootPath + kStoreName + L"\\") == 0;
 }
 
 } // namespace
@@ -63,7 +64,7 @@ void CUsbTreeCtrl::ShowDriveRoot(const CString& strPath)
                                          strName, nIcon, nIcon, INDEXTOSTATEIMAGEMASK(nCheck), TVIS_STATEIMAGEMASK,
                                          (LPARAM)TREE_DATA_DEST_ROOT, TVI_ROOT, TVI_FIRST);
             WIN32_FIND_DATAW fd;
-            HANDLE hFind = hRoot ? ::FindFirstFileW(m_strRootPath + kStoreFolder, &fd) : INVALID_HANDLE_VALUE;
+            HANDLE hFind = hRoot ? ::FindFirstFileW(m_strRootPath + kStoreName, &fd) : INVALID_HANDLE_VALUE;
             if (hFind != INVALID_HANDLE_VALUE) {
                 ::FindClose(hFind);
                 bool bFolder = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -254,7 +255,7 @@ CString CUsbTreeCtrl::GetDeletablePath(HTREEITEM hItem)
         return CString();
     CString strFlat = CSelection::FlatForm(strPath);
     // Nothing outside the chosen disk's store is ever offered.
-    if (!CSelection::IsAtOrBelow(strFlat, m_strRootPath + kStoreFolder))
+    if (!CSelection::IsAtOrBelow(strFlat, m_strRootPath + kStoreName))
         return CString();
     if (strFlat.GetLength() >= MAX_PATH || !PathExists(strFlat))
         return CString();
@@ -313,7 +314,7 @@ int CUsbTreeCtrl::AddSelPath(const CString& strPath)
 {
     CString strParent = ParentPath(strPath);
     CString strName = LastName(strPath);
-    if (strParent.CompareNoCase(m_strRootPath) == 0 && strName.CompareNoCase(kStoreFolder) != 0)
+    if (strParent.CompareNoCase(m_strRootPath) == 0 && strName.CompareNoCase(kStoreName) != 0)
         return 0;   // only the store is shown in the drive root
     if (IsEngineFolder(strParent, strName, m_strRootPath))
         return 0;

@@ -73,6 +73,7 @@ inline constexpr const wchar_t* kLanguageKeys[] = {
     L"SelectionTooLarge",
     L"SameNameInOtherCase",
     L"TempRecordNotKept",
+    L"EngineFolderInTheWay",
     // Backup page and its trees
     L"BackupTitle",
     L"Partitions",

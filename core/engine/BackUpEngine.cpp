@@ -38,6 +38,10 @@ const wchar_t kSameNameInOtherCaseText[] =
 const wchar_t kTempRecordNotKeptText[] =
     L"Not restored, because the record of temporary copies could not be kept in %s: %s";
 
+const wchar_t kEngineFolderInTheWayText[] =
+    L"Nothing was backed up: a file has the name of the folder the backup keeps its temporary copies in. "
+    L"Rename or move that file, then back up again.";
+
 // The progress timer reads the byte counters while the worker writes them; on a 32-bit
 // machine they must not be split into two 32-bit halves.
 static_assert(std::atomic<ULONGLONG>::is_always_lock_free, "64-bit counters must be lock-free");
@@ -64,14 +68,14 @@ DWORD CALLBACK BackUpCopyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER,
 
 CBackUpEngine::CBackUpEngine()
     : m_strMemoryFailText(kSelectionTooLargeText), m_strSameNameText(kSameNameInOtherCaseText),
-      m_strRecordNotKeptText(kTempRecordNotKeptText)
+      m_strRecordNotKeptText(kTempRecordNotKeptText),
+      m_strInTheWayText(kEngineFolderInTheWayText)
 {
     InitializeCriticalSection(&m_csCurrentFile);
     InitializeCriticalSection(&m_csStreamCopy);
     InitializeCriticalSection(&m_csDiskTurn);
     InitializeConditionVariable(&m_cvDiskTurn);
     Reset();
-    m_hMutex = CreateMutexW(nullptr, FALSE, nullptr);
     if (g_nEngines++ == 0) {
         g_hWriteDoneEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
         InitializeCriticalSection(&g_csWriteQueue);
@@ -84,8 +88,6 @@ CBackUpEngine::~CBackUpEngine()
     EndTempRecord();
     CloseSourceFile();
     m_lane.CloseSource();
-    if (m_hMutex)
-        CloseHandle(m_hMutex);
     DeleteCriticalSection(&m_csCurrentFile);
     DeleteCriticalSection(&m_csStreamCopy);
     DeleteCriticalSection(&m_csDiskTurn);
@@ -238,9 +240,13 @@ void CBackUpEngine::WaitWhilePaused()
 void CBackUpEngine::AddFailLine(const CString& strPath, DWORD dwError)
 {
     // The path as the user knows it, whichever form the call was made with.
-    const CString line =
-        DisplayPath(strPath) + L";" +
-        (dwError == CTempCopies::kRecordNotKept ? RecordNotKeptLine() : FormatSystemError(dwError));
+    AddFailLineText(strPath,
+                    dwError == CTempCopies::kRecordNotKept ? RecordNotKeptLine() : FormatSystemError(dwError));
+}
+
+void CBackUpEngine::AddFailLineText(const CString& strPath, const CString& strText)
+{
+    const CString line = DisplayPath(strPath) + L";" + strText;
     CCopyLane& lane = Lane();
     if (lane.pFails)
         lane.pFails->push_back(line);
@@ -273,12 +279,7 @@ void CBackUpEngine::AddCancelLine(const CString& strPath)
         AddFailLine(strPath, ERROR_CANCELLED);
         return;
     }
-    const CString line = DisplayPath(strPath) + L";" + m_strMemoryFailText;
-    CCopyLane& lane = Lane();
-    if (lane.pFails)
-        lane.pFails->push_back(line);
-    else if (m_pFailList)
-        m_pFailList->InsertStringAndSelect(line);
+    AddFailLineText(strPath, m_strMemoryFailText);
 }
 
 void CBackUpEngine::EndOutOfMemory()

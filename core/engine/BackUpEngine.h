@@ -41,6 +41,10 @@ extern const wchar_t kSameNameInOtherCaseText[];
 // record of its temporary copies could not be kept (language key "TempRecordNotKept"): the
 // first "%s" is that record's folder, the second the system's reason.
 extern const wchar_t kTempRecordNotKeptText[];
+// The built-in English text of the one fail line of a backup that found a file where the
+// engine's folder of the store goes (language key "EngineFolderInTheWay"); the line names
+// that file.
+extern const wchar_t kEngineFolderInTheWayText[];
 
 class CBackUpEngine {
 public:
@@ -75,7 +79,6 @@ public:
     // Removes the other form of a stored file (plain or ".zip") once the new copy is in place;
     // on a restore, nothing is removed beforehand (the new file replaces the old one atomically).
     BOOL PrepareTarget(const CString& strTarget, const CString& strSource);
-    void CopyFileTimes(const CString& strSource, const CString& strTarget);
 
     // E:\VEZORI\C\dir\f gives C:\dir\f. Empty when the path is not of the form
     // ...\VEZORI\<letter>\<something>.
@@ -109,6 +112,8 @@ public:
 
     // Fail line: path, ";" and the system's text for the error.
     void AddFailLine(const CString& strPath, DWORD dwError);
+    // Fail line: path, ";" and the text given.
+    void AddFailLineText(const CString& strPath, const CString& strText);
     // The end of a run that ran out of memory while it collected or copied (a std::bad_alloc
     // reached the worker; the copy under way has removed its temporary file and every other
     // copy thread has ended): the file list is freed, the record of temporary copies ended, and
@@ -132,6 +137,10 @@ public:
     // keep that record: kTempRecordNotKeptText until the progress dialog gives the one of its
     // string table. Reset keeps it.
     CString m_strRecordNotKeptText;
+    // The text of the fail line of a backup that found a file in the way of the engine's
+    // folder: kEngineFolderInTheWayText until the progress dialog gives the one of its string
+    // table. Reset keeps it.
+    CString m_strInTheWayText;
     // Fail line of a finished copy that is thrown away because the run stops: the text of
     // ERROR_CANCELLED, or m_strMemoryFailText when another copy lane ran out of memory.
     void AddCancelLine(const CString& strPath);
@@ -160,9 +169,6 @@ public:
     int m_bRestore = 0;
     int m_bChangedOnly = 0;
     std::atomic<int> m_bFileStarted{0};
-    // Created and closed with the engine; the current file name itself is guarded by
-    // m_csCurrentFile, which costs no call into the system when nobody else holds it.
-    HANDLE m_hMutex = nullptr;
     CKernelHandle m_hSourceFile;
     CKernelHandle m_hTargetFile;
     std::atomic<int> m_bDone{0};

@@ -3,6 +3,7 @@
 #include "BackUpEngine.h"
 #include "DataFiles.h"
 #include "LongPath.h"
+#include "StoreNames.h"
 #include "XmlDocument.h"
 
 #include <new>
@@ -11,8 +12,6 @@
 std::atomic<int> g_bBackUpThreadDone{0};
 
 namespace {
-
-const wchar_t kStoreFolderName[] = L"VEZORI";
 
 // A backup source the trees can produce: a drive letter and a colon, then the path on it.
 // Anything else (an empty, relative or network path from a damaged or edited file) would be
@@ -121,7 +120,7 @@ void CollectAndCopy(CBackUpEngine& engine, const CString& strAppDir, const CStri
     if (bSettings && ReadSetting(settings, L"BackupStatus", strValue))
         engine.m_bChangedOnly = strValue == L"1" ? 1 : 0;
 
-    const CString strStore = engine.m_strTargetRoot + L"\\" + kStoreFolderName;
+    const CString strStore = engine.m_strTargetRoot + L"\\" + copyengine::kStoreName;
     const CString strRestoreList = JoinPath(strAppDir, kRestoreListFile);
     bool bCancelled = false;
 

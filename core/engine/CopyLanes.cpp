@@ -101,6 +101,13 @@ void CBackUpEngine::BackUpFileList(const CString& strStoreFolder)
     // (Done already when the run collected: a list handed over by itself needs it too.)
     ClearEndedRunsOnce();
     SetTempStore(strStoreFolder);
+    if (m_arrFiles.GetSize() > 0 && m_temps.EngineFolderInTheWay()) {
+        // No copy could be made: one line names what is in the way, not one per file.
+        AddFailLineText(m_temps.EngineFolder(), m_strInTheWayText);
+        EndTempRecord();
+        m_bDone = 1;
+        return;
+    }
     const int lanes = m_bCompress ? 1 : CopyLanesFor(m_arrFiles.GetSize());
     if (lanes > 1) {
         BackUpInLanes(strStoreFolder, lanes);

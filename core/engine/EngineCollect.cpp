@@ -370,11 +370,6 @@ bool CBackUpEngine::TakeName(std::set<CString>& taken, const CString& strPath, c
 {
     if (taken.insert(UpperName(strName)).second)
         return true;
-    const CString line = DisplayPath(strPath) + L";" + m_strSameNameText;
-    CCopyLane& lane = Lane();
-    if (lane.pFails)
-        lane.pFails->push_back(line);
-    else if (m_pFailList)
-        m_pFailList->InsertStringAndSelect(line);
+    AddFailLineText(strPath, m_strSameNameText);
     return false;
 }

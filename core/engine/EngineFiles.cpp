@@ -329,15 +329,3 @@ bool CBackUpEngine::StartsWithCopyMarker(const CString& strPath)
     file.Close();
     return ok && got == 4 && marker == 0xFFFFFFFFu;
 }
-
-void CBackUpEngine::CopyFileTimes(const CString& strSource, const CString& strTarget)
-{
-    WIN32_FILE_ATTRIBUTE_DATA d;
-    if (!GetFileAttributesExW(ExtendedPath(strSource), GetFileExInfoStandard, &d))
-        return;
-    // Existing only: setting times must never create the file.
-    CKernelHandle target(CreateFileW(ExtendedPath(strTarget), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (target)
-        SetFileTime(target.Get(), &d.ftCreationTime, &d.ftLastAccessTime, &d.ftLastWriteTime);
-}

@@ -1,7 +1,9 @@
 #pragma once
-// Where the copy engine reports files it could not copy: one line per file, the path,
-// ";" and the system's text for the error. The progress dialog's list box implements it;
-// anything else that wants the lines (a test, a log) can too.
+// Where the copy engine reports files it could not copy: one line per file, the path, ";"
+// and the text of what went wrong. Lines come from the worker and its copy lanes: in the
+// program the sink is the progress dialog's queue (CFailLineQueue), which the dialog's timer
+// empties into its list box, so the worker never waits for the user-interface thread. Tests
+// collect the lines with a sink of their own.
 
 #include "afxstr.h"
 

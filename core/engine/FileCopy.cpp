@@ -394,11 +394,9 @@ HANDLE CBackUpEngine::CreateTempIn(const CString& strFolder, const CString& strF
     if (!bRestoreSide) {
         // In the run's own folder of the store of the final name.
         if (!m_bTempStoreSet) {
-            CString upper(strFinal);
-            upper.MakeUpper();
-            const int at = upper.Find(L"\\VEZORI\\");
-            if (at > 0)
-                SetTempStore(strFinal.Left(at + 7));
+            CString root, below;
+            if (SplitAtStore(strFinal, root, below) && !root.IsEmpty())
+                SetTempStore(root + L"\\" + kStoreName);
         }
         return m_temps.CreateInStore(dwAccess, dwFlags, strTemp);
     }
@@ -725,11 +723,9 @@ void CBackUpEngine::MakeTargetFolders(const CString& strTarget, const CString& s
     // created at the restore place take the attributes of the store folders that mirror them.
     CString storeRoot = m_strTargetRoot;
     if (m_bRestore) {
-        CString upper(strSource);
-        upper.MakeUpper();
-        int at = upper.Find(L"\\VEZORI\\");
-        if (at > 0)
-            storeRoot = strSource.Left(at);
+        CString root, below;
+        if (SplitAtStore(strSource, root, below) && !root.IsEmpty())
+            storeRoot = root;
     }
     int colon = strTarget.Find(L':');
     if (colon < 0)
@@ -744,14 +740,9 @@ void CBackUpEngine::MakeTargetFolders(const CString& strTarget, const CString& s
         } else {
             // <store>\C\dir mirrors C:\dir; the store folder and its drive-letter folders
             // mirror nothing.
-            CString upper(folder);
-            upper.MakeUpper();
-            int at = upper.Find(L"\\VEZORI\\");
-            if (at >= 0) {
-                CString rest = folder.Mid(at + 8);
-                if (rest.GetLength() >= 3 && rest[1] == L'\\')
-                    from = rest.Left(1) + L":" + rest.Mid(1);
-            }
+            CString root, rest;
+            if (SplitAtStore(folder, root, rest) && rest.GetLength() >= 3 && rest[1] == L'\\')
+                from = rest.Left(1) + L":" + rest.Mid(1);
         }
         if (!from.IsEmpty()) {
             DWORD attrs = GetFileAttributesW(ExtendedPath(from));

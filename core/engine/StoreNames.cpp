@@ -162,27 +162,41 @@ int CBackUpEngine::IsNotSystemFolder(const CString& strName)
 CString CBackUpEngine::StorePathToSourcePath(const CString& strStorePath)
 {
     // ...\VEZORI\<letter>\<rest> -> <letter>:\<rest>
-    CString upper(strStorePath);
-    upper.MakeUpper();
-    int pos = upper.Find(L"\\VEZORI\\");
-    if (pos < 0)
+    CString root, below;
+    if (!SplitAtStore(strStorePath, root, below))
         return CString();
-    int letter = pos + 8;
-    wchar_t c = strStorePath[letter];
-    bool isLetter = (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
-    if (!isLetter || strStorePath[letter + 1] != L'\\' || strStorePath.GetLength() <= letter + 2)
+    if (below.GetLength() < 3 || below[1] != L'\\')
         return CString();
-    return CString(c) + L":" + strStorePath.Mid(letter + 1);
+    const wchar_t c = below[0];
+    if (!((c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z')))
+        return CString();
+    return CString(c) + L":" + below.Mid(1);
 }
 
 namespace copyengine {
 
+bool SplitAtStore(const CString& strPath, CString& strRoot, CString& strBelow)
+{
+    const int n = strPath.GetLength();
+    const int name = static_cast<int>(wcslen(kStoreName));
+    for (int at = strPath.Find(L'\\'); at >= 0; at = strPath.Find(L'\\', at + 1)) {
+        const int end = at + 1 + name;
+        if (end > n || (end < n && strPath[end] != L'\\') ||
+            _wcsnicmp(strPath.GetString() + at + 1, kStoreName, name) != 0)
+            continue;
+        strRoot = strPath.Left(at);
+        strBelow = end < n ? strPath.Mid(end + 1) : CString();
+        while (EndsWithBackslash(strBelow))
+            strBelow.Delete(strBelow.GetLength() - 1, 1);
+        return true;
+    }
+    return false;
+}
+
 bool IsStoreFolderPath(const CString& strPath)
 {
-    CString s(strPath);
-    while (EndsWithBackslash(s))
-        s.Delete(s.GetLength() - 1, 1);
-    return s.Mid(s.ReverseFind(L'\\') + 1).CompareNoCase(kStoreName) == 0;
+    CString root, below;
+    return SplitAtStore(strPath, root, below) && below.IsEmpty();
 }
 
 } // namespace copyengine

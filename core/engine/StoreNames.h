@@ -34,7 +34,13 @@ bool IsInStore(const CString& strPath, const CString& strStore);
 // True when the name ends with ".zip" in any letter case and has something before it.
 bool EndsWithZip(const CString& strName);
 
-// True when the folder is a store folder: its last name is "VEZORI".
+// Splits a path at its store folder, the first of its names that is "VEZORI" (a user's folder
+// of that name, mirrored below the store, is no store): strRoot gets what is above it ("E:"),
+// strBelow what is below it, without a leading backslash (empty for the store folder itself).
+// False, with both left as they were, when no name of the path is the store's.
+bool SplitAtStore(const CString& strPath, CString& strRoot, CString& strBelow);
+
+// True when the folder is a store folder: its last name is "VEZORI" and none above it is.
 bool IsStoreFolderPath(const CString& strPath);
 
 } // namespace copyengine

@@ -12,7 +12,6 @@
 #include "StoreNames.h"
 #include "SystemIo.h"
 
-using copyengine::IsDots;
 using copyengine::IsGoneError;
 using copyengine::RemoveIfThere;
 
@@ -62,6 +61,25 @@ bool IsHexRun(const wchar_t* p, int n)
         if (!iswxdigit(p[i]))
             return false;
     return true;
+}
+
+// A folder of a run in the engine's folder: 32 hex digits. Nothing else there is the engine's.
+bool IsRunFolderName(const wchar_t* pszName)
+{
+    return wcslen(pszName) == 32 && IsHexRun(pszName, 32);
+}
+
+// A file the engine makes in a run folder: the lock, a temporary ("<n>", the counter in hex)
+// or a note ("<n>.name"). Nothing else there is removed.
+bool IsRunFileName(const CString& strName)
+{
+    if (strName.CompareNoCase(kLockName) == 0)
+        return true;
+    int n = strName.GetLength();
+    const int noteChars = static_cast<int>(wcslen(kNoteSuffix));
+    if (n > noteChars && strName.Right(noteChars).CompareNoCase(kNoteSuffix) == 0)
+        n -= noteChars;
+    return n >= 1 && n <= 8 && IsHexRun(strName.GetString(), n);
 }
 
 // "~zu<32 hex digits>.tmp": the only names a record's entry may remove.
@@ -196,7 +214,8 @@ void SettleRunFolder(const CString& strStore, const CString& strRun, CKernelHand
     bool all = true;
     const int noteChars = static_cast<int>(wcslen(kNoteSuffix));
     for (const CString& name : files) {
-        if (name.GetLength() <= noteChars || name.Right(noteChars).CompareNoCase(kNoteSuffix) != 0)
+        if (name.GetLength() <= noteChars || name.Right(noteChars).CompareNoCase(kNoteSuffix) != 0 ||
+            !IsRunFileName(name))
             continue;
         const CString aside = name.Left(name.GetLength() - noteChars);
         if (!SettleNote(strStore, strRun + aside, strRun + name)) {
@@ -211,6 +230,11 @@ void SettleRunFolder(const CString& strStore, const CString& strRun, CKernelHand
         upper.MakeUpper();
         if (name.CompareNoCase(kLockName) == 0 || kept.count(upper))
             continue;
+        // Something of somebody else's: it stays, and so do the lock and the folder.
+        if (!IsRunFileName(name)) {
+            all = false;
+            continue;
+        }
         if (!RemoveIfThere(strRun + name))
             all = false;
     }
@@ -258,7 +282,7 @@ void CTempCopies::ClearEndedRuns()
         if (find) {
             std::vector<CString> runs;
             do {
-                if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsDots(fd.cFileName))
+                if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsRunFolderName(fd.cFileName))
                     runs.push_back(engine + fd.cFileName + L"\\");
             } while (FindNextFileW(find.Get(), &fd));
             find.Close();
@@ -324,6 +348,19 @@ void CTempCopies::ClearRecordsIn(const CString& strPlace)
     }
 }
 
+CString CTempCopies::EngineFolder() const
+{
+    return m_strStore.IsEmpty() ? CString() : m_strStore + L"\\" + kEngineFolderName;
+}
+
+bool CTempCopies::EngineFolderInTheWay() const
+{
+    if (m_strStore.IsEmpty())
+        return false;
+    const DWORD attrs = GetFileAttributesW(EngineFolder());
+    return attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool CTempCopies::StartStoreRun()
 {
     if (m_bStoreRun.load(std::memory_order_acquire))
@@ -343,10 +380,14 @@ bool CTempCopies::StartStoreRun()
                     err = GetLastError();
                     break;
                 }
-                if (CreateDirectoryW(engine, nullptr))
+                if (CreateDirectoryW(engine, nullptr)) {
                     SetFileAttributesW(engine, FILE_ATTRIBUTE_HIDDEN);
-                else if (GetLastError() == ERROR_PATH_NOT_FOUND && CreateDirectoryW(m_strStore, nullptr))
+                } else if (GetLastError() == ERROR_PATH_NOT_FOUND && CreateDirectoryW(m_strStore, nullptr)) {
                     continue;
+                } else if (EngineFolderInTheWay()) {
+                    err = ERROR_DIRECTORY;
+                    break;
+                }
                 const CString run = engine + L"\\" + hex + L"\\";
                 if (!CreateDirectoryW(run, nullptr)) {
                     err = GetLastError();

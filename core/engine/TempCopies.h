@@ -36,10 +36,12 @@
 //    removing the file and striking the name.
 //
 // Ended runs: a run (backup or restore, any process) clears, before it collects, what ended
-// runs left: a run folder of the store only once it can take its lock file (never one whose
-// lock is held); there a note's copy is put under its final name when nothing holds that name
-// (something that does was stored later: the copy waiting is older and goes), every other file
-// is removed, then the folder. A record in either record folder only once it can open it without
+// runs left: a run folder of the store (only a folder named as runs are, 32 hex digits) only
+// once it can take its lock file (never one whose lock is held); there a note's copy is put
+// under its final name when nothing holds that name (something that does was stored later: the
+// copy waiting is older and goes), every other file the engine makes (its lock, "<n>" and
+// "<n>.name") is removed, then the folder. Anything else in the engine's folder, or in a run
+// folder, is not the engine's: it stays, and so does the folder that holds it. A record in either record folder only once it can open it without
 // sharing; each name it holds that is still there (only names of the form above) is removed,
 // then the record. What cannot be removed stays, with its lock or record, for a later run.
 // Old records of the store ("TempCopies_<id>_<created>.log") are cleared once by the rules they
@@ -69,6 +71,12 @@ public:
 
     // Clears what ended runs left in the store and in the record folder (see above).
     void ClearEndedRuns();
+
+    // The engine's folder of this run's store (long-path form); empty before the store is set.
+    CString EngineFolder() const;
+    // True when something that is not a folder has the engine folder's name: no temporary can
+    // be made in the store (the user's file there is left as it is).
+    bool EngineFolderInTheWay() const;
 
     // A new, empty temporary in this run's folder of the store, opened with the access and
     // flags given. INVALID_HANDLE_VALUE with the error when it cannot be made.

@@ -54,7 +54,7 @@ struct _WRITE {
     BYTE* pBlock;             // the record: header and stored bytes, in the ring
 };
 
-extern CBackUpEngine* g_pBackUpEngine;      // the engine the writer reports to
+extern CBackUpEngine* g_pBackUpEngine;      // the engine made last, while it lives (tests ask it)
 extern HANDLE g_hWriteDoneEvent;            // manual reset; set while no writer runs
 extern CRITICAL_SECTION g_csWriteQueue;     // guards the ring of the current file
 extern std::atomic<int> g_bWriteQueueClosed; // 1 when the producer has read its last block

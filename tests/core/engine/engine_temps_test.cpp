@@ -3,9 +3,10 @@
 // engine's files, copies thrown away at a stop, names that differ only in letter case, a
 // restore beside another process's running backup, a restore killed at any step of
 // replacing a user's file, a backup cancelled while it collects before one to another disk,
-// and a restore whose data folder cannot hold the record of its temporaries. Nothing the
-// engine made is ever restored or left for good, and nothing of the user's is removed,
-// replaced or renamed by something the engine left.
+// a restore whose data folder cannot hold the record of its temporaries, a user's things in the
+// engine's folder of the store and a file in its way. Nothing the engine made is ever restored
+// or left for good, and nothing of the user's is removed, replaced or renamed by something the
+// engine left.
 
 #include <gtest/gtest.h>
 
@@ -695,4 +696,58 @@ TEST(EngineTempsTest, RestoreKeepsItsRecordInTheTemporaryFolderWhenTheDataFolder
     EXPECT_EQ(ListFolder(src), (std::vector<CString>{L"a.txt", L"b.bin"}));
     EXPECT_EQ(ReadFileBytes(src + L"\\a.txt"), "user's");
     EXPECT_EQ(ReadFileBytes(src + L"\\b.bin"), "user's");
+}
+
+// The engine takes for its own only run folders (32 hex digits) in its folder of the store, and
+// in them only the files it makes; a user's folder of the store's name with one of the engine
+// folder's name in it is the user's, backed up and restored like any other.
+TEST(EngineTempsTest, OnlyWhatTheEngineMakesIsTakenForItsOwn)
+{
+    CTempTree t;
+    const CString src = t.Path(L"src"), root = t.Path(L"dst");
+    const CString work = root + L"\\VEZORI\\~ZUL.work", run = work + L"\\0123456789abcdef0123456789abcdef";
+    MakeFolders(src + L"\\VEZORI\\~ZUL.work");
+    WriteFileBytes(src + L"\\VEZORI\\~ZUL.work\\0", "user's 0");
+    WriteFileBytes(src + L"\\a.txt", "a");
+    MakeFolders(work + L"\\My things");
+    WriteFileBytes(work + L"\\My things\\note.txt", "user's note");
+    MakeFolders(run);
+    WriteFileBytes(run + L"\\run.lock", "");
+    WriteFileBytes(run + L"\\1f", "half a copy");
+    WriteFileBytes(run + L"\\notes.txt", "user's notes");
+
+    CBackUpEngine engine;
+    CCapturedFailList fails;
+    RunBackUp(engine, root, {src}, RunOptions{}, &fails);
+    EXPECT_TRUE(fails.lines.empty()) << Show(fails.lines);
+    EXPECT_EQ(ReadFileBytes(work + L"\\My things\\note.txt"), "user's note");
+    EXPECT_EQ(Show(ListFolder(run)), Show({L"notes.txt", L"run.lock"}));
+    const CString stored = StoredName(root, src);
+    EXPECT_EQ(Show(ListTree(stored)), Show({L"VEZORI\\~ZUL.work\\0", L"a.txt"}));
+
+    RemoveTree(src);
+    RunRestore(engine, root, {stored}, RunOptions{}, &fails);
+    EXPECT_TRUE(fails.lines.empty()) << Show(fails.lines);
+    EXPECT_EQ(ReadFileBytes(src + L"\\VEZORI\\~ZUL.work\\0"), "user's 0");
+    EXPECT_EQ(ReadFileBytes(src + L"\\a.txt"), "a");
+}
+
+// A file where the engine's folder of the store goes: the backup's one fail line names it, and
+// the file is left as it was.
+TEST(EngineTempsTest, AFileWhereTheEnginesFolderGoesIsOneFailLine)
+{
+    CTempTree t;
+    const CString src = t.Path(L"src"), root = t.Path(L"dst");
+    MakeFolders(src);
+    WriteFileBytes(src + L"\\a.txt", "a");
+    WriteFileBytes(src + L"\\b.txt", "b");
+    MakeFolders(root + L"\\VEZORI");
+    WriteFileBytes(root + L"\\VEZORI\\~ZUL.work", "user's file");
+
+    CBackUpEngine engine;
+    CCapturedFailList fails;
+    RunBackUp(engine, root, {src}, RunOptions{}, &fails);
+    EXPECT_EQ(Show(fails.lines), Show({root + L"\\VEZORI\\~ZUL.work;" + kEngineFolderInTheWayText}));
+    EXPECT_EQ(ReadFileBytes(root + L"\\VEZORI\\~ZUL.work"), "user's file");
+    EXPECT_EQ(engine.m_nDoneFiles, 0);
 }
