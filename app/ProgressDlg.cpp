@@ -494,6 +494,11 @@ BOOL CPropressDlg::InitOperation(BOOL bDiskCopy, BOOL bFromQuickPage, const CStr
     m_job.m_bSuccess = 1;
     m_job.m_bDone = 0;
     g_bBackUpThreadDone = 0;
+    // The previous run's pause event is the dialog's: it goes before the engine forgets it.
+    if (m_engine.m_hPauseEvent) {
+        CloseHandle(m_engine.m_hPauseEvent);
+        m_engine.m_hPauseEvent = nullptr;
+    }
     m_engine.Reset();
     m_failQueue.Take();
     if (m_hWnd) {

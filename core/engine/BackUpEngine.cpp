@@ -91,8 +91,6 @@ CBackUpEngine::~CBackUpEngine()
     DeleteCriticalSection(&m_csCurrentFile);
     DeleteCriticalSection(&m_csStreamCopy);
     DeleteCriticalSection(&m_csDiskTurn);
-    if (m_hPauseEvent)
-        CloseHandle(m_hPauseEvent);
     if (--g_nEngines == 0) {
         if (g_hWriteDoneEvent)
             CloseHandle(g_hWriteDoneEvent);
