@@ -18,11 +18,23 @@
 #   BUILD_DIR=build [BENCH_REPEAT=3] [BENCH_KEEP=1] [BENCH_SETS="big small"] [BENCH_LANES=N]
 #   [BENCH_PROGRAM=<another backup_bench.exe>] [WINEPREFIX=<an existing prefix>]
 #   bash bench/backup_bench.sh
+# BENCH_SETS names the sets to run, in order; only their trees are made and only their rows are
+# printed (BENCH_SETS=small writes no 1 GiB file).
 # BENCH_PROGRAM measures another build of the engine (an older one, say) with the same trees.
 # On a machine without 32-bit support the 64-bit build (see tools/wine-env.sh) runs under 64-bit
 # Wine, and so does the xcopy it is measured against.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
+# The sets to run, in this order; only these are made and reported.
+sets=${BENCH_SETS:-big small}
+n_sets=0
+for set in $sets; do
+  case $set in
+    big|small) n_sets=$((n_sets + 1)) ;;
+    *) echo "backup_bench: unknown set $set in BENCH_SETS (big, small)" >&2; exit 2 ;;
+  esac
+done
+[ "$n_sets" -gt 0 ] || { echo "backup_bench: BENCH_SETS names no set (big, small)" >&2; exit 2; }
 build=${BUILD_DIR:-$root/build}
 case $build in /*) ;; *) build=$PWD/$build ;; esac   # Wine needs an absolute prefix
 . "$root/tools/wine-env.sh"
@@ -45,28 +57,33 @@ base=$WINEPREFIX/drive_c/zulbench
 win='C:\zulbench'
 mkdir -p "$base"
 
-if [ ! -f "$base/.ready" ]; then
-  echo "generating trees in $base ..."
-  rm -rf "$base/big" "$base/small"
-  python3 - "$base" <<'PY'
+# Only the sets that run are made: with BENCH_SETS=small no 1 GiB file is written. Each set's
+# tree has a mark of its own, so that a kept tree (BENCH_KEEP=1) serves a later run of that set.
+for set in $sets; do
+  [ -f "$base/.ready-$set" ] && continue
+  echo "generating the $set tree in $base ..."
+  rm -rf "${base:?}/$set"
+  python3 - "$base" "$set" <<'PY'
 import os, sys
-base = sys.argv[1]
-os.makedirs(os.path.join(base, "big"))
-block = os.urandom(1 << 20)
-with open(os.path.join(base, "big", "big.bin"), "wb") as f:
-    for i in range(1024):
-        # Different bytes in every MiB, so that nothing can be shared or deduplicated.
-        f.write(i.to_bytes(4, "little") + block[4:])
-for d in range(100):
-    folder = os.path.join(base, "small", "d%03d" % d)
-    os.makedirs(folder)
-    for n in range(200):
-        with open(os.path.join(folder, "f%05d.bin" % (d * 200 + n)), "wb") as f:
-            f.write(os.urandom(8192))
+base, which = sys.argv[1], sys.argv[2]
+if which == "big":
+    os.makedirs(os.path.join(base, "big"))
+    block = os.urandom(1 << 20)
+    with open(os.path.join(base, "big", "big.bin"), "wb") as f:
+        for i in range(1024):
+            # Different bytes in every MiB, so that nothing can be shared or deduplicated.
+            f.write(i.to_bytes(4, "little") + block[4:])
+else:
+    for d in range(100):
+        folder = os.path.join(base, "small", "d%03d" % d)
+        os.makedirs(folder)
+        for n in range(200):
+            with open(os.path.join(folder, "f%05d.bin" % (d * 200 + n)), "wb") as f:
+                f.write(os.urandom(8192))
 PY
   sync
-  touch "$base/.ready"
-fi
+  touch "$base/.ready-$set"
+done
 
 now() { date +%s.%N; }
 results=()
@@ -131,7 +148,7 @@ tool() {
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "rounds: 1 warm-up (not counted) and $repeat counted of each set; the order of the tools turns by one each round"
 n=${#tools[@]}
-for set in ${BENCH_SETS:-big small}; do
+for set in $sets; do
  for round in $(seq 0 "$repeat"); do
   if [ "$round" = 0 ]; then label=warm-up counted=0; else label="round $round" counted=1; fi
   # The warm-up and the first round in the order above, then one place on each round.
@@ -149,12 +166,14 @@ rm -rf "$base/out" "$base/out.log"
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
 summary() {   # summary synced|unsynced
-printf '%s\n' "${results[@]}" | awk -v which="$1" '
+# One row per set that ran and tool that ran in it, the sets in the order they ran.
+printf '%s\n' "${results[@]}" | awk -v which="$1" -v sets="$sets" '
 function median(list,   n, a, i, j, t) {
   n = split(list, a, " ")
   for (i = 2; i <= n; i++) { t = a[i]; for (j = i - 1; j >= 1 && a[j] > t; j--) a[j+1] = a[j]; a[j+1] = t }
   return n % 2 ? a[(n+1)/2] : (a[n/2] + a[n/2+1]) / 2
 }
+NF == 0 { next }
 {
   set=$1; name=$2; if (name == "cp") { name = "cp -a"; off=1 } else off=0
   t0=$(3+off); tend=$(4+off); t1=$(5+off); files=$(6+off); bytes=$(7+off)
@@ -170,20 +189,26 @@ END {
     print "until the data is on the disk (each tool, then a sync):"
   else
     print "until the tool has ended (no sync; the engine still flushes every copy):"
-  printf "%-9s %10s %10s %14s %10s   (medians)\n", "tool", "big s", "big MB/s", "small files/s", "small s"
-  for (i=1; i<=n; i++) { t=order[i]
-    bs = ("big" SUBSEP t) in secs ? median(secs["big" SUBSEP t]) : 0
-    ss = ("small" SUBSEP t) in secs ? median(secs["small" SUBSEP t]) : 0
-    printf "%-9s %10.2f %10.1f %14.0f %10.2f\n", t, bs, bs ? nbytes["big"]/1e6/bs : 0, ss ? nfiles["small"]/ss : 0, ss }
+  nsets = split(sets, setorder, " ")
+  printf "%-6s %-9s %10s %16s   (medians)\n", "set", "tool", "s", "rate"
+  for (k=1; k<=nsets; k++) { set=setorder[k]; if (done[set]++) continue
+    for (i=1; i<=n; i++) { t=order[i]; key=set SUBSEP t
+      if (!(key in secs)) continue
+      m = median(secs[key])
+      if (set == "big") rate = m > 0 ? sprintf("%.1f MB/s", nbytes[set]/1e6/m) : "-"
+      else rate = m > 0 ? sprintf("%.0f files/s", nfiles[set]/m) : "-"
+      printf "%-6s %-9s %10.2f %16s\n", set, t, m, rate
+    }
+  }
   print ""
-  for (i=1; i<=n; i++) { t=order[i]; if (t == "engine") continue
-    for (set in rounds) {
+  for (k=1; k<=nsets; k++) { set=setorder[k]; if (listed[set]++) continue
+    for (i=1; i<=n; i++) { t=order[i]; if (t == "engine") continue
       list = ""
       for (r=1; r<=rounds[set]; r++)
         if (((set SUBSEP "engine" SUBSEP r) in at) && ((set SUBSEP t SUBSEP r) in at))
           list = list " " at[set SUBSEP t SUBSEP r] / at[set SUBSEP "engine" SUBSEP r]
       if (list != "")
-        printf "engine speed / %-7s %-6s rounds:%s   median %.2f\n", t, set, list, median(list)
+        printf "engine speed / %-8s %-6s rounds:%s   median %.2f\n", t, set, list, median(list)
     }
   }
   print ""
