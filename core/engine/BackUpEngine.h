@@ -173,7 +173,6 @@ public:
     CKernelHandle m_hTargetFile;
     std::atomic<int> m_bDone{0};
     CString m_strSystemDrive;
-    // Set while the run may go on, reset while it is paused; closed with the engine.
     // Set while the run may go on, reset while it is paused. Whoever sets it closes it (the
     // progress dialog); neither Reset nor the engine's end closes it.
     HANDLE m_hPauseEvent = nullptr;
