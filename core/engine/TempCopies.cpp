@@ -276,7 +276,7 @@ void CTempCopies::SetRecordFolders(const CString& strFirst, const CString& strSe
 void CTempCopies::ClearEndedRuns()
 {
     if (!m_strStore.IsEmpty()) {
-        const CString engine = m_strStore + L"\\" + kEngineFolderName + L"\\";
+        const CString engine = EngineFolder() + L"\\";
         WIN32_FIND_DATAW fd;
         CFindHandle find(FindFirstFileW(engine + L"*", &fd));
         if (find) {
@@ -298,7 +298,7 @@ void CTempCopies::ClearEndedRuns()
                 SettleRunFolder(m_strStore, run, lock);
             }
             if (!m_bStoreRun)
-                RemoveDirectoryW(m_strStore + L"\\" + kEngineFolderName);
+                RemoveDirectoryW(EngineFolder());
         }
         ClearLegacyTempRecords(m_strStore);
     }
@@ -373,7 +373,7 @@ bool CTempCopies::StartStoreRun()
         m_bStoreRunTried = true;
         DWORD err = ERROR_PATH_NOT_FOUND;
         try {
-            const CString engine = m_strStore + L"\\" + kEngineFolderName;
+            const CString engine = EngineFolder();
             for (int tries = 0; !started && tries < 8 && !m_strStore.IsEmpty(); ++tries) {
                 CString hex;
                 if (!DrawHex(hex)) {
@@ -638,7 +638,7 @@ void CTempCopies::EndStoreRun()
         try {
             SettleRunFolder(m_strStore, m_strRunFolder, m_hLock);
             m_hLock.Close();
-            RemoveDirectoryW(m_strStore + L"\\" + kEngineFolderName);
+            RemoveDirectoryW(EngineFolder());
         } catch (const std::bad_alloc&) {
             // What is left stays, its lock let go, for a later run; this run ends all the same.
             m_hLock.Close();

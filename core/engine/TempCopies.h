@@ -41,9 +41,9 @@
 // under its final name when nothing holds that name (something that does was stored later: the
 // copy waiting is older and goes), every other file the engine makes (its lock, "<n>" and
 // "<n>.name") is removed, then the folder. Anything else in the engine's folder, or in a run
-// folder, is not the engine's: it stays, and so does the folder that holds it. A record in either record folder only once it can open it without
-// sharing; each name it holds that is still there (only names of the form above) is removed,
-// then the record. What cannot be removed stays, with its lock or record, for a later run.
+// folder, is not the engine's: it stays, and so does the folder that holds it. A record in
+// either record folder only once it can open it without sharing; each name it holds that is
+// still there (only names of the form above) is removed, then the record. What cannot be removed stays, with its lock or record, for a later run.
 // Old records of the store ("TempCopies_<id>_<created>.log") are cleared once by the rules they
 // were written under (LegacyTempRecords.h).
 
